@@ -1,0 +1,17 @@
+# quorvel_add_test(NAME SOURCES src... [LIBS lib...])
+# One executable per test file; GoogleTest cases are registered with CTest one by one.
+# Tests that run real programs find them through QUORVEL_BIN_DIR / QUORVEL_LIB_DIR,
+# schemas through QUORVEL_SCHEMA_DIR.
+function(quorvel_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  find_package(GTest REQUIRED)
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} quorvel_test_support GTest::gtest GTest::gtest_main Threads::Threads)
+  target_compile_definitions(${name} PRIVATE
+    QUORVEL_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
+    QUORVEL_LIB_DIR="${CMAKE_BINARY_DIR}/lib"
+    QUORVEL_SCHEMA_DIR="${CMAKE_SOURCE_DIR}/schemas"
+    QUORVEL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  include(GoogleTest)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()

@@ -1,0 +1,107 @@
+// Windows-1250 text from readable UTF-8 sources.
+//
+// Internal text is windows-1250 bytes. The Polish texts of the system are written in the
+// sources as ordinary UTF-8 literals with the suffix _cp:
+//
+//     SetError(1, "Błąd tworzenia pliku"_cp);
+//
+// The literal is converted while compiling (GCC and Clang alike, no -fexec-charset), yields a
+// zero-terminated const char* to static storage, and a character that windows-1250 cannot hold
+// is a compile error.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quorvel::cp1250 {
+
+// Unicode code point of each windows-1250 byte 0x80..0xFF; 0 where the code page has none.
+inline constexpr std::uint16_t kHighHalf[128] = {
+    0x20AC, 0x0000, 0x201A, 0x0000, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x0000, 0x2030, 0x0160, 0x2039, 0x015A, 0x0164, 0x017D, 0x0179,
+    0x0000, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x0000, 0x2122, 0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A,
+    0x00A0, 0x02C7, 0x02D8, 0x0141, 0x00A4, 0x0104, 0x00A6, 0x00A7,
+    0x00A8, 0x00A9, 0x015E, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x017B,
+    0x00B0, 0x00B1, 0x02DB, 0x0142, 0x00B4, 0x00B5, 0x00B6, 0x00B7,
+    0x00B8, 0x0105, 0x015F, 0x00BB, 0x013D, 0x02DD, 0x013E, 0x017C,
+    0x0154, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7,
+    0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD, 0x00CE, 0x010E,
+    0x0110, 0x0143, 0x0147, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x00D7,
+    0x0158, 0x016E, 0x00DA, 0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF,
+    0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7,
+    0x010D, 0x00E9, 0x0119, 0x00EB, 0x011B, 0x00ED, 0x00EE, 0x010F,
+    0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7,
+    0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
+};
+
+// Windows-1250 byte of a code point; -1 when the code page has none.
+constexpr int byteOf(std::uint32_t codePoint) {
+  if (codePoint < 0x80) return static_cast<int>(codePoint);
+  for (int i = 0; i < 128; ++i)
+    if (kHighHalf[i] == codePoint) return 0x80 + i;
+  return -1;
+}
+
+// Code point of a windows-1250 byte; 0 for the five bytes the code page leaves undefined.
+constexpr std::uint32_t codePointOf(unsigned char byte) {
+  return byte < 0x80 ? byte : kHighHalf[byte - 0x80];
+}
+
+template <std::size_t N>
+struct Utf8Literal {
+  char text[N]{};
+  consteval Utf8Literal(const char (&in)[N]) {
+    for (std::size_t i = 0; i < N; ++i) text[i] = in[i];
+  }
+};
+
+template <Utf8Literal L>
+struct Converted {
+  // One output byte per UTF-8 lead byte (the terminating zero included).
+  static constexpr std::size_t size() {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < sizeof(L.text); ++i)
+      if ((static_cast<unsigned char>(L.text[i]) & 0xC0) != 0x80) ++n;
+    return n;
+  }
+  struct Bytes {
+    char data[size()];
+  };
+  static constexpr Bytes convert() {
+    Bytes out{};
+    std::size_t o = 0;
+    for (std::size_t i = 0; i < sizeof(L.text);) {
+      const auto lead = static_cast<unsigned char>(L.text[i]);
+      std::uint32_t cp = 0;
+      std::size_t len = 1;
+      if (lead < 0x80) {
+        cp = lead;
+      } else if ((lead & 0xE0) == 0xC0) {
+        cp = lead & 0x1F;
+        len = 2;
+      } else if ((lead & 0xF0) == 0xE0) {
+        cp = lead & 0x0F;
+        len = 3;
+      } else {
+        throw "invalid UTF-8 in a windows-1250 literal";
+      }
+      if (i + len > sizeof(L.text)) throw "cut UTF-8 sequence in a windows-1250 literal";
+      for (std::size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(L.text[i + k]) & 0x3F);
+      const int b = byteOf(cp);
+      if (b < 0) throw "character without a windows-1250 byte";
+      out.data[o++] = static_cast<char>(b);
+      i += len;
+    }
+    return out;
+  }
+  static constexpr Bytes value = convert();
+};
+
+}  // namespace quorvel::cp1250
+
+// "Błąd"_cp: the windows-1250 bytes of a UTF-8 literal, zero-terminated.
+template <quorvel::cp1250::Utf8Literal L>
+constexpr const char* operator""_cp() {
+  return quorvel::cp1250::Converted<L>::value.data;
+}

@@ -1,0 +1,22 @@
+// The _cp literals give exactly the windows-1250 bytes of the Polish texts.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cp1250.h"
+
+TEST(Cp1250Literal, PolishLettersBecomeTheirWindows1250Bytes) {
+  EXPECT_EQ(std::string("ąćęłńóśźżĄĆĘŁŃÓŚŹŻ"_cp),
+            "\xB9\xE6\xEA\xB3\xF1\xF3\x9C\x9F\xBF\xA5\xC6\xCA\xA3\xD1\xD3\x8C\x8F\xAF");
+  EXPECT_EQ(std::string("Błąd zapisu pliku"_cp), "B\xB3\xB9" "d zapisu pliku");
+  EXPECT_EQ(std::string("Treść"_cp), "Tre\x9C\xE6");
+}
+
+TEST(Cp1250Literal, EveryByteOfTheCodePageRoundTrips) {
+  for (int b = 0; b < 256; ++b) {
+    const auto cp = quorvel::cp1250::codePointOf(static_cast<unsigned char>(b));
+    if (b >= 0x80 && cp == 0) continue;  // the five bytes the code page leaves undefined
+    EXPECT_EQ(quorvel::cp1250::byteOf(cp), b);
+  }
+  EXPECT_EQ(quorvel::cp1250::byteOf(0x4E00), -1);
+}
