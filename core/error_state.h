@@ -82,6 +82,8 @@ QUORVEL_API const char* GetErrorMsg();
 
 // Links the report writer that receives the messages (nullptr unlinks).
 QUORVEL_API void ErrorSetRaport(CRaportXml* raport);
+// The linked report writer, or nullptr.
+QUORVEL_API CRaportXml* ErrorGetRaport();
 // With the report linked: the report's operation name (root tag attribute).
 QUORVEL_API void ErrorSetRaportOperacja(const char* operacja);
 // Warning "... poza zakresem ... pominięty." naming the goods; error state unchanged.
