@@ -1,0 +1,235 @@
+// Code pages, text conversions and the strict scalar parsers of the job file.
+#include "encoding.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+#include "cp1250.h"
+#include "error_state.h"
+
+namespace {
+
+const char* orEmpty(const char* s) { return s ? s : ""; }
+
+// Position of c among the first count characters of s; -1 when absent.
+int indexIn(const std::string& s, char c, std::size_t count) {
+  const std::size_t end = std::min(count, s.size());
+  for (std::size_t i = 0; i < end; ++i)
+    if (s[i] == c) return static_cast<int>(i);
+  return -1;
+}
+
+bool isSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+std::string trimmed(const char* text) {
+  const char* b = orEmpty(text);
+  const char* e = b + std::strlen(b);
+  while (b < e && isSpace(*b)) ++b;
+  while (e > b && isSpace(e[-1])) --e;
+  return std::string(b, e);
+}
+
+std::size_t limitOf(int n) { return n > 0 ? static_cast<std::size_t>(n) : 0; }
+
+// The UTF-8 sequences of the Polish letters (lead byte * 256 + second byte), in the reference
+// order of polishLetters.
+constexpr std::uint16_t kUtf8Letters[18] = {
+    0xC485, 0xC487, 0xC499, 0xC582, 0xC584, 0xC3B3, 0xC59B, 0xC5BA, 0xC5BC,
+    0xC484, 0xC486, 0xC498, 0xC581, 0xC583, 0xC393, 0xC59A, 0xC5B9, 0xC5BB,
+};
+
+bool g_beepOn = true;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// CEncoding
+
+CEncoding::CEncoding(const char* letters, const char* devMap, const char* intMap)
+    : letters_(orEmpty(letters)), devMap_(orEmpty(devMap)), intMap_(orEmpty(intMap)) {}
+CEncoding::CEncoding(const CEncoding& other) = default;
+CEncoding& CEncoding::operator=(const CEncoding& other) = default;
+CEncoding::~CEncoding() = default;
+
+char CEncoding::operator[](int i) const { return letters_[static_cast<std::size_t>(i)]; }
+char CEncoding::GetMapDev(int i) const { return devMap_[static_cast<std::size_t>(i)]; }
+char CEncoding::GetMapInt(int i) const { return intMap_[static_cast<std::size_t>(i)]; }
+int CEncoding::GetLength() const { return static_cast<int>(letters_.size()); }
+bool CEncoding::IsMapEmpty() const { return intMap_.empty() || devMap_.empty(); }
+
+// The maps are paired by position; a longer map's unpaired tail maps to nothing.
+char CEncoding::GetMapDev2Int(char c) const {
+  const int i = indexIn(devMap_, c, intMap_.size());
+  return i < 0 ? c : intMap_[static_cast<std::size_t>(i)];
+}
+
+char CEncoding::GetMapInt2Dev(char c) const {
+  const int i = indexIn(intMap_, c, devMap_.size());
+  return i < 0 ? c : devMap_[static_cast<std::size_t>(i)];
+}
+
+int CEncoding::Find(char c, int start) const {
+  const std::size_t from = start > 0 ? static_cast<std::size_t>(start) : 0;
+  std::size_t pos = letters_.find(c, from);
+  if (pos != std::string::npos) return static_cast<int>(pos);
+  pos = intMap_.find(c, from);
+  return pos == std::string::npos ? -1 : static_cast<int>(pos);
+}
+
+CEncoding polishLetters("ąćęłńóśźżĄĆĘŁŃÓŚŹŻ"_cp, "", "");
+
+// ---------------------------------------------------------------------------------------------
+// Conversions
+
+std::string internal2dev(const char* text, const CEncoding& enc, int n) {
+  const char* src = orEmpty(text);
+  const std::size_t len = strnlen(src, limitOf(n));
+  const int m = std::min(polishLetters.GetLength(), enc.GetLength());
+  std::string out(src, len);
+  for (char& c : out) {
+    const char original = c;
+    c = enc.GetMapInt2Dev(original);
+    for (int k = 0; k < m; ++k) {
+      if (polishLetters[k] == original) {
+        c = enc[k];
+        break;
+      }
+    }
+  }
+  return out;
+}
+
+std::string dev2internal(const char* text, const CEncoding& enc, int n) {
+  const char* src = orEmpty(text);
+  const std::size_t len = strnlen(src, limitOf(n));
+  const int m = std::min(polishLetters.GetLength(), enc.GetLength());
+  std::string out(src, len);
+  for (char& c : out) {
+    const char original = c;
+    c = enc.GetMapDev2Int(original);
+    for (int k = 0; k < m; ++k) {
+      if (enc[k] == original) {
+        c = polishLetters[k];
+        break;
+      }
+    }
+  }
+  return out;
+}
+
+std::string utf2cp1250(const char* utf8, int n) {
+  const auto* p = reinterpret_cast<const unsigned char*>(orEmpty(utf8));
+  const std::size_t limit = limitOf(n);
+  std::string out;
+  while (*p && out.size() < limit) {
+    const unsigned char lead = *p;
+    if (lead >= 0xC3 && lead <= 0xC5) {
+      const unsigned char next = p[1];
+      const auto code = static_cast<std::uint16_t>(lead * 256 + next);
+      const auto* hit = std::find(std::begin(kUtf8Letters), std::end(kUtf8Letters), code);
+      out += hit == std::end(kUtf8Letters) ? '?' : polishLetters[static_cast<int>(hit - kUtf8Letters)];
+      if (next == 0) break;  // a sequence cut by the end of the text: nothing follows it
+      p += 2;
+    } else {
+      out += polishLetters.GetMapInt2Dev(static_cast<char>(lead));
+      ++p;
+    }
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Parsers
+
+long str2i(const char* text, long min, long max) {
+  const char* s = orEmpty(text);
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(s, &end, 10);
+  const bool tooBig = errno == ERANGE;
+  if (*end != '\0')
+    SetError(ERR_INT_INVALID, s);
+  else if (v < min || (tooBig && v < 0))
+    SetError(ERR_INT_BELOW, s);
+  else if (v > max || tooBig)
+    SetError(ERR_INT_ABOVE, s);
+  return v;
+}
+
+unsigned long str2u(const char* text, unsigned long min, unsigned long max) {
+  const char* s = orEmpty(text);
+  const char* sign = s;
+  while (isSpace(*sign)) ++sign;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long v = std::strtoul(s, &end, 10);
+  const bool tooBig = errno == ERANGE;
+  // strtoul takes "-5" as its two's complement; a negative number is below every range.
+  const bool negative = *sign == '-' && (v != 0 || tooBig);
+  if (negative) v = 0;
+  if (*end != '\0')
+    SetError(ERR_INT_INVALID, s);
+  else if (negative || v < min)
+    SetError(ERR_INT_BELOW, s);
+  else if ((max != 0 && v > max) || tooBig)
+    SetError(ERR_INT_ABOVE, s);
+  return v;
+}
+
+bool str2b(const char* text) {
+  const std::string t = trimmed(text);
+  if (t == "0" || t == "false") return false;
+  if (t == "1" || t == "true") return true;
+  SetError(ERR_BOOL_INVALID, orEmpty(text));
+  return false;
+}
+
+namespace {
+
+// One-letter code: the trimmed text must be exactly one of the accepted letters.
+char oneLetter(const char* text, const char* accepted, int error) {
+  const std::string t = trimmed(text);
+  if (t.size() == 1 && std::strchr(accepted, t[0]) != nullptr) return t[0];
+  SetError(error, orEmpty(text));
+  return ' ';
+}
+
+}  // namespace
+
+char str2typ(const char* text) { return oneLetter(text, "OT", ERR_GOODS_TYPE); }
+char str2typDok(const char* text) { return oneLetter(text, "PFR", ERR_DOCUMENT_TYPE); }
+char str2typRab(const char* text) { return oneLetter(text, "PW", ERR_DISCOUNT_TYPE); }
+
+// ---------------------------------------------------------------------------------------------
+// Small utilities
+
+std::string i2str(int i) { return std::to_string(i); }
+
+void strCopy(char* dest, const char* src, int size) {
+  if (dest == nullptr || size < 1) return;
+  const auto n = static_cast<std::size_t>(size);
+  std::memset(dest, 0, n);
+  const char* s = orEmpty(src);
+  std::memcpy(dest, s, strnlen(s, n - 1));
+}
+
+void beep_on() { g_beepOn = true; }
+void beep_off() { g_beepOn = false; }
+
+// A terminal has no tone generator of its own: BEL on the controlling terminal is the nearest
+// thing to the short beep. Without a terminal (a service, CI) there is nothing to sound.
+void beep() {
+  if (!g_beepOn) return;
+  const int fd = ::open("/dev/tty", O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  [[maybe_unused]] const ssize_t written = ::write(fd, "\a", 1);
+  ::close(fd);
+}
