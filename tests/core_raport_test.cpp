@@ -1,0 +1,357 @@
+// RAPORT.XML as the host reads it: exact bytes, schema validity, the goods lists of messages,
+// and what happens when the file cannot be created or written.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cp1250.h"
+#include "error_state.h"
+#include "support/test_support.h"
+#include "xml/raport_xml.h"
+
+using quorvel::test::readFile;
+using quorvel::test::schemaErrors;
+using quorvel::test::ScratchDir;
+
+namespace {
+
+const std::string kDecl = "<?xml version=\"1.0\" encoding=\"windows-1250\" ?>\r\n";
+
+std::string root(const std::string& operacja) {
+  return "<Raport operacja=\"" + operacja + "\" xmlns=\"http://schemas.quorvel.org/UF/Raport.xsd\">\r\n";
+}
+
+class Raport : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ErrorSetRaport(nullptr);
+    ClearError("");
+  }
+  void TearDown() override { ErrorSetRaport(nullptr); }
+
+  // The finished report, checked against the schema.
+  std::string finished() {
+    const std::string bytes = readFile(dir.file("RAPORT.XML"));
+    EXPECT_EQ(schemaErrors(dir.file("RAPORT.XML"), "Raport.xsd"), "") << quorvel::test::cp1250ToUtf8(bytes);
+    return bytes;
+  }
+
+  ScratchDir dir;
+};
+
+TEST_F(Raport, EmptyReportHasRootTagJustBeforeStatus) {
+  { CRaportXml raport; }
+  EXPECT_EQ(finished(), kDecl + root("InicjalizacjaSterownika") +
+                            "\t<Status>\r\n"
+                            "\t\t<Typ>E</Typ>\r\n"
+                            "\t</Status>\r\n"
+                            "</Raport>");
+}
+
+TEST_F(Raport, JobWithoutGoods) {
+  {
+    CRaportXml raport;
+    raport.SetOperacja("PrzesyłanieTowarów"_cp);
+    raport.DodajKomunikat("W", "Brak towarów do przesłania"_cp, 0, true);
+  }
+  EXPECT_EQ(finished(),
+            std::string("<?xml version=\"1.0\" encoding=\"windows-1250\" ?>\r\n"
+                        "<Raport operacja=\"PrzesyłanieTowarów\" xmlns=\"http://schemas.quorvel.org/UF/Raport.xsd\">\r\n"
+                        "\t<Komunikat>\r\n"
+                        "\t\t<Typ>W</Typ>\r\n"
+                        "\t\t<Treść>Brak towarów do przesłania</Treść>\r\n"
+                        "\t</Komunikat>\r\n"
+                        "\t<Status>\r\n"
+                        "\t\t<Typ>W</Typ>\r\n"
+                        "\t\t<Treść>Brak towarów do przesłania</Treść>\r\n"
+                        "\t</Status>\r\n"
+                        "</Raport>"_cp));
+}
+
+TEST_F(Raport, MessagesWithNumberAndGoodsInOrder) {
+  {
+    CRaportXml raport;
+    raport.SetOperacja("UsuwanieTowarów"_cp);
+    CKomunikat komunikat("E", "Urządzenie odrzuciło towary"_cp, 15, true);
+    komunikat.DodajTowar(7);
+    komunikat.DodajTowar(4294967295u);
+    komunikat.DodajTowar(0);
+    raport.DodajKomunikat(komunikat);
+    raport.DodajKomunikat("I", "Gotowe", 3, false);
+  }
+  EXPECT_EQ(finished(), kDecl + root("UsuwanieTowarów"_cp) +
+                            "\t<Komunikat>\r\n"
+                            "\t\t<Typ>E</Typ>\r\n"
+                            "\t\t<Numer>15</Numer>\r\n"
+                            "\t\t<Treść>Urządzenie odrzuciło towary</Treść>\r\n"
+                            "\t\t<Towar>7</Towar>\r\n"
+                            "\t\t<Towar>4294967295</Towar>\r\n"
+                            "\t\t<Towar>0</Towar>\r\n"
+                            "\t</Komunikat>\r\n"
+                            "\t<Komunikat>\r\n"
+                            "\t\t<Typ>I</Typ>\r\n"
+                            "\t\t<Numer>3</Numer>\r\n"
+                            "\t\t<Treść>Gotowe</Treść>\r\n"
+                            "\t</Komunikat>\r\n"
+                            "\t<Status>\r\n"
+                            "\t\t<Typ>E</Typ>\r\n"
+                            "\t\t<Treść>Urządzenie odrzuciło towary</Treść>\r\n"
+                            "\t</Status>\r\n"
+                            "</Raport>"_cp);
+}
+
+// Texts from the job or the register can hold anything; the file stays well-formed.
+TEST_F(Raport, TextsAndOperationNameAreEscaped) {
+  {
+    CRaportXml raport;
+    raport.SetOperacja("a\"b<c&d\x01");
+    const std::string text = std::string("a<b & c>d \x8A ") + "ąŻ"_cp + "\x02";
+    raport.DodajKomunikat("W", text.c_str(), 0, true);
+  }
+  EXPECT_EQ(finished(), kDecl + root("a&quot;b&lt;c&amp;d_") +
+                            "\t<Komunikat>\r\n"
+                            "\t\t<Typ>W</Typ>\r\n"
+                            "\t\t<Treść>a&lt;b &amp; c&gt;d _ ąŻ_</Treść>\r\n"
+                            "\t</Komunikat>\r\n"
+                            "\t<Status>\r\n"
+                            "\t\t<Typ>W</Typ>\r\n"
+                            "\t\t<Treść>a&lt;b &amp; c&gt;d _ ąŻ_</Treść>\r\n"
+                            "\t</Status>\r\n"
+                            "</Raport>"_cp);
+}
+
+TEST_F(Raport, NumberOnlyWhenPositive) {
+  const struct {
+    int numer;
+    bool written;
+  } cases[] = {{0, false}, {-1, false}, {-2147483647 - 1, false}, {1, true}, {2147483647, true}};
+  for (const auto& c : cases) {
+    { CRaportXml raport; raport.DodajKomunikat("E", "x", c.numer, false); }
+    const std::string bytes = finished();
+    EXPECT_EQ(bytes.find("<Numer>" + std::to_string(c.numer) + "</Numer>") != std::string::npos, c.written) << c.numer;
+    if (!c.written) {
+      EXPECT_EQ(bytes.find("<Numer>"), std::string::npos) << c.numer;
+    }
+  }
+}
+
+TEST_F(Raport, EmptyTextAddsNothingAndKeepsStatus) {
+  {
+    CRaportXml raport;
+    raport.UstawStatus("OK", "");
+    raport.DodajKomunikat("E", "", 5, true);
+    raport.DodajKomunikat("E", nullptr, 5, true);
+    raport.DodajKomunikat(CKomunikat("E", "", 5, true));
+    CKomunikat nullText("W", nullptr, 0, true);
+    nullText.DodajTowar(1);
+    raport.DodajKomunikat(nullText);
+    EXPECT_STREQ(raport.GetStatusTyp(), "OK");
+  }
+  EXPECT_EQ(finished(), kDecl + root("InicjalizacjaSterownika") +
+                            "\t<Status>\r\n\t\t<Typ>OK</Typ>\r\n\t</Status>\r\n</Raport>");
+}
+
+TEST_F(Raport, StatusIsCutTo2And1023Characters) {
+  const std::string longText(2000, 'x');
+  {
+    CRaportXml raport;
+    raport.UstawStatus("OKAY", longText.c_str());
+    EXPECT_STREQ(raport.GetStatusTyp(), "OK");
+    EXPECT_EQ(std::string(raport.GetStatusTresc()), longText.substr(0, 1023));
+    raport.UstawStatus("W", nullptr);  // a null text keeps the text
+    EXPECT_EQ(std::string(raport.GetStatusTresc()).size(), 1023u);
+  }
+  EXPECT_NE(finished().find("<Treść>"_cp + longText.substr(0, 1023) + "</Treść>"_cp), std::string::npos);
+}
+
+TEST_F(Raport, RootTagOnceWithTheNameHeldAtTheFirstMessage) {
+  {
+    CRaportXml raport;
+    raport.SetOperacja("");
+    raport.DodajKomunikat("I", "pierwszy", 0, false);
+    raport.SetOperacja("ImportTowarów"_cp);
+    raport.DodajKomunikat("I", "drugi", 0, false);
+  }
+  const std::string bytes = finished();
+  EXPECT_EQ(bytes.substr(0, kDecl.size() + root("").size()), kDecl + root(""));
+  EXPECT_EQ(bytes.find("<Raport", kDecl.size() + 1), std::string::npos);
+}
+
+TEST_F(Raport, CopyCarriesStatusAndNameButLeavesTheFileToTheOriginal) {
+  {
+    CRaportXml raport;
+    raport.SetOperacja("OdbiórSprzedaży"_cp);
+    raport.UstawStatus("W", "uwaga");
+    {
+      CRaportXml copy(raport);
+      EXPECT_STREQ(copy.GetOperacja(), "OdbiórSprzedaży"_cp);
+      EXPECT_STREQ(copy.GetStatusTresc(), "uwaga");
+      copy.DodajKomunikat("I", "z kopii", 0, false);
+    }
+    EXPECT_TRUE(raport.IsOpen());
+    raport.UstawStatus("OK", "");
+  }
+  const std::string bytes = finished();
+  EXPECT_NE(bytes.find("z kopii"), std::string::npos);
+  EXPECT_NE(bytes.find("<Typ>OK</Typ>"), std::string::npos);
+}
+
+TEST_F(Raport, DestroyingTheLinkedWriterUnlinksTheErrorState) {
+  auto raport = std::make_unique<CRaportXml>();
+  ErrorSetRaport(raport.get());
+  raport.reset();
+  EXPECT_EQ(ErrorGetRaport(), nullptr);
+  SetError(4, "x");  // no report any more: only the state changes
+  EXPECT_EQ(GetErrorNum(), 4);
+}
+
+// --- goods lists ------------------------------------------------------------------------------
+
+TEST(Komunikat, GoodsListGrowsByTen) {
+  CKomunikat komunikat("W", "Towary pominięte"_cp);
+  EXPECT_EQ(komunikat.GetPojemnosc(), 0);
+  const struct {
+    int count;
+    int capacity;
+  } steps[] = {{1, 10}, {10, 10}, {11, 20}, {20, 20}, {21, 30}, {25, 30}};
+  std::uint32_t next = 100;
+  for (const auto& s : steps) {
+    while (komunikat.IleTowarow() < s.count) komunikat.DodajTowar(next++);
+    EXPECT_EQ(komunikat.GetPojemnosc(), s.capacity) << s.count;
+  }
+  for (int i = 0; i < 25; ++i) EXPECT_EQ(komunikat.GetTowar(i), 100u + i);
+  EXPECT_EQ(komunikat.GetTowar(25), 0u);
+  EXPECT_EQ(komunikat.GetTowar(-1), 0u);
+}
+
+TEST(Komunikat, CopiesOwnTheirGoods) {
+  CKomunikat a("W", "a");
+  for (std::uint32_t i = 0; i < 12; ++i) a.DodajTowar(i);
+  CKomunikat b(a);
+  CKomunikat c("E", "c");
+  c.DodajTowar(99);
+  c = a;
+  a.DodajTowar(12);
+  CKomunikat& self = a;
+  a = self;
+  EXPECT_EQ(a.IleTowarow(), 13);
+  for (const CKomunikat* k : {&b, &c}) {
+    EXPECT_EQ(k->IleTowarow(), 12);
+    EXPECT_STREQ(k->GetTresc(), "a");
+    EXPECT_EQ(k->GetTowar(11), 11u);
+  }
+}
+
+TEST(Komunikat, TypeAndTextAreCut) {
+  const std::string longText(1500, 'y');
+  CKomunikat k("WWW", longText.c_str(), -3, true);
+  EXPECT_STREQ(k.GetTyp(), "WW");
+  EXPECT_EQ(std::string(k.GetTresc()), longText.substr(0, 1023));
+  EXPECT_EQ(k.GetNumer(), -3);
+  EXPECT_TRUE(k.GetUstawStatus());
+  EXPECT_STREQ(CKomunikat("W", nullptr).GetTresc(), "");
+}
+
+TEST_F(Raport, TwentyFiveGoodsAreWrittenInOrder) {
+  {
+    CRaportXml raport;
+    CKomunikat komunikat("W", "Towary pominięte"_cp);
+    for (std::uint32_t id = 25; id > 0; --id) komunikat.DodajTowar(id * 1000);
+    raport.DodajKomunikat(komunikat);
+  }
+  const std::string bytes = finished();
+  std::string expected;
+  for (std::uint32_t id = 25; id > 0; --id) expected += "\t\t<Towar>" + std::to_string(id * 1000) + "</Towar>\r\n";
+  EXPECT_NE(bytes.find("</Treść>\r\n"_cp + expected + "\t</Komunikat>\r\n"), std::string::npos);
+}
+
+// --- files that cannot be created or written ---------------------------------------------------
+
+TEST_F(Raport, UncreatableFileSetsError1AndWritesNothing) {
+  std::filesystem::create_directory(dir.file("RAPORT.XML"));
+  {
+    CRaportXml raport;
+    EXPECT_EQ(GetErrorNum(), 1);
+    EXPECT_STREQ(GetErrorMsg(), "Błąd tworzenia pliku RAPORT.XML"_cp);
+    EXPECT_FALSE(raport.IsOpen());
+    ErrorSetRaport(&raport);
+    raport.DodajKomunikat("W", "x", 0, true);
+    EXPECT_STREQ(raport.GetStatusTyp(), "E");  // the message had no effect at all
+    SetError(5, "y");
+    EXPECT_EQ(GetErrorNum(), 5);
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(dir.file("RAPORT.XML")));
+}
+
+TEST_F(Raport, FullDeviceSetsError4AtTheDeclaration) {
+  if (!quorvel::test::fileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  std::filesystem::create_symlink("/dev/full", dir.file("RAPORT.XML"));
+  CRaportXml raport;
+  EXPECT_EQ(GetErrorNum(), 4);
+  EXPECT_STREQ(GetErrorMsg(), "Błąd zapisu pliku RAPORT.XML"_cp);
+  EXPECT_FALSE(raport.IsOpen());
+  // Linked, further errors must not loop through the broken file.
+  ErrorSetRaport(&raport);
+  SetError(22, "abc.dll");
+  EXPECT_EQ(GetErrorNum(), 22);
+}
+
+// Caps the size of files this process writes, so that a write fails at an exact byte offset.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    previousHandler_ = ::signal(SIGXFSZ, SIG_IGN);
+    ::getrlimit(RLIMIT_FSIZE, &previous_);
+    rlimit limit = previous_;
+    limit.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &previous_);
+    ::signal(SIGXFSZ, previousHandler_);
+  }
+
+ private:
+  rlimit previous_{};
+  sighandler_t previousHandler_;
+};
+
+TEST_F(Raport, WriteErrorsAnywhereSetError4AndStopTheFile) {
+  const std::string message = "\t<Komunikat>\r\n\t\t<Typ>I</Typ>\r\n\t\t<Treść>pierwszy</Treść>\r\n\t</Komunikat>\r\n"_cp;
+  const std::string head = kDecl + root("InicjalizacjaSterownika");
+  const struct {
+    const char* what;
+    std::size_t limit;
+  } cases[] = {
+      {"root start tag", kDecl.size() + 5},
+      {"first message", head.size() + 3},
+      {"second message", head.size() + message.size()},
+      {"closing tag", head.size() + 2 * message.size() + 40},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ClearError("");
+    {
+      FileSizeLimit cap(c.limit);
+      auto raport = std::make_unique<CRaportXml>();
+      ErrorSetRaport(raport.get());
+      EXPECT_EQ(GetErrorNum(), 0);
+      raport->DodajKomunikat("I", "pierwszy", 0, false);
+      raport->DodajKomunikat("I", "drugi", 0, false);
+      raport.reset();
+      EXPECT_EQ(GetErrorNum(), 4);
+      EXPECT_STREQ(GetErrorMsg(), "Błąd zapisu pliku RAPORT.XML"_cp);
+    }
+    const std::string bytes = readFile(dir.file("RAPORT.XML"));
+    EXPECT_EQ(bytes.size(), c.limit);
+    EXPECT_EQ(bytes.find("<Raport", kDecl.size() + 1), std::string::npos);  // root tag never repeated
+  }
+}
+
+}  // namespace
