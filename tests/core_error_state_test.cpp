@@ -7,6 +7,7 @@
 
 #include "cp1250.h"
 #include "error_state.h"
+#include "records.h"
 #include "support/test_support.h"
 #include "xml/raport_xml.h"
 
@@ -222,6 +223,39 @@ TEST_F(ErrorState, OperationNameReachesTheRootTag) {
   });
   EXPECT_NE(bytes.find("<Raport operacja=\"ZmianaCenTowarów\""_cp), std::string::npos);
   ErrorSetRaportOperacja("bez raportu");  // unlinked: nothing happens
+}
+
+// A skipped goods record is named in a warning; the state and the status stay as they were.
+TEST_F(ErrorState, SkippedPluWarningNamesTheGoods) {
+  const std::string bytes = withReport([](CRaportXml& raport) {
+    SetError(1010, "x");
+    CTowar towar;
+    towar.Ty = 'T';
+    towar.Id = 4711;
+    Warning_pluPozaZakresem(towar);
+    towar.Ty = 'O';
+    towar.Id = 4294967295u;
+    Warning_pluPozaZakresem(towar);
+    EXPECT_EQ(GetErrorNum(), 1010);
+    EXPECT_STREQ(GetErrorMsg(), "Wystąpił błąd urządzenia x"_cp);
+    EXPECT_STREQ(raport.GetStatusTyp(), "E");
+  });
+  EXPECT_NE(bytes.find("\t<Komunikat>\r\n"
+                       "\t\t<Typ>W</Typ>\r\n"
+                       "\t\t<Treść>Towar o kodzie PLU poza zakresem został pominięty.</Treść>\r\n"
+                       "\t\t<Towar>4711</Towar>\r\n"
+                       "\t</Komunikat>\r\n"
+                       "\t<Komunikat>\r\n"
+                       "\t\t<Typ>W</Typ>\r\n"
+                       "\t\t<Treść>Opakowanie o kodzie PLU poza zakresem zostało pominięte.</Treść>\r\n"
+                       "\t\t<Towar>4294967295</Towar>\r\n"
+                       "\t</Komunikat>\r\n"
+                       "\t<Status>\r\n"
+                       "\t\t<Typ>E</Typ>\r\n"_cp),
+            std::string::npos)
+      << quorvel::test::cp1250ToUtf8(bytes);
+  CTowar unlinked;
+  Warning_pluPozaZakresem(unlinked);  // no report: nothing to do
 }
 
 TEST_F(ErrorState, UnlinkedStateOnlyChangesNumberAndText) {
