@@ -1,0 +1,110 @@
+// The life of one job inside the core library: what loading the library creates, in which
+// order, what a failure undoes, and the teardown when the library is unloaded.
+//
+// Load:   report writer (RAPORT.XML opened) -> error state linked to it -> job document, which
+//         reads VEXA_JOB.XML -> device-data writer (PROG_KOM.XML opened).
+// Unload: PROG_KOM.XML closed -> RAPORT.XML finished (status block, closing tag) -> job freed.
+#include <new>
+#include <string>
+
+#include "core/api.h"
+#include "core/cp1250.h"
+#include "core/error_state.h"
+#include "core/globals.h"
+#include "core/lifecycle.h"
+#include "core/xml/progkom_xml.h"
+#include "core/xml/raport_xml.h"
+#include "core/xml/vexa_xml.h"
+
+CRaportXml* raport = nullptr;
+CVexaXml* vexa = nullptr;
+CProgKomXml* progKom = nullptr;
+
+namespace quorvel::core {
+
+void teardownJob() {
+  if (progKom) {
+    progKom->Close();
+    delete progKom;
+    progKom = nullptr;
+  }
+  if (raport) {
+    // Unlinked first, so that nothing reaches the report while it is being finished.
+    ErrorSetRaport(nullptr);
+    delete raport;
+    raport = nullptr;
+  }
+  if (vexa) {
+    delete vexa;
+    vexa = nullptr;
+  }
+}
+
+namespace {
+
+// A job that never got its device-data writer still leaves a complete PROG_KOM.XML behind:
+// otherwise the file of an earlier job would stay in the directory and be read as this job's
+// result. The root names the operation as far as the report knows it.
+void writeEmptyDeviceData() {
+  if (progKom) return;
+  const std::string operacja = raport ? raport->GetOperacja() : "InicjalizacjaSterownika";
+  CProgKomXml empty(operacja.c_str());
+  empty.Close();
+}
+
+// The load cannot go on: the device-data file is completed, the objects are torn down.
+int refuseLoad() {
+  writeEmptyDeviceData();
+  teardownJob();
+  return 0;
+}
+
+int outOfMemory() {
+  SetError(ERR_NO_MEMORY, "");
+  return refuseLoad();
+}
+
+int attachJob() {
+  // A fresh job starts without an error, also when the library stayed mapped in the process
+  // since an earlier job (the process keeps its own reference to it).
+  ErrorSetRaport(nullptr);
+  ClearError("");
+
+  raport = new (std::nothrow) CRaportXml();
+  if (!raport) return outOfMemory();
+  ErrorSetRaport(raport);
+
+  vexa = new (std::nothrow) CVexaXml();
+  if (!vexa) return outOfMemory();
+  // Reading the job stops at its first error, which stands in the report; a report file that
+  // could not be created is such an error too (it is pending before the reading starts).
+  if (vexa->readHeader() != 0) return refuseLoad();
+
+  progKom = new (std::nothrow) CProgKomXml(vexa->GetOperacja().c_str());
+  if (!progKom) return outOfMemory();
+  return 1;
+}
+
+}  // namespace
+}  // namespace quorvel::core
+
+// Load handler of the core library: non-zero lets the load go on.
+QUORVEL_EXPORT_C int quorvel_module_attach() {
+  try {
+    return quorvel::core::attachJob();
+  } catch (const std::bad_alloc&) {
+    return quorvel::core::outOfMemory();
+  } catch (...) {
+    SetError(ERR_NO_MEMORY, "");
+    return quorvel::core::refuseLoad();
+  }
+}
+
+// Unload handler of the core library: finishes both result files and frees the job.
+QUORVEL_EXPORT_C void quorvel_module_detach() {
+  try {
+    quorvel::core::teardownJob();
+  } catch (...) {
+    // Nothing may leave an unload handler; whatever was finished stays finished.
+  }
+}

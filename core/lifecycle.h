@@ -1,0 +1,23 @@
+// Internal entry points of the job core (not exported): the teardown of the three job objects
+// and the dispatch of the job's operation to a loaded plug-in.
+#pragma once
+
+namespace quorvel::platform {
+struct Module;
+}
+
+namespace quorvel::core {
+
+// Closes and destroys progKom, then destroys raport (finishing RAPORT.XML, error state
+// unlinked), then vexa; each pointer ends null. Safe to call when some or all are null.
+void teardownJob();
+
+// Runs the job's operation in the loaded plug-in: resolves the entry points, resets the
+// catalogue and the report status, takes the first row of the operation table whose name
+// equals the job's operation and whose entry point exists, tests its precondition, calls
+// opDriverInit / the entry point / opDriverFree, reports an operation no row takes (error 8),
+// and deletes the catalogue. Returns GetErrorNum().
+// REQUIRES: the job is loaded (raport and vexa exist).
+int runOperation(quorvel::platform::Module* plugin);
+
+}  // namespace quorvel::core

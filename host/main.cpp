@@ -1,0 +1,195 @@
+// quorvel: the command-line host application.
+//
+// It does what a sales application does with the core: in the job directory it loads the core
+// library (which reads VEXA_JOB.XML), calls Quorvel_run with a driver plug-in's name, unloads
+// the core (which finishes PROG_KOM.XML and RAPORT.XML), and then shows the report.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "host/report_view.h"
+#include "platform/module.h"
+
+#if __has_include("host/dump_command.h") && defined(QUORVEL_HAVE_DUMP_COMMAND)
+#include "host/dump_command.h"
+#define QUORVEL_WITH_DUMP 1
+#endif
+
+namespace {
+
+using quorvel::host::ReportView;
+
+// Exit statuses a script can test.
+constexpr int kExitOk = 0;           // status "OK" or "I"
+constexpr int kExitWarning = 1;      // status "W"
+constexpr int kExitError = 2;        // status "E", or no readable report
+constexpr int kExitCoreRefused = 3;  // the core library did not load (job not run)
+constexpr int kExitUsage = 64;       // bad command line
+
+constexpr const char* kCoreModule = "libQuorvel.so";
+
+void printMainHelp(FILE* out) {
+  std::fputs(
+      "Usage: quorvel COMMAND [ARGS]\n"
+      "\n"
+      "Runs jobs of the Quorvel fiscal cash register drivers.\n"
+      "\n"
+      "Commands:\n"
+      "  run PLUGIN [-C DIR]   run the job waiting in DIR (default: the current directory)\n"
+      "                        with the driver plug-in PLUGIN and show its report\n"
+#ifdef QUORVEL_WITH_DUMP
+      "  dump ...              decode a transmission dump file (quorvel dump --help)\n"
+#endif
+      "  --help                show this text\n"
+      "\n"
+      "See 'quorvel run --help' for the job directory and the files of a job.\n",
+      out);
+}
+
+void printRunHelp(FILE* out) {
+  std::fputs(
+      "Usage: quorvel run PLUGIN [-C DIR]\n"
+      "\n"
+      "Runs one job: in the job directory DIR (default: the current directory) the core\n"
+      "library libQuorvel.so is loaded, which reads the job; the driver plug-in PLUGIN is\n"
+      "loaded and carries out the job's operation; the core is unloaded, which completes the\n"
+      "result files. The messages and the final status of the report are then shown.\n"
+      "\n"
+      "Files in the job directory:\n"
+      "  VEXA_JOB.XML   read: the job (operation, register model, goods), windows-1250 XML\n"
+      "  PROG_KOM.CFG   read: the plug-in's configuration (written by the operation\n"
+      "                 Konfiguracja; without it only Konfiguracja can run)\n"
+      "  RAPORT.XML     written: every error, warning and notice, and the final status\n"
+      "  PROG_KOM.XML   written: what the register gave (goods, sales, accepted goods)\n"
+      "  *.dmp          written when the configuration asks for a transmission dump\n"
+      "\n"
+      "Driver plug-ins:\n"
+      "  quorvel_elcom   Elcom Euro registers over a serial line\n"
+      "  quorvel_elzab   Elzab registers through the WinIP library\n"
+      "  quorvel_posnet  the POSNET Combo register through libposnet and libhlapi\n"
+      "A plug-in is named without its extension. A bare name is looked for beside the core\n"
+      "library, beside this program, in the job directory, then on the library path; a name\n"
+      "with a '/' is a path.\n"
+      "\n"
+      "Exit status: 0 when the job ended with status OK or I (notice), 1 with status W\n"
+      "(warning), 2 with status E (error), 3 when the core library refused to load (the job\n"
+      "file could not be read, see the report) or was not found, 64 for a bad command line.\n",
+      out);
+}
+
+int usage(const char* why) {
+  std::fprintf(stderr, "quorvel: %s\n", why);
+  std::fputs("Try 'quorvel run --help'.\n", stderr);
+  return kExitUsage;
+}
+
+// The plug-in name the core expects is the file name without its extension.
+std::string pluginName(std::string name) {
+  for (std::string_view ext : {".dll", ".so"}) {
+    if (name.size() > ext.size() && std::string_view(name).substr(name.size() - ext.size()) == ext) {
+      name.resize(name.size() - ext.size());
+      break;
+    }
+  }
+  return name;
+}
+
+int exitStatusOf(const ReportView& report) {
+  if (!report.complete) return kExitError;
+  const std::string& typ = report.status.typ;
+  if (typ == "OK" || typ == "I") return kExitOk;
+  if (typ == "W") return kExitWarning;
+  return kExitError;
+}
+
+int showReport(const char* directory) {
+  ReportView report;
+  if (!quorvel::host::readReport("RAPORT.XML", report)) {
+    std::fprintf(stderr, "quorvel: no readable RAPORT.XML in %s: %s\n", directory, report.error.c_str());
+    return kExitError;
+  }
+  quorvel::host::printReport(report, stdout);
+  if (!report.complete)
+    std::fprintf(stderr, "quorvel: RAPORT.XML is incomplete: %s\n", report.error.c_str());
+  std::fflush(stdout);
+  return exitStatusOf(report);
+}
+
+int runCommand(int argc, char** argv) {
+  std::string plugin;
+  bool havePlugin = false;
+  const char* directory = nullptr;
+  for (int i = 0; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      printRunHelp(stdout);
+      return kExitOk;
+    }
+    if (arg == "-C") {
+      if (i + 1 >= argc) return usage("-C needs a directory");
+      directory = argv[++i];
+    } else if (arg.size() > 2 && arg.substr(0, 2) == "-C") {
+      directory = argv[i] + 2;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return usage(("unknown option " + std::string(arg)).c_str());
+    } else if (!havePlugin) {
+      plugin = pluginName(std::string(arg));
+      havePlugin = true;
+    } else {
+      return usage("only one plug-in name may be given");
+    }
+  }
+  if (!havePlugin) return usage("the plug-in name is missing");
+  if (directory && ::chdir(directory) != 0) {
+    std::fprintf(stderr, "quorvel: cannot enter the job directory %s: %s\n", directory, std::strerror(errno));
+    return kExitUsage;
+  }
+  const char* shownDirectory = directory ? directory : ".";
+
+  // Loading the core reads the job; a job that cannot be read refuses the load and leaves
+  // its reasons in RAPORT.XML.
+  quorvel::platform::ModuleRef core(quorvel::platform::loadModule(kCoreModule));
+  if (!core) {
+    if (quorvel::platform::lastModuleRefused()) {
+      std::fprintf(stderr, "quorvel: the job in %s could not be started:\n", shownDirectory);
+      showReport(shownDirectory);
+    } else {
+      std::fprintf(stderr, "quorvel: cannot load the core library: %s\n",
+                   quorvel::platform::lastModuleError().c_str());
+    }
+    return kExitCoreRefused;
+  }
+  using RunFn = void (*)(const std::string&);
+  auto run = core.symbol<RunFn>("Quorvel_run");
+  if (!run) {
+    std::fprintf(stderr, "quorvel: %s has no entry point Quorvel_run\n",
+                 quorvel::platform::modulePath(core.get()).c_str());
+    return kExitCoreRefused;
+  }
+  run(plugin);
+  core.reset();  // unloading completes PROG_KOM.XML and RAPORT.XML
+  return showReport(shownDirectory);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    printMainHelp(stderr);
+    return kExitUsage;
+  }
+  const std::string_view command = argv[1];
+  if (command == "--help" || command == "-h" || command == "help") {
+    printMainHelp(stdout);
+    return kExitOk;
+  }
+  if (command == "run") return runCommand(argc - 2, argv + 2);
+#ifdef QUORVEL_WITH_DUMP
+  if (command == "dump") return runDumpCommand(argc - 1, argv + 1);
+#endif
+  return usage(("unknown command " + std::string(command)).c_str());
+}

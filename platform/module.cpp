@@ -1,0 +1,170 @@
+#include "platform/module.h"
+
+#include <dlfcn.h>
+#include <link.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace quorvel::platform {
+
+struct Module {
+  void* handle = nullptr;
+  std::string path;
+};
+
+namespace {
+
+std::string g_lastError;
+bool g_lastRefused = false;
+
+using AttachFn = int (*)();
+using DetachFn = void (*)();
+
+std::string directoryOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return std::string();
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string canonical(const std::string& path) {
+  char buf[PATH_MAX];
+  if (::realpath(path.c_str(), buf)) return buf;
+  return path;
+}
+
+bool isRegularReadable(const std::string& path) {
+  return ::access(path.c_str(), R_OK) == 0;
+}
+
+std::string currentDirectory() {
+  char buf[PATH_MAX];
+  if (::getcwd(buf, sizeof buf)) return buf;
+  return std::string();
+}
+
+// Link map of the object that defines the given address, or nullptr.
+const link_map* objectOf(const void* address) {
+  Dl_info info{};
+  link_map* map = nullptr;
+  if (!::dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP)) return nullptr;
+  return map;
+}
+
+const link_map* objectOfHandle(void* handle) {
+  link_map* map = nullptr;
+  if (::dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0) return nullptr;
+  return map;
+}
+
+void* ownSymbol(void* handle, const char* name) {
+  ::dlerror();
+  void* address = ::dlsym(handle, name);
+  if (!address) return nullptr;
+  // dlsym also searches the module's dependencies; every plug-in depends on the core, which
+  // exports handlers of the same names. Only the module's own definition counts.
+  const link_map* own = objectOfHandle(handle);
+  if (!own || objectOf(address) != own) return nullptr;
+  return address;
+}
+
+// The file to map for `name`, or "" to leave the search to the dynamic linker.
+std::string locate(const std::string& fileName) {
+  if (fileName.find('/') != std::string::npos) return fileName;
+  std::vector<std::string> dirs{loaderDirectory(), executableDirectory(), currentDirectory()};
+  for (const auto& dir : dirs) {
+    if (dir.empty()) continue;
+    const std::string candidate = dir == "/" ? "/" + fileName : dir + "/" + fileName;
+    if (isRegularReadable(candidate)) return candidate;
+  }
+  return std::string();
+}
+
+std::string pathOfHandle(void* handle, const std::string& fallback) {
+  const link_map* map = objectOfHandle(handle);
+  if (map && map->l_name && map->l_name[0]) return canonical(map->l_name);
+  return fallback;
+}
+
+}  // namespace
+
+std::string moduleFileName(const std::string& name) {
+  static constexpr char kDll[] = ".dll";
+  constexpr std::size_t n = sizeof kDll - 1;
+  if (name.size() >= n && name.compare(name.size() - n, n, kDll) == 0)
+    return name.substr(0, name.size() - n) + ".so";
+  return name;
+}
+
+std::string executableDirectory() {
+  char buf[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return std::string();
+  buf[n] = '\0';
+  return directoryOf(buf);
+}
+
+std::string loaderDirectory() {
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<const void*>(&loaderDirectory), &info) && info.dli_fname &&
+      std::strchr(info.dli_fname, '/'))
+    return directoryOf(canonical(info.dli_fname));
+  // The main program has no file name of its own in the link map.
+  return executableDirectory();
+}
+
+Module* loadModule(const std::string& name) {
+  g_lastError.clear();
+  g_lastRefused = false;
+  const std::string fileName = moduleFileName(name);
+  if (fileName.empty()) {
+    g_lastError = "empty module name";
+    return nullptr;
+  }
+  const std::string located = locate(fileName);
+  ::dlerror();
+  void* handle = ::dlopen(located.empty() ? fileName.c_str() : located.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    const char* why = ::dlerror();
+    g_lastError = why ? why : fileName + ": cannot be loaded";
+    return nullptr;
+  }
+  auto* module = new Module{handle, pathOfHandle(handle, located.empty() ? fileName : located)};
+  if (auto attach = reinterpret_cast<AttachFn>(ownSymbol(handle, kAttachSymbol))) {
+    if (attach() == 0) {
+      // A refused attach is undone as the original platform does: detach, then unmap.
+      if (auto detach = reinterpret_cast<DetachFn>(ownSymbol(handle, kDetachSymbol))) detach();
+      ::dlclose(handle);
+      g_lastError = module->path + ": the module refused to load";
+      g_lastRefused = true;
+      delete module;
+      return nullptr;
+    }
+  }
+  return module;
+}
+
+void* findSymbol(Module* module, const char* name) {
+  if (!module || !name) return nullptr;
+  return ownSymbol(module->handle, name);
+}
+
+void releaseModule(Module* module) {
+  if (!module) return;
+  if (auto detach = reinterpret_cast<DetachFn>(ownSymbol(module->handle, kDetachSymbol))) detach();
+  ::dlclose(module->handle);
+  delete module;
+}
+
+std::string modulePath(const Module* module) { return module ? module->path : std::string(); }
+
+std::string lastModuleError() { return g_lastError; }
+
+bool lastModuleRefused() { return g_lastRefused; }
+
+}  // namespace quorvel::platform

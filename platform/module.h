@@ -1,0 +1,92 @@
+// Loadable modules: the core library, the driver plug-ins and vendor libraries.
+//
+// A module stands for what the system calls a DLL. Loading one maps the file and then runs the
+// module's load handler, `quorvel_module_attach()`, which may refuse (a zero result): the module
+// is then detached and unmapped again and the load fails, just as a refused process attach makes
+// the original platform's load call fail. Releasing a module runs `quorvel_module_detach()` and
+// then unmaps it. A module without these functions simply has no handlers.
+//
+// Names: a trailing ".dll" is replaced by ".so", so the core can keep building "N.dll". A name
+// holding a '/' is a path and used as it is. A bare name is looked for in this order:
+//   1. the directory of the file that holds this loader (the core library, in the core),
+//   2. the directory of the host executable (/proc/self/exe),
+//   3. the current directory,
+//   4. the dynamic linker's own rule (RUNPATH of the loader's file, LD_LIBRARY_PATH, cache).
+#pragma once
+
+#include <string>
+
+#include "core/api.h"
+
+namespace quorvel::platform {
+
+struct Module;  // opaque: a loaded, attached module
+
+// Names of the handlers every module may export.
+inline constexpr const char* kAttachSymbol = "quorvel_module_attach";
+inline constexpr const char* kDetachSymbol = "quorvel_module_detach";
+
+// Loads and attaches the module; nullptr when no file was found, the file could not be mapped
+// or its attach handler refused. lastModuleError() then says which.
+QUORVEL_API Module* loadModule(const std::string& name);
+
+// Address of the exported symbol `name` defined in the module's own file; nullptr when the
+// module lacks it. A symbol that the module's dependencies export (the core's attach handler,
+// seen through every plug-in) does not count.
+QUORVEL_API void* findSymbol(Module* module, const char* name);
+
+// Detaches and unmaps the module; nullptr is ignored.
+QUORVEL_API void releaseModule(Module* module);
+
+// Full path of the file the module was loaded from.
+QUORVEL_API std::string modulePath(const Module* module);
+
+// Why the last loadModule failed ("" after a success), in English, for diagnostics.
+QUORVEL_API std::string lastModuleError();
+
+// True when the last failed loadModule found and mapped the file but its attach refused.
+QUORVEL_API bool lastModuleRefused();
+
+// "x.dll" -> "x.so"; any other name unchanged.
+QUORVEL_API std::string moduleFileName(const std::string& name);
+
+// Directory of the host executable, from /proc/self/exe ("" when unknown), without a final '/'.
+QUORVEL_API std::string executableDirectory();
+
+// Directory of the file that holds this loader code (the core library in the core, the
+// executable in a program that links the loader itself), without a final '/'.
+QUORVEL_API std::string loaderDirectory();
+
+// RAII owner for a loaded module.
+class ModuleRef {
+ public:
+  ModuleRef() = default;
+  explicit ModuleRef(Module* m) : module_(m) {}
+  ~ModuleRef() { releaseModule(module_); }
+  ModuleRef(const ModuleRef&) = delete;
+  ModuleRef& operator=(const ModuleRef&) = delete;
+  ModuleRef(ModuleRef&& other) noexcept : module_(other.module_) { other.module_ = nullptr; }
+  ModuleRef& operator=(ModuleRef&& other) noexcept {
+    if (this != &other) {
+      releaseModule(module_);
+      module_ = other.module_;
+      other.module_ = nullptr;
+    }
+    return *this;
+  }
+  Module* get() const { return module_; }
+  explicit operator bool() const { return module_ != nullptr; }
+  template <typename Fn>
+  Fn symbol(const char* name) const {
+    return reinterpret_cast<Fn>(findSymbol(module_, name));
+  }
+  void reset() {
+    releaseModule(module_);
+    module_ = nullptr;
+  }
+
+ private:
+  Module* module_ = nullptr;
+};
+
+}  // namespace quorvel::platform
