@@ -1,0 +1,48 @@
+// Millisecond sleeps and the virtual clock of the test suite.
+//
+// Every protocol pause (the port's closing pause, line breaks, multiplexer steps, the link's
+// retries) sleeps through SleepMs. Production code always sleeps for real. A test may switch
+// the process-wide virtual clock on: sleeps then return at once, advance a virtual time and are
+// recorded, so that pauses of whole seconds cost nothing and can be asserted. The clock lives
+// in libQuorvel and is shared by the core and every plug-in of the process.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "api.h"
+
+namespace quorvel::platform {
+
+// Sleeps ms milliseconds (real time, or virtual time when the virtual clock is on).
+QUORVEL_API void SleepMs(unsigned long ms);
+
+// Milliseconds of a monotonic real clock (for time-outs; never virtual).
+QUORVEL_API std::uint64_t MonotonicMs();
+
+// Switches the virtual clock on or off; either way the record of sleeps and the virtual time
+// start again from empty and zero.
+QUORVEL_API void UseVirtualClock(bool on);
+QUORVEL_API bool IsVirtualClock();
+// The sleeps requested since the virtual clock was switched on (or cleared), in order.
+QUORVEL_API std::vector<unsigned long> VirtualSleeps();
+QUORVEL_API void ClearVirtualSleeps();
+// Sum of the virtual sleeps so far.
+QUORVEL_API std::uint64_t VirtualNowMs();
+
+// Called for every sleep taken while the virtual clock is on (after it is recorded); lets a
+// fake device log pauses in order with its other events. An empty function removes it.
+using SleepObserver = std::function<void(unsigned long ms)>;
+QUORVEL_API void SetSleepObserver(SleepObserver observer);
+
+// Switches the virtual clock on for the lifetime of the object.
+class VirtualClockScope {
+ public:
+  VirtualClockScope() { UseVirtualClock(true); }
+  ~VirtualClockScope() { UseVirtualClock(false); }
+  VirtualClockScope(const VirtualClockScope&) = delete;
+  VirtualClockScope& operator=(const VirtualClockScope&) = delete;
+};
+
+}  // namespace quorvel::platform
