@@ -1,0 +1,80 @@
+#include "plugin/config_store.h"
+
+#include <cstdio>
+
+#include "core/error_state.h"
+
+namespace quorvel::plugin {
+
+namespace {
+
+// Closes the stream on every way out.
+struct File {
+  std::FILE* f = nullptr;
+  ~File() {
+    if (f) std::fclose(f);
+  }
+};
+
+}  // namespace
+
+std::optional<int> readConfigImage(std::span<std::uint8_t> image) {
+  File file{std::fopen(kConfigFileName, "rb")};
+  if (!file.f) return std::nullopt;
+  std::FILE* f = file.f;
+  int err = 0;
+
+  // A file that cannot even hold its checksum word is invalid, whatever its bytes; a failed
+  // seek leaves the record unread and must not pass for success either. A stream that fails
+  // to read is reported once, as a read error, not also as an invalid file.
+  long size = -1;
+  if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
+  if (std::ferror(f)) {
+    // reported below
+  } else if (size < 4) {
+    err = SetError(ERR_CONFIG_INVALID, kConfigFileName);
+  } else {
+    // The checksum covers every byte after the first four, also bytes beyond the record.
+    const bool bad = std::fseek(f, 4, SEEK_SET) != 0;
+    std::uint32_t computed = 0;
+    if (!bad) {
+      for (int c; (c = std::fgetc(f)) != EOF;) computed = foldChecksum(computed, static_cast<std::uint8_t>(c));
+    }
+    std::uint8_t word[4] = {};
+    if (std::ferror(f)) {
+      // reported below
+    } else if (bad || std::fseek(f, 0, SEEK_SET) != 0 || std::fread(word, 1, 4, f) != 4 ||
+               std::fseek(f, 4, SEEK_SET) != 0) {
+      if (!std::ferror(f)) err = SetError(ERR_CONFIG_INVALID, kConfigFileName);
+    } else {
+      const auto available = static_cast<unsigned long>(size - 4);
+      const std::size_t want = available < image.size() ? available : image.size();
+      // Bytes beyond what the file holds keep the caller's values.
+      const std::size_t got = std::fread(image.data(), 1, want, f);
+      const auto stored = static_cast<std::uint32_t>(getLe32(word));
+      if (!std::ferror(f) && (got != want || stored != computed)) err = SetError(ERR_CONFIG_INVALID, kConfigFileName);
+    }
+  }
+  if (std::ferror(f)) err = SetError(ERR_FILE_READ, kConfigFileName);
+  return err;
+}
+
+int saveConfigImage(std::span<const std::uint8_t> image) {
+  // Appending creates a missing file without shortening an existing one; the stream is then
+  // reopened for update so that the record can be written from offset 4 and the word at 0.
+  std::FILE* f = std::fopen(kConfigFileName, "ab");
+  if (f) f = std::freopen(kConfigFileName, "r+b", f);
+  if (!f) return SetError(ERR_FILE_CREATE, kConfigFileName);
+
+  std::uint8_t word[4];
+  putLe32(word, static_cast<std::int32_t>(configChecksum(image)));
+  bool bad = std::fseek(f, 4, SEEK_SET) != 0 || std::fwrite(image.data(), 1, image.size(), f) != image.size() ||
+             std::fseek(f, 0, SEEK_SET) != 0 || std::fwrite(word, 1, 4, f) != 4;
+  // Buffered bytes meet the disk at the flush; a failure there is a failed save as well.
+  bad = std::fflush(f) != 0 || bad || std::ferror(f);
+  bad = std::fclose(f) != 0 || bad;
+  if (bad) return SetError(ERR_FILE_WRITE, kConfigFileName);
+  return 0;
+}
+
+}  // namespace quorvel::plugin

@@ -1,0 +1,61 @@
+// The configuration file "PROG_KOM.CFG", shared by every plug-in.
+//
+// Layout: a 4-byte little-endian checksum, then the plug-in's record image (config_records.h).
+// The file lies in the current directory of the host process and has the same name for every
+// plug-in; a file written by one plug-in is read by another as far as its own record reaches.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace quorvel::plugin {
+
+inline constexpr const char* kConfigFileName = "PROG_KOM.CFG";
+
+// One step of the checksum: the byte as a signed 8-bit value c, k = (c % 24) & 31 (the
+// remainder keeps c's sign), sum XOR (c sign-extended, shifted left by k, cut to 32 bits).
+constexpr std::uint32_t foldChecksum(std::uint32_t sum, std::uint8_t byte) {
+  const std::int32_t c = static_cast<std::int8_t>(byte);
+  const unsigned k = static_cast<unsigned>(c % 24) & 31u;
+  return sum ^ (static_cast<std::uint32_t>(c) << k);
+}
+
+constexpr std::uint32_t configChecksum(std::span<const std::uint8_t> bytes) {
+  std::uint32_t sum = 0;
+  for (const std::uint8_t b : bytes) sum = foldChecksum(sum, b);
+  return sum;
+}
+
+// Reads PROG_KOM.CFG into the image. nullopt when the file cannot be opened (nothing is set,
+// the image is untouched); otherwise the error number, 0 on success, with the error state set:
+//   3 "Nieprawidłowy plik konfiguracji": the file is empty, shorter than its checksum word, a
+//     seek fails, or the checksum over every byte after the first four (also bytes beyond the
+//     image) differs from the stored word;
+//   5 "Błąd odczytu pliku": the stream reported a read error.
+// The image receives the file's bytes after the checksum word, at most image.size(); bytes
+// beyond the file's end keep what the caller had there. A checksum mismatch still fills the
+// image.
+std::optional<int> readConfigImage(std::span<std::uint8_t> image);
+
+// Writes the image with a fresh checksum. The file is created when missing and never shortened:
+// bytes beyond 4 + image.size() that a longer record left stay where they are.
+// Errors: 1 "Błąd tworzenia pliku" (cannot create or open for update), 4 "Błąd zapisu pliku".
+int saveConfigImage(std::span<const std::uint8_t> image);
+
+// Little-endian fields of the record images.
+inline void putLe32(std::uint8_t* at, std::int32_t value) {
+  const auto v = static_cast<std::uint32_t>(value);
+  at[0] = static_cast<std::uint8_t>(v);
+  at[1] = static_cast<std::uint8_t>(v >> 8);
+  at[2] = static_cast<std::uint8_t>(v >> 16);
+  at[3] = static_cast<std::uint8_t>(v >> 24);
+}
+inline std::int32_t getLe32(const std::uint8_t* at) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
+                                   static_cast<std::uint32_t>(at[2]) << 16 |
+                                   static_cast<std::uint32_t>(at[3]) << 24);
+}
+
+}  // namespace quorvel::plugin

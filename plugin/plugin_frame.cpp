@@ -1,0 +1,29 @@
+#include "plugin/plugin_frame.h"
+
+#include "core/cp1250.h"
+#include "core/globals.h"
+#include "core/xml/raport_xml.h"
+#include "platform/serial_backend.h"
+
+namespace quorvel::plugin {
+
+std::vector<std::string> configPortNames() {
+  std::vector<std::string> names;
+  for (std::string name : platform::ListSerialPorts()) {
+    while (!name.empty() && name.back() == ':') name.pop_back();
+    if (!name.empty()) names.push_back(name);
+  }
+  if (names.empty()) {
+    for (int i = 1; i <= 4; ++i) names.push_back("COM" + std::to_string(i));
+  }
+  return names;
+}
+
+void reportFormNotShown() {
+  // A warning that becomes the job's status; the error number stays 0 (nothing failed, the
+  // configuration simply stays as it was).
+  if (raport)
+    raport->DodajKomunikat("W", "Nie można wyświetlić formularza konfiguracji (brak terminala); konfiguracja nie została zmieniona."_cp, 0, true);
+}
+
+}  // namespace quorvel::plugin

@@ -1,0 +1,84 @@
+// The plug-in frame: what every driver plug-in does when it is loaded and when the job's
+// operation is "Konfiguracja".
+#pragma once
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/error_state.h"
+#include "platform/ui.h"
+#include "plugin/config_records.h"
+
+namespace quorvel::plugin {
+
+// The job operation that shows the configuration form (compared exactly, case-sensitive).
+inline constexpr const char* kConfigurationOperation = "Konfiguracja";
+
+inline bool isConfigurationOperation(const std::string& operacja) { return operacja == kConfigurationOperation; }
+
+// Steps 2 to 4 of every plug-in's load, after its own preparation:
+//   - read the record from PROG_KOM.CFG; a missing file gives the defaults only for the
+//     configuration operation (any other operation gets error 2);
+//   - refuse the load when reading failed (the reason already stands in the report);
+//   - open the device connection unless the operation is "Konfiguracja"; refuse when that
+//     fails.
+// The record holds the defaults before it is read, so a file shorter than the record leaves
+// default values (never stale or zero ones) in the fields it does not reach.
+// Returns true when the load may go on.
+template <class Record>
+bool loadSequence(Record& config, const std::string& operacja, const std::function<int()>& openDevice) {
+  const bool configuring = isConfigurationOperation(operacja);
+  setDefaultConfig(config);
+  if (readConfig(config, configuring) != 0) return false;
+  if (!configuring && openDevice && openDevice() != 0) return false;
+  return true;
+}
+
+// A configuration form over a record: built from the record, stores its values into it.
+template <class Record>
+class ConfigForm : public ui::Form {
+ public:
+  // Writes the form's values into the record (only called after a validated "&OK").
+  virtual void store(Record& config) const = 0;
+};
+
+// The port list of the configuration forms: the system's ports as users write them, each with
+// trailing colons removed; "COM1" to "COM4" when the system lists none.
+std::vector<std::string> configPortNames();
+
+// Reports on the job that the configuration form could not be shown, so a job run without a
+// terminal does not end as if the configuration had been confirmed.
+void reportFormNotShown();
+
+// opKonfiguracja: shows the form modally over the record; "&OK" stores the values and saves
+// the record, "&Anuluj" stores nothing. Returns the error number (0 after a cancel or a clean
+// save).
+template <class Record>
+int runConfiguration(Record& config, ConfigForm<Record>& form) {
+  switch (ui::showForm(form)) {
+    case ui::FormResult::Ok:
+      form.store(config);
+      saveConfig(config);
+      break;
+    case ui::FormResult::NotShown:
+      reportFormNotShown();
+      break;
+    case ui::FormResult::Cancelled:
+      break;
+  }
+  return GetErrorNum();
+}
+
+// Copies text into a fixed zero-terminated record field, cut to size - 1 characters.
+inline void storeText(char* field, std::size_t size, const std::string& text) {
+  const std::size_t n = text.size() < size ? text.size() : size - 1;
+  std::memset(field, 0, size);
+  std::memcpy(field, text.data(), n);
+}
+
+// The text of a zero-terminated record field that might lack its zero.
+inline std::string fieldText(const char* field, std::size_t size) { return std::string(field, strnlen(field, size)); }
+
+}  // namespace quorvel::plugin
