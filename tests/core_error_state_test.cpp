@@ -208,14 +208,6 @@ TEST_F(ErrorState, ClearErrorNoticeCarriesTheText) {
   EXPECT_NE(bytes.find("\t<Status>\r\n\t\t<Typ>OK</Typ>\r\n\t</Status>\r\n</Raport>"), std::string::npos);
 }
 
-TEST_F(ErrorState, MessageTextsAreCutTo1023) {
-  const std::string detail(2000, 'd');
-  const std::string bytes = withReport([&](CRaportXml&) { SetError(6, detail.c_str()); });
-  const std::string text = "Brak pliku "_cp + detail.substr(0, 1023 - 11);
-  EXPECT_NE(bytes.find("<Treść>"_cp + text + "</Treść>"_cp), std::string::npos);
-  EXPECT_EQ(bytes.find("<Treść>"_cp + text + "d"), std::string::npos);
-}
-
 TEST_F(ErrorState, OperationNameReachesTheRootTag) {
   const std::string bytes = withReport([](CRaportXml& raport) {
     ErrorSetRaportOperacja("ZmianaCenTowarów"_cp);
