@@ -1,13 +1,107 @@
 // The goods catalogue of the job document: both lists, the cursor, search and unique names.
+//
+// The goods cursor visits records in list order or by descending key (PLU code or barcode),
+// restricted to the current goods type. A sorted step takes, among the records of the current
+// type, the greatest key strictly below the key just returned, ties going to the record first
+// in list order. Instead of scanning the list for every step, the catalogue keeps an ordered
+// index per key (built the first time a sort needs it, then kept up to date as records are
+// added or changed), so a full sorted walk costs O(n log n) and a search O(log n).
+//
+// The walk and the search type-test records, and a type test made while the current type is
+// not "every type" clears the tested record's Ty marker. A sorted step or reset tests every
+// record; a search tests the records up to the one found (all when none is). Those markers are
+// cleared through a watermark: the records below it are known to have their Ty marker clear,
+// so the work is done once per record rather than once per step.
 #include "vexa_xml.h"
 
+#include <algorithm>
 #include <deque>
 #include <limits>
+#include <map>
+#include <set>
+#include <vector>
 
 #include "../error_state.h"
 
 namespace {
+
 constexpr std::size_t kKoniec = std::numeric_limits<std::size_t>::max();
+
+// The ordered index of one key: records by descending key, ties by ascending list place, in
+// one set for every type and one set per goods type. Keys and types are snapshots, so that
+// a record changed through a writable pointer can be found and moved.
+template <class Key>
+struct KeyIndex {
+  struct Entry {
+    Key key;
+    std::size_t miejsce;
+  };
+  struct Order {
+    bool operator()(const Entry& a, const Entry& b) const {
+      if (a.key != b.key) return b.key < a.key;
+      return a.miejsce < b.miejsce;
+    }
+  };
+  using Set = std::set<Entry, Order>;
+
+  bool built = false;
+  std::vector<Key> keys;
+  std::vector<char> types;
+  Set all;
+  std::map<char, Set> byType;
+
+  void clear() { *this = KeyIndex(); }
+
+  void insert(std::size_t miejsce, const Key& key, char typ) {
+    all.insert(Entry{key, miejsce});
+    byType[typ].insert(Entry{key, miejsce});
+  }
+
+  void add(std::size_t miejsce, const Key& key, char typ) {
+    keys.push_back(key);
+    types.push_back(typ);
+    insert(miejsce, key, typ);
+  }
+
+  void update(std::size_t miejsce, const Key& key, char typ) {
+    if (keys[miejsce] == key && types[miejsce] == typ) return;
+    all.erase(Entry{keys[miejsce], miejsce});
+    byType[types[miejsce]].erase(Entry{keys[miejsce], miejsce});
+    keys[miejsce] = key;
+    types[miejsce] = typ;
+    insert(miejsce, key, typ);
+  }
+
+  // The records of the current type (' ' every type); null when there are none.
+  const Set* forType(char typ) const {
+    if (typ == ' ') return &all;
+    auto it = byType.find(typ);
+    return it == byType.end() ? nullptr : &it->second;
+  }
+
+  // The first record of `set` whose key is strictly below `key`.
+  static std::size_t below(const Set* set, const Key& key) {
+    if (!set) return kKoniec;
+    auto it = set->lower_bound(Entry{key, kKoniec});
+    return it == set->end() ? kKoniec : it->miejsce;
+  }
+
+  // The greatest key, first in list order among equals.
+  static std::size_t first(const Set* set) {
+    return !set || set->empty() ? kKoniec : set->begin()->miejsce;
+  }
+
+  // The first record in list order whose key equals `key`.
+  static std::size_t find(const Set* set, const Key& key) {
+    if (!set) return kKoniec;
+    auto it = set->lower_bound(Entry{key, 0});
+    return it != set->end() && it->key == key ? it->miejsce : kKoniec;
+  }
+};
+
+std::uint32_t keyKP(const CTowar& t) { return t.KP; }
+const std::string& keyKK(const CTowar& t) { return t.KK; }
+
 }  // namespace
 
 struct CVexaXml::Katalog {
@@ -15,6 +109,58 @@ struct CVexaXml::Katalog {
   std::deque<CTowarDF> pozycje;
   std::size_t kursor = kKoniec;
   std::size_t kursorDF = kKoniec;
+
+  KeyIndex<std::uint32_t> indexKP;
+  KeyIndex<std::string> indexKK;
+
+  // Records handed out as writable since the catalogue's last call.
+  std::vector<std::size_t> wydane;
+  // Every record below this place has its Ty marker clear, except those in tyZnowu (marked
+  // not given again through a writable pointer).
+  std::size_t tyCzyste = 0;
+  std::set<std::size_t> tyZnowu;
+
+  void ensureIndex(SortType sortType) {
+    if (sortType == sortKP && !indexKP.built) {
+      indexKP.built = true;
+      for (std::size_t i = 0; i < towary.size(); ++i) indexKP.add(i, keyKP(towary[i]), towary[i].Ty);
+    } else if (sortType == sortKK && !indexKK.built) {
+      indexKK.built = true;
+      for (std::size_t i = 0; i < towary.size(); ++i) indexKK.add(i, keyKK(towary[i]), towary[i].Ty);
+    }
+  }
+
+  void indexAdded(std::size_t i) {
+    if (indexKP.built) indexKP.add(i, keyKP(towary[i]), towary[i].Ty);
+    if (indexKK.built) indexKK.add(i, keyKK(towary[i]), towary[i].Ty);
+  }
+
+  // Takes in the changes made through writable pointers since the last call.
+  void sync() {
+    for (std::size_t i : wydane) {
+      const CTowar& t = towary[i];
+      if (indexKP.built) indexKP.update(i, keyKP(t), t.Ty);
+      if (indexKK.built) indexKK.update(i, keyKK(t), t.Ty);
+      if (i < tyCzyste && t.Ty_brak) tyZnowu.insert(i);
+    }
+    wydane.clear();
+  }
+
+  // Type test of the records in [from, to) while a single type is current: clears their
+  // Ty markers.
+  void clearTy(std::size_t from, std::size_t to) {
+    to = std::min(to, towary.size());
+    if (from > tyCzyste) {
+      for (std::size_t i = from; i < to; ++i) towary[i].Ty_brak = false;
+      return;
+    }
+    for (auto it = tyZnowu.lower_bound(from); it != tyZnowu.end() && *it < to;) {
+      towary[*it].Ty_brak = false;
+      it = tyZnowu.erase(it);
+    }
+    for (std::size_t i = tyCzyste; i < to; ++i) towary[i].Ty_brak = false;
+    tyCzyste = std::max(tyCzyste, to);
+  }
 };
 
 CVexaXml::CVexaXml() : kat_(std::make_unique<Katalog>()) {}
@@ -39,6 +185,7 @@ CVexaXml& CVexaXml::operator=(const CVexaXml& other) {
   ileOpk_ = other.ileOpk_;
   uniRule_ = other.uniRule_;
   uniType_ = other.uniType_;
+  // The copy gets records of its own; its indexes and marker watermark start afresh.
   auto kopia = std::make_unique<Katalog>();
   for (const CTowar& t : other.kat_->towary) {
     kopia->towary.push_back(t);
@@ -58,9 +205,12 @@ CVexaXml::~CVexaXml() = default;
 __attribute__((weak)) int CVexaXml::readHeader() { return SetError(ERR_FILE_MISSING, kVexaFileName); }
 
 void CVexaXml::DodajTowar(const CTowar& towar) {
-  kat_->towary.push_back(towar);
-  kat_->towary.back().katalog_ = this;
-  kat_->towary.back().miejsce_ = kat_->towary.size() - 1;
+  Katalog& k = *kat_;
+  k.towary.push_back(towar);
+  CTowar& nowy = k.towary.back();
+  nowy.katalog_ = this;
+  nowy.miejsce_ = k.towary.size() - 1;
+  k.indexAdded(nowy.miejsce_);
   if (towar.Ty == 'O')
     ++ileOpk_;
   else
@@ -88,48 +238,158 @@ void CVexaXml::SetSortTypeTwType(char typ) {
   twTyp_ = twTypy_[0];
 }
 
-void CVexaXml::TwIterReset() {}
+void CVexaXml::TwIterReset() {
+  Katalog& k = *kat_;
+  k.sync();
+  const std::size_t n = k.towary.size();
+  if (sortType_ == sortNone) {
+    std::size_t i = 0;
+    if (twTyp_ != ' ') {
+      while (i < n && k.towary[i].Ty != twTyp_) ++i;
+      k.clearTy(0, i + 1);
+    }
+    k.kursor = i < n ? i : kKoniec;
+  } else {
+    if (twTyp_ != ' ') k.clearTy(0, n);
+    k.ensureIndex(sortType_);
+    k.kursor = sortType_ == sortKP ? KeyIndex<std::uint32_t>::first(k.indexKP.forType(twTyp_))
+                                   : KeyIndex<std::string>::first(k.indexKK.forType(twTyp_));
+  }
+  if (k.kursor == kKoniec) TwIterReset_NextTwTyp();
+  k.kursorDF = k.pozycje.empty() ? kKoniec : 0;
+}
+
 void CVexaXml::TwIterReset(SortType sortType, char typ) {
   SetSortType(sortType);
   SetSortTypeTwType(typ);
   TwIterReset();
 }
+
+void CVexaXml::TwIterReset_NextTwTyp() {
+  if (twTypy_.size() == 2 && twTyp_ == twTypy_[0]) {
+    twTyp_ = twTypy_[1];
+    TwIterReset();
+  } else {
+    kat_->kursor = kKoniec;
+  }
+}
+
 bool CVexaXml::TwIterEmpty() const {
   return fiskalny_ ? kat_->kursorDF == kKoniec : kat_->kursor == kKoniec;
 }
 
 const CTowar& CVexaXml::TwIterGetNext() {
   static const CTowar pusty;
-  return kat_->towary.empty() ? pusty : kat_->towary.back();
+  Katalog& k = *kat_;
+  k.sync();
+  if (k.towary.empty()) return pusty;
+  if (k.kursor == kKoniec) return k.towary.back();
+  const std::size_t wynik = k.kursor;
+  const std::size_t n = k.towary.size();
+  if (sortType_ == sortNone) {
+    std::size_t i = wynik + 1;
+    if (twTyp_ != ' ') {
+      while (i < n && k.towary[i].Ty != twTyp_) ++i;
+      k.clearTy(wynik + 1, i + 1);
+    }
+    k.kursor = i < n ? i : kKoniec;
+  } else {
+    if (twTyp_ != ' ') k.clearTy(0, n);
+    k.ensureIndex(sortType_);
+    const CTowar& t = k.towary[wynik];
+    k.kursor = sortType_ == sortKP
+                   ? KeyIndex<std::uint32_t>::below(k.indexKP.forType(twTyp_), keyKP(t))
+                   : KeyIndex<std::string>::below(k.indexKK.forType(twTyp_), keyKK(t));
+  }
+  if (k.kursor == kKoniec) TwIterReset_NextTwTyp();
+  return k.towary[wynik];
 }
 
 const CTowarDF& CVexaXml::TwIterGetNextDF() {
   static const CTowarDF pusta;
-  return kat_->pozycje.empty() ? pusta : kat_->pozycje.back();
+  Katalog& k = *kat_;
+  if (k.pozycje.empty()) return pusta;
+  if (k.kursorDF == kKoniec) return k.pozycje.back();
+  const std::size_t wynik = k.kursorDF;
+  k.kursorDF = wynik + 1 < k.pozycje.size() ? wynik + 1 : kKoniec;
+  return k.pozycje[wynik];
 }
 
 CTowar* CVexaXml::TwIterGetReadWrite(const CTowar& towar) {
-  if (towar.katalog_ != this || towar.miejsce_ >= kat_->towary.size()) return nullptr;
-  CTowar& wlasny = kat_->towary[towar.miejsce_];
-  return &wlasny == &towar ? &wlasny : nullptr;
+  Katalog& k = *kat_;
+  if (towar.katalog_ != this || towar.miejsce_ >= k.towary.size()) return nullptr;
+  CTowar& wlasny = k.towary[towar.miejsce_];
+  if (&wlasny != &towar) return nullptr;
+  k.wydane.push_back(towar.miejsce_);
+  return &wlasny;
 }
 
-void CVexaXml::TwIterDelete() {
-  kat_ = std::make_unique<Katalog>();
-}
+void CVexaXml::TwIterDelete() { kat_ = std::make_unique<Katalog>(); }
 
-CTowar* CVexaXml::SearchTowar(const CTowar&) { return nullptr; }
+CTowar* CVexaXml::SearchTowar(const CTowar& klucz) {
+  Katalog& k = *kat_;
+  k.sync();
+  const std::size_t n = k.towary.size();
+  std::size_t found = kKoniec;
+  if (sortType_ != sortNone) {
+    k.ensureIndex(sortType_);
+    found = sortType_ == sortKP
+                ? KeyIndex<std::uint32_t>::find(k.indexKP.forType(twTyp_), keyKP(klucz))
+                : KeyIndex<std::string>::find(k.indexKK.forType(twTyp_), keyKK(klucz));
+  }
+  if (twTyp_ != ' ') k.clearTy(0, found == kKoniec ? n : found + 1);
+  if (found == kKoniec) return nullptr;
+  k.wydane.push_back(found);
+  return &k.towary[found];
+}
 
 void CVexaXml::SetUnikNazwRule(UniType uniType, const char* rule) {
   uniType_ = uniType;
   uniRule_ = rule ? rule : "";
 }
 
-int CVexaXml::SprawdzUnikNazw(const std::string&, unsigned long) { return 0; }
+std::string CVexaXml::UniNameRule(const std::string& name) const {
+  if (uniType_ != uniRule || uniRule_.empty()) return name;
+  // windows-1250 is a single-byte code page: every character is one byte.
+  std::string wynik;
+  wynik.reserve(name.size());
+  for (char c : name)
+    if (uniRule_.find(c) == std::string::npos) wynik += c;
+  return wynik;
+}
+
+int CVexaXml::SprawdzUnikNazw(const std::string& name, unsigned long id) {
+  if (name.empty() || uniRule_.empty()) return 0;
+  Katalog& k = *kat_;
+  k.sync();
+  const std::string klucz = UniNameRule(name);
+  for (CTowar& t : k.towary) {
+    if (twTyp_ != ' ') {
+      t.Ty_brak = false;
+      if (t.Ty != twTyp_) continue;
+    }
+    t.Id_brak = false;
+    if (t.Id == id) continue;
+    t.Na_brak = false;
+    if (UniNameRule(t.Na) == klucz) return 1;
+  }
+  return 0;
+}
 
 std::size_t CVexaXml::IleRekordow() const { return kat_->towary.size(); }
 std::size_t CVexaXml::IlePozycji() const { return kat_->pozycje.size(); }
 
-int CVexaXml::TwCompare(const CTowar&, const CTowar&) const { return 1; }
-void CVexaXml::TwIterReset_NextTwTyp() {}
-std::string CVexaXml::UniNameRule(const std::string& name) const { return name; }
+int CVexaXml::TwCompare(const CTowar& a, const CTowar& b) const {
+  switch (sortType_) {
+    case sortKP:
+      // Compared as numbers: the plain 32-bit difference would turn over for codes more than
+      // 2^31 apart and break the order.
+      return b.KP > a.KP ? 1 : (b.KP < a.KP ? -1 : 0);
+    case sortKK: {
+      const int c = b.KK.compare(a.KK);
+      return c > 0 ? 1 : (c < 0 ? -1 : 0);
+    }
+    default:
+      return 1;
+  }
+}
