@@ -1,0 +1,652 @@
+// Reading of the job file VEXA_JOB.XML into the job document (CVexaXml::readHeader).
+//
+// One pass with Expat over the file, fed in chunks of 8192 bytes. The structure is checked
+// strictly: an element or attribute not foreseen at its place stops the reading with a message
+// naming the line. Goods records and fiscal positions go into the catalogue as their end tags
+// are read; the header fields are copied into the job document at the end.
+//
+// The first error stops all interpretation: every handler returns at once while an error is
+// pending, and the parser is told to stop, so the loop ends after the current chunk.
+
+#include <expat.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "cp1250.h"
+#include "currency.h"
+#include "datetime.h"
+#include "encoding.h"
+#include "error_state.h"
+#include "platform/module.h"
+#include "records.h"
+#include "xml/vexa_xml.h"
+
+namespace {
+
+constexpr int kChunkSize = 8192;
+
+constexpr std::uint32_t kMaxU32 = std::numeric_limits<std::uint32_t>::max();
+constexpr long kMinI32 = std::numeric_limits<std::int32_t>::min();
+constexpr long kMaxI32 = std::numeric_limits<std::int32_t>::max();
+
+// Element names are compared in windows-1250 after conversion from the parser's UTF-8. For the
+// names below that is the same as comparing the UTF-8 name with the name's UTF-8 spelling: the
+// conversion maps the Polish letters one to one, turns every other C3/C4/C5 pair into '?',
+// which no name contains, and passes all other bytes, which in valid UTF-8 cannot form a
+// Polish letter's windows-1250 byte on their own. So the names are matched without converting.
+template <typename Field>
+struct Name {
+  const char* utf8;
+  Field field;
+};
+
+template <typename Field, std::size_t N>
+bool lookup(const Name<Field> (&table)[N], const char* name, Field& field) {
+  for (const auto& entry : table) {
+    if (std::strcmp(entry.utf8, name) == 0) {
+      field = entry.field;
+      return true;
+    }
+  }
+  return false;
+}
+
+enum class GoodsField { Id, Ty, Sy, KP, KK, DK, KO, Na, Ce, CO, Va, Gr, Wl, JM, Wa, Op, Uw, OW, DW, SW, PK };
+constexpr Name<GoodsField> kGoodsFields[] = {
+    {"Id", GoodsField::Id}, {"Ty", GoodsField::Ty}, {"Sy", GoodsField::Sy}, {"KP", GoodsField::KP},
+    {"KK", GoodsField::KK}, {"DK", GoodsField::DK}, {"KO", GoodsField::KO}, {"Na", GoodsField::Na},
+    {"Ce", GoodsField::Ce}, {"CO", GoodsField::CO}, {"Va", GoodsField::Va}, {"Gr", GoodsField::Gr},
+    {"Wł", GoodsField::Wl}, {"JM", GoodsField::JM}, {"Wa", GoodsField::Wa}, {"Op", GoodsField::Op},
+    {"Uw", GoodsField::Uw}, {"OW", GoodsField::OW}, {"DW", GoodsField::DW}, {"SW", GoodsField::SW},
+    {"PK", GoodsField::PK},
+};
+
+enum class PositionField { Id, Ty, KP, Na, Va, JM, Gr, Il, CN, CB, WN, WB, TR, Ra, CN0, CB0, WN0, WB0, Wl };
+constexpr Name<PositionField> kPositionFields[] = {
+    {"Id", PositionField::Id},   {"Ty", PositionField::Ty},   {"KP", PositionField::KP},
+    {"Na", PositionField::Na},   {"Va", PositionField::Va},   {"JM", PositionField::JM},
+    {"Gr", PositionField::Gr},   {"Il", PositionField::Il},   {"CN", PositionField::CN},
+    {"CB", PositionField::CB},   {"WN", PositionField::WN},   {"WB", PositionField::WB},
+    {"TR", PositionField::TR},   {"Ra", PositionField::Ra},   {"CN0", PositionField::CN0},
+    {"CB0", PositionField::CB0}, {"WN0", PositionField::WN0}, {"WB0", PositionField::WB0},
+    {"Wł", PositionField::Wl},
+};
+
+enum class HeaderField { Ty, Nu, WN, WV, WB, DZ, Za, ZG, ZK, TP, OW, OZ, MW, DW, DS, Wy, Od };
+constexpr Name<HeaderField> kHeaderFields[] = {
+    {"Ty", HeaderField::Ty}, {"Nu", HeaderField::Nu}, {"WN", HeaderField::WN}, {"WV", HeaderField::WV},
+    {"WB", HeaderField::WB}, {"DZ", HeaderField::DZ}, {"Za", HeaderField::Za}, {"ZG", HeaderField::ZG},
+    {"ZK", HeaderField::ZK}, {"TP", HeaderField::TP}, {"OW", HeaderField::OW}, {"OZ", HeaderField::OZ},
+    {"MW", HeaderField::MW}, {"DW", HeaderField::DW}, {"DS", HeaderField::DS}, {"Wy", HeaderField::Wy},
+    {"Od", HeaderField::Od},
+};
+
+enum class CustomerField { Na, Ul, Mi, KP, Ni };
+constexpr Name<CustomerField> kCustomerFields[] = {
+    {"Na", CustomerField::Na}, {"Ul", CustomerField::Ul}, {"Mi", CustomerField::Mi},
+    {"KP", CustomerField::KP}, {"Ni", CustomerField::Ni},
+};
+
+// The seventeen operations a job may name.
+const char* const kOperations[] = {
+    "Konfiguracja",
+    "SprawdzeniePołączenia"_cp,
+    "PrzesyłanieTowarów"_cp,
+    "ZmianaCenTowarów"_cp,
+    "UsuwanieTowarów"_cp,
+    "ImportTowarów"_cp,
+    "SprawdzenieDanychTowarów"_cp,
+    "OdbiórSprzedaży"_cp,
+    "UsuwanieSprzedaży"_cp,
+    "WydrukFiskalny",
+    "RaportFiskalny",
+    "UsuwanieWszystkichTowarów"_cp,
+    "OtwieranieSzuflady",
+    "SprawdzenieDatyICzasu",
+    "SynchronizacjaDatyICzasu",
+    "RaportOkresowyPełny"_cp,
+    "RaportOkresowySkrócony"_cp,
+};
+
+// Operations whose job carries a fiscal document instead of goods.
+const char* const kFiscalOperations[] = {
+    "WydrukFiskalny",      "RaportFiskalny",           "OtwieranieSzuflady",
+    "SprawdzenieDatyICzasu", "SynchronizacjaDatyICzasu", "RaportOkresowyPełny"_cp,
+    "RaportOkresowySkrócony"_cp,
+};
+
+// Goods jobs whose goods go into the catalogue; the goods of the other goods jobs are read
+// and checked, then dropped.
+const char* const kOperationsKeepingGoods[] = {
+    "PrzesyłanieTowarów"_cp,
+    "ZmianaCenTowarów"_cp,
+    "UsuwanieTowarów"_cp,
+    "SprawdzenieDanychTowarów"_cp,
+};
+
+template <std::size_t N>
+bool isOneOf(const std::string& name, const char* const (&names)[N]) {
+  for (const char* candidate : names)
+    if (name == candidate) return true;
+  return false;
+}
+
+// Windows-1250 text of the parser's UTF-8.
+std::string toCp1250(const char* utf8) { return utf2cp1250(utf8, kNoLimit); }
+
+// Appends character data. Plain ASCII, the bulk of a job, converts to itself.
+void appendCp1250(std::string& out, const char* utf8, int len) {
+  for (int i = 0; i < len; ++i) {
+    if (static_cast<unsigned char>(utf8[i]) >= 0x80) {
+      out += toCp1250(std::string(utf8, static_cast<std::size_t>(len)).c_str());
+      return;
+    }
+  }
+  out.append(utf8, static_cast<std::size_t>(len));
+}
+
+bool equalsIgnoringAsciiCase(const char* a, const char* b) {
+  for (; *a && *b; ++a, ++b) {
+    char x = *a, y = *b;
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return *a == *b;
+}
+
+// The Polish letters of windows-1250 and ISO-8859-2 with their code points; every other byte
+// of both encodings is read as the code point of the same value.
+struct PolishLetter {
+  unsigned char windows1250;
+  unsigned char iso88592;
+  int codePoint;
+};
+constexpr PolishLetter kPolishLetters[] = {
+    {0xB9, 0xB1, 0x105}, {0x9C, 0xB6, 0x15B}, {0x9F, 0xBC, 0x17A}, {0xA5, 0xA1, 0x104},
+    {0x8C, 0xA6, 0x15A}, {0x8F, 0xAC, 0x179}, {0xE6, 0xE6, 0x107}, {0xEA, 0xEA, 0x119},
+    {0xB3, 0xB3, 0x142}, {0xF1, 0xF1, 0x144}, {0xF3, 0xF3, 0xF3},  {0xBF, 0xBF, 0x17C},
+    {0xC6, 0xC6, 0x106}, {0xCA, 0xCA, 0x118}, {0xA3, 0xA3, 0x141}, {0xD1, 0xD1, 0x143},
+    {0xD3, 0xD3, 0xD3},  {0xAF, 0xAF, 0x17B},
+};
+
+// Releases the parser and closes the file on every way out of the reading.
+struct ReadingResources {
+  std::FILE* file = nullptr;
+  XML_Parser parser = nullptr;
+  ~ReadingResources() {
+    if (parser) XML_ParserFree(parser);
+    if (file) std::fclose(file);
+  }
+};
+
+}  // namespace
+
+// One reading of the job file. Lives for the pass only; the structure state, the working
+// records and the text buffer do not outlast it.
+class VexaJobReader {
+ public:
+  explicit VexaJobReader(CVexaXml& vexa) : vexa_(vexa) {}
+
+  int read();
+
+ private:
+  enum class State {
+    BeforeRoot,
+    InRoot,
+    InGoods,
+    InGoodsLeaf,
+    InPosition,
+    InPositionLeaf,
+    InHeader,
+    InHeaderLeaf,
+    InCustomer,
+    InCustomerLeaf,
+    InDateRange,
+    AfterRoot,
+  };
+
+  static void XMLCALL onStart(void* self, const XML_Char* name, const XML_Char** atts);
+  static void XMLCALL onEnd(void* self, const XML_Char* name);
+  static void XMLCALL onText(void* self, const XML_Char* s, int len);
+  static void XMLCALL onComment(void*, const XML_Char*) {}
+  static int XMLCALL onUnknownEncoding(void*, const XML_Char* name, XML_Encoding* info);
+
+  void start(const char* name, const char** atts);
+  void end();
+  void startRoot(const char** atts);
+  void startDateRange(const char** atts);
+  // Reads the `id` attribute of Ce (1..2, kept as 0..1) or Wł (0..7) into index_.
+  bool readIndex(const char** atts, long first, long last, long offset);
+  void storeGoodsField();
+  void storePositionField();
+  void storeHeaderField();
+  void storeCustomerField();
+
+  // "VEXA_JOB.XML: <what> w linii N" as a text error.
+  void lineError(const char* what);
+  bool isLeaf() const {
+    return state_ == State::InGoodsLeaf || state_ == State::InPositionLeaf ||
+           state_ == State::InHeaderLeaf || state_ == State::InCustomerLeaf;
+  }
+
+  CVexaXml& vexa_;
+  XML_Parser parser_ = nullptr;
+  State state_ = State::BeforeRoot;
+  std::string text_;
+
+  std::string operacja_;
+  std::string idModelu_;
+  std::string idTowaru_;
+  std::string idOpakowania_;
+  CDateTime od_;
+  CDateTime do_;
+  bool fiskalny_ = false;
+  bool keepGoods_ = false;
+  bool keepPositions_ = false;
+
+  CTowar goods_;
+  CTowarDF position_;
+  CDokument document_;
+  GoodsField goodsField_ = GoodsField::Id;
+  PositionField positionField_ = PositionField::Id;
+  HeaderField headerField_ = HeaderField::Ty;
+  CustomerField customerField_ = CustomerField::Na;
+  int index_ = 0;
+};
+
+int CVexaXml::readHeader() {
+  VexaJobReader reader(*this);
+  return reader.read();
+}
+
+int VexaJobReader::read() {
+  ReadingResources res;
+  res.file = std::fopen(kVexaFileName, "rb");
+  if (!res.file) return SetError(ERR_FILE_MISSING, kVexaFileName);
+
+  // No forced encoding: the document's declaration decides.
+  res.parser = parser_ = XML_ParserCreate(nullptr);
+  if (!parser_) return SetError(ERR_NO_MEMORY, "");
+
+  XML_SetUserData(parser_, this);
+  XML_SetElementHandler(parser_, onStart, onEnd);
+  XML_SetCharacterDataHandler(parser_, onText);
+  XML_SetCommentHandler(parser_, onComment);
+  XML_SetUnknownEncodingHandler(parser_, onUnknownEncoding, nullptr);
+  vexa_.fiskalny_ = false;
+
+  // For instance the report file could not be created.
+  if (GetErrorNum() != 0) return GetErrorNum();
+
+  bool parseFailed = false;
+  for (;;) {
+    void* chunk = XML_GetBuffer(parser_, kChunkSize);
+    if (!chunk) {
+      SetError(ERR_NO_MEMORY, "");
+      break;
+    }
+    const std::size_t got = std::fread(chunk, 1, kChunkSize, res.file);
+    if (std::ferror(res.file)) {
+      SetError(ERR_FILE_READ, kVexaFileName);
+      break;
+    }
+    const bool last = std::feof(res.file) != 0;
+    if (XML_ParseBuffer(parser_, static_cast<int>(got), last) == XML_STATUS_ERROR) {
+      parseFailed = true;
+      break;
+    }
+    if (last || GetErrorNum() != 0) break;
+  }
+
+  // A handler's error (the parser then reports only that it was stopped) takes precedence.
+  if (parseFailed && GetErrorNum() == 0) {
+    std::string text = kVexaFileName;
+    text += ": Parse error at line ";
+    text += std::to_string(XML_GetCurrentLineNumber(parser_));
+    text += ":";
+    text += XML_ErrorString(XML_GetErrorCode(parser_));
+    text += "\n";
+    SetError(text.c_str());
+  }
+
+  vexa_.operacja_ = operacja_;
+  vexa_.idModelu_ = idModelu_;
+  vexa_.idTowaru_ = idTowaru_;
+  vexa_.idOpakowania_ = idOpakowania_.empty() ? idTowaru_ : idOpakowania_;
+  vexa_.dataOd_ = od_;
+  vexa_.dataDo_ = do_;
+  const std::string exeDir = quorvel::platform::executableDirectory();
+  vexa_.exePath_ = exeDir.empty() ? std::string() : exeDir + "/";
+  vexa_.dokument_ = document_;
+  vexa_.fiskalny_ = fiskalny_;
+  return GetErrorNum();
+}
+
+void VexaJobReader::lineError(const char* what) {
+  std::string text = kVexaFileName;
+  text += ": ";
+  text += what;
+  text += " w linii ";
+  text += std::to_string(XML_GetCurrentLineNumber(parser_));
+  SetError(text.c_str());
+}
+
+void XMLCALL VexaJobReader::onStart(void* self, const XML_Char* name, const XML_Char** atts) {
+  if (GetErrorNum() != 0) return;
+  auto* reader = static_cast<VexaJobReader*>(self);
+  reader->start(name, atts);
+  if (GetErrorNum() != 0) XML_StopParser(reader->parser_, XML_FALSE);
+}
+
+void XMLCALL VexaJobReader::onEnd(void* self, const XML_Char*) {
+  if (GetErrorNum() != 0) return;
+  auto* reader = static_cast<VexaJobReader*>(self);
+  reader->end();
+  if (GetErrorNum() != 0) XML_StopParser(reader->parser_, XML_FALSE);
+}
+
+// Text is kept for leaf elements only: everywhere else the next start or end tag empties the
+// buffer before anything looks at it.
+void XMLCALL VexaJobReader::onText(void* self, const XML_Char* s, int len) {
+  if (GetErrorNum() != 0) return;
+  auto* reader = static_cast<VexaJobReader*>(self);
+  if (reader->isLeaf()) appendCp1250(reader->text_, s, len);
+}
+
+// windows-1250 (exact name) and iso-8859-2 (any letter case) are single-byte encodings that
+// Expat does not know by itself; every other unknown name is refused, and the parser then
+// fails with its "unknown encoding" error.
+int XMLCALL VexaJobReader::onUnknownEncoding(void*, const XML_Char* name, XML_Encoding* info) {
+  const bool windows = std::strcmp(name, "windows-1250") == 0;
+  const bool iso = !windows && equalsIgnoringAsciiCase(name, "iso-8859-2");
+  if (!windows && !iso) return XML_STATUS_ERROR;
+  for (int b = 0; b < 256; ++b) info->map[b] = b;
+  for (const PolishLetter& letter : kPolishLetters)
+    info->map[windows ? letter.windows1250 : letter.iso88592] = letter.codePoint;
+  info->data = nullptr;
+  info->convert = nullptr;
+  info->release = nullptr;
+  return XML_STATUS_OK;
+}
+
+void VexaJobReader::start(const char* name, const char** atts) {
+  text_.clear();
+  switch (state_) {
+    case State::BeforeRoot:
+      if (std::strcmp(name, "Dane") == 0) {
+        startRoot(atts);
+        return;
+      }
+      break;
+    case State::InRoot:
+      if (!fiskalny_) {
+        if (std::strcmp(name, "Towar") == 0 || std::strcmp(name, "Pozycja") == 0) {
+          goods_.zero();
+          state_ = State::InGoods;
+          return;
+        }
+      } else if (std::strcmp(name, "Pozycja") == 0) {
+        position_.zero();
+        state_ = State::InPosition;
+        return;
+      } else if (std::strcmp(name, "Nagłówek") == 0) {
+        document_.zero();
+        state_ = State::InHeader;
+        return;
+      } else if (std::strcmp(name, "Data") == 0) {
+        startDateRange(atts);
+        return;
+      }
+      break;
+    case State::InGoods:
+      if (lookup(kGoodsFields, name, goodsField_)) {
+        if (goodsField_ == GoodsField::Ce && !readIndex(atts, 1, 2, 1)) return;
+        if (goodsField_ == GoodsField::Wl && !readIndex(atts, 0, 7, 0)) return;
+        state_ = State::InGoodsLeaf;
+        return;
+      }
+      break;
+    case State::InPosition:
+      if (lookup(kPositionFields, name, positionField_)) {
+        if (positionField_ == PositionField::Wl && !readIndex(atts, 0, 7, 0)) return;
+        state_ = State::InPositionLeaf;
+        return;
+      }
+      break;
+    case State::InHeader:
+      if (std::strcmp(name, "Ko") == 0) {
+        state_ = State::InCustomer;
+        return;
+      }
+      if (lookup(kHeaderFields, name, headerField_)) {
+        state_ = State::InHeaderLeaf;
+        return;
+      }
+      break;
+    case State::InCustomer:
+      if (lookup(kCustomerFields, name, customerField_)) {
+        state_ = State::InCustomerLeaf;
+        return;
+      }
+      break;
+    default:
+      break;
+  }
+  lineError("Nieprawidłowy element"_cp);
+}
+
+void VexaJobReader::startRoot(const char** atts) {
+  for (const char** a = atts; *a; a += 2) {
+    const char* attr = a[0];
+    const char* value = a[1];
+    if (std::strcmp(attr, "operacja") == 0) {
+      operacja_ = toCp1250(value);
+      ErrorSetRaportOperacja(operacja_.c_str());
+    } else if (std::strcmp(attr, "idModelu") == 0) {
+      idModelu_ = toCp1250(value);
+    } else if (std::strcmp(attr, "idTowaru") == 0) {
+      idTowaru_ = toCp1250(value);
+    } else if (std::strcmp(attr, "idOpakowania") == 0) {
+      idOpakowania_ = toCp1250(value);
+    } else if (std::strcmp(attr, "xmlns") == 0) {
+      if (std::strcmp(value, kDaneNamespace) != 0) {
+        lineError("Nieprawidłowa wartość atrybutu 'xmlns'"_cp);
+        return;
+      }
+    } else {
+      lineError("Nieprawidłowy element"_cp);
+      return;
+    }
+  }
+  if (!isOneOf(operacja_, kOperations)) {
+    SetError((operacja_ + ": nieznana operacja").c_str());
+    return;
+  }
+  fiskalny_ = isOneOf(operacja_, kFiscalOperations);
+  keepGoods_ = isOneOf(operacja_, kOperationsKeepingGoods);
+  keepPositions_ = operacja_ == "WydrukFiskalny";
+  state_ = State::InRoot;
+}
+
+void VexaJobReader::startDateRange(const char** atts) {
+  od_ = CDateTime();
+  do_ = CDateTime();
+  for (const char** a = atts; *a; a += 2) {
+    const char* attr = a[0];
+    const char* value = a[1];
+    if (std::strcmp(attr, "od") == 0) {
+      od_ = str2date(toCp1250(value).c_str());
+      if (GetErrorNum() != 0) {
+        lineError("Nieprawidłowa wartość atrybutu 'od'"_cp);
+        return;
+      }
+    } else if (std::strcmp(attr, "do") == 0) {
+      do_ = str2date(toCp1250(value).c_str());
+      if (GetErrorNum() != 0) {
+        lineError("Nieprawidłowa wartość atrybutu 'do'"_cp);
+        return;
+      }
+    } else {
+      lineError("Nieprawidłowy atrybut"_cp);
+      return;
+    }
+  }
+  state_ = State::InDateRange;
+}
+
+bool VexaJobReader::readIndex(const char** atts, long first, long last, long offset) {
+  long id = first;
+  for (const char** a = atts; *a; a += 2) {
+    if (std::strcmp(a[0], "id") != 0) {
+      lineError("Nieprawidłowy atrybut"_cp);
+      return false;
+    }
+    // A text that is no number is reported by the conversion and then as a bad index.
+    id = str2i(toCp1250(a[1]).c_str(), std::numeric_limits<long>::min(), std::numeric_limits<long>::max());
+    if (id < first || id > last) {
+      lineError("Nieprawidłowa wartość atrybutu 'id'"_cp);
+      return false;
+    }
+  }
+  index_ = static_cast<int>(id - offset);
+  return true;
+}
+
+void VexaJobReader::end() {
+  switch (state_) {
+    case State::InRoot:
+      state_ = State::AfterRoot;
+      break;
+    case State::InGoods:
+      if (keepGoods_) vexa_.DodajTowar(goods_);
+      state_ = State::InRoot;
+      break;
+    case State::InGoodsLeaf:
+      storeGoodsField();
+      state_ = State::InGoods;
+      break;
+    case State::InPosition:
+      if (keepPositions_) vexa_.DodajTowarDF(position_);
+      state_ = State::InRoot;
+      break;
+    case State::InPositionLeaf:
+      storePositionField();
+      state_ = State::InPosition;
+      break;
+    case State::InHeader:
+      state_ = State::InRoot;
+      break;
+    case State::InHeaderLeaf:
+      storeHeaderField();
+      state_ = State::InHeader;
+      break;
+    case State::InCustomer:
+      state_ = State::InHeader;
+      break;
+    case State::InCustomerLeaf:
+      storeCustomerField();
+      state_ = State::InCustomer;
+      break;
+    case State::InDateRange:
+      state_ = State::InRoot;
+      break;
+    case State::BeforeRoot:
+    case State::AfterRoot:
+      break;  // no start tag leads here without an error
+  }
+  text_.clear();
+}
+
+void VexaJobReader::storeGoodsField() {
+  const char* t = text_.c_str();
+  CTowar& g = goods_;
+  switch (goodsField_) {
+    case GoodsField::Id: g.Id = static_cast<std::uint32_t>(str2u(t, 0, kMaxU32)); g.Id_brak = false; break;
+    case GoodsField::Ty: g.Ty = str2typ(t); g.Ty_brak = false; break;
+    case GoodsField::Sy: g.Sy = text_; g.Sy_brak = false; break;
+    case GoodsField::KP: g.KP = static_cast<std::uint32_t>(str2u(t, 1, 999999)); g.KP_brak = false; break;
+    case GoodsField::KK: g.KK = text_; g.KK_brak = false; break;
+    case GoodsField::DK: g.DK += text_; g.DK += '\xFF'; g.DK_brak = false; break;
+    case GoodsField::KO: g.KO = text_; g.KO_brak = false; break;
+    case GoodsField::Na: g.Na = text_; g.Na_brak = false; break;
+    case GoodsField::Ce: g.Ce[index_] = str2currency(t, 0); g.Ce_brak[index_] = false; break;
+    case GoodsField::CO: g.CO = str2b(t); g.CO_brak = false; break;
+    case GoodsField::Va: g.Va = static_cast<std::int32_t>(str2i(t, kMinI32, kMaxI32)); g.Va_brak = false; break;
+    case GoodsField::Gr: g.Gr = static_cast<std::int32_t>(str2i(t, kMinI32, kMaxI32)); g.Gr_brak = false; break;
+    case GoodsField::Wl: g.Wł[index_] = text_; g.Wł_brak[index_] = false; break;
+    case GoodsField::JM: g.JM = static_cast<std::int32_t>(str2i(t, kMinI32, kMaxI32)); g.JM_brak = false; break;
+    case GoodsField::Wa: g.Wa = str2b(t); g.Wa_brak = false; break;
+    case GoodsField::Op: g.Op = text_; g.Op_brak = false; break;
+    case GoodsField::Uw: g.Uw = text_; g.Uw_brak = false; break;
+    case GoodsField::OW: g.OW = static_cast<std::uint32_t>(str2u(t, 0, kMaxU32)); g.OW_brak = false; break;
+    case GoodsField::DW: g.DW = str2date(t); g.DW_brak = false; break;
+    case GoodsField::SW: g.SW = text_; g.SW_brak = false; break;
+    case GoodsField::PK: g.PK = text_; g.PK_brak = false; break;
+  }
+}
+
+void VexaJobReader::storePositionField() {
+  const char* t = text_.c_str();
+  CTowarDF& p = position_;
+  switch (positionField_) {
+    case PositionField::Id: p.Id = static_cast<std::uint32_t>(str2u(t, 0, kMaxU32)); break;
+    case PositionField::Ty: p.Ty = str2typ(t); break;
+    case PositionField::KP: p.KP = static_cast<std::uint32_t>(str2u(t, 1, 999999)); break;
+    case PositionField::Na: p.Na = text_; break;
+    case PositionField::Va: p.Va = static_cast<std::int32_t>(str2i(t, kMinI32, kMaxI32)); break;
+    case PositionField::JM: p.JM = static_cast<std::int32_t>(str2i(t, kMinI32, kMaxI32)); break;
+    case PositionField::Gr: p.Gr = static_cast<std::int32_t>(str2i(t, kMinI32, kMaxI32)); break;
+    case PositionField::Il: p.Il = str2currency(t, 0); break;
+    case PositionField::CN: p.CN = str2currency(t, 0); break;
+    case PositionField::CB: p.CB = str2currency(t, 0); break;
+    case PositionField::WN: p.WN = str2currency(t, 0); break;
+    case PositionField::WB: p.WB = str2currency(t, 0); break;
+    case PositionField::TR: p.TR = str2typRab(t); break;
+    case PositionField::Ra: p.Ra = str2currency(t, 0); break;
+    case PositionField::CN0: p.CN0 = str2currency(t, 0); break;
+    case PositionField::CB0: p.CB0 = str2currency(t, 0); break;
+    case PositionField::WN0: p.WN0 = str2currency(t, 0); break;
+    case PositionField::WB0: p.WB0 = str2currency(t, 0); break;
+    case PositionField::Wl: p.Wł[index_] = text_; break;
+  }
+}
+
+void VexaJobReader::storeHeaderField() {
+  const char* t = text_.c_str();
+  CDokument& d = document_;
+  switch (headerField_) {
+    case HeaderField::Ty: d.Ty = str2typDok(t); break;
+    case HeaderField::Nu: d.Nu = text_; break;
+    case HeaderField::WN: d.WN = str2currency(t, 0); break;
+    case HeaderField::WV: d.WV = str2currency(t, 0); break;
+    case HeaderField::WB: d.WB = str2currency(t, 0); break;
+    case HeaderField::DZ: d.DZ = str2currency(t, 0); break;
+    case HeaderField::Za: d.Za = str2currency(t, 0); break;
+    case HeaderField::ZG: d.ZG = str2currency(t, 0); break;
+    case HeaderField::ZK: d.ZK = str2currency(t, 0); break;
+    case HeaderField::TP: d.TP = str2date(t); break;
+    case HeaderField::OW: d.OW = str2currency(t, 0); break;
+    case HeaderField::OZ: d.OZ = str2currency(t, 0); break;
+    case HeaderField::MW: d.MW = text_; break;
+    case HeaderField::DW: d.DW = str2date(t); break;
+    case HeaderField::DS: d.DS = str2date(t); break;
+    case HeaderField::Wy: d.Wy = text_; break;
+    case HeaderField::Od: d.Od = text_; break;
+  }
+}
+
+void VexaJobReader::storeCustomerField() {
+  CKontrahent& k = document_.Ko;
+  switch (customerField_) {
+    case CustomerField::Na: k.Na = text_; break;
+    case CustomerField::Ul: k.Ul = text_; break;
+    case CustomerField::Mi: k.Mi = text_; break;
+    case CustomerField::KP: k.KP = text_; break;
+    case CustomerField::Ni: k.Ni = text_; break;
+  }
+}
