@@ -62,7 +62,8 @@ QUORVEL_API const char* err2msg(int number);
 // Number := number; text := err2msg(number), then a blank and the detail when the detail is
 // given and not empty (cut to 1023 characters in all). When the report is linked the text is
 // added as a message of type "E" / "W" / "I" that also becomes the report status.
-// Returns the number.
+// Returns the number. Should writing that message to RAPORT.XML fail, the report is closed and
+// the state ends with error 4 "Błąd zapisu pliku RAPORT.XML", the later of the two events.
 QUORVEL_API int SetError(int number, const char* detail = nullptr);
 QUORVEL_API int SetWarning(int number, const char* detail = nullptr);
 QUORVEL_API int SetInfo(int number, const char* detail = nullptr);
