@@ -1,0 +1,393 @@
+// Whole jobs through the real `quorvel` program: job directory in, RAPORT.XML and PROG_KOM.XML
+// out, with the test plug-ins standing in for drivers. Both result files are compared byte for
+// byte and validated with the schemas on every path, failures included.
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/cp1250.h"
+#include "support/test_support.h"
+
+namespace {
+
+using quorvel::test::cp1250ToUtf8;
+using quorvel::test::fileExists;
+using quorvel::test::readFile;
+using quorvel::test::schemaErrors;
+using quorvel::test::ScratchDir;
+using quorvel::test::writeFile;
+
+const std::string kQuorvel = std::string(QUORVEL_BIN_DIR) + "/quorvel";
+const std::string kDaneNs = "http://schemas.quorvel.org/UF/Dane.xsd";
+const std::string kRaportNs = "http://schemas.quorvel.org/UF/Raport.xsd";
+
+// UTF-8 test text to the windows-1250 bytes the system reads and writes.
+std::string cp(const std::string& utf8) {
+  std::string out;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    std::uint32_t code = lead;
+    std::size_t len = 1;
+    if ((lead & 0xE0) == 0xC0) code = lead & 0x1F, len = 2;
+    if ((lead & 0xF0) == 0xE0) code = lead & 0x0F, len = 3;
+    for (std::size_t k = 1; k < len; ++k) code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    out += static_cast<char>(quorvel::cp1250::byteOf(code));
+    i += len;
+  }
+  return out;
+}
+
+struct RunResult {
+  int status = -1;
+  std::string out;  // UTF-8, as the terminal shows it
+  std::string err;
+};
+
+RunResult quorvel(const std::string& args, const std::string& cwd = ".") {
+  const std::string cmd = "cd '" + cwd + "' && '" + kQuorvel + "' " + args + " >quorvel.out 2>quorvel.err";
+  const int raw = std::system(cmd.c_str());
+  RunResult r;
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.out = readFile(cwd + "/quorvel.out");
+  r.err = readFile(cwd + "/quorvel.err");
+  std::filesystem::remove(cwd + "/quorvel.out");
+  std::filesystem::remove(cwd + "/quorvel.err");
+  return r;
+}
+
+// VEXA_JOB.XML in windows-1250 with the operation and body given in UTF-8.
+void writeJob(const std::string& operacja, const std::string& body = "") {
+  std::string xml = "<?xml version=\"1.0\" encoding=\"windows-1250\"?>\r\n<Dane operacja=\"" + operacja +
+                    "\" idModelu=\"Euro-500T\" xmlns=\"" + kDaneNs + "\"";
+  xml += body.empty() ? "/>\r\n" : ">\r\n" + body + "</Dane>\r\n";
+  writeFile("VEXA_JOB.XML", cp(xml));
+}
+
+struct Message {
+  std::string typ;
+  std::string text;  // UTF-8
+};
+
+// RAPORT.XML as the writer lays it out; texts in UTF-8.
+std::string raportXml(const std::string& operacja, const std::vector<Message>& messages, const std::string& statusTyp,
+                      const std::string& statusText = "") {
+  std::string x = "<?xml version=\"1.0\" encoding=\"windows-1250\" ?>\r\n<Raport operacja=\"" + operacja +
+                  "\" xmlns=\"" + kRaportNs + "\">\r\n";
+  for (const auto& m : messages)
+    x += "\t<Komunikat>\r\n\t\t<Typ>" + m.typ + "</Typ>\r\n\t\t<Treść>" + m.text + "</Treść>\r\n\t</Komunikat>\r\n";
+  x += "\t<Status>\r\n\t\t<Typ>" + statusTyp + "</Typ>\r\n";
+  if (!statusText.empty()) x += "\t\t<Treść>" + statusText + "</Treść>\r\n";
+  x += "\t</Status>\r\n</Raport>";
+  return cp(x);
+}
+
+std::string progKomXml(const std::string& operacja, const std::string& records = "") {
+  return cp("<?xml version=\"1.0\" encoding=\"windows-1250\" ?>\r\n<Dane operacja=\"" + operacja + "\" xmlns=\"" +
+            kDaneNs + "\">\r\n" + records + "</Dane>");
+}
+
+// Both result files are well-formed and valid, whatever path the job took.
+void expectValidResults() {
+  EXPECT_EQ(schemaErrors("RAPORT.XML", "Raport.xsd"), "");
+  EXPECT_EQ(schemaErrors("PROG_KOM.XML", "Dane.xsd"), "");
+}
+
+std::string pluginLog() { return readFile("TEST_PLUGIN.LOG"); }
+
+// One goods record of a goods job, one position of a fiscal job.
+const std::string kOneGoods = "<Towar><Id>7</Id><KP>1</KP><Na>Chleb</Na></Towar>\r\n";
+const std::string kOnePosition = "<Pozycja><Id>9</Id><Na>Chleb</Na></Pozycja>\r\n";
+
+struct Row {
+  const char* operacja;  // UTF-8
+  const char* entry;
+  const char* body;
+};
+
+// Every row of the operation table, with what its precondition needs.
+const Row kRows[] = {
+    {"Konfiguracja", "opKonfiguracja", ""},
+    {"SprawdzeniePołączenia", "opSprawdzeniePolaczenia", ""},
+    {"PrzesyłanieTowarów", "opPrzesylanieTowarow", kOneGoods.c_str()},
+    {"ZmianaCenTowarów", "opZmianaCenTowarow", kOneGoods.c_str()},
+    {"UsuwanieTowarów", "opUsuwanieTowarow", kOneGoods.c_str()},
+    {"ImportTowarów", "opImportTowarow", ""},
+    {"SprawdzenieDanychTowarów", "opSprawdzenieDanychTowarow", kOneGoods.c_str()},
+    {"OdbiórSprzedaży", "opOdbiorSprzedazy", ""},
+    {"UsuwanieSprzedaży", "opUsuwanieSprzedazy", ""},
+    {"WydrukFiskalny", "opWydrukFiskalny", kOnePosition.c_str()},
+    {"RaportFiskalny", "opRaportFiskalny", ""},
+    {"UsuwanieWszystkichTowarów", "opUsuwanieWszystkichTowarow", ""},
+    {"OtwieranieSzuflady", "opOtwieranieSzuflady", ""},
+    {"SprawdzenieDatyICzasu", "opSprawdzenieDatyICzasu", ""},
+    {"SynchronizacjaDatyICzasu", "opSynchronizacjaDatyICzasu", ""},
+    {"RaportOkresowyPełny", "opRaportOkresowyPelny", ""},
+    {"RaportOkresowySkrócony", "opRaportOkresowySkrocony", ""},
+};
+
+TEST(QuorvelRun, EveryRowCallsItsEntryPointBetweenTheDriverHooks) {
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.operacja);
+    ScratchDir dir;
+    writeJob(row.operacja, row.body);
+    const RunResult r = quorvel("run quorvel_test_full");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(cp1250ToUtf8(pluginLog()), std::string("attach RVP ") + row.operacja + "\nopDriverInit\n" + row.entry +
+                                             "\nopDriverFree\ndetach\n");
+    const bool check = std::string(row.entry) == "opSprawdzeniePolaczenia";
+    EXPECT_EQ(readFile("RAPORT.XML"), raportXml(row.operacja, {}, "OK", check ? "Połączenie jest prawidłowe." : ""));
+    EXPECT_EQ(readFile("PROG_KOM.XML"), progKomXml(row.operacja));
+    expectValidResults();
+  }
+}
+
+TEST(QuorvelRun, EmptyGoodsFailThePreconditionWithoutCallingThePlugin) {
+  const struct {
+    const char* operacja;
+    const char* warning;
+  } cases[] = {
+      {"PrzesyłanieTowarów", "Brak towarów do przesłania"},
+      {"ZmianaCenTowarów", "Brak towarów do przesłania"},
+      {"UsuwanieTowarów", "Brak towarów do usunięcia"},
+      {"WydrukFiskalny", "Brak danych do fiskalizacji"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.operacja);
+    ScratchDir dir;
+    writeJob(c.operacja);
+    const RunResult r = quorvel("run quorvel_test_full");
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(cp1250ToUtf8(pluginLog()), std::string("attach RVP ") + c.operacja + "\ndetach\n");
+    EXPECT_EQ(readFile("RAPORT.XML"), raportXml(c.operacja, {{"W", c.warning}}, "W", c.warning));
+    EXPECT_EQ(readFile("PROG_KOM.XML"), progKomXml(c.operacja));
+    expectValidResults();
+  }
+}
+
+TEST(QuorvelRun, FiscalPositionsDoNotSatisfyAGoodsPreconditionNorGoodsAFiscalOne) {
+  ScratchDir dir;
+  // In a goods job a Pozycja is a goods record; in a fiscal job only positions count.
+  writeJob("UsuwanieTowarów", "<Pozycja><Id>3</Id></Pozycja>\r\n");
+  EXPECT_EQ(quorvel("run quorvel_test_full").status, 0);
+  EXPECT_NE(pluginLog().find("opUsuwanieTowarow\n"), std::string::npos);
+}
+
+TEST(QuorvelRun, PluginWithoutDriverHooksOrWithoutTheRowsEntryPoint) {
+  {
+    ScratchDir dir;
+    writeJob("OdbiórSprzedaży");
+    EXPECT_EQ(quorvel("run quorvel_test_basic").status, 0);
+    EXPECT_EQ(cp1250ToUtf8(pluginLog()), "attach RVP OdbiórSprzedaży\nopOdbiorSprzedazy\ndetach\n");
+    EXPECT_EQ(readFile("RAPORT.XML"), raportXml("OdbiórSprzedaży", {}, "OK"));
+  }
+  for (const char* operacja : {"SprawdzenieDanychTowarów", "RaportFiskalny", "RaportOkresowySkrócony"}) {
+    SCOPED_TRACE(operacja);
+    ScratchDir dir;
+    writeJob(operacja, std::string(operacja) == "SprawdzenieDanychTowarów" ? kOneGoods : "");
+    const RunResult r = quorvel("run quorvel_test_basic");
+    EXPECT_EQ(r.status, 2);
+    const std::string text = std::string("Nieznana operacja ") + operacja;
+    EXPECT_EQ(readFile("RAPORT.XML"), raportXml(operacja, {{"E", text}}, "E", text));
+    EXPECT_EQ(cp1250ToUtf8(pluginLog()), std::string("attach RVP ") + operacja + "\ndetach\n");
+    EXPECT_NE(r.out.find(text), std::string::npos) << r.out;
+    expectValidResults();
+  }
+}
+
+TEST(QuorvelRun, ConnectionCheckStatusFollowsTheResult) {
+  const struct {
+    const char* control;
+    int exitStatus;
+    std::vector<Message> messages;
+    const char* statusTyp;
+    const char* statusText;
+  } cases[] = {
+      {"result 0\n", 0, {}, "OK", "Połączenie jest prawidłowe."},
+      {"result 1004\n", 2, {}, "E", "Brak połączenia"},
+      {"result -1\n", 2, {}, "E", "Brak połączenia"},
+      // The plug-in's own message stays; the status still says the connection failed.
+      {"error 1002\n", 2, {{"E", "Brak portu szeregowego plugin"}}, "E", "Brak połączenia"},
+      // A warning with a clean result is the status the plug-in left.
+      {"warning 1008\nresult 0\n", 1, {{"W", "Urządzenie nie przyjmuje danych plugin"}}, "W",
+       "Urządzenie nie przyjmuje danych plugin"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.control);
+    ScratchDir dir;
+    writeFile("TEST_PLUGIN.IN", c.control);
+    writeJob("SprawdzeniePołączenia");
+    const RunResult r = quorvel("run quorvel_test_full");
+    EXPECT_EQ(r.status, c.exitStatus) << r.out << r.err;
+    EXPECT_EQ(readFile("RAPORT.XML"), raportXml("SprawdzeniePołączenia", c.messages, c.statusTyp, c.statusText));
+    EXPECT_EQ(pluginLog(), "attach RVP " + cp("SprawdzeniePołączenia") +
+                               "\nopDriverInit\nopSprawdzeniePolaczenia\nopDriverFree\ndetach\n");
+    expectValidResults();
+  }
+}
+
+TEST(QuorvelRun, OtherRowsIgnoreTheResultButKeepThePluginsMessages) {
+  ScratchDir dir;
+  writeFile("TEST_PLUGIN.IN", "result 5\n");
+  writeJob("Konfiguracja");
+  EXPECT_EQ(quorvel("run quorvel_test_full").status, 0);
+  EXPECT_EQ(readFile("RAPORT.XML"), raportXml("Konfiguracja", {}, "OK"));
+
+  writeFile("TEST_PLUGIN.IN", "error 20\n");
+  const RunResult r = quorvel("run quorvel_test_full");
+  EXPECT_EQ(r.status, 2);
+  const std::string text = "Użytkownik przerwał wykonywanie operacji plugin";
+  EXPECT_EQ(readFile("RAPORT.XML"), raportXml("Konfiguracja", {{"E", text}}, "E", text));
+  expectValidResults();
+}
+
+TEST(QuorvelRun, GoodsConfirmedByThePluginReachTheDeviceDataFile) {
+  ScratchDir dir;
+  writeFile("TEST_PLUGIN.IN", "goods\n");
+  writeJob("PrzesyłanieTowarów", kOneGoods + "<Towar><Id>4294967295</Id><Ty>O</Ty></Towar>\r\n");
+  EXPECT_EQ(quorvel("run quorvel_test_full").status, 0);
+  EXPECT_NE(pluginLog().find("opPrzesylanieTowarow goods=2\n"), std::string::npos) << pluginLog();
+  EXPECT_EQ(readFile("PROG_KOM.XML"),
+            progKomXml("PrzesyłanieTowarów",
+                       "\t<Towar><Id>7</Id></Towar>\r\n\t<Towar><Id>4294967295</Id></Towar>\r\n"));
+  expectValidResults();
+}
+
+TEST(QuorvelRun, PluginThatCannotLoadLeavesItsReasonOrErrorTwentyTwo) {
+  const struct {
+    const char* plugin;
+    const char* control;
+    const char* log;
+    Message message;
+  } cases[] = {
+      {"quorvel_test_full", "attach refuse\n", "attach RVP Konfiguracja\ndetach\n",
+       {"E", "Nie znaleziono biblioteki DLL quorvel_test_full.dll"}},
+      {"quorvel_test_full", "attach error 2\n", "attach RVP Konfiguracja\ndetach\n",
+       {"E", "Brak pliku konfiguracji plugin attach"}},
+      {"quorvel_no_such_driver", "", "", {"E", "Nie znaleziono biblioteki DLL quorvel_no_such_driver.dll"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.plugin + std::string(" ") + c.control);
+    ScratchDir dir;
+    writeFile("TEST_PLUGIN.IN", c.control);
+    writeJob("Konfiguracja");
+    const RunResult r = quorvel(std::string("run ") + c.plugin);
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_EQ(pluginLog(), c.log);
+    // The report status stays as created ("E") or becomes the error: no operation ran.
+    EXPECT_EQ(readFile("RAPORT.XML"), raportXml("Konfiguracja", {c.message}, "E", c.message.text));
+    EXPECT_EQ(readFile("PROG_KOM.XML"), progKomXml("Konfiguracja"));
+    expectValidResults();
+  }
+}
+
+TEST(QuorvelRun, EmptyPluginNameNamesTheModel) {
+  ScratchDir dir;
+  writeJob("Konfiguracja");
+  const RunResult r = quorvel("run ''");
+  EXPECT_EQ(r.status, 2);
+  const std::string text = "Nieznany model urządzenia Euro-500T";
+  EXPECT_EQ(readFile("RAPORT.XML"), raportXml("Konfiguracja", {{"E", text}}, "E", text));
+  EXPECT_FALSE(fileExists("TEST_PLUGIN.LOG"));
+  expectValidResults();
+}
+
+TEST(QuorvelRun, AnExceptionFromThePluginEndsTheJobCleanly) {
+  ScratchDir dir;
+  writeFile("TEST_PLUGIN.IN", "throw\n");
+  writeJob("ImportTowarów");
+  const RunResult r = quorvel("run quorvel_test_full");
+  EXPECT_EQ(r.status, 2) << r.out << r.err;
+  EXPECT_EQ(readFile("RAPORT.XML"),
+            raportXml("ImportTowarów", {{"E", "Brak pamięci operacyjnej"}}, "E", "Brak pamięci operacyjnej"));
+  EXPECT_EQ(cp1250ToUtf8(pluginLog()), "attach RVP ImportTowarów\nopDriverInit\nopImportTowarow\ndetach\n");
+  expectValidResults();
+}
+
+TEST(QuorvelRun, JobThatCannotBeReadRefusesTheCoreAndLeavesBothFiles) {
+  const struct {
+    const char* name;
+    const char* job;  // nullptr: no job file
+    std::string operacja;
+    std::string text;
+  } cases[] = {
+      {"missing", nullptr, "InicjalizacjaSterownika", "Brak pliku VEXA_JOB.XML"},
+      {"wrong letter case", "<Dane operacja=\"konfiguracja\"/>", "konfiguracja", "konfiguracja: nieznana operacja"},
+      {"bad goods", "<Dane operacja=\"PrzesyłanieTowarów\"><Towar><KP>0</KP></Towar></Dane>", "PrzesyłanieTowarów",
+       "Liczba całkowita poniżej dopuszczalnego zakresu 0"},
+      {"root attribute", "<Dane\r\n operacja=\"Konfiguracja\" x=\"1\"/>", "Konfiguracja",
+       "VEXA_JOB.XML: Nieprawidłowy element w linii 2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    // Results of an earlier job must not survive a job that could not even start.
+    writeFile("PROG_KOM.XML", "stale");
+    writeFile("RAPORT.XML", "stale");
+    if (c.job) writeFile("VEXA_JOB.XML", cp(std::string("<?xml version=\"1.0\" encoding=\"windows-1250\"?>\r\n") + c.job));
+    const RunResult r = quorvel("run quorvel_test_full");
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    EXPECT_FALSE(fileExists("TEST_PLUGIN.LOG"));
+    EXPECT_EQ(readFile("RAPORT.XML"), raportXml(c.operacja, {{"E", c.text}}, "E", c.text));
+    EXPECT_EQ(readFile("PROG_KOM.XML"), progKomXml(c.operacja));
+    EXPECT_NE(r.out.find(c.text), std::string::npos) << r.out;
+    expectValidResults();
+  }
+}
+
+TEST(QuorvelRun, ReportThatCannotBeCreatedRefusesTheCore) {
+  ScratchDir dir;
+  writeJob("Konfiguracja");
+  std::filesystem::create_directory("RAPORT.XML");
+  const RunResult r = quorvel("run quorvel_test_full");
+  EXPECT_EQ(r.status, 3);
+  EXPECT_FALSE(fileExists("TEST_PLUGIN.LOG"));
+  EXPECT_EQ(readFile("PROG_KOM.XML"), progKomXml("InicjalizacjaSterownika"));
+  EXPECT_EQ(schemaErrors("PROG_KOM.XML", "Dane.xsd"), "");
+}
+
+TEST(QuorvelRun, ShowsTheReportReadably) {
+  ScratchDir dir;
+  writeFile("TEST_PLUGIN.IN", "warning 1008\n");
+  writeJob("ZmianaCenTowarów", kOneGoods);
+  const RunResult r = quorvel("run quorvel_test_full.so");  // an extension given by habit is dropped
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out,
+            "Operation: ZmianaCenTowarów\n"
+            "  W  Urządzenie nie przyjmuje danych plugin\n"
+            "Status: W  Urządzenie nie przyjmuje danych plugin\n");
+}
+
+TEST(QuorvelRun, JobDirectoryOption) {
+  ScratchDir dir;
+  std::filesystem::create_directory("job");
+  std::filesystem::current_path("job");
+  writeJob("Konfiguracja");
+  std::filesystem::current_path("..");
+  EXPECT_EQ(quorvel("run quorvel_test_full -C job").status, 0);
+  EXPECT_EQ(readFile("job/RAPORT.XML"), raportXml("Konfiguracja", {}, "OK"));
+  EXPECT_EQ(quorvel("run -C" + dir.path() + "/job quorvel_test_full").status, 0);
+  EXPECT_FALSE(fileExists("RAPORT.XML"));
+  EXPECT_EQ(quorvel("run quorvel_test_full -C no_such_dir").status, 64);
+}
+
+TEST(QuorvelCommandLine, HelpAndUsage) {
+  ScratchDir dir;
+  const RunResult help = quorvel("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("run PLUGIN"), std::string::npos);
+  const RunResult runHelp = quorvel("run --help");
+  EXPECT_EQ(runHelp.status, 0);
+  for (const char* word : {"VEXA_JOB.XML", "RAPORT.XML", "PROG_KOM.XML", "PROG_KOM.CFG", "quorvel_elcom",
+                           "quorvel_elzab", "quorvel_posnet", "Exit status"})
+    EXPECT_NE(runHelp.out.find(word), std::string::npos) << word;
+  for (const char* bad : {"", "run", "frobnicate", "run a b", "run --bogus a", "run a -C"})
+    EXPECT_EQ(quorvel(bad).status, 64) << bad;
+  EXPECT_FALSE(fileExists("RAPORT.XML"));
+}
+
+}  // namespace
