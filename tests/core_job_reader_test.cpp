@@ -1,0 +1,496 @@
+// Reading VEXA_JOB.XML: the records and header a job yields, the encodings it may be declared
+// in, and the message (with its line) for every way a job can be wrong. Every job is a real
+// file in a scratch directory; the well-formed ones are checked against Dane.xsd first.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cp1250.h"
+#include "error_state.h"
+#include "support/test_support.h"
+#include "xml/raport_xml.h"
+#include "xml/vexa_xml.h"
+
+using quorvel::test::cp1250ToUtf8;
+using quorvel::test::readFile;
+using quorvel::test::schemaErrors;
+using quorvel::test::ScratchDir;
+using quorvel::test::writeFile;
+
+namespace {
+
+// UTF-8 (the test sources) to windows-1250 bytes.
+std::string cp(const std::string& utf8) {
+  std::string out;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    std::uint32_t code = lead;
+    std::size_t len = 1;
+    if (lead >= 0xE0) {
+      code = lead & 0x0F;
+      len = 3;
+    } else if (lead >= 0xC0) {
+      code = lead & 0x1F;
+      len = 2;
+    }
+    for (std::size_t k = 1; k < len; ++k) code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    out += static_cast<char>(quorvel::cp1250::byteOf(code));
+    i += len;
+  }
+  return out;
+}
+
+// Windows-1250 to ISO-8859-2 for the Polish letters (the only bytes the jobs below use).
+std::string toIso(const std::string& win) {
+  const std::string from = "\xB9\x9C\x9F\xA5\x8C\x8F";
+  const std::string to = "\xB1\xB6\xBC\xA1\xA6\xAC";
+  std::string out = win;
+  for (char& c : out) {
+    const auto at = from.find(c);
+    if (at != std::string::npos) c = to[at];
+  }
+  return out;
+}
+
+const std::string kNs = "http://schemas.quorvel.org/UF/Dane.xsd";
+
+// A job in windows-1250 with CR LF line ends: declaration on line 1, root on line 2, the body
+// from line 3.
+std::string job(const std::string& operacja, const std::string& body, const std::string& rootAttrs = "") {
+  return cp("<?xml version=\"1.0\" encoding=\"windows-1250\"?>\r\n<Dane operacja=\"" + operacja +
+            "\" xmlns=\"" + kNs + "\"" + rootAttrs + ">\r\n" + body + "</Dane>\r\n");
+}
+
+const std::string kAllGoodsFields =
+    "<Towar>\r\n"
+    "<Id>4294967295</Id><Ty>O</Ty><Sy>sy</Sy><KP>999999</KP><KK>5901234123457</KK>\r\n"
+    "<DK>111</DK><DK>222</DK><DK>333</DK><KO>12</KO><Na>Zażółć gęślą jaźń ŻÓŁĆ</Na>\r\n"
+    "<Ce id=\"1\">12.50</Ce><Ce id=\"2\">-0.0001</Ce><CO>true</CO><Va>-2147483648</Va>\r\n"
+    "<Gr>2147483647</Gr><Wł id=\"0\">w0</Wł><Wł id=\"7\">w7</Wł><JM>3</JM><Wa>0</Wa><Op>op</Op>\r\n"
+    "<Uw>uw &amp; &lt;x&gt;</Uw><OW>0</OW><DW>2007-04-06</DW><SW>sw</SW><PK>pk</PK>\r\n"
+    "</Towar>\r\n";
+
+class JobReader : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ErrorSetRaport(nullptr);
+    ClearError("");
+  }
+  void TearDown() override {
+    ErrorSetRaport(nullptr);
+    ClearError("");
+  }
+
+  // Writes the job, checks it against the schema when asked, reads it into a fresh document.
+  int read(const std::string& bytes, bool validate = false) {
+    writeFile(dir.file("VEXA_JOB.XML"), bytes);
+    if (validate) {
+      EXPECT_EQ(schemaErrors(dir.file("VEXA_JOB.XML"), "Dane.xsd"), "") << cp1250ToUtf8(bytes);
+    }
+    vexa = std::make_unique<CVexaXml>();
+    return vexa->readHeader();
+  }
+
+  std::vector<CTowar> goods() {
+    std::vector<CTowar> out;
+    vexa->TwIterReset(CVexaXml::sortNone, ' ');
+    while (!vexa->TwIterEmpty()) out.push_back(vexa->TwIterGetNext());
+    return out;
+  }
+
+  std::vector<CTowarDF> positions() {
+    std::vector<CTowarDF> out;
+    vexa->TwIterReset(CVexaXml::sortNone, ' ');
+    while (!vexa->TwIterEmpty()) out.push_back(vexa->TwIterGetNextDF());
+    return out;
+  }
+
+  std::string message() const { return cp1250ToUtf8(GetErrorMsg()); }
+
+  ScratchDir dir;
+  std::unique_ptr<CVexaXml> vexa;
+};
+
+TEST_F(JobReader, GoodsRecordWithEveryField) {
+  ASSERT_EQ(read(job("PrzesyłanieTowarów", kAllGoodsFields, " idModelu=\"Euro-2000\" idTowaru=\"A\""), true), 0)
+      << message();
+  EXPECT_EQ(vexa->GetOperacja(), cp("PrzesyłanieTowarów"));
+  EXPECT_EQ(vexa->GetIdModelu(), "Euro-2000");
+  EXPECT_EQ(vexa->GetIdTowaru(), "A");
+  EXPECT_EQ(vexa->GetIdOpakowania(), "A");  // falls back on idTowaru
+  EXPECT_FALSE(vexa->IsFiskalny());
+  EXPECT_EQ(vexa->GetExePath().back(), '/');
+  ASSERT_EQ(goods().size(), 1u);
+  const CTowar t = goods()[0];
+  EXPECT_EQ(t.Id, 4294967295u);
+  EXPECT_EQ(t.Ty, 'O');
+  EXPECT_EQ(t.Sy, "sy");
+  EXPECT_EQ(t.KP, 999999u);
+  EXPECT_EQ(t.KK, "5901234123457");
+  EXPECT_EQ(t.DK, "111\xFF" "222\xFF" "333\xFF");
+  EXPECT_EQ(t.KO, "12");
+  EXPECT_EQ(t.Na, cp("Zażółć gęślą jaźń ŻÓŁĆ"));
+  EXPECT_EQ(t.Ce[0].GetCurrency(), 125000);
+  EXPECT_EQ(t.Ce[1].GetCurrency(), -1);
+  EXPECT_TRUE(t.CO);
+  EXPECT_EQ(t.Va, INT32_MIN);
+  EXPECT_EQ(t.Gr, INT32_MAX);
+  EXPECT_EQ(t.Wł[0], "w0");
+  EXPECT_EQ(t.Wł[7], "w7");
+  EXPECT_EQ(t.JM, 3);
+  EXPECT_FALSE(t.Wa);
+  EXPECT_EQ(t.Op, "op");
+  EXPECT_EQ(t.Uw, "uw & <x>");
+  EXPECT_EQ(t.OW, 0u);
+  EXPECT_EQ(t.DW.GetString(), "2007-04-06");
+  EXPECT_EQ(t.SW, "sw");
+  EXPECT_EQ(t.PK, "pk");
+  // Every field the job gave has its marker cleared, the rest stay set.
+  for (bool given : {t.Id_brak, t.Ty_brak, t.Sy_brak, t.KP_brak, t.KK_brak, t.DK_brak, t.KO_brak, t.Na_brak,
+                     t.Ce_brak[0], t.Ce_brak[1], t.CO_brak, t.Va_brak, t.Gr_brak, t.Wł_brak[0], t.Wł_brak[7],
+                     t.JM_brak, t.Wa_brak, t.Op_brak, t.Uw_brak, t.OW_brak, t.DW_brak, t.SW_brak, t.PK_brak})
+    EXPECT_FALSE(given);
+  for (int i = 1; i < 7; ++i) EXPECT_TRUE(t.Wł_brak[i]) << i;
+  EXPECT_TRUE(t.IdUF_brak);
+  EXPECT_TRUE(t.Ilość_brak);
+  EXPECT_TRUE(t.Wartość_brak);
+}
+
+TEST_F(JobReader, FieldsNotGivenKeepDefaultsAndMarkers) {
+  ASSERT_EQ(read(job("UsuwanieTowarów",
+                     "<Towar><Id>1</Id><Ce id=\"2\">3</Ce></Towar>\r\n"
+                     "<Pozycja><Id>2</Id><Ce>4.5</Ce><Wł>x</Wł></Pozycja>\r\n",
+                     " idTowaru=\"A\" idOpakowania=\"B\""),
+                 true),
+            0)
+      << message();
+  EXPECT_EQ(vexa->GetIdOpakowania(), "B");
+  const auto g = goods();
+  ASSERT_EQ(g.size(), 2u);
+  EXPECT_EQ(g[0].Ty, 'T');
+  EXPECT_TRUE(g[0].Ty_brak);
+  EXPECT_TRUE(g[0].Ce_brak[0]);   // id 2 sets only the second price
+  EXPECT_FALSE(g[0].Ce_brak[1]);
+  EXPECT_EQ(g[0].Ce[1].GetCurrency(), 30000);
+  EXPECT_FALSE(g[1].Ce_brak[0]);  // no id: the first price
+  EXPECT_TRUE(g[1].Ce_brak[1]);
+  EXPECT_EQ(g[1].Ce[0].GetCurrency(), 45000);
+  EXPECT_FALSE(g[1].Wł_brak[0]);  // no id: entry 0
+  EXPECT_EQ(g[1].Wł[0], "x");
+}
+
+TEST_F(JobReader, MinimalJobWithoutNamespace) {
+  ASSERT_EQ(read(cp("<Dane operacja=\"Konfiguracja\" idModelu=\"X\"/>")), 0) << message();
+  EXPECT_EQ(vexa->GetOperacja(), "Konfiguracja");
+  EXPECT_EQ(vexa->GetIdModelu(), "X");
+  EXPECT_EQ(vexa->GetIdOpakowania(), "");
+  EXPECT_EQ(vexa->IleRekordow(), 0u);
+}
+
+// Which goods jobs keep their goods in the catalogue; the others read and check them only.
+TEST_F(JobReader, GoodsKeptOnlyForGoodsOperations) {
+  const struct {
+    const char* operacja;
+    std::size_t kept;
+  } cases[] = {
+      {"PrzesyłanieTowarów", 2},  {"ZmianaCenTowarów", 2}, {"UsuwanieTowarów", 2},
+      {"SprawdzenieDanychTowarów", 2}, {"ImportTowarów", 0},  {"OdbiórSprzedaży", 0},
+      {"UsuwanieWszystkichTowarów", 0}, {"Konfiguracja", 0},  {"SprawdzeniePołączenia", 0},
+  };
+  for (const auto& c : cases) {
+    ClearError("");
+    ASSERT_EQ(read(job(c.operacja, "<Towar><Id>1</Id></Towar><Pozycja><Id>2</Id></Pozycja>\r\n"), true), 0)
+        << c.operacja << ": " << message();
+    EXPECT_EQ(vexa->IleRekordow(), c.kept) << c.operacja;
+  }
+  // Dropped goods are still checked.
+  ClearError("");
+  EXPECT_EQ(read(job("ImportTowarów", "<Towar><KP>0</KP></Towar>\r\n")), ERR_INT_BELOW);
+}
+
+TEST_F(JobReader, FiscalJobWithHeaderCustomerDatesAndPositions) {
+  const std::string body =
+      "<Data od=\"2007-01-01\" do=\"2007-01-31\"/>\r\n"
+      "<Nagłówek><Ty>P</Ty><Nu>1</Nu></Nagłówek>\r\n"
+      "<Nagłówek><Ty>F</Ty><Nu>FV 7/2007</Nu><WN>100</WN><WV>23</WV><WB>123</WB><DZ>1</DZ><Za>2</Za>\r\n"
+      "<ZG>3</ZG><ZK>4</ZK><TP>2007-02-01</TP><OW>5</OW><OZ>6</OZ><MW>Łódź</MW><DW>2007-02-02</DW>\r\n"
+      "<DS>2007-02-03</DS><Wy>wy</Wy><Od>od</Od>\r\n"
+      "<Ko><Na>Firma</Na><Ul>Ulica 1</Ul><Mi>Kraków</Mi><KP>30-001</KP><Ni>123-456-78-90</Ni></Ko></Nagłówek>\r\n"
+      "<Pozycja><Id>7</Id><Ty>O</Ty><KP>12</KP><Na>Śledź</Na><Va>1</Va><JM>2</JM><Gr>3</Gr><Il>1.5</Il>\r\n"
+      "<CN>1</CN><CB>2</CB><WN>3</WN><WB>4</WB><TR>W</TR><Ra>5</Ra><CN0>6</CN0><CB0>7</CB0><WN0>8</WN0>\r\n"
+      "<WB0>9</WB0><Wł id=\"3\">w3</Wł></Pozycja>\r\n"
+      "<Pozycja><Id>8</Id></Pozycja>\r\n";
+  ASSERT_EQ(read(job("WydrukFiskalny", body), true), 0) << message();
+  EXPECT_TRUE(vexa->IsFiskalny());
+  EXPECT_EQ(vexa->GetDataOd().GetString(), "2007-01-01");
+  EXPECT_EQ(vexa->GetDataDo().GetString(), "2007-01-31");
+  const CDokument& d = vexa->GetDokument();  // the second header wins
+  EXPECT_EQ(d.Ty, 'F');
+  EXPECT_EQ(d.Nu, "FV 7/2007");
+  EXPECT_EQ(d.WN.GetCurrency(), 1000000);
+  EXPECT_EQ(d.WV.GetCurrency(), 230000);
+  EXPECT_EQ(d.WB.GetCurrency(), 1230000);
+  EXPECT_EQ(d.DZ.GetCurrency(), 10000);
+  EXPECT_EQ(d.Za.GetCurrency(), 20000);
+  EXPECT_EQ(d.ZG.GetCurrency(), 30000);
+  EXPECT_EQ(d.ZK.GetCurrency(), 40000);
+  EXPECT_EQ(d.TP.GetString(), "2007-02-01");
+  EXPECT_EQ(d.OW.GetCurrency(), 50000);
+  EXPECT_EQ(d.OZ.GetCurrency(), 60000);
+  EXPECT_EQ(d.MW, cp("Łódź"));
+  EXPECT_EQ(d.DW.GetString(), "2007-02-02");
+  EXPECT_EQ(d.DS.GetString(), "2007-02-03");
+  EXPECT_EQ(d.Wy, "wy");
+  EXPECT_EQ(d.Od, "od");
+  EXPECT_EQ(d.Ko.Na, "Firma");
+  EXPECT_EQ(d.Ko.Ul, "Ulica 1");
+  EXPECT_EQ(d.Ko.Mi, cp("Kraków"));
+  EXPECT_EQ(d.Ko.KP, "30-001");
+  EXPECT_EQ(d.Ko.Ni, "123-456-78-90");
+
+  const auto p = positions();
+  ASSERT_EQ(p.size(), 2u);
+  EXPECT_EQ(p[0].Id, 7u);
+  EXPECT_EQ(p[0].Ty, 'O');
+  EXPECT_EQ(p[0].KP, 12u);
+  EXPECT_EQ(p[0].Na, cp("Śledź"));
+  EXPECT_EQ(p[0].Va, 1);
+  EXPECT_EQ(p[0].JM, 2);
+  EXPECT_EQ(p[0].Gr, 3);
+  EXPECT_EQ(p[0].Il.GetCurrency(), 15000);
+  const CUfCurrency* money[] = {&p[0].CN, &p[0].CB, &p[0].WN, &p[0].WB, &p[0].Ra,
+                                &p[0].CN0, &p[0].CB0, &p[0].WN0, &p[0].WB0};
+  const std::int64_t expected[] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(money[i]->GetCurrency(), expected[i] * 10000) << i;
+  EXPECT_EQ(p[0].TR, 'W');
+  EXPECT_EQ(p[0].Wł[3], "w3");
+  EXPECT_EQ(p[1].Id, 8u);
+  EXPECT_EQ(p[1].TR, ' ');
+}
+
+TEST_F(JobReader, SecondDateRangeResetsBothDates) {
+  ASSERT_EQ(read(job("RaportOkresowyPełny", "<Data od=\"2007-01-01\" do=\"2007-01-31\"/><Data do=\"2008-05-06\"/>\r\n"),
+                 true),
+            0)
+      << message();
+  EXPECT_EQ(vexa->GetDataOd().GetString(), CDateTime().GetString());
+  EXPECT_EQ(vexa->GetDataDo().GetString(), "2008-05-06");
+  EXPECT_EQ(vexa->IlePozycji(), 0u);  // positions are kept for the fiscal printout only
+}
+
+// The same job declared in every encoding the reader takes gives the same windows-1250 text.
+TEST_F(JobReader, DeclaredEncodings) {
+  const std::string name = "ąćęłńóśźż ĄĆĘŁŃÓŚŹŻ";
+  const std::string bodyWin = cp("<Dane operacja=\"PrzesyłanieTowarów\" xmlns=\"" + kNs + "\">\n<Towar><Na>" + name +
+                                 "</Na></Towar>\n</Dane>\n");
+  const std::string bodyUtf8 =
+      "<Dane operacja=\"PrzesyłanieTowarów\" xmlns=\"" + kNs + "\">\n<Towar><Na>" + name + "</Na></Towar>\n</Dane>\n";
+  const struct {
+    std::string decl;
+    std::string body;
+  } cases[] = {
+      {"<?xml version=\"1.0\" encoding=\"windows-1250\"?>\n", bodyWin},
+      {"<?xml version=\"1.0\" encoding=\"iso-8859-2\"?>\n", toIso(bodyWin)},
+      {"<?xml version=\"1.0\" encoding=\"ISO-8859-2\"?>\n", toIso(bodyWin)},
+      {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n", bodyUtf8},
+      {"<?xml version=\"1.0\"?>\n", bodyUtf8},
+  };
+  for (const auto& c : cases) {
+    ClearError("");
+    ASSERT_EQ(read(c.decl + c.body, true), 0) << c.decl << message();
+    EXPECT_EQ(vexa->GetOperacja(), cp("PrzesyłanieTowarów")) << c.decl;
+    ASSERT_EQ(goods().size(), 1u);
+    EXPECT_EQ(goods()[0].Na, cp(name)) << c.decl;
+  }
+  // Characters that windows-1250 cannot hold become '?' (two-byte forms) or pass as bytes.
+  ClearError("");
+  ASSERT_EQ(read("<Dane operacja=\"UsuwanieTowarów\"><Towar><Na>é€</Na></Towar></Dane>"), 0) << message();
+  EXPECT_EQ(goods()[0].Na, "?\xE2\x82\xAC");
+}
+
+TEST_F(JobReader, TextAcrossEntitiesCommentsAndChunkBoundaries) {
+  // Records padded so that names with Polish letters straddle the 8192-byte reads.
+  std::string body;
+  for (int i = 0; i < 400; ++i)
+    body += "<Towar><Id>" + std::to_string(i) + "</Id><Na>ż" + std::string(i % 7, 'x') +
+            "ółw<!-- c -->&amp;&#x17C;</Na></Towar>\r\n";
+  ASSERT_GT(body.size(), 3u * 8192);
+  ASSERT_EQ(read(job("ZmianaCenTowarów", body), true), 0) << message();
+  const auto g = goods();
+  ASSERT_EQ(g.size(), 400u);
+  for (int i = 0; i < 400; ++i) {
+    EXPECT_EQ(g[i].Id, static_cast<std::uint32_t>(i));
+    EXPECT_EQ(g[i].Na, cp("ż" + std::string(i % 7, 'x') + "ółw&ż")) << i;
+  }
+}
+
+struct ErrorCase {
+  const char* what;
+  std::string bytes;
+  int number;
+  std::string text;  // UTF-8; the reader's text is windows-1250
+};
+
+// Every refusal: its number and exact text, line numbers counted with CR LF line ends.
+TEST_F(JobReader, RefusedJobs) {
+  const std::string F = "VEXA_JOB.XML: ";
+  const std::string decl = "<?xml version=\"1.0\" encoding=\"windows-1250\"?>\r\n";
+  const ErrorCase cases[] = {
+      {"extra root attribute", decl + "<Dane operacja=\"Konfiguracja\" wersja=\"2\"/>", -1,
+       F + "Nieprawidłowy element w linii 2"},
+      {"no operation", decl + "<Dane/>", -1, ": nieznana operacja"},
+      {"operation in other letter case", decl + "<Dane operacja=\"konfiguracja\"/>", -1,
+       "konfiguracja: nieznana operacja"},
+      {"other namespace", decl + "\r\n<Dane operacja=\"Konfiguracja\" xmlns=\"http://example.org/UF/Dane.xsd\"/>", -1,
+       F + "Nieprawidłowa wartość atrybutu 'xmlns' w linii 3"},
+      {"other root element", decl + "<Raport operacja=\"Konfiguracja\"/>", -1, F + "Nieprawidłowy element w linii 2"},
+      {"header in a goods job", job("PrzesyłanieTowarów", "<Towar/>\r\n<Nagłówek/>\r\n"), -1,
+       F + "Nieprawidłowy element w linii 4"},
+      {"goods in a fiscal job", job("WydrukFiskalny", "<Towar/>\r\n"), -1, F + "Nieprawidłowy element w linii 3"},
+      {"date range in a goods job", job("PrzesyłanieTowarów", "<Data/>\r\n"), -1, F + "Nieprawidłowy element w linii 3"},
+      {"unknown goods element", job("PrzesyłanieTowarów", "<Towar>\r\n<Id>1</Id>\r\n<Cena>1</Cena></Towar>\r\n"), -1,
+       F + "Nieprawidłowy element w linii 5"},
+      {"element name in other case", job("PrzesyłanieTowarów", "<Towar><na>x</na></Towar>\r\n"), -1,
+       F + "Nieprawidłowy element w linii 3"},
+      {"element inside a leaf", job("PrzesyłanieTowarów", "<Towar><Na><b>x</b></Na></Towar>\r\n"), -1,
+       F + "Nieprawidłowy element w linii 3"},
+      {"position field in a goods record", job("PrzesyłanieTowarów", "<Towar><Il>1</Il></Towar>\r\n"), -1,
+       F + "Nieprawidłowy element w linii 3"},
+      {"goods field in a position", job("WydrukFiskalny", "<Pozycja><KK>1</KK></Pozycja>\r\n"), -1,
+       F + "Nieprawidłowy element w linii 3"},
+      {"element inside the date range", job("RaportFiskalny", "<Data><Id>1</Id></Data>\r\n"), -1,
+       F + "Nieprawidłowy element w linii 3"},
+      {"unknown customer element", job("WydrukFiskalny", "<Nagłówek><Ko><Ty>P</Ty></Ko></Nagłówek>\r\n"), -1,
+       F + "Nieprawidłowy element w linii 3"},
+      {"price index 3", job("PrzesyłanieTowarów", "<Towar><Ce id=\"3\">1</Ce></Towar>\r\n"), -1,
+       F + "Nieprawidłowa wartość atrybutu 'id' w linii 3"},
+      {"price index 0", job("PrzesyłanieTowarów", "<Towar><Ce id=\"0\">1</Ce></Towar>\r\n"), -1,
+       F + "Nieprawidłowa wartość atrybutu 'id' w linii 3"},
+      {"text index 8", job("PrzesyłanieTowarów", "<Towar><Wł id=\"8\">x</Wł></Towar>\r\n"), -1,
+       F + "Nieprawidłowa wartość atrybutu 'id' w linii 3"},
+      {"text index -1 in a position", job("WydrukFiskalny", "<Pozycja><Wł id=\"-1\">x</Wł></Pozycja>\r\n"), -1,
+       F + "Nieprawidłowa wartość atrybutu 'id' w linii 3"},
+      {"index not a number", job("PrzesyłanieTowarów", "<Towar><Ce id=\"x\">1</Ce></Towar>\r\n"), -1,
+       F + "Nieprawidłowa wartość atrybutu 'id' w linii 3"},
+      {"other attribute of a price", job("PrzesyłanieTowarów", "<Towar><Ce waluta=\"PLN\">1</Ce></Towar>\r\n"), -1,
+       F + "Nieprawidłowy atrybut w linii 3"},
+      {"other attribute of the date range", job("RaportFiskalny", "\r\n<Data od=\"2007-01-01\" dni=\"3\"/>\r\n"), -1,
+       F + "Nieprawidłowy atrybut w linii 4"},
+      {"bad od", job("RaportFiskalny", "<Data od=\"2007-13-01\"/>\r\n"), -1,
+       F + "Nieprawidłowa wartość atrybutu 'od' w linii 3"},
+      {"bad do", job("RaportFiskalny", "<Data od=\"2007-01-01\"\r\n do=\"x\"/>\r\n"), -1,
+       F + "Nieprawidłowa wartość atrybutu 'do' w linii 3"},
+      {"PLU 0", job("PrzesyłanieTowarów", "<Towar><KP>0</KP></Towar>\r\n"), 10,
+       "Liczba całkowita poniżej dopuszczalnego zakresu 0"},
+      {"PLU 1000000", job("PrzesyłanieTowarów", "<Towar><KP>1000000</KP></Towar>\r\n"), 11,
+       "Liczba całkowita powyżej dopuszczalnego zakresu 1000000"},
+      {"identifier above 32 bits", job("PrzesyłanieTowarów", "<Towar><Id>4294967296</Id></Towar>\r\n"), 11,
+       "Liczba całkowita powyżej dopuszczalnego zakresu 4294967296"},
+      {"VAT not a number", job("PrzesyłanieTowarów", "<Towar><Va>2a</Va></Towar>\r\n"), 9,
+       "Nieprawidłowa liczba całkowita 2a"},
+      {"price with a comma", job("PrzesyłanieTowarów", "<Towar><Ce>12,5</Ce></Towar>\r\n"), 12,
+       "Nieprawidłowa liczba rzeczywista 12,5"},
+      {"goods type", job("PrzesyłanieTowarów", "<Towar><Ty>t</Ty></Towar>\r\n"), 15, "Nieprawidłowy typ towaru t"},
+      {"document type", job("WydrukFiskalny", "<Nagłówek><Ty>X</Ty></Nagłówek>\r\n"), 16,
+       "Nieprawidłowy typ dokumentu X"},
+      {"discount type", job("WydrukFiskalny", "<Pozycja><TR>R</TR></Pozycja>\r\n"), 17, "Nieprawidłowy typ rabatu R"},
+      {"logical value", job("PrzesyłanieTowarów", "<Towar><CO>TRUE</CO></Towar>\r\n"), 18,
+       "Nieprawidłowa wartość logiczna TRUE"},
+      {"date", job("PrzesyłanieTowarów", "<Towar><DW>2007-4-6</DW></Towar>\r\n"), 19, "Nieprawidłowa data 2007-4-6"},
+      {"ends inside an element", decl + "<Dane operacja=\"Konfiguracja\">\r\n<Towar><Na>x</Na>\r\n", -1,
+       F + "Parse error at line 4:no element found\n"},
+      {"junk after the root", decl + "<Dane operacja=\"Konfiguracja\"/>\r\n<Dane/>", -1,
+       F + "Parse error at line 3:junk after document element\n"},
+      {"encoding name in other case", "<?xml version=\"1.0\" encoding=\"Windows-1250\"?>\r\n<Dane/>", -1,
+       F + "Parse error at line 1:unknown encoding\n"},
+      {"unknown encoding", "<?xml version=\"1.0\" encoding=\"cp852\"?>\r\n<Dane/>", -1,
+       F + "Parse error at line 1:unknown encoding\n"},
+      {"invalid UTF-8", "<Dane operacja=\"Konfiguracja\">\n\n\xC5</Dane>", -1,
+       F + "Parse error at line 3:not well-formed (invalid token)\n"},
+      {"empty file", "", -1, F + "Parse error at line 1:no element found\n"},
+  };
+  for (const auto& c : cases) {
+    ClearError("");
+    EXPECT_EQ(read(c.bytes), c.number) << c.what;
+    EXPECT_EQ(GetErrorNum(), c.number) << c.what;
+    EXPECT_EQ(message(), c.text) << c.what;
+  }
+}
+
+TEST_F(JobReader, LinesCountTheSameWithLfAndCrLf) {
+  std::string crlf = job("PrzesyłanieTowarów", "<Towar>\r\n\r\n<X/></Towar>\r\n");
+  std::string lf;
+  for (char c : crlf)
+    if (c != '\r') lf += c;
+  for (const std::string& bytes : {crlf, lf}) {
+    ClearError("");
+    EXPECT_EQ(read(bytes), -1);
+    EXPECT_EQ(message(), "VEXA_JOB.XML: Nieprawidłowy element w linii 5");
+  }
+}
+
+TEST_F(JobReader, ErrorLateInALargeJobKeepsEarlierGoodsAndNamesTheLine) {
+  std::string body;
+  for (int i = 1; i <= 1000; ++i) body += "<Towar><Id>" + std::to_string(i) + "</Id></Towar>\r\n";
+  body += "<Towar><Ce id=\"9\">1</Ce></Towar>\r\n";
+  body += "<Towar><Id>1001</Id></Towar>\r\n";
+  EXPECT_EQ(read(job("PrzesyłanieTowarów", body)), -1);
+  EXPECT_EQ(message(), "VEXA_JOB.XML: Nieprawidłowa wartość atrybutu 'id' w linii 1003");
+  EXPECT_EQ(vexa->IleRekordow(), 1000u);
+}
+
+TEST_F(JobReader, MissingOrUnreadableFile) {
+  vexa = std::make_unique<CVexaXml>();
+  EXPECT_EQ(vexa->readHeader(), 6);
+  EXPECT_EQ(message(), "Brak pliku VEXA_JOB.XML");
+
+  ClearError("");
+  std::filesystem::create_directory(dir.file("VEXA_JOB.XML"));
+  EXPECT_EQ(vexa->readHeader(), 5);
+  EXPECT_EQ(message(), "Błąd odczytu pliku VEXA_JOB.XML");
+}
+
+TEST_F(JobReader, PendingErrorIsReturnedWithoutReading) {
+  writeFile(dir.file("VEXA_JOB.XML"), job("PrzesyłanieTowarów", "<Towar><Id>1</Id></Towar>"));
+  SetError(ERR_FILE_CREATE, "RAPORT.XML");
+  vexa = std::make_unique<CVexaXml>();
+  EXPECT_EQ(vexa->readHeader(), 1);
+  EXPECT_EQ(vexa->IleRekordow(), 0u);
+  EXPECT_EQ(vexa->GetOperacja(), "");
+}
+
+// The messages land in RAPORT.XML under the operation read so far, and the report stays valid.
+TEST_F(JobReader, RefusalsLeaveAValidReport) {
+  const struct {
+    std::string bytes;
+    std::string operacja;
+    std::vector<std::string> messages;
+  } cases[] = {
+      {job("PrzesyłanieTowarów", "<Towar><Na>a</Na></Towar><Towar><Ce id=\"2\">x</Ce></Towar>"), "PrzesyłanieTowarów",
+       {"Nieprawidłowa liczba rzeczywista x"}},
+      {job("RaportFiskalny", "<Data od=\"1899-01-01\"/>"), "RaportFiskalny",
+       {"Liczba całkowita poniżej dopuszczalnego zakresu 1899", "Nieprawidłowa data 1899-01-01",
+        "VEXA_JOB.XML: Nieprawidłowa wartość atrybutu &apos;od&apos; w linii 3"}},
+      {"<Dane operacja=\"Konfiguracja\"><Towar>\x01</Towar></Dane>", "Konfiguracja",
+       {"VEXA_JOB.XML: Parse error at line 1:not well-formed (invalid token)\n"}},
+      {"\xFF\xFE<", "InicjalizacjaSterownika", {}},
+  };
+  for (const auto& c : cases) {
+    ClearError("");
+    {
+      CRaportXml raport;
+      ErrorSetRaport(&raport);
+      EXPECT_NE(read(c.bytes), 0);
+    }
+    const std::string report = readFile(dir.file("RAPORT.XML"));
+    EXPECT_EQ(schemaErrors(dir.file("RAPORT.XML"), "Raport.xsd"), "") << cp1250ToUtf8(report);
+    EXPECT_NE(report.find(cp("operacja=\"" + c.operacja + "\"")), std::string::npos) << cp1250ToUtf8(report);
+    for (const auto& m : c.messages)
+      EXPECT_NE(report.find(cp("<Treść>" + m)), std::string::npos) << m << "\n" << cp1250ToUtf8(report);
+  }
+}
+
+}  // namespace
