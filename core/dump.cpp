@@ -45,7 +45,10 @@ bool CDumpSComm::Open() {
   quorvel::dump::CipherInit(cipher_);
   const std::string name = fileName_.empty() ? std::string("Binarny zapis transmisji z urządzeniem.dmp"_cp) : fileName_;
   file_.open(cp1250ToUtf8Name(name), std::ios::out | std::ios::binary | std::ios::trunc);
-  if (file_.good()) file_.write(reinterpret_cast<const char*>(quorvel::dump::kHeader), sizeof quorvel::dump::kHeader);
+  if (file_.good()) {
+    file_.write(reinterpret_cast<const char*>(quorvel::dump::kHeader), sizeof quorvel::dump::kHeader);
+    file_.flush();
+  }
   return file_.good();
 }
 
