@@ -391,3 +391,27 @@ TEST(QuorvelCommandLine, HelpAndUsage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(QuorvelInstalled, RunsFromAnyDirectory) {
+  ScratchDir dir;
+  const std::string prefix = dir.file("prefix");
+  const std::string install = std::string("'") + QUORVEL_CMAKE_COMMAND + "' --install '" + QUORVEL_BUILD_DIR +
+                              "' --prefix '" + prefix + "' >install.log 2>&1";
+  ASSERT_EQ(std::system(install.c_str()), 0) << readFile("install.log");
+  ASSERT_TRUE(fileExists(prefix + "/bin/quorvel"));
+
+  std::filesystem::create_directory("job");
+  std::filesystem::current_path("job");
+  writeJob("SprawdzeniePołączenia");
+  // The test plug-in is not installed; it is named by its path and uses the installed core.
+  const std::string cmd = "cd / && '" + prefix + "/bin/quorvel' run '" + QUORVEL_LIB_DIR + "/quorvel_test_full' -C '" +
+                          dir.file("job") + "' >/dev/null 2>&1";
+  const int raw = std::system(cmd.c_str());
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0);
+  EXPECT_EQ(readFile("RAPORT.XML"), raportXml("SprawdzeniePołączenia", {}, "OK", "Połączenie jest prawidłowe."));
+  expectValidResults();
+}
+
+}  // namespace
