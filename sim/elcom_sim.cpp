@@ -1,0 +1,804 @@
+// elcom_sim: a simulated Elcom Euro cash register on a pseudo-terminal.
+//
+// It plays the device side of the Elcom link with the driver's own codec: hello, command,
+// data and end frames, the PLU base, 50 packages and the sales counters. The register's state
+// lives in a text file that survives between jobs and can be read and edited by people and
+// tests; the file also holds faults to play (busy answers, refusals, silence, broken frames).
+//
+//   elcom_sim init  --state FILE [--model N] [--register N]
+//   elcom_sim serve --state FILE [--link PATH] [--model N] [--register N]
+//   elcom_sim sell  --state FILE plu CODE QUANTITY VALUE      (e.g. plu 1 1.5 3.75)
+//   elcom_sim sell  --state FILE package N QUANTITY VALUE
+//   elcom_sim fault --state FILE WHERE ACTION [COUNT]         (or: fault --state FILE clear)
+//   elcom_sim fill  --state FILE COUNT                        (COUNT programmed PLUs)
+//   elcom_sim show  --state FILE
+//
+// WHERE is hello, command:K, data:K, plu:CODE or end; ACTION is status:S, silence, start
+// (wrong start byte), checksum (wrong sum) or cut (frame cut short); COUNT is how many times
+// (default 1, "always" for every time). `serve` prints the path of the terminal's end (or
+// links it to PATH) and answers until it is terminated.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cp1250.h"
+#include "protocol.h"
+#include "records.h"
+
+using namespace quorvel::elcom;
+
+namespace {
+
+// ---- Text --------------------------------------------------------------------------------
+
+std::string toUtf8(const std::string& cp) {
+  std::string out;
+  for (unsigned char c : cp) {
+    std::uint32_t u = quorvel::cp1250::codePointOf(c);
+    if (u == 0 && c != 0) u = '?';
+    if (u < 0x80) {
+      out.push_back(static_cast<char>(u));
+    } else if (u < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (u >> 6)));
+      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xE0 | (u >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::string fromUtf8(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size();) {
+    const auto lead = static_cast<unsigned char>(s[i]);
+    std::uint32_t u = lead;
+    std::size_t len = 1;
+    if ((lead & 0xE0) == 0xC0) { u = lead & 0x1F; len = 2; }
+    else if ((lead & 0xF0) == 0xE0) { u = lead & 0x0F; len = 3; }
+    else if ((lead & 0xF8) == 0xF0) { u = lead & 0x07; len = 4; }
+    if (i + len > s.size()) len = s.size() - i;
+    for (std::size_t k = 1; k < len; ++k) u = (u << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    const int b = quorvel::cp1250::byteOf(u);
+    out.push_back(b < 0 ? '?' : static_cast<char>(b));
+    i += len;
+  }
+  return out;
+}
+
+// "1.5" or "-2,25" to an integer count of 1/scale units (scale 100 or 1000).
+bool parseDecimal(const std::string& text, long long scale, long long& out) {
+  std::string t = text;
+  std::replace(t.begin(), t.end(), ',', '.');
+  bool negative = false;
+  std::size_t i = 0;
+  if (i < t.size() && (t[i] == '-' || t[i] == '+')) negative = t[i++] == '-';
+  long long whole = 0, frac = 0, fracScale = 1;
+  bool digits = false, point = false;
+  for (; i < t.size(); ++i) {
+    if (t[i] == '.' && !point) { point = true; continue; }
+    if (t[i] < '0' || t[i] > '9') return false;
+    digits = true;
+    if (!point) {
+      whole = whole * 10 + (t[i] - '0');
+      if (whole > 1000000000000LL) return false;
+    } else if (fracScale < scale) {
+      frac = frac * 10 + (t[i] - '0');
+      fracScale *= 10;
+    }
+  }
+  if (!digits) return false;
+  out = whole * scale + frac * (scale / fracScale);
+  if (negative) out = -out;
+  return true;
+}
+
+// ---- Register state ------------------------------------------------------------------------
+
+struct Plu {
+  PluDefinition def;
+  std::uint32_t quantity = 0;  // thousandths sold
+  long long value = 0;         // hundredths sold
+};
+
+struct Package {
+  std::string name;
+  std::uint32_t price = 0;
+  std::uint32_t quantity = 0;
+  long long value = 0;
+};
+
+struct Fault {
+  std::string where;   // hello, command:K, data:K, plu:CODE, end
+  std::string action;  // status:S, silence, start, checksum, cut
+  int count = 1;       // -1: always
+};
+
+struct State {
+  int model = 1;
+  int registerNumber = 1;
+  std::optional<int> pluBase;   // answer of command 255; the model's capacity when not set
+  std::optional<int> pluCount;  // answer of command 152; the highest programmed code when not set
+  std::map<int, Plu> plus;
+  Package packages[kPackageCount];
+  std::vector<Fault> faults;
+
+  State() {
+    for (int i = 0; i < kPackageCount; ++i) packages[i].name = "Opakowanie " + std::to_string(i + 1);
+  }
+  const Model& modelRow() const { return modelByNumber(model); }
+};
+
+bool loadState(const std::string& path, State& s, std::string& error) {
+  std::ifstream in(path);
+  if (!in) {
+    error = "cannot read " + path;
+    return false;
+  }
+  s = State();
+  std::string line;
+  int lineNo = 0;
+  while (std::getline(in, line)) {
+    ++lineNo;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream ls(line);
+    std::string kind;
+    ls >> kind;
+    auto rest = [&ls]() {
+      std::string r;
+      std::getline(ls, r);
+      if (!r.empty() && r[0] == ' ') r.erase(0, 1);
+      return fromUtf8(r);
+    };
+    bool ok = true;
+    if (kind == "model") {
+      ok = static_cast<bool>(ls >> s.model) && s.model >= 1 && s.model <= kModelCount;
+    } else if (kind == "register") {
+      ok = static_cast<bool>(ls >> s.registerNumber);
+    } else if (kind == "plubase") {
+      int v = 0;
+      ok = static_cast<bool>(ls >> v);
+      s.pluBase = v;
+    } else if (kind == "plucount") {
+      int v = 0;
+      ok = static_cast<bool>(ls >> v);
+      s.pluCount = v;
+    } else if (kind == "plu") {
+      int code = 0;
+      unsigned unit = 0, group = 0, tax = 0;
+      std::uint32_t price = 0, quantity = 0;
+      long long value = 0;
+      std::string barcode;
+      ok = static_cast<bool>(ls >> code >> unit >> group >> tax >> price >> quantity >> value >> barcode);
+      if (ok) {
+        Plu& p = s.plus[code];
+        p.def.unit = static_cast<std::uint8_t>(unit);
+        p.def.group = static_cast<std::uint8_t>(group);
+        p.def.tax = static_cast<std::uint8_t>(tax);
+        p.def.price = price;
+        p.def.barcode = barcode == "-" ? "" : barcode;
+        p.def.name = rest();
+        p.quantity = quantity;
+        p.value = value;
+      }
+    } else if (kind == "package") {
+      int n = 0;
+      Package p;
+      ok = static_cast<bool>(ls >> n >> p.price >> p.quantity >> p.value) && n >= 1 && n <= kPackageCount;
+      if (ok) {
+        p.name = rest();
+        s.packages[n - 1] = p;
+      }
+    } else if (kind == "fault") {
+      Fault f;
+      std::string count = "1";
+      ok = static_cast<bool>(ls >> f.where >> f.action);
+      ls >> count;
+      f.count = count == "always" ? -1 : std::atoi(count.c_str());
+      if (ok && f.count != 0) s.faults.push_back(f);
+    } else {
+      ok = false;
+    }
+    if (!ok) {
+      error = path + ":" + std::to_string(lineNo) + ": cannot read this line";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool saveState(const std::string& path, const State& s) {
+  const std::string tmp = path + ".tmp";
+  {
+    std::ofstream out(tmp, std::ios::trunc);
+    if (!out) return false;
+    out << "# Simulated Elcom register (elcom_sim). Lines:\n"
+        << "#   plu CODE UNIT GROUP TAX PRICE/100 QUANTITY/1000 VALUE/100 BARCODE|- NAME\n"
+        << "#   package N PRICE/100 QUANTITY/1000 VALUE/100 NAME\n"
+        << "#   fault WHERE ACTION COUNT\n";
+    out << "model " << s.model << "\nregister " << s.registerNumber << "\n";
+    if (s.pluBase) out << "plubase " << *s.pluBase << "\n";
+    if (s.pluCount) out << "plucount " << *s.pluCount << "\n";
+    for (const auto& [code, p] : s.plus)
+      out << "plu " << code << ' ' << unsigned(p.def.unit) << ' ' << unsigned(p.def.group) << ' ' << unsigned(p.def.tax)
+          << ' ' << p.def.price << ' ' << p.quantity << ' ' << p.value << ' '
+          << (p.def.barcode.empty() ? "-" : p.def.barcode) << ' ' << toUtf8(p.def.name) << "\n";
+    for (int i = 0; i < kPackageCount; ++i) {
+      const Package& p = s.packages[i];
+      out << "package " << i + 1 << ' ' << p.price << ' ' << p.quantity << ' ' << p.value << ' ' << toUtf8(p.name)
+          << "\n";
+    }
+    for (const Fault& f : s.faults)
+      out << "fault " << f.where << ' ' << f.action << ' ' << (f.count < 0 ? std::string("always") : std::to_string(f.count))
+          << "\n";
+    if (!out.flush()) return false;
+  }
+  return std::rename(tmp.c_str(), path.c_str()) == 0;
+}
+
+// ---- The line ------------------------------------------------------------------------------
+
+volatile sig_atomic_t g_stop = 0;
+void onSignal(int) { g_stop = 1; }
+
+class Line {
+ public:
+  Line(int master, int slave) : master_(master), slave_(slave) {}
+
+  // Next frame from the driver, or nothing after `timeoutMs` (-1: wait for ever) or a stop.
+  // Bytes that cannot start a frame are dropped; a frame never arrives whole or at all.
+  std::optional<Frame> receive(int timeoutMs) {
+    FrameReader reader(0x10000 + kHeaderSize);
+    for (;;) {
+      while (!pending_.empty()) {
+        const std::size_t used = reader.feed(pending_);
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(used));
+        if (reader.state() == FrameReader::State::kDone) {
+          Frame f;
+          f.type = reader.type();
+          f.payload.assign(reader.payload().begin(), reader.payload().end());
+          f.receivedChecksum = reader.receivedChecksum();
+          return f;
+        }
+        if (reader.state() == FrameReader::State::kError) {
+          // Resynchronise on the next start byte.
+          if (used == 0 && !pending_.empty()) pending_.erase(pending_.begin());
+          reader.reset();
+        }
+      }
+      if (g_stop) return std::nullopt;
+      pollfd p{master_, POLLIN, 0};
+      const int r = ::poll(&p, 1, timeoutMs < 0 ? 500 : timeoutMs);
+      if (r < 0 && errno != EINTR) return std::nullopt;
+      if (r <= 0) {
+        if (timeoutMs >= 0) return std::nullopt;
+        continue;
+      }
+      std::uint8_t buf[4096];
+      const ssize_t n = ::read(master_, buf, sizeof buf);
+      if (n > 0) {
+        pending_.insert(pending_.end(), buf, buf + n);
+      } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+        ::usleep(20000);  // nobody on the other end yet
+      }
+    }
+  }
+
+  void send(const Bytes& frame) {
+    std::size_t at = 0;
+    while (at < frame.size()) {
+      const ssize_t n = ::write(master_, frame.data() + at, frame.size() - at);
+      if (n > 0) {
+        at += static_cast<std::size_t>(n);
+      } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+        return;
+      } else {
+        pollfd p{master_, POLLOUT, 0};
+        ::poll(&p, 1, 100);
+      }
+    }
+  }
+
+  // Drops what the driver has not read yet (left over from an exchange it gave up).
+  void flushToDriver() {
+    if (slave_ >= 0) ::tcflush(slave_, TCIFLUSH);
+  }
+
+ private:
+  int master_;
+  int slave_;
+  Bytes pending_;
+};
+
+// ---- The register --------------------------------------------------------------------------
+
+class Register {
+ public:
+  Register(Line& line, std::string statePath) : line_(line), statePath_(std::move(statePath)) {}
+
+  // Serves until stopped: every hello addressed to this register opens one command exchange.
+  void run() {
+    std::optional<Frame> next;
+    while (!g_stop) {
+      if (!next) next = line_.receive(-1);
+      if (!next) continue;
+      Frame f = *next;
+      next.reset();
+      if (f.type != kHello) continue;
+      next = session(f);
+    }
+  }
+
+ private:
+  static constexpr int kSessionTimeoutMs = 30000;
+
+  // One command exchange. Returns a frame that ends it early (a new hello), if any.
+  std::optional<Frame> session(const Frame& hello) {
+    line_.flushToDriver();
+    std::string error;
+    if (!loadState(statePath_, state_, error)) {
+      std::cerr << "elcom_sim: " << error << "\n";
+      return std::nullopt;
+    }
+    dirty_ = false;
+    auto result = sessionBody(hello);
+    commit();
+    return result;
+  }
+
+  void commit() {
+    if (dirty_ && !saveState(statePath_, state_)) std::cerr << "elcom_sim: cannot write " << statePath_ << "\n";
+    dirty_ = false;
+  }
+
+  std::optional<Frame> sessionBody(const Frame& hello) {
+    if (hello.payload.size() != 1 || hello.payload[0] != state_.registerNumber) return std::nullopt;  // not us
+    if (!answer("hello", statusFrame(0))) return std::nullopt;
+
+    std::optional<Frame> f = line_.receive(kSessionTimeoutMs);
+    if (!f) return std::nullopt;
+    if (f->type != kCommand) return f->type == kHello ? f : std::nullopt;
+    CommandFields cmd;
+    if (parseCommand(f->payload, cmd) != 0) return std::nullopt;
+    command_ = cmd.command;
+    const std::string where = "command:" + std::to_string(cmd.command);
+    const Model& m = state_.modelRow();
+    if (cmd.modelCode != m.code) {
+      answer(where, statusFrame(10));
+      return std::nullopt;
+    }
+    switch (cmd.command) {
+      case kCheckShort:
+      case kRegisterInfo:
+      case kPluCount:
+      case kReadPlu:
+      case kReadPluSales:
+      case kReadPackages: {
+        if (!answer(where, statusFrame(0))) return std::nullopt;
+        // The driver pauses, then says hello once more without waiting for an answer.
+        f = line_.receive(kSessionTimeoutMs);
+        if (!f || f->type != kHello) return f;
+        return sendTransfer(dataFor(cmd));
+      }
+      case kProgramPlu:
+      case kProgramPackages:
+      case kClearSales:
+        if (!answer(where, statusFrame(0))) return std::nullopt;
+        return takeTransfer(cmd);
+      default:
+        answer(where, statusFrame(10));
+        return std::nullopt;
+    }
+  }
+
+  // Sends `frame`, unless a planned fault for `where` (or `alsoWhere`) changes it; returns the
+  // fault's action, "" when the frame went out as it is.
+  std::string play(const std::string& where, Bytes frame, const std::string& alsoWhere = "") {
+    Fault* fault = findFault(where);
+    if (!fault && !alsoWhere.empty()) fault = findFault(alsoWhere);
+    if (!fault) {
+      line_.send(frame);
+      return "";
+    }
+    const std::string action = fault->action;
+    if (fault->count > 0 && --fault->count == 0) {
+      state_.faults.erase(state_.faults.begin() + (fault - state_.faults.data()));
+    }
+    dirty_ = true;
+    commit();  // whoever reads the state after this answer sees the fault used up
+    if (action.rfind("status:", 0) == 0) {
+      line_.send(statusFrame(static_cast<std::uint8_t>(std::atoi(action.c_str() + 7))));
+    } else if (action == "start") {
+      // Only the wrong start byte: a driver stops reading at it, and nothing is left over on
+      // the line for the next exchange.
+      line_.send(Bytes{0xFD});
+    } else if (action == "checksum") {
+      frame[frame.size() - 1] ^= 0x5A;
+      frame[frame.size() - 2] ^= 0x11;
+      line_.send(frame);
+    } else if (action == "cut") {
+      frame.resize(frame.size() > 3 ? frame.size() - 3 : 1);
+      line_.send(frame);
+    } else if (action != "silence") {
+      line_.send(frame);
+    }
+    return action;
+  }
+
+  // The frame went out (perhaps with a wrong sum) and the exchange goes on.
+  static bool goesOn(const std::string& action) { return action.empty() || action == "checksum" || action == "status:0"; }
+  bool answer(const std::string& where, Bytes frame) { return goesOn(play(where, std::move(frame))); }
+
+  Fault* findFault(const std::string& where) {
+    for (Fault& f : state_.faults)
+      if (f.where == where) return &f;
+    return nullptr;
+  }
+
+  // Payloads of the data frames that answer a command.
+  std::vector<Bytes> dataFor(const CommandFields& cmd) {
+    const Model& m = state_.modelRow();
+    const bool lr = m.longRecords;
+    std::vector<Bytes> frames;
+    switch (cmd.command) {
+      case kCheckShort: {
+        const std::string id = std::string("ELCOM ") + m.jobName;
+        frames.emplace_back(id.begin(), id.end());
+        break;
+      }
+      case kRegisterInfo: {
+        Bytes info(40, 0);
+        const std::string id = "ELCOM EURO 2100TX";
+        std::copy(id.begin(), id.end(), info.begin());
+        const int base = state_.pluBase.value_or(m.pluCapacity);
+        info[kInfoPluBaseOffset] = static_cast<std::uint8_t>(base);
+        info[kInfoPluBaseOffset + 1] = static_cast<std::uint8_t>(base >> 8);
+        frames.push_back(info);
+        break;
+      }
+      case kPluCount: {
+        const int count = state_.pluCount.value_or(state_.plus.empty() ? 0 : state_.plus.rbegin()->first);
+        frames.push_back(Bytes{static_cast<std::uint8_t>(count), static_cast<std::uint8_t>(count >> 8)});
+        break;
+      }
+      case kReadPlu: {
+        std::vector<Bytes> records;
+        for (int code = cmd.arg1 + 1; code <= cmd.arg1 + cmd.arg2; ++code) {
+          auto it = state_.plus.find(code);
+          records.push_back(encodePluDefinition(it == state_.plus.end() ? PluDefinition{"", "", 0, 0, 0, 0} : it->second.def, lr));
+        }
+        chunk(records, kTransferPrefix, pluDefinitionSize(lr), frames);
+        break;
+      }
+      case kReadPluSales: {
+        // Every programmed PLU up to the count the driver names, its counters as they stand.
+        std::vector<Bytes> records;
+        for (const auto& [code, p] : state_.plus) {
+          if (code < 1 || code > cmd.arg1) continue;
+          CounterRecord r{static_cast<std::uint16_t>(code - 1), p.def.barcode, p.def.name, p.def.price,
+                          static_cast<double>(p.value), p.quantity};
+          records.push_back(encodePluSales(r, lr));
+        }
+        chunk(records, kTransferPrefix, pluSalesSize(lr), frames);
+        break;
+      }
+      case kReadPackages: {
+        std::vector<Bytes> records;
+        for (const Package& p : state_.packages)
+          records.push_back(encodePackage(CounterRecord{0, "", p.name, p.price, static_cast<double>(p.value), p.quantity}, lr));
+        chunk(records, 0, packageSize(lr), frames);
+        break;
+      }
+      default:
+        break;
+    }
+    return frames;
+  }
+
+  // Packs records into data frames that fit the driver's 4000-byte receive buffer.
+  static void chunk(const std::vector<Bytes>& records, std::size_t prefix, std::size_t size, std::vector<Bytes>& frames) {
+    const std::size_t perFrame = (kCapTransfer - kHeaderSize - prefix) / size;
+    for (std::size_t at = 0; at < records.size(); at += perFrame) {
+      const std::size_t n = std::min(perFrame, records.size() - at);
+      Bytes payload;
+      if (prefix == kTransferPrefix) {
+        payload.push_back(static_cast<std::uint8_t>(n));
+        payload.push_back(static_cast<std::uint8_t>(n >> 8));
+      }
+      for (std::size_t i = 0; i < n; ++i) payload.insert(payload.end(), records[at + i].begin(), records[at + i].end());
+      frames.push_back(std::move(payload));
+    }
+  }
+
+  // Register to driver: each data frame waits for the acknowledgement, then the end frame,
+  // which the driver answers with its own.
+  std::optional<Frame> sendTransfer(const std::vector<Bytes>& payloads) {
+    const std::string where = "data:" + std::to_string(command_);
+    for (const Bytes& p : payloads) {
+      if (!answer(where, buildFrame(kData, p))) return std::nullopt;
+      std::optional<Frame> f = line_.receive(kSessionTimeoutMs);
+      if (!f || f->type != kStatus) return f && f->type == kHello ? f : std::nullopt;
+    }
+    if (!answer("end", endFrame())) return std::nullopt;
+    std::optional<Frame> f = line_.receive(kSessionTimeoutMs);
+    if (f && f->type == kHello) return f;
+    return std::nullopt;
+  }
+
+  // Driver to register: data frames each answered with a status, until the end frame.
+  std::optional<Frame> takeTransfer(const CommandFields& cmd) {
+    const std::string where = "data:" + std::to_string(cmd.command);
+    const bool lr = state_.modelRow().longRecords;
+    for (;;) {
+      std::optional<Frame> f = line_.receive(kSessionTimeoutMs);
+      if (!f) return std::nullopt;
+      if (f->type == kEnd) {
+        commit();
+        answer("end", endFrame());
+        return std::nullopt;
+      }
+      if (f->type != kData) return f->type == kHello ? f : std::nullopt;
+      std::uint8_t status = 0;
+      std::string pluWhere;
+      // A planned fault comes first; the record is applied only when the register takes it.
+      std::uint16_t seq = 0, code = 0;
+      PluDefinition plu;
+      PackagePrices prices{};
+      int bad = 0;
+      if (cmd.command == kProgramPlu) {
+        bad = decodeSentPlu(f->payload, lr, seq, code, plu);
+        if (bad == 0) pluWhere = "plu:" + std::to_string(code);
+      } else if (cmd.command == kProgramPackages) {
+        bad = decodePackagePrices(f->payload, prices);
+      } else {
+        bad = f->payload == salesClearingPayload() ? 0 : kBadData;
+      }
+      const Fault* planned = pluWhere.empty() ? nullptr : findFault(pluWhere);
+      if (!planned) planned = findFault(where);
+      const bool applies = !planned || planned->action == "checksum" || planned->action == "status:0";
+      if (bad != 0) {
+        status = 1;  // not understood, as after a garbled line: the driver may send it again
+      } else if (applies && cmd.command == kProgramPlu) {
+        status = programPlu(code, plu);
+      } else if (applies && cmd.command == kProgramPackages) {
+        for (int i = 0; i < kPackageCount; ++i) state_.packages[i].price = prices[static_cast<std::size_t>(i)];
+        dirty_ = true;
+      } else if (applies) {
+        // The register clears its PLU counters only; packages need a report of their own.
+        for (auto& [c, p] : state_.plus) {
+          p.quantity = 0;
+          p.value = 0;
+        }
+        dirty_ = true;
+      }
+      const std::string action = pluWhere.empty() ? play(where, statusFrame(status)) : play(pluWhere, statusFrame(status), where);
+      if (action == "silence" || action == "start" || action == "cut") return std::nullopt;
+    }
+  }
+
+  // Applies one PLU record of command 29; returns the register's status.
+  std::uint8_t programPlu(std::uint16_t code, const PluDefinition& plu) {
+    const Model& m = state_.modelRow();
+    if (code < 1 || code > m.pluCapacity) return 11;
+    if (plu.group == 0 && plu.tax == 0) {  // a deletion record
+      state_.plus.erase(code);
+      dirty_ = true;
+      return 0;
+    }
+    if (plu.price > 99999999) return 8;
+    for (const auto& [other, p] : state_.plus)
+      if (other != code && p.def.programmed() && p.def.name == plu.name) return 18;
+    Plu& p = state_.plus[code];
+    p.def = plu;
+    dirty_ = true;
+    return 0;
+  }
+
+  Line& line_;
+  std::string statePath_;
+  State state_;
+  bool dirty_ = false;
+  std::uint8_t command_ = 0;
+};
+
+// ---- Commands ------------------------------------------------------------------------------
+
+struct Options {
+  std::string state;
+  std::string link;
+  std::optional<int> model;
+  std::optional<int> registerNumber;
+  std::vector<std::string> args;
+};
+
+int usage() {
+  std::cerr << "usage: elcom_sim init|serve|sell|fault|fill|show --state FILE [--link PATH] [--model N] [--register N] "
+               "[arguments]\n";
+  return 2;
+}
+
+int openTerminal(const Options& o) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+    std::perror("elcom_sim: pseudo-terminal");
+    return 1;
+  }
+  const char* name = ::ptsname(master);
+  if (!name) return 1;
+  const std::string path = name;
+  // The simulator keeps its own hold on the terminal's end: the line stays up between jobs,
+  // and it can drop bytes a driver left unread.
+  const int slave = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+  termios t{};
+  if (slave >= 0 && ::tcgetattr(slave, &t) == 0) {
+    ::cfmakeraw(&t);
+    ::tcsetattr(slave, TCSANOW, &t);
+  }
+  ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+  std::string shown = path;
+  if (!o.link.empty()) {
+    ::unlink(o.link.c_str());
+    if (::symlink(path.c_str(), o.link.c_str()) != 0) {
+      std::perror("elcom_sim: link");
+      return 1;
+    }
+    shown = o.link;
+  }
+  std::cout << shown << std::endl;
+
+  struct sigaction sa{};
+  sa.sa_handler = onSignal;
+  ::sigaction(SIGTERM, &sa, nullptr);
+  ::sigaction(SIGINT, &sa, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+
+  Line line(master, slave);
+  Register reg(line, o.state);
+  reg.run();
+  if (!o.link.empty()) ::unlink(o.link.c_str());
+  return 0;
+}
+
+int show(const State& s) {
+  const Model& m = s.modelRow();
+  std::cout << "Model " << m.number << " (" << m.jobName << "), register " << s.registerNumber << ", "
+            << s.plus.size() << " PLU\n";
+  for (const auto& [code, p] : s.plus) {
+    std::printf("PLU %5d  %-20s  kod %-18s  cena %u.%02u  VAT %d  grupa %d  jm %d%s  sprzedaż %u.%03u szt. %lld.%02lld\n",
+                code, toUtf8(p.def.name).c_str(), p.def.barcode.c_str(), p.def.price / 100, p.def.price % 100,
+                taxFromByte(p.def.tax), p.def.group & 0x7F, unitFromByte(p.def.unit),
+                openPriceFromByte(p.def.group) ? "  cena otwarta" : "", p.quantity / 1000, p.quantity % 1000,
+                p.value / 100, std::llabs(p.value % 100));
+  }
+  for (int i = 0; i < kPackageCount; ++i) {
+    const Package& p = s.packages[i];
+    if (p.price == 0 && p.quantity == 0 && p.value == 0) continue;
+    std::printf("Opakowanie %2d  %-20s  cena %u.%02u  sprzedaż %u.%03u szt. %lld.%02lld\n", i + 1,
+                toUtf8(p.name).c_str(), p.price / 100, p.price % 100, p.quantity / 1000, p.quantity % 1000,
+                p.value / 100, std::llabs(p.value % 100));
+  }
+  for (const Fault& f : s.faults) std::cout << "fault " << f.where << ' ' << f.action << ' ' << f.count << "\n";
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return usage();
+  const std::string verb = argv[1];
+  Options o;
+  for (int i = 2; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= argc) return false;
+      out = argv[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "--state") {
+      if (!value(o.state)) return usage();
+    } else if (a == "--link") {
+      if (!value(o.link)) return usage();
+    } else if (a == "--model") {
+      if (!value(v)) return usage();
+      o.model = std::atoi(v.c_str());
+    } else if (a == "--register") {
+      if (!value(v)) return usage();
+      o.registerNumber = std::atoi(v.c_str());
+    } else {
+      o.args.push_back(a);
+    }
+  }
+  if (o.state.empty()) return usage();
+  if (o.model && (*o.model < 1 || *o.model > kModelCount)) {
+    std::cerr << "elcom_sim: model must be 1 to " << kModelCount << "\n";
+    return 2;
+  }
+
+  State s;
+  std::string error;
+  const bool exists = ::access(o.state.c_str(), F_OK) == 0;
+  if (verb != "init" && exists && !loadState(o.state, s, error)) {
+    std::cerr << "elcom_sim: " << error << "\n";
+    return 1;
+  }
+  if (o.model) s.model = *o.model;
+  if (o.registerNumber) s.registerNumber = *o.registerNumber;
+
+  if (verb == "init" || verb == "serve") {
+    if (!saveState(o.state, s)) {
+      std::cerr << "elcom_sim: cannot write " << o.state << "\n";
+      return 1;
+    }
+    return verb == "serve" ? openTerminal(o) : 0;
+  }
+  if (verb == "show") return show(s);
+  if (verb == "sell") {
+    long long quantity = 0, value = 0;
+    if (o.args.size() != 4 || !parseDecimal(o.args[2], 1000, quantity) || !parseDecimal(o.args[3], 100, value))
+      return usage();
+    const int n = std::atoi(o.args[1].c_str());
+    if (o.args[0] == "plu") {
+      auto it = s.plus.find(n);
+      if (it == s.plus.end()) {
+        std::cerr << "elcom_sim: PLU " << n << " is not programmed\n";
+        return 1;
+      }
+      it->second.quantity = static_cast<std::uint32_t>(it->second.quantity + quantity);
+      it->second.value += value;
+    } else if (o.args[0] == "package" && n >= 1 && n <= kPackageCount) {
+      s.packages[n - 1].quantity = static_cast<std::uint32_t>(s.packages[n - 1].quantity + quantity);
+      s.packages[n - 1].value += value;
+    } else {
+      return usage();
+    }
+  } else if (verb == "fault") {
+    if (o.args.size() == 1 && o.args[0] == "clear") {
+      s.faults.clear();
+    } else if (o.args.size() == 2 || o.args.size() == 3) {
+      Fault f{o.args[0], o.args[1], 1};
+      if (o.args.size() == 3) f.count = o.args[2] == "always" ? -1 : std::atoi(o.args[2].c_str());
+      s.faults.push_back(f);
+    } else {
+      return usage();
+    }
+  } else if (verb == "fill") {
+    if (o.args.size() != 1) return usage();
+    const int count = std::atoi(o.args[0].c_str());
+    for (int code = 1; code <= count && code <= s.modelRow().pluCapacity; ++code) {
+      Plu& p = s.plus[code];
+      p.def.name = "Towar " + std::to_string(code);
+      p.def.barcode = std::to_string(5900000000000LL + code);
+      p.def.unit = unitByte(1);
+      p.def.group = groupByte(false, std::string("1"), false);
+      p.def.tax = taxByte(1, true, false);
+      p.def.price = static_cast<std::uint32_t>(100 + code % 1000);
+    }
+  } else {
+    return usage();
+  }
+  if (!saveState(o.state, s)) {
+    std::cerr << "elcom_sim: cannot write " << o.state << "\n";
+    return 1;
+  }
+  return 0;
+}
