@@ -15,88 +15,110 @@
 #include "vexa_xml.h"
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <limits>
 #include <map>
 #include <set>
 #include <vector>
 
-#include "../error_state.h"
 
 namespace {
 
 constexpr std::size_t kKoniec = std::numeric_limits<std::size_t>::max();
 
-// The ordered index of one key: records by descending key, ties by ascending list place, in
-// one set for every type and one set per goods type. Keys and types are snapshots, so that
-// a record changed through a writable pointer can be found and moved.
+// The ordered index of one key: per goods type, the records by descending key, ties by
+// ascending list place. Keys and types are kept as snapshots (so that a record changed through
+// a writable pointer can be found and moved); the sets hold list places only and read the keys
+// from the snapshot. The cursor's "every type" combines the few per-type sets.
 template <class Key>
 struct KeyIndex {
-  struct Entry {
-    Key key;
+  // A key that is not in the index, at a place used to break ties.
+  struct Probe {
+    const Key* key;
     std::size_t miejsce;
   };
   struct Order {
-    bool operator()(const Entry& a, const Entry& b) const {
-      if (a.key != b.key) return b.key < a.key;
-      return a.miejsce < b.miejsce;
+    using is_transparent = void;
+    const std::vector<Key>* keys;
+    static bool before(const Key& ka, std::size_t a, const Key& kb, std::size_t b) {
+      if (ka != kb) return kb < ka;
+      return a < b;
+    }
+    bool operator()(std::size_t a, std::size_t b) const {
+      return before((*keys)[a], a, (*keys)[b], b);
+    }
+    bool operator()(const Probe& p, std::size_t b) const {
+      return before(*p.key, p.miejsce, (*keys)[b], b);
+    }
+    bool operator()(std::size_t a, const Probe& p) const {
+      return before((*keys)[a], a, *p.key, p.miejsce);
     }
   };
-  using Set = std::set<Entry, Order>;
+  using Set = std::set<std::size_t, Order>;
 
   bool built = false;
   std::vector<Key> keys;
   std::vector<char> types;
-  Set all;
   std::map<char, Set> byType;
 
-  void clear() { *this = KeyIndex(); }
-
-  void insert(std::size_t miejsce, const Key& key, char typ) {
-    all.insert(Entry{key, miejsce});
-    byType[typ].insert(Entry{key, miejsce});
-  }
+  KeyIndex() = default;
+  // The sets point at `keys`: an index stays where it was made.
+  KeyIndex(const KeyIndex&) = delete;
+  KeyIndex& operator=(const KeyIndex&) = delete;
 
   void add(std::size_t miejsce, const Key& key, char typ) {
     keys.push_back(key);
     types.push_back(typ);
-    insert(miejsce, key, typ);
+    setOf(typ).insert(miejsce);
   }
 
   void update(std::size_t miejsce, const Key& key, char typ) {
     if (keys[miejsce] == key && types[miejsce] == typ) return;
-    all.erase(Entry{keys[miejsce], miejsce});
-    byType[types[miejsce]].erase(Entry{keys[miejsce], miejsce});
+    setOf(types[miejsce]).erase(miejsce);
     keys[miejsce] = key;
     types[miejsce] = typ;
-    insert(miejsce, key, typ);
+    setOf(typ).insert(miejsce);
   }
 
-  // The records of the current type (' ' every type); null when there are none.
-  const Set* forType(char typ) const {
-    if (typ == ' ') return &all;
-    auto it = byType.find(typ);
-    return it == byType.end() ? nullptr : &it->second;
+  // Of two candidates, the one the cursor visits first.
+  std::size_t better(std::size_t a, std::size_t b) const {
+    if (a == kKoniec) return b;
+    if (b == kKoniec) return a;
+    return Order::before(keys[a], a, keys[b], b) ? a : b;
   }
 
-  // The first record of `set` whose key is strictly below `key`.
-  static std::size_t below(const Set* set, const Key& key) {
-    if (!set) return kKoniec;
-    auto it = set->lower_bound(Entry{key, kKoniec});
-    return it == set->end() ? kKoniec : it->miejsce;
+  // The first record of the order, among the records of `typ` (' ' every type) not before
+  // the probe.
+  std::size_t from(char typ, const Probe& probe) const {
+    std::size_t best = kKoniec;
+    for (const auto& [ty, set] : byType) {
+      if (typ != ' ' && ty != typ) continue;
+      auto it = set.lower_bound(probe);
+      if (it != set.end()) best = better(best, *it);
+    }
+    return best;
   }
 
   // The greatest key, first in list order among equals.
-  static std::size_t first(const Set* set) {
-    return !set || set->empty() ? kKoniec : set->begin()->miejsce;
+  std::size_t first(char typ) const {
+    std::size_t best = kKoniec;
+    for (const auto& [ty, set] : byType)
+      if ((typ == ' ' || ty == typ) && !set.empty()) best = better(best, *set.begin());
+    return best;
   }
 
+  // The greatest key strictly below `key`, first in list order among equals.
+  std::size_t below(char typ, const Key& key) const { return from(typ, Probe{&key, kKoniec}); }
+
   // The first record in list order whose key equals `key`.
-  static std::size_t find(const Set* set, const Key& key) {
-    if (!set) return kKoniec;
-    auto it = set->lower_bound(Entry{key, 0});
-    return it != set->end() && it->key == key ? it->miejsce : kKoniec;
+  std::size_t find(char typ, const Key& key) const {
+    const std::size_t i = from(typ, Probe{&key, 0});
+    return i != kKoniec && keys[i] == key ? i : kKoniec;
   }
+
+ private:
+  Set& setOf(char typ) { return byType.try_emplace(typ, Order{&keys}).first->second; }
 };
 
 std::uint32_t keyKP(const CTowar& t) { return t.KP; }
@@ -179,7 +201,7 @@ CVexaXml& CVexaXml::operator=(const CVexaXml& other) {
   fiskalny_ = other.fiskalny_;
   dokument_ = other.dokument_;
   sortType_ = other.sortType_;
-  twTypy_ = other.twTypy_;
+  std::memcpy(twTypy_, other.twTypy_, sizeof twTypy_);
   twTyp_ = other.twTyp_;
   ileTow_ = other.ileTow_;
   ileOpk_ = other.ileOpk_;
@@ -200,9 +222,6 @@ CVexaXml& CVexaXml::operator=(const CVexaXml& other) {
 }
 
 CVexaXml::~CVexaXml() = default;
-
-// Stands in until the job reader is linked in.
-__attribute__((weak)) int CVexaXml::readHeader() { return SetError(ERR_FILE_MISSING, kVexaFileName); }
 
 void CVexaXml::DodajTowar(const CTowar& towar) {
   Katalog& k = *kat_;
@@ -228,13 +247,15 @@ void CVexaXml::DodajTowarDF(const CTowarDF& towar) {
 void CVexaXml::SetSortType(SortType sortType) { sortType_ = sortType; }
 
 void CVexaXml::SetSortTypeTwType(char typ) {
+  const char* typy = " ";
   switch (typ) {
-    case '1': twTypy_ = "TO"; break;
-    case '2': twTypy_ = "OT"; break;
-    case 'O': twTypy_ = "O"; break;
-    case 'T': twTypy_ = "T"; break;
-    default: twTypy_ = " "; break;
+    case '1': typy = "TO"; break;
+    case '2': typy = "OT"; break;
+    case 'O': typy = "O"; break;
+    case 'T': typy = "T"; break;
+    default: break;
   }
+  std::strncpy(twTypy_, typy, sizeof twTypy_);
   twTyp_ = twTypy_[0];
 }
 
@@ -252,8 +273,7 @@ void CVexaXml::TwIterReset() {
   } else {
     if (twTyp_ != ' ') k.clearTy(0, n);
     k.ensureIndex(sortType_);
-    k.kursor = sortType_ == sortKP ? KeyIndex<std::uint32_t>::first(k.indexKP.forType(twTyp_))
-                                   : KeyIndex<std::string>::first(k.indexKK.forType(twTyp_));
+    k.kursor = sortType_ == sortKP ? k.indexKP.first(twTyp_) : k.indexKK.first(twTyp_);
   }
   if (k.kursor == kKoniec) TwIterReset_NextTwTyp();
   k.kursorDF = k.pozycje.empty() ? kKoniec : 0;
@@ -266,7 +286,7 @@ void CVexaXml::TwIterReset(SortType sortType, char typ) {
 }
 
 void CVexaXml::TwIterReset_NextTwTyp() {
-  if (twTypy_.size() == 2 && twTyp_ == twTypy_[0]) {
+  if (twTypy_[0] != 0 && twTypy_[1] != 0 && twTyp_ == twTypy_[0]) {
     twTyp_ = twTypy_[1];
     TwIterReset();
   } else {
@@ -297,9 +317,8 @@ const CTowar& CVexaXml::TwIterGetNext() {
     if (twTyp_ != ' ') k.clearTy(0, n);
     k.ensureIndex(sortType_);
     const CTowar& t = k.towary[wynik];
-    k.kursor = sortType_ == sortKP
-                   ? KeyIndex<std::uint32_t>::below(k.indexKP.forType(twTyp_), keyKP(t))
-                   : KeyIndex<std::string>::below(k.indexKK.forType(twTyp_), keyKK(t));
+    k.kursor = sortType_ == sortKP ? k.indexKP.below(twTyp_, keyKP(t))
+                                   : k.indexKK.below(twTyp_, keyKK(t));
   }
   if (k.kursor == kKoniec) TwIterReset_NextTwTyp();
   return k.towary[wynik];
@@ -333,9 +352,8 @@ CTowar* CVexaXml::SearchTowar(const CTowar& klucz) {
   std::size_t found = kKoniec;
   if (sortType_ != sortNone) {
     k.ensureIndex(sortType_);
-    found = sortType_ == sortKP
-                ? KeyIndex<std::uint32_t>::find(k.indexKP.forType(twTyp_), keyKP(klucz))
-                : KeyIndex<std::string>::find(k.indexKK.forType(twTyp_), keyKK(klucz));
+    found = sortType_ == sortKP ? k.indexKP.find(twTyp_, keyKP(klucz))
+                                : k.indexKK.find(twTyp_, keyKK(klucz));
   }
   if (twTyp_ != ' ') k.clearTy(0, found == kKoniec ? n : found + 1);
   if (found == kKoniec) return nullptr;

@@ -132,7 +132,7 @@ class QUORVEL_API CVexaXml {
 
   // Catalogue settings and counters.
   SortType sortType_ = sortNone;
-  std::string twTypy_ = " ";   // the type sequence
+  char twTypy_[3] = " ";       // the type sequence: one or two type letters
   char twTyp_ = ' ';           // the current type; ' ' means every type
   std::uint32_t ileTow_ = 0;
   std::uint32_t ileOpk_ = 0;
