@@ -160,7 +160,7 @@ WINDOW* centeredWindow(int height, int width) {
 
 void drawBorder(WINDOW* w, const std::string& caption, attr_t attr) {
   wattron(w, attr);
-  box(w, 0, 0);
+  box_set(w, WACS_VLINE, WACS_HLINE);
   wattroff(w, attr);
   if (!caption.empty()) {
     const int width = getmaxx(w);
@@ -329,15 +329,15 @@ class FormDialog {
     int inner = std::max({labelCol_ + 1 + kControlWidth, checkWidth, textWidth(form_.title) + 4,
                           labelWidth(form_.okLabel) + labelWidth(form_.cancelLabel) + 12, textWidth(hint())});
     const bool framed = !form_.frame.empty();
-    width_ = inner + (framed ? 6 : 4);
-    height_ = static_cast<int>(count()) + (framed ? 2 : 0) + 6;
+    width_ = inner + (framed ? 8 : 4);
+    height_ = static_cast<int>(count()) + (framed ? 2 : 0) + 5;
     if (win_ && (getmaxx(win_) != std::min(width_, COLS) || getmaxy(win_) != std::min(height_, LINES))) {
       delwin(win_);
       win_ = nullptr;
     }
     if (!win_) win_ = centeredWindow(height_, width_);
     fieldsTop_ = framed ? 2 : 1;
-    fieldsLeft_ = framed ? 3 : 2;
+    fieldsLeft_ = framed ? 4 : 2;
   }
 
   std::string hint() const {
@@ -351,17 +351,17 @@ class FormDialog {
     const int w = getmaxx(win_);
     if (!form_.frame.empty()) {
       const int top = 1, bottom = fieldsTop_ + static_cast<int>(count());
-      mvwhline(win_, top, 2, ACS_HLINE, w - 4);
-      mvwhline(win_, bottom, 2, ACS_HLINE, w - 4);
-      mvwvline(win_, top, 1, ACS_VLINE, bottom - top + 1);
-      mvwvline(win_, top, w - 2, ACS_VLINE, bottom - top + 1);
-      mvwaddch(win_, top, 1, ACS_ULCORNER);
-      mvwaddch(win_, top, w - 2, ACS_URCORNER);
-      mvwaddch(win_, bottom, 1, ACS_LLCORNER);
-      mvwaddch(win_, bottom, w - 2, ACS_LRCORNER);
-      putChar(win_, top, 3, L' ', base);
-      const int n = putText(win_, top, 4, form_.frame, w - 8, base);
-      putChar(win_, top, 4 + n, L' ', base);
+      mvwhline_set(win_, top, 3, WACS_HLINE, w - 6);
+      mvwhline_set(win_, bottom, 3, WACS_HLINE, w - 6);
+      mvwvline_set(win_, top, 2, WACS_VLINE, bottom - top + 1);
+      mvwvline_set(win_, top, w - 3, WACS_VLINE, bottom - top + 1);
+      mvwadd_wch(win_, top, 2, WACS_ULCORNER);
+      mvwadd_wch(win_, top, w - 3, WACS_URCORNER);
+      mvwadd_wch(win_, bottom, 2, WACS_LLCORNER);
+      mvwadd_wch(win_, bottom, w - 3, WACS_LRCORNER);
+      putChar(win_, top, 4, L' ', base);
+      const int n = putText(win_, top, 5, form_.frame, w - 10, base);
+      putChar(win_, top, 5 + n, L' ', base);
     }
     int cursorY = -1, cursorX = -1;
     for (std::size_t i = 0; i < count(); ++i) {
@@ -446,6 +446,7 @@ class FormDialog {
     int wy, wx;
     getbegyx(win_, wy, wx);
     const int picked = popupList(form_.menu, 0, wy + 1, wx + 1, 10);
+    draw();
     if (picked >= 0) form_.menuChosen(static_cast<std::size_t>(picked));
   }
 
@@ -613,7 +614,7 @@ bool messageBox(const std::string& text, const std::string& caption, Icon icon) 
   int width = textWidth(caption) + 6;
   for (const auto& l : lines) width = std::max(width, textWidth(l) + 4);
   width = std::max(width, 12);
-  WINDOW* w = centeredWindow(static_cast<int>(lines.size()) + 5, width);
+  WINDOW* w = centeredWindow(static_cast<int>(lines.size()) + 4, width);
   if (!w) return false;
   const attr_t attr = icon == Icon::Warning && has_colors() ? COLOR_PAIR(2) : dialogAttr();
   wbkgdset(w, ' ' | attr);

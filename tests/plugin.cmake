@@ -9,3 +9,11 @@ if(TARGET quorvel_plugin AND TARGET Quorvel)
     LIBS quorvel_plugin Quorvel)
   endif()
 endif()
+
+# The real form on a pseudo-terminal, through the quorvel program and the Elcom plug-in.
+if(TARGET quorvel AND TARGET quorvel_elcom AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/plugin_config_form_e2e_test.cpp)
+  quorvel_add_test(plugin_config_form_e2e_test
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_config_form_e2e_test.cpp
+    LIBS quorvel_plugin Quorvel util)
+  add_dependencies(plugin_config_form_e2e_test quorvel quorvel_elcom)
+endif()

@@ -1,0 +1,189 @@
+// The real configuration form on a terminal: a "Konfiguracja" job run by `quorvel run
+// quorvel_elcom` on a pseudo-terminal, keys typed as a person would, and the resulting
+// PROG_KOM.CFG checked byte for byte ("&OK") or found absent ("&Anuluj", Esc).
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "plugin/config_records.h"
+#include "plugin/config_store.h"
+#include "support/test_support.h"
+
+using namespace quorvel;
+using quorvel::test::fileExists;
+using quorvel::test::readFile;
+using quorvel::test::ScratchDir;
+using quorvel::test::writeFile;
+
+namespace {
+
+const std::string kQuorvel = std::string(QUORVEL_BIN_DIR) + "/quorvel";
+
+void writeKonfiguracjaJob() {
+  writeFile("VEXA_JOB.XML",
+            "<?xml version=\"1.0\" encoding=\"windows-1250\"?>\r\n"
+            "<Dane operacja=\"Konfiguracja\" idModelu=\"Quorvel_Elcom_Euro500T2\" "
+            "xmlns=\"http://schemas.quorvel.org/UF/Dane.xsd\"/>\r\n");
+}
+
+// The quorvel program on a pseudo-terminal of 100 x 30 cells.
+class TerminalRun {
+ public:
+  TerminalRun() {
+    winsize ws{};
+    ws.ws_row = 30;
+    ws.ws_col = 100;
+    pid_ = forkpty(&master_, nullptr, nullptr, &ws);
+    if (pid_ == 0) {
+      setenv("TERM", "xterm", 1);
+      setenv("LANG", "C.UTF-8", 1);
+      unsetenv("QUORVEL_UI");
+      execl(kQuorvel.c_str(), kQuorvel.c_str(), "run", "quorvel_elcom", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  ~TerminalRun() {
+    if (pid_ > 0 && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (master_ >= 0) close(master_);
+  }
+
+  bool started() const { return pid_ > 0; }
+
+  // Reads the screen output until `text` has appeared since the last call; false when the
+  // program ends or 20 seconds pass first (a guard against a hang, not a timing check).
+  bool waitFor(const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (seen_.find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      if (!readSome(200)) return seen_.find(text) != std::string::npos;
+    }
+    seen_.erase(0, seen_.find(text) + text.size());
+    return true;
+  }
+
+  // Types keys, then lets the program redraw (output drained until it is quiet).
+  void type(const std::string& keys) {
+    ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    while (readSome(150)) {
+    }
+  }
+
+  // Waits for the program to end; its exit status, or -1.
+  int finish() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        exited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      readSome(100);
+    }
+    return -1;
+  }
+
+  const std::string& all() const { return all_; }
+
+ private:
+  // One read of whatever output arrives within `ms`; false when nothing came (or EOF).
+  bool readSome(int ms) {
+    pollfd p{master_, POLLIN, 0};
+    if (poll(&p, 1, ms) <= 0) return false;
+    char buf[4096];
+    const ssize_t n = read(master_, buf, sizeof buf);
+    if (n <= 0) return false;
+    seen_.append(buf, static_cast<std::size_t>(n));
+    all_.append(buf, static_cast<std::size_t>(n));
+    return true;
+  }
+
+  int master_ = -1;
+  pid_t pid_ = -1;
+  bool exited_ = false;
+  std::string seen_;
+  std::string all_;
+};
+
+const std::string kAlt = "\x1b";
+const std::string kRight = "\x1bOC";  // xterm in keypad mode
+const std::string kBackspace = "\x7f";
+
+}  // namespace
+
+TEST(ElcomFormOnTerminal, OkSavesWhatWasTypedByteForByte) {
+  ScratchDir dir;
+  writeKonfiguracjaJob();
+  TerminalRun run;
+  ASSERT_TRUE(run.started());
+  // The Polish title letters arrive as UTF-8.
+  ASSERT_TRUE(run.waitFor("Parametry połączenia")) << run.all();
+  ASSERT_TRUE(run.waitFor("nuluj"));
+
+  run.type(kAlt + "n");                 // "&Numer kasy:" (the port field holds the focus)
+  run.type(kBackspace + "7");
+  run.type(kAlt + "m");                 // tick "Połączenie przez &multiplekser"
+  run.type(kAlt + "t");                 // "&Typ:" ...
+  run.type(kRight);                     // ... "Falwi": channels 1 to 15
+  run.type(kAlt + "k");                 // "&Kanał:"
+  run.type(kBackspace + "16");
+  run.type(kAlt + "p");                 // "&Prędkość:" ...
+  run.type(kRight);                     // ... 38400
+  run.type(kAlt + "o");                 // "&OK": channel 16 is refused, the form stays
+  ASSERT_TRUE(run.waitFor("od 1 do 15")) << run.all();
+  EXPECT_FALSE(fileExists("PROG_KOM.CFG"));
+  run.type("\r");                       // close the box; the focus is on the channel
+  run.type(kBackspace + kBackspace + "12");
+  run.type(kAlt + "o");
+  ASSERT_EQ(run.finish(), 0) << run.all();
+
+  elcom::SUConfig want;
+  elcom::setModelPluCapacity(2000);  // Euro 500T2
+  elcom::setDefaultConfig(want);
+  want.speed = 38400;
+  want.muxOn = 1;
+  want.muxType = 2;
+  want.muxChannel = 12;
+  want.registerNumber = 7;
+  const elcom::Image image = elcom::toImage(want);
+  std::string expected(4, '\0');
+  plugin::putLe32(reinterpret_cast<std::uint8_t*>(&expected[0]), static_cast<std::int32_t>(plugin::configChecksum(image)));
+  expected.append(reinterpret_cast<const char*>(image.data()), image.size());
+  const std::string file = readFile("PROG_KOM.CFG");
+  ASSERT_EQ(file.size(), 284u);
+  EXPECT_EQ(file, expected);
+}
+
+TEST(ElcomFormOnTerminal, CancelLeavesNoFile) {
+  struct Case {
+    const char* what;
+    std::string keys;
+  } cases[] = {
+      {"&Anuluj by its accelerator", kAlt + "a"},
+      {"Esc", "\x1b"},
+      {"Enter on the focused cancel button", "\t\t\t\r"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    writeKonfiguracjaJob();
+    TerminalRun run;
+    ASSERT_TRUE(run.started());
+    ASSERT_TRUE(run.waitFor("nuluj")) << run.all();
+    run.type(kAlt + "n");
+    run.type(kBackspace + "9");  // a change that must not be stored
+    run.type(c.keys);
+    ASSERT_EQ(run.finish(), 0) << run.all();
+    EXPECT_FALSE(fileExists("PROG_KOM.CFG"));
+  }
+}
