@@ -1,0 +1,352 @@
+// Goods operations of quorvel_elcom: sending goods and packages, price changes, deleting the
+// job's goods or the whole goods base, and importing the register's goods base.
+#include "goods.h"
+
+#include <cstdio>
+
+#include "core/cp1250.h"
+#include "core/error_state.h"
+#include "core/globals.h"
+#include "core/records.h"
+#include "core/xml/progkom_xml.h"
+#include "core/xml/raport_xml.h"
+#include "core/xml/vexa_xml.h"
+#include "link.h"
+#include "platform/clock.h"
+
+namespace quorvel::elcom {
+
+namespace {
+
+const char* const kZeroPriceSkipped = "Towar z zerową ceną i bez znacznika ceny otwartej został pominięty"_cp;
+const char* const kNotProgrammedSkipped = "Towar niezaprogramowany w kasie został pominięty"_cp;
+const char* const kPackageCounters =
+    "Opakowanie ma niezerowe liczniki obrotów i nie może być usunięte. Należy wykonać raport zerujący opakowań."_cp;
+const char* const kZeroingReport = "Należy wykonać raport zerujący opakowań."_cp;
+
+// What the job's operation asks of the goods procedures.
+struct Mode {
+  bool priceChange = false;
+  bool deleteAll = false;
+  bool deletion = false;
+  bool import = false;
+};
+
+Mode jobMode() {
+  Mode m;
+  const std::string& op = vexa ? vexa->GetOperacja() : std::string();
+  m.priceChange = op == "ZmianaCenTowarów"_cp;
+  m.deleteAll = op == "UsuwanieWszystkichTowarów"_cp;
+  m.deletion = m.deleteAll || op == "UsuwanieTowarów"_cp;
+  m.import = op == "ImportTowarów"_cp;
+  return m;
+}
+
+void addMessage(const char* typ, const char* text) {
+  if (raport) raport->DodajKomunikat(typ, text, 0, true);
+}
+
+void addIfListed(const CKomunikat& k) {
+  if (raport && k.IleTowarow() > 0) raport->DodajKomunikat(k);
+}
+
+bool hasNonZeroQuantity(const CTowar& t) { return !t.Ilość_brak && t.Ilość.GetCurrency() != 0; }
+
+CUfCurrency money(std::int64_t amount) {
+  CUfCurrency c;
+  c.SetCurrency(static_cast<long>(amount / 10000), static_cast<long>(amount % 10000));
+  return c;
+}
+
+// The PLU record of a goods, as command 29 carries it.
+PluDefinition pluOf(const CTowar& t, bool deletion) {
+  PluDefinition p;
+  p.barcode = t.KK_brak ? std::string() : t.KK;
+  p.name = (t.Na_brak || t.Na.empty()) ? deletedName(t.KP) : t.Na;
+  p.unit = unitByte(t.JM_brak ? std::nullopt : std::optional<long>(t.JM));
+  p.group = groupByte(!t.CO_brak && t.CO, t.KO_brak ? std::nullopt : std::optional<std::string>(t.KO), deletion);
+  const bool priceGiven = !t.Ce_brak[0];
+  p.tax = taxByte(t.Va_brak ? std::nullopt : std::optional<long>(t.Va), priceGiven && t.Ce[0].GetCurrency() != 0,
+                  deletion);
+  p.price = priceGiven ? priceToWire(t.Ce[0].GetCurrency()) : 0;
+  return p;
+}
+
+// Package reading (command 166 with 0 and 1). In import mode the register's packages go to the
+// device-data file; otherwise the job's packages take over the register's counters and the
+// register's other packages join the catalogue.
+int readPackages(const Mode& mode) {
+  Link& l = link();
+  vexa->SetSortType(CVexaXml::sortKP);
+  vexa->SetSortTypeTwType('O');
+  if (const int e = prepareDataCommand(kReadPackages)) return e;
+  if (const int e = commandExchange(kReadPackages, 0, 1, true)) return e;
+  std::uint32_t number = 0;
+  return receiveTransfer(0, packageSize(l.longRecords), [&](ByteView bytes) {
+    CounterRecord rec;
+    if (decodePackage(bytes, l.longRecords, rec) != 0) return SetError(ERR_DEVICE_DATA);
+    ++number;
+    if (!(rec.price > 0 || rec.quantity != 0)) return 0;
+    CTowar t;
+    t.Ty = 'O';
+    t.Ty_brak = false;
+    t.KP = number;
+    t.KP_brak = false;
+    t.Na = rec.name;
+    t.Na_brak = false;
+    t.Ce[0] = money(priceFromWire(rec.price));
+    t.Ce_brak[0] = false;
+    if (mode.import) {
+      if (progKom) progKom->DodajTowar(t);
+      return 0;
+    }
+    t.Ilość = money(quantityFromWire(rec.quantity));
+    t.Ilość_brak = false;
+    t.Wartość = money(valueFromWire(rec.value));
+    t.Wartość_brak = false;
+    if (CTowar* found = vexa->SearchTowar(t)) {
+      found->Ilość = t.Ilość;
+      found->Ilość_brak = false;
+      found->Wartość = t.Wartość;
+      found->Wartość_brak = false;
+    } else {
+      vexa->DodajTowar(t);
+    }
+    return 0;
+  });
+}
+
+// Package programming (command 38): the prices of all 50 packages in one frame.
+int programPackages(const Mode& mode) {
+  vexa->SetSortType(CVexaXml::sortKP);
+  vexa->SetSortTypeTwType('O');
+  PackagePrices prices{};
+  CKomunikat warning("W", kPackageCounters, 0, true);
+  for (int n = 1; n <= kPackageCount; ++n) {
+    CTowar key;
+    key.Ty = 'O';
+    key.Ty_brak = false;
+    key.KP = static_cast<std::uint32_t>(n);
+    key.KP_brak = false;
+    const CTowar* p = vexa->SearchTowar(key);
+    std::uint32_t price = 0;
+    if (p && !mode.deletion && !p->Ce_brak[0]) price = priceToWire(p->Ce[0].GetCurrency());
+    if (p && mode.deletion && hasNonZeroQuantity(*p)) {
+      if (mode.deleteAll) {
+        char text[512];
+        std::snprintf(text, sizeof text, "Opakowanie nr %ld ma niezerowe liczniki obrotów i nie zostało usunięte. %s"_cp,
+                      static_cast<long>(n), kZeroingReport);
+        addMessage("W", text);
+      } else if (!p->Id_brak) {
+        warning.DodajTowar(p->Id);
+      }
+    }
+    prices[static_cast<std::size_t>(n - 1)] = price;
+  }
+  addIfListed(warning);
+
+  if (const int e = commandExchange(kProgramPackages, 0, kPackageCount, false)) return e;
+  std::uint8_t status = 0;
+  if (const int e = sendDataWithStatus(buildFrame(kData, encodePackagePrices(prices)), false, status)) return e;
+  if (status != 0) return reportStatus(status, false);
+
+  vexa->TwIterReset(CVexaXml::sortNone, 'O');
+  while (!vexa->TwIterEmpty()) {
+    const CTowar& t = vexa->TwIterGetNext();
+    if (t.Id_brak) continue;
+    if (mode.deletion && hasNonZeroQuantity(t)) continue;
+    if (progKom) progKom->DodajTowar(t.Id);
+  }
+  return endExchange();
+}
+
+// PLU reading (command 157) of `count` PLUs from `first`.
+int readPlus(const Mode& mode, long first, long count) {
+  Link& l = link();
+  vexa->SetSortType(CVexaXml::sortKP);
+  vexa->SetSortTypeTwType('T');
+  if (const int e = prepareDataCommand(kReadPlu)) return e;
+  if (const int e = commandExchange(kReadPlu, static_cast<std::uint16_t>(first - 1), static_cast<std::uint16_t>(count), true))
+    return e;
+  long code = first;
+  return receiveTransfer(kTransferPrefix, pluDefinitionSize(l.longRecords), [&](ByteView bytes) {
+    PluDefinition plu;
+    if (decodePluDefinition(bytes, l.longRecords, plu) != 0) return SetError(ERR_DEVICE_DATA);
+    const long kp = code++;
+    if (!plu.programmed() || taxFromByte(plu.tax) <= 0) return 0;
+    const std::optional<std::string> group = groupFromByte(plu.group);
+    CTowar t;
+    t.Ty = 'T';
+    t.Ty_brak = false;
+    t.KP = static_cast<std::uint32_t>(kp);
+    t.KP_brak = false;
+    t.KK = plu.barcode;
+    t.KK_brak = false;
+    if (group) {
+      t.KO = *group;
+      t.KO_brak = false;
+    }
+    t.Na = plu.name;
+    t.Na_brak = false;
+    t.Ce[0] = money(priceFromWire(plu.price));
+    t.Ce_brak[0] = false;
+    t.CO = openPriceFromByte(plu.group);
+    t.CO_brak = false;
+    t.Va = taxFromByte(plu.tax);
+    t.Va_brak = false;
+    t.JM = unitFromByte(plu.unit);
+    t.JM_brak = false;
+    if (mode.priceChange) {
+      if (CTowar* job = vexa->SearchTowar(t)) {
+        job->KK = t.KK;
+        job->KK_brak = false;
+        job->KO = group.value_or(std::string());
+        job->KO_brak = false;
+        job->Na = t.Na;
+        job->Na_brak = false;
+        job->Va = t.Va;
+        job->Va_brak = false;
+        job->JM = t.JM;
+        job->JM_brak = false;
+      }
+    } else if (mode.deleteAll) {
+      t.Na.clear();
+      vexa->DodajTowar(t);
+    } else if (progKom) {
+      progKom->DodajTowar(t);
+    }
+    return 0;
+  });
+}
+
+int importSteps(const Mode& mode) {
+  if (const int e = readPackages(mode)) return e;
+  platform::SleepMs(1000);
+  return readPlus(mode, 1, link().config.maxPluCode);
+}
+
+}  // namespace
+
+int sendGoods() {
+  const Mode mode = jobMode();
+  Link& l = link();
+
+  if (vexa->IleOpk() != 0 || mode.deleteAll) {
+    if (!mode.import) {
+      if (const int e = readPackages(mode)) return e;
+    }
+    platform::SleepMs(1000);
+    if (const int e = programPackages(mode)) return e;
+    platform::SleepMs(2000);
+  }
+  if (vexa->IleTow() == 0) return GetErrorNum();
+
+  // Selection: goods that cannot be sent are marked with identifier 0 and named in a warning.
+  CKomunikat zeroPrice("W", kZeroPriceSkipped, 0, true);
+  CKomunikat notProgrammed("W", kNotProgrammedSkipped, 0, true);
+  long count = 0;
+  std::uint32_t lowest = 0;
+  vexa->TwIterReset(CVexaXml::sortNone, 'T');
+  while (!vexa->TwIterEmpty()) {
+    const CTowar& t = vexa->TwIterGetNext();
+    CKomunikat* skippedBy = nullptr;
+    if (!mode.deletion) {
+      const bool openPrice = !t.CO_brak && t.CO;
+      if (t.Ce[0].GetCurrency() == 0 && !openPrice) {
+        skippedBy = &zeroPrice;
+      } else if (mode.priceChange && t.Na_brak) {
+        skippedBy = &notProgrammed;
+      }
+    }
+    if (skippedBy) {
+      if (!t.Id_brak) skippedBy->DodajTowar(t.Id);
+      if (CTowar* w = vexa->TwIterGetReadWrite(t)) {
+        w->Id = 0;
+        w->Id_brak = false;
+      }
+      continue;
+    }
+    if (count == 0 || t.KP < lowest) lowest = t.KP;
+    ++count;
+  }
+  addIfListed(zeroPrice);
+  addIfListed(notProgrammed);
+  if (count == 0) return GetErrorNum();
+
+  if (const int e = prepareDataCommand(kProgramPlu)) return e;
+  if (const int e = commandExchange(kProgramPlu, static_cast<std::uint16_t>(lowest - 1), static_cast<std::uint16_t>(count), false))
+    return e;
+
+  vexa->TwIterReset(CVexaXml::sortNone, 'T');
+  while (!vexa->TwIterEmpty()) {
+    const CTowar& t = vexa->TwIterGetNext();
+    if (!mode.deleteAll && !t.Id_brak && t.Id == 0) continue;
+    const Bytes frame =
+        buildFrame(kData, encodeSentPlu(l.pluSequence++, static_cast<std::uint16_t>(t.KP), pluOf(t, mode.deletion), l.longRecords));
+    std::uint8_t status = 0;
+    if (const int e = sendDataWithStatus(frame, true, status)) return e;
+    switch (status) {
+      case 0:
+      case 2:  // accepted (the register's note about a VAT rate change)
+        if (progKom) progKom->DodajTowar(t.Id);
+        break;
+      case 18:  // duplicate name: the goods is named, the rest goes on
+        reportStatus(status, true, (!t.Id_brak && t.Id != 0) ? &t : nullptr);
+        break;
+      case 19:  // daily report needed
+        reportStatus(status, true, mode.deleteAll ? nullptr : &t);
+        if (!mode.deletion) break;
+        if (vexa->TwIterEmpty()) {
+          if (const int e = endExchange()) return e;
+        }
+        platform::SleepMs(2000);
+        queryPluCount();
+        return GetErrorNum();
+      default:
+        return reportStatus(status, false);
+    }
+  }
+  if (const int e = endExchange()) return e;
+  return GetErrorNum();
+}
+
+int changePrices() {
+  const Mode mode = jobMode();
+  std::uint32_t lowest = 0, highest = 0;
+  bool any = false;
+  vexa->TwIterReset(CVexaXml::sortNone, 'T');
+  while (!vexa->TwIterEmpty()) {
+    const CTowar& t = vexa->TwIterGetNext();
+    if (!any || t.KP < lowest) lowest = t.KP;
+    if (!any || t.KP > highest) highest = t.KP;
+    any = true;
+  }
+  if (!any || lowest == 0) {
+    addMessage("W", "Brak towarów do zmiany cen"_cp);
+    return GetErrorNum();
+  }
+  if (const int e = readPlus(mode, lowest, static_cast<long>(highest) - lowest + 1)) return e;
+  platform::SleepMs(1000);
+  return sendGoods();
+}
+
+int importGoods() {
+  Mode mode = jobMode();
+  mode.import = true;
+  return importSteps(mode);
+}
+
+int deleteAllGoods() {
+  const Mode mode = jobMode();
+  if (const int e = importSteps(mode)) return e;
+  if (progKom) progKom->Close();
+  vexa->TwIterReset();
+  if (vexa->TwIterEmpty()) {
+    addMessage("W", "Brak towarów do usunięcia"_cp);
+    return GetErrorNum();
+  }
+  platform::SleepMs(2000);
+  return sendGoods();
+}
+
+}  // namespace quorvel::elcom

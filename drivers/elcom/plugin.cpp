@@ -1,0 +1,42 @@
+// quorvel_elcom: the entry points of the Elcom Euro plug-in and its load and unload handlers.
+//
+// At load the plug-in identifies the register model from the job, reads PROG_KOM.CFG, opens
+// its serial line (except for the configuration operation) and builds its fixed frames; the
+// line stays open for the whole job and is closed at unload.
+#include "config_form.h"
+#include "core/error_state.h"
+#include "core/globals.h"
+#include "core/xml/vexa_xml.h"
+#include "goods.h"
+#include "link.h"
+#include "plugin/plugin_frame.h"
+
+using namespace quorvel::elcom;
+
+QUORVEL_EXPORT_C int quorvel_module_attach() {
+  if (!vexa) return 0;
+  Link& l = link();
+  identifyModel(vexa->GetIdModelu());
+  setModelPluCapacity(l.model->pluCapacity);
+  if (!quorvel::plugin::loadSequence(l.config, vexa->GetOperacja(), [] { return openLine(); })) {
+    releaseLink();
+    return 0;
+  }
+  buildFixedFrames();
+  return 1;
+}
+
+QUORVEL_EXPORT_C void quorvel_module_detach() {
+  // The port object closes an open line (with its draining pause) when it goes.
+  releaseLink();
+}
+
+QUORVEL_EXPORT_C int opKonfiguracja() { return configure(link().config); }
+QUORVEL_EXPORT_C int opSprawdzeniePolaczenia() { return checkConnection(); }
+QUORVEL_EXPORT_C int opPrzesylanieTowarow() { return sendGoods(); }
+QUORVEL_EXPORT_C int opUsuwanieTowarow() { return sendGoods(); }
+QUORVEL_EXPORT_C int opZmianaCenTowarow() { return changePrices(); }
+QUORVEL_EXPORT_C int opUsuwanieWszystkichTowarow() { return deleteAllGoods(); }
+QUORVEL_EXPORT_C int opImportTowarow() { return importGoods(); }
+QUORVEL_EXPORT_C int opOdbiorSprzedazy() { return readSales(); }
+QUORVEL_EXPORT_C int opUsuwanieSprzedazy() { return clearSales(true); }

@@ -1,0 +1,106 @@
+// Sales operations of quorvel_elcom: reading the sales counters of every PLU and package into
+// the device-data file, and clearing them in the register.
+#include <string>
+
+#include "core/cp1250.h"
+#include "core/error_state.h"
+#include "core/globals.h"
+#include "core/records.h"
+#include "core/xml/progkom_xml.h"
+#include "core/xml/raport_xml.h"
+#include "goods.h"
+#include "link.h"
+#include "platform/clock.h"
+
+namespace quorvel::elcom {
+
+namespace {
+
+CUfCurrency money(std::int64_t amount) {
+  CUfCurrency c;
+  c.SetCurrency(static_cast<long>(amount / 10000), static_cast<long>(amount % 10000));
+  return c;
+}
+
+CTowar salesRecord(char type, std::uint32_t code, const CounterRecord& rec) {
+  CTowar t;
+  t.Ty = type;
+  t.Ty_brak = false;
+  t.KP = code;
+  t.KP_brak = false;
+  t.IdUF = std::to_string(code);
+  t.IdUF_brak = false;
+  t.Na = rec.name;
+  t.Na_brak = false;
+  t.Ilość = money(quantityFromWire(rec.quantity));
+  t.Ilość_brak = false;
+  t.Wartość = money(valueFromWire(rec.value));
+  t.Wartość_brak = false;
+  return t;
+}
+
+}  // namespace
+
+int readSales() {
+  Link& l = link();
+  if (const int e = queryPluCount()) return e;
+
+  platform::SleepMs(1000);
+  if (l.pluCount != 0) {
+    if (const int e = prepareDataCommand(kReadPluSales)) return e;
+    if (const int e = commandExchange(kReadPluSales, l.pluCount, l.pluCount, true)) return e;
+    const int e = receiveTransfer(kTransferPrefix, pluSalesSize(l.longRecords), [&](ByteView bytes) {
+      CounterRecord rec;
+      if (decodePluSales(bytes, l.longRecords, rec) != 0) return SetError(ERR_DEVICE_DATA);
+      if (progKom) progKom->DodajObrot(salesRecord('T', static_cast<std::uint32_t>(rec.index) + 1, rec));
+      return 0;
+    });
+    if (e) return e;
+  }
+
+  platform::SleepMs(1000);
+  int packageSales = 0;
+  {
+    if (const int e = prepareDataCommand(kReadPackages)) return e;
+    if (const int e = commandExchange(kReadPackages, 0, 0, true)) return e;
+    std::uint32_t number = 0;
+    const int e = receiveTransfer(0, packageSize(l.longRecords), [&](ByteView bytes) {
+      CounterRecord rec;
+      if (decodePackage(bytes, l.longRecords, rec) != 0) return SetError(ERR_DEVICE_DATA);
+      ++number;
+      if (rec.quantity == 0) return 0;
+      if (progKom) progKom->DodajObrot(salesRecord('O', number, rec));
+      ++packageSales;
+      return 0;
+    });
+    if (e) return e;
+  }
+
+  // The counters are cleared only once the file holding them is complete on disk: a sales
+  // read-out that could not be written must still be in the register next time.
+  if (!progKom) return SetError(ERR_FILE_WRITE, "PROG_KOM.XML");
+  if (const int e = progKom->Close()) return e;
+
+  platform::SleepMs(1000);
+  if (const int e = clearSales(packageSales > 0)) {
+    if (raport) raport->UstawStatus("W", "Liczniki sprzedaży nie zostały wyzerowane"_cp);
+    return e;
+  }
+  return GetErrorNum();
+}
+
+int clearSales(bool packagesHadSales) {
+  Link& l = link();
+  if (const int e = commandExchange(kClearSales, 0, static_cast<std::uint16_t>(l.config.maxPluCode), false)) return e;
+  std::uint8_t status = 0;
+  if (const int e = sendDataWithStatus(buildFrame(kData, salesClearingPayload()), false, status)) return e;
+  if (status != 0) return reportStatus(status, false);
+  if (const int e = endExchange()) return e;
+  if (packagesHadSales && raport)
+    raport->DodajKomunikat("I",
+                           "Kasa fiskalna nie pozwala na usuwanie obrotów opakowań, proszę wykonać raport zerujący opakowań"_cp,
+                           0, true);
+  return GetErrorNum();
+}
+
+}  // namespace quorvel::elcom
