@@ -560,6 +560,13 @@ class FormDialog {
         case KEY_DC: erase(false); break;
         case KEY_F(4): openList(); break;
         case KEY_F(2): openMenu(); break;
+        case KEY_RESIZE:
+          // Centred anew on the next round.
+          delwin(win_);
+          win_ = nullptr;
+          clear();
+          refresh();
+          break;
         default: break;
       }
       return std::nullopt;
