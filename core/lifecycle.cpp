@@ -4,6 +4,7 @@
 // Load:   report writer (RAPORT.XML opened) -> error state linked to it -> job document, which
 //         reads VEXA_JOB.XML -> device-data writer (PROG_KOM.XML opened).
 // Unload: PROG_KOM.XML closed -> RAPORT.XML finished (status block, closing tag) -> job freed.
+#include <cstdio>
 #include <new>
 #include <string>
 
@@ -53,8 +54,19 @@ void writeEmptyDeviceData() {
 }
 
 // The load cannot go on: the device-data file is completed, the objects are torn down.
+// Without even a report writer no result of this job can be written, so the result files of
+// an earlier job are removed rather than left to be read as this job's.
 int refuseLoad() {
-  writeEmptyDeviceData();
+  if (!raport) {
+    std::remove(kRaportFileName);
+    std::remove(kProgKomFileName);
+  } else {
+    try {
+      writeEmptyDeviceData();
+    } catch (...) {
+      // Out of memory even for that: the report still gets finished below.
+    }
+  }
   teardownJob();
   return 0;
 }
@@ -65,6 +77,8 @@ int outOfMemory() {
 }
 
 int attachJob() {
+  // The user-interface layer (platform/ui) needs no start-up on Linux: a form brings up its
+  // front end when it is shown, so there is no framework that could refuse here.
   // A fresh job starts without an error, also when the library stayed mapped in the process
   // since an earlier job (the process keeps its own reference to it).
   ErrorSetRaport(nullptr);

@@ -18,6 +18,9 @@ target_compile_definitions(quorvel_test_bare PRIVATE QTP_NO_HANDLERS)
 quorvel_add_test(lifecycle_module_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/lifecycle_module_test.cpp LIBS Quorvel ${CMAKE_DL_LIBS})
 add_dependencies(lifecycle_module_test ${QUORVEL_TEST_PLUGINS})
 
+# The load handler with every allocation failing in turn needs the core linked statically.
+quorvel_add_test(lifecycle_attach_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/lifecycle_attach_test.cpp LIBS quorvel_core_static)
+
 if(TARGET quorvel)
   file(GLOB QUORVEL_LIFECYCLE_E2E CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/lifecycle_*_e2e_test.cpp)
   foreach(src ${QUORVEL_LIFECYCLE_E2E})

@@ -1,0 +1,192 @@
+// The core's load and unload handlers called directly (static copy of the core): every
+// allocation of the load failing in turn, and loads following each other in one process.
+// Whatever fails, the load is refused with nothing left behind and both result files are
+// complete and valid.
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "core/cp1250.h"
+#include "core/error_state.h"
+#include "core/globals.h"
+#include "support/test_support.h"
+
+extern "C" int quorvel_module_attach();
+extern "C" void quorvel_module_detach();
+extern "C" void Quorvel_run(const std::string& name);
+
+namespace {
+
+// Allocation number `g_failAt` (counted from 1 while armed) fails once; g_throwing chooses
+// whether the throwing or the non-throwing allocations are counted.
+int g_failAt = 0;
+int g_count = 0;
+bool g_throwing = false;
+
+bool failNow(bool throwing) { return g_failAt != 0 && throwing == g_throwing && ++g_count == g_failAt; }
+
+}  // namespace
+
+// GCC pairs the built-in new with the free() below when it inlines these replacements.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
+void* operator new(std::size_t n) {
+  if (failNow(true)) throw std::bad_alloc();
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t n) { return operator new(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  if (failNow(false)) return nullptr;
+  return std::malloc(n ? n : 1);
+}
+void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+using quorvel::test::readFile;
+using quorvel::test::schemaErrors;
+using quorvel::test::ScratchDir;
+using quorvel::test::writeFile;
+
+void writeJob() {
+  writeFile("VEXA_JOB.XML",
+            "<?xml version=\"1.0\" encoding=\"windows-1250\"?>\r\n"
+            "<Dane operacja=\"UsuwanieTowar\xF3w\" idModelu=\"M\" xmlns=\"http://schemas.quorvel.org/UF/Dane.xsd\">\r\n"
+            "<Towar><Id>1</Id><Na>Mleko</Na></Towar>\r\n<Towar><Id>2</Id><Ty>O</Ty></Towar>\r\n</Dane>\r\n");
+}
+
+// Both files complete and valid; or, when not even the report writer could be made, neither
+// file (never the results of an earlier job).
+void expectCompleteResults() {
+  if (!quorvel::test::fileExists("RAPORT.XML")) {
+    EXPECT_FALSE(quorvel::test::fileExists("PROG_KOM.XML"));
+    return;
+  }
+  EXPECT_EQ(schemaErrors("RAPORT.XML", "Raport.xsd"), "") << readFile("RAPORT.XML");
+  EXPECT_EQ(schemaErrors("PROG_KOM.XML", "Dane.xsd"), "") << readFile("PROG_KOM.XML");
+  const std::string report = readFile("RAPORT.XML");
+  EXPECT_TRUE(report.size() > 9 && report.compare(report.size() - 9, 9, "</Raport>") == 0) << report;
+}
+
+// The job objects are created with non-throwing allocations: each of them failing in turn.
+TEST(CoreAttach, NoMemoryForAJobObjectRefusesTheLoadCleanly) {
+  g_throwing = false;
+  int failures = 0;
+  for (int n = 1; n < 2000; ++n) {
+    SCOPED_TRACE("allocation " + std::to_string(n));
+    ScratchDir dir;
+    writeJob();
+    writeFile("RAPORT.XML", "stale");
+    writeFile("PROG_KOM.XML", "stale");
+    g_count = 0;
+    g_failAt = n;
+    const int loaded = quorvel_module_attach();
+    const bool injected = g_count >= n;
+    g_failAt = 0;
+    if (loaded) {
+      EXPECT_FALSE(injected);
+      ASSERT_NE(raport, nullptr);
+      quorvel_module_detach();
+      expectCompleteResults();
+      EXPECT_EQ(failures, 3);  // raport, vexa, progKom
+      return;
+    }
+    ++failures;
+    EXPECT_EQ(raport, nullptr);
+    EXPECT_EQ(vexa, nullptr);
+    EXPECT_EQ(progKom, nullptr);
+    EXPECT_EQ(GetErrorNum(), ERR_NO_MEMORY);
+    quorvel_module_detach();  // a refused load is detached as well: nothing happens twice
+    expectCompleteResults();
+    if (quorvel::test::fileExists("RAPORT.XML")) {
+      EXPECT_NE(readFile("RAPORT.XML").find("Brak pami\xEA" "ci operacyjnej"), std::string::npos);
+    }
+  }
+  FAIL() << "the load never succeeded";
+}
+
+// Any allocation failing inside the load (an exception from deep inside the reading) is
+// stopped at the load handler: the load is refused, nothing is left behind.
+TEST(CoreAttach, AnyFailedAllocationRefusesTheLoad) {
+  g_throwing = true;
+  for (int n = 1; n < 5000; ++n) {
+    SCOPED_TRACE("allocation " + std::to_string(n));
+    ScratchDir dir;
+    writeJob();
+    g_count = 0;
+    g_failAt = n;
+    const int loaded = quorvel_module_attach();
+    const bool injected = g_count >= n;
+    g_failAt = 0;
+    if (loaded) {
+      EXPECT_FALSE(injected);
+      quorvel_module_detach();
+      expectCompleteResults();
+      return;
+    }
+    EXPECT_EQ(raport, nullptr);
+    EXPECT_EQ(vexa, nullptr);
+    EXPECT_EQ(progKom, nullptr);
+    EXPECT_NE(GetErrorNum(), 0);
+    quorvel_module_detach();
+  }
+  FAIL() << "the load never succeeded";
+}
+
+TEST(CoreAttach, EachLoadIsAFreshJob) {
+  ScratchDir dir;
+  // No job file: refused with error 6 pending ...
+  EXPECT_EQ(quorvel_module_attach(), 0);
+  EXPECT_EQ(GetErrorNum(), ERR_FILE_MISSING);
+  quorvel_module_detach();
+  // ... which must not refuse the next job in the same process.
+  writeJob();
+  ASSERT_EQ(quorvel_module_attach(), 1);
+  EXPECT_EQ(GetErrorNum(), 0);
+  ASSERT_NE(raport, nullptr);
+  ASSERT_NE(vexa, nullptr);
+  ASSERT_NE(progKom, nullptr);
+  quorvel_module_detach();
+  EXPECT_EQ(raport, nullptr);
+  EXPECT_EQ(vexa, nullptr);
+  EXPECT_EQ(progKom, nullptr);
+  // The error state no longer reaches the finished report.
+  const std::string finished = readFile("RAPORT.XML");
+  SetError(ERR_UNKNOWN_OPERATION, "late");
+  EXPECT_EQ(readFile("RAPORT.XML"), finished);
+  expectCompleteResults();
+  quorvel_module_detach();  // a second unload finds nothing to do
+  EXPECT_EQ(readFile("RAPORT.XML"), finished);
+}
+
+TEST(CoreRun, ErrorsBeforeAnyPluginRuns) {
+  ScratchDir dir;
+  writeJob();
+  ASSERT_EQ(quorvel_module_attach(), 1);
+  Quorvel_run("");
+  EXPECT_EQ(GetErrorNum(), ERR_UNKNOWN_MODEL);
+  EXPECT_STREQ(GetErrorMsg(), "Nieznany model urz\xB9" "dzenia M");
+  // A pending error is not replaced by "library not found".
+  Quorvel_run("qtp_no_such_plugin");
+  EXPECT_EQ(GetErrorNum(), ERR_UNKNOWN_MODEL);
+  ClearError("");
+  Quorvel_run("qtp_no_such_plugin");
+  EXPECT_EQ(GetErrorNum(), ERR_LIBRARY_MISSING);
+  EXPECT_STREQ(GetErrorMsg(), "Nie znaleziono biblioteki DLL qtp_no_such_plugin.dll");
+  quorvel_module_detach();
+  expectCompleteResults();
+  // Without a loaded job there is nothing to run.
+  Quorvel_run("qtp_no_such_plugin");
+  EXPECT_EQ(GetErrorNum(), ERR_LIBRARY_MISSING);
+}
+
+}  // namespace
