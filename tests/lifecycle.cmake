@@ -18,6 +18,11 @@ target_compile_definitions(quorvel_test_bare PRIVATE QTP_NO_HANDLERS)
 quorvel_add_test(lifecycle_module_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/lifecycle_module_test.cpp LIBS Quorvel ${CMAKE_DL_LIBS})
 add_dependencies(lifecycle_module_test ${QUORVEL_TEST_PLUGINS})
 
+# The shared core loaded in process, with the loader compiled in as the host has it.
+quorvel_add_test(lifecycle_shared_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/lifecycle_shared_test.cpp
+  ${CMAKE_SOURCE_DIR}/platform/module.cpp LIBS ${CMAKE_DL_LIBS})
+add_dependencies(lifecycle_shared_test Quorvel ${QUORVEL_TEST_PLUGINS})
+
 # The load handler with every allocation failing in turn needs the core linked statically.
 quorvel_add_test(lifecycle_attach_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/lifecycle_attach_test.cpp LIBS quorvel_core_static)
 
