@@ -165,6 +165,19 @@ TEST(Catalogue, WritableLookupKnowsOnlyItsOwnRecords) {
   EXPECT_NE(other.TwIterGetReadWrite(other.TwIterGetNext()), nullptr);
 }
 
+TEST(Catalogue, AddingOneOfItsOwnRecordsAddsACopy) {
+  CVexaXml v;
+  v.DodajTowar(towar('O', 3, "own"));
+  v.TwIterReset();
+  const CTowar& own = v.TwIterGetNext();
+  for (int i = 0; i < 40; ++i) v.DodajTowar(own);  // the list grows under the reference
+  EXPECT_EQ(own.Na, "own");
+  EXPECT_EQ(v.IleRekordow(), 41u);
+  EXPECT_EQ(v.IleOpk(), 41u);
+  v.TwIterReset(CVexaXml::sortKP, 'O');
+  EXPECT_EQ(walk(v), (Names{"own"}));
+}
+
 TEST(Catalogue, CountersSurviveDelete) {
   CVexaXml v;
   v.DodajTowar(towar('T', 1));
