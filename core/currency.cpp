@@ -167,12 +167,16 @@ CUfCurrency operator/(const CUfCurrency& a, const CUfCurrency& b) {
   // Twice the quotient, so that its lowest bit rounds the half up.
   const u128 twice = static_cast<u128>(magnitude(x)) * 20000;
   const u128 q = twice / magnitude(y);
-  const u128 mag = q / 2 + (q & 1);
-  // A magnitude of 2^63 fits only as -2^63 (exactly when twice == |y| * 2^64 with a negative
-  // sign, or a quotient rounding up to it); anything larger, or +2^63, is out of range.
-  if (mag < kTwo63 || (mag == kTwo63 && negative))
-    return make(withSign(static_cast<u64>(mag), negative), CUfCurrency::valid);
-  return make(kMin, CUfCurrency::invalid);
+  if (q >> 64) {
+    // Only the exact quotient 2^63 with a negative sign fits: -2^63.
+    if (negative && twice == static_cast<u128>(magnitude(y)) << 64)
+      return make(kMin, CUfCurrency::valid);
+    return make(kMin, CUfCurrency::invalid);
+  }
+  const u64 mag = static_cast<u64>(q / 2 + (q & 1));
+  // A quotient rounding up to 2^63 fits as -2^63 but not as +2^63, which would wrap.
+  if (mag == kTwo63 && !negative) return make(kMin, CUfCurrency::invalid);
+  return make(withSign(mag, negative), CUfCurrency::valid);
 }
 
 CUfCurrency& CUfCurrency::operator+=(const CUfCurrency& other) { return *this = *this + other; }

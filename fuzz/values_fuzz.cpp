@@ -56,7 +56,11 @@ void checkMoneyArithmetic(i64 a, i64 b) {
     if ((num % den) * 2 >= den) ++qm;
     const bool negative = (a < 0) != (b < 0);
     const i128 qref = negative ? -qm : qm;
-    if (qref >= kMin && qref <= kMax)
+    // Twice the quotient at 2^64 or more overflows unless it is exactly 2^64 and negative.
+    const i128 twice = num * 2 / den;
+    const bool exactEdge =
+        negative && static_cast<unsigned __int128>(num * 2) == static_cast<unsigned __int128>(den) << 64;
+    if (qref >= kMin && qref <= kMax && (twice < (static_cast<i128>(1) << 64) || exactEdge))
       check(q.GetStatus() == CUfCurrency::valid && q.GetCurrency() == static_cast<i64>(qref), "quotient");
     else
       check(q.GetStatus() == CUfCurrency::invalid && q.GetCurrency() == kMin, "quotient overflow");

@@ -90,6 +90,7 @@ TEST(Money, QuotientsRoundHalfUpAndDivisionByZeroIsInvalid) {
       {kMax, -10000, -kMax, V},
       {211215219643974366, 229, kMin, I},   // quotient rounds to +2^63: out of range
       {-211215219643974366, 229, kMin, V},  // the same magnitude fits as -2^63
+      {-154030313015474756, 167, kMin, I},  // twice the quotient just above 2^64, not exact
       {kMin, kMin, 10000, V},
   };
   for (const auto& c : cases) expectBinary(c, div, " / ");
