@@ -1,0 +1,426 @@
+// quorvel_elcom end to end: the core loads a job, runs the plug-in, and the plug-in talks to
+// the simulated register over a pseudo-terminal. The job runs in this process on the virtual
+// clock (so the protocol's pauses are asserted, not waited for); one job also goes through the
+// `quorvel` host program in real time.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "core/error_state.h"
+#include "platform/clock.h"
+#include "platform/module.h"
+#include "plugin/config_records.h"
+#include "plugin/config_store.h"
+#include "support/test_support.h"
+
+namespace {
+
+using quorvel::test::cp1250ToUtf8;
+using quorvel::test::readFile;
+using quorvel::test::ScratchDir;
+
+const std::string kSim = std::string(QUORVEL_BIN_DIR) + "/elcom_sim";
+
+std::string shellQuote(const std::string& s) { return "'" + s + "'"; }
+
+int sim(const std::string& args) { return std::system((kSim + " " + args + " >/dev/null").c_str()); }
+
+std::string simOutput(const std::string& args) {
+  std::string out;
+  if (FILE* p = ::popen((kSim + " " + args).c_str(), "r")) {
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    ::pclose(p);
+  }
+  return out;
+}
+
+// A job directory with a running simulated register of the given model.
+class ElcomJob {
+ public:
+  explicit ElcomJob(int model, int registerNumber = 1) : model_(model) {
+    state_ = dir_.file("kasa.txt");
+    tty_ = dir_.file("ttyElcom");
+    EXPECT_EQ(sim("init --state " + shellQuote(state_) + " --model " + std::to_string(model) + " --register " +
+                  std::to_string(registerNumber)),
+              0);
+    int out[2];
+    EXPECT_EQ(::pipe(out), 0);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out[1], 1);
+      ::close(out[0]);
+      ::execl(kSim.c_str(), kSim.c_str(), "serve", "--state", state_.c_str(), "--link", tty_.c_str(), nullptr);
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    char c;
+    while (::read(out[0], &c, 1) == 1 && c != '\n') {
+    }
+    ::close(out[0]);
+    static const int kCapacity[] = {0, 2000, 10000, 2000, 10000, 2000, 8000, 27000};
+    writeConfig(kCapacity[model], registerNumber);
+  }
+  ~ElcomJob() {
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+
+  void writeConfig(int maxPlu, int registerNumber) {
+    quorvel::elcom::SUConfig c{};
+    std::snprintf(c.port, sizeof c.port, "%s", tty_.c_str());
+    c.speed = 9600;
+    c.muxType = 1;
+    c.muxChannel = 1;
+    c.maxPluCode = maxPlu;
+    c.registerNumber = registerNumber;
+    const auto image = quorvel::elcom::toImage(c);
+    const std::uint32_t sum = quorvel::plugin::configChecksum(image);
+    std::string bytes(4, '\0');
+    for (int i = 0; i < 4; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<char>(sum >> (8 * i));
+    bytes.append(reinterpret_cast<const char*>(image.data()), image.size());
+    quorvel::test::writeFile(dir_.file("PROG_KOM.CFG"), bytes);
+  }
+
+  // The job file: `goods` is the UTF-8 XML of its Towar elements.
+  void writeJob(const std::string& operation, const std::string& goods, const std::string& modelName = "") {
+    static const char* kNames[] = {"", "Quorvel_Elcom_Euro500T2", "Quorvel_Elcom_Euro500T10", "Quorvel_Elcom_Euro500TX2",
+                                   "Quorvel_Elcom_Euro500TX10", "Quorvel_Elcom_EuroSmart", "Quorvel_Elcom_Euro2100TX8",
+                                   "Quorvel_Elcom_Euro2100TX27"};
+    const std::string name = modelName.empty() ? kNames[model_] : modelName;
+    quorvel::test::writeFile(dir_.file("VEXA_JOB.XML"),
+                             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Dane operacja=\"" + operation + "\" idModelu=\"" +
+                                 name + "\" xmlns=\"http://schemas.quorvel.org/UF/Dane.xsd\">\n" + goods + "</Dane>\n");
+  }
+
+  // Loads the core in this process (which reads the job), runs the plug-in and unloads the
+  // core, all on the virtual clock. Returns the pauses taken.
+  std::vector<unsigned long> run() {
+    quorvel::platform::VirtualClockScope clock;
+    auto* core = quorvel::platform::loadModule(std::string(QUORVEL_LIB_DIR) + "/libQuorvel.so");
+    EXPECT_NE(core, nullptr) << quorvel::platform::lastModuleError();
+    if (!core) return {};
+    using RunFn = void (*)(const std::string&);
+    if (auto fn = reinterpret_cast<RunFn>(quorvel::platform::findSymbol(core, "Quorvel_run"))) fn("quorvel_elcom");
+    quorvel::platform::releaseModule(core);
+    return quorvel::platform::VirtualSleeps();
+  }
+
+  std::string raport() const { return cp1250ToUtf8(readFile(dir_.file("RAPORT.XML"))); }
+  std::string progKom() const { return cp1250ToUtf8(readFile(dir_.file("PROG_KOM.XML"))); }
+  std::string show() const { return simOutput("show --state " + shellQuote(state_)); }
+  int simCommand(const std::string& args) const { return sim(args.substr(0, args.find(' ')) + " --state " + shellQuote(state_) + args.substr(args.find(' '))); }
+  const ScratchDir& dir() const { return dir_; }
+  void checkSchemas() const {
+    EXPECT_EQ(quorvel::test::schemaErrors(dir_.file("RAPORT.XML"), "Raport.xsd"), "");
+    if (quorvel::test::fileExists(dir_.file("PROG_KOM.XML"))) {
+      EXPECT_EQ(quorvel::test::schemaErrors(dir_.file("PROG_KOM.XML"), "Dane.xsd"), "");
+    }
+  }
+
+ private:
+  ScratchDir dir_;
+  int model_;
+  std::string state_;
+  std::string tty_;
+  pid_t pid_ = -1;
+};
+
+std::string dataFile(const std::string& operation, const std::string& records) {
+  return "<?xml version=\"1.0\" encoding=\"windows-1250\" ?>\r\n<Dane operacja=\"" + operation +
+         "\" xmlns=\"http://schemas.quorvel.org/UF/Dane.xsd\">\r\n" + records + "</Dane>";
+}
+
+bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
+
+const char* const kGoods =
+    "<Towar><Id>11</Id><Ty>T</Ty><KP>1</KP><KK>5901234123457</KK><Na>Chleb żytni</Na><Ce>2.50</Ce><Va>1</Va></Towar>\n"
+    "<Towar><Id>12</Id><Ty>T</Ty><KP>2</KP><Na>Masło</Na><Ce>6.99</Ce><Va>2</Va><KO>5</KO></Towar>\n"
+    "<Towar><Id>13</Id><Ty>T</Ty><KP>3</KP><Na>Zapałki</Na><Ce>0</Ce><Va>2</Va></Towar>\n"
+    "<Towar><Id>14</Id><Ty>T</Ty><KP>4</KP><Na>Woda źródlana</Na><Ce>0</Ce><CO>1</CO><Va>2</Va><JM>3</JM></Towar>\n";
+
+// The status of a job whose only remark is the skipped goods 13.
+const char* const kSkippedStatus =
+    "<Status>\r\n\t\t<Typ>W</Typ>\r\n\t\t<Treść>Towar z zerową ceną i bez znacznika ceny otwartej został pominięty";
+
+}  // namespace
+
+TEST(ElcomEndToEnd, ConnectionCheckShortAndLongModels) {
+  {
+    ElcomJob job(1);
+    job.writeJob("SprawdzeniePołączenia", "");
+    const auto sleeps = job.run();
+    EXPECT_TRUE(contains(job.raport(), "<Typ>OK</Typ>")) << job.raport();
+    // Command pause, pause before the transfer, the port's closing pause.
+    EXPECT_EQ(sleeps, (std::vector<unsigned long>{20, 1000, 1000}));
+  }
+  {
+    ElcomJob job(7);
+    job.writeConfig(8000, 1);  // the register reports 27000
+    job.writeJob("SprawdzeniePołączenia", "");
+    const auto sleeps = job.run();
+    EXPECT_TRUE(contains(job.raport(),
+                         "<Typ>I</Typ>\r\n\t\t<Treść>Wykryto różnicę w wielkości bazy towarowej. Kasa raportuje 27000 PLU, a "
+                         "w konfiguracji jest 8000 PLU.</Treść>"))
+        << job.raport();
+    // Line break 15 ms and 20 ms before the command exchange.
+    EXPECT_EQ(sleeps, (std::vector<unsigned long>{15, 20, 20, 1000, 1000}));
+    job.checkSchemas();
+  }
+}
+
+TEST(ElcomEndToEnd, SendingSkipsZeroPricesAndListsAcceptedGoods) {
+  ElcomJob job(1);
+  job.writeJob("PrzesyłanieTowarów", kGoods);
+  const auto sleeps = job.run();
+  EXPECT_EQ(job.progKom(), dataFile("PrzesyłanieTowarów",
+                                    "\t<Towar><Id>11</Id></Towar>\r\n\t<Towar><Id>12</Id></Towar>\r\n\t<Towar><Id>14</Id></Towar>\r\n"));
+  EXPECT_TRUE(contains(job.raport(),
+                       "<Typ>W</Typ>\r\n\t\t<Treść>Towar z zerową ceną i bez znacznika ceny otwartej został pominięty</Treść>"
+                       "\r\n\t\t<Towar>13</Towar>"))
+      << job.raport();
+  const std::string shown = job.show();
+  EXPECT_TRUE(contains(shown, "Chleb żytni")) << shown;
+  EXPECT_TRUE(contains(shown, "cena otwarta")) << shown;
+  EXPECT_FALSE(contains(shown, "Zapałki")) << shown;
+  EXPECT_EQ(sleeps, (std::vector<unsigned long>{20, 1000}));
+  job.checkSchemas();
+}
+
+TEST(ElcomEndToEnd, PackagesFromTheRegisterKeepTheirPrices) {
+  ElcomJob job(1);
+  job.writeJob("PrzesyłanieTowarów", "<Towar><Id>30</Id><Ty>O</Ty><KP>7</KP><Na>Skrzynka</Na><Ce>5.00</Ce></Towar>\n");
+  job.run();
+  job.writeJob("PrzesyłanieTowarów", "<Towar><Id>31</Id><Ty>O</Ty><KP>3</KP><Na>Butelka</Na><Ce>0.50</Ce></Towar>\n");
+  const auto sleeps = job.run();
+  EXPECT_EQ(job.progKom(), dataFile("PrzesyłanieTowarów", "\t<Towar><Id>31</Id></Towar>\r\n"));
+  const std::string shown = job.show();
+  EXPECT_TRUE(contains(shown, "Opakowanie  3  Opakowanie 3          cena 0.50")) << shown;
+  EXPECT_TRUE(contains(shown, "Opakowanie  7  Opakowanie 7          cena 5.00")) << shown;
+  // Package reading, 1000 ms, programming, 2000 ms, closing pause.
+  EXPECT_EQ(sleeps, (std::vector<unsigned long>{20, 1000, 1000, 20, 2000, 1000}));
+}
+
+TEST(ElcomEndToEnd, RefusalsWarningsAndRetries) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> faults;
+    std::string raportHas;
+    std::string progKom;
+    std::vector<unsigned long> sleeps;
+  } cases[] = {
+      {"duplicate name: a warning naming the goods, the rest goes on",
+       {"plu:1 status:18"},
+       "<Typ>W</Typ>\r\n\t\t<Treść>Zdublowana nazwa towaru (błąd nr 18)</Treść>\r\n\t\t<Towar>11</Towar>",
+       "\t<Towar><Id>12</Id></Towar>\r\n\t<Towar><Id>14</Id></Towar>\r\n",
+       {20, 1000}},
+      {"daily report needed while sending: a warning, the rest goes on",
+       {"plu:2 status:19"},
+       "<Treść>Nie można zrealizować polecenia, należy wykonać raport dobowy (błąd nr 19)</Treść>\r\n\t\t<Towar>12</Towar>",
+       "\t<Towar><Id>11</Id></Towar>\r\n\t<Towar><Id>14</Id></Towar>\r\n",
+       {20, 1000}},
+      {"busy twice: the record is sent again after 1000 ms each time",
+       {"plu:2 status:1 2"},
+       kSkippedStatus,
+       "\t<Towar><Id>11</Id></Towar>\r\n\t<Towar><Id>12</Id></Towar>\r\n\t<Towar><Id>14</Id></Towar>\r\n",
+       {20, 1000, 1000, 1000}},
+      {"open receipt five times: the command is never sent",
+       {"hello status:3 5"},
+       "<Typ>E</Typ>\r\n\t\t<Treść>Otwarty paragon uniemożliwia połączenie z kasą (błąd nr 3)</Treść>",
+       "",
+       {500, 500, 500, 500, 1000}},
+      {"open receipt four times, then the command goes out",
+       {"hello status:3 4"},
+       kSkippedStatus,
+       "\t<Towar><Id>11</Id></Towar>\r\n\t<Towar><Id>12</Id></Towar>\r\n\t<Towar><Id>14</Id></Towar>\r\n",
+       {500, 500, 500, 500, 20, 1000}},
+      {"status -1 after the command",
+       {"command:29 status:255"},
+       "<Treść>Nieznany błąd (błąd nr -1)</Treść>",
+       "",
+       {20, 1000}},
+      {"a refusal while sending ends the operation; accepted goods stay listed",
+       {"plu:2 status:8"},
+       "<Treść>Nieprawidłowa cena (błąd nr 8)</Treść>",
+       "\t<Towar><Id>11</Id></Towar>\r\n",
+       {20, 1000}},
+      {"a wrong start byte is error 1007",
+       {"command:29 start"},
+       "<Treść>Odebrano nieprawidłowe dane z urządzenia</Treść>",
+       "",
+       {20, 1000}},
+      {"a wrong checksum is accepted",
+       {"command:29 checksum", "plu:1 checksum"},
+       kSkippedStatus,
+       "\t<Towar><Id>11</Id></Towar>\r\n\t<Towar><Id>12</Id></Towar>\r\n\t<Towar><Id>14</Id></Towar>\r\n",
+       {20, 1000}},
+  };
+  for (const auto& c : cases) {
+    ElcomJob job(1);
+    for (const auto& f : c.faults) ASSERT_EQ(job.simCommand("fault " + f), 0) << f;
+    job.writeJob("PrzesyłanieTowarów", kGoods);
+    const auto sleeps = job.run();
+    EXPECT_TRUE(contains(job.raport(), c.raportHas)) << c.what << "\n" << job.raport();
+    EXPECT_EQ(job.progKom(), dataFile("PrzesyłanieTowarów", c.progKom)) << c.what;
+    EXPECT_EQ(sleeps, c.sleeps) << c.what;
+    job.checkSchemas();
+  }
+}
+
+TEST(ElcomEndToEnd, PriceChangeSendsOnlyProgrammedGoods) {
+  ElcomJob job(3);
+  job.writeJob("PrzesyłanieTowarów", kGoods);
+  job.run();
+  job.writeJob("ZmianaCenTowarów",
+               "<Towar><Id>11</Id><Ty>T</Ty><KP>1</KP><Ce>2.75</Ce></Towar>\n"
+               "<Towar><Id>15</Id><Ty>T</Ty><KP>5</KP><Ce>1.00</Ce></Towar>\n");
+  const auto sleeps = job.run();
+  EXPECT_TRUE(contains(job.raport(),
+                       "<Treść>Towar niezaprogramowany w kasie został pominięty</Treść>\r\n\t\t<Towar>15</Towar>"))
+      << job.raport();
+  EXPECT_EQ(job.progKom(), dataFile("ZmianaCenTowarów", "\t<Towar><Id>11</Id></Towar>\r\n"));
+  const std::string shown = job.show();
+  EXPECT_TRUE(contains(shown, "Chleb żytni          kod 5901234123457       cena 2.75  VAT 1")) << shown;
+  // Read-back (20, 1000), 1000 ms, sending (20), closing pause.
+  EXPECT_EQ(sleeps, (std::vector<unsigned long>{20, 1000, 1000, 20, 1000}));
+
+  job.writeJob("ZmianaCenTowarów", "<Towar><Id>31</Id><Ty>O</Ty><KP>3</KP><Ce>0.50</Ce></Towar>\n");
+  job.run();
+  EXPECT_TRUE(contains(job.raport(), "<Typ>W</Typ>\r\n\t\t<Treść>Brak towarów do zmiany cen</Treść>")) << job.raport();
+}
+
+TEST(ElcomEndToEnd, DeletingGoodsAndEverything) {
+  ElcomJob job(6);
+  job.writeJob("PrzesyłanieTowarów",
+               std::string(kGoods) + "<Towar><Id>31</Id><Ty>O</Ty><KP>3</KP><Na>Butelka</Na><Ce>0.50</Ce></Towar>\n");
+  job.run();
+  ASSERT_TRUE(contains(job.raport(), "Towar z zerową ceną")) << job.raport();
+
+  job.writeJob("UsuwanieTowarów", "<Towar><Id>12</Id><Ty>T</Ty><KP>2</KP><Na>Masło</Na><Ce>0</Ce></Towar>\n");
+  job.run();
+  EXPECT_EQ(job.progKom(), dataFile("UsuwanieTowarów", "\t<Towar><Id>12</Id></Towar>\r\n"));
+  EXPECT_FALSE(contains(job.show(), "Masło"));
+
+  ASSERT_EQ(job.simCommand("sell package 3 2 1.00"), 0);
+  job.writeJob("UsuwanieWszystkichTowarów", "");
+  const auto sleeps = job.run();
+  EXPECT_TRUE(contains(job.raport(),
+                       "<Treść>Opakowanie nr 3 ma niezerowe liczniki obrotów i nie zostało usunięte. Należy wykonać raport "
+                       "zerujący opakowań.</Treść>"))
+      << job.raport();
+  EXPECT_EQ(job.progKom(), dataFile("UsuwanieWszystkichTowarów", ""));
+  const std::string shown = job.show();
+  EXPECT_TRUE(contains(shown, ", 0 PLU")) << shown;
+  EXPECT_TRUE(contains(shown, "Opakowanie  3  Opakowanie 3          cena 0.00  sprzedaż 2.000")) << shown;
+  // Each command exchange of the long-record model starts with the line break (15, 20).
+  EXPECT_EQ(sleeps, (std::vector<unsigned long>{15, 20, 20, 1000,             // packages read
+                                                1000, 15, 20, 20, 1000,       // PLUs read
+                                                2000, 15, 20, 20, 1000,       // packages read again
+                                                1000, 15, 20, 20, 2000,       // package prices
+                                                15, 20, 20, 1000}));          // PLU deletions, closing pause
+  job.checkSchemas();
+
+  job.writeJob("UsuwanieWszystkichTowarów", "");
+  job.run();
+  EXPECT_TRUE(contains(job.raport(), "<Treść>Brak towarów do usunięcia</Treść>")) << job.raport();
+  EXPECT_EQ(job.progKom(), dataFile("UsuwanieWszystkichTowarów", ""));
+}
+
+TEST(ElcomEndToEnd, ImportReadsBothRecordVariants) {
+  for (int model : {2, 7}) {
+    ElcomJob job(model);
+    job.writeJob("PrzesyłanieTowarów",
+                 std::string(kGoods) + "<Towar><Id>31</Id><Ty>O</Ty><KP>3</KP><Na>Butelka</Na><Ce>0.50</Ce></Towar>\n");
+    job.run();
+    job.writeJob("ImportTowarów", "");
+    job.run();
+    EXPECT_EQ(job.progKom(),
+              dataFile("ImportTowarów",
+                       "\t<Towar><Ty>O</Ty><KP>3</KP><Na>Opakowanie 3</Na><Ce id=\"1\">0.5</Ce></Towar>\r\n"
+                       "\t<Towar><Ty>T</Ty><KP>1</KP><KK>5901234123457</KK><Na>Chleb żytni</Na><Ce id=\"1\">2.5</Ce>"
+                       "<CO>0</CO><Va>1</Va><JM>1</JM></Towar>\r\n"
+                       "\t<Towar><Ty>T</Ty><KP>2</KP><KK></KK><KO>5</KO><Na>Masło</Na><Ce id=\"1\">6.99</Ce><CO>0</CO>"
+                       "<Va>2</Va><JM>1</JM></Towar>\r\n"
+                       "\t<Towar><Ty>T</Ty><KP>4</KP><KK></KK><Na>Woda źródlana</Na><Ce id=\"1\">0</Ce><CO>1</CO>"
+                       "<Va>2</Va><JM>3</JM></Towar>\r\n"))
+        << model;
+    job.checkSchemas();
+  }
+}
+
+TEST(ElcomEndToEnd, SalesReadOutAndClearing) {
+  ElcomJob job(1);
+  job.writeJob("PrzesyłanieTowarów",
+               std::string(kGoods) + "<Towar><Id>31</Id><Ty>O</Ty><KP>3</KP><Na>Butelka</Na><Ce>0.50</Ce></Towar>\n");
+  job.run();
+  ASSERT_EQ(job.simCommand("sell plu 1 2 -5.00"), 0);
+  ASSERT_EQ(job.simCommand("sell plu 4 1.5 3.00"), 0);
+  ASSERT_EQ(job.simCommand("sell package 3 1 0.50"), 0);
+
+  // The device-data file cannot be written: the counters must stay in the register.
+  ::unlink(job.dir().file("PROG_KOM.XML").c_str());
+  ASSERT_EQ(::symlink("/dev/full", job.dir().file("PROG_KOM.XML").c_str()), 0);
+  job.writeJob("OdbiórSprzedaży", "");
+  job.run();
+  EXPECT_FALSE(contains(job.raport(), "<Typ>OK</Typ>")) << job.raport();
+  EXPECT_TRUE(contains(job.show(), "sprzedaż 2.000 szt. -5.00")) << job.show();
+  ::unlink(job.dir().file("PROG_KOM.XML").c_str());
+
+  job.writeJob("OdbiórSprzedaży", "");
+  const auto sleeps = job.run();
+  EXPECT_EQ(job.progKom(), dataFile("OdbiórSprzedaży",
+                                    "\t<Obrót><IdUF>1</IdUF><Typ>T</Typ><Ilość>-2</Ilość><Wartość>-5</Wartość></Obrót>\r\n"
+                                    "\t<Obrót><IdUF>2</IdUF><Typ>T</Typ><Ilość>0</Ilość><Wartość>0</Wartość></Obrót>\r\n"
+                                    "\t<Obrót><IdUF>4</IdUF><Typ>T</Typ><Ilość>1.5</Ilość><Wartość>3</Wartość></Obrót>\r\n"
+                                    "\t<Obrót><IdUF>3</IdUF><Typ>O</Typ><Ilość>1</Ilość><Wartość>0.5</Wartość></Obrót>\r\n"));
+  EXPECT_TRUE(contains(job.raport(), "<Typ>I</Typ>\r\n\t\t<Treść>Kasa fiskalna nie pozwala na usuwanie obrotów opakowań, "
+                                     "proszę wykonać raport zerujący opakowań</Treść>"))
+      << job.raport();
+  EXPECT_FALSE(contains(job.show(), "sprzedaż 2.000 szt. -5.00")) << job.show();
+  EXPECT_EQ(sleeps, (std::vector<unsigned long>{20, 1000,   // PLU count
+                                                1000, 20, 1000,  // PLU sales
+                                                1000, 20, 1000,  // package sales
+                                                1000, 20,        // clearing
+                                                1000}));
+  job.checkSchemas();
+
+  // The clearing refused: the error stands and the status says the counters stay.
+  ASSERT_EQ(job.simCommand("sell plu 1 1 2.50"), 0);
+  ASSERT_EQ(job.simCommand("fault data:12 status:10"), 0);
+  job.writeJob("OdbiórSprzedaży", "");
+  job.run();
+  const std::string r = job.raport();
+  EXPECT_TRUE(contains(r, "<Typ>E</Typ>\r\n\t\t<Treść>Polecenie jest nieprawidłowe lub niedozwolone w obecnym trybie pracy "
+                          "kasy fiskalnej (błąd nr 10)</Treść>"))
+      << r;
+  EXPECT_TRUE(contains(r, "<Status>\r\n\t\t<Typ>W</Typ>\r\n\t\t<Treść>Liczniki sprzedaży nie zostały wyzerowane</Treść>")) << r;
+  EXPECT_TRUE(contains(job.show(), "sprzedaż 1.000 szt. 2.50")) << job.show();
+
+  job.writeJob("UsuwanieSprzedaży", "");
+  job.run();
+  EXPECT_TRUE(contains(job.raport(), "Kasa fiskalna nie pozwala na usuwanie obrotów opakowań")) << job.raport();
+  EXPECT_FALSE(contains(job.show(), "sprzedaż 1.000 szt. 2.50")) << job.show();
+}
+
+TEST(ElcomEndToEnd, UnknownModelAndOtherRegisterNumber) {
+  ElcomJob job(1, 7);
+  job.writeJob("SprawdzeniePołączenia", "", "Quorvel_Elcom_Nieznany");
+  job.run();
+  EXPECT_TRUE(contains(job.raport(), "(błąd nr 10)")) << "model code 0 is refused by the register\n" << job.raport();
+}
+
+TEST(ElcomEndToEnd, ThroughTheHostProgram) {
+  ElcomJob job(5);
+  job.writeJob("SprawdzeniePołączenia", "");
+  const std::string cmd = std::string(QUORVEL_BIN_DIR) + "/quorvel run quorvel_elcom -C " + shellQuote(job.dir().path()) +
+                          " >/dev/null 2>&1";
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  EXPECT_TRUE(contains(job.raport(), "<Typ>OK</Typ>")) << job.raport();
+}
