@@ -147,27 +147,36 @@ class TermiosPort final : public SerialPort {
       return SerialIo::Ok;
     }
     if (fd_ < 0) return SerialIo::Failed;
+    const std::uint64_t deadline = deadlineAfter(readMs_);
+    // A short last chunk means the line was drained: wait first instead of making a read
+    // that finds nothing (on a line slower than the reader that is every byte).
+    bool waitFirst = lastReadShort_;
     bool polled = false;
-    std::uint64_t deadline = 0;
     for (;;) {
+      if (waitFirst) {
+        const int ev = waitFor(fd_, POLLIN, deadline);
+        if (ev == 0) return SerialIo::Timeout;
+        if (ev < 0 || (ev & (POLLNVAL | POLLERR))) return SerialIo::Failed;
+        if (!(ev & POLLIN)) return SerialIo::Failed;  // POLLHUP alone: the other end is gone
+        polled = true;
+      }
+      waitFirst = true;
       ++g_counts.reads;
       const ssize_t n = read(fd_, buffer_, sizeof buffer_);
       if (n > 0) {
         len_ = static_cast<std::size_t>(n);
         pos_ = 1;
+        lastReadShort_ = len_ < sizeof buffer_;
         byte = buffer_[0];
         return SerialIo::Ok;
       }
-      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == EINTR) {
+        waitFirst = false;
+        continue;
+      }
       if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return SerialIo::Failed;
-      // End of file after poll said the line was readable: hang-up (adapter pulled).
+      // End of file although poll said the line was readable: hang-up (adapter pulled).
       if (n == 0 && polled) return SerialIo::Failed;
-      if (!polled) deadline = deadlineAfter(readMs_);
-      const int ev = waitFor(fd_, POLLIN, deadline);
-      if (ev == 0) return SerialIo::Timeout;
-      if (ev < 0 || (ev & (POLLNVAL | POLLERR))) return SerialIo::Failed;
-      if (!(ev & POLLIN)) return SerialIo::Failed;  // POLLHUP alone: the other end is gone
-      polled = true;
     }
   }
 
@@ -250,6 +259,7 @@ class TermiosPort final : public SerialPort {
   unsigned char buffer_[4096];
   std::size_t pos_ = 0;
   std::size_t len_ = 0;
+  bool lastReadShort_ = true;
 };
 
 class TermiosBackend final : public SerialBackend {
