@@ -38,16 +38,31 @@ constexpr long kMaxI32 = std::numeric_limits<std::int32_t>::max();
 // conversion maps the Polish letters one to one, turns every other C3/C4/C5 pair into '?',
 // which no name contains, and passes all other bytes, which in valid UTF-8 cannot form a
 // Polish letter's windows-1250 byte on their own. So the names are matched without converting.
+//
+// Leaf names have at most three bytes in UTF-8 ("Wł" has three), so a name is matched by one
+// number: its length and bytes packed together; 0 for anything longer.
+constexpr std::uint32_t packName(const char* name) {
+  std::uint32_t packed = 0;
+  std::uint32_t length = 0;
+  for (; name[length]; ++length) {
+    if (length == 3) return 0;
+    packed = packed << 8 | static_cast<unsigned char>(name[length]);
+  }
+  return length << 24 | packed;
+}
+
 template <typename Field>
 struct Name {
-  const char* utf8;
+  constexpr Name(const char* utf8, Field f) : packed(packName(utf8)), field(f) {}
+  std::uint32_t packed;
   Field field;
 };
 
 template <typename Field, std::size_t N>
-bool lookup(const Name<Field> (&table)[N], const char* name, Field& field) {
+bool lookup(const Name<Field> (&table)[N], std::uint32_t packed, Field& field) {
+  if (packed == 0) return false;
   for (const auto& entry : table) {
-    if (std::strcmp(entry.utf8, name) == 0) {
+    if (entry.packed == packed) {
       field = entry.field;
       return true;
     }
@@ -138,11 +153,13 @@ bool isOneOf(const std::string& name, const char* const (&names)[N]) {
 // Windows-1250 text of the parser's UTF-8.
 std::string toCp1250(const char* utf8) { return utf2cp1250(utf8, kNoLimit); }
 
-// Appends character data. Plain ASCII, the bulk of a job, converts to itself.
-void appendCp1250(std::string& out, const char* utf8, int len) {
+// Appends character data. Plain ASCII, the bulk of a job, converts to itself; other text goes
+// through the conversion in a zero-terminated scratch copy, reused from chunk to chunk.
+void appendCp1250(std::string& out, std::string& scratch, const char* utf8, int len) {
   for (int i = 0; i < len; ++i) {
     if (static_cast<unsigned char>(utf8[i]) >= 0x80) {
-      out += toCp1250(std::string(utf8, static_cast<std::size_t>(len)).c_str());
+      scratch.assign(utf8, static_cast<std::size_t>(len));
+      out += toCp1250(scratch.c_str());
       return;
     }
   }
@@ -238,6 +255,7 @@ class VexaJobReader {
   XML_Parser parser_ = nullptr;
   State state_ = State::BeforeRoot;
   std::string text_;
+  std::string scratch_;
 
   std::string operacja_;
   std::string idModelu_;
@@ -355,7 +373,7 @@ void XMLCALL VexaJobReader::onEnd(void* self, const XML_Char*) {
 void XMLCALL VexaJobReader::onText(void* self, const XML_Char* s, int len) {
   if (GetErrorNum() != 0) return;
   auto* reader = static_cast<VexaJobReader*>(self);
-  if (reader->isLeaf()) appendCp1250(reader->text_, s, len);
+  if (reader->isLeaf()) appendCp1250(reader->text_, reader->scratch_, s, len);
 }
 
 // windows-1250 (exact name) and iso-8859-2 (any letter case) are single-byte encodings that
@@ -376,6 +394,7 @@ int XMLCALL VexaJobReader::onUnknownEncoding(void*, const XML_Char* name, XML_En
 
 void VexaJobReader::start(const char* name, const char** atts) {
   text_.clear();
+  const std::uint32_t packed = packName(name);
   switch (state_) {
     case State::BeforeRoot:
       if (std::strcmp(name, "Dane") == 0) {
@@ -404,7 +423,7 @@ void VexaJobReader::start(const char* name, const char** atts) {
       }
       break;
     case State::InGoods:
-      if (lookup(kGoodsFields, name, goodsField_)) {
+      if (lookup(kGoodsFields, packed, goodsField_)) {
         if (goodsField_ == GoodsField::Ce && !readIndex(atts, 1, 2, 1)) return;
         if (goodsField_ == GoodsField::Wl && !readIndex(atts, 0, 7, 0)) return;
         state_ = State::InGoodsLeaf;
@@ -412,7 +431,7 @@ void VexaJobReader::start(const char* name, const char** atts) {
       }
       break;
     case State::InPosition:
-      if (lookup(kPositionFields, name, positionField_)) {
+      if (lookup(kPositionFields, packed, positionField_)) {
         if (positionField_ == PositionField::Wl && !readIndex(atts, 0, 7, 0)) return;
         state_ = State::InPositionLeaf;
         return;
@@ -423,13 +442,13 @@ void VexaJobReader::start(const char* name, const char** atts) {
         state_ = State::InCustomer;
         return;
       }
-      if (lookup(kHeaderFields, name, headerField_)) {
+      if (lookup(kHeaderFields, packed, headerField_)) {
         state_ = State::InHeaderLeaf;
         return;
       }
       break;
     case State::InCustomer:
-      if (lookup(kCustomerFields, name, customerField_)) {
+      if (lookup(kCustomerFields, packed, customerField_)) {
         state_ = State::InCustomerLeaf;
         return;
       }

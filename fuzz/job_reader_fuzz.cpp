@@ -1,0 +1,102 @@
+// The job reader on arbitrary job files: the fuzz input becomes VEXA_JOB.XML in a scratch
+// directory and is read with the report linked, as at core load. Whatever the input, the
+// reading must end without a crash, a failure must leave an error text, and the report (and,
+// for a job that was read, a device-data file listing its goods) must stay well-formed.
+#include <expat.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "cp1250.h"
+#include "error_state.h"
+#include "xml/progkom_xml.h"
+#include "xml/raport_xml.h"
+#include "xml/vexa_xml.h"
+
+namespace {
+
+void enterScratchDir() {
+  static bool entered = false;
+  if (entered) return;
+  std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-fuzz-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) std::abort();
+  std::filesystem::current_path(pattern);
+  entered = true;
+}
+
+void writeJob(const std::uint8_t* data, std::size_t size) {
+  std::FILE* f = std::fopen(kVexaFileName, "wb");
+  if (!f) std::abort();
+  if (size && std::fwrite(data, 1, size, f) != size) std::abort();
+  std::fclose(f);
+}
+
+int XMLCALL windows1250(void*, const XML_Char* name, XML_Encoding* info) {
+  if (std::strcmp(name, "windows-1250") != 0) return XML_STATUS_ERROR;
+  for (int b = 0; b < 256; ++b) {
+    const std::uint32_t code = quorvel::cp1250::codePointOf(static_cast<unsigned char>(b));
+    info->map[b] = code ? static_cast<int>(code) : b;
+  }
+  info->data = nullptr;
+  info->convert = nullptr;
+  info->release = nullptr;
+  return XML_STATUS_OK;
+}
+
+// Aborts unless the file is a well-formed windows-1250 XML document.
+void requireWellFormed(const char* path) {
+  std::FILE* f = std::fopen(path, "rb");
+  if (!f) std::abort();
+  XML_Parser p = XML_ParserCreate(nullptr);
+  XML_SetUnknownEncodingHandler(p, windows1250, nullptr);
+  char buf[8192];
+  for (;;) {
+    const std::size_t got = std::fread(buf, 1, sizeof buf, f);
+    const bool last = got < sizeof buf;
+    if (XML_Parse(p, buf, static_cast<int>(got), last) == XML_STATUS_ERROR) {
+      std::fprintf(stderr, "%s not well-formed: line %lu: %s\n", path,
+                   static_cast<unsigned long>(XML_GetCurrentLineNumber(p)), XML_ErrorString(XML_GetErrorCode(p)));
+      std::abort();
+    }
+    if (last) break;
+  }
+  XML_ParserFree(p);
+  std::fclose(f);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  enterScratchDir();
+  writeJob(data, size);
+  ErrorSetRaport(nullptr);
+  ClearError("");
+  {
+    CRaportXml raport;
+    ErrorSetRaport(&raport);
+    CVexaXml vexa;
+    const int result = vexa.readHeader();
+    if (result != GetErrorNum()) std::abort();
+    if (result != 0 && GetErrorMsg()[0] == '\0') std::abort();
+    if (result == 0) {
+      // Everything the job carried goes back out through the device-data writer.
+      CProgKomXml progKom(vexa.GetOperacja().c_str());
+      vexa.TwIterReset();
+      while (!vexa.IsFiskalny() && !vexa.TwIterEmpty()) {
+        const CTowar& towar = vexa.TwIterGetNext();
+        progKom.DodajTowar(towar);
+        progKom.DodajObrot(towar);
+      }
+      if (progKom.Close() != 0) std::abort();
+      requireWellFormed(kProgKomFileName);
+    }
+    ErrorSetRaport(nullptr);
+  }
+  requireWellFormed(kRaportFileName);
+  return 0;
+}
