@@ -17,121 +17,30 @@
 #include "platform/module.h"
 #include "plugin/config_records.h"
 #include "plugin/config_store.h"
+#include "elcom_harness.h"
 #include "support/test_support.h"
 
 namespace {
 
 using quorvel::test::cp1250ToUtf8;
 using quorvel::test::readFile;
-using quorvel::test::ScratchDir;
 
-const std::string kSim = std::string(QUORVEL_BIN_DIR) + "/elcom_sim";
+// The harness's job with the report, the device-data file and the schema checks.
+class ElcomJob : public quorvel::test::elcom::ElcomJob {
+ public:
+  using quorvel::test::elcom::ElcomJob::ElcomJob;
+  std::string raport() const { return cp1250ToUtf8(readFile(file("RAPORT.XML"))); }
+  std::string progKom() const { return cp1250ToUtf8(readFile(file("PROG_KOM.XML"))); }
+  int simCommand(const std::string& args) const { return sim(args); }
+  void checkSchemas() const {
+    EXPECT_EQ(quorvel::test::schemaErrors(file("RAPORT.XML"), "Raport.xsd"), "");
+    if (quorvel::test::fileExists(file("PROG_KOM.XML"))) {
+      EXPECT_EQ(quorvel::test::schemaErrors(file("PROG_KOM.XML"), "Dane.xsd"), "");
+    }
+  }
+};
 
 std::string shellQuote(const std::string& s) { return "'" + s + "'"; }
-
-int sim(const std::string& args) { return std::system((kSim + " " + args + " >/dev/null").c_str()); }
-
-std::string simOutput(const std::string& args) {
-  std::string out;
-  if (FILE* p = ::popen((kSim + " " + args).c_str(), "r")) {
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    ::pclose(p);
-  }
-  return out;
-}
-
-// A job directory with a running simulated register of the given model.
-class ElcomJob {
- public:
-  explicit ElcomJob(int model, int registerNumber = 1) : model_(model) {
-    state_ = dir_.file("kasa.txt");
-    tty_ = dir_.file("ttyElcom");
-    EXPECT_EQ(sim("init --state " + shellQuote(state_) + " --model " + std::to_string(model) + " --register " +
-                  std::to_string(registerNumber)),
-              0);
-    int out[2];
-    EXPECT_EQ(::pipe(out), 0);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out[1], 1);
-      ::close(out[0]);
-      ::execl(kSim.c_str(), kSim.c_str(), "serve", "--state", state_.c_str(), "--link", tty_.c_str(), nullptr);
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    char c;
-    while (::read(out[0], &c, 1) == 1 && c != '\n') {
-    }
-    ::close(out[0]);
-    static const int kCapacity[] = {0, 2000, 10000, 2000, 10000, 2000, 8000, 27000};
-    writeConfig(kCapacity[model], registerNumber);
-  }
-  ~ElcomJob() {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-  }
-
-  void writeConfig(int maxPlu, int registerNumber) {
-    quorvel::elcom::SUConfig c{};
-    std::snprintf(c.port, sizeof c.port, "%s", tty_.c_str());
-    c.speed = 9600;
-    c.muxType = 1;
-    c.muxChannel = 1;
-    c.maxPluCode = maxPlu;
-    c.registerNumber = registerNumber;
-    const auto image = quorvel::elcom::toImage(c);
-    const std::uint32_t sum = quorvel::plugin::configChecksum(image);
-    std::string bytes(4, '\0');
-    for (int i = 0; i < 4; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<char>(sum >> (8 * i));
-    bytes.append(reinterpret_cast<const char*>(image.data()), image.size());
-    quorvel::test::writeFile(dir_.file("PROG_KOM.CFG"), bytes);
-  }
-
-  // The job file: `goods` is the UTF-8 XML of its Towar elements.
-  void writeJob(const std::string& operation, const std::string& goods, const std::string& modelName = "") {
-    static const char* kNames[] = {"", "Quorvel_Elcom_Euro500T2", "Quorvel_Elcom_Euro500T10", "Quorvel_Elcom_Euro500TX2",
-                                   "Quorvel_Elcom_Euro500TX10", "Quorvel_Elcom_EuroSmart", "Quorvel_Elcom_Euro2100TX8",
-                                   "Quorvel_Elcom_Euro2100TX27"};
-    const std::string name = modelName.empty() ? kNames[model_] : modelName;
-    quorvel::test::writeFile(dir_.file("VEXA_JOB.XML"),
-                             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Dane operacja=\"" + operation + "\" idModelu=\"" +
-                                 name + "\" xmlns=\"http://schemas.quorvel.org/UF/Dane.xsd\">\n" + goods + "</Dane>\n");
-  }
-
-  // Loads the core in this process (which reads the job), runs the plug-in and unloads the
-  // core, all on the virtual clock. Returns the pauses taken.
-  std::vector<unsigned long> run() {
-    quorvel::platform::VirtualClockScope clock;
-    auto* core = quorvel::platform::loadModule(std::string(QUORVEL_LIB_DIR) + "/libQuorvel.so");
-    EXPECT_NE(core, nullptr) << quorvel::platform::lastModuleError();
-    if (!core) return {};
-    using RunFn = void (*)(const std::string&);
-    if (auto fn = reinterpret_cast<RunFn>(quorvel::platform::findSymbol(core, "Quorvel_run"))) fn("quorvel_elcom");
-    quorvel::platform::releaseModule(core);
-    return quorvel::platform::VirtualSleeps();
-  }
-
-  std::string raport() const { return cp1250ToUtf8(readFile(dir_.file("RAPORT.XML"))); }
-  std::string progKom() const { return cp1250ToUtf8(readFile(dir_.file("PROG_KOM.XML"))); }
-  std::string show() const { return simOutput("show --state " + shellQuote(state_)); }
-  int simCommand(const std::string& args) const { return sim(args.substr(0, args.find(' ')) + " --state " + shellQuote(state_) + args.substr(args.find(' '))); }
-  const ScratchDir& dir() const { return dir_; }
-  void checkSchemas() const {
-    EXPECT_EQ(quorvel::test::schemaErrors(dir_.file("RAPORT.XML"), "Raport.xsd"), "");
-    if (quorvel::test::fileExists(dir_.file("PROG_KOM.XML"))) {
-      EXPECT_EQ(quorvel::test::schemaErrors(dir_.file("PROG_KOM.XML"), "Dane.xsd"), "");
-    }
-  }
-
- private:
-  ScratchDir dir_;
-  int model_;
-  std::string state_;
-  std::string tty_;
-  pid_t pid_ = -1;
-};
 
 std::string dataFile(const std::string& operation, const std::string& records) {
   return "<?xml version=\"1.0\" encoding=\"windows-1250\" ?>\r\n<Dane operacja=\"" + operation +
@@ -365,13 +274,13 @@ TEST(ElcomEndToEnd, SalesReadOutAndClearing) {
   ASSERT_EQ(job.simCommand("sell package 3 1 0.50"), 0);
 
   // The device-data file cannot be written: the counters must stay in the register.
-  ::unlink(job.dir().file("PROG_KOM.XML").c_str());
-  ASSERT_EQ(::symlink("/dev/full", job.dir().file("PROG_KOM.XML").c_str()), 0);
+  ::unlink(job.file("PROG_KOM.XML").c_str());
+  ASSERT_EQ(::symlink("/dev/full", job.file("PROG_KOM.XML").c_str()), 0);
   job.writeJob("OdbiórSprzedaży", "");
   job.run();
   EXPECT_FALSE(contains(job.raport(), "<Typ>OK</Typ>")) << job.raport();
   EXPECT_TRUE(contains(job.show(), "sprzedaż 2.000 szt. -5.00")) << job.show();
-  ::unlink(job.dir().file("PROG_KOM.XML").c_str());
+  ::unlink(job.file("PROG_KOM.XML").c_str());
 
   job.writeJob("OdbiórSprzedaży", "");
   const auto sleeps = job.run();
@@ -419,7 +328,7 @@ TEST(ElcomEndToEnd, UnknownModelAndOtherRegisterNumber) {
 TEST(ElcomEndToEnd, ThroughTheHostProgram) {
   ElcomJob job(5);
   job.writeJob("SprawdzeniePołączenia", "");
-  const std::string cmd = std::string(QUORVEL_BIN_DIR) + "/quorvel run quorvel_elcom -C " + shellQuote(job.dir().path()) +
+  const std::string cmd = std::string(QUORVEL_BIN_DIR) + "/quorvel run quorvel_elcom -C " + shellQuote(job.path()) +
                           " >/dev/null 2>&1";
   EXPECT_EQ(std::system(cmd.c_str()), 0);
   EXPECT_TRUE(contains(job.raport(), "<Typ>OK</Typ>")) << job.raport();
