@@ -119,6 +119,23 @@ void BM_FirstSortedWalkKP(benchmark::State& state) {
 }
 BENCHMARK(BM_FirstSortedWalkKP)->Unit(benchmark::kMillisecond);
 
+// The same walk over growing catalogues, to show how its cost grows with the record count.
+void BM_SortedWalkScaling(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  CVexaXml v;
+  for (int i = 0; i < n; ++i) v.DodajTowar(record(i));
+  for (auto _ : state) {
+    v.TwIterReset(CVexaXml::sortKP, '1');
+    while (!v.TwIterEmpty()) benchmark::DoNotOptimize(&v.TwIterGetNext());
+  }
+  state.SetComplexityN(n);
+}
+BENCHMARK(BM_SortedWalkScaling)
+    ->RangeMultiplier(4)
+    ->Range(1 << 10, 1 << 16)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity();
+
 // 100,000 look-ups by PLU code (as a driver does for every record read back), half of them hits.
 void BM_Search100k(benchmark::State& state) {
   CVexaXml& v = shared();

@@ -316,9 +316,9 @@ const CTowar& CVexaXml::TwIterGetNext() {
   } else {
     if (twTyp_ != ' ') k.clearTy(0, n);
     k.ensureIndex(sortType_);
-    const CTowar& t = k.towary[wynik];
-    k.kursor = sortType_ == sortKP ? k.indexKP.below(twTyp_, keyKP(t))
-                                   : k.indexKK.below(twTyp_, keyKK(t));
+    // The index's own copy of the key (current after sync) spares a visit to the record.
+    k.kursor = sortType_ == sortKP ? k.indexKP.below(twTyp_, k.indexKP.keys[wynik])
+                                   : k.indexKK.below(twTyp_, k.indexKK.keys[wynik]);
   }
   if (k.kursor == kKoniec) TwIterReset_NextTwTyp();
   return k.towary[wynik];
