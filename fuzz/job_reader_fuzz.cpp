@@ -20,14 +20,27 @@
 
 namespace {
 
-void enterScratchDir() {
-  static bool entered = false;
-  if (entered) return;
-  std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-fuzz-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) std::abort();
-  std::filesystem::current_path(pattern);
-  entered = true;
-}
+// The job is read from the current directory, but libFuzzer writes its corpus and crash files
+// by relative paths, so each input runs in the scratch directory and returns afterwards.
+// The scratch lies on tmpfs when there is one: Close syncs the device-data file to disk.
+class InScratchDir {
+ public:
+  InScratchDir() : previous_(std::filesystem::current_path()) { std::filesystem::current_path(dir()); }
+  ~InScratchDir() { std::filesystem::current_path(previous_); }
+
+ private:
+  static const std::string& dir() {
+    static const std::string path = [] {
+      const std::filesystem::path base =
+          std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
+      std::string pattern = (base / "quorvel-fuzz-XXXXXX").string();
+      if (!mkdtemp(pattern.data())) std::abort();
+      return pattern;
+    }();
+    return path;
+  }
+  std::filesystem::path previous_;
+};
 
 void writeJob(const std::uint8_t* data, std::size_t size) {
   std::FILE* f = std::fopen(kVexaFileName, "wb");
@@ -72,7 +85,7 @@ void requireWellFormed(const char* path) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  enterScratchDir();
+  InScratchDir scratch;
   writeJob(data, size);
   ErrorSetRaport(nullptr);
   ClearError("");
