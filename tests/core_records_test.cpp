@@ -141,6 +141,21 @@ TEST(Records, CopiesNeverCarryTheCataloguePlace) {
   CTowar outside = first;
   EXPECT_EQ(v.TwIterGetReadWrite(outside), nullptr);
 
+  // The catalogue keeps its own copy: the caller's record may change or go away.
+  {
+    CTowar temporary = filled();
+    temporary.KP = 5;
+    v.DodajTowar(temporary);
+    temporary.Na = "changed";
+  }
+  v.TwIterReset(CVexaXml::sortKP, ' ');
+  CTowar key;
+  key.KP = 5;
+  const CTowar* kept = v.SearchTowar(key);
+  ASSERT_NE(kept, nullptr);
+  EXPECT_EQ(kept->Na, "Mas\xB3o");
+  v.TwIterReset(CVexaXml::sortNone, ' ');
+
   // Assigning a catalogue record over another keeps the target's own place.
   CTowar* target = v.TwIterGetReadWrite(second);
   ASSERT_NE(target, nullptr);
