@@ -122,16 +122,6 @@ TEST(DeviceCodePage, FindLooksInLettersThenInTheInternalMap) {
   EXPECT_EQ(enc.GetLength(), 5);
 }
 
-TEST(DeviceCodePage, CopiesAreIndependentValues) {
-  CEncoding a(kCp852.c_str(), "1", "2");
-  CEncoding b = a;
-  a = CEncoding("", "", "");
-  EXPECT_EQ(b.GetLength(), 18);
-  EXPECT_EQ(b.GetMapInt2Dev('2'), '1');
-  EXPECT_EQ(a.GetLength(), 0);
-  EXPECT_TRUE(a.IsMapEmpty());
-}
-
 TEST(Utf8Intake, ConvertsPolishLettersAndMarksOtherTwoByteLetters) {
   struct Case {
     std::string utf8;
