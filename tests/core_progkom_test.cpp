@@ -45,12 +45,23 @@ class ProgKom : public ::testing::Test {
   ScratchDir dir;
 };
 
+// Operation names of the table come out as they are; anything else cannot break the root tag.
 TEST_F(ProgKom, JobWithoutRecords) {
-  {
-    CProgKomXml progKom("SprawdzeniePołączenia"_cp);
-    EXPECT_FALSE(progKom.JestObrot());
+  const struct {
+    std::string operacja, written;
+  } cases[] = {
+      {"SprawdzeniePołączenia"_cp, "SprawdzeniePołączenia"_cp},
+      {"RaportOkresowySkrócony"_cp, "RaportOkresowySkrócony"_cp},
+      {"", ""},
+      {"a\"<b>&'", "a&quot;&lt;b&gt;&amp;&apos;"},
+  };
+  for (const auto& c : cases) {
+    {
+      CProgKomXml progKom(c.operacja.c_str());
+      EXPECT_FALSE(progKom.JestObrot());
+    }
+    EXPECT_EQ(finished(), kDecl + root(c.written) + "</Dane>");
   }
-  EXPECT_EQ(finished(), kDecl + root("SprawdzeniePołączenia"_cp) + "</Dane>");
 }
 
 TEST_F(ProgKom, GoodsRecords) {

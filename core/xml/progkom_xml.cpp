@@ -146,10 +146,11 @@ CProgKomXml::CProgKomXml(const char* operacja) {
   }
   std::string header = "<?xml version=\"1.0\" encoding=\"windows-1250\" ?>";
   header += kEol;
-  // The operation name comes from the job's root element and was checked against the
-  // operation table when the job was read; it is written as it is.
+  // The operation name was checked against the operation table when the job was read, and
+  // those names pass the escaping unchanged; escaping it keeps the file well-formed whatever
+  // name a caller passes.
   header += "<Dane operacja=\"";
-  header += operacja ? operacja : "";
+  header += str2xml(operacja);
   header += "\" xmlns=\"";
   header += kDaneNamespace;
   header += "\">";

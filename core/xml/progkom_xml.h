@@ -31,7 +31,7 @@ inline constexpr const char* kProgKomFileName = "PROG_KOM.XML";
 class QUORVEL_API CProgKomXml {
  public:
   // Creates or truncates PROG_KOM.XML and writes the declaration and the root start tag with
-  // `operacja` (unescaped). A file that cannot be created sets error 1 "PROG_KOM.XML" and every
+  // `operacja` (escaped; the names of the operation table come out unchanged). A file that cannot be created sets error 1 "PROG_KOM.XML" and every
   // later write is dropped; a failed header write sets error 4 "PROG_KOM.XML".
   explicit CProgKomXml(const char* operacja);
   CProgKomXml(const CProgKomXml& other);
