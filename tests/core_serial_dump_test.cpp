@@ -78,6 +78,7 @@ TEST(DumpCipher, IndependentRc4MatchesAPublishedVector) {
 }
 
 TEST(DumpFileName, IsTheLocalTimeStampThenTheNameThenDmp) {
+  const std::string operation = "PrzesyłanieTowarów"_cp;
   auto stamp = [] {
     const std::time_t now = std::time(nullptr);
     std::tm t{};
@@ -87,9 +88,9 @@ TEST(DumpFileName, IsTheLocalTimeStampThenTheNameThenDmp) {
     return std::string(s);
   };
   const std::string before = stamp();
-  const std::string name = GetDumpFileName("PrzesyłanieTowarów"_cp);
+  const std::string name = GetDumpFileName(operation);
   const std::string after = stamp();
-  const std::string tail = std::string("PrzesyłanieTowarów"_cp) + ".dmp";
+  const std::string tail = operation + ".dmp";
   ASSERT_EQ(name.size(), 13 + tail.size());
   EXPECT_TRUE(name.substr(0, 13) == before || name.substr(0, 13) == after) << name;
   EXPECT_EQ(name.substr(13), tail);

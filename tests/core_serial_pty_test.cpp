@@ -338,3 +338,21 @@ TEST_F(PtyPort, TheDumpHoldsExactlyWhatPassed) {
   // The body length is exactly the records': 2 + 10 + 8 + 17 + 2 + 2.
   EXPECT_EQ(file.size(), 4u + 41u);
 }
+
+TEST(SerialPortNames, AreMappedAsUsersWriteThem) {
+  const struct {
+    const char* name;
+    const char* path;
+  } cases[] = {
+      {"COM1", "/dev/ttyS0"},        {"COM2", "/dev/ttyS1"},         {"COM10", "/dev/ttyS9"},
+      {"com3", "/dev/ttyS2"},        {"COM0", "/dev/COM0"},          {"COM", "/dev/COM"},
+      {"COM1x", "/dev/COM1x"},       {"ttyUSB0", "/dev/ttyUSB0"},    {"ttyACM0", "/dev/ttyACM0"},
+      {"/dev/ttyUSB1", "/dev/ttyUSB1"}, {"/tmp/line", "/tmp/line"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(quorvel::platform::SerialDevicePath(c.name), c.path) << c.name;
+}
+
+TEST(SerialPortNames, ListedPortsAreNamesThatOpenFinds) {
+  for (const auto& name : quorvel::platform::ListSerialPorts())
+    EXPECT_TRUE(std::filesystem::exists(quorvel::platform::SerialDevicePath(name))) << name;
+}
