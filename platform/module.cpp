@@ -73,10 +73,53 @@ void* ownSymbol(void* handle, const char* name) {
   return address;
 }
 
+// The object (main program or shared library) that holds this loader code.
+const link_map* loaderObject() { return objectOf(reinterpret_cast<const void*>(&objectOf)); }
+
+bool loaderIsMainProgram() {
+  void* main = ::dlopen(nullptr, RTLD_LAZY);
+  if (!main) return true;
+  const bool same = objectOfHandle(main) == loaderObject();
+  ::dlclose(main);
+  return same;
+}
+
+// A new reference to the loader's own object (release it with dlclose), or nullptr.
+void* loaderObjectHandle() {
+  if (loaderIsMainProgram()) return ::dlopen(nullptr, RTLD_LAZY);
+  const link_map* own = loaderObject();
+  if (!own || !own->l_name) return nullptr;
+  return ::dlopen(own->l_name, RTLD_LAZY | RTLD_NOLOAD);
+}
+
+// The directories the dynamic linker would search for a library opened by the loader's own
+// file: LD_LIBRARY_PATH, its RUNPATH (with $ORIGIN expanded), the system directories. Asked
+// for explicitly because the linker decides by the caller's address, and an interposed dlopen
+// (a sanitizer's, for one) would make it search on behalf of the wrong file.
+std::vector<std::string> linkerDirectories() {
+  std::vector<std::string> dirs;
+  void* self = loaderObjectHandle();
+  if (!self) return dirs;
+  Dl_serinfo size{};
+  if (::dlinfo(self, RTLD_DI_SERINFOSIZE, &size) == 0 && size.dls_size >= sizeof(Dl_serinfo)) {
+    std::vector<unsigned char> buffer(size.dls_size);
+    auto* serinfo = reinterpret_cast<Dl_serinfo*>(buffer.data());
+    serinfo->dls_size = size.dls_size;
+    serinfo->dls_cnt = size.dls_cnt;
+    if (::dlinfo(self, RTLD_DI_SERINFO, serinfo) == 0)
+      for (unsigned i = 0; i < serinfo->dls_cnt; ++i)
+        if (serinfo->dls_serpath[i].dls_name && serinfo->dls_serpath[i].dls_name[0])
+          dirs.emplace_back(serinfo->dls_serpath[i].dls_name);
+  }
+  ::dlclose(self);
+  return dirs;
+}
+
 // The file to map for `name`, or "" to leave the search to the dynamic linker.
 std::string locate(const std::string& fileName) {
   if (fileName.find('/') != std::string::npos) return fileName;
   std::vector<std::string> dirs{loaderDirectory(), executableDirectory(), currentDirectory()};
+  for (auto& dir : linkerDirectories()) dirs.push_back(std::move(dir));
   for (const auto& dir : dirs) {
     if (dir.empty()) continue;
     const std::string candidate = dir == "/" ? "/" + fileName : dir + "/" + fileName;
@@ -110,12 +153,11 @@ std::string executableDirectory() {
 }
 
 std::string loaderDirectory() {
-  Dl_info info{};
-  if (::dladdr(reinterpret_cast<const void*>(&loaderDirectory), &info) && info.dli_fname &&
-      std::strchr(info.dli_fname, '/'))
-    return directoryOf(canonical(info.dli_fname));
   // The main program has no file name of its own in the link map.
-  return executableDirectory();
+  if (loaderIsMainProgram()) return executableDirectory();
+  const link_map* own = loaderObject();
+  if (!own || !own->l_name || !std::strchr(own->l_name, '/')) return executableDirectory();
+  return directoryOf(canonical(own->l_name));
 }
 
 Module* loadModule(const std::string& name) {
