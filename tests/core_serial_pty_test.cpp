@@ -265,6 +265,33 @@ TEST_F(PtyPort, AVanishedDeviceEndsReadAndWriteAtOnce) {
   EXPECT_EQ(port.Close(), ERR_PORT_WRITE);
 }
 
+TEST_F(PtyPort, ADeviceVanishingDuringAWaitingReadEndsItAtOnce) {
+  CRS232 port;
+  port.SetPort(pty.path());
+  port.SetTimeoutRead(60000);
+  ASSERT_EQ(port.Open(), 0);
+  std::thread unplug([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    pty.closeMaster();
+  });
+  const auto start = Clock::now();
+  char c;
+  EXPECT_EQ(port.Read(c), ERR_PORT_READ);
+  unplug.join();
+  EXPECT_LT(msSince(start), 30000);  // woken by the hang-up, not by the 60 s time-out
+}
+
+TEST_F(PtyPort, AWriteTheDeviceNeverTakesEndsWith1006) {
+  CRS232 port;
+  port.SetPort(pty.path());
+  port.SetTimeoutWrite(200);
+  ASSERT_EQ(port.Open(), 0);
+  // Far more than the kernel buffers while the device end reads nothing.
+  const std::string flood(1 << 20, 'x');
+  EXPECT_EQ(port.Write(flood.data(), static_cast<unsigned>(flood.size())), ERR_PORT_WRITE_TIMEOUT);
+  EXPECT_TRUE(port.IsOpen());
+}
+
 TEST_F(PtyPort, AWrappedForeignDescriptorIsLeftOpen) {
   const int fd = open(pty.path().c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(fd, 0);
