@@ -14,7 +14,9 @@
 //   elcom_sim show  --state FILE
 //
 // WHERE is hello, command:K, data:K, plu:CODE or end; ACTION is status:S, silence, start
-// (wrong start byte), checksum (wrong sum) or cut (frame cut short); COUNT is how many times
+// (wrong start byte), checksum (wrong sum), cut (frame cut short), oversize (payload longer
+// than any receive buffer), ragged (one byte more than whole records) or short (half the
+// payload); COUNT is how many times
 // (default 1, "always" for every time). `serve` prints the path of the terminal's end (or
 // links it to PATH) and answers until it is terminated.
 #include <fcntl.h>
@@ -438,6 +440,14 @@ class Register {
     } else if (action == "cut") {
       frame.resize(frame.size() > 3 ? frame.size() - 3 : 1);
       line_.send(frame);
+    } else if (action == "oversize" || action == "ragged" || action == "short") {
+      // The same frame with a payload too long for any buffer of the driver, with one byte
+      // more than whole records, or with half its payload.
+      Bytes payload(frame.begin() + kHeaderSize, frame.end() - kChecksumSize);
+      if (action == "oversize") payload.resize(payload.size() + kCapTransfer, 0);
+      if (action == "ragged") payload.push_back(0);
+      if (action == "short") payload.resize(payload.size() / 2);
+      line_.send(buildFrame(frame[1], payload));
     } else if (action != "silence") {
       line_.send(frame);
     }
@@ -445,7 +455,9 @@ class Register {
   }
 
   // The frame went out (perhaps with a wrong sum) and the exchange goes on.
-  static bool goesOn(const std::string& action) { return action.empty() || action == "checksum" || action == "status:0"; }
+  static bool goesOn(const std::string& action) {
+    return action.empty() || action == "checksum" || action == "status:0" || action == "ragged" || action == "short";
+  }
   bool answer(const std::string& where, Bytes frame) { return goesOn(play(where, std::move(frame))); }
 
   Fault* findFault(const std::string& where) {

@@ -333,3 +333,34 @@ TEST(ElcomEndToEnd, ThroughTheHostProgram) {
   EXPECT_EQ(std::system(cmd.c_str()), 0);
   EXPECT_TRUE(contains(job.raport(), "<Typ>OK</Typ>")) << job.raport();
 }
+
+TEST(ElcomEndToEnd, BrokenAnswersEndTheOperationSafely) {
+  struct Case {
+    const char* what;
+    int model;
+    const char* operation;
+    const char* fault;
+    const char* raportHas;
+  } cases[] = {
+      {"register information shorter than 40 bytes", 7, "SprawdzeniePołączenia", "data:255 short",
+       "<Treść>Odebrano nieprawidłowe dane z urządzenia</Treść>"},
+      {"a PLU data frame that is not a whole number of records", 2, "ImportTowarów", "data:157 ragged",
+       "<Treść>Odebrano nieprawidłowe dane z urządzenia</Treść>"},
+      {"a package data frame that is not a whole number of records", 2, "OdbiórSprzedaży", "data:166 ragged",
+       "<Treść>Odebrano nieprawidłowe dane z urządzenia</Treść>"},
+      {"a status answer longer than its buffer", 1, "SprawdzeniePołączenia", "command:129 oversize",
+       "<Treść>Odebrano nieprawidłowe dane z urządzenia</Treść>"},
+      {"a data frame longer than its buffer", 1, "ImportTowarów", "data:166 oversize",
+       "<Treść>Odebrano nieprawidłowe dane z urządzenia</Treść>"},
+      {"no answer: the read time-out", 1, "SprawdzeniePołączenia", "command:129 silence", "<Typ>E</Typ>"},
+  };
+  for (const auto& c : cases) {
+    ElcomJob job(c.model);
+    ASSERT_EQ(job.sim(std::string("fault ") + c.fault), 0);
+    job.writeJob(c.operation, "");
+    job.run();
+    EXPECT_TRUE(contains(job.raport(), c.raportHas)) << c.what << "\n" << job.raport();
+    EXPECT_TRUE(contains(job.raport(), "<Status>\r\n\t\t<Typ>E</Typ>")) << c.what << "\n" << job.raport();
+    job.checkSchemas();
+  }
+}
