@@ -44,12 +44,6 @@ TEST(Bufor, SumOfAPluRecordFrame) {
   EXPECT_EQ(frame.Sum(), 5);
 }
 
-TEST(Bufor, PlainBufferKeepsNoSum) {
-  CBufor b(8);
-  b.PutBytes("\xFE\x03\x01\x00\x05", 5);
-  EXPECT_EQ(b.Sum(), 0);
-}
-
 TEST(Bufor, PutsPastTheCapacityAreDroppedAndReadsPastTheEndGiveZeros) {
   CBuforSum b(6);
   b.PutBytes("\xFE\x02\x02\x00\x10\x20\x30", 7);
@@ -114,13 +108,4 @@ TEST(Bufor, AGarbageSalesValueIsAnInvalidAmountNotACrash) {
   const double huge = 1e300;
   b.PutBytes(&huge, 8);
   EXPECT_EQ(b.GetValue().GetStatus(), CUfCurrency::invalid);
-}
-
-TEST(Bufor, CopiesAreDeep) {
-  CBuforSum a(8);
-  a.PutBytes("\xFE\x01\x01\x00\x07", 5);
-  CBuforSum b = a;
-  a.Clear();
-  EXPECT_EQ(bytesOf(b), std::string("\xFE\x01\x01\x00\x07", 5));
-  EXPECT_EQ(b.Sum(), 7);
 }

@@ -125,19 +125,6 @@ TEST_F(DumpOnScriptedLine, RecordsAreEncipheredWithOneKeystreamFromTheFirstBodyB
   EXPECT_EQ(file.substr(4), xorWith(plain, rc4Keystream(kKey, plain.size())));
 }
 
-TEST_F(DumpOnScriptedLine, FailedIoRecordsNothing) {
-  CRS232 port;
-  port.SetBinDump("x");
-  ASSERT_EQ(port.Open(), 0);
-  char c;
-  device.readFailure = quorvel::platform::SerialIo::Timeout;
-  EXPECT_EQ(port.Read(c), ERR_PORT_READ_TIMEOUT);
-  device.failWriteNumber = 1;
-  EXPECT_EQ(port.Write("abc"), ERR_PORT_WRITE);
-  EXPECT_EQ(port.Write(""), 0);
-  EXPECT_EQ(quorvel::test::readFile(dumpFiles(dir.path())[0]), "DMP\x01");
-}
-
 TEST_F(DumpOnScriptedLine, SwitchingTheDumpOnAgainStartsANewFileWithAFreshKeystream) {
   CRS232 port;
   port.SetBinDump("first");
