@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -46,6 +47,8 @@ class TerminalRun {
       setenv("TERM", "xterm", 1);
       setenv("LANG", "C.UTF-8", 1);
       unsetenv("QUORVEL_UI");
+      // The core beside the plug-ins, also when a sanitizer's dlopen loses the program's RUNPATH.
+      setenv("LD_LIBRARY_PATH", QUORVEL_LIB_DIR, 1);
       execl(kQuorvel.c_str(), kQuorvel.c_str(), "run", "quorvel_elcom", static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -66,7 +69,7 @@ class TerminalRun {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (seen_.find(text) == std::string::npos) {
       if (std::chrono::steady_clock::now() > deadline) return false;
-      if (!readSome(200)) return seen_.find(text) != std::string::npos;
+      if (readSome(200) == Read::End) return seen_.find(text) != std::string::npos;
     }
     seen_.erase(0, seen_.find(text) + text.size());
     return true;
@@ -75,7 +78,7 @@ class TerminalRun {
   // Types keys, then lets the program redraw (output drained until it is quiet).
   void type(const std::string& keys) {
     ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
-    while (readSome(150)) {
+    while (readSome(150) == Read::Data) {
     }
   }
 
@@ -96,16 +99,20 @@ class TerminalRun {
   const std::string& all() const { return all_; }
 
  private:
-  // One read of whatever output arrives within `ms`; false when nothing came (or EOF).
-  bool readSome(int ms) {
+  enum class Read { Data, Quiet, End };
+
+  // One read of whatever output arrives within `ms`.
+  Read readSome(int ms) {
     pollfd p{master_, POLLIN, 0};
-    if (poll(&p, 1, ms) <= 0) return false;
+    const int ready = poll(&p, 1, ms);
+    if (ready == 0) return Read::Quiet;
+    if (ready < 0) return errno == EINTR ? Read::Quiet : Read::End;
     char buf[4096];
     const ssize_t n = read(master_, buf, sizeof buf);
-    if (n <= 0) return false;
+    if (n <= 0) return Read::End;  // the program closed the terminal
     seen_.append(buf, static_cast<std::size_t>(n));
     all_.append(buf, static_cast<std::size_t>(n));
-    return true;
+    return Read::Data;
   }
 
   int master_ = -1;
