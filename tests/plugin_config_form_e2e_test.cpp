@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -192,5 +193,34 @@ TEST(ElcomFormOnTerminal, CancelLeavesNoFile) {
     run.type(c.keys);
     ASSERT_EQ(run.finish(), 0) << run.all();
     EXPECT_FALSE(fileExists("PROG_KOM.CFG"));
+  }
+}
+
+// Without a terminal the form is reported, not shown; a corrupt file keeps even the
+// configuration job from loading the plug-in. RAPORT.XML says which, and stays valid.
+TEST(ElcomFormWithoutTerminal, ReportedInsteadOfShownAndCorruptFilesRefused) {
+  struct Case {
+    const char* what;
+    const char* cfg;  // nullptr = no file
+    const char* typ;
+    const char* text;  // UTF-8
+  } cases[] = {
+      {"no terminal", nullptr, "W", "Nie można wyświetlić formularza konfiguracji"},
+      {"corrupt file", "abc", "E", "Nieprawidłowy plik konfiguracji PROG_KOM.CFG"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    writeKonfiguracjaJob();
+    if (c.cfg) writeFile("PROG_KOM.CFG", c.cfg);
+    const std::string cmd = "LD_LIBRARY_PATH='" QUORVEL_LIB_DIR "' '" + kQuorvel +
+                            "' run quorvel_elcom </dev/null >quorvel.out 2>&1";
+    std::system(cmd.c_str());
+    EXPECT_EQ(test::schemaErrors("RAPORT.XML", "Raport.xsd"), "");
+    const std::string report = test::cp1250ToUtf8(readFile("RAPORT.XML"));
+    EXPECT_NE(report.find(std::string("<Typ>") + c.typ + "</Typ>"), std::string::npos) << report;
+    EXPECT_NE(report.find(c.text), std::string::npos) << report;
+    EXPECT_EQ(readFile("PROG_KOM.CFG"), c.cfg ? c.cfg : "");
+    EXPECT_EQ(fileExists("PROG_KOM.CFG"), c.cfg != nullptr);
   }
 }
