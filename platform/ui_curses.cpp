@@ -234,6 +234,8 @@ int popupList(const std::vector<std::string>& items, int current, int y, int x, 
       else if (k.code == KEY_HOME) pos = 0;
       else if (k.code == KEY_END) pos = static_cast<int>(items.size()) - 1;
       else if (k.code == KEY_ENTER) result = pos, done = true;
+    } else if (k.status == ERR) {
+      done = true;  // the terminal is gone
     } else if (k.status == OK) {
       if (isEnter(k) || k.code == ' ') result = pos, done = true;
       else if (k.code == 27) done = true;
@@ -259,7 +261,12 @@ class FormDialog {
       if (!win_) return FormResult::Cancelled;
       draw();
       const Key k = readKey(win_);
-      if (k.status == ERR) continue;
+      if (k.status == ERR) {
+        // A blocking read only fails when the terminal is gone: nobody can answer the form.
+        if (++failedReads_ >= 3) return FormResult::Cancelled;
+        continue;
+      }
+      failedReads_ = 0;
       if (const auto r = handle(k)) {
         curs_set(0);
         delwin(win_);
@@ -287,19 +294,21 @@ class FormDialog {
     return f.enabled && f.kind != FieldKind::ReadOnly;
   }
 
-  std::size_t firstFocusable(std::size_t from, int step) const {
+  // The neighbour of place i in the focus ring (fields, OK, Cancel), forwards or backwards.
+  std::size_t neighbour(std::size_t i, int step) const {
     const std::size_t n = count() + 2;
-    std::size_t i = from % n;
-    for (std::size_t tries = 0; tries < n; ++tries) {
+    return step > 0 ? (i + 1) % n : (i + n - 1) % n;
+  }
+
+  std::size_t firstFocusable(std::size_t from, int step) const {
+    std::size_t i = from % (count() + 2);
+    for (std::size_t tries = 0; tries < count() + 2; ++tries, i = neighbour(i, step))
       if (focusable(i)) return i;
-      i = (i + n + static_cast<std::size_t>(step + static_cast<int>(n))) % n;
-    }
     return okIndex();
   }
 
   void moveFocus(int step) {
-    const std::size_t n = count() + 2;
-    focus_ = firstFocusable((focus_ + n + static_cast<std::size_t>(step + static_cast<int>(n))) % n, step);
+    focus_ = firstFocusable(neighbour(focus_, step), step);
     cursor_ = focusedTextSize();
   }
 
@@ -608,6 +617,7 @@ class FormDialog {
   int height_ = 0;
   int fieldsTop_ = 1;
   int fieldsLeft_ = 2;
+  int failedReads_ = 0;
 };
 
 }  // namespace
@@ -634,7 +644,7 @@ bool messageBox(const std::string& text, const std::string& caption, Icon icon) 
     putText(w, by, (getmaxx(w) - 6) / 2, "< OK >", 6, focusAttr());
     wrefresh(w);
     const Key k = readKey(w);
-    if (isEnter(k)) done = true;
+    if (isEnter(k) || k.status == ERR) done = true;
     if (k.status == OK && (k.code == ' ' || k.code == 27 || towlower(k.code) == L'o')) done = true;
   }
   delwin(w);
