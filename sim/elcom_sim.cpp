@@ -690,13 +690,21 @@ int openTerminal(const Options& o) {
   return 0;
 }
 
+// UTF-8 text padded with blanks to `width` characters (not bytes), for aligned columns.
+std::string padded(const std::string& utf8, std::size_t width) {
+  std::size_t chars = 0;
+  for (unsigned char c : utf8)
+    if ((c & 0xC0) != 0x80) ++chars;
+  return chars >= width ? utf8 : utf8 + std::string(width - chars, ' ');
+}
+
 int show(const State& s) {
   const Model& m = s.modelRow();
   std::cout << "Model " << m.number << " (" << m.jobName << "), register " << s.registerNumber << ", "
             << s.plus.size() << " PLU\n";
   for (const auto& [code, p] : s.plus) {
-    std::printf("PLU %5d  %-20s  kod %-18s  cena %u.%02u  VAT %d  grupa %d  jm %d%s  sprzedaż %u.%03u szt. %lld.%02lld\n",
-                code, toUtf8(p.def.name).c_str(), p.def.barcode.c_str(), p.def.price / 100, p.def.price % 100,
+    std::printf("PLU %5d  %s  kod %-18s  cena %u.%02u  VAT %d  grupa %d  jm %d%s  sprzedaż %u.%03u szt. %lld.%02lld\n",
+                code, padded(toUtf8(p.def.name), 20).c_str(), p.def.barcode.c_str(), p.def.price / 100, p.def.price % 100,
                 taxFromByte(p.def.tax), p.def.group & 0x7F, unitFromByte(p.def.unit),
                 openPriceFromByte(p.def.group) ? "  cena otwarta" : "", p.quantity / 1000, p.quantity % 1000,
                 p.value / 100, std::llabs(p.value % 100));
@@ -704,8 +712,8 @@ int show(const State& s) {
   for (int i = 0; i < kPackageCount; ++i) {
     const Package& p = s.packages[i];
     if (p.price == 0 && p.quantity == 0 && p.value == 0) continue;
-    std::printf("Opakowanie %2d  %-20s  cena %u.%02u  sprzedaż %u.%03u szt. %lld.%02lld\n", i + 1,
-                toUtf8(p.name).c_str(), p.price / 100, p.price % 100, p.quantity / 1000, p.quantity % 1000,
+    std::printf("Opakowanie %2d  %s  cena %u.%02u  sprzedaż %u.%03u szt. %lld.%02lld\n", i + 1,
+                padded(toUtf8(p.name), 20).c_str(), p.price / 100, p.price % 100, p.quantity / 1000, p.quantity % 1000,
                 p.value / 100, std::llabs(p.value % 100));
   }
   for (const Fault& f : s.faults) std::cout << "fault " << f.where << ' ' << f.action << ' ' << f.count << "\n";

@@ -196,7 +196,7 @@ TEST(ElcomEndToEnd, PriceChangeSendsOnlyProgrammedGoods) {
       << job.raport();
   EXPECT_EQ(job.progKom(), dataFile("ZmianaCenTowarów", "\t<Towar><Id>11</Id></Towar>\r\n"));
   const std::string shown = job.show();
-  EXPECT_TRUE(contains(shown, "Chleb żytni          kod 5901234123457       cena 2.75  VAT 1")) << shown;
+  EXPECT_TRUE(contains(shown, "Chleb żytni           kod 5901234123457       cena 2.75  VAT 1")) << shown;
   // Read-back (20, 1000), 1000 ms, sending (20), closing pause.
   EXPECT_EQ(sleeps, (std::vector<unsigned long>{20, 1000, 1000, 20, 1000}));
 
