@@ -14,9 +14,11 @@
 #include "host/report_view.h"
 #include "platform/module.h"
 
-#if __has_include("host/dump_command.h") && defined(QUORVEL_HAVE_DUMP_COMMAND)
+#ifdef QUORVEL_HAVE_DUMP_COMMAND
 #include "host/dump_command.h"
-#define QUORVEL_WITH_DUMP 1
+#endif
+#ifdef QUORVEL_HAVE_DEMO_COMMAND
+#include "host/demo_command.h"
 #endif
 
 namespace {
@@ -41,8 +43,11 @@ void printMainHelp(FILE* out) {
       "Commands:\n"
       "  run PLUGIN [-C DIR]   run the job waiting in DIR (default: the current directory)\n"
       "                        with the driver plug-in PLUGIN and show its report\n"
-#ifdef QUORVEL_WITH_DUMP
-      "  dump ...              decode a transmission dump file (quorvel dump --help)\n"
+#ifdef QUORVEL_HAVE_DUMP_COMMAND
+      "  dump FILE.dmp         decode a transmission dump file\n"
+#endif
+#ifdef QUORVEL_HAVE_DEMO_COMMAND
+      "  demo [-C DIR]         run a tour of the Elcom driver against the simulated register\n"
 #endif
       "  --help                show this text\n"
       "\n"
@@ -188,8 +193,11 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   if (command == "run") return runCommand(argc - 2, argv + 2);
-#ifdef QUORVEL_WITH_DUMP
+#ifdef QUORVEL_HAVE_DUMP_COMMAND
   if (command == "dump") return runDumpCommand(argc - 1, argv + 1);
+#endif
+#ifdef QUORVEL_HAVE_DEMO_COMMAND
+  if (command == "demo") return runDemoCommand(argc - 1, argv + 1);
 #endif
   return usage(("unknown command " + std::string(command)).c_str());
 }
