@@ -364,3 +364,27 @@ TEST(ElcomEndToEnd, BrokenAnswersEndTheOperationSafely) {
     job.checkSchemas();
   }
 }
+
+TEST(ElcomEndToEnd, EmptyRegisterSalesAndUntaxedPlus) {
+  ElcomJob job(4);
+  // A register without PLUs reports a count of 0: no PLU sales are asked for, the package
+  // sales are read (all zero: no records, no note about package counters) and the counters
+  // cleared.
+  job.writeJob("OdbiórSprzedaży", "");
+  const auto sleeps = job.run();
+  EXPECT_EQ(job.progKom(), dataFile("OdbiórSprzedaży", ""));
+  EXPECT_TRUE(contains(job.raport(), "<Typ>OK</Typ>")) << job.raport();
+  EXPECT_EQ(sleeps, (std::vector<unsigned long>{20, 1000, 1000, 1000, 20, 1000, 1000, 20, 1000}));
+
+  // A programmed PLU without a tax index is not imported.
+  {
+    std::ofstream state(job.file("kasa.txt"), std::ios::app);
+    state << "plu 9 24 0 1 100 0 0 - Bez stawki\n";
+    state << "plu 10 24 0 47 100 0 0 - Ze stawką\n";
+  }
+  job.writeJob("ImportTowarów", "");
+  job.run();
+  const std::string data = job.progKom();
+  EXPECT_FALSE(contains(data, "Bez stawki")) << data;
+  EXPECT_TRUE(contains(data, "<KP>10</KP><KK></KK><Na>Ze stawką</Na>")) << data;
+}
