@@ -138,7 +138,10 @@ TEST(ElcomFormOnTerminal, OkSavesWhatWasTypedByteForByte) {
   ASSERT_TRUE(run.waitFor("Parametry połączenia")) << run.all();
   ASSERT_TRUE(run.waitFor("nuluj"));
 
-  run.type(kAlt + "n");                 // "&Numer kasy:" (the port field holds the focus)
+  // The port field holds the focus: any text may be typed, Polish letters included.
+  run.type(kBackspace + kBackspace + kBackspace + kBackspace + "ttyŁ");
+  ASSERT_TRUE(run.waitFor("Ł"));        // echoed in UTF-8
+  run.type(kAlt + "n");                 // "&Numer kasy:"
   run.type(kBackspace + "7");
   run.type(kAlt + "m");                 // tick "Połączenie przez &multiplekser"
   run.type(kAlt + "t");                 // "&Typ:" ...
@@ -158,6 +161,7 @@ TEST(ElcomFormOnTerminal, OkSavesWhatWasTypedByteForByte) {
   elcom::SUConfig want;
   elcom::setModelPluCapacity(2000);  // Euro 500T2
   elcom::setDefaultConfig(want);
+  std::strcpy(want.port, "tty\xA3");  // Ł in windows-1250
   want.speed = 38400;
   want.muxOn = 1;
   want.muxType = 2;
@@ -170,6 +174,43 @@ TEST(ElcomFormOnTerminal, OkSavesWhatWasTypedByteForByte) {
   const std::string file = readFile("PROG_KOM.CFG");
   ASSERT_EQ(file.size(), 284u);
   EXPECT_EQ(file, expected);
+}
+
+std::string fileOf(const elcom::SUConfig& c) {
+  const elcom::Image image = elcom::toImage(c);
+  std::string bytes(4, '\0');
+  plugin::putLe32(reinterpret_cast<std::uint8_t*>(&bytes[0]), static_cast<std::int32_t>(plugin::configChecksum(image)));
+  bytes.append(reinterpret_cast<const char*>(image.data()), image.size());
+  return bytes;
+}
+
+TEST(ElcomFormOnTerminal, OkOverAnExistingFileKeepsItsBytes) {
+  // The form shows the record as configured; confirmed unchanged, the file is rewritten with
+  // exactly the same bytes, alignment included.
+  ScratchDir dir;
+  writeKonfiguracjaJob();
+  elcom::setModelPluCapacity(2000);
+  elcom::SUConfig c;
+  elcom::setDefaultConfig(c);
+  std::strcpy(c.port, "ttyUSB3");
+  c.align250[0] = 0xA5;
+  c.muxOn = 1;
+  c.muxType = 4;
+  c.muxChannel = 8;
+  c.maxPluCode = 1234;
+  c.registerNumber = 42;
+  c.binDump = 1;
+  writeFile("PROG_KOM.CFG", fileOf(c));
+  TerminalRun run;
+  ASSERT_TRUE(run.started());
+  ASSERT_TRUE(run.waitFor("ttyUSB3")) << run.all();
+  ASSERT_TRUE(run.waitFor("MPX4s"));
+  ASSERT_TRUE(run.waitFor("1234"));
+  ASSERT_TRUE(run.waitFor("42"));
+  ASSERT_TRUE(run.waitFor("nuluj"));
+  run.type(kAlt + "o");
+  ASSERT_EQ(run.finish(), 0) << run.all();
+  EXPECT_EQ(readFile("PROG_KOM.CFG"), fileOf(c));
 }
 
 TEST(ElcomFormOnTerminal, CancelLeavesNoFile) {
