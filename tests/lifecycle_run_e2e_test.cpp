@@ -362,6 +362,23 @@ TEST(QuorvelRun, ShowsTheReportReadably) {
             "Status: W  Urządzenie nie przyjmuje danych plugin\n");
 }
 
+TEST(QuorvelRun, ShowsNumbersAndGoodsOfMessages) {
+  ScratchDir dir;
+  writeFile("TEST_PLUGIN.IN", "komunikat 5\n");
+  writeJob("UsuwanieTowarów", kOneGoods + "<Towar><Id>4294967295</Id></Towar>\r\n<Towar><Id>0</Id></Towar>\r\n");
+  const RunResult r = quorvel("run quorvel_test_full");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out,
+            "Operation: UsuwanieTowarów\n"
+            "  W  Towary pominięte (no. 5)\n"
+            "     goods: 7, 4294967295, 0\n"
+            "Status: W  Towary pominięte\n");
+  EXPECT_NE(readFile("RAPORT.XML").find(cp("\t\t<Numer>5</Numer>\r\n\t\t<Treść>Towary pominięte</Treść>\r\n"
+                                           "\t\t<Towar>7</Towar>\r\n\t\t<Towar>4294967295</Towar>\r\n")),
+            std::string::npos);
+  expectValidResults();
+}
+
 TEST(QuorvelRun, JobDirectoryOption) {
   ScratchDir dir;
   std::filesystem::create_directory("job");

@@ -10,6 +10,8 @@
 //   goods             operation entry points walk the catalogue and confirm each goods
 //                     in PROG_KOM.XML
 //   throw             operation entry points throw
+//   komunikat N       operation entry points report a warning numbered N naming every goods
+//                     of the catalogue
 //
 // Variants: QTP_ALL_OPERATIONS exports all seventeen operations and opDriverInit/opDriverFree;
 // QTP_BASIC_OPERATIONS only the nine operations every driver offers; QTP_NO_HANDLERS
@@ -25,6 +27,7 @@
 #include "core/globals.h"
 #include "core/records.h"
 #include "core/xml/progkom_xml.h"
+#include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
 
 namespace {
@@ -38,6 +41,7 @@ struct Behaviour {
   int warning = 0;
   bool goods = false;
   bool doThrow = false;
+  int komunikat = 0;
 };
 
 Behaviour readBehaviour() {
@@ -55,6 +59,7 @@ Behaviour readBehaviour() {
     if (key == "warning") b.warning = std::stoi(arg);
     if (key == "goods") b.goods = true;
     if (key == "throw") b.doThrow = true;
+    if (key == "komunikat") b.komunikat = std::stoi(arg);
   }
   return b;
 }
@@ -75,6 +80,12 @@ void log(const std::string& line) {
       ++count;
     }
     line += " goods=" + std::to_string(count);
+  }
+  if (b.komunikat && vexa && raport) {
+    CKomunikat komunikat("W", "Towary pomini\xEAte", b.komunikat, true);
+    vexa->TwIterReset();
+    while (!vexa->TwIterEmpty()) komunikat.DodajTowar(vexa->TwIterGetNext().Id);
+    raport->DodajKomunikat(komunikat);
   }
   log(line);
   if (b.doThrow) throw std::bad_alloc();
