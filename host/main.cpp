@@ -34,6 +34,24 @@ constexpr int kExitUsage = 64;       // bad command line
 
 constexpr const char* kCoreModule = "libQuorvel.so";
 
+#ifndef QUORVEL_INSTALL_LIBDIR
+#define QUORVEL_INSTALL_LIBDIR "lib"
+#endif
+
+// The core that belongs to this program: in an installation lib/quorvel beside bin/, in the
+// build tree lib/ beside bin/. Named by path, so that a libQuorvel.so lying in a job directory
+// is never picked up instead; the bare name (the loader's ordinary search) is the last resort.
+std::string coreModule() {
+  const std::string exeDir = quorvel::platform::executableDirectory();
+  if (!exeDir.empty()) {
+    for (const char* sub : {"/../" QUORVEL_INSTALL_LIBDIR "/quorvel/", "/../" QUORVEL_INSTALL_LIBDIR "/", "/../lib/"}) {
+      const std::string candidate = exeDir + sub + kCoreModule;
+      if (::access(candidate.c_str(), R_OK) == 0) return candidate;
+    }
+  }
+  return kCoreModule;
+}
+
 void printMainHelp(FILE* out) {
   std::fputs(
       "Usage: quorvel COMMAND [ARGS]\n"
@@ -157,7 +175,7 @@ int runCommand(int argc, char** argv) {
 
   // Loading the core reads the job; a job that cannot be read refuses the load and leaves
   // its reasons in RAPORT.XML.
-  quorvel::platform::ModuleRef core(quorvel::platform::loadModule(kCoreModule));
+  quorvel::platform::ModuleRef core(quorvel::platform::loadModule(coreModule()));
   if (!core) {
     if (quorvel::platform::lastModuleRefused()) {
       std::fprintf(stderr, "quorvel: the job in %s could not be started:\n", shownDirectory);

@@ -379,6 +379,14 @@ TEST(QuorvelRun, ShowsNumbersAndGoodsOfMessages) {
   expectValidResults();
 }
 
+TEST(QuorvelRun, ACoreLibraryInTheJobDirectoryIsNotLoaded) {
+  ScratchDir dir;
+  writeJob("Konfiguracja");
+  writeFile("libQuorvel.so", "not the core");
+  EXPECT_EQ(quorvel("run quorvel_test_full").status, 0);
+  EXPECT_EQ(readFile("RAPORT.XML"), raportXml("Konfiguracja", {}, "OK"));
+}
+
 TEST(QuorvelRun, JobDirectoryOption) {
   ScratchDir dir;
   std::filesystem::create_directory("job");
