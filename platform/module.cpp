@@ -2,9 +2,9 @@
 
 #include <dlfcn.h>
 #include <link.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -39,7 +39,8 @@ std::string canonical(const std::string& path) {
 }
 
 bool isRegularReadable(const std::string& path) {
-  return ::access(path.c_str(), R_OK) == 0;
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), R_OK) == 0;
 }
 
 std::string currentDirectory() {
