@@ -79,6 +79,7 @@ int outOfMemory() {
 int attachJob() {
   // The user-interface layer (platform/ui) needs no start-up on Linux: a form brings up its
   // front end when it is shown, so there is no framework that could refuse here.
+
   // A fresh job starts without an error, also when the library stayed mapped in the process
   // since an earlier job (the process keeps its own reference to it).
   ErrorSetRaport(nullptr);
@@ -106,11 +107,9 @@ int attachJob() {
 QUORVEL_EXPORT_C int quorvel_module_attach() {
   try {
     return quorvel::core::attachJob();
-  } catch (const std::bad_alloc&) {
-    return quorvel::core::outOfMemory();
   } catch (...) {
-    SetError(ERR_NO_MEMORY, "");
-    return quorvel::core::refuseLoad();
+    // Nothing may leave a load handler; what throws while the job is built is out of memory.
+    return quorvel::core::outOfMemory();
   }
 }
 
