@@ -339,6 +339,15 @@ TEST(QuorvelRun, JobThatCannotBeReadRefusesTheCoreAndLeavesBothFiles) {
   }
 }
 
+TEST(QuorvelRun, AnOperationNameWithMarkupStillLeavesWellFormedFiles) {
+  ScratchDir dir;
+  writeFile("VEXA_JOB.XML", "<?xml version=\"1.0\"?><Dane operacja=\"a&quot;b&lt;&amp;\"/>");
+  const RunResult r = quorvel("run quorvel_test_full");
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.out.find("a\"b<&: nieznana operacja"), std::string::npos) << r.out;
+  expectValidResults();
+}
+
 TEST(QuorvelRun, ReportThatCannotBeCreatedRefusesTheCore) {
   ScratchDir dir;
   writeJob("Konfiguracja");
