@@ -15,7 +15,6 @@
 
 extern "C" int quorvel_module_attach();
 extern "C" void quorvel_module_detach();
-extern "C" void Quorvel_run(const std::string& name);
 
 namespace {
 
@@ -168,27 +167,6 @@ TEST(CoreAttach, EachLoadIsAFreshJob) {
   expectCompleteResults();
   quorvel_module_detach();  // a second unload finds nothing to do
   EXPECT_EQ(readFile("RAPORT.XML"), finished);
-}
-
-TEST(CoreRun, ErrorsBeforeAnyPluginRuns) {
-  ScratchDir dir;
-  writeJob();
-  ASSERT_EQ(quorvel_module_attach(), 1);
-  Quorvel_run("");
-  EXPECT_EQ(GetErrorNum(), ERR_UNKNOWN_MODEL);
-  EXPECT_STREQ(GetErrorMsg(), "Nieznany model urz\xB9" "dzenia M");
-  // A pending error is not replaced by "library not found".
-  Quorvel_run("qtp_no_such_plugin");
-  EXPECT_EQ(GetErrorNum(), ERR_UNKNOWN_MODEL);
-  ClearError("");
-  Quorvel_run("qtp_no_such_plugin");
-  EXPECT_EQ(GetErrorNum(), ERR_LIBRARY_MISSING);
-  EXPECT_STREQ(GetErrorMsg(), "Nie znaleziono biblioteki DLL qtp_no_such_plugin.dll");
-  quorvel_module_detach();
-  expectCompleteResults();
-  // Without a loaded job there is nothing to run.
-  Quorvel_run("qtp_no_such_plugin");
-  EXPECT_EQ(GetErrorNum(), ERR_LIBRARY_MISSING);
 }
 
 }  // namespace

@@ -169,14 +169,6 @@ TEST(QuorvelRun, EmptyGoodsFailThePreconditionWithoutCallingThePlugin) {
   }
 }
 
-TEST(QuorvelRun, FiscalPositionsDoNotSatisfyAGoodsPreconditionNorGoodsAFiscalOne) {
-  ScratchDir dir;
-  // In a goods job a Pozycja is a goods record; in a fiscal job only positions count.
-  writeJob("UsuwanieTowarów", "<Pozycja><Id>3</Id></Pozycja>\r\n");
-  EXPECT_EQ(quorvel("run quorvel_test_full").status, 0);
-  EXPECT_NE(pluginLog().find("opUsuwanieTowarow\n"), std::string::npos);
-}
-
 TEST(QuorvelRun, PluginWithoutDriverHooksOrWithoutTheRowsEntryPoint) {
   {
     ScratchDir dir;
@@ -359,23 +351,11 @@ TEST(QuorvelRun, ReportThatCannotBeCreatedRefusesTheCore) {
   EXPECT_EQ(schemaErrors("PROG_KOM.XML", "Dane.xsd"), "");
 }
 
-TEST(QuorvelRun, ShowsTheReportReadably) {
-  ScratchDir dir;
-  writeFile("TEST_PLUGIN.IN", "warning 1008\n");
-  writeJob("ZmianaCenTowarów", kOneGoods);
-  const RunResult r = quorvel("run quorvel_test_full.so");  // an extension given by habit is dropped
-  EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_EQ(r.out,
-            "Operation: ZmianaCenTowarów\n"
-            "  W  Urządzenie nie przyjmuje danych plugin\n"
-            "Status: W  Urządzenie nie przyjmuje danych plugin\n");
-}
-
 TEST(QuorvelRun, ShowsNumbersAndGoodsOfMessages) {
   ScratchDir dir;
   writeFile("TEST_PLUGIN.IN", "komunikat 5\n");
   writeJob("UsuwanieTowarów", kOneGoods + "<Towar><Id>4294967295</Id></Towar>\r\n<Towar><Id>0</Id></Towar>\r\n");
-  const RunResult r = quorvel("run quorvel_test_full");
+  const RunResult r = quorvel("run quorvel_test_full.so");  // an extension given by habit is dropped
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(r.out,
             "Operation: UsuwanieTowarów\n"
