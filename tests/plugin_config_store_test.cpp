@@ -328,16 +328,6 @@ TEST_F(ConfigStore, ElzabFileReadByElcomTakesTheFirst280Bytes) {
   EXPECT_EQ(elcom::readConfig(again, false), 3);
 }
 
-TEST_F(ConfigStore, SaveCreatesTheFileAndRewritesInPlace) {
-  elcom::SUConfig c = elcomDefaults();
-  ASSERT_EQ(elcom::saveConfig(c), 0);
-  c.speed = 38400;
-  ASSERT_EQ(elcom::saveConfig(c), 0);
-  const std::string file = readFile(kCfg);
-  ASSERT_EQ(file.size(), 284u);
-  EXPECT_EQ(file.substr(256, 4), le32(38400));
-}
-
 TEST_F(ConfigStore, SaveThatCannotCreateTheFileGivesError1) {
   std::filesystem::create_directory(kCfg);
   Report report;
@@ -432,13 +422,4 @@ TEST_F(ConfigStore, FormThatCannotBeShownIsReportedAndSavesNothing) {
   const std::string xml = report.finish();
   EXPECT_NE(xml.find("<Typ>W</Typ>"), std::string::npos) << xml;
   EXPECT_NE(xml.find("formularza konfiguracji"), std::string::npos) << xml;
-}
-
-TEST(ConfigPortNames, ListsPortsWithoutTrailingColonsOrFallsBackToCom1To4) {
-  const auto names = plugin::configPortNames();
-  ASSERT_FALSE(names.empty());
-  for (const auto& n : names) {
-    EXPECT_FALSE(n.empty());
-    EXPECT_NE(n.back(), ':');
-  }
 }

@@ -71,14 +71,6 @@ TEST_F(NoTerminal, FormIsReportedAndNotShown) {
   EXPECT_NE(text.find("bez terminala"), std::string::npos) << text;
 }
 
-TEST(UiHook, CatchesBoxesUntilRemoved) {
-  int seen = 0;
-  auto previous = ui::setMessageBoxHook([&](const std::string&, const std::string&, ui::Icon) { ++seen; });
-  ui::messageBox("a", "b", ui::Icon::None);
-  EXPECT_EQ(seen, 1);
-  ui::setMessageBoxHook(previous);
-}
-
 TEST(UiLabels, AcceleratorsAreTheLetterAfterTheAmpersand) {
   struct Case {
     const char* label;
