@@ -420,6 +420,30 @@ TEST_F(JobReader, RefusedJobs) {
   }
 }
 
+// Entity tricks neither blow up memory nor reach outside the job file.
+TEST_F(JobReader, HostileDocumentTypeDeclarations) {
+  std::string laughs = "<?xml version=\"1.0\"?>\n<!DOCTYPE Dane [\n<!ENTITY a0 \"lol\">\n";
+  for (int i = 1; i < 20; ++i)
+    laughs += "<!ENTITY a" + std::to_string(i) + " \"" + std::string(10, '&') + "\">\n";
+  for (int i = 1; i < 20; ++i) {
+    std::string refs;
+    for (int k = 0; k < 10; ++k) refs += "&a" + std::to_string(i - 1) + ";";
+    const std::string placeholder = "\"" + std::string(10, '&') + "\"";
+    laughs.replace(laughs.find(placeholder), placeholder.size(), "\"" + refs + "\"");
+  }
+  laughs += "]>\n<Dane operacja=\"PrzesyłanieTowarów\"><Towar><Na>&a19;</Na></Towar></Dane>\n";
+  EXPECT_EQ(read(laughs), -1);
+  EXPECT_EQ(message().rfind("VEXA_JOB.XML: Parse error at line ", 0), 0u) << message();
+  EXPECT_NE(message().find("amplification"), std::string::npos) << message();
+
+  ClearError("");
+  const std::string external =
+      "<?xml version=\"1.0\"?>\n<!DOCTYPE Dane [<!ENTITY x SYSTEM \"/etc/passwd\">]>\n"
+      "<Dane operacja=\"UsuwanieTowarów\"><Towar><Na>[&x;]</Na></Towar></Dane>\n";
+  ASSERT_EQ(read(external), 0) << message();
+  EXPECT_EQ(goods()[0].Na, "[]");
+}
+
 TEST_F(JobReader, LinesCountTheSameWithLfAndCrLf) {
   std::string crlf = job("PrzesyłanieTowarów", "<Towar>\r\n\r\n<X/></Towar>\r\n");
   std::string lf;
