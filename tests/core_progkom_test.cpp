@@ -75,7 +75,7 @@ TEST_F(ProgKom, GoodsRecords) {
   CTowar full;
   full.Id = 7;
   full.Ty = 'O';
-  full.Sy = "S&Y";
+  full.Sy = "S&Y\x01";  // a control byte XML cannot carry becomes _
   full.KP = 999999;
   full.KK = "5901234123457";
   full.DK = "111\xFF" "222\xFF";
@@ -139,7 +139,7 @@ TEST_F(ProgKom, GoodsRecords) {
   std::string expected = header("ImportTowarów"_cp);
   expected += "\t<Towar><Id>4294967295</Id></Towar>\r\n";
   expected += "\t<Towar></Towar>\r\n";
-  expected += "\t<Towar><Id>7</Id><Ty>O</Ty><Sy>S&amp;Y</Sy><KP>999999</KP><KK>5901234123457</KK>";
+  expected += "\t<Towar><Id>7</Id><Ty>O</Ty><Sy>S&amp;Y_</Sy><KP>999999</KP><KK>5901234123457</KK>";
   expected += "<DK>111</DK><DK>222</DK><KO>ko</KO>";
   expected += "<Na>Żółw &lt;mały&gt; &quot;_&quot;</Na>"_cp;
   expected += "<Ce id=\"1\">12.5</Ce><Ce id=\"2\">-0.25</Ce><CO>1</CO><Va>-1</Va><Gr>2147483647</Gr>";
