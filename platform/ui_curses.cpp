@@ -35,9 +35,13 @@ class Session {
     if (depth_ == 0) {
       const char* current = setlocale(LC_CTYPE, nullptr);
       savedLocale_ = current ? current : "C";
-      // Wide characters need a locale with a multibyte code set; prefer the user's own.
+      // Polish letters need the terminal's own code set: the user's locale when it names one
+      // (UTF-8, or ISO-8859-2 on an old console); a bare C/POSIX locale, common in containers
+      // and services, is taken as UTF-8, the usual terminal today.
       setlocale(LC_CTYPE, "");
-      if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) setlocale(LC_CTYPE, "C.UTF-8");
+      const char* codeset = nl_langinfo(CODESET);
+      if (std::strcmp(codeset, "ANSI_X3.4-1968") == 0 || std::strcmp(codeset, "ASCII") == 0)
+        setlocale(LC_CTYPE, "C.UTF-8");
       screen_ = newterm(nullptr, stdout, stdin);
       if (!screen_) {
         setlocale(LC_CTYPE, savedLocale_.c_str());
