@@ -274,6 +274,31 @@ TEST_F(ConfigStore, InvalidFilesGiveError3WithTheirMessage) {
   }
 }
 
+TEST_F(ConfigStore, EveryTruncatedFileReadsOnlyItsOwnBytes) {
+  // Each prefix of a saved file: the bytes it holds reach the record, the rest of the record
+  // keeps the caller's bytes, and the read succeeds exactly when the checksum word is whole
+  // and matches what is there.
+  elcom::SUConfig c = elcomDefaults();
+  std::strcpy(c.port, "ttyUSB0");
+  c.binDump = 1;
+  const std::string file = cfgFile(bytesOf(elcom::toImage(c)));
+  elcom::Image filler;
+  filler.fill(0xEE);
+  for (std::size_t len = 0; len <= file.size(); ++len) {
+    SCOPED_TRACE(len);
+    writeFile(kCfg, file.substr(0, len));
+    SetErrorNum(0);
+    elcom::SUConfig rec = elcom::fromImage(filler);
+    const int err = elcom::readConfig(rec, false);
+    const std::size_t got = len > 4 ? len - 4 : 0;
+    const bool whole = len >= 4 && checksumOf(file.substr(4, got)) == checksumOf(file.substr(4));
+    EXPECT_EQ(err, whole ? 0 : 3);
+    const std::string image = bytesOf(elcom::toImage(rec));
+    EXPECT_EQ(image.substr(0, got), file.substr(4, got));
+    EXPECT_EQ(image.substr(got), std::string(280 - got, '\xEE'));
+  }
+}
+
 TEST_F(ConfigStore, ChecksumMismatchStillOverwritesTheRecord) {
   elcom::SUConfig c = elcomDefaults();
   c.registerNumber = 77;
