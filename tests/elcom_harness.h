@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -68,6 +69,7 @@ class ElcomJob {
     if (::pipe(out) != 0) throw std::runtime_error("pipe");
     pid_ = ::fork();
     if (pid_ == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // no register left behind by a run that aborts
       ::dup2(out[1], 1);
       ::close(out[0]);
       ::execl(simPath().c_str(), simPath().c_str(), "serve", "--state", state_.c_str(), "--link", tty_.c_str(), nullptr);
