@@ -117,7 +117,7 @@ class ElcomJob {
     return out;
   }
 
-  void writeConfig(int maxPlu, int registerNumber) {
+  void writeConfig(int maxPlu, int registerNumber, bool binDump = false) {
     quorvel::elcom::SUConfig c{};
     std::snprintf(c.port, sizeof c.port, "%s", tty_.c_str());
     c.speed = 9600;
@@ -125,6 +125,7 @@ class ElcomJob {
     c.muxChannel = 1;
     c.maxPluCode = maxPlu;
     c.registerNumber = registerNumber;
+    c.binDump = binDump ? 1 : 0;
     const auto image = quorvel::elcom::toImage(c);
     const std::uint32_t sum = quorvel::plugin::configChecksum(image);
     std::ofstream out(file("PROG_KOM.CFG"), std::ios::binary | std::ios::trunc);
