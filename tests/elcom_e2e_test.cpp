@@ -406,3 +406,23 @@ TEST(ElcomEndToEnd, TransmissionDumpWhenConfigured) {
     if (e.path().extension() == ".dmp" && e.file_size() > 0) ++dumps;
   EXPECT_EQ(dumps, 1u);
 }
+
+TEST(ElcomDemo, TourRunsEveryStepWithoutErrors) {
+  quorvel::test::ScratchDir dir;
+  const std::string cmd = std::string(QUORVEL_BIN_DIR) + "/quorvel demo -C " + shellQuote(dir.path()) + " 2>&1";
+  std::string out;
+  FILE* p = ::popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  const int rc = ::pclose(p);
+  EXPECT_EQ(WEXITSTATUS(rc), 0) << out;
+  for (const char* expected :
+       {"Status: OK  Połączenie jest prawidłowe.", "Towar z zerową ceną i bez znacznika ceny otwartej został pominięty",
+        "Na=Chleb żytni", "sprzedaż:  IdUF=1  Typ=T  Ilość=3  Wartość=12.6",
+        "Kasa fiskalna nie pozwala na usuwanie obrotów opakowań"})
+    EXPECT_TRUE(contains(out, expected)) << expected << "\n" << out;
+  EXPECT_EQ(quorvel::test::schemaErrors(dir.file("PROG_KOM.XML"), "Dane.xsd"), "");
+  EXPECT_EQ(quorvel::test::schemaErrors(dir.file("RAPORT.XML"), "Raport.xsd"), "");
+}
