@@ -213,14 +213,19 @@ TEST(ElcomEndToEnd, PriceChangeSendsOnlyProgrammedGoods) {
 TEST(ElcomEndToEnd, DeletingGoodsAndEverything) {
   ElcomJob job(6);
   job.writeJob("PrzesyłanieTowarów",
-               std::string(kGoods) + "<Towar><Id>31</Id><Ty>O</Ty><KP>3</KP><Na>Butelka</Na><Ce>0.50</Ce></Towar>\n");
+               std::string(kGoods) + "<Towar><Id>31</Id><Ty>O</Ty><KP>3</KP><Na>Butelka</Na><Ce>0.50</Ce></Towar>\n"
+                                     "<Towar><Id>37</Id><Ty>O</Ty><KP>7</KP><Na>Skrzynka</Na><Ce>9.00</Ce></Towar>\n");
   job.run();
   ASSERT_TRUE(contains(job.raport(), "Towar z zerową ceną")) << job.raport();
 
-  job.writeJob("UsuwanieTowarów", "<Towar><Id>12</Id><Ty>T</Ty><KP>2</KP><Na>Masło</Na><Ce>0</Ce></Towar>\n");
+  // Deleting goods and package 7: package 3, which the job does not name, keeps its price.
+  job.writeJob("UsuwanieTowarów", "<Towar><Id>12</Id><Ty>T</Ty><KP>2</KP><Na>Masło</Na><Ce>0</Ce></Towar>\n"
+                                  "<Towar><Id>37</Id><Ty>O</Ty><KP>7</KP></Towar>\n");
   job.run();
-  EXPECT_EQ(job.progKom(), dataFile("UsuwanieTowarów", "\t<Towar><Id>12</Id></Towar>\r\n"));
+  EXPECT_EQ(job.progKom(), dataFile("UsuwanieTowarów", "\t<Towar><Id>37</Id></Towar>\r\n\t<Towar><Id>12</Id></Towar>\r\n"));
   EXPECT_FALSE(contains(job.show(), "Masło"));
+  EXPECT_TRUE(contains(job.show(), "Opakowanie  3  Opakowanie 3          cena 0.50")) << job.show();
+  EXPECT_FALSE(contains(job.show(), "Opakowanie  7")) << job.show();
 
   ASSERT_EQ(job.simCommand("sell package 3 2 1.00"), 0);
   job.writeJob("UsuwanieWszystkichTowarów", "");

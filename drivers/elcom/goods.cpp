@@ -3,6 +3,7 @@
 #include "goods.h"
 
 #include <cstdio>
+#include <set>
 
 #include "core/cp1250.h"
 #include "core/error_state.h"
@@ -72,6 +73,13 @@ PluDefinition pluOf(const CTowar& t, bool deletion) {
   return p;
 }
 
+// Packages that the package reading added to the catalogue because the job did not name them
+// (numbers 1 to 50).
+std::set<std::uint32_t>& registerOnlyPackages() {
+  static std::set<std::uint32_t> numbers;
+  return numbers;
+}
+
 // Package reading (command 166 with 0 and 1). In import mode the register's packages go to the
 // device-data file; otherwise the job's packages take over the register's counters and the
 // register's other packages join the catalogue.
@@ -111,6 +119,7 @@ int readPackages(const Mode& mode) {
       found->Wartość_brak = false;
     } else {
       vexa->DodajTowar(t);
+      registerOnlyPackages().insert(number);
     }
     return 0;
   });
@@ -130,8 +139,12 @@ int programPackages(const Mode& mode) {
     key.KP_brak = false;
     const CTowar* p = vexa->SearchTowar(key);
     std::uint32_t price = 0;
-    if (p && !mode.deletion && !p->Ce_brak[0]) price = priceToWire(p->Ce[0].GetCurrency());
-    if (p && mode.deletion && hasNonZeroQuantity(*p)) {
+    // Deleting the job's packages must not delete the others: all 50 prices go in one frame, so
+    // a package the job did not name keeps the price the register holds. Only delete-all
+    // clears every package.
+    const bool keep = !mode.deletion || (!mode.deleteAll && registerOnlyPackages().count(static_cast<std::uint32_t>(n)));
+    if (p && keep && !p->Ce_brak[0]) price = priceToWire(p->Ce[0].GetCurrency());
+    if (p && !keep && hasNonZeroQuantity(*p)) {
       if (mode.deleteAll) {
         char text[512];
         std::snprintf(text, sizeof text, "Opakowanie nr %ld ma niezerowe liczniki obrotów i nie zostało usunięte. %s"_cp,
