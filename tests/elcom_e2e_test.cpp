@@ -431,3 +431,21 @@ TEST(ElcomDemo, TourRunsEveryStepWithoutErrors) {
   EXPECT_EQ(quorvel::test::schemaErrors(dir.file("PROG_KOM.XML"), "Dane.xsd"), "");
   EXPECT_EQ(quorvel::test::schemaErrors(dir.file("RAPORT.XML"), "Raport.xsd"), "");
 }
+
+TEST(ElcomEndToEnd, ConfigurationAndMissingConfiguration) {
+  ::setenv("QUORVEL_UI", "none", 1);
+  ElcomJob job(1);
+  const std::string config = readFile(job.file("PROG_KOM.CFG"));
+  job.writeJob("Konfiguracja", "");
+  job.run();
+  EXPECT_TRUE(contains(job.raport(), "Nie można wyświetlić formularza konfiguracji")) << job.raport();
+  EXPECT_EQ(readFile(job.file("PROG_KOM.CFG")), config);
+
+  // Without PROG_KOM.CFG the plug-in does not load and the line is never opened.
+  ::unlink(job.file("PROG_KOM.CFG").c_str());
+  ASSERT_EQ(job.sim("fault hello status:3"), 0);
+  job.writeJob("SprawdzeniePołączenia", "");
+  job.run();
+  EXPECT_TRUE(contains(job.raport(), "PROG_KOM.CFG")) << job.raport();
+  EXPECT_TRUE(contains(job.show(), "fault hello status:3 1")) << "the register was never asked";
+}
