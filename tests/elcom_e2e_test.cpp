@@ -3,6 +3,7 @@
 // clock (so the protocol's pauses are asserted, not waited for); one job also goes through the
 // `quorvel` host program in real time.
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -448,4 +449,25 @@ TEST(ElcomEndToEnd, ConfigurationAndMissingConfiguration) {
   job.run();
   EXPECT_TRUE(contains(job.raport(), "PROG_KOM.CFG")) << job.raport();
   EXPECT_TRUE(contains(job.show(), "fault hello status:3 1")) << "the register was never asked";
+}
+
+TEST(ElcomEndToEnd, SalesStayWhenTheDeviceDataFileFillsUp) {
+  ElcomJob job(1);
+  job.writeJob("PrzesyłanieTowarów", kGoods);
+  job.run();
+  ASSERT_EQ(job.sim("sell plu 4 1 3.00"), 0);
+  job.writeJob("OdbiórSprzedaży", "");
+  // Files of this process may grow to 300 bytes: PROG_KOM.XML takes its header and two sales
+  // records, then a write fails (the simulator, started before, is not limited).
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+  rlimit small{300, old.rlim_max};
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  job.run();
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  ::signal(SIGXFSZ, previous);
+  EXPECT_TRUE(contains(job.progKom(), "<IdUF>1</IdUF>")) << "the read-out ran\n" << job.progKom();
+  EXPECT_FALSE(contains(job.progKom(), "<IdUF>4</IdUF>"));
+  EXPECT_TRUE(contains(job.show(), "sprzedaż 1.000 szt. 3.00")) << "the counters must not be cleared\n" << job.show();
 }
