@@ -471,3 +471,33 @@ TEST(ElcomEndToEnd, SalesStayWhenTheDeviceDataFileFillsUp) {
   EXPECT_FALSE(contains(job.progKom(), "<IdUF>4</IdUF>"));
   EXPECT_TRUE(contains(job.show(), "sprzedaż 1.000 szt. 3.00")) << "the counters must not be cleared\n" << job.show();
 }
+
+TEST(ElcomEndToEnd, DailyReportNeededStopsDeleting) {
+  struct Case {
+    const char* what;
+    const char* fault;
+    std::string progKom;
+    std::vector<unsigned long> sleeps;
+  } cases[] = {
+      {"refused on the first of two: no end exchange while goods are left", "plu:1 status:19", "",
+       {20, 2000, 20, 1000, 1000}},
+      {"refused on the last: the end exchange, then the count", "plu:2 status:19", "\t<Towar><Id>11</Id></Towar>\r\n",
+       {20, 2000, 20, 1000, 1000}},
+  };
+  for (const auto& c : cases) {
+    ElcomJob job(1);
+    job.writeJob("PrzesyłanieTowarów", kGoods);
+    job.run();
+    ASSERT_EQ(job.sim(std::string("fault ") + c.fault), 0);
+    job.writeJob("UsuwanieTowarów",
+                 "<Towar><Id>11</Id><Ty>T</Ty><KP>1</KP><Na>Chleb żytni</Na></Towar>\n"
+                 "<Towar><Id>12</Id><Ty>T</Ty><KP>2</KP><Na>Masło</Na></Towar>\n");
+    const auto sleeps = job.run();
+    EXPECT_TRUE(contains(job.raport(), "<Typ>W</Typ>\r\n\t\t<Treść>Nie można zrealizować polecenia, należy wykonać raport "
+                                       "dobowy (błąd nr 19)</Treść>"))
+        << c.what << "\n" << job.raport();
+    EXPECT_EQ(job.progKom(), dataFile("UsuwanieTowarów", c.progKom)) << c.what;
+    EXPECT_EQ(sleeps, c.sleeps) << c.what;
+    EXPECT_TRUE(contains(job.show(), "Masło")) << c.what;
+  }
+}
