@@ -101,7 +101,12 @@ struct Converted {
 }  // namespace quorvel::cp1250
 
 // "Błąd"_cp: the windows-1250 bytes of a UTF-8 literal, zero-terminated.
+// The bytes are converted while compiling; the operator itself is deliberately not constexpr.
+// Clang 14 crashes when a diagnostic note of a failed constant evaluation prints an expression
+// holding a string literal operator template with a class-type parameter (it happens silently
+// while generating code for e.g. std::string("..."_cp) + s). A non-constexpr operator stops the
+// evaluation before any such note is printed.
 template <quorvel::cp1250::Utf8Literal L>
-constexpr const char* operator""_cp() {
+inline const char* operator""_cp() {
   return quorvel::cp1250::Converted<L>::value.data;
 }
