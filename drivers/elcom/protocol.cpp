@@ -20,7 +20,7 @@ constexpr Model kModels[kModelCount + 1] = {
     {7, "Quorvel_Elcom_Euro2100TX27", 23, 27000, true, true, kRegisterInfo},
 };
 
-void putU16(Bytes& b, std::uint16_t v) {
+void appendU16(Bytes& b, std::uint16_t v) {
   b.push_back(static_cast<std::uint8_t>(v & 0xFF));
   b.push_back(static_cast<std::uint8_t>(v >> 8));
 }
@@ -48,9 +48,9 @@ Bytes buildFrame(std::uint8_t type, ByteView payload) {
   f.reserve(kHeaderSize + payload.size() + kChecksumSize);
   f.push_back(kStartByte);
   f.push_back(type);
-  putU16(f, static_cast<std::uint16_t>(payload.size()));
+  appendU16(f, static_cast<std::uint16_t>(payload.size()));
   f.insert(f.end(), payload.begin(), payload.end());
-  putU16(f, checksum(payload));
+  appendU16(f, checksum(payload));
   return f;
 }
 
@@ -61,8 +61,8 @@ Bytes helloFrame(std::uint8_t registerNumber) {
 
 Bytes commandFrame(std::uint8_t modelCode, std::uint8_t command, std::uint16_t arg1, std::uint16_t arg2) {
   Bytes p{modelCode, command};
-  putU16(p, arg1);
-  putU16(p, arg2);
+  appendU16(p, arg1);
+  appendU16(p, arg2);
   return buildFrame(kCommand, p);
 }
 
