@@ -1,9 +1,6 @@
 // Code pages, text conversions and the strict scalar parsers of the job file.
 #include "encoding.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -14,6 +11,7 @@
 
 #include "cp1250.h"
 #include "error_state.h"
+#include "platform/ui.h"
 
 namespace {
 
@@ -224,12 +222,6 @@ void strCopy(char* dest, const char* src, int size) {
 void beep_on() { g_beepOn = true; }
 void beep_off() { g_beepOn = false; }
 
-// A terminal has no tone generator of its own: BEL on the controlling terminal is the nearest
-// thing to the short beep. Without a terminal (a service, CI) there is nothing to sound.
 void beep() {
-  if (!g_beepOn) return;
-  const int fd = ::open("/dev/tty", O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return;
-  [[maybe_unused]] const ssize_t written = ::write(fd, "\a", 1);
-  ::close(fd);
+  if (g_beepOn) quorvel::ui::bell();
 }

@@ -1,5 +1,6 @@
 #include "platform/ui.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -60,6 +61,15 @@ bool haveTerminal() {
   const char* mode = std::getenv("QUORVEL_UI");
   if (mode && std::strcmp(mode, "none") == 0) return false;
   return ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO);
+}
+
+// A terminal has no tone generator of its own: BEL on the controlling terminal is the nearest
+// thing to the short beep. Without a terminal (a service, CI) there is nothing to sound.
+void bell() {
+  const int fd = ::open("/dev/tty", O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  [[maybe_unused]] const ssize_t written = ::write(fd, "\a", 1);
+  ::close(fd);
 }
 
 void messageBox(const std::string& text, const std::string& caption, Icon icon) {

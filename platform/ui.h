@@ -34,6 +34,9 @@ QUORVEL_API MessageBoxHook setMessageBoxHook(MessageBoxHook hook);
 // True when dialogs are drawn on a terminal.
 QUORVEL_API bool haveTerminal();
 
+// The short audible signal: BEL on the controlling terminal; nothing without one.
+QUORVEL_API void bell();
+
 enum class FieldKind {
   Edit,       // one line of text
   ComboEdit,  // editable drop-down list: any text, or an item picked from the list
