@@ -501,3 +501,14 @@ TEST(ElcomEndToEnd, DailyReportNeededStopsDeleting) {
     EXPECT_TRUE(contains(job.show(), "Masło")) << c.what;
   }
 }
+
+TEST(ElcomEndToEnd, MultiplexerChannelSwitchedAtLoad) {
+  // An MPX4s multiplexer takes "$$$" and the channel on the line; the register ignores bytes
+  // that do not start a frame.
+  ElcomJob job(2, 4);
+  job.writeConfig(10000, 4, false, 4, 3);
+  job.writeJob("SprawdzeniePołączenia", "");
+  const auto sleeps = job.run();
+  EXPECT_TRUE(contains(job.raport(), "<Typ>OK</Typ>")) << job.raport();
+  EXPECT_EQ(sleeps, (std::vector<unsigned long>{100, 20, 1000, 1000}));
+}

@@ -117,12 +117,14 @@ class ElcomJob {
     return out;
   }
 
-  void writeConfig(int maxPlu, int registerNumber, bool binDump = false) {
+  // muxType 0: no multiplexer.
+  void writeConfig(int maxPlu, int registerNumber, bool binDump = false, int muxType = 0, int muxChannel = 1) {
     quorvel::elcom::SUConfig c{};
     std::snprintf(c.port, sizeof c.port, "%s", tty_.c_str());
     c.speed = 9600;
-    c.muxType = 1;
-    c.muxChannel = 1;
+    c.muxOn = muxType != 0 ? 1 : 0;
+    c.muxType = muxType != 0 ? muxType : 1;
+    c.muxChannel = muxChannel;
     c.maxPluCode = maxPlu;
     c.registerNumber = registerNumber;
     c.binDump = binDump ? 1 : 0;
