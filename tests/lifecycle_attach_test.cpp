@@ -138,6 +138,11 @@ TEST(CoreAttach, AnyFailedAllocationRefusesTheLoad) {
     EXPECT_EQ(vexa, nullptr);
     EXPECT_EQ(progKom, nullptr);
     EXPECT_NE(GetErrorNum(), 0);
+    // A finished report always has its root start tag, even when building it ran out of memory.
+    const std::string report = readFile("RAPORT.XML");
+    if (report.find("</Raport>") != std::string::npos) {
+      EXPECT_NE(report.find("<Raport operacja="), std::string::npos) << report;
+    }
     quorvel_module_detach();
   }
   FAIL() << "the load never succeeded";

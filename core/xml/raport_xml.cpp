@@ -200,9 +200,6 @@ const char* CRaportXml::typ2str(const char* typ) const { return typ ? typ : ""; 
 
 void CRaportXml::writeHeader() {
   if (!g_report.file || g_report.rootWritten) return;
-  // Set before the write is checked: reporting a failure of this very write must not try
-  // to write the tag again.
-  g_report.rootWritten = true;
   std::string line = "<Raport operacja=\"";
   // The name comes from the job file: escaped like any other text of the report.
   line += str2xml(operacja_.c_str());
@@ -210,6 +207,10 @@ void CRaportXml::writeHeader() {
   line += kRaportNamespace;
   line += "\">";
   line += kEol;
+  // Set once the tag is built (a failed allocation leaves it unwritten, to be tried again) and
+  // before the write is checked: reporting a failure of this very write must not try to
+  // write the tag again.
+  g_report.rootWritten = true;
   if (!writeOut(line)) failWrite();
 }
 
