@@ -30,13 +30,9 @@ constexpr int kDataSends = 4;
 
 int badData() { return SetError(ERR_DEVICE_DATA); }
 
-// Receives a frame of the expected type into a buffer of `capacity`; the payload is then the
-// reader's payload.
-int receive(FrameReader& reader) { return receiveFrame(reader); }
-
 int receiveStatus(std::size_t capacity, std::uint8_t& status) {
   FrameReader r(capacity, kStatus);
-  if (const int e = receive(r)) return e;
+  if (const int e = receiveFrame(r)) return e;
   if (parseStatus(r.payload(), status) != 0) return badData();
   return 0;
 }
@@ -143,7 +139,7 @@ int sendDataWithStatus(const Bytes& frame, bool retryBusy, std::uint8_t& status)
 int endExchange() {
   if (const int e = sendFrame(link().end)) return e;
   FrameReader r(kCapEnd, kEnd);
-  return receive(r);
+  return receiveFrame(r);
 }
 
 int receiveTransfer(std::size_t prefix, std::size_t recordSize, const std::function<int(ByteView)>& onRecord) {
@@ -151,7 +147,7 @@ int receiveTransfer(std::size_t prefix, std::size_t recordSize, const std::funct
   FrameReader r(kCapTransfer);
   std::vector<ByteView> records;
   for (;;) {
-    if (const int e = receive(r)) return e;
+    if (const int e = receiveFrame(r)) return e;
     if (r.type() == kEnd) return sendFrame(l.end);  // the register expects no answer to it
     if (r.type() != kData) return badData();
     if (splitRecords(r.payload(), prefix, recordSize, records) != 0) return badData();
@@ -175,11 +171,11 @@ int queryPluCount() {
   Link& l = link();
   if (const int e = commandExchange(kPluCount, 0, 0, true)) return e;
   FrameReader data(kCapStatus, kData);
-  if (const int e = receive(data)) return e;
+  if (const int e = receiveFrame(data)) return e;
   if (parsePluCount(data.payload(), l.pluCount) != 0) return badData();
   if (const int e = sendFrame(l.ack)) return e;
   FrameReader end(kCapStatus, kEnd);
-  if (const int e = receive(end)) return e;
+  if (const int e = receiveFrame(end)) return e;
   return sendFrame(l.end);
 }
 
@@ -188,7 +184,7 @@ int checkConnection() {
   const bool info = l.model->checkCommand == kRegisterInfo;
   if (const int e = commandExchange(info ? kRegisterInfo : kCheckShort, 0, 0, true)) return e;
   FrameReader data(info ? kCapInfo : kCapStatus, kData);
-  if (const int e = receive(data)) return e;
+  if (const int e = receiveFrame(data)) return e;
   if (info) {
     int base = 0;
     if (parseRegisterInfo(data.payload(), base) != 0) return badData();
@@ -202,7 +198,7 @@ int checkConnection() {
   }
   if (const int e = sendFrame(l.ack)) return e;
   FrameReader end(kCapStatus, kEnd);
-  if (const int e = receive(end)) return e;
+  if (const int e = receiveFrame(end)) return e;
   if (const int e = sendFrame(l.end)) return e;
   return GetErrorNum();
 }

@@ -48,8 +48,9 @@ int prepareDataCommand(std::uint8_t command);
 
 // Sends bytes on the line.
 int sendFrame(const Bytes& frame);
-// Receives one frame into a buffer of `capacity` bytes; with `expected`, another type is error
-// 1007. Serial errors end it with their number.
+// Receives one frame into the reader (its capacity is the receive buffer's; with an expected
+// type, another type is error 1007, as are a wrong start byte and a frame longer than the
+// buffer). Serial errors end it with their number.
 int receiveFrame(FrameReader& reader);
 // Hello until accepted (5 tries, 500 ms apart), then the command; with `dataFollows` a pause
 // and a second hello that opens the register's transfer.
