@@ -12,6 +12,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace quorvel::cp1250 {
 
@@ -46,6 +48,68 @@ constexpr int byteOf(std::uint32_t codePoint) {
 // Code point of a windows-1250 byte; 0 for the five bytes the code page leaves undefined.
 constexpr std::uint32_t codePointOf(unsigned char byte) {
   return byte < 0x80 ? byte : kHighHalf[byte - 0x80];
+}
+
+// Windows-1250 bytes as UTF-8 (terminals, file names, messages for people). The five bytes
+// without a character become `undefined`.
+inline std::string toUtf8(std::string_view bytes, char undefined = '?') {
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 4);
+  for (const char ch : bytes) {
+    const auto b = static_cast<unsigned char>(ch);
+    const std::uint32_t cp = codePointOf(b);
+    if (cp < 0x80) {
+      out += cp == 0 && b != 0 ? undefined : static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
+// UTF-8 as windows-1250 bytes. A character the code page lacks, and a malformed or cut
+// sequence, become `unmappable` (one byte per sequence).
+inline std::string fromUtf8(std::string_view utf8, char unmappable = '?') {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    std::uint32_t cp = lead;
+    std::size_t len = 1;
+    if (lead >= 0x80) {
+      if ((lead & 0xE0) == 0xC0) {
+        cp = lead & 0x1F;
+        len = 2;
+      } else if ((lead & 0xF0) == 0xE0) {
+        cp = lead & 0x0F;
+        len = 3;
+      } else if ((lead & 0xF8) == 0xF0) {
+        cp = lead & 0x07;
+        len = 4;
+      } else {
+        cp = 0xFFFFFFFF;
+      }
+      std::size_t k = 1;
+      for (; k < len && i + k < utf8.size(); ++k) {
+        const auto next = static_cast<unsigned char>(utf8[i + k]);
+        if ((next & 0xC0) != 0x80) break;
+        cp = (cp << 6) | (next & 0x3F);
+      }
+      if (k < len) {  // cut sequence: skip what there is of it
+        cp = 0xFFFFFFFF;
+        len = k;
+      }
+    }
+    const int b = cp == 0xFFFFFFFF ? -1 : byteOf(cp);
+    out += b < 0 ? unmappable : static_cast<char>(b);
+    i += len;
+  }
+  return out;
 }
 
 template <std::size_t N>

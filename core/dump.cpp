@@ -12,22 +12,7 @@ namespace {
 
 // Dump file names carry windows-1250 letters (the operation's name); on disk they are UTF-8.
 std::string cp1250ToUtf8Name(const std::string& name) {
-  std::string out;
-  for (const unsigned char b : name) {
-    std::uint32_t cp = quorvel::cp1250::codePointOf(b);
-    if (cp == 0 && b != 0) cp = '_';  // the five bytes without a character
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-  return out;
+  return quorvel::cp1250::toUtf8(name, '_');  // the five bytes without a character: '_'
 }
 
 }  // namespace

@@ -85,24 +85,7 @@ const Package kPackages[] = {
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
-std::string toUtf8(const std::string& cp) {
-  std::string out;
-  for (unsigned char c : cp) {
-    std::uint32_t u = quorvel::cp1250::codePointOf(c);
-    if (u == 0 && c != 0) u = '?';
-    if (u < 0x80) {
-      out.push_back(static_cast<char>(u));
-    } else if (u < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (u >> 6)));
-      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xE0 | (u >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-    }
-  }
-  return out;
-}
+using quorvel::cp1250::toUtf8;
 
 std::string slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -24,24 +24,7 @@ MessageBoxHook& hookSlot() {
   return hook;
 }
 
-std::string toUtf8(const std::string& cp) {
-  std::string out;
-  for (const unsigned char b : cp) {
-    std::uint32_t c = cp1250::codePointOf(b);
-    if (c == 0 && b != 0) c = '?';
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+std::string toUtf8(const std::string& cp) { return cp1250::toUtf8(cp); }
 
 void boxToStderr(const std::string& text, const std::string& caption, Icon icon) {
   const char* kind = icon == Icon::Warning ? " (!)" : "";

@@ -49,42 +49,8 @@ namespace {
 
 // ---- Text --------------------------------------------------------------------------------
 
-std::string toUtf8(const std::string& cp) {
-  std::string out;
-  for (unsigned char c : cp) {
-    std::uint32_t u = quorvel::cp1250::codePointOf(c);
-    if (u == 0 && c != 0) u = '?';
-    if (u < 0x80) {
-      out.push_back(static_cast<char>(u));
-    } else if (u < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (u >> 6)));
-      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xE0 | (u >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-    }
-  }
-  return out;
-}
-
-std::string fromUtf8(const std::string& s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size();) {
-    const auto lead = static_cast<unsigned char>(s[i]);
-    std::uint32_t u = lead;
-    std::size_t len = 1;
-    if ((lead & 0xE0) == 0xC0) { u = lead & 0x1F; len = 2; }
-    else if ((lead & 0xF0) == 0xE0) { u = lead & 0x0F; len = 3; }
-    else if ((lead & 0xF8) == 0xF0) { u = lead & 0x07; len = 4; }
-    if (i + len > s.size()) len = s.size() - i;
-    for (std::size_t k = 1; k < len; ++k) u = (u << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    const int b = quorvel::cp1250::byteOf(u);
-    out.push_back(b < 0 ? '?' : static_cast<char>(b));
-    i += len;
-  }
-  return out;
-}
+using quorvel::cp1250::fromUtf8;
+using quorvel::cp1250::toUtf8;
 
 // "1.5" or "-2,25" to an integer count of 1/scale units (scale 100 or 1000).
 bool parseDecimal(const std::string& text, long long scale, long long& out) {

@@ -20,3 +20,22 @@ TEST(Cp1250Literal, EveryByteOfTheCodePageRoundTrips) {
   }
   EXPECT_EQ(quorvel::cp1250::byteOf(0x4E00), -1);
 }
+
+TEST(Cp1250Text, ConvertsBothWaysAndMarksWhatTheCodePageLacks) {
+  using quorvel::cp1250::fromUtf8;
+  using quorvel::cp1250::toUtf8;
+  EXPECT_EQ(toUtf8("Za\xBF\xF3\xB3\xE6 g\xEA\x9Cl\xB9 ja\x9F\xF1"), "Zażółć gęślą jaźń");
+  EXPECT_EQ(fromUtf8("Zażółć gęślą jaźń"), "Za\xBF\xF3\xB3\xE6 g\xEA\x9Cl\xB9 ja\x9F\xF1");
+  EXPECT_EQ(toUtf8("a\x81" "b"), "a?b");            // a byte without a character
+  EXPECT_EQ(toUtf8("a\x98" "b", '_'), "a_b");
+  EXPECT_EQ(fromUtf8("a中b"), "a?b");               // a character without a byte
+  EXPECT_EQ(fromUtf8("a\xC5"), "a?");               // a cut sequence at the end
+  EXPECT_EQ(fromUtf8("a\xC5" "b"), "a?b");          // a cut sequence before ASCII keeps the ASCII
+  EXPECT_EQ(fromUtf8("\xFF" "x"), "?x");
+  EXPECT_EQ(fromUtf8("😀"), "?");
+  for (int b = 1; b < 256; ++b) {
+    const std::string one(1, static_cast<char>(b));
+    if (quorvel::cp1250::codePointOf(static_cast<unsigned char>(b)) == 0) continue;
+    EXPECT_EQ(fromUtf8(toUtf8(one)), one) << b;
+  }
+}

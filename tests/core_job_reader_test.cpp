@@ -23,25 +23,7 @@ using quorvel::test::writeFile;
 namespace {
 
 // UTF-8 (the test sources) to windows-1250 bytes.
-std::string cp(const std::string& utf8) {
-  std::string out;
-  for (std::size_t i = 0; i < utf8.size();) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    std::uint32_t code = lead;
-    std::size_t len = 1;
-    if (lead >= 0xE0) {
-      code = lead & 0x0F;
-      len = 3;
-    } else if (lead >= 0xC0) {
-      code = lead & 0x1F;
-      len = 2;
-    }
-    for (std::size_t k = 1; k < len; ++k) code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    out += static_cast<char>(quorvel::cp1250::byteOf(code));
-    i += len;
-  }
-  return out;
-}
+std::string cp(const std::string& utf8) { return quorvel::cp1250::fromUtf8(utf8); }
 
 // Windows-1250 to ISO-8859-2 for the Polish letters (the only bytes the jobs below use).
 std::string toIso(const std::string& win) {

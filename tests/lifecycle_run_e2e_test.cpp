@@ -27,20 +27,7 @@ const std::string kDaneNs = "http://schemas.quorvel.org/UF/Dane.xsd";
 const std::string kRaportNs = "http://schemas.quorvel.org/UF/Raport.xsd";
 
 // UTF-8 test text to the windows-1250 bytes the system reads and writes.
-std::string cp(const std::string& utf8) {
-  std::string out;
-  for (std::size_t i = 0; i < utf8.size();) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    std::uint32_t code = lead;
-    std::size_t len = 1;
-    if ((lead & 0xE0) == 0xC0) code = lead & 0x1F, len = 2;
-    if ((lead & 0xF0) == 0xE0) code = lead & 0x0F, len = 3;
-    for (std::size_t k = 1; k < len; ++k) code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    out += static_cast<char>(quorvel::cp1250::byteOf(code));
-    i += len;
-  }
-  return out;
-}
+std::string cp(const std::string& utf8) { return quorvel::cp1250::fromUtf8(utf8); }
 
 struct RunResult {
   int status = -1;

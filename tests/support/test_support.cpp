@@ -57,22 +57,6 @@ std::string schemaErrors(const std::string& xmlPath, const std::string& schema) 
   return status == 0 ? std::string() : out;
 }
 
-std::string cp1250ToUtf8(const std::string& bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    const std::uint32_t cp = quorvel::cp1250::codePointOf(c);
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-  return out;
-}
+std::string cp1250ToUtf8(const std::string& bytes) { return quorvel::cp1250::toUtf8(bytes); }
 
 }  // namespace quorvel::test
