@@ -193,17 +193,26 @@ Bytes encodeSentPlu(std::uint16_t sequence, std::uint16_t code, const PluDefinit
   return b;
 }
 
-int decodeSentPlu(ByteView record, bool longRecords, std::uint16_t& sequence, std::uint16_t& code, PluDefinition& plu) {
-  if (record.size() != sentPluSize(longRecords)) return kBadData;
-  Cursor c(record);
-  sequence = c.u16();
-  code = c.u16();
+namespace {
+
+// The definition fields shared by a sent PLU record and a read-back definition.
+void readDefinition(Cursor& c, bool longRecords, PluDefinition& plu) {
   plu.barcode = unpackBarcode(c.take(barcodeSize(longRecords)));
   plu.name = nameFromDevice(c.take(nameSize(longRecords)));
   plu.unit = c.take(1)[0];
   plu.group = c.take(1)[0];
   plu.tax = c.take(1)[0];
   plu.price = c.u32();
+}
+
+}  // namespace
+
+int decodeSentPlu(ByteView record, bool longRecords, std::uint16_t& sequence, std::uint16_t& code, PluDefinition& plu) {
+  if (record.size() != sentPluSize(longRecords)) return kBadData;
+  Cursor c(record);
+  sequence = c.u16();
+  code = c.u16();
+  readDefinition(c, longRecords, plu);
   return 0;
 }
 
@@ -223,12 +232,7 @@ Bytes encodePluDefinition(const PluDefinition& plu, bool longRecords) {
 int decodePluDefinition(ByteView record, bool longRecords, PluDefinition& plu) {
   if (record.size() != pluDefinitionSize(longRecords)) return kBadData;
   Cursor c(record);
-  plu.barcode = unpackBarcode(c.take(barcodeSize(longRecords)));
-  plu.name = nameFromDevice(c.take(nameSize(longRecords)));
-  plu.unit = c.take(1)[0];
-  plu.group = c.take(1)[0];
-  plu.tax = c.take(1)[0];
-  plu.price = c.u32();
+  readDefinition(c, longRecords, plu);
   return 0;
 }
 
