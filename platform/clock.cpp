@@ -1,7 +1,14 @@
 #include "platform/clock.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <string>
 #include <utility>
 
 namespace quorvel::platform {
@@ -13,11 +20,38 @@ struct VirtualClock {
   std::uint64_t now = 0;
   std::vector<unsigned long> sleeps;
   SleepObserver observer;
+  std::string file;  // QUORVEL_VIRTUAL_CLOCK: where a test reads the sleeps of this process
 };
 
+// The clock of a process started with QUORVEL_VIRTUAL_CLOCK=FILE starts on.
+VirtualClock fromEnvironment() {
+  VirtualClock c;
+  const char* file = std::getenv("QUORVEL_VIRTUAL_CLOCK");
+  if (file && *file) {
+    c.on = true;
+    c.file = file;
+  }
+  return c;
+}
+
 VirtualClock& clockState() {
-  static VirtualClock state;
+  static VirtualClock state = fromEnvironment();
   return state;
+}
+
+// One line per sleep, appended at once, so that the record survives a process that aborts.
+void appendSleep(const std::string& path, unsigned long ms) {
+  char line[24];
+  const int n = std::snprintf(line, sizeof line, "%lu\n", ms);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  ssize_t written = -1;
+  if (fd >= 0) {
+    do {
+      written = ::write(fd, line, static_cast<std::size_t>(n));
+    } while (written < 0 && errno == EINTR);
+    ::close(fd);
+  }
+  if (written != n) std::fprintf(stderr, "quorvel: cannot record a sleep in %s: %s\n", path.c_str(), std::strerror(errno));
 }
 
 void realSleep(unsigned long ms) {
@@ -36,6 +70,7 @@ void SleepMs(unsigned long ms) {
   }
   c.now += ms;
   c.sleeps.push_back(ms);
+  if (!c.file.empty()) appendSleep(c.file, ms);
   if (c.observer) c.observer(ms);
 }
 

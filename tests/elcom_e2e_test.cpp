@@ -1,14 +1,14 @@
-// quorvel_elcom end to end: the core loads a job, runs the plug-in, and the plug-in talks to
-// the simulated register over a pseudo-terminal. The job runs in this process on the virtual
-// clock (so the protocol's pauses are asserted, not waited for); one job also goes through the
-// `quorvel` host program in real time.
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
+// quorvel_elcom end to end: every job goes through the host program, `quorvel run
+// quorvel_elcom -C DIR`; the core loads the job, runs the plug-in, and the plug-in talks to the
+// simulated register over a pseudo-terminal. The program runs on the virtual clock
+// (QUORVEL_VIRTUAL_CLOCK), so the protocol's pauses are read back from its clock file and
+// asserted, not waited for. No case needs the in-process path of the harness (the link
+// benchmark uses it).
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -25,11 +25,38 @@ namespace {
 
 using quorvel::test::cp1250ToUtf8;
 using quorvel::test::readFile;
+using quorvel::test::elcom::RunOptions;
 
-// The harness's job with the report, the device-data file and the schema checks.
+bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
+
+// Sanitizer reports of a child process (its exit status alone may look like a warning's).
+bool sanitizerReport(const std::string& output) {
+  return contains(output, "Sanitizer") || contains(output, "runtime error:");
+}
+
+// The harness's job with the report, the device-data file and the schema checks. Every run
+// must end as its report says: exit status 0 for OK or I, 1 for W, 2 for E or no status, and
+// nothing from a sanitizer.
 class ElcomJob : public quorvel::test::elcom::ElcomJob {
  public:
   using quorvel::test::elcom::ElcomJob::ElcomJob;
+  std::vector<unsigned long> run(const RunOptions& options = {}) {
+    auto sleeps = quorvel::test::elcom::ElcomJob::run(options);
+    const auto& r = lastRun();
+    EXPECT_EQ(r.signal, 0) << r.output;
+    EXPECT_EQ(r.exitStatus, exitStatusOfReport()) << r.output;
+    EXPECT_FALSE(sanitizerReport(r.output)) << r.output;
+    return sleeps;
+  }
+  int exitStatusOfReport() const {
+    const std::string r = raport();
+    const std::string head = "<Status>\r\n\t\t<Typ>";
+    std::size_t at = r.find(head);
+    if (at == std::string::npos) return 2;
+    at += head.size();
+    const std::string typ = r.substr(at, r.find('<', at) - at);
+    return typ == "OK" || typ == "I" ? 0 : typ == "W" ? 1 : 2;
+  }
   std::string raport() const { return cp1250ToUtf8(readFile(file("RAPORT.XML"))); }
   std::string progKom() const { return cp1250ToUtf8(readFile(file("PROG_KOM.XML"))); }
   int simCommand(const std::string& args) const { return sim(args); }
@@ -41,14 +68,10 @@ class ElcomJob : public quorvel::test::elcom::ElcomJob {
   }
 };
 
-std::string shellQuote(const std::string& s) { return "'" + s + "'"; }
-
 std::string dataFile(const std::string& operation, const std::string& records) {
   return "<?xml version=\"1.0\" encoding=\"windows-1250\" ?>\r\n<Dane operacja=\"" + operation +
          "\" xmlns=\"http://schemas.quorvel.org/UF/Dane.xsd\">\r\n" + records + "</Dane>";
 }
-
-bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
 
 const char* const kGoods =
     "<Towar><Id>11</Id><Ty>T</Ty><KP>1</KP><KK>5901234123457</KK><Na>Chleb żytni</Na><Ce>2.50</Ce><Va>1</Va></Towar>\n"
@@ -337,12 +360,30 @@ TEST(ElcomEndToEnd, UnknownModelAndOtherRegisterNumber) {
 }
 
 TEST(ElcomEndToEnd, ThroughTheHostProgram) {
-  ElcomJob job(5);
-  job.writeJob("SprawdzeniePołączenia", "");
-  const std::string cmd = std::string(QUORVEL_BIN_DIR) + "/quorvel run quorvel_elcom -C " + shellQuote(job.path()) +
-                          " >/dev/null 2>&1";
-  EXPECT_EQ(std::system(cmd.c_str()), 0);
-  EXPECT_TRUE(contains(job.raport(), "<Typ>OK</Typ>")) << job.raport();
+  // What the program shows and its exit status for each kind of ending.
+  struct Case {
+    const char* what;
+    const char* fault;
+    const char* operation;
+    const char* goods;
+    int exitStatus;
+    const char* shown;
+  } cases[] = {
+      {"connection checked", nullptr, "SprawdzeniePołączenia", "", 0, "Status: OK"},
+      {"goods skipped", nullptr, "PrzesyłanieTowarów", kGoods, 1,
+       "Status: W  Towar z zerową ceną i bez znacznika ceny otwartej został pominięty"},
+      {"open receipt", "hello status:3 5", "SprawdzeniePołączenia", "", 2, "Status: E"},
+  };
+  for (const auto& c : cases) {
+    ElcomJob job(5);
+    if (c.fault) {
+      ASSERT_EQ(job.sim(std::string("fault ") + c.fault), 0) << c.what;
+    }
+    job.writeJob(c.operation, c.goods);
+    job.run();
+    EXPECT_EQ(job.lastRun().exitStatus, c.exitStatus) << c.what << "\n" << job.lastRun().output;
+    EXPECT_TRUE(contains(job.lastRun().output, c.shown)) << c.what << "\n" << job.lastRun().output;
+  }
 }
 
 TEST(ElcomEndToEnd, BrokenAnswersEndTheOperationSafely) {
@@ -401,11 +442,10 @@ TEST(ElcomEndToEnd, EmptyRegisterSalesAndUntaxedPlus) {
 }
 
 TEST(ElcomEndToEnd, TransmissionDumpWhenConfigured) {
-  ::setenv("QUORVEL_UI", "none", 1);  // the dump's warning box goes to standard error
   ElcomJob job(1);
   job.writeConfig(2000, 1, true);
   job.writeJob("SprawdzeniePołączenia", "");
-  job.run();
+  job.run({{"QUORVEL_UI=none"}});  // the dump's warning box goes to standard error
   EXPECT_TRUE(contains(job.raport(), "<Typ>OK</Typ>")) << job.raport();
   std::size_t dumps = 0;
   for (const auto& e : std::filesystem::directory_iterator(job.path()))
@@ -415,15 +455,17 @@ TEST(ElcomEndToEnd, TransmissionDumpWhenConfigured) {
 
 TEST(ElcomDemo, TourRunsEveryStepWithoutErrors) {
   quorvel::test::ScratchDir dir;
-  const std::string cmd = std::string(QUORVEL_BIN_DIR) + "/quorvel demo -C " + shellQuote(dir.path()) + " 2>&1";
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  ASSERT_NE(p, nullptr);
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  const int rc = ::pclose(p);
-  EXPECT_EQ(WEXITSTATUS(rc), 0) << out;
+  // The tour's `quorvel run` programs inherit the virtual clock and record their pauses.
+  const std::string clock = dir.file("clock.txt");
+  RunOptions options;
+  options.environment = {"QUORVEL_VIRTUAL_CLOCK=" + clock};
+  const auto run = quorvel::test::elcom::runProgram(
+      {std::string(QUORVEL_BIN_DIR) + "/quorvel", "demo", "-C", dir.path()}, options);
+  const std::string& out = run.output;
+  EXPECT_EQ(run.exitStatus, 0) << out;
+  EXPECT_FALSE(sanitizerReport(out)) << out;
+  const auto sleeps = quorvel::test::elcom::parseSleeps(readFile(clock));
+  EXPECT_GE(std::count(sleeps.begin(), sleeps.end(), 1000ul), 5) << "each job ends with the closing pause";
   for (const char* expected :
        {"Status: OK  Połączenie jest prawidłowe.", "Towar z zerową ceną i bez znacznika ceny otwartej został pominięty",
         "Na=Chleb żytni", "sprzedaż:  IdUF=1  Typ=T  Ilość=3  Wartość=12.6",
@@ -434,11 +476,10 @@ TEST(ElcomDemo, TourRunsEveryStepWithoutErrors) {
 }
 
 TEST(ElcomEndToEnd, ConfigurationAndMissingConfiguration) {
-  ::setenv("QUORVEL_UI", "none", 1);
   ElcomJob job(1);
   const std::string config = readFile(job.file("PROG_KOM.CFG"));
   job.writeJob("Konfiguracja", "");
-  job.run();
+  job.run({{"QUORVEL_UI=none"}});
   EXPECT_TRUE(contains(job.raport(), "Nie można wyświetlić formularza konfiguracji")) << job.raport();
   EXPECT_EQ(readFile(job.file("PROG_KOM.CFG")), config);
 
@@ -446,7 +487,7 @@ TEST(ElcomEndToEnd, ConfigurationAndMissingConfiguration) {
   ::unlink(job.file("PROG_KOM.CFG").c_str());
   ASSERT_EQ(job.sim("fault hello status:3"), 0);
   job.writeJob("SprawdzeniePołączenia", "");
-  job.run();
+  EXPECT_EQ(job.run({{"QUORVEL_UI=none"}}), std::vector<unsigned long>{});
   EXPECT_TRUE(contains(job.raport(), "PROG_KOM.CFG")) << job.raport();
   EXPECT_TRUE(contains(job.show(), "fault hello status:3 1")) << "the register was never asked";
 }
@@ -457,16 +498,11 @@ TEST(ElcomEndToEnd, SalesStayWhenTheDeviceDataFileFillsUp) {
   job.run();
   ASSERT_EQ(job.sim("sell plu 4 1 3.00"), 0);
   job.writeJob("OdbiórSprzedaży", "");
-  // Files of this process may grow to 300 bytes: PROG_KOM.XML takes its header and two sales
+  // Files of the program may grow to 300 bytes: PROG_KOM.XML takes its header and two sales
   // records, then a write fails (the simulator, started before, is not limited).
-  rlimit old{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-  const auto previous = ::signal(SIGXFSZ, SIG_IGN);
-  rlimit small{300, old.rlim_max};
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  job.run();
-  ::setrlimit(RLIMIT_FSIZE, &old);
-  ::signal(SIGXFSZ, previous);
+  RunOptions limited;
+  limited.fileSizeLimit = 300;
+  job.run(limited);
   EXPECT_TRUE(contains(job.progKom(), "<IdUF>1</IdUF>")) << "the read-out ran\n" << job.progKom();
   EXPECT_FALSE(contains(job.progKom(), "<IdUF>4</IdUF>"));
   EXPECT_TRUE(contains(job.show(), "sprzedaż 1.000 szt. 3.00")) << "the counters must not be cleared\n" << job.show();

@@ -1,19 +1,27 @@
 // A job directory with a running simulated Elcom register (sim/elcom_sim on a pseudo-terminal),
-// PROG_KOM.CFG pointing at it, and a way to run one job in this process: the core is loaded
-// with the module loader (which reads VEXA_JOB.XML), Quorvel_run calls quorvel_elcom, the
-// core is unloaded (which finishes PROG_KOM.XML and RAPORT.XML), all on the virtual clock.
+// PROG_KOM.CFG pointing at it, and two ways to run one job:
+//  - run(): the host program, `quorvel run quorvel_elcom -C DIR`, started with
+//    QUORVEL_VIRTUAL_CLOCK, so that its pauses are recorded in a file instead of waited for;
+//  - runInProcess(): the core loaded in this process with the module loader (which reads
+//    VEXA_JOB.XML), Quorvel_run calling quorvel_elcom, the core unloaded (which finishes
+//    PROG_KOM.XML and RAPORT.XML), on this process's virtual clock. The link benchmark needs
+//    it: it measures the driver's CPU time apart from the simulator's, which a child process
+//    could not give (the simulator is a child too).
 // Shared by the end-to-end tests and the link benchmark; needs QUORVEL_BIN_DIR and
 // QUORVEL_LIB_DIR and a link against libQuorvel and quorvel_plugin.
 #pragma once
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -33,7 +41,91 @@ inline const std::string& simPath() {
   return path;
 }
 
+inline const std::string& hostPath() {
+  static const std::string path = std::string(QUORVEL_BIN_DIR) + "/quorvel";
+  return path;
+}
+
 inline std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+// One millisecond count per line, as the virtual clock appends them.
+inline std::vector<unsigned long> parseSleeps(const std::string& text) {
+  std::vector<unsigned long> sleeps;
+  std::istringstream in(text);
+  unsigned long ms;
+  while (in >> ms) sleeps.push_back(ms);
+  return sleeps;
+}
+
+// How the host program is started.
+struct RunOptions {
+  std::vector<std::string> environment;  // NAME=VALUE, added to this process's or replacing it
+  rlim_t fileSizeLimit = RLIM_INFINITY;   // RLIMIT_FSIZE of the program (SIGXFSZ ignored)
+};
+
+// What a run of the host program gave.
+struct HostRun {
+  int exitStatus = -1;  // -1: it did not exit (killed by a signal, or not started)
+  int signal = 0;
+  std::string output;   // standard output and standard error, interleaved
+};
+
+// Runs PROGRAM ARGS with the environment of this process changed by ENVIRONMENT (NAME=VALUE
+// entries); everything is built before the fork, so the child only applies and executes.
+inline HostRun runProgram(const std::vector<std::string>& args, const RunOptions& options) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('='));
+    bool replaced = false;
+    for (const auto& o : options.environment) replaced = replaced || o.substr(0, o.find('=')) == name;
+    if (!replaced) env.push_back(entry);
+  }
+  env.insert(env.end(), options.environment.begin(), options.environment.end());
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argStore = args;
+  std::vector<char*> argv;
+  for (auto& a : argStore) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  HostRun result;
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    ::dup2(out[1], 1);
+    ::dup2(out[1], 2);
+    if (options.fileSizeLimit != RLIM_INFINITY) {
+      ::signal(SIGXFSZ, SIG_IGN);
+      rlimit old{};
+      ::getrlimit(RLIMIT_FSIZE, &old);
+      rlimit limit{options.fileSizeLimit, old.rlim_max};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = ::read(out[0], buf, sizeof buf);
+    if (n > 0) {
+      result.output.append(buf, static_cast<std::size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  ::close(out[0]);
+  int raw = 0;
+  while (::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(raw)) result.exitStatus = WEXITSTATUS(raw);
+  if (WIFSIGNALED(raw)) result.signal = WTERMSIG(raw);
+  return result;
+}
 
 inline std::string slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -144,8 +236,20 @@ class ElcomJob {
         << goods << "</Dane>\n";
   }
 
+  // Runs the job through the host program on the virtual clock; returns the pauses that
+  // program took, in order. lastRun() tells how it ended and what it printed.
+  std::vector<unsigned long> run(const RunOptions& options = {}) {
+    const std::string clock = file("clock.txt");
+    std::filesystem::remove(clock);
+    RunOptions withClock = options;
+    withClock.environment.push_back("QUORVEL_VIRTUAL_CLOCK=" + clock);
+    last_ = runProgram({hostPath(), "run", "quorvel_elcom", "-C", dir_}, withClock);
+    return parseSleeps(slurp(clock));
+  }
+  const HostRun& lastRun() const { return last_; }
+
   // Runs the job in this process on the virtual clock; returns the pauses taken, in order.
-  std::vector<unsigned long> run() const {
+  std::vector<unsigned long> runInProcess() const {
     quorvel::platform::VirtualClockScope clock;
     auto* core = quorvel::platform::loadModule(std::string(QUORVEL_LIB_DIR) + "/libQuorvel.so");
     if (!core) return {};
@@ -162,6 +266,7 @@ class ElcomJob {
   std::string state_;
   std::string tty_;
   pid_t pid_ = -1;
+  HostRun last_;
 };
 
 }  // namespace quorvel::test::elcom
