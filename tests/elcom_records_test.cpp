@@ -23,6 +23,15 @@ TEST(ElcomNumbers, PricesValuesQuantities) {
   EXPECT_EQ(priceToWire(123456), 1234u) << "12.3456 drops the fraction below one hundredth";
   EXPECT_EQ(priceToWire(25000), 250u);
   EXPECT_EQ(priceToWire(0), 0u);
+  // Only prices that the 32-bit field of hundredths holds can be sent; others would wrap.
+  struct Fit {
+    std::int64_t amount;
+    bool fits;
+  } fits[] = {{0, true}, {99, true}, {-99, true}, {-100, false}, {-50000, false},
+              {429496729599, true}, {429496729600, false}, {std::numeric_limits<std::int64_t>::max(), false},
+              {std::numeric_limits<std::int64_t>::min(), false}};
+  for (const auto& f : fits) EXPECT_EQ(priceFitsWire(f.amount), f.fits) << f.amount;
+  EXPECT_EQ(priceToWire(429496729599), 0xFFFFFFFFu);
   EXPECT_EQ(priceFromWire(1234), 123400);
   EXPECT_EQ(priceFromWire(0xFFFFFFFFu), 429496729500);
   EXPECT_EQ(quantityFromWire(1500), 15000) << "1500 thousandths is 1.5";

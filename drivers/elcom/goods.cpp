@@ -21,6 +21,9 @@ namespace {
 
 const char* const kZeroPriceSkipped = "Towar z zerową ceną i bez znacznika ceny otwartej został pominięty"_cp;
 const char* const kNotProgrammedSkipped = "Towar niezaprogramowany w kasie został pominięty"_cp;
+// A negative price, or one above what the register's 32-bit field of hundredths holds, would
+// reach the register as a different price: such goods are not sent.
+const char* const kPriceOutOfRange = "Towar z ceną spoza zakresu kasy został pominięty"_cp;
 const char* const kPackageCounters =
     "Opakowanie ma niezerowe liczniki obrotów i nie może być usunięte. Należy wykonać raport zerujący opakowań."_cp;
 const char* const kZeroingReport = "Należy wykonać raport zerujący opakowań."_cp;
@@ -53,6 +56,14 @@ void addIfListed(const CKomunikat& k) {
 
 bool hasNonZeroQuantity(const CTowar& t) { return !t.Ilość_brak && t.Ilość.GetCurrency() != 0; }
 
+// The first price can be sent as it is: not given (sent as 0) or within the register's field.
+bool priceSendable(const CTowar& t) { return t.Ce_brak[0] || priceFitsWire(t.Ce[0].GetCurrency()); }
+
+// The first price as the register receives it, in hundredths: 0 when not given or not sendable.
+std::uint32_t wirePrice(const CTowar& t) {
+  return priceSendable(t) && !t.Ce_brak[0] ? priceToWire(t.Ce[0].GetCurrency()) : 0;
+}
+
 CUfCurrency money(std::int64_t amount) {
   CUfCurrency c;
   c.SetCurrency(static_cast<long>(amount / 10000), static_cast<long>(amount % 10000));
@@ -66,10 +77,9 @@ PluDefinition pluOf(const CTowar& t, bool deletion) {
   p.name = (t.Na_brak || t.Na.empty()) ? deletedName(t.KP) : t.Na;
   p.unit = unitByte(t.JM_brak ? std::nullopt : std::optional<long>(t.JM));
   p.group = groupByte(!t.CO_brak && t.CO, t.KO_brak ? std::nullopt : std::optional<std::string>(t.KO), deletion);
-  const bool priceGiven = !t.Ce_brak[0];
-  p.tax = taxByte(t.Va_brak ? std::nullopt : std::optional<long>(t.Va), priceGiven && t.Ce[0].GetCurrency() != 0,
+  p.price = wirePrice(t);
+  p.tax = taxByte(t.Va_brak ? std::nullopt : std::optional<long>(t.Va), !t.Ce_brak[0] && t.Ce[0].GetCurrency() != 0,
                   deletion);
-  p.price = priceGiven ? priceToWire(t.Ce[0].GetCurrency()) : 0;
   return p;
 }
 
@@ -131,6 +141,7 @@ int programPackages(const Mode& mode) {
   vexa->SetSortTypeTwType('O');
   PackagePrices prices{};
   CKomunikat warning("W", kPackageCounters, 0, true);
+  CKomunikat outOfRange("W", kPriceOutOfRange, 0, true);
   for (int n = 1; n <= kPackageCount; ++n) {
     CTowar key;
     key.Ty = 'O';
@@ -143,7 +154,10 @@ int programPackages(const Mode& mode) {
     // a package the job did not name keeps the price the register holds. Only delete-all
     // clears every package.
     const bool keep = !mode.deletion || (!mode.deleteAll && registerOnlyPackages().count(static_cast<std::uint32_t>(n)));
-    if (p && keep && !p->Ce_brak[0]) price = priceToWire(p->Ce[0].GetCurrency());
+    if (p && keep) {
+      price = wirePrice(*p);
+      if (!priceSendable(*p) && !p->Id_brak) outOfRange.DodajTowar(p->Id);
+    }
     if (p && !keep && hasNonZeroQuantity(*p)) {
       if (mode.deleteAll) {
         char text[512];
@@ -157,6 +171,7 @@ int programPackages(const Mode& mode) {
     prices[static_cast<std::size_t>(n - 1)] = price;
   }
   addIfListed(warning);
+  addIfListed(outOfRange);
 
   if (const int e = commandExchange(kProgramPackages, 0, kPackageCount, false)) return e;
   std::uint8_t status = 0;
@@ -168,6 +183,7 @@ int programPackages(const Mode& mode) {
     const CTowar& t = vexa->TwIterGetNext();
     if (t.Id_brak) continue;
     if (mode.deletion && hasNonZeroQuantity(t)) continue;
+    if (!mode.deletion && !priceSendable(t)) continue;
     if (progKom) progKom->DodajTowar(t.Id);
   }
   return endExchange();
@@ -257,6 +273,7 @@ int sendGoods() {
   // Selection: goods that cannot be sent are marked with identifier 0 and named in a warning.
   CKomunikat zeroPrice("W", kZeroPriceSkipped, 0, true);
   CKomunikat notProgrammed("W", kNotProgrammedSkipped, 0, true);
+  CKomunikat outOfRange("W", kPriceOutOfRange, 0, true);
   long count = 0;
   std::uint32_t lowest = 0;
   vexa->TwIterReset(CVexaXml::sortNone, 'T');
@@ -265,7 +282,9 @@ int sendGoods() {
     CKomunikat* skippedBy = nullptr;
     if (!mode.deletion) {
       const bool openPrice = !t.CO_brak && t.CO;
-      if (t.Ce[0].GetCurrency() == 0 && !openPrice) {
+      if (!priceSendable(t)) {
+        skippedBy = &outOfRange;
+      } else if (t.Ce[0].GetCurrency() == 0 && !openPrice) {
         skippedBy = &zeroPrice;
       } else if (mode.priceChange && t.Na_brak) {
         skippedBy = &notProgrammed;
@@ -284,6 +303,7 @@ int sendGoods() {
   }
   addIfListed(zeroPrice);
   addIfListed(notProgrammed);
+  addIfListed(outOfRange);
   if (count == 0) return GetErrorNum();
 
   if (const int e = prepareDataCommand(kProgramPlu)) return e;

@@ -72,6 +72,11 @@ std::uint32_t priceToWire(std::int64_t amount) {
   return static_cast<std::uint32_t>(whole * 100 + fraction / 100);
 }
 
+bool priceFitsWire(std::int64_t amount) {
+  const std::int64_t hundredths = amount / 100;
+  return hundredths >= 0 && hundredths <= static_cast<std::int64_t>(std::numeric_limits<std::uint32_t>::max());
+}
+
 std::int64_t priceFromWire(std::uint32_t hundredths) {
   return static_cast<std::int64_t>(hundredths / 100) * 10000 + static_cast<std::int64_t>(hundredths % 100) * 100;
 }

@@ -1,0 +1,70 @@
+// quorvel_elcom goods operations: what reaches the register and the report when several jobs
+// run one after another in one host process (the plug-in stays mapped between jobs), and goods
+// whose prices the register's price field cannot carry.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "elcom_harness.h"
+#include "support/test_support.h"
+
+namespace {
+
+using quorvel::test::cp1250ToUtf8;
+using quorvel::test::readFile;
+
+bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
+
+class ElcomJob : public quorvel::test::elcom::ElcomJob {
+ public:
+  using quorvel::test::elcom::ElcomJob::ElcomJob;
+  std::string raport() const { return cp1250ToUtf8(readFile(file("RAPORT.XML"))); }
+  std::string progKom() const { return cp1250ToUtf8(readFile(file("PROG_KOM.XML"))); }
+};
+
+}  // namespace
+
+TEST(ElcomGoods, PackagesOfAnEarlierJobDoNotSurviveIntoTheNext) {
+  ElcomJob job(1);
+  // The register holds package 7; a job sending package 3 reads it back as the register's own.
+  job.writeJob("PrzesyłanieTowarów", "<Towar><Id>30</Id><Ty>O</Ty><KP>7</KP><Na>Skrzynka</Na><Ce>5.00</Ce></Towar>\n");
+  job.runInProcess();
+  job.writeJob("PrzesyłanieTowarów", "<Towar><Id>31</Id><Ty>O</Ty><KP>3</KP><Na>Butelka</Na><Ce>0.50</Ce></Towar>\n");
+  job.runInProcess();
+  ASSERT_TRUE(contains(job.show(), "Opakowanie  7  Opakowanie 7          cena 5.00")) << job.show();
+
+  // The next job in the same process deletes package 7, naming it with its price: it is gone.
+  job.writeJob("UsuwanieTowarów", "<Towar><Id>30</Id><Ty>O</Ty><KP>7</KP><Na>Skrzynka</Na><Ce>5.00</Ce></Towar>\n");
+  job.runInProcess();
+  const std::string shown = job.show();
+  EXPECT_FALSE(contains(shown, "Opakowanie  7")) << shown;
+  EXPECT_TRUE(contains(shown, "Opakowanie  3  Opakowanie 3          cena 0.50")) << shown;
+  EXPECT_TRUE(contains(job.progKom(), "<Towar><Id>30</Id></Towar>")) << job.progKom();
+}
+
+TEST(ElcomGoods, PricesTheRegisterCannotHoldAreNotSent) {
+  ElcomJob job(1);
+  job.writeJob("PrzesyłanieTowarów",
+               "<Towar><Id>11</Id><Ty>T</Ty><KP>1</KP><Na>Chleb</Na><Ce>2.50</Ce><Va>1</Va></Towar>\n"
+               "<Towar><Id>12</Id><Ty>T</Ty><KP>2</KP><Na>Zwrot</Na><Ce>-5.00</Ce><Va>1</Va></Towar>\n"
+               "<Towar><Id>13</Id><Ty>T</Ty><KP>3</KP><Na>Jacht</Na><Ce>42949673.00</Ce><Va>1</Va></Towar>\n"
+               "<Towar><Id>14</Id><Ty>T</Ty><KP>4</KP><Na>Zwrot otwarty</Na><Ce>-1</Ce><CO>1</CO><Va>1</Va></Towar>\n"
+               "<Towar><Id>31</Id><Ty>O</Ty><KP>3</KP><Na>Butelka</Na><Ce>-0.50</Ce></Towar>\n");
+  job.run();
+  const std::string raport = job.raport();
+  // The package and the goods are named in their own warnings; nothing wrapped reaches the register.
+  EXPECT_TRUE(contains(raport, "<Treść>Towar z ceną spoza zakresu kasy został pominięty</Treść>\r\n\t\t<Towar>31</Towar>"))
+      << raport;
+  EXPECT_TRUE(contains(raport,
+                       "<Treść>Towar z ceną spoza zakresu kasy został pominięty</Treść>\r\n\t\t<Towar>12</Towar>\r\n"
+                       "\t\t<Towar>13</Towar>\r\n\t\t<Towar>14</Towar>\r\n\t</Komunikat>"))
+      << raport;
+  EXPECT_TRUE(contains(job.progKom(), "<Dane operacja=\"PrzesyłanieTowarów\" xmlns=\"http://schemas.quorvel.org/UF/Dane.xsd\">"
+                                      "\r\n\t<Towar><Id>11</Id></Towar>\r\n</Dane>"))
+      << job.progKom();
+  const std::string shown = job.show();
+  EXPECT_TRUE(contains(shown, ", 1 PLU")) << shown;
+  EXPECT_TRUE(contains(shown, "cena 2.50")) << shown;
+  EXPECT_FALSE(contains(shown, "Opakowanie  3")) << shown;
+  EXPECT_EQ(quorvel::test::schemaErrors(job.file("RAPORT.XML"), "Raport.xsd"), "");
+}
