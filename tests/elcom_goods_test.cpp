@@ -68,3 +68,19 @@ TEST(ElcomGoods, PricesTheRegisterCannotHoldAreNotSent) {
   EXPECT_FALSE(contains(shown, "Opakowanie  3")) << shown;
   EXPECT_EQ(quorvel::test::schemaErrors(job.file("RAPORT.XML"), "Raport.xsd"), "");
 }
+
+TEST(ElcomGoods, APriceBelowOneHundredthIsAZeroPrice) {
+  ElcomJob job(1);
+  job.writeJob("PrzesyłanieTowarów",
+               "<Towar><Id>11</Id><Ty>T</Ty><KP>1</KP><Na>Chleb</Na><Ce>0.004</Ce><Va>1</Va></Towar>\n"
+               "<Towar><Id>12</Id><Ty>T</Ty><KP>2</KP><Na>Masło</Na><Ce>0.009</Ce><CO>1</CO><Va>1</Va></Towar>\n");
+  job.run();
+  EXPECT_TRUE(contains(job.raport(), "<Treść>Towar z zerową ceną i bez znacznika ceny otwartej został pominięty</Treść>"
+                                     "\r\n\t\t<Towar>11</Towar>\r\n\t</Komunikat>"))
+      << job.raport();
+  // The open-price goods still goes out.
+  const std::string shown = job.show();
+  EXPECT_TRUE(contains(shown, ", 1 PLU")) << shown;
+  EXPECT_FALSE(contains(shown, "Chleb")) << shown;
+  EXPECT_TRUE(contains(shown, "cena otwarta")) << shown;
+}

@@ -77,9 +77,10 @@ PluDefinition pluOf(const CTowar& t, bool deletion) {
   p.name = (t.Na_brak || t.Na.empty()) ? deletedName(t.KP) : t.Na;
   p.unit = unitByte(t.JM_brak ? std::nullopt : std::optional<long>(t.JM));
   p.group = groupByte(!t.CO_brak && t.CO, t.KO_brak ? std::nullopt : std::optional<std::string>(t.KO), deletion);
+  // The price flag follows the price the register receives: a price below one hundredth is
+  // sent as 0 and must not be programmed as a fixed price of 0.00.
   p.price = wirePrice(t);
-  p.tax = taxByte(t.Va_brak ? std::nullopt : std::optional<long>(t.Va), !t.Ce_brak[0] && t.Ce[0].GetCurrency() != 0,
-                  deletion);
+  p.tax = taxByte(t.Va_brak ? std::nullopt : std::optional<long>(t.Va), p.price != 0, deletion);
   return p;
 }
 
@@ -284,7 +285,7 @@ int sendGoods() {
       const bool openPrice = !t.CO_brak && t.CO;
       if (!priceSendable(t)) {
         skippedBy = &outOfRange;
-      } else if (t.Ce[0].GetCurrency() == 0 && !openPrice) {
+      } else if (wirePrice(t) == 0 && !openPrice) {
         skippedBy = &zeroPrice;
       } else if (mode.priceChange && t.Na_brak) {
         skippedBy = &notProgrammed;
