@@ -245,7 +245,8 @@ TEST(ElcomEndToEnd, DeletingGoodsAndEverything) {
   // Deleting goods and package 7: package 3, which the job does not name, keeps its price.
   job.writeJob("UsuwanieTowarów", "<Towar><Id>12</Id><Ty>T</Ty><KP>2</KP><Na>Masło</Na><Ce>0</Ce></Towar>\n"
                                   "<Towar><Id>37</Id><Ty>O</Ty><KP>7</KP></Towar>\n");
-  job.run();
+  // Packages read, 1000 ms, package prices, 2000 ms, deletions, closing pause.
+  EXPECT_EQ(job.run(), (std::vector<unsigned long>{15, 20, 20, 1000, 1000, 15, 20, 20, 2000, 15, 20, 20, 1000}));
   EXPECT_EQ(job.progKom(), dataFile("UsuwanieTowarów", "\t<Towar><Id>37</Id></Towar>\r\n\t<Towar><Id>12</Id></Towar>\r\n"));
   EXPECT_FALSE(contains(job.show(), "Masło"));
   EXPECT_TRUE(contains(job.show(), "Opakowanie  3  Opakowanie 3          cena 0.50")) << job.show();
@@ -283,7 +284,13 @@ TEST(ElcomEndToEnd, ImportReadsBothRecordVariants) {
                  std::string(kGoods) + "<Towar><Id>31</Id><Ty>O</Ty><KP>3</KP><Na>Butelka</Na><Ce>0.50</Ce></Towar>\n");
     job.run();
     job.writeJob("ImportTowarów", "");
-    job.run();
+    const auto sleeps = job.run();
+    // Packages read (the transfer starts after 1000 ms), 1000 ms, PLUs read, closing pause.
+    if (model == 7) {
+      EXPECT_EQ(sleeps, (std::vector<unsigned long>{15, 20, 20, 1000, 1000, 15, 20, 20, 1000, 1000}));
+    } else {
+      EXPECT_EQ(sleeps, (std::vector<unsigned long>{20, 1000, 1000, 20, 1000, 1000}));
+    }
     EXPECT_EQ(job.progKom(),
               dataFile("ImportTowarów",
                        "\t<Towar><Ty>O</Ty><KP>3</KP><Na>Opakowanie 3</Na><Ce id=\"1\">0.5</Ce></Towar>\r\n"
@@ -347,7 +354,7 @@ TEST(ElcomEndToEnd, SalesReadOutAndClearing) {
   EXPECT_TRUE(contains(job.show(), "sprzedaż 1.000 szt. 2.50")) << job.show();
 
   job.writeJob("UsuwanieSprzedaży", "");
-  job.run();
+  EXPECT_EQ(job.run(), (std::vector<unsigned long>{20, 1000}));  // the clearing, closing pause
   EXPECT_TRUE(contains(job.raport(), "Kasa fiskalna nie pozwala na usuwanie obrotów opakowań")) << job.raport();
   EXPECT_FALSE(contains(job.show(), "sprzedaż 1.000 szt. 2.50")) << job.show();
 }
@@ -355,7 +362,7 @@ TEST(ElcomEndToEnd, SalesReadOutAndClearing) {
 TEST(ElcomEndToEnd, UnknownModelAndOtherRegisterNumber) {
   ElcomJob job(1, 7);
   job.writeJob("SprawdzeniePołączenia", "", "Quorvel_Elcom_Nieznany");
-  job.run();
+  EXPECT_EQ(job.run(), (std::vector<unsigned long>{20, 1000}));
   EXPECT_TRUE(contains(job.raport(), "(błąd nr 10)")) << "model code 0 is refused by the register\n" << job.raport();
 }
 
@@ -393,24 +400,25 @@ TEST(ElcomEndToEnd, BrokenAnswersEndTheOperationSafely) {
     const char* operation;
     const char* fault;
     const char* raportHas;
+    std::vector<unsigned long> sleeps;  // up to the failure, then the closing pause
   } cases[] = {
       {"register information shorter than 40 bytes", 7, "SprawdzeniePołączenia", "data:255 short",
-       "<Treść>Odebrano nieprawidłowe dane z urządzenia</Treść>"},
+       "<Treść>Odebrano nieprawidłowe dane z urządzenia</Treść>", {15, 20, 20, 1000, 1000}},
       {"a PLU data frame that is not a whole number of records", 2, "ImportTowarów", "data:157 ragged",
-       "<Treść>Odebrano nieprawidłowe dane z urządzenia</Treść>"},
+       "<Treść>Odebrano nieprawidłowe dane z urządzenia</Treść>", {20, 1000, 1000, 20, 1000, 1000}},
       {"a package data frame that is not a whole number of records", 2, "OdbiórSprzedaży", "data:166 ragged",
-       "<Treść>Odebrano nieprawidłowe dane z urządzenia</Treść>"},
+       "<Treść>Odebrano nieprawidłowe dane z urządzenia</Treść>", {20, 1000, 1000, 1000, 20, 1000, 1000}},
       {"a status answer longer than its buffer", 1, "SprawdzeniePołączenia", "command:129 oversize",
-       "<Treść>Odebrano nieprawidłowe dane z urządzenia</Treść>"},
+       "<Treść>Odebrano nieprawidłowe dane z urządzenia</Treść>", {20, 1000}},
       {"a data frame longer than its buffer", 1, "ImportTowarów", "data:166 oversize",
-       "<Treść>Odebrano nieprawidłowe dane z urządzenia</Treść>"},
-      {"no answer: the read time-out", 1, "SprawdzeniePołączenia", "command:129 silence", "<Typ>E</Typ>"},
+       "<Treść>Odebrano nieprawidłowe dane z urządzenia</Treść>", {20, 1000, 1000}},
+      {"no answer: the read time-out", 1, "SprawdzeniePołączenia", "command:129 silence", "<Typ>E</Typ>", {20, 1000}},
   };
   for (const auto& c : cases) {
     ElcomJob job(c.model);
     ASSERT_EQ(job.sim(std::string("fault ") + c.fault), 0);
     job.writeJob(c.operation, "");
-    job.run();
+    EXPECT_EQ(job.run(), c.sleeps) << c.what;
     EXPECT_TRUE(contains(job.raport(), c.raportHas)) << c.what << "\n" << job.raport();
     EXPECT_TRUE(contains(job.raport(), "<Status>\r\n\t\t<Typ>E</Typ>")) << c.what << "\n" << job.raport();
     job.checkSchemas();
@@ -479,7 +487,7 @@ TEST(ElcomEndToEnd, ConfigurationAndMissingConfiguration) {
   ElcomJob job(1);
   const std::string config = readFile(job.file("PROG_KOM.CFG"));
   job.writeJob("Konfiguracja", "");
-  job.run({{"QUORVEL_UI=none"}});
+  EXPECT_EQ(job.run({{"QUORVEL_UI=none"}}), std::vector<unsigned long>{}) << "the line is not opened";
   EXPECT_TRUE(contains(job.raport(), "Nie można wyświetlić formularza konfiguracji")) << job.raport();
   EXPECT_EQ(readFile(job.file("PROG_KOM.CFG")), config);
 
