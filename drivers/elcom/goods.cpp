@@ -3,7 +3,6 @@
 #include "goods.h"
 
 #include <cstdio>
-#include <set>
 
 #include "core/cp1250.h"
 #include "core/error_state.h"
@@ -84,13 +83,6 @@ PluDefinition pluOf(const CTowar& t, bool deletion) {
   return p;
 }
 
-// Packages that the package reading added to the catalogue because the job did not name them
-// (numbers 1 to 50).
-std::set<std::uint32_t>& registerOnlyPackages() {
-  static std::set<std::uint32_t> numbers;
-  return numbers;
-}
-
 // Package reading (command 166 with 0 and 1). In import mode the register's packages go to the
 // device-data file; otherwise the job's packages take over the register's counters and the
 // register's other packages join the catalogue.
@@ -130,7 +122,7 @@ int readPackages(const Mode& mode) {
       found->Wartość_brak = false;
     } else {
       vexa->DodajTowar(t);
-      registerOnlyPackages().insert(number);
+      l.registerPackages.insert(number);
     }
     return 0;
   });
@@ -154,7 +146,7 @@ int programPackages(const Mode& mode) {
     // Deleting the job's packages must not delete the others: all 50 prices go in one frame, so
     // a package the job did not name keeps the price the register holds. Only delete-all
     // clears every package.
-    const bool keep = !mode.deletion || (!mode.deleteAll && registerOnlyPackages().count(static_cast<std::uint32_t>(n)));
+    const bool keep = !mode.deletion || (!mode.deleteAll && link().registerPackages.count(static_cast<std::uint32_t>(n)));
     if (p && keep) {
       price = wirePrice(*p);
       if (!priceSendable(*p) && !p->Id_brak) outOfRange.DodajTowar(p->Id);

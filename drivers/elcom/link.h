@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "core/rs232.h"
@@ -27,6 +28,9 @@ struct Link {
   std::uint16_t pluCount = 0;      // as the register reported it (command 152)
   std::uint16_t pluSequence = 0;   // sequence field of the next PLU record frame
   std::uint8_t preparedCommand = 0;
+  // Packages (1 to 50) that the package reading added to the catalogue because the job did not
+  // name them; they belong to this job alone.
+  std::set<std::uint32_t> registerPackages;
   CRS232 port;
   Bytes hello, ack, end;           // the fixed frames, built at load
 };
