@@ -46,11 +46,22 @@ namespace {
 // A job that never got its device-data writer still leaves a complete PROG_KOM.XML behind:
 // otherwise the file of an earlier job would stay in the directory and be read as this job's
 // result. The root names the operation as far as the report knows it.
+//
+// Should that file fail as well, its message stands in the report, but the report's status and
+// the error number stay the reason the job was refused.
 void writeEmptyDeviceData() {
   if (progKom) return;
   const std::string operacja = raport ? raport->GetOperacja() : "InicjalizacjaSterownika";
-  CProgKomXml empty(operacja.c_str());
-  empty.Close();
+  const int reason = GetErrorNum();
+  const std::string statusTyp = raport ? raport->GetStatusTyp() : "";
+  const std::string statusTresc = raport ? raport->GetStatusTresc() : "";
+  {
+    CProgKomXml empty(operacja.c_str());
+    empty.Close();
+  }
+  if (GetErrorNum() == reason) return;
+  SetErrorNum(reason);
+  if (raport) raport->UstawStatus(statusTyp.c_str(), statusTresc.c_str());
 }
 
 // The load cannot go on: the device-data file is completed, the objects are torn down.

@@ -3,6 +3,7 @@
 // Whatever fails, the load is refused with nothing left behind and both result files are
 // complete and valid.
 #include <cstdlib>
+#include <filesystem>
 #include <new>
 #include <string>
 
@@ -146,6 +147,35 @@ TEST(CoreAttach, AnyFailedAllocationRefusesTheLoad) {
     quorvel_module_detach();
   }
   FAIL() << "the load never succeeded";
+}
+
+// A refused job whose empty device-data file cannot be written either: that failure is named in
+// the report, but the report's status and the error number stay the reason the job was refused.
+TEST(CoreAttach, RefusedJobKeepsItsReasonWhenTheDeviceDataFileFailsToo) {
+  const struct {
+    const char* job;  // null: no job file
+    const char* reason;
+    int number;
+  } cases[] = {
+      {nullptr, "Brak pliku VEXA_JOB.XML", ERR_FILE_MISSING},
+      {"<Dane operacja=\"Konfiguracja\">\n<X/></Dane>", "VEXA_JOB.XML: Nieprawidłowy element w linii 2"_cp,
+       ERR_TEXT_ONLY},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    ScratchDir dir;
+    if (c.job) writeFile("VEXA_JOB.XML", c.job);
+    std::filesystem::create_directory("PROG_KOM.XML");
+    EXPECT_EQ(quorvel_module_attach(), 0);
+    quorvel_module_detach();
+    EXPECT_EQ(GetErrorNum(), c.number);
+    const std::string report = readFile("RAPORT.XML");
+    EXPECT_EQ(schemaErrors("RAPORT.XML", "Raport.xsd"), "") << report;
+    EXPECT_NE(report.find("<Treść>Błąd tworzenia pliku PROG_KOM.XML</Treść>"_cp), std::string::npos) << report;
+    EXPECT_NE(report.find(std::string("<Status>\r\n\t\t<Typ>E</Typ>\r\n\t\t<Treść>"_cp) + c.reason + "</Treść>"_cp),
+              std::string::npos)
+        << report;
+  }
 }
 
 TEST(CoreAttach, EachLoadIsAFreshJob) {
