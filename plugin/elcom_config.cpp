@@ -16,33 +16,31 @@ std::int32_t g_pluCapacity = 0;
 void setModelPluCapacity(std::int32_t capacity) { g_pluCapacity = capacity; }
 std::int32_t modelPluCapacity() { return g_pluCapacity; }
 
+// Every field of the record at its offset in the byte image.
+template <class Io, class Record>
+void fields(Io& io, Record& c) {
+  io.bytes(0, c.port);
+  io.bytes(250, c.align250);
+  io.i32(252, c.speed);
+  io.i32(256, c.muxOn);
+  io.i32(260, c.muxType);
+  io.i32(264, c.muxChannel);
+  io.i32(268, c.maxPluCode);
+  io.i32(272, c.registerNumber);
+  io.i32(276, c.binDump);
+}
+
 Image toImage(const SUConfig& c) {
   Image image{};
   Writer<Image> w{image};
-  w.bytes(0, c.port, sizeof c.port);
-  w.bytes(250, c.align250, sizeof c.align250);
-  w.i32(252, c.speed);
-  w.i32(256, c.muxOn);
-  w.i32(260, c.muxType);
-  w.i32(264, c.muxChannel);
-  w.i32(268, c.maxPluCode);
-  w.i32(272, c.registerNumber);
-  w.i32(276, c.binDump);
+  fields(w, c);
   return image;
 }
 
 SUConfig fromImage(const Image& image) {
   SUConfig c{};
   const Reader<Image> r{image};
-  r.bytes(0, c.port, sizeof c.port);
-  r.bytes(250, c.align250, sizeof c.align250);
-  c.speed = r.i32(252);
-  c.muxOn = r.i32(256);
-  c.muxType = r.i32(260);
-  c.muxChannel = r.i32(264);
-  c.maxPluCode = r.i32(268);
-  c.registerNumber = r.i32(272);
-  c.binDump = r.i32(276);
+  fields(r, c);
   return c;
 }
 

@@ -9,47 +9,38 @@ namespace quorvel::elzab {
 using plugin::detail::Reader;
 using plugin::detail::Writer;
 
+// Every field of the record at its offset in the byte image.
+template <class Io, class Record>
+void fields(Io& io, Record& c) {
+  io.bytes(0, c.port);
+  io.bytes(250, c.align250);
+  io.i32(252, c.speed);
+  io.i32(256, c.timeout);
+  io.i32(260, c.muxOn);
+  io.i32(264, c.muxType);
+  io.i32(268, c.muxChannel);
+  io.i32(272, c.reserved272);
+  io.i32(276, c.registerNumber);
+  io.bytes(280, c.phone);
+  io.bytes(530, c.password);
+  io.i32(580, c.timeout1);
+  io.i32(584, c.timeout2);
+  io.i32(588, c.repeatCount);
+  io.i32(592, c.modemOn);
+  io.i32(596, c.connector);
+}
+
 Image toImage(const SUConfig& c) {
   Image image{};
   Writer<Image> w{image};
-  w.bytes(0, c.port, sizeof c.port);
-  w.bytes(250, c.align250, sizeof c.align250);
-  w.i32(252, c.speed);
-  w.i32(256, c.timeout);
-  w.i32(260, c.muxOn);
-  w.i32(264, c.muxType);
-  w.i32(268, c.muxChannel);
-  w.i32(272, c.reserved272);
-  w.i32(276, c.registerNumber);
-  w.bytes(280, c.phone, sizeof c.phone);
-  w.bytes(530, c.password, sizeof c.password);
-  w.i32(580, c.timeout1);
-  w.i32(584, c.timeout2);
-  w.i32(588, c.repeatCount);
-  w.i32(592, c.modemOn);
-  w.i32(596, c.connector);
+  fields(w, c);
   return image;
 }
 
 SUConfig fromImage(const Image& image) {
   SUConfig c{};
   const Reader<Image> r{image};
-  r.bytes(0, c.port, sizeof c.port);
-  r.bytes(250, c.align250, sizeof c.align250);
-  c.speed = r.i32(252);
-  c.timeout = r.i32(256);
-  c.muxOn = r.i32(260);
-  c.muxType = r.i32(264);
-  c.muxChannel = r.i32(268);
-  c.reserved272 = r.i32(272);
-  c.registerNumber = r.i32(276);
-  r.bytes(280, c.phone, sizeof c.phone);
-  r.bytes(530, c.password, sizeof c.password);
-  c.timeout1 = r.i32(580);
-  c.timeout2 = r.i32(584);
-  c.repeatCount = r.i32(588);
-  c.modemOn = r.i32(592);
-  c.connector = r.i32(596);
+  fields(r, c);
   return c;
 }
 

@@ -9,41 +9,35 @@ namespace quorvel::posnet {
 using plugin::detail::Reader;
 using plugin::detail::Writer;
 
+// Every field of the record at its offset in the byte image.
+template <class Io, class Record>
+void fields(Io& io, Record& c) {
+  io.bytes(0, c.port);
+  io.bytes(250, c.align250);
+  io.i32(252, c.speed);
+  io.i32(256, c.dataBits);
+  io.byte(260, c.parity);
+  io.bytes(261, c.align261);
+  io.i32(264, c.stopBits);
+  io.i32(268, c.muxOn);
+  io.i32(272, c.muxType);
+  io.i32(276, c.muxChannel);
+  io.i32(280, c.connectionType);
+  io.bytes(284, c.ipAddress);
+  io.i32(300, c.detailedLog);
+}
+
 Image toImage(const SUConfig& c) {
   Image image{};
   Writer<Image> w{image};
-  w.bytes(0, c.port, sizeof c.port);
-  w.bytes(250, c.align250, sizeof c.align250);
-  w.i32(252, c.speed);
-  w.i32(256, c.dataBits);
-  w.bytes(260, &c.parity, 1);
-  w.bytes(261, c.align261, sizeof c.align261);
-  w.i32(264, c.stopBits);
-  w.i32(268, c.muxOn);
-  w.i32(272, c.muxType);
-  w.i32(276, c.muxChannel);
-  w.i32(280, c.connectionType);
-  w.bytes(284, c.ipAddress, sizeof c.ipAddress);
-  w.i32(300, c.detailedLog);
+  fields(w, c);
   return image;
 }
 
 SUConfig fromImage(const Image& image) {
   SUConfig c{};
   const Reader<Image> r{image};
-  r.bytes(0, c.port, sizeof c.port);
-  r.bytes(250, c.align250, sizeof c.align250);
-  c.speed = r.i32(252);
-  c.dataBits = r.i32(256);
-  r.bytes(260, &c.parity, 1);
-  r.bytes(261, c.align261, sizeof c.align261);
-  c.stopBits = r.i32(264);
-  c.muxOn = r.i32(268);
-  c.muxType = r.i32(272);
-  c.muxChannel = r.i32(276);
-  c.connectionType = r.i32(280);
-  r.bytes(284, c.ipAddress, sizeof c.ipAddress);
-  c.detailedLog = r.i32(300);
+  fields(r, c);
   return c;
 }
 

@@ -10,18 +10,25 @@
 
 namespace quorvel::plugin::detail {
 
+// A record's fields are listed once, in a function template over the direction:
+//   template <class Io, class Record> void fields(Io& io, Record& c) { io.i32(252, c.speed); ... }
+// With a Writer the listed members go into the byte image, with a Reader they come out of it.
 template <class Image>
 struct Writer {
   Image& image;
-  void bytes(std::size_t at, const void* from, std::size_t n) { std::memcpy(image.data() + at, from, n); }
-  void i32(std::size_t at, std::int32_t v) { putLe32(image.data() + at, v); }
+  template <class T, std::size_t N>
+  void bytes(std::size_t at, const T (&field)[N]) { std::memcpy(image.data() + at, field, sizeof field); }
+  void byte(std::size_t at, const char& field) { image[at] = static_cast<std::uint8_t>(field); }
+  void i32(std::size_t at, const std::int32_t& v) { putLe32(image.data() + at, v); }
 };
 
 template <class Image>
 struct Reader {
   const Image& image;
-  void bytes(std::size_t at, void* to, std::size_t n) const { std::memcpy(to, image.data() + at, n); }
-  std::int32_t i32(std::size_t at) const { return getLe32(image.data() + at); }
+  template <class T, std::size_t N>
+  void bytes(std::size_t at, T (&field)[N]) const { std::memcpy(field, image.data() + at, sizeof field); }
+  void byte(std::size_t at, char& field) const { field = static_cast<char>(image[at]); }
+  void i32(std::size_t at, std::int32_t& v) const { v = getLe32(image.data() + at); }
 };
 
 // readConfig of every plug-in: the record is overwritten with what the file holds (also when
