@@ -87,17 +87,21 @@ CEncoding polishLetters("ąćęłńóśźżĄĆĘŁŃÓŚŹŻ"_cp, "", "");
 // ---------------------------------------------------------------------------------------------
 // Conversions
 
-std::string internal2dev(const char* text, const CEncoding& enc, int n) {
+namespace {
+
+// The eighteen Polish letters are swapped between the two code pages by their place in the
+// letter tables; every other byte goes through the encoding's byte map of that direction.
+std::string swapLetters(const char* text, const CEncoding& enc, int n, bool toDevice) {
   const char* src = orEmpty(text);
   const std::size_t len = strnlen(src, limitOf(n));
   const int m = std::min(polishLetters.GetLength(), enc.GetLength());
   std::string out(src, len);
   for (char& c : out) {
     const char original = c;
-    c = enc.GetMapInt2Dev(original);
+    c = toDevice ? enc.GetMapInt2Dev(original) : enc.GetMapDev2Int(original);
     for (int k = 0; k < m; ++k) {
-      if (polishLetters[k] == original) {
-        c = enc[k];
+      if ((toDevice ? polishLetters[k] : enc[k]) == original) {
+        c = toDevice ? enc[k] : polishLetters[k];
         break;
       }
     }
@@ -105,23 +109,11 @@ std::string internal2dev(const char* text, const CEncoding& enc, int n) {
   return out;
 }
 
-std::string dev2internal(const char* text, const CEncoding& enc, int n) {
-  const char* src = orEmpty(text);
-  const std::size_t len = strnlen(src, limitOf(n));
-  const int m = std::min(polishLetters.GetLength(), enc.GetLength());
-  std::string out(src, len);
-  for (char& c : out) {
-    const char original = c;
-    c = enc.GetMapDev2Int(original);
-    for (int k = 0; k < m; ++k) {
-      if (enc[k] == original) {
-        c = polishLetters[k];
-        break;
-      }
-    }
-  }
-  return out;
-}
+}  // namespace
+
+std::string internal2dev(const char* text, const CEncoding& enc, int n) { return swapLetters(text, enc, n, true); }
+
+std::string dev2internal(const char* text, const CEncoding& enc, int n) { return swapLetters(text, enc, n, false); }
 
 std::string utf2cp1250(const char* utf8, int n) {
   const auto* p = reinterpret_cast<const unsigned char*>(orEmpty(utf8));
