@@ -17,6 +17,7 @@
 
 #include "cp1250.h"
 #include "error_state.h"
+#include "xml/expat_windows1250.h"
 #include "xml/vexa_xml.h"
 
 namespace {
@@ -54,19 +55,6 @@ void generateJob(const char* path) {
   std::fclose(f);
 }
 
-// The same kind of single-byte map the reader installs for windows-1250.
-int XMLCALL unknownEncoding(void*, const XML_Char* name, XML_Encoding* info) {
-  if (std::strcmp(name, "windows-1250") != 0) return XML_STATUS_ERROR;
-  for (int b = 0; b < 256; ++b) {
-    const std::uint32_t code = quorvel::cp1250::codePointOf(static_cast<unsigned char>(b));
-    info->map[b] = code ? static_cast<int>(code) : b;
-  }
-  info->data = nullptr;
-  info->convert = nullptr;
-  info->release = nullptr;
-  return XML_STATUS_OK;
-}
-
 void XMLCALL noStart(void*, const XML_Char*, const XML_Char**) {}
 void XMLCALL noEnd(void*, const XML_Char*) {}
 void XMLCALL noText(void*, const XML_Char*, int) {}
@@ -78,7 +66,7 @@ bool bareParse(const char* path) {
   XML_Parser p = XML_ParserCreate(nullptr);
   XML_SetElementHandler(p, noStart, noEnd);
   XML_SetCharacterDataHandler(p, noText);
-  XML_SetUnknownEncodingHandler(p, unknownEncoding, nullptr);
+  XML_SetUnknownEncodingHandler(p, quorvel::cp1250::expatUnknownEncoding, nullptr);
   bool ok = true;
   for (;;) {
     void* buf = XML_GetBuffer(p, 8192);

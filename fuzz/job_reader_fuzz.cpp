@@ -14,6 +14,7 @@
 
 #include "cp1250.h"
 #include "error_state.h"
+#include "xml/expat_windows1250.h"
 #include "xml/progkom_xml.h"
 #include "xml/raport_xml.h"
 #include "xml/vexa_xml.h"
@@ -49,24 +50,12 @@ void writeJob(const std::uint8_t* data, std::size_t size) {
   std::fclose(f);
 }
 
-int XMLCALL windows1250(void*, const XML_Char* name, XML_Encoding* info) {
-  if (std::strcmp(name, "windows-1250") != 0) return XML_STATUS_ERROR;
-  for (int b = 0; b < 256; ++b) {
-    const std::uint32_t code = quorvel::cp1250::codePointOf(static_cast<unsigned char>(b));
-    info->map[b] = code ? static_cast<int>(code) : b;
-  }
-  info->data = nullptr;
-  info->convert = nullptr;
-  info->release = nullptr;
-  return XML_STATUS_OK;
-}
-
 // Aborts unless the file is a well-formed windows-1250 XML document.
 void requireWellFormed(const char* path) {
   std::FILE* f = std::fopen(path, "rb");
   if (!f) std::abort();
   XML_Parser p = XML_ParserCreate(nullptr);
-  XML_SetUnknownEncodingHandler(p, windows1250, nullptr);
+  XML_SetUnknownEncodingHandler(p, quorvel::cp1250::expatUnknownEncoding, nullptr);
   char buf[8192];
   for (;;) {
     const std::size_t got = std::fread(buf, 1, sizeof buf, f);

@@ -7,22 +7,10 @@
 #include <sstream>
 
 #include "core/cp1250.h"
+#include "core/xml/expat_windows1250.h"
 
 namespace quorvel::host {
 namespace {
-
-// The report is declared windows-1250, which Expat does not know by itself.
-int XMLCALL unknownEncoding(void*, const XML_Char* name, XML_Encoding* info) {
-  if (std::string_view(name) != "windows-1250") return XML_STATUS_ERROR;
-  for (int b = 0; b < 256; ++b) {
-    const std::uint32_t cp = quorvel::cp1250::codePointOf(static_cast<unsigned char>(b));
-    info->map[b] = (b >= 0x80 && cp == 0) ? -1 : static_cast<int>(cp);
-  }
-  info->data = nullptr;
-  info->convert = nullptr;
-  info->release = nullptr;
-  return XML_STATUS_OK;
-}
 
 struct ParseState {
   ReportView* report = nullptr;
@@ -103,7 +91,7 @@ bool readReport(const std::string& path, ReportView& report) {
   XML_SetUserData(parser, &state);
   XML_SetElementHandler(parser, onStart, onEnd);
   XML_SetCharacterDataHandler(parser, onText);
-  XML_SetUnknownEncodingHandler(parser, unknownEncoding, nullptr);
+  XML_SetUnknownEncodingHandler(parser, quorvel::cp1250::expatUnknownEncoding, nullptr);
   const bool parsed =
       XML_Parse(parser, content.data(), static_cast<int>(content.size()), XML_TRUE) == XML_STATUS_OK;
   if (!parsed) {
