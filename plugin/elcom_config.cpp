@@ -6,9 +6,6 @@
 
 namespace quorvel::elcom {
 
-using plugin::detail::Reader;
-using plugin::detail::Writer;
-
 namespace {
 std::int32_t g_pluCapacity = 0;
 }
@@ -17,8 +14,7 @@ void setModelPluCapacity(std::int32_t capacity) { g_pluCapacity = capacity; }
 std::int32_t modelPluCapacity() { return g_pluCapacity; }
 
 // Every field of the record at its offset in the byte image.
-template <class Io, class Record>
-void fields(Io& io, Record& c) {
+constexpr auto fields = [](auto& io, auto& c) {
   io.bytes(0, c.port);
   io.bytes(250, c.align250);
   io.i32(252, c.speed);
@@ -28,21 +24,11 @@ void fields(Io& io, Record& c) {
   io.i32(268, c.maxPluCode);
   io.i32(272, c.registerNumber);
   io.i32(276, c.binDump);
-}
+};
 
-Image toImage(const SUConfig& c) {
-  Image image{};
-  Writer<Image> w{image};
-  fields(w, c);
-  return image;
-}
+Image toImage(const SUConfig& c) { return plugin::detail::writeImage<Image>(c, fields); }
 
-SUConfig fromImage(const Image& image) {
-  SUConfig c{};
-  const Reader<Image> r{image};
-  fields(r, c);
-  return c;
-}
+SUConfig fromImage(const Image& image) { return plugin::detail::readImage<SUConfig>(image, fields); }
 
 int setDefaultConfig(SUConfig& config) {
   config = SUConfig{};

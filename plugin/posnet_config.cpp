@@ -6,12 +6,8 @@
 
 namespace quorvel::posnet {
 
-using plugin::detail::Reader;
-using plugin::detail::Writer;
-
 // Every field of the record at its offset in the byte image.
-template <class Io, class Record>
-void fields(Io& io, Record& c) {
+constexpr auto fields = [](auto& io, auto& c) {
   io.bytes(0, c.port);
   io.bytes(250, c.align250);
   io.i32(252, c.speed);
@@ -25,21 +21,11 @@ void fields(Io& io, Record& c) {
   io.i32(280, c.connectionType);
   io.bytes(284, c.ipAddress);
   io.i32(300, c.detailedLog);
-}
+};
 
-Image toImage(const SUConfig& c) {
-  Image image{};
-  Writer<Image> w{image};
-  fields(w, c);
-  return image;
-}
+Image toImage(const SUConfig& c) { return plugin::detail::writeImage<Image>(c, fields); }
 
-SUConfig fromImage(const Image& image) {
-  SUConfig c{};
-  const Reader<Image> r{image};
-  fields(r, c);
-  return c;
-}
+SUConfig fromImage(const Image& image) { return plugin::detail::readImage<SUConfig>(image, fields); }
 
 int setDefaultConfig(SUConfig& config) {
   config = SUConfig{};

@@ -10,8 +10,8 @@
 
 namespace quorvel::plugin::detail {
 
-// A record's fields are listed once, in a function template over the direction:
-//   template <class Io, class Record> void fields(Io& io, Record& c) { io.i32(252, c.speed); ... }
+// A record's fields are listed once, in a generic function over the direction:
+//   constexpr auto fields = [](auto& io, auto& c) { io.i32(252, c.speed); ... };
 // With a Writer the listed members go into the byte image, with a Reader they come out of it.
 template <class Image>
 struct Writer {
@@ -30,6 +30,23 @@ struct Reader {
   void byte(std::size_t at, char& field) const { field = static_cast<char>(image[at]); }
   void i32(std::size_t at, std::int32_t& v) const { v = getLe32(image.data() + at); }
 };
+
+// The byte image of a record, and the record of a byte image, through its field list.
+template <class Image, class Record, class Fields>
+Image writeImage(const Record& c, Fields fields) {
+  Image image{};
+  Writer<Image> w{image};
+  fields(w, c);
+  return image;
+}
+
+template <class Record, class Image, class Fields>
+Record readImage(const Image& image, Fields fields) {
+  Record c{};
+  const Reader<Image> r{image};
+  fields(r, c);
+  return c;
+}
 
 // readConfig of every plug-in: the record is overwritten with what the file holds (also when
 // the checksum fails), a missing file gives the defaults or error 2.
