@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <string>
 
-#include "elcom_harness.h"
-#include "protocol.h"
-#include "records.h"
+#include "tests/elcom_harness.h"
+#include "drivers/elcom/protocol.h"
+#include "drivers/elcom/records.h"
 
 namespace {
 

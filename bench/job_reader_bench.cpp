@@ -15,10 +15,10 @@
 #include <memory>
 #include <string>
 
-#include "cp1250.h"
-#include "error_state.h"
-#include "xml/expat_windows1250.h"
-#include "xml/vexa_xml.h"
+#include "platform/cp1250.h"
+#include "core/error_state.h"
+#include "core/xml/expat_windows1250.h"
+#include "core/xml/vexa_xml.h"
 
 namespace {
 

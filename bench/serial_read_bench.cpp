@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "core/error_state.h"
-#include "core/rs232.h"
+#include "core/serial/rs232.h"
 #include "platform/serial_backend.h"
 #include "platform/ui.h"
 

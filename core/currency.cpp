@@ -1,12 +1,12 @@
 // Money arithmetic in exact integers: 64-bit amounts in 1/10000, products and quotients through
 // 128-bit intermediates, every overflow caught and recorded in the status.
-#include "currency.h"
+#include "core/currency.h"
 
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 
-#include "error_state.h"
+#include "core/error_state.h"
 
 namespace {
 

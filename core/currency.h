@@ -9,7 +9,7 @@
 #include <limits>
 #include <string>
 
-#include "api.h"
+#include "platform/api.h"
 
 // The OLE currency layout: the same 64-bit amount in units of 1/10000.
 struct CY {

@@ -1,12 +1,12 @@
 // Calendar date and time, and the job file's date parser.
-#include "datetime.h"
+#include "core/datetime.h"
 
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 
-#include "encoding.h"
-#include "error_state.h"
+#include "core/encoding.h"
+#include "core/error_state.h"
 
 CDateTime::CDateTime() : m_work{}, m_date{}, m_time{}, m_number(0) {}
 

@@ -7,7 +7,7 @@
 #include <ctime>
 #include <string>
 
-#include "api.h"
+#include "platform/api.h"
 
 // DOS `date` record.
 struct dosdate {

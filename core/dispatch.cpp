@@ -4,8 +4,8 @@
 #include <new>
 #include <string>
 
-#include "core/api.h"
-#include "core/cp1250.h"
+#include "platform/api.h"
+#include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/lifecycle.h"

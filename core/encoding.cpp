@@ -1,5 +1,5 @@
 // Code pages, text conversions and the strict scalar parsers of the job file.
-#include "encoding.h"
+#include "core/encoding.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,8 +9,8 @@
 #include <cstring>
 #include <iterator>
 
-#include "cp1250.h"
-#include "error_state.h"
+#include "platform/cp1250.h"
+#include "core/error_state.h"
 #include "platform/ui.h"
 
 namespace {

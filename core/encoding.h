@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "api.h"
+#include "platform/api.h"
 
 // Device code page: the device codes of the 18 Polish letters and a map of further characters.
 class QUORVEL_API CEncoding {

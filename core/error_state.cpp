@@ -1,10 +1,10 @@
-#include "error_state.h"
+#include "core/error_state.h"
 
 #include <cstring>
 #include <string>
 
-#include "cp1250.h"
-#include "xml/raport_xml.h"
+#include "platform/cp1250.h"
+#include "core/xml/raport_xml.h"
 
 namespace {
 

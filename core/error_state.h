@@ -5,7 +5,7 @@
 // the report (RAPORT.XML) at once, and the report's status. Texts are windows-1250.
 #pragma once
 
-#include "api.h"
+#include "platform/api.h"
 
 class CRaportXml;
 class CTowar;

@@ -3,7 +3,7 @@
 // Each pointer is null before its object is created and after the teardown.
 #pragma once
 
-#include "api.h"
+#include "platform/api.h"
 
 class CRaportXml;
 class CVexaXml;

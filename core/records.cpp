@@ -1,5 +1,5 @@
 // The job records: defaults, markers and copies.
-#include "records.h"
+#include "core/records.h"
 
 CTowar::CTowar() { zero(); }
 

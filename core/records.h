@@ -11,9 +11,9 @@
 #include <cstdint>
 #include <string>
 
-#include "api.h"
-#include "currency.h"
-#include "datetime.h"
+#include "platform/api.h"
+#include "core/currency.h"
+#include "core/datetime.h"
 
 class CVexaXml;
 

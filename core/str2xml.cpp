@@ -1,4 +1,4 @@
-#include "str2xml.h"
+#include "core/str2xml.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 // XML escaping of the texts that the report and device-data writers put into their files.
 #pragma once
 
-#include "api.h"
+#include "platform/api.h"
 
 // The text as windows-1250 XML character data, safe in element content and in attribute
 // values: " & ' < > become &quot; &amp; &apos; &lt; &gt;; bytes of 0x80 and above other than

@@ -1,9 +1,9 @@
 // The warning for a goods record skipped because its PLU code lies outside the register's range.
 // Kept apart from the error state so that the state itself needs no goods record.
-#include "cp1250.h"
-#include "error_state.h"
-#include "records.h"
-#include "xml/raport_xml.h"
+#include "platform/cp1250.h"
+#include "core/error_state.h"
+#include "core/records.h"
+#include "core/xml/raport_xml.h"
 
 void Warning_pluPozaZakresem(const CTowar& towar) {
   CRaportXml* raport = ErrorGetRaport();

@@ -8,10 +8,10 @@
 #include <cstring>
 #include <string>
 
-#include "currency.h"
-#include "datetime.h"
-#include "encoding.h"
-#include "error_state.h"
+#include "core/currency.h"
+#include "core/datetime.h"
+#include "core/encoding.h"
+#include "core/error_state.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "core/cp1250.h"
+#include "platform/cp1250.h"
 #include "platform/module.h"
 #include "plugin/config_store.h"
 

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "core/dump.h"
+#include "core/serial/dump.h"
 
 namespace {
 

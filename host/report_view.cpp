@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "core/cp1250.h"
+#include "platform/cp1250.h"
 #include "core/xml/expat_windows1250.h"
 
 namespace quorvel::host {

@@ -19,7 +19,7 @@
 #include <functional>
 #include <vector>
 
-#include "api.h"
+#include "platform/api.h"
 
 namespace quorvel::platform {
 

@@ -16,7 +16,7 @@
 
 #include <string>
 
-#include "core/api.h"
+#include "platform/api.h"
 
 namespace quorvel::platform {
 

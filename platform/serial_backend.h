@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "api.h"
+#include "platform/api.h"
 
 namespace quorvel::platform {
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/cp1250.h"
+#include "platform/cp1250.h"
 
 namespace quorvel::ui {
 

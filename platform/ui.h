@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "core/api.h"
+#include "platform/api.h"
 
 namespace quorvel::ui {
 

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "core/cp1250.h"
+#include "platform/cp1250.h"
 #include "platform/ui.h"
 
 namespace quorvel::ui::curses {

@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/api.h"
+#include "platform/api.h"
 
 namespace quorvel {
 

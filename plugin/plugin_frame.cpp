@@ -1,6 +1,6 @@
 #include "plugin/plugin_frame.h"
 
-#include "core/cp1250.h"
+#include "platform/cp1250.h"
 #include "core/globals.h"
 #include "core/xml/raport_xml.h"
 #include "platform/serial_backend.h"

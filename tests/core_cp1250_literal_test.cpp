@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "cp1250.h"
+#include "platform/cp1250.h"
 
 TEST(Cp1250Literal, PolishLettersBecomeTheirWindows1250Bytes) {
   EXPECT_EQ(std::string("ąćęłńóśźżĄĆĘŁŃÓŚŹŻ"_cp),

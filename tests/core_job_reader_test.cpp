@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "cp1250.h"
-#include "error_state.h"
-#include "support/test_support.h"
-#include "xml/raport_xml.h"
-#include "xml/vexa_xml.h"
+#include "platform/cp1250.h"
+#include "core/error_state.h"
+#include "tests/support/test_support.h"
+#include "core/xml/raport_xml.h"
+#include "core/xml/vexa_xml.h"
 
 using quorvel::test::cp1250ToUtf8;
 using quorvel::test::readFile;

@@ -6,11 +6,11 @@
 #include <filesystem>
 #include <string>
 
-#include "cp1250.h"
-#include "error_state.h"
-#include "records.h"
-#include "support/test_support.h"
-#include "xml/progkom_xml.h"
+#include "platform/cp1250.h"
+#include "core/error_state.h"
+#include "core/records.h"
+#include "tests/support/test_support.h"
+#include "core/xml/progkom_xml.h"
 
 using quorvel::test::cp1250ToUtf8;
 using quorvel::test::readFile;

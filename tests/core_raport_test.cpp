@@ -9,10 +9,10 @@
 #include <memory>
 #include <string>
 
-#include "cp1250.h"
-#include "error_state.h"
-#include "support/test_support.h"
-#include "xml/raport_xml.h"
+#include "platform/cp1250.h"
+#include "core/error_state.h"
+#include "tests/support/test_support.h"
+#include "core/xml/raport_xml.h"
 
 using quorvel::test::readFile;
 using quorvel::test::schemaErrors;

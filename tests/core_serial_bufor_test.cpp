@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/bufor.h"
+#include "core/serial/bufor.h"
 
 namespace {
 

@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "core/cp1250.h"
-#include "core/dump.h"
+#include "platform/cp1250.h"
+#include "core/serial/dump.h"
 #include "core/error_state.h"
-#include "core/rs232.h"
+#include "core/serial/rs232.h"
 #include "platform/clock.h"
 #include "platform/serial_backend.h"
 #include "platform/ui.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "core/cp1250.h"
+#include "platform/cp1250.h"
 #include "core/error_state.h"
-#include "core/mux.h"
-#include "core/rs232.h"
+#include "core/serial/mux.h"
+#include "core/serial/rs232.h"
 #include "platform/clock.h"
 #include "platform/serial_backend.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 using quorvel::platform::ScriptedSerialBackend;
 using quorvel::platform::SerialIo;

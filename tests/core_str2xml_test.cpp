@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "cp1250.h"
-#include "str2xml.h"
+#include "platform/cp1250.h"
+#include "core/str2xml.h"
 
 namespace {
 

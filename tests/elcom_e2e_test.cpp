@@ -18,8 +18,8 @@
 #include "platform/module.h"
 #include "plugin/config_records.h"
 #include "plugin/config_store.h"
-#include "elcom_harness.h"
-#include "support/test_support.h"
+#include "tests/elcom_harness.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

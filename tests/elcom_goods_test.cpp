@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "elcom_harness.h"
-#include "support/test_support.h"
+#include "tests/elcom_harness.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

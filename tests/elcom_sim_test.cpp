@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "cp1250.h"
-#include "protocol.h"
-#include "records.h"
-#include "support/test_support.h"
+#include "platform/cp1250.h"
+#include "drivers/elcom/protocol.h"
+#include "drivers/elcom/records.h"
+#include "tests/support/test_support.h"
 
 using namespace quorvel::elcom;
 using quorvel::test::ScratchDir;

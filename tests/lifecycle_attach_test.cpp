@@ -9,10 +9,10 @@
 
 #include <gtest/gtest.h>
 
-#include "core/cp1250.h"
+#include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/globals.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 extern "C" int quorvel_module_attach();
 extern "C" void quorvel_module_detach();

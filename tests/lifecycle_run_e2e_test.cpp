@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "core/cp1250.h"
-#include "support/test_support.h"
+#include "platform/cp1250.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/module.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 
 #include "plugin/config_records.h"
 #include "plugin/config_store.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 using namespace quorvel;
 using quorvel::test::fileExists;

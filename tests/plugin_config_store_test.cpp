@@ -9,14 +9,14 @@
 #include <filesystem>
 #include <string>
 
-#include "core/cp1250.h"
+#include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/xml/raport_xml.h"
 #include "plugin/config_records.h"
 #include "plugin/config_store.h"
 #include "plugin/plugin_frame.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 using namespace quorvel;
 using quorvel::test::readFile;

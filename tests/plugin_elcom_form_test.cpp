@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/cp1250.h"
+#include "platform/cp1250.h"
 #include "drivers/elcom/config_form.h"
 #include "platform/ui.h"
 

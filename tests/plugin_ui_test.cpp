@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/cp1250.h"
+#include "platform/cp1250.h"
 #include "platform/ui.h"
 
 using namespace quorvel;

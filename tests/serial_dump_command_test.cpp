@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "core/dump.h"
+#include "core/serial/dump.h"
 #include "host/dump_command.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

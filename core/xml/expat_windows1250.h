@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "core/cp1250.h"
+#include "platform/cp1250.h"
 
 namespace quorvel::cp1250 {
 

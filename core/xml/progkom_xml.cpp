@@ -1,4 +1,4 @@
-#include "xml/progkom_xml.h"
+#include "core/xml/progkom_xml.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <string>
 
-#include "cp1250.h"
-#include "error_state.h"
-#include "records.h"
-#include "str2xml.h"
-#include "xml/vexa_xml.h"
+#include "platform/cp1250.h"
+#include "core/error_state.h"
+#include "core/records.h"
+#include "core/str2xml.h"
+#include "core/xml/vexa_xml.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 
 #include <cstdint>
 
-#include "api.h"
+#include "platform/api.h"
 
 class CTowar;
 

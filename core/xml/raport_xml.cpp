@@ -1,13 +1,13 @@
-#include "xml/raport_xml.h"
+#include "core/xml/raport_xml.h"
 
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
 
-#include "cp1250.h"
-#include "error_state.h"
-#include "str2xml.h"
+#include "platform/cp1250.h"
+#include "core/error_state.h"
+#include "core/str2xml.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "api.h"
+#include "platform/api.h"
 
 // The namespace of the report document.
 inline constexpr const char* kRaportNamespace = "http://schemas.quorvel.org/UF/Raport.xsd";

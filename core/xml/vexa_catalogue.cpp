@@ -12,7 +12,7 @@
 // record; a search tests the records up to the one found (all when none is). Those markers are
 // cleared through a watermark: the records below it are known to have their Ty marker clear,
 // so the work is done once per record rather than once per step.
-#include "vexa_xml.h"
+#include "core/xml/vexa_xml.h"
 
 #include <algorithm>
 #include <cstring>

@@ -16,14 +16,14 @@
 #include <limits>
 #include <string>
 
-#include "cp1250.h"
-#include "currency.h"
-#include "datetime.h"
-#include "encoding.h"
-#include "error_state.h"
+#include "platform/cp1250.h"
+#include "core/currency.h"
+#include "core/datetime.h"
+#include "core/encoding.h"
+#include "core/error_state.h"
 #include "platform/module.h"
-#include "records.h"
-#include "xml/vexa_xml.h"
+#include "core/records.h"
+#include "core/xml/vexa_xml.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include <memory>
 #include <string>
 
-#include "../api.h"
-#include "../datetime.h"
-#include "../records.h"
+#include "platform/api.h"
+#include "core/datetime.h"
+#include "core/records.h"
 
 // The job file in the host's current directory.
 inline constexpr const char* kVexaFileName = "VEXA_JOB.XML";

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "core/cp1250.h"
+#include "platform/cp1250.h"
 
 namespace quorvel::elcom {
 

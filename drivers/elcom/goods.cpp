@@ -1,17 +1,17 @@
 // Goods operations of quorvel_elcom: sending goods and packages, price changes, deleting the
 // job's goods or the whole goods base, and importing the register's goods base.
-#include "goods.h"
+#include "drivers/elcom/goods.h"
 
 #include <cstdio>
 
-#include "core/cp1250.h"
+#include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/records.h"
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
-#include "link.h"
+#include "drivers/elcom/link.h"
 #include "platform/clock.h"
 
 namespace quorvel::elcom {

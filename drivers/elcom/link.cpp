@@ -1,9 +1,9 @@
-#include "link.h"
+#include "drivers/elcom/link.h"
 
 #include <cstdio>
 #include <memory>
 
-#include "core/cp1250.h"
+#include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/records.h"

@@ -12,10 +12,10 @@
 #include <set>
 #include <string>
 
-#include "core/rs232.h"
+#include "core/serial/rs232.h"
 #include "plugin/config_records.h"
-#include "protocol.h"
-#include "records.h"
+#include "drivers/elcom/protocol.h"
+#include "drivers/elcom/records.h"
 
 class CTowar;
 

@@ -3,12 +3,12 @@
 // At load the plug-in identifies the register model from the job, reads PROG_KOM.CFG, opens
 // its serial line (except for the configuration operation) and builds its fixed frames; the
 // line stays open for the whole job and is closed at unload.
-#include "config_form.h"
+#include "drivers/elcom/config_form.h"
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/xml/vexa_xml.h"
-#include "goods.h"
-#include "link.h"
+#include "drivers/elcom/goods.h"
+#include "drivers/elcom/link.h"
 #include "plugin/plugin_frame.h"
 
 using namespace quorvel::elcom;

@@ -1,9 +1,9 @@
-#include "protocol.h"
+#include "drivers/elcom/protocol.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "cp1250.h"
+#include "platform/cp1250.h"
 
 namespace quorvel::elcom {
 

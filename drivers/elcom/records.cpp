@@ -1,11 +1,11 @@
-#include "records.h"
+#include "drivers/elcom/records.h"
 
 #include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 
-#include "cp1250.h"
+#include "platform/cp1250.h"
 
 namespace quorvel::elcom {
 

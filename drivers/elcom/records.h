@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "protocol.h"
+#include "drivers/elcom/protocol.h"
 
 namespace quorvel::elcom {
 

@@ -2,14 +2,14 @@
 // the device-data file, and clearing them in the register.
 #include <string>
 
-#include "core/cp1250.h"
+#include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/records.h"
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
-#include "goods.h"
-#include "link.h"
+#include "drivers/elcom/goods.h"
+#include "drivers/elcom/link.h"
 #include "platform/clock.h"
 
 namespace quorvel::elcom {

@@ -22,7 +22,7 @@
 #include <sstream>
 #include <string>
 
-#include "core/api.h"
+#include "platform/api.h"
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/records.h"

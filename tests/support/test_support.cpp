@@ -1,4 +1,4 @@
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "cp1250.h"
+#include "platform/cp1250.h"
 
 namespace quorvel::test {
 

@@ -10,7 +10,7 @@
 // multiplexer that does not report the channel within 32 steps is error 1013.
 #pragma once
 
-#include "rs232.h"
+#include "core/serial/rs232.h"
 
 enum MuxType : int {
   MUX_ELZAB_4X = 1,

@@ -1,9 +1,9 @@
-#include "mux.h"
+#include "core/serial/mux.h"
 
 #include <cstdio>
 
-#include "cp1250.h"
-#include "error_state.h"
+#include "platform/cp1250.h"
+#include "core/error_state.h"
 #include "platform/clock.h"
 
 using quorvel::platform::SleepMs;

@@ -1,11 +1,11 @@
-#include "dump.h"
+#include "core/serial/dump.h"
 
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <new>
 
-#include "cp1250.h"
+#include "platform/cp1250.h"
 
 
 namespace {

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <string>
 
-#include "api.h"
-#include "currency.h"
+#include "platform/api.h"
+#include "core/currency.h"
 
 class QUORVEL_API CBufor {
  public:

@@ -1,4 +1,4 @@
-#include "bufor.h"
+#include "core/serial/bufor.h"
 
 #include <cstdarg>
 #include <cstdio>

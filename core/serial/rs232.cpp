@@ -1,10 +1,10 @@
-#include "rs232.h"
+#include "core/serial/rs232.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "cp1250.h"
-#include "error_state.h"
+#include "platform/cp1250.h"
+#include "core/error_state.h"
 #include "platform/clock.h"
 #include "platform/ui.h"
 

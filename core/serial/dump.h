@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "api.h"
+#include "platform/api.h"
 
 namespace quorvel::dump {
 
