@@ -9,6 +9,7 @@
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/lifecycle.h"
+#include "core/plugin_contract.h"
 #include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
 #include "platform/module.h"
@@ -16,72 +17,40 @@
 namespace quorvel::core {
 namespace {
 
-using OperationFn = int (*)();
-using HookFn = void (*)();
-
-enum class Handling {
-  kPlain,            // the result is not looked at
-  kConnectionCheck,  // the result decides the status
-};
-
-struct OperationRow {
-  const char* operacja;  // windows-1250, compared byte for byte
-  const char* entry;     // exported name in the plug-in
-  const char* noGoods;   // warning when the goods iteration is empty; null: no precondition
-  Handling handling;
-};
-
-// The operation table, in the order of testing.
-const OperationRow kOperations[] = {
-    {"Konfiguracja"_cp, "opKonfiguracja", nullptr, Handling::kPlain},
-    {"SprawdzeniePołączenia"_cp, "opSprawdzeniePolaczenia", nullptr, Handling::kConnectionCheck},
-    {"PrzesyłanieTowarów"_cp, "opPrzesylanieTowarow", "Brak towarów do przesłania"_cp, Handling::kPlain},
-    {"ZmianaCenTowarów"_cp, "opZmianaCenTowarow", "Brak towarów do przesłania"_cp, Handling::kPlain},
-    {"UsuwanieTowarów"_cp, "opUsuwanieTowarow", "Brak towarów do usunięcia"_cp, Handling::kPlain},
-    {"ImportTowarów"_cp, "opImportTowarow", nullptr, Handling::kPlain},
-    {"SprawdzenieDanychTowarów"_cp, "opSprawdzenieDanychTowarow", nullptr, Handling::kPlain},
-    {"OdbiórSprzedaży"_cp, "opOdbiorSprzedazy", nullptr, Handling::kPlain},
-    {"UsuwanieSprzedaży"_cp, "opUsuwanieSprzedazy", nullptr, Handling::kPlain},
-    {"WydrukFiskalny"_cp, "opWydrukFiskalny", "Brak danych do fiskalizacji"_cp, Handling::kPlain},
-    {"RaportFiskalny"_cp, "opRaportFiskalny", nullptr, Handling::kPlain},
-    {"UsuwanieWszystkichTowarów"_cp, "opUsuwanieWszystkichTowarow", nullptr, Handling::kPlain},
-    {"OtwieranieSzuflady"_cp, "opOtwieranieSzuflady", nullptr, Handling::kPlain},
-    {"SprawdzenieDatyICzasu"_cp, "opSprawdzenieDatyICzasu", nullptr, Handling::kPlain},
-    {"SynchronizacjaDatyICzasu"_cp, "opSynchronizacjaDatyICzasu", nullptr, Handling::kPlain},
-    {"RaportOkresowyPełny"_cp, "opRaportOkresowyPelny", nullptr, Handling::kPlain},
-    {"RaportOkresowySkrócony"_cp, "opRaportOkresowySkrocony", nullptr, Handling::kPlain},
-};
-constexpr std::size_t kRowCount = sizeof kOperations / sizeof kOperations[0];
-static_assert(kRowCount == 17);
+using contract::Handling;
+using contract::HookFn;
+using contract::kOperationCount;
+using contract::kOperations;
+using contract::OperationFn;
 
 }  // namespace
 
 int runOperation(quorvel::platform::Module* plugin) {
   using quorvel::platform::findSymbol;
   // Every name is resolved before anything runs; a missing one only leaves its slot empty.
-  OperationFn entries[kRowCount];
-  for (std::size_t i = 0; i < kRowCount; ++i)
+  OperationFn entries[kOperationCount];
+  for (std::size_t i = 0; i < kOperationCount; ++i)
     entries[i] = reinterpret_cast<OperationFn>(findSymbol(plugin, kOperations[i].entry));
-  const auto driverInit = reinterpret_cast<HookFn>(findSymbol(plugin, "opDriverInit"));
-  const auto driverFree = reinterpret_cast<HookFn>(findSymbol(plugin, "opDriverFree"));
+  const auto driverInit = reinterpret_cast<HookFn>(findSymbol(plugin, contract::kDriverInit));
+  const auto driverFree = reinterpret_cast<HookFn>(findSymbol(plugin, contract::kDriverFree));
 
   vexa->TwIterReset();
   raport->UstawStatus("OK", "");
 
   const std::string& operacja = vexa->GetOperacja();
-  std::size_t taken = kRowCount;
-  for (std::size_t i = 0; i < kRowCount && taken == kRowCount; ++i)
+  std::size_t taken = kOperationCount;
+  for (std::size_t i = 0; i < kOperationCount && taken == kOperationCount; ++i)
     if (entries[i] && operacja == kOperations[i].operacja) taken = i;
 
-  if (taken == kRowCount) {
+  if (taken == kOperationCount) {
     raport->UstawStatus("E", "Nieznana operacja"_cp);
     SetError(ERR_UNKNOWN_OPERATION, operacja.c_str());
   } else {
-    const OperationRow& row = kOperations[taken];
+    const contract::Operation& row = kOperations[taken];
     if (row.noGoods && vexa->TwIterEmpty()) {
       // Nothing to send, change, delete or print: the plug-in is not called at all.
       raport->DodajKomunikat("W", row.noGoods, 0, true);
-    } else if (row.handling == Handling::kConnectionCheck) {
+    } else if (row.handling == Handling::connectionCheck) {
       if (driverInit) driverInit();
       raport->UstawStatus("OK", "Połączenie jest prawidłowe."_cp);
       const int result = entries[taken]();

@@ -10,6 +10,7 @@
 
 #include "platform/api.h"
 #include "platform/cp1250.h"
+#include "core/plugin_contract.h"
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/lifecycle.h"

@@ -20,3 +20,22 @@ if(TARGET quorvel AND TARGET quorvel_elcom AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR
     LIBS quorvel_plugin Quorvel util)
   add_dependencies(plugin_config_form_e2e_test quorvel quorvel_elcom)
 endif()
+
+# Every built plug-in against the contract: the test plug-ins and each driver whose target
+# exists (quorvel_elzab and quorvel_posnet join by being built). Vendor-library stand-ins are
+# looked for in standins/ of the build tree.
+if(TARGET Quorvel AND TARGET quorvel_test_full AND TARGET quorvel_test_basic)
+  set(QUORVEL_DRIVER_PLUGINS "")
+  foreach(driver quorvel_elcom quorvel_elzab quorvel_posnet)
+    if(TARGET ${driver})
+      list(APPEND QUORVEL_DRIVER_PLUGINS ${driver})
+    endif()
+  endforeach()
+  quorvel_add_test(plugin_contract_test
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_contract_test.cpp ${CMAKE_SOURCE_DIR}/platform/module.cpp
+    LIBS ${CMAKE_DL_LIBS})
+  target_compile_definitions(plugin_contract_test PRIVATE
+    QUORVEL_DRIVER_PLUGINS="${QUORVEL_DRIVER_PLUGINS}"
+    QUORVEL_STANDIN_DIR="${CMAKE_BINARY_DIR}/standins")
+  add_dependencies(plugin_contract_test Quorvel quorvel_test_full quorvel_test_basic ${QUORVEL_DRIVER_PLUGINS})
+endif()

@@ -6,6 +6,7 @@
 #include "drivers/elcom/config_form.h"
 #include "core/error_state.h"
 #include "core/globals.h"
+#include "core/plugin_contract.h"
 #include "core/xml/vexa_xml.h"
 #include "drivers/elcom/goods.h"
 #include "drivers/elcom/link.h"

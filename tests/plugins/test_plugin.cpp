@@ -25,6 +25,7 @@
 #include "platform/api.h"
 #include "core/error_state.h"
 #include "core/globals.h"
+#include "core/plugin_contract.h"
 #include "core/records.h"
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
@@ -112,30 +113,22 @@ QUORVEL_EXPORT_C int quorvel_module_attach() {
 QUORVEL_EXPORT_C void quorvel_module_detach() { log("detach"); }
 #endif
 
-#define QTP_OPERATION(fn) \
-  QUORVEL_EXPORT_C int fn() { return operation(#fn); }
+// Every entry point of the contract, with the signature it declares.
+#define QTP_DEFINE(entry) \
+  QUORVEL_EXPORT_C int entry() { return operation(#entry); }
+#define QTP_OPERATION_every(entry) QTP_DEFINE(entry)
+#if defined(QTP_ALL_OPERATIONS)
+#define QTP_OPERATION_further(entry) QTP_DEFINE(entry)
+#else
+#define QTP_OPERATION_further(entry)
+#endif
+#define QTP_OPERATION(offer, operacja, entry, noGoods, handling) QTP_OPERATION_##offer(entry)
 
 #if defined(QTP_ALL_OPERATIONS) || defined(QTP_BASIC_OPERATIONS)
-QTP_OPERATION(opKonfiguracja)
-QTP_OPERATION(opSprawdzeniePolaczenia)
-QTP_OPERATION(opPrzesylanieTowarow)
-QTP_OPERATION(opZmianaCenTowarow)
-QTP_OPERATION(opUsuwanieTowarow)
-QTP_OPERATION(opUsuwanieWszystkichTowarow)
-QTP_OPERATION(opImportTowarow)
-QTP_OPERATION(opOdbiorSprzedazy)
-QTP_OPERATION(opUsuwanieSprzedazy)
+QUORVEL_OPERATIONS(QTP_OPERATION)
 #endif
 
 #ifdef QTP_ALL_OPERATIONS
-QTP_OPERATION(opSprawdzenieDanychTowarow)
-QTP_OPERATION(opWydrukFiskalny)
-QTP_OPERATION(opRaportFiskalny)
-QTP_OPERATION(opOtwieranieSzuflady)
-QTP_OPERATION(opSprawdzenieDatyICzasu)
-QTP_OPERATION(opSynchronizacjaDatyICzasu)
-QTP_OPERATION(opRaportOkresowyPelny)
-QTP_OPERATION(opRaportOkresowySkrocony)
 QUORVEL_EXPORT_C void opDriverInit() { log("opDriverInit"); }
 QUORVEL_EXPORT_C void opDriverFree() { log("opDriverFree"); }
 #endif
