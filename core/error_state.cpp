@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/cp1250.h"
-#include "core/xml/raport_xml.h"
+#include "core/message_sink.h"
 
 namespace {
 
@@ -12,7 +12,7 @@ constexpr std::size_t kMax = kErrorTextMax;
 
 int g_number = ERR_OK;
 char g_text[kErrorTextMax + 1] = {};
-CRaportXml* g_raport = nullptr;
+CMessageSink* g_raport = nullptr;
 
 // Copies text into the state's buffer, cut to kErrorTextMax characters. The text may be the
 // buffer itself (a caller passing GetErrorMsg() back), hence the copy through a temporary.
@@ -110,9 +110,9 @@ int GetErrorNum() { return g_number; }
 
 const char* GetErrorMsg() { return g_text; }
 
-void ErrorSetRaport(CRaportXml* raport) { g_raport = raport; }
+void ErrorSetRaport(CMessageSink* raport) { g_raport = raport; }
 
-CRaportXml* ErrorGetRaport() { return g_raport; }
+CMessageSink* ErrorGetRaport() { return g_raport; }
 
 void ErrorSetRaportOperacja(const char* operacja) {
   if (g_raport) g_raport->SetOperacja(operacja);

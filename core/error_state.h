@@ -7,7 +7,7 @@
 
 #include "platform/api.h"
 
-class CRaportXml;
+class CMessageSink;
 class CTowar;
 
 // Numbers of the error table (err2msg gives their texts).
@@ -81,10 +81,10 @@ QUORVEL_API int GetErrorNum();
 // The state's own buffer, valid until the next change.
 QUORVEL_API const char* GetErrorMsg();
 
-// Links the report writer that receives the messages (nullptr unlinks).
-QUORVEL_API void ErrorSetRaport(CRaportXml* raport);
-// The linked report writer, or nullptr.
-QUORVEL_API CRaportXml* ErrorGetRaport();
+// Links the report writer (or any sink) that receives the messages (nullptr unlinks).
+QUORVEL_API void ErrorSetRaport(CMessageSink* raport);
+// The linked sink, or nullptr.
+QUORVEL_API CMessageSink* ErrorGetRaport();
 // With the report linked: the report's operation name (root tag attribute).
 QUORVEL_API void ErrorSetRaportOperacja(const char* operacja);
 // Warning "... poza zakresem ... pominięty." naming the goods; error state unchanged.

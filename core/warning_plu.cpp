@@ -3,10 +3,11 @@
 #include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/records.h"
+#include "core/message_sink.h"
 #include "core/xml/raport_xml.h"
 
 void Warning_pluPozaZakresem(const CTowar& towar) {
-  CRaportXml* raport = ErrorGetRaport();
+  CMessageSink* raport = ErrorGetRaport();
   if (!raport) return;
   CKomunikat komunikat("W",
                        towar.Ty == 'O' ? "Opakowanie o kodzie PLU poza zakresem zostało pominięte."_cp

@@ -130,7 +130,7 @@ CRaportXml::CRaportXml() {
   if (!writeOut(declaration)) failWrite();
 }
 
-CRaportXml::CRaportXml(const CRaportXml& other) : operacja_(other.operacja_) {
+CRaportXml::CRaportXml(const CRaportXml& other) : CMessageSink(other), operacja_(other.operacja_) {
   std::memcpy(statusTyp_, other.statusTyp_, sizeof statusTyp_);
   std::memcpy(statusTresc_, other.statusTresc_, sizeof statusTresc_);
 }

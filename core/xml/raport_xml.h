@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/message_sink.h"
 #include "platform/api.h"
 
 // The namespace of the report document.
@@ -52,7 +53,7 @@ class QUORVEL_API CKomunikat {
 // The writer of RAPORT.XML. The file handle is process-wide: the writer created last owns it
 // and finishes the file when destroyed; copies share the handle, carry the status and the
 // operation name, and leave the file alone when destroyed.
-class QUORVEL_API CRaportXml {
+class QUORVEL_API CRaportXml : public CMessageSink {
  public:
   // Creates or truncates RAPORT.XML and writes the XML declaration. A file that cannot be
   // created sets error 1 "RAPORT.XML" and nothing is ever written; a failed write sets error 4.
@@ -61,17 +62,17 @@ class QUORVEL_API CRaportXml {
   CRaportXml& operator=(const CRaportXml& other);
   // The owner writes the root tag if still missing, the status block and the closing tag,
   // and closes the file. Unlinks the error state from this writer.
-  ~CRaportXml();
+  ~CRaportXml() override;
 
   // Status type := typ cut to 2 characters; a non-null tresc becomes the status text, cut
   // to 1023 characters (a null one leaves the text as it is).
-  void UstawStatus(const char* typ, const char* tresc);
+  void UstawStatus(const char* typ, const char* tresc) override;
   // The root's operacja attribute; matters only until the root start tag is written.
-  void SetOperacja(const char* operacja);
+  void SetOperacja(const char* operacja) override;
   // Writes one message (with <Numer> when numer > 0); with ustawStatus it becomes the
   // status. A message with an empty text, or with the file not open, has no effect at all.
-  void DodajKomunikat(const char* typ, const char* tresc, std::int32_t numer, bool ustawStatus);
-  void DodajKomunikat(const CKomunikat& komunikat);
+  void DodajKomunikat(const char* typ, const char* tresc, std::int32_t numer, bool ustawStatus) override;
+  void DodajKomunikat(const CKomunikat& komunikat) override;
 
   const char* GetStatusTyp() const { return statusTyp_; }
   const char* GetStatusTresc() const { return statusTresc_; }
