@@ -49,6 +49,12 @@ CUfCurrency::CUfCurrency(std::int64_t whole) : m_cur(0), m_status(valid) { *this
 CUfCurrency::CUfCurrency(const CY& cy) : m_cur(cy.int64), m_status(valid) {}
 
 CUfCurrency::CUfCurrency(const CUfCurrency& other) = default;
+
+CUfCurrency CUfCurrency::FromHundredths(std::int64_t hundredths) {
+  CUfCurrency c;
+  c.m_status = __builtin_mul_overflow(hundredths, kScale / 100, &c.m_cur) ? invalid : valid;
+  return c;
+}
 CUfCurrency& CUfCurrency::operator=(const CUfCurrency& other) = default;
 
 CUfCurrency& CUfCurrency::operator=(std::int64_t whole) {

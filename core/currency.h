@@ -28,6 +28,10 @@ class QUORVEL_API CUfCurrency {
   CUfCurrency(const CY& cy);                       // raw amount, valid
   CUfCurrency(const CUfCurrency& other);
 
+  // An amount counted in hundredths (a register's price field): hundredths * 100, invalid
+  // when that does not fit.
+  static CUfCurrency FromHundredths(std::int64_t hundredths);
+
   CUfCurrency& operator=(const CUfCurrency& other);
   CUfCurrency& operator=(std::int64_t whole);
   CUfCurrency& operator=(const CY& cy);

@@ -63,12 +63,6 @@ std::uint32_t wirePrice(const CTowar& t) {
   return priceSendable(t) && !t.Ce_brak[0] ? priceToWire(t.Ce[0].GetCurrency()) : 0;
 }
 
-CUfCurrency money(std::int64_t amount) {
-  CUfCurrency c;
-  c.SetCurrency(static_cast<long>(amount / 10000), static_cast<long>(amount % 10000));
-  return c;
-}
-
 // The PLU record of a goods, as command 29 carries it.
 PluDefinition pluOf(const CTowar& t, bool deletion) {
   PluDefinition p;
@@ -99,27 +93,19 @@ int readPackages(const Mode& mode) {
     ++number;
     if (!(rec.price > 0 || rec.quantity != 0)) return 0;
     CTowar t;
-    t.Ty = 'O';
-    t.Ty_brak = false;
-    t.KP = number;
-    t.KP_brak = false;
-    t.Na = rec.name;
-    t.Na_brak = false;
-    t.Ce[0] = money(priceFromWire(rec.price));
-    t.Ce_brak[0] = false;
+    t.UstawTy('O');
+    t.UstawKP(number);
+    t.UstawNa(rec.name);
+    t.UstawCe(0, CUfCurrency::FromHundredths(rec.price));
     if (mode.import) {
       if (progKom) progKom->DodajTowar(t);
       return 0;
     }
-    t.Ilość = money(quantityFromWire(rec.quantity));
-    t.Ilość_brak = false;
-    t.Wartość = money(valueFromWire(rec.value));
-    t.Wartość_brak = false;
+    t.UstawIlość(CY{quantityFromWire(rec.quantity)});
+    t.UstawWartość(CY{valueFromWire(rec.value)});
     if (CTowar* found = vexa->SearchTowar(t)) {
-      found->Ilość = t.Ilość;
-      found->Ilość_brak = false;
-      found->Wartość = t.Wartość;
-      found->Wartość_brak = false;
+      found->UstawIlość(t.Ilość);
+      found->UstawWartość(t.Wartość);
     } else {
       vexa->DodajTowar(t);
       l.registerPackages.insert(number);
@@ -198,38 +184,22 @@ int readPlus(const Mode& mode, long first, long count) {
     if (!plu.programmed() || taxFromByte(plu.tax) <= 0) return 0;
     const std::optional<std::string> group = groupFromByte(plu.group);
     CTowar t;
-    t.Ty = 'T';
-    t.Ty_brak = false;
-    t.KP = static_cast<std::uint32_t>(kp);
-    t.KP_brak = false;
-    t.KK = plu.barcode;
-    t.KK_brak = false;
-    if (group) {
-      t.KO = *group;
-      t.KO_brak = false;
-    }
-    t.Na = plu.name;
-    t.Na_brak = false;
-    t.Ce[0] = money(priceFromWire(plu.price));
-    t.Ce_brak[0] = false;
-    t.CO = openPriceFromByte(plu.group);
-    t.CO_brak = false;
-    t.Va = taxFromByte(plu.tax);
-    t.Va_brak = false;
-    t.JM = unitFromByte(plu.unit);
-    t.JM_brak = false;
+    t.UstawTy('T');
+    t.UstawKP(static_cast<std::uint32_t>(kp));
+    t.UstawKK(plu.barcode);
+    if (group) t.UstawKO(*group);
+    t.UstawNa(plu.name);
+    t.UstawCe(0, CUfCurrency::FromHundredths(plu.price));
+    t.UstawCO(openPriceFromByte(plu.group));
+    t.UstawVa(taxFromByte(plu.tax));
+    t.UstawJM(unitFromByte(plu.unit));
     if (mode.priceChange) {
       if (CTowar* job = vexa->SearchTowar(t)) {
-        job->KK = t.KK;
-        job->KK_brak = false;
-        job->KO = group.value_or(std::string());
-        job->KO_brak = false;
-        job->Na = t.Na;
-        job->Na_brak = false;
-        job->Va = t.Va;
-        job->Va_brak = false;
-        job->JM = t.JM;
-        job->JM_brak = false;
+        job->UstawKK(t.KK);
+        job->UstawKO(group.value_or(std::string()));
+        job->UstawNa(t.Na);
+        job->UstawVa(t.Va);
+        job->UstawJM(t.JM);
       }
     } else if (mode.deleteAll) {
       t.Na.clear();
@@ -286,8 +256,7 @@ int sendGoods() {
     if (skippedBy) {
       if (!t.Id_brak) skippedBy->DodajTowar(t.Id);
       if (CTowar* w = vexa->TwIterGetReadWrite(t)) {
-        w->Id = 0;
-        w->Id_brak = false;
+        w->UstawId(0);
       }
       continue;
     }

@@ -16,26 +16,14 @@ namespace quorvel::elcom {
 
 namespace {
 
-CUfCurrency money(std::int64_t amount) {
-  CUfCurrency c;
-  c.SetCurrency(static_cast<long>(amount / 10000), static_cast<long>(amount % 10000));
-  return c;
-}
-
 CTowar salesRecord(char type, std::uint32_t code, const CounterRecord& rec) {
   CTowar t;
-  t.Ty = type;
-  t.Ty_brak = false;
-  t.KP = code;
-  t.KP_brak = false;
-  t.IdUF = std::to_string(code);
-  t.IdUF_brak = false;
-  t.Na = rec.name;
-  t.Na_brak = false;
-  t.Ilość = money(quantityFromWire(rec.quantity));
-  t.Ilość_brak = false;
-  t.Wartość = money(valueFromWire(rec.value));
-  t.Wartość_brak = false;
+  t.UstawTy(type);
+  t.UstawKP(code);
+  t.UstawIdUF(std::to_string(code));
+  t.UstawNa(rec.name);
+  t.UstawIlość(CY{quantityFromWire(rec.quantity)});
+  t.UstawWartość(CY{valueFromWire(rec.value)});
   return t;
 }
 
