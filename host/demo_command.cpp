@@ -111,11 +111,7 @@ bool writeElcomConfig(const std::string& path, const std::string& port, int maxP
   quorvel::plugin::putLe32(image + 268, maxPlu);
   quorvel::plugin::putLe32(image + 272, 1);     // register number
   quorvel::plugin::putLe32(image + 276, 0);     // no dump
-  const std::uint32_t sum = quorvel::plugin::configChecksum(image);
-  std::string bytes;
-  for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>(sum >> (8 * i)));
-  bytes.append(reinterpret_cast<const char*>(image), sizeof image);
-  return writeBytes(path, bytes);
+  return writeBytes(path, quorvel::plugin::configFileBytes(image));
 }
 
 // The job file, in UTF-8 (the job reader takes any encoding the XML parser knows).

@@ -66,10 +66,9 @@ int saveConfigImage(std::span<const std::uint8_t> image) {
   if (f) f = std::freopen(kConfigFileName, "r+b", f);
   if (!f) return SetError(ERR_FILE_CREATE, kConfigFileName);
 
-  std::uint8_t word[4];
-  putLe32(word, static_cast<std::int32_t>(configChecksum(image)));
-  bool bad = std::fseek(f, 4, SEEK_SET) != 0 || std::fwrite(image.data(), 1, image.size(), f) != image.size() ||
-             std::fseek(f, 0, SEEK_SET) != 0 || std::fwrite(word, 1, 4, f) != 4;
+  // Written from offset 0 over whatever the file holds there; bytes beyond stay.
+  const std::string bytes = configFileBytes(image);
+  bool bad = std::fseek(f, 0, SEEK_SET) != 0 || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size();
   // Buffered bytes meet the disk at the flush; a failure there is a failed save as well.
   bad = std::fflush(f) != 0 || bad || std::ferror(f);
   bad = std::fclose(f) != 0 || bad;

@@ -7,8 +7,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 
 namespace quorvel::plugin {
 
@@ -27,6 +30,9 @@ constexpr std::uint32_t configChecksum(std::span<const std::uint8_t> bytes) {
   for (const std::uint8_t b : bytes) sum = foldChecksum(sum, b);
   return sum;
 }
+
+// The bytes of PROG_KOM.CFG that hold a record image: its checksum word, then the image.
+inline std::string configFileBytes(std::span<const std::uint8_t> image);
 
 // Reads PROG_KOM.CFG into the image. nullopt when the file cannot be opened (nothing is set,
 // the image is untouched); otherwise the error number, 0 on success, with the error state set:
@@ -57,5 +63,24 @@ inline std::int32_t getLe32(const std::uint8_t* at) {
                                    static_cast<std::uint32_t>(at[2]) << 16 |
                                    static_cast<std::uint32_t>(at[3]) << 24);
 }
+
+inline std::string configFileBytes(std::span<const std::uint8_t> image) {
+  std::uint8_t word[4];
+  putLe32(word, static_cast<std::int32_t>(configChecksum(image)));
+  std::string bytes(reinterpret_cast<const char*>(word), sizeof word);
+  bytes.append(reinterpret_cast<const char*>(image.data()), image.size());
+  return bytes;
+}
+
+// Copies text into a fixed zero-terminated record field, cut to size - 1 characters; the rest
+// of the field is zeroed.
+inline void storeText(char* field, std::size_t size, std::string_view text) {
+  const std::size_t n = text.size() < size ? text.size() : size - 1;
+  std::memset(field, 0, size);
+  std::memcpy(field, text.data(), n);
+}
+
+// The text of a zero-terminated record field that might lack its zero.
+inline std::string fieldText(const char* field, std::size_t size) { return std::string(field, strnlen(field, size)); }
 
 }  // namespace quorvel::plugin

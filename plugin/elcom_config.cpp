@@ -32,7 +32,7 @@ SUConfig fromImage(const Image& image) { return plugin::detail::readImage<SUConf
 
 int setDefaultConfig(SUConfig& config) {
   config = SUConfig{};
-  plugin::detail::copyText(config.port, sizeof config.port, "COM1");
+  plugin::storeText(config.port, sizeof config.port, "COM1");
   config.speed = 9600;
   config.muxOn = 0;
   config.muxType = kMuxElzab4x;

@@ -37,7 +37,7 @@ void scramblePassword(char* text, std::size_t size) {
 
 int setDefaultConfig(SUConfig& config) {
   config = SUConfig{};
-  plugin::detail::copyText(config.port, sizeof config.port, "COM1");
+  plugin::storeText(config.port, sizeof config.port, "COM1");
   config.speed = 9600;
   config.timeout = 3;
   config.muxOn = 0;

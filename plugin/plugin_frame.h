@@ -2,7 +2,6 @@
 // operation is "Konfiguracja".
 #pragma once
 
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -10,6 +9,7 @@
 #include "core/error_state.h"
 #include "platform/ui.h"
 #include "plugin/config_records.h"
+#include "plugin/config_store.h"
 
 namespace quorvel::plugin {
 
@@ -70,15 +70,5 @@ int runConfiguration(Record& config, ConfigForm<Record>& form) {
   }
   return GetErrorNum();
 }
-
-// Copies text into a fixed zero-terminated record field, cut to size - 1 characters.
-inline void storeText(char* field, std::size_t size, const std::string& text) {
-  const std::size_t n = text.size() < size ? text.size() : size - 1;
-  std::memset(field, 0, size);
-  std::memcpy(field, text.data(), n);
-}
-
-// The text of a zero-terminated record field that might lack its zero.
-inline std::string fieldText(const char* field, std::size_t size) { return std::string(field, strnlen(field, size)); }
 
 }  // namespace quorvel::plugin

@@ -29,7 +29,7 @@ SUConfig fromImage(const Image& image) { return plugin::detail::readImage<SUConf
 
 int setDefaultConfig(SUConfig& config) {
   config = SUConfig{};
-  plugin::detail::copyText(config.port, sizeof config.port, "COM1");
+  plugin::storeText(config.port, sizeof config.port, "COM1");
   config.speed = 9600;
   config.dataBits = 8;
   config.parity = 'N';
@@ -38,7 +38,7 @@ int setDefaultConfig(SUConfig& config) {
   config.muxType = kMuxElzab4x;
   config.muxChannel = 1;
   config.connectionType = kConnectionRs232;
-  plugin::detail::copyText(config.ipAddress, sizeof config.ipAddress, "10.0.0.1");
+  plugin::storeText(config.ipAddress, sizeof config.ipAddress, "10.0.0.1");
   config.detailedLog = 0;
   return 0;
 }

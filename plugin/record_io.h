@@ -62,12 +62,4 @@ int readRecord(Record& config, bool defaultsWhenMissing, ToImage toImage, FromIm
   return *result;
 }
 
-// Copies text into a fixed zero-terminated field, cut to leave room for the zero.
-inline void copyText(char* field, std::size_t size, const char* text) {
-  std::size_t n = std::strlen(text);
-  if (n >= size) n = size - 1;
-  std::memset(field, 0, size);
-  std::memcpy(field, text, n);
-}
-
 }  // namespace quorvel::plugin::detail

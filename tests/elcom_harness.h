@@ -220,11 +220,8 @@ class ElcomJob {
     c.maxPluCode = maxPlu;
     c.registerNumber = registerNumber;
     c.binDump = binDump ? 1 : 0;
-    const auto image = quorvel::elcom::toImage(c);
-    const std::uint32_t sum = quorvel::plugin::configChecksum(image);
     std::ofstream out(file("PROG_KOM.CFG"), std::ios::binary | std::ios::trunc);
-    for (int i = 0; i < 4; ++i) out.put(static_cast<char>(sum >> (8 * i)));
-    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    out << quorvel::plugin::configFileBytes(quorvel::elcom::toImage(c));
   }
 
   // The job file; `goods` is the UTF-8 XML of its Towar elements.

@@ -167,22 +167,13 @@ TEST(ElcomFormOnTerminal, OkSavesWhatWasTypedByteForByte) {
   want.muxType = 2;
   want.muxChannel = 12;
   want.registerNumber = 7;
-  const elcom::Image image = elcom::toImage(want);
-  std::string expected(4, '\0');
-  plugin::putLe32(reinterpret_cast<std::uint8_t*>(&expected[0]), static_cast<std::int32_t>(plugin::configChecksum(image)));
-  expected.append(reinterpret_cast<const char*>(image.data()), image.size());
+  const std::string expected = plugin::configFileBytes(elcom::toImage(want));
   const std::string file = readFile("PROG_KOM.CFG");
   ASSERT_EQ(file.size(), 284u);
   EXPECT_EQ(file, expected);
 }
 
-std::string fileOf(const elcom::SUConfig& c) {
-  const elcom::Image image = elcom::toImage(c);
-  std::string bytes(4, '\0');
-  plugin::putLe32(reinterpret_cast<std::uint8_t*>(&bytes[0]), static_cast<std::int32_t>(plugin::configChecksum(image)));
-  bytes.append(reinterpret_cast<const char*>(image.data()), image.size());
-  return bytes;
-}
+std::string fileOf(const elcom::SUConfig& c) { return plugin::configFileBytes(elcom::toImage(c)); }
 
 TEST(ElcomFormOnTerminal, OkOverAnExistingFileKeepsItsBytes) {
   // The form shows the record as configured; confirmed unchanged, the file is rewritten with

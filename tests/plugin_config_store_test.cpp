@@ -39,7 +39,10 @@ std::uint32_t checksumOf(const std::string& bytes) {
 }
 
 // A whole configuration file: checksum word over the given record bytes, then the bytes.
-std::string cfgFile(const std::string& record) { return le32(checksumOf(record)) + record; }
+std::string cfgFile(const std::string& record) {
+  return plugin::configFileBytes(
+      std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(record.data()), record.size()));
+}
 
 template <class Image>
 std::string bytesOf(const Image& image) {
