@@ -6,10 +6,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "plugin/config_records.h"
+#include "plugin/form_fields.h"
 #include "plugin/plugin_frame.h"
 
 namespace quorvel::elcom {
@@ -41,14 +43,18 @@ class ElcomConfigForm : public plugin::ConfigForm<SUConfig> {
   std::int32_t selectedMuxType() const;
 
  private:
-  void applyMuxEnabling();
-  void applyChannelRange();
-
-  // The type selection and channel text remembered when the multiplexer box was cleared.
-  bool remembered_ = false;
-  int rememberedType_ = -1;
-  std::string rememberedChannel_;
+  SUConfig base_;  // the record the form was built from: what "&OK" changes
+  plugin::MuxGroup mux_;
 };
+
+// What "&OK" (and the headless configuration) refuses in a record about to be stored: a
+// multiplexer type the form does not offer or a channel beyond its limit (multiplexer on
+// only), a register number outside 1 to 99. nullopt when the record may be stored.
+std::optional<plugin::FieldRefusal> checkConfig(const SUConfig& config);
+
+// The multiplexer types and the speeds the Elcom form offers.
+inline constexpr plugin::Choices kElcomMuxTypes = plugin::kMuxTypesBasic;
+inline constexpr const char* kElcomSpeeds[] = {"9600", "38400"};
 
 // opKonfiguracja of quorvel_elcom: the form over the record, saved on "&OK".
 int configure(SUConfig& config);
