@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -40,6 +41,31 @@ void JobDirectoryLock::Release() {
   if (fd_ < 0) return;
   ::close(fd_);  // closing the only descriptor of the open file drops its lock
   fd_ = -1;
+}
+
+std::FILE* OpenRegularFileForReading(const char* path, ReadOpenError& why) {
+  why = ReadOpenError::None;
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    why = ReadOpenError::Missing;
+    return nullptr;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    why = ReadOpenError::NotRegular;
+    ::close(fd);
+    return nullptr;
+  }
+  // A regular file never blocks; the flag goes so the stream behaves as an ordinary one.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (!f) {
+    ::close(fd);
+    why = ReadOpenError::Missing;
+  }
+  return f;
 }
 
 }  // namespace quorvel::platform

@@ -1,4 +1,4 @@
-// The job directory: one job at a time.
+// The job directory: one job at a time, and the files the system reads from it.
 //
 // Two runs in one directory would write RAPORT.XML and PROG_KOM.XML at once and leave both
 // files interleaved. The core therefore holds an exclusive advisory lock (flock) on the lock
@@ -6,7 +6,13 @@
 // however it ends, so a killed job never leaves the directory locked. The lock file stays in
 // the directory: removing it would let a third run lock a fresh file while the second still
 // holds the old one.
+//
+// Files the system reads (the job file, PROG_KOM.CFG) must be regular files: opening a FIFO
+// blocks until a writer appears and reading a device may never end, so both are refused
+// without waiting.
 #pragma once
+
+#include <cstdio>
 
 #include "platform/api.h"
 
@@ -40,5 +46,14 @@ class QUORVEL_API JobDirectoryLock {
  private:
   int fd_ = -1;
 };
+
+enum class ReadOpenError {
+  None,
+  Missing,     // no such file, or it cannot be opened (permissions)
+  NotRegular,  // a FIFO, a device, a socket, a directory: refused without waiting on it
+};
+
+// Opens `path` for reading in binary mode; nullptr with `why` set on failure. Never blocks.
+QUORVEL_API std::FILE* OpenRegularFileForReading(const char* path, ReadOpenError& why);
 
 }  // namespace quorvel::platform

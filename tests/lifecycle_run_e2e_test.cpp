@@ -299,8 +299,10 @@ TEST(QuorvelRun, JobThatCannotBeReadRefusesTheCoreAndLeavesBothFiles) {
     const char* job;  // nullptr: no job file
     std::string operacja;
     std::string text;
+    bool fifo = false;  // the job file is a FIFO that nobody writes
   } cases[] = {
       {"missing", nullptr, "InicjalizacjaSterownika", "Brak pliku VEXA_JOB.XML"},
+      {"a FIFO, never waited on", nullptr, "InicjalizacjaSterownika", "Błąd odczytu pliku VEXA_JOB.XML", true},
       {"wrong letter case", "<Dane operacja=\"konfiguracja\"/>", "konfiguracja", "konfiguracja: nieznana operacja"},
       {"bad goods", "<Dane operacja=\"PrzesyłanieTowarów\"><Towar><KP>0</KP></Towar></Dane>", "PrzesyłanieTowarów",
        "Liczba całkowita poniżej dopuszczalnego zakresu 0"},
@@ -314,6 +316,9 @@ TEST(QuorvelRun, JobThatCannotBeReadRefusesTheCoreAndLeavesBothFiles) {
     writeFile("PROG_KOM.XML", "stale");
     writeFile("RAPORT.XML", "stale");
     if (c.job) writeFile("VEXA_JOB.XML", cp(std::string("<?xml version=\"1.0\" encoding=\"windows-1250\"?>\r\n") + c.job));
+    if (c.fifo) {
+      ASSERT_EQ(::mkfifo("VEXA_JOB.XML", 0644), 0);
+    }
     const RunResult r = quorvel("run quorvel_test_full");
     EXPECT_EQ(r.status, 3) << r.out << r.err;
     EXPECT_FALSE(fileExists("TEST_PLUGIN.LOG"));
