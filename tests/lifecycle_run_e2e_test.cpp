@@ -270,12 +270,12 @@ TEST(QuorvelRun, PluginThatCannotLoadLeavesItsReasonOrErrorTwentyTwo) {
   }
 }
 
-TEST(QuorvelRun, EmptyPluginNameNamesTheModel) {
+TEST(QuorvelRun, EmptyPluginNameSaysNoDriverWasNamed) {
   ScratchDir dir;
   writeJob("Konfiguracja");
   const RunResult r = quorvel("run ''");
   EXPECT_EQ(r.status, 2);
-  const std::string text = "Nieznany model urządzenia Euro-500T";
+  const std::string text = "Nie podano nazwy sterownika (biblioteki DLL) dla modelu urządzenia Euro-500T";
   EXPECT_EQ(readFile("RAPORT.XML"), raportXml("Konfiguracja", {{"E", text}}, "E", text));
   EXPECT_FALSE(fileExists("TEST_PLUGIN.LOG"));
   expectValidResults();
