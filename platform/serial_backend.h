@@ -39,7 +39,8 @@ struct SerialSettings {
 enum class SerialOpenError {
   None,
   Missing,  // no such port (no device node, no hardware behind it, not a serial line)
-  Access,   // in use by another program, or no permission
+  Access,      // in use by another program
+  Permission,  // the user may not open the device node (not in its group)
   Other,
 };
 
