@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/ports_command.h"
 #include "host/report_view.h"
 #include "platform/cp1250.h"
 #include "platform/module.h"
@@ -68,6 +69,7 @@ void printMainHelp(FILE* out) {
 #ifdef QUORVEL_HAVE_DEMO_COMMAND
       "  demo [-C DIR]         run a tour of the Elcom driver against the simulated register\n"
 #endif
+      "  ports                 list the serial lines, who may open them and who holds them\n"
       "  --help                show this text\n"
       "\n"
       "See 'quorvel run --help' for the job directory and the files of a job.\n",
@@ -219,6 +221,7 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   if (command == "run") return runCommand(argc - 2, argv + 2);
+  if (command == "ports") return runPortsCommand(argc - 1, argv + 1);
 #ifdef QUORVEL_HAVE_DUMP_COMMAND
   if (command == "dump") return runDumpCommand(argc - 1, argv + 1);
 #endif

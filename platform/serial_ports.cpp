@@ -2,11 +2,16 @@
 
 #include <dirent.h>
 #include <grp.h>
+#include <limits.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -45,6 +50,42 @@ std::vector<std::string> entriesOf(const std::string& path) {
   return names;
 }
 
+std::string resolved(const std::string& path) {
+  char buf[PATH_MAX];
+  return ::realpath(path.c_str(), buf) ? std::string(buf) : std::string();
+}
+
+std::string processName(const std::string& pid) {
+  std::ifstream in("/proc/" + pid + "/comm");
+  std::string name;
+  std::getline(in, name);
+  return pid + (name.empty() ? "" : " " + name);
+}
+
+void addHolder(std::vector<std::string>& holders, const std::string& pid) {
+  const std::string entry = processName(pid);
+  if (std::find(holders.begin(), holders.end(), entry) == holders.end()) holders.push_back(entry);
+}
+
+// Processes with an advisory lock on the node (another Quorvel job among them), from
+// /proc/locks, which every user may read: "1: FLOCK ADVISORY WRITE PID MAJ:MIN:INODE ...".
+void addLockHolders(const struct stat& node, std::vector<std::string>& holders) {
+  std::ifstream locks("/proc/locks");
+  std::string line;
+  while (std::getline(locks, line)) {
+    char kind[16], mode[16], access[16];
+    long pid = 0;
+    unsigned major = 0, minor = 0;
+    unsigned long inode = 0;
+    if (std::sscanf(line.c_str(), "%*[^:]: %15s %15s %15s %ld %x:%x:%lu", kind, mode, access, &pid, &major, &minor,
+                    &inode) != 7)
+      continue;
+    if (major == ::major(node.st_dev) && minor == ::minor(node.st_dev) && inode == node.st_ino && pid > 0 &&
+        pid != ::getpid())
+      addHolder(holders, std::to_string(pid));
+  }
+}
+
 }  // namespace
 
 std::vector<std::string> SerialLineNodes() {
@@ -77,6 +118,46 @@ std::string DeviceGroup(const std::string& path) {
   while (::getgrgid_r(st.st_gid, &g, buffer.data(), buffer.size(), &found) == ERANGE && buffer.size() < (1u << 20))
     buffer.resize(buffer.size() * 2);
   return found ? std::string(found->gr_name) : std::to_string(st.st_gid);
+}
+
+std::vector<SerialLineInfo> ScanSerialLines() {
+  std::vector<SerialLineInfo> lines;
+  for (const std::string& n : SerialLineNodes()) {
+    SerialLineInfo line;
+    line.device = "/dev/" + n;
+    line.group = DeviceGroup(line.device);
+    line.mayOpen = ::access(line.device.c_str(), R_OK | W_OK) == 0;
+    struct stat st {};
+    line.groupMayOpen = ::stat(line.device.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    lines.push_back(std::move(line));
+  }
+  // Stable names of USB adapters: links that survive replugging into another socket.
+  const std::string byId = "/dev/serial/by-id/";
+  for (const std::string& link : entriesOf(byId)) {
+    const std::string target = resolved(byId + link);
+    for (auto& line : lines)
+      if (line.device == target) line.byId.push_back(byId + link);
+  }
+  // Open descriptors of other processes (all of them for root, one's own otherwise).
+  const std::string self = std::to_string(::getpid());
+  for (const std::string& pid : entriesOf("/proc")) {
+    if (!allDigits(pid, 0) || pid == self) continue;
+    const std::string fdDir = "/proc/" + pid + "/fd/";
+    for (const std::string& fd : entriesOf(fdDir)) {
+      char target[PATH_MAX];
+      const ssize_t len = ::readlink((fdDir + fd).c_str(), target, sizeof target - 1);
+      if (len <= 0) continue;
+      const std::string path(target, static_cast<std::size_t>(len));
+      for (auto& line : lines)
+        if (line.device == path) addHolder(line.holders, pid);
+    }
+  }
+  for (auto& line : lines) {
+    struct stat st {};
+    if (::stat(line.device.c_str(), &st) == 0) addLockHolders(st, line.holders);
+    std::sort(line.byId.begin(), line.byId.end());
+  }
+  return lines;
 }
 
 }  // namespace quorvel::platform

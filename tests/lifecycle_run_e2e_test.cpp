@@ -485,12 +485,18 @@ TEST(QuorvelCommandLine, HelpAndUsage) {
   const RunResult help = quorvel("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("run PLUGIN"), std::string::npos);
+  EXPECT_NE(help.out.find("ports"), std::string::npos);
+  // The port list opens no line; whatever this machine has, it ends cleanly.
+  const RunResult ports = quorvel("ports");
+  EXPECT_EQ(ports.status, 0) << ports.err;
+  EXPECT_TRUE(ports.out.find("/dev/") != std::string::npos || ports.out.find("No serial lines") != std::string::npos)
+      << ports.out;
   const RunResult runHelp = quorvel("run --help");
   EXPECT_EQ(runHelp.status, 0);
   for (const char* word : {"VEXA_JOB.XML", "RAPORT.XML", "PROG_KOM.XML", "PROG_KOM.CFG", "quorvel_elcom",
                            "quorvel_elzab", "quorvel_posnet", "Exit status"})
     EXPECT_NE(runHelp.out.find(word), std::string::npos) << word;
-  for (const char* bad : {"", "run", "frobnicate", "run a b", "run --bogus a", "run a -C"})
+  for (const char* bad : {"", "run", "frobnicate", "run a b", "run --bogus a", "run a -C", "ports x"})
     EXPECT_EQ(quorvel(bad).status, 64) << bad;
   EXPECT_FALSE(fileExists("RAPORT.XML"));
 }
