@@ -1,8 +1,9 @@
 // The life of one job inside the core library: what loading the library creates, in which
 // order, what a failure undoes, and the teardown when the library is unloaded.
 //
-// Load:   job directory locked -> report writer (RAPORT.XML opened) -> error state linked to it -> job document, which
-//         reads VEXA_JOB.XML -> device-data writer (PROG_KOM.XML opened).
+// Load:   job directory locked (QUORVEL.LCK) -> report writer (RAPORT.XML opened) -> error
+//         state linked to it -> job document, which reads VEXA_JOB.XML -> device-data writer
+//         (PROG_KOM.XML opened).
 // Unload: PROG_KOM.XML closed -> RAPORT.XML finished (status block, closing tag) -> job freed
 //         -> job directory unlocked.
 #include <cerrno>

@@ -44,7 +44,7 @@ int runPortsCommand(int argc, char** argv, std::FILE* out) {
     for (const auto& id : line.byId) std::fprintf(out, "    stable name: %s\n", id.c_str());
     if (line.mayOpen) {
       std::fputs("    access: you may open it\n", out);
-    } else if (line.groupMayOpen) {
+    } else if (!line.group.empty()) {
       std::fprintf(out, "    access: denied; members of group %s may open it: add the user to that group (and log in again)\n",
                    line.group.c_str());
     } else {

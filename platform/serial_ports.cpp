@@ -109,9 +109,9 @@ std::vector<std::string> SerialLineNodes() {
   return com;
 }
 
-std::string DeviceGroup(const std::string& path) {
+std::string AccessGroup(const std::string& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::string();
+  if (::stat(path.c_str(), &st) != 0 || (st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) return std::string();
   group g{};
   group* found = nullptr;
   std::vector<char> buffer(4096);
@@ -125,10 +125,8 @@ std::vector<SerialLineInfo> ScanSerialLines() {
   for (const std::string& n : SerialLineNodes()) {
     SerialLineInfo line;
     line.device = "/dev/" + n;
-    line.group = DeviceGroup(line.device);
+    line.group = AccessGroup(line.device);
     line.mayOpen = ::access(line.device.c_str(), R_OK | W_OK) == 0;
-    struct stat st {};
-    line.groupMayOpen = ::stat(line.device.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
     lines.push_back(std::move(line));
   }
   // Stable names of USB adapters: links that survive replugging into another socket.

@@ -19,8 +19,7 @@ struct SerialLineInfo {
   std::string device;               // "/dev/ttyUSB0"
   std::vector<std::string> byId;    // /dev/serial/by-id names that lead to it (stable across
                                     // reboots and replugging, unlike ttyUSB numbers)
-  std::string group;                // the group that owns the node, "" when unknown
-  bool groupMayOpen = false;        // the node's mode lets that group read and write it
+  std::string group;                // AccessGroup: the group to join to open it, or ""
   bool mayOpen = false;             // this user may read and write it
   std::vector<std::string> holders; // "PID NAME" of other processes that have it open or
                                     // locked, as far as this user may see them
@@ -30,8 +29,9 @@ struct SerialLineInfo {
 // its modem lines, which a register or a modem on it may take as a call.
 QUORVEL_API std::vector<SerialLineInfo> ScanSerialLines();
 
-// The name of the group that owns a file or device node ("dialout"); the number when the
-// group has no name; "" when the node cannot be looked at.
-QUORVEL_API std::string DeviceGroup(const std::string& path);
+// The group whose members may read and write a device node ("dialout"): its owning group when
+// the node's mode gives that group both; the number when the group has no name; "" when the
+// group may not, or the node cannot be looked at.
+QUORVEL_API std::string AccessGroup(const std::string& path);
 
 }  // namespace quorvel::platform

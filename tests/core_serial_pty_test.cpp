@@ -234,7 +234,7 @@ TEST_F(PtyPort, APortInUseIsRefusedWith1001) {
 
 // The usual reason a port cannot be opened is a user outside the device's group: the message
 // says so and names the group, not only the number. Root opens anything, so as root the port
-// is opened by a child that has become nobody.
+// is opened by a child that has become nobody; otherwise the node's owner bits deny its owner.
 TEST_F(PtyPort, ALineTheUserMayNotOpenNamesTheGroupThatOwnsIt) {
   const bool root = ::geteuid() == 0;
   std::string owner;
@@ -249,7 +249,7 @@ TEST_F(PtyPort, ALineTheUserMayNotOpenNamesTheGroupThatOwnsIt) {
     ASSERT_EQ(::stat(pty.path().c_str(), &st), 0);
     const struct group* g = ::getgrgid(st.st_gid);
     owner = g ? g->gr_name : std::to_string(st.st_gid);
-    ASSERT_EQ(::chmod(pty.path().c_str(), 0), 0);
+    ASSERT_EQ(::chmod(pty.path().c_str(), 0060), 0);  // the owner's bits deny the owner
   }
   int out[2];
   ASSERT_EQ(::pipe(out), 0);

@@ -94,7 +94,7 @@ int CRS232::Open() {
       // The number alone sends the user looking for another program on the port; the usual
       // cause is a user outside the device's group, which the message names.
       const std::string device = quorvel::platform::SerialDevicePath(port_);
-      const std::string group = quorvel::platform::DeviceGroup(device);
+      const std::string group = quorvel::platform::AccessGroup(device);
       std::string detail = port_ + " (brak uprawnień do urządzenia "_cp + device;
       if (!group.empty()) detail += "; dostęp mają członkowie grupy "_cp + group;
       detail += ")";
