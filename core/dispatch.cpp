@@ -78,7 +78,12 @@ QUORVEL_EXPORT_C void Quorvel_run(const std::string& name) {
   try {
     if (!raport || !vexa) return;  // the load was refused: there is no job to run
     if (name.empty()) {
-      SetError(ERR_UNKNOWN_MODEL, vexa->GetIdModelu().c_str());
+      // The host named no driver at all: saying that the model is unknown would send the user
+      // after the job's model identifier, which may be perfectly right. The number stays 21.
+      std::string text = "Nie podano nazwy sterownika (biblioteki DLL) dla modelu urządzenia"_cp;
+      if (!vexa->GetIdModelu().empty()) text += " " + vexa->GetIdModelu();
+      SetError(text.c_str());
+      SetErrorNum(ERR_UNKNOWN_MODEL);
       return;
     }
     const std::string moduleName = name + ".dll";

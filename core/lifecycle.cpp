@@ -1,10 +1,14 @@
 // The life of one job inside the core library: what loading the library creates, in which
 // order, what a failure undoes, and the teardown when the library is unloaded.
 //
-// Load:   report writer (RAPORT.XML opened) -> error state linked to it -> job document, which
-//         reads VEXA_JOB.XML -> device-data writer (PROG_KOM.XML opened).
-// Unload: PROG_KOM.XML closed -> RAPORT.XML finished (status block, closing tag) -> job freed.
+// Load:   job directory locked (QUORVEL.LCK) -> report writer (RAPORT.XML opened) -> error
+//         state linked to it -> job document, which reads VEXA_JOB.XML -> device-data writer
+//         (PROG_KOM.XML opened).
+// Unload: PROG_KOM.XML closed -> RAPORT.XML finished (status block, closing tag) -> job freed
+//         -> job directory unlocked.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -17,12 +21,28 @@
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
+#include "platform/job_dir.h"
 
 CRaportXml* raport = nullptr;
 CVexaXml* vexa = nullptr;
 CProgKomXml* progKom = nullptr;
 
 namespace quorvel::core {
+
+namespace {
+
+// Held from the load of a job to the end of its teardown: one job per directory.
+quorvel::platform::JobDirectoryLock g_jobLock;
+
+// Why the last load was refused when RAPORT.XML cannot carry the reason (windows-1250);
+// empty when the reason stands in the report. A fixed buffer: it is filled on the way out of
+// an out-of-memory refusal too.
+char g_refusal[1100] = "";
+
+// Why RAPORT.XML could not be created (errno of the failed open), 0 when it was.
+int g_reportErrno = 0;
+
+}  // namespace
 
 void teardownJob() {
   if (progKom) {
@@ -40,6 +60,7 @@ void teardownJob() {
     delete vexa;
     vexa = nullptr;
   }
+  g_jobLock.Release();
 }
 
 namespace {
@@ -69,6 +90,15 @@ void writeEmptyDeviceData() {
 // Without even a report writer no result of this job can be written, so the result files of
 // an earlier job are removed rather than left to be read as this job's.
 int refuseLoad() {
+  if (!raport || !raport->IsOpen()) {
+    // The report of this load does not exist: the host learns the reason from
+    // quorvel_module_refusal() instead.
+    if (g_reportErrno != 0) {
+      std::snprintf(g_refusal, sizeof g_refusal, "%s (%s)", GetErrorMsg(), std::strerror(g_reportErrno));
+    } else {
+      std::snprintf(g_refusal, sizeof g_refusal, "%s", GetErrorMsg());
+    }
+  }
   if (!raport) {
     std::remove(kRaportFileName);
     std::remove(kProgKomFileName);
@@ -96,9 +126,27 @@ int attachJob() {
   // since an earlier job (the process keeps its own reference to it).
   ErrorSetRaport(nullptr);
   ClearError("");
+  g_refusal[0] = '\0';
+  g_reportErrno = 0;
+
+  // Before any file of the directory is opened: a second job in a directory whose job is still
+  // running is refused at once and touches nothing (its files are the running job's).
+  if (!g_jobLock.IsHeld()) {
+    using Lock = quorvel::platform::JobDirectoryLock;
+    const Lock::Result locked = g_jobLock.Acquire();
+    if (locked == Lock::Result::Busy) {
+      std::snprintf(g_refusal, sizeof g_refusal, "%s",
+                    "Katalog zadania jest zajęty przez inne zadanie (plik QUORVEL.LCK); "
+                    "zadanie nie zostało wykonane, pliki katalogu pozostały bez zmian."_cp);
+      return 0;
+    }
+    // Unavailable: not even the directory can be opened; the job goes on unguarded, and
+    // its files will most likely fail to open as well, which the usual errors report.
+  }
 
   raport = new (std::nothrow) CRaportXml();
   if (!raport) return outOfMemory();
+  if (!raport->IsOpen()) g_reportErrno = errno;
   ErrorSetRaport(raport);
 
   vexa = new (std::nothrow) CVexaXml();
@@ -123,6 +171,14 @@ QUORVEL_EXPORT_C int quorvel_module_attach() {
     // Nothing may leave a load handler; what throws while the job is built is out of memory.
     return quorvel::core::outOfMemory();
   }
+}
+
+// Why the last load of the core was refused, when the refusal left no RAPORT.XML of its own
+// to say it (the job directory busy with another job, or the report not creatable); null when
+// the load succeeded or its reason stands in RAPORT.XML. Windows-1250 text, valid until the
+// next load. A host calls it after a refused attach, before it unloads the library.
+QUORVEL_EXPORT_C const char* quorvel_module_refusal() {
+  return quorvel::core::g_refusal[0] ? quorvel::core::g_refusal : nullptr;
 }
 
 // Unload handler of the core library: finishes both result files and frees the job.

@@ -11,7 +11,9 @@
 #include <string>
 #include <string_view>
 
+#include "host/ports_command.h"
 #include "host/report_view.h"
+#include "platform/cp1250.h"
 #include "platform/module.h"
 
 #ifdef QUORVEL_HAVE_DUMP_COMMAND
@@ -67,6 +69,7 @@ void printMainHelp(FILE* out) {
 #ifdef QUORVEL_HAVE_DEMO_COMMAND
       "  demo [-C DIR]         run a tour of the Elcom driver against the simulated register\n"
 #endif
+      "  ports                 list the serial lines, who may open them and who holds them\n"
       "  --help                show this text\n"
       "\n"
       "See 'quorvel run --help' for the job directory and the files of a job.\n",
@@ -100,7 +103,8 @@ void printRunHelp(FILE* out) {
       "\n"
       "Exit status: 0 when the job ended with status OK or I (notice), 1 with status W\n"
       "(warning), 2 with status E (error), 3 when the core library refused to load (the job\n"
-      "file could not be read, see the report) or was not found, 64 for a bad command line.\n",
+      "file could not be read, see the report; another job still running in DIR, which\n"
+      "holds one job at a time) or was not found, 64 for a bad command line.\n",
       out);
 }
 
@@ -177,7 +181,13 @@ int runCommand(int argc, char** argv) {
   // its reasons in RAPORT.XML.
   quorvel::platform::ModuleRef core(quorvel::platform::loadModule(coreModule()));
   if (!core) {
-    if (quorvel::platform::lastModuleRefused()) {
+    // A refusal that left no report of this job (the directory busy with another job, or no
+    // report could be created) says why itself: any RAPORT.XML there is another job's.
+    const std::string refusal = quorvel::platform::lastModuleRefusal();
+    if (!refusal.empty()) {
+      std::fprintf(stderr, "quorvel: the job in %s was not run and no report was written: %s\n", shownDirectory,
+                   quorvel::cp1250::toUtf8(refusal).c_str());
+    } else if (quorvel::platform::lastModuleRefused()) {
       std::fprintf(stderr, "quorvel: the job in %s could not be started:\n", shownDirectory);
       showReport(shownDirectory);
     } else {
@@ -211,6 +221,7 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   if (command == "run") return runCommand(argc - 2, argv + 2);
+  if (command == "ports") return runPortsCommand(argc - 1, argv + 1);
 #ifdef QUORVEL_HAVE_DUMP_COMMAND
   if (command == "dump") return runDumpCommand(argc - 1, argv + 1);
 #endif

@@ -21,9 +21,11 @@ namespace {
 
 std::string g_lastError;
 bool g_lastRefused = false;
+std::string g_lastRefusal;
 
 using AttachFn = int (*)();
 using DetachFn = void (*)();
+using RefusalFn = const char* (*)();
 
 std::string directoryOf(const std::string& path) {
   const auto slash = path.rfind('/');
@@ -164,6 +166,7 @@ std::string loaderDirectory() {
 Module* loadModule(const std::string& name) {
   g_lastError.clear();
   g_lastRefused = false;
+  g_lastRefusal.clear();
   const std::string fileName = moduleFileName(name);
   if (fileName.empty()) {
     g_lastError = "empty module name";
@@ -180,6 +183,9 @@ Module* loadModule(const std::string& name) {
   auto* module = new Module{handle, pathOfHandle(handle, located.empty() ? fileName : located)};
   if (auto attach = reinterpret_cast<AttachFn>(ownSymbol(handle, kAttachSymbol))) {
     if (attach() == 0) {
+      // Asked before the detach: the module's own text goes with it.
+      if (auto refusal = reinterpret_cast<RefusalFn>(ownSymbol(handle, kRefusalSymbol)))
+        if (const char* why = refusal()) g_lastRefusal = why;
       // A refused attach is undone as the original platform does: detach, then unmap.
       if (auto detach = reinterpret_cast<DetachFn>(ownSymbol(handle, kDetachSymbol))) detach();
       ::dlclose(handle);
@@ -209,5 +215,7 @@ std::string modulePath(const Module* module) { return module ? module->path : st
 std::string lastModuleError() { return g_lastError; }
 
 bool lastModuleRefused() { return g_lastRefused; }
+
+std::string lastModuleRefusal() { return g_lastRefusal; }
 
 }  // namespace quorvel::platform

@@ -1,7 +1,8 @@
 // Loadable modules: the core library, the driver plug-ins and vendor libraries.
 //
 // A module stands for what the system calls a DLL. Loading one maps the file and then runs the
-// module's load handler, `quorvel_module_attach()`, which may refuse (a zero result): the module
+// module's load handler, `quorvel_module_attach()`, which may refuse (a zero result; the module's
+// optional `quorvel_module_refusal()` may then say why): the module
 // is then detached and unmapped again and the load fails, just as a refused process attach makes
 // the original platform's load call fail. Releasing a module runs `quorvel_module_detach()` and
 // then unmaps it. A module without these functions simply has no handlers.
@@ -25,6 +26,8 @@ struct Module;  // opaque: a loaded, attached module
 // Names of the handlers every module may export.
 inline constexpr const char* kAttachSymbol = "quorvel_module_attach";
 inline constexpr const char* kDetachSymbol = "quorvel_module_detach";
+// const char* quorvel_module_refusal(): after a refused attach, why (null: nothing to add).
+inline constexpr const char* kRefusalSymbol = "quorvel_module_refusal";
 
 // Loads and attaches the module; nullptr when no file was found, the file could not be mapped
 // or its attach handler refused. lastModuleError() then says which.
@@ -46,6 +49,10 @@ QUORVEL_API std::string lastModuleError();
 
 // True when the last failed loadModule found and mapped the file but its attach refused.
 QUORVEL_API bool lastModuleRefused();
+
+// What the module that refused the last loadModule said about why (its quorvel_module_refusal,
+// in the module's own text encoding); "" when it said nothing.
+QUORVEL_API std::string lastModuleRefusal();
 
 // "x.dll" -> "x.so"; any other name unchanged.
 QUORVEL_API std::string moduleFileName(const std::string& name);

@@ -1,6 +1,5 @@
 #include "platform/serial_backend.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -9,13 +8,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <utility>
 
 #include "platform/clock.h"
+#include "platform/serial_ports.h"
 
 namespace quorvel::platform {
 
@@ -39,6 +37,7 @@ SerialOpenError openErrorOf(int err) {
       return SerialOpenError::Missing;
     case EACCES:
     case EPERM:
+      return SerialOpenError::Permission;
     case EBUSY:  // another program holds it with TIOCEXCL
     case EWOULDBLOCK:
       return SerialOpenError::Access;
@@ -295,18 +294,6 @@ class TermiosBackend final : public SerialBackend {
 
 SerialBackend* g_backend = nullptr;
 
-bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
-
-// Natural order: ttyS2 before ttyS10.
-bool naturalLess(const std::string& a, const std::string& b) {
-  auto split = [](const std::string& s) {
-    std::size_t i = s.size();
-    while (i > 0 && std::isdigit(static_cast<unsigned char>(s[i - 1]))) --i;
-    return std::make_pair(s.substr(0, i), i < s.size() ? std::stol(s.substr(i)) : -1L);
-  };
-  return split(a) < split(b);
-}
-
 }  // namespace
 
 SerialBackend& TermiosSerialBackend() {
@@ -334,30 +321,9 @@ std::string SerialDevicePath(const std::string& name) {
 }
 
 std::vector<std::string> ListSerialPorts() {
-  std::vector<std::string> com, other;
-  DIR* dir = opendir("/dev");
-  if (!dir) return {};
-  while (const dirent* e = readdir(dir)) {
-    const std::string n = e->d_name;
-    if (startsWith(n, "ttyS") && n.size() > 4 &&
-        std::all_of(n.begin() + 4, n.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-      // Most systems carry ttyS0..31 whether or not a UART exists; the kernel reports the
-      // UART type 0 for the empty ones.
-      std::ifstream type("/sys/class/tty/" + n + "/type");
-      int t = -1;
-      if (type >> t && t == 0) continue;
-      com.push_back(n);
-    } else if (startsWith(n, "ttyUSB") || startsWith(n, "ttyACM") || startsWith(n, "ttyAMA") ||
-               startsWith(n, "rfcomm")) {
-      other.push_back(n);
-    }
-  }
-  closedir(dir);
-  std::sort(com.begin(), com.end(), naturalLess);
-  std::sort(other.begin(), other.end(), naturalLess);
   std::vector<std::string> names;
-  for (const auto& n : com) names.push_back("COM" + std::to_string(std::stol(n.substr(4)) + 1));
-  names.insert(names.end(), other.begin(), other.end());
+  for (const std::string& n : SerialLineNodes())
+    names.push_back(n.rfind("ttyS", 0) == 0 ? "COM" + std::to_string(std::stol(n.substr(4)) + 1) : n);
   return names;
 }
 

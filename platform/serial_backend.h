@@ -38,8 +38,9 @@ struct SerialSettings {
 // Why an open failed, in the terms the port's error numbers distinguish.
 enum class SerialOpenError {
   None,
-  Missing,  // no such port (no device node, no hardware behind it, not a serial line)
-  Access,   // in use by another program, or no permission
+  Missing,     // no such port (no device node, no hardware behind it, not a serial line)
+  Access,      // in use by another program
+  Permission,  // the user may not open the device node (not in its group)
   Other,
 };
 

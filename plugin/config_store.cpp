@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/error_state.h"
+#include "platform/job_dir.h"
 
 namespace quorvel::plugin {
 
@@ -19,7 +20,10 @@ struct File {
 }  // namespace
 
 std::optional<int> readConfigImage(std::span<std::uint8_t> image) {
-  File file{std::fopen(kConfigFileName, "rb")};
+  // A FIFO or a device in place of the file is refused as unreadable, not waited on.
+  platform::ReadOpenError why;
+  File file{platform::OpenRegularFileForReading(kConfigFileName, why)};
+  if (why == platform::ReadOpenError::NotRegular) return SetError(ERR_FILE_READ, kConfigFileName);
   if (!file.f) return std::nullopt;
   std::FILE* f = file.f;
   int err = 0;

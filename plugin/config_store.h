@@ -39,7 +39,8 @@ inline std::string configFileBytes(std::span<const std::uint8_t> image);
 //   3 "Nieprawidłowy plik konfiguracji": the file is empty, shorter than its checksum word, a
 //     seek fails, or the checksum over every byte after the first four (also bytes beyond the
 //     image) differs from the stored word;
-//   5 "Błąd odczytu pliku": the stream reported a read error.
+//   5 "Błąd odczytu pliku": the stream reported a read error, or the file is not a regular
+//     file (a FIFO or a device is refused at once, never waited on).
 // The image receives the file's bytes after the checksum word, at most image.size(); bytes
 // beyond the file's end keep what the caller had there. A checksum mismatch still fills the
 // image.

@@ -19,6 +19,12 @@ std::vector<std::string> configPortNames() {
   return names;
 }
 
+int openDeviceLine(CRS232& port) {
+  if (const int e = port.Open()) return e;
+  port.Purge();
+  return 0;
+}
+
 void reportFormNotShown() {
   // A warning that becomes the job's status; the error number stays 0 (nothing failed, the
   // configuration simply stays as it was).

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/error_state.h"
+#include "core/serial/rs232.h"
 #include "platform/ui.h"
 #include "plugin/config_records.h"
 #include "plugin/config_store.h"
@@ -35,6 +36,12 @@ bool loadSequence(Record& config, const std::string& operacja, const std::functi
   if (!configuring && openDevice && openDevice() != 0) return false;
   return true;
 }
+
+// Opens a register's serial line (CRS232::Open) and discards whatever is already waiting on
+// it: bytes a register sent to a job that was killed would otherwise be read as the first
+// answer of this one and end it with "Odebrano nieprawidłowe dane z urządzenia". Every driver
+// that talks over its own line opens it here. Returns the error number of Open.
+int openDeviceLine(CRS232& port);
 
 // A configuration form over a record: built from the record, stores its values into it.
 template <class Record>

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
@@ -227,6 +230,50 @@ TEST_F(PtyPort, APortInUseIsRefusedWith1001) {
   first.Close();
   ClearError("");
   EXPECT_EQ(second.Open(), 0);  // free again once closed
+}
+
+// The usual reason a port cannot be opened is a user outside the device's group: the message
+// says so and names the group, not only the number. Root opens anything, so as root the port
+// is opened by a child that has become nobody; otherwise the node's owner bits deny its owner.
+TEST_F(PtyPort, ALineTheUserMayNotOpenNamesTheGroupThatOwnsIt) {
+  const bool root = ::geteuid() == 0;
+  std::string owner;
+  if (root) {
+    const struct group* dialout = ::getgrnam("dialout");
+    const gid_t gid = dialout ? dialout->gr_gid : 0;
+    owner = dialout ? "dialout" : ::getgrgid(0)->gr_name;
+    ASSERT_EQ(::chown(pty.path().c_str(), 0, gid), 0);
+    ASSERT_EQ(::chmod(pty.path().c_str(), 0660), 0);
+  } else {
+    struct stat st {};
+    ASSERT_EQ(::stat(pty.path().c_str(), &st), 0);
+    const struct group* g = ::getgrgid(st.st_gid);
+    owner = g ? g->gr_name : std::to_string(st.st_gid);
+    ASSERT_EQ(::chmod(pty.path().c_str(), 0060), 0);  // the owner's bits deny the owner
+  }
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (root && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(120);
+    CRS232 port;
+    port.SetPort(pty.path());
+    const int e = port.Open();
+    const std::string msg = GetErrorMsg();
+    [[maybe_unused]] const ssize_t n = ::write(out[1], msg.data(), msg.size());
+    ::_exit(e == ERR_PORT_ACCESS ? 0 : 1);
+  }
+  ::close(out[1]);
+  std::string msg;
+  char buf[512];
+  for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) msg.append(buf, static_cast<std::size_t>(n));
+  ::close(out[0]);
+  int raw = 0;
+  ::waitpid(pid, &raw, 0);
+  if (WIFEXITED(raw) && WEXITSTATUS(raw) == 120) GTEST_SKIP() << "cannot drop privileges to run as nobody";
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << quorvel::cp1250::toUtf8(msg);
+  EXPECT_EQ(quorvel::cp1250::toUtf8(msg), "Błąd dostępu do portu szeregowego " + pty.path() + " (brak uprawnień do urządzenia " +
+                                              pty.path() + "; dostęp mają członkowie grupy " + owner + ")");
 }
 
 TEST_F(PtyPort, AMissingPortIs1002) {

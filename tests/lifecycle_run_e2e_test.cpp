@@ -1,7 +1,12 @@
 // Whole jobs through the real `quorvel` program: job directory in, RAPORT.XML and PROG_KOM.XML
 // out, with the test plug-ins standing in for drivers. Both result files are compared byte for
 // byte and validated with the schemas on every path, failures included.
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -35,8 +40,9 @@ struct RunResult {
   std::string err;
 };
 
+// A run that hangs ends after a minute with status 124 instead of stalling the suite.
 RunResult quorvel(const std::string& args, const std::string& cwd = ".") {
-  const std::string cmd = "cd '" + cwd + "' && '" + kQuorvel + "' " + args + " >quorvel.out 2>quorvel.err";
+  const std::string cmd = "cd '" + cwd + "' && timeout 60 '" + kQuorvel + "' " + args + " >quorvel.out 2>quorvel.err";
   const int raw = std::system(cmd.c_str());
   RunResult r;
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -264,12 +270,12 @@ TEST(QuorvelRun, PluginThatCannotLoadLeavesItsReasonOrErrorTwentyTwo) {
   }
 }
 
-TEST(QuorvelRun, EmptyPluginNameNamesTheModel) {
+TEST(QuorvelRun, EmptyPluginNameSaysNoDriverWasNamed) {
   ScratchDir dir;
   writeJob("Konfiguracja");
   const RunResult r = quorvel("run ''");
   EXPECT_EQ(r.status, 2);
-  const std::string text = "Nieznany model urządzenia Euro-500T";
+  const std::string text = "Nie podano nazwy sterownika (biblioteki DLL) dla modelu urządzenia Euro-500T";
   EXPECT_EQ(readFile("RAPORT.XML"), raportXml("Konfiguracja", {{"E", text}}, "E", text));
   EXPECT_FALSE(fileExists("TEST_PLUGIN.LOG"));
   expectValidResults();
@@ -293,8 +299,10 @@ TEST(QuorvelRun, JobThatCannotBeReadRefusesTheCoreAndLeavesBothFiles) {
     const char* job;  // nullptr: no job file
     std::string operacja;
     std::string text;
+    bool fifo = false;  // the job file is a FIFO that nobody writes
   } cases[] = {
       {"missing", nullptr, "InicjalizacjaSterownika", "Brak pliku VEXA_JOB.XML"},
+      {"a FIFO, never waited on", nullptr, "InicjalizacjaSterownika", "Błąd odczytu pliku VEXA_JOB.XML", true},
       {"wrong letter case", "<Dane operacja=\"konfiguracja\"/>", "konfiguracja", "konfiguracja: nieznana operacja"},
       {"bad goods", "<Dane operacja=\"PrzesyłanieTowarów\"><Towar><KP>0</KP></Towar></Dane>", "PrzesyłanieTowarów",
        "Liczba całkowita poniżej dopuszczalnego zakresu 0"},
@@ -308,6 +316,9 @@ TEST(QuorvelRun, JobThatCannotBeReadRefusesTheCoreAndLeavesBothFiles) {
     writeFile("PROG_KOM.XML", "stale");
     writeFile("RAPORT.XML", "stale");
     if (c.job) writeFile("VEXA_JOB.XML", cp(std::string("<?xml version=\"1.0\" encoding=\"windows-1250\"?>\r\n") + c.job));
+    if (c.fifo) {
+      ASSERT_EQ(::mkfifo("VEXA_JOB.XML", 0644), 0);
+    }
     const RunResult r = quorvel("run quorvel_test_full");
     EXPECT_EQ(r.status, 3) << r.out << r.err;
     EXPECT_FALSE(fileExists("TEST_PLUGIN.LOG"));
@@ -376,17 +387,116 @@ TEST(QuorvelRun, JobDirectoryOption) {
   EXPECT_EQ(quorvel("run quorvel_test_full -C no_such_dir").status, 64);
 }
 
+// Starts `quorvel ARGS` in the current directory without waiting; its output goes to OUT_NAME.
+pid_t startQuorvel(const std::vector<std::string>& args, const std::string& outName) {
+  std::vector<std::string> store{kQuorvel};
+  store.insert(store.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : store) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int out = ::open(outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(out, 1);
+    ::dup2(out, 2);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+int exitStatusOf(pid_t pid) {
+  int raw = 0;
+  ::waitpid(pid, &raw, 0);
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+// A host started twice, or a retry while the first run still works: the second run is refused
+// at once and touches nothing, and the first run's files end whole, with its accepted goods.
+TEST(QuorvelRun, ASecondRunInABusyJobDirectoryIsRefusedAndTouchesNothing) {
+  ScratchDir dir;
+  writeFile("TEST_PLUGIN.IN", "goods\nwait GO\n");
+  writeJob("PrzesyłanieTowarów", kOneGoods);
+  const pid_t first = startQuorvel({"run", "quorvel_test_full"}, "first.out");
+  // The first run is inside its operation (its files open, its goods confirmed) once it logs.
+  for (int i = 0; i < 3000 && pluginLog().find("opPrzesylanieTowarow") == std::string::npos; ++i) ::usleep(10000);
+  ASSERT_NE(pluginLog().find("opPrzesylanieTowarow"), std::string::npos) << readFile("first.out");
+  const std::string raportMeanwhile = readFile("RAPORT.XML");
+  const std::string progKomMeanwhile = readFile("PROG_KOM.XML");
+
+  const RunResult second = quorvel("run quorvel_test_full");
+  EXPECT_EQ(second.status, 3) << second.out << second.err;
+  EXPECT_NE(second.err.find("Katalog zadania jest zajęty przez inne zadanie"), std::string::npos) << second.err;
+  EXPECT_EQ(second.out, "") << "no report may be shown: RAPORT.XML is the first job's";
+  EXPECT_EQ(readFile("RAPORT.XML"), raportMeanwhile);
+  EXPECT_EQ(readFile("PROG_KOM.XML"), progKomMeanwhile);
+
+  writeFile("GO", "");
+  EXPECT_EQ(exitStatusOf(first), 0) << readFile("first.out");
+  EXPECT_EQ(cp1250ToUtf8(pluginLog()),
+            "attach RVP PrzesyłanieTowarów\nopDriverInit\nopPrzesylanieTowarow goods=1\nopDriverFree\ndetach\n");
+  EXPECT_EQ(readFile("RAPORT.XML"), raportXml("PrzesyłanieTowarów", {}, "OK"));
+  EXPECT_EQ(readFile("PROG_KOM.XML"), progKomXml("PrzesyłanieTowarów", "\t<Towar><Id>7</Id></Towar>\r\n"));
+  expectValidResults();
+  // The lock file stays, and the directory takes the next job once the first is done.
+  EXPECT_TRUE(fileExists("QUORVEL.LCK"));
+  writeFile("TEST_PLUGIN.IN", "");
+  EXPECT_EQ(quorvel("run quorvel_test_full").status, 0);
+}
+
+// A job directory the user cannot write keeps an earlier job's RAPORT.XML, which must not be
+// shown as this job's. Root writes anywhere, so as root the program runs as nobody.
+TEST(QuorvelRun, ADirectoryThatCannotBeWrittenShowsNoEarlierReport) {
+  ScratchDir dir;
+  writeJob("Konfiguracja");
+  const std::string earlier = raportXml("ImportTowarów", {{"W", "Wcześniejsze zadanie"}}, "W", "Wcześniejsze zadanie");
+  writeFile("RAPORT.XML", earlier);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chmod("VEXA_JOB.XML", 0644), 0);
+    ASSERT_EQ(::chmod("RAPORT.XML", 0644), 0);
+  }
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (root && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(120);
+    // Both streams go to a file beside the directory: nothing can be created inside it.
+    const int out = ::open((dir.path() + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    ::dup2(out, 1);
+    ::dup2(out, 2);
+    ::execl(kQuorvel.c_str(), kQuorvel.c_str(), "run", "quorvel_test_full", nullptr);
+    ::_exit(127);
+  }
+  const int status = exitStatusOf(pid);
+  ::chmod(dir.path().c_str(), 0755);
+  const std::string output = readFile(dir.path() + ".err");
+  std::filesystem::remove(dir.path() + ".err");
+  if (status == 120) GTEST_SKIP() << "cannot drop privileges to run as nobody";
+  EXPECT_EQ(status, 3) << output;
+  EXPECT_EQ(output.find("Wcześniejsze zadanie"), std::string::npos) << output;
+  EXPECT_NE(output.find("no report was written"), std::string::npos) << output;
+  EXPECT_NE(output.find("Błąd tworzenia pliku RAPORT.XML"), std::string::npos) << output;
+  EXPECT_EQ(readFile("RAPORT.XML"), earlier);
+  EXPECT_FALSE(fileExists("TEST_PLUGIN.LOG"));
+}
+
 TEST(QuorvelCommandLine, HelpAndUsage) {
   ScratchDir dir;
   const RunResult help = quorvel("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("run PLUGIN"), std::string::npos);
+  EXPECT_NE(help.out.find("ports"), std::string::npos);
+  // The port list opens no line; whatever this machine has, it ends cleanly.
+  const RunResult ports = quorvel("ports");
+  EXPECT_EQ(ports.status, 0) << ports.err;
+  EXPECT_TRUE(ports.out.find("/dev/") != std::string::npos || ports.out.find("No serial lines") != std::string::npos)
+      << ports.out;
   const RunResult runHelp = quorvel("run --help");
   EXPECT_EQ(runHelp.status, 0);
   for (const char* word : {"VEXA_JOB.XML", "RAPORT.XML", "PROG_KOM.XML", "PROG_KOM.CFG", "quorvel_elcom",
                            "quorvel_elzab", "quorvel_posnet", "Exit status"})
     EXPECT_NE(runHelp.out.find(word), std::string::npos) << word;
-  for (const char* bad : {"", "run", "frobnicate", "run a b", "run --bogus a", "run a -C"})
+  for (const char* bad : {"", "run", "frobnicate", "run a b", "run --bogus a", "run a -C", "ports x"})
     EXPECT_EQ(quorvel(bad).status, 64) << bad;
   EXPECT_FALSE(fileExists("RAPORT.XML"));
 }

@@ -3,6 +3,9 @@ if(TARGET quorvel_plugin AND TARGET Quorvel)
   quorvel_add_test(plugin_config_store_test
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_config_store_test.cpp
     LIBS quorvel_plugin Quorvel)
+  quorvel_add_test(plugin_line_test
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_line_test.cpp
+    LIBS quorvel_plugin Quorvel util)
   quorvel_add_test(plugin_ui_test
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_ui_test.cpp
     LIBS Quorvel)

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "platform/cp1250.h"
@@ -376,17 +377,32 @@ TEST_F(ConfigStore, SaveOntoAFullDeviceGivesError4) {
   EXPECT_NE(xml.find("<Treść>Błąd zapisu pliku PROG_KOM.CFG</Treść>"), std::string::npos) << xml;
 }
 
-TEST_F(ConfigStore, UnreadableStreamGivesError5) {
-  // A directory opens for reading but every read fails.
-  std::filesystem::create_directory(kCfg);
-  Report report;
-  elcom::SUConfig rec = elcomDefaults();
-  const int err = elcom::readConfig(rec, false);
-  EXPECT_EQ(err, 5);
-  EXPECT_STREQ(GetErrorMsg(), "B\xB3\xB9" "d odczytu pliku PROG_KOM.CFG");
-  EXPECT_EQ(elcom::toImage(rec), elcom::toImage(elcomDefaults()));
-  const std::string xml = report.finish();
-  EXPECT_NE(xml.find("<Treść>Błąd odczytu pliku PROG_KOM.CFG</Treść>"), std::string::npos) << xml;
+TEST_F(ConfigStore, UnreadableOrNonRegularFilesGiveError5AtOnce) {
+  // A FIFO that nobody writes would block the open for ever: the alarm turns a hang into a
+  // failure.
+  const struct {
+    const char* what;
+    std::function<void()> make;
+  } cases[] = {
+      {"a directory", [] { std::filesystem::create_directory(kCfg); }},
+      {"a FIFO", [] { ASSERT_EQ(::mkfifo(kCfg, 0644), 0); }},
+      {"a device", [] { std::filesystem::create_symlink("/dev/zero", kCfg); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(kCfg);
+    c.make();
+    Report report;
+    elcom::SUConfig rec = elcomDefaults();
+    ::alarm(20);
+    const int err = elcom::readConfig(rec, true);
+    ::alarm(0);
+    EXPECT_EQ(err, 5);
+    EXPECT_STREQ(GetErrorMsg(), "B\xB3\xB9" "d odczytu pliku PROG_KOM.CFG");
+    EXPECT_EQ(elcom::toImage(rec), elcom::toImage(elcomDefaults()));
+    const std::string xml = report.finish();
+    EXPECT_NE(xml.find("<Treść>Błąd odczytu pliku PROG_KOM.CFG</Treść>"), std::string::npos) << xml;
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

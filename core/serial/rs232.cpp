@@ -2,10 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "platform/clock.h"
+#include "platform/serial_ports.h"
 #include "platform/ui.h"
 
 using quorvel::platform::SerialIo;
@@ -88,6 +90,16 @@ int CRS232::Open() {
     handle_.reset();
   }
   if (!handle_) {
+    if (why == SerialOpenError::Permission) {
+      // The number alone sends the user looking for another program on the port; the usual
+      // cause is a user outside the device's group, which the message names.
+      const std::string device = quorvel::platform::SerialDevicePath(port_);
+      const std::string group = quorvel::platform::AccessGroup(device);
+      std::string detail = port_ + " (brak uprawnień do urządzenia "_cp + device;
+      if (!group.empty()) detail += "; dostęp mają członkowie grupy "_cp + group;
+      detail += ")";
+      return SetError(ERR_PORT_ACCESS, detail.c_str());
+    }
     const int number = why == SerialOpenError::Missing  ? ERR_PORT_MISSING
                        : why == SerialOpenError::Access ? ERR_PORT_ACCESS
                                                         : ERR_PORT_OPEN;

@@ -49,7 +49,8 @@ class QUORVEL_API CRS232 {
   unsigned long GetTimeoutWrite() const { return timeoutWrite_; }
 
   // Opens and configures the port: 1002 when it does not exist, 1001 when another program
-  // holds it or access is denied, 1000 otherwise. With the dump on, the user is warned with a
+  // holds it or access is denied (then the detail names the device and the group that owns
+  // it), 1000 otherwise. With the dump on, the user is warned with a
   // modal box once the port is open.
   int Open();
   // Own port: a 1000 ms pause (lets the output drain), the saved settings back, the line

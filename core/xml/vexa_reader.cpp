@@ -21,6 +21,7 @@
 #include "core/datetime.h"
 #include "core/encoding.h"
 #include "core/error_state.h"
+#include "platform/job_dir.h"
 #include "platform/module.h"
 #include "core/records.h"
 #include "core/xml/vexa_xml.h"
@@ -284,8 +285,13 @@ int CVexaXml::readHeader() {
 
 int VexaJobReader::read() {
   ReadingResources res;
-  res.file = std::fopen(kVexaFileName, "rb");
-  if (!res.file) return SetError(ERR_FILE_MISSING, kVexaFileName);
+  // A FIFO or a device in place of the job file is refused as unreadable, not waited on.
+  quorvel::platform::ReadOpenError why;
+  res.file = quorvel::platform::OpenRegularFileForReading(kVexaFileName, why);
+  if (!res.file) {
+    return SetError(why == quorvel::platform::ReadOpenError::NotRegular ? ERR_FILE_READ : ERR_FILE_MISSING,
+                    kVexaFileName);
+  }
 
   // No forced encoding: the document's declaration decides.
   res.parser = parser_ = XML_ParserCreate(nullptr);

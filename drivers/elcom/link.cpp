@@ -63,7 +63,7 @@ int openLine() {
   port.SetTimeoutRead(5000);
   port.SetTimeoutWrite(2000);
   if (l.config.binDump && vexa) port.SetBinDump(vexa->GetOperacja());
-  if (port.Open() != 0) return GetErrorNum();
+  if (plugin::openDeviceLine(port) != 0) return GetErrorNum();
   if (l.config.muxOn) port.SetMux(l.config.muxType, l.config.muxChannel);
   return GetErrorNum();
 }

@@ -12,10 +12,14 @@
 //   throw             operation entry points throw
 //   komunikat N       operation entry points report a warning numbered N naming every goods
 //                     of the catalogue
+//   wait FILE         operation entry points, once logged, wait until FILE exists (at most
+//                     a minute): a job held at work while a test does something beside it
 //
 // Variants: QTP_ALL_OPERATIONS exports all seventeen operations and opDriverInit/opDriverFree;
 // QTP_BASIC_OPERATIONS only the nine operations every driver offers; QTP_NO_HANDLERS
 // exports neither load handlers nor operations.
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <new>
@@ -43,6 +47,7 @@ struct Behaviour {
   bool goods = false;
   bool doThrow = false;
   int komunikat = 0;
+  std::string waitFor;
 };
 
 Behaviour readBehaviour() {
@@ -61,6 +66,7 @@ Behaviour readBehaviour() {
     if (key == "goods") b.goods = true;
     if (key == "throw") b.doThrow = true;
     if (key == "komunikat") b.komunikat = std::stoi(arg);
+    if (key == "wait") b.waitFor = arg;
   }
   return b;
 }
@@ -89,6 +95,7 @@ void log(const std::string& line) {
     raport->DodajKomunikat(komunikat);
   }
   log(line);
+  for (int i = 0; !b.waitFor.empty() && i < 6000 && ::access(b.waitFor.c_str(), F_OK) != 0; ++i) ::usleep(10000);
   if (b.doThrow) throw std::bad_alloc();
   if (b.error) SetError(b.error, "plugin");
   if (b.warning) SetWarning(b.warning, "plugin");

@@ -1,0 +1,71 @@
+#include "platform/job_dir.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace quorvel::platform {
+
+namespace {
+
+// The lock file, created when missing; read-only when the directory is not writable; the
+// directory itself when even that fails. -1 when nothing can be opened.
+int openLockTarget() {
+  int fd = ::open(kJobLockFileName, O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  if (fd < 0) fd = ::open(kJobLockFileName, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return fd;
+}
+
+}  // namespace
+
+JobDirectoryLock::Result JobDirectoryLock::Acquire() {
+  const int fd = openLockTarget();
+  if (fd < 0) return Result::Unavailable;
+  int r;
+  while ((r = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+  }
+  if (r != 0) {
+    const bool busy = errno == EWOULDBLOCK;
+    ::close(fd);
+    return busy ? Result::Busy : Result::Unavailable;
+  }
+  fd_ = fd;
+  return Result::Held;
+}
+
+void JobDirectoryLock::Release() {
+  if (fd_ < 0) return;
+  ::close(fd_);  // closing the only descriptor of the open file drops its lock
+  fd_ = -1;
+}
+
+std::FILE* OpenRegularFileForReading(const char* path, ReadOpenError& why) {
+  why = ReadOpenError::None;
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    why = ReadOpenError::Missing;
+    return nullptr;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    why = ReadOpenError::NotRegular;
+    ::close(fd);
+    return nullptr;
+  }
+  // A regular file never blocks; the flag goes so the stream behaves as an ordinary one.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (!f) {
+    ::close(fd);
+    why = ReadOpenError::Missing;
+  }
+  return f;
+}
+
+}  // namespace quorvel::platform

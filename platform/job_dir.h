@@ -1,0 +1,59 @@
+// The job directory: one job at a time, and the files the system reads from it.
+//
+// Two runs in one directory would write RAPORT.XML and PROG_KOM.XML at once and leave both
+// files interleaved. The core therefore holds an exclusive advisory lock (flock) on the lock
+// file QUORVEL.LCK for as long as a job is loaded; the kernel drops it when the process ends,
+// however it ends, so a killed job never leaves the directory locked. The lock file stays in
+// the directory: removing it would let a third run lock a fresh file while the second still
+// holds the old one.
+//
+// Files the system reads (the job file, PROG_KOM.CFG) must be regular files: opening a FIFO
+// blocks until a writer appears and reading a device may never end, so both are refused
+// without waiting.
+#pragma once
+
+#include <cstdio>
+
+#include "platform/api.h"
+
+namespace quorvel::platform {
+
+inline constexpr const char* kJobLockFileName = "QUORVEL.LCK";
+
+class QUORVEL_API JobDirectoryLock {
+ public:
+  enum class Result {
+    Held,         // this object holds the lock of the current directory
+    Busy,         // another open of the lock (another job) holds it; nothing was changed
+    Unavailable,  // neither the lock file nor the directory could be locked (see below)
+  };
+
+  JobDirectoryLock() = default;
+  ~JobDirectoryLock() { Release(); }
+  JobDirectoryLock(const JobDirectoryLock&) = delete;
+  JobDirectoryLock& operator=(const JobDirectoryLock&) = delete;
+
+  // Takes the lock of the current directory without waiting. The lock file is created when
+  // missing; in a directory where it cannot be created (not writable) an existing lock file is
+  // locked through a read-only open, and failing that the directory itself, so that two runs
+  // that both cannot create the file still exclude each other.
+  // REQUIRES: the lock is not held by this object.
+  Result Acquire();
+  // Gives the lock up; nothing when it is not held.
+  void Release();
+  bool IsHeld() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+enum class ReadOpenError {
+  None,
+  Missing,     // no such file, or it cannot be opened (permissions)
+  NotRegular,  // a FIFO, a device, a socket, a directory: refused without waiting on it
+};
+
+// Opens `path` for reading in binary mode; nullptr with `why` set on failure. Never blocks.
+QUORVEL_API std::FILE* OpenRegularFileForReading(const char* path, ReadOpenError& why);
+
+}  // namespace quorvel::platform
