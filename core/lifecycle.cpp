@@ -13,6 +13,7 @@
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/lifecycle.h"
+#include "core/progress.h"
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
@@ -39,6 +40,7 @@ void teardownJob() {
     delete vexa;
     vexa = nullptr;
   }
+  stopProgress();
 }
 
 namespace {
@@ -95,6 +97,7 @@ int attachJob() {
   // since an earlier job (the process keeps its own reference to it).
   ErrorSetRaport(nullptr);
   ClearError("");
+  startProgress();
 
   raport = new (std::nothrow) CRaportXml();
   if (!raport) return outOfMemory();

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/progress_bar.h"
 #include "host/report_view.h"
 #include "platform/module.h"
 
@@ -193,7 +194,10 @@ int runCommand(int argc, char** argv) {
                  quorvel::platform::modulePath(core.get()).c_str());
     return kExitCoreRefused;
   }
+  quorvel::host::ProgressBar progress(stderr);  // drawn only on a terminal
+  progress.connect(core.get());
   run(plugin);
+  progress.finish();
   core.reset();  // unloading completes PROG_KOM.XML and RAPORT.XML
   return showReport(shownDirectory);
 }
