@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "host/progress_bar.h"
+#include "host/report_command.h"
 #include "host/report_view.h"
 #include "platform/module.h"
 
@@ -68,6 +69,7 @@ void printMainHelp(FILE* out) {
 #ifdef QUORVEL_HAVE_DEMO_COMMAND
       "  demo [-C DIR]         run a tour of the Elcom driver against the simulated register\n"
 #endif
+      "  report [DIR]          show the result files of the last job in DIR readably\n"
       "  --help                show this text\n"
       "\n"
       "See 'quorvel run --help' for the job directory and the files of a job.\n",
@@ -215,6 +217,7 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   if (command == "run") return runCommand(argc - 2, argv + 2);
+  if (command == "report") return runReportCommand(argc - 1, argv + 1);
 #ifdef QUORVEL_HAVE_DUMP_COMMAND
   if (command == "dump") return runDumpCommand(argc - 1, argv + 1);
 #endif
