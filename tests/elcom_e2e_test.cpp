@@ -364,9 +364,29 @@ TEST(ElcomEndToEnd, SalesReadOutAndClearing) {
 
 TEST(ElcomEndToEnd, UnknownModelAndOtherRegisterNumber) {
   ElcomJob job(1, 7);
-  job.writeJob("SprawdzeniePołączenia", "", "Quorvel_Elcom_Nieznany");
-  EXPECT_EQ(job.run(), (std::vector<unsigned long>{20, 1000}));
-  EXPECT_TRUE(contains(job.raport(), "(błąd nr 10)")) << "model code 0 is refused by the register\n" << job.raport();
+  job.writeJob("SprawdzeniePołączenia", "");
+  job.run();
+  EXPECT_TRUE(contains(job.raport(), "<Typ>OK</Typ>")) << job.raport();
+
+  // An unknown model names itself and the accepted ones; the register is never asked.
+  ASSERT_EQ(job.sim("fault hello status:3"), 0);
+  job.writeJob("SprawdzeniePołączenia", "", "Elcom Euro-500");
+  EXPECT_EQ(job.run(), std::vector<unsigned long>{});
+  EXPECT_TRUE(contains(job.raport(),
+                       "<Treść>Nieznany model urządzenia Elcom Euro-500 (quorvel_elcom "
+                       "obsługuje modele: Quorvel_Elcom_Euro500T2, Quorvel_Elcom_Euro500T10, Quorvel_Elcom_Euro500TX2, "
+                       "Quorvel_Elcom_Euro500TX10, Quorvel_Elcom_EuroSmart, Quorvel_Elcom_Euro2100TX8, "
+                       "Quorvel_Elcom_Euro2100TX27)</Treść>"))
+      << job.raport();
+  EXPECT_TRUE(contains(job.show(), "fault hello status:3 1")) << "the register was never asked";
+  job.checkSchemas();
+
+  // `quorvel report` shows the failed job readably and warns off its device data.
+  const auto shown = quorvel::test::elcom::runProgram({quorvel::test::elcom::hostPath(), "report", job.path()}, {});
+  EXPECT_EQ(shown.exitStatus, 0) << shown.output;
+  for (const char* expected : {"Status: E  Nieznany model urządzenia Elcom Euro-500 (quorvel_elcom", "PROG_KOM.XML\n    (no records)",
+                               "must not be taken over"})
+    EXPECT_TRUE(contains(shown.output, expected)) << expected << "\n" << shown.output;
 }
 
 TEST(ElcomEndToEnd, ThroughTheHostProgram) {
