@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/help_command.h"
 #include "host/progress_bar.h"
 #include "host/report_command.h"
 #include "host/report_view.h"
@@ -74,6 +75,7 @@ void printMainHelp(FILE* out) {
       "\n"
       "See 'quorvel run --help' for the job directory and the files of a job.\n",
       out);
+  quorvel::host::printJobReference(out);
 }
 
 void printRunHelp(FILE* out) {
@@ -218,6 +220,8 @@ int main(int argc, char** argv) {
   }
   if (command == "run") return runCommand(argc - 2, argv + 2);
   if (command == "report") return runReportCommand(argc - 1, argv + 1);
+  // The manual page quorvel(1), made at build time from these help texts.
+  if (command == "--man") return quorvel::host::printManPage(stdout, {printMainHelp, printRunHelp, printReportHelp});
 #ifdef QUORVEL_HAVE_DUMP_COMMAND
   if (command == "dump") return runDumpCommand(argc - 1, argv + 1);
 #endif
