@@ -19,8 +19,9 @@ using namespace quorvel::elcom;
 namespace {
 
 // A model name outside the table would reach the register as model code 0, which belongs to
-// no Elcom model: the register refuses it and the job would end as a broken connection. The load is refused instead,
-// naming the job's model and the accepted ones. The configuration form needs no register.
+// no Elcom model: the register refuses every command and the job would end as a broken
+// connection. The load is refused instead, naming the job's model and the accepted ones (error
+// 21, as for a job without a plug-in). The configuration form needs no register.
 bool modelAccepted(const std::string& idModelu, const std::string& operacja) {
   if (link().model->number != 0 || quorvel::plugin::isConfigurationOperation(operacja)) return true;
   std::string detail = idModelu + " (quorvel_elcom obsługuje modele:"_cp;
