@@ -18,6 +18,7 @@
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/lifecycle.h"
+#include "core/progress.h"
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
@@ -60,6 +61,7 @@ void teardownJob() {
     delete vexa;
     vexa = nullptr;
   }
+  stopProgress();
   g_jobLock.Release();
 }
 
@@ -143,6 +145,7 @@ int attachJob() {
     // Unavailable: not even the directory can be opened; the job goes on unguarded, and
     // its files will most likely fail to open as well, which the usual errors report.
   }
+  startProgress();
 
   raport = new (std::nothrow) CRaportXml();
   if (!raport) return outOfMemory();

@@ -12,11 +12,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "platform/cp1250.h"
+#include "host/report_view.h"
 #include "platform/module.h"
 #include "plugin/config_store.h"
 
@@ -85,15 +84,6 @@ const Package kPackages[] = {
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
-using quorvel::cp1250::toUtf8;
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 bool writeBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << bytes;
@@ -134,33 +124,14 @@ std::string goodsXml() {
   return x;
 }
 
-// The records of PROG_KOM.XML, one line each, as "field value" pairs.
+// The records of PROG_KOM.XML, one line each.
 void showDeviceData(const std::string& path) {
-  const std::string text = toUtf8(slurp(path));
-  std::istringstream lines(text);
-  std::string line;
-  int records = 0;
-  while (std::getline(lines, line)) {
-    const bool sales = line.find("<Obrót>") != std::string::npos;
-    if (!sales && line.find("<Towar>") == std::string::npos) continue;
-    ++records;
-    std::string shown = sales ? "    sprzedaż:" : "    towar:";
-    std::size_t at = line.find('>', line.find(sales ? "<Obrót>" : "<Towar>")) + 1;
-    while (true) {
-      const std::size_t open = line.find('<', at);
-      if (open == std::string::npos || line[open + 1] == '/') break;
-      const std::size_t close = line.find('>', open);
-      std::string tag = line.substr(open + 1, close - open - 1);
-      const std::size_t end = line.find("</", close);
-      if (end == std::string::npos) break;
-      const std::string value = line.substr(close + 1, end - close - 1);
-      tag = tag.substr(0, tag.find(' '));
-      shown += "  " + tag + "=" + value;
-      at = line.find('>', end) + 1;
-    }
-    std::printf("%s\n", shown.c_str());
+  quorvel::host::DeviceDataView data;
+  if (!quorvel::host::readDeviceData(path, data)) {
+    std::printf("    (%s)\n", data.error.c_str());
+    return;
   }
-  if (records == 0) std::printf("    (no records)\n");
+  quorvel::host::printDeviceData(data, stdout);
 }
 
 }  // namespace

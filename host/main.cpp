@@ -12,6 +12,9 @@
 #include <string_view>
 
 #include "host/ports_command.h"
+#include "host/help_command.h"
+#include "host/progress_bar.h"
+#include "host/report_command.h"
 #include "host/report_view.h"
 #include "platform/cp1250.h"
 #include "platform/module.h"
@@ -70,10 +73,12 @@ void printMainHelp(FILE* out) {
       "  demo [-C DIR]         run a tour of the Elcom driver against the simulated register\n"
 #endif
       "  ports                 list the serial lines, who may open them and who holds them\n"
+      "  report [DIR]          show the result files of the last job in DIR readably\n"
       "  --help                show this text\n"
       "\n"
       "See 'quorvel run --help' for the job directory and the files of a job.\n",
       out);
+  quorvel::host::printJobReference(out);
 }
 
 void printRunHelp(FILE* out) {
@@ -203,7 +208,10 @@ int runCommand(int argc, char** argv) {
                  quorvel::platform::modulePath(core.get()).c_str());
     return kExitCoreRefused;
   }
+  quorvel::host::ProgressBar progress(stderr);  // drawn only on a terminal
+  progress.connect(core.get());
   run(plugin);
+  progress.finish();
   core.reset();  // unloading completes PROG_KOM.XML and RAPORT.XML
   return showReport(shownDirectory);
 }
@@ -222,6 +230,9 @@ int main(int argc, char** argv) {
   }
   if (command == "run") return runCommand(argc - 2, argv + 2);
   if (command == "ports") return runPortsCommand(argc - 1, argv + 1);
+  if (command == "report") return runReportCommand(argc - 1, argv + 1);
+  // The manual page quorvel(1), made at build time from these help texts.
+  if (command == "--man") return quorvel::host::printManPage(stdout, {printMainHelp, printRunHelp, printReportHelp});
 #ifdef QUORVEL_HAVE_DUMP_COMMAND
   if (command == "dump") return runDumpCommand(argc - 1, argv + 1);
 #endif

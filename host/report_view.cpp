@@ -12,10 +12,14 @@
 namespace quorvel::host {
 namespace {
 
-struct ParseState {
+// What the character-data handler fills: the text of the element being read.
+struct TextState {
+  std::string text;
+};
+
+struct ParseState : TextState {
   ReportView* report = nullptr;
   std::vector<std::string> path;
-  std::string text;
   ReportMessage current;
   bool sawRoot = false;
   bool sawStatus = false;
@@ -26,7 +30,7 @@ bool inside(const ParseState& s, const char* parent) {
 }
 
 void XMLCALL onStart(void* data, const XML_Char* name, const XML_Char** attrs) {
-  auto& s = *static_cast<ParseState*>(data);
+  auto& s = *static_cast<ParseState*>(static_cast<TextState*>(data));
   const std::string element = name;
   s.path.push_back(element);
   s.text.clear();
@@ -40,7 +44,7 @@ void XMLCALL onStart(void* data, const XML_Char* name, const XML_Char** attrs) {
 }
 
 void XMLCALL onEnd(void* data, const XML_Char* name) {
-  auto& s = *static_cast<ParseState*>(data);
+  auto& s = *static_cast<ParseState*>(static_cast<TextState*>(data));
   const std::string element = name;
   const bool inMessage = inside(s, "Komunikat") || inside(s, "Status");
   if (inMessage && element == "Typ") {
@@ -64,17 +68,18 @@ void XMLCALL onEnd(void* data, const XML_Char* name) {
   if (!s.path.empty()) s.path.pop_back();
 }
 
-void XMLCALL onText(void* data, const XML_Char* text, int len) {
-  static_cast<ParseState*>(data)->text.append(text, static_cast<std::size_t>(len));
-}
-
 }  // namespace
 
-bool readReport(const std::string& path, ReportView& report) {
-  report = ReportView{};
+namespace {
+
+// Reads the whole file and runs Expat over it with the windows-1250 decoding; the handlers get
+// `state` as their user data, and character data is gathered into its text. Returns false
+// when the file cannot be opened or parsed to its end (`error` says why).
+bool parseFile(const std::string& path, TextState* state, XML_StartElementHandler start, XML_EndElementHandler end,
+               std::string& error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    report.error = "cannot open " + path;
+    error = "cannot open " + path;
     return false;
   }
   std::ostringstream bytes;
@@ -83,28 +88,95 @@ bool readReport(const std::string& path, ReportView& report) {
 
   XML_Parser parser = XML_ParserCreate(nullptr);
   if (!parser) {
-    report.error = "out of memory";
+    error = "out of memory";
     return false;
   }
-  ParseState state;
-  state.report = &report;
-  XML_SetUserData(parser, &state);
-  XML_SetElementHandler(parser, onStart, onEnd);
-  XML_SetCharacterDataHandler(parser, onText);
+  XML_SetUserData(parser, state);
+  XML_SetElementHandler(parser, start, end);
+  XML_SetCharacterDataHandler(parser, [](void* data, const XML_Char* text, int len) {
+    static_cast<TextState*>(data)->text.append(text, static_cast<std::size_t>(len));
+  });
   XML_SetUnknownEncodingHandler(parser, quorvel::cp1250::expatUnknownEncoding, nullptr);
   const bool parsed =
       XML_Parse(parser, content.data(), static_cast<int>(content.size()), XML_TRUE) == XML_STATUS_OK;
-  if (!parsed) {
-    report.complete = false;
-    report.error = std::string(XML_ErrorString(XML_GetErrorCode(parser))) + " at line " +
-                   std::to_string(XML_GetCurrentLineNumber(parser));
-  }
+  if (!parsed)
+    error = std::string(XML_ErrorString(XML_GetErrorCode(parser))) + " at line " +
+            std::to_string(XML_GetCurrentLineNumber(parser));
   XML_ParserFree(parser);
+  return parsed;
+}
+
+}  // namespace
+
+bool readReport(const std::string& path, ReportView& report) {
+  report = ReportView{};
+  ParseState state;
+  state.report = &report;
+  if (!parseFile(path, &state, onStart, onEnd, report.error)) report.complete = false;
   if (!state.sawRoot) {
     if (report.error.empty()) report.error = "no report in " + path;
     return false;
   }
   return true;
+}
+
+namespace {
+
+struct DataState : TextState {
+  DeviceDataView* data = nullptr;
+  std::size_t depth = 0;
+  bool sawRoot = false;
+};
+
+void XMLCALL onDataStart(void* user, const XML_Char* name, const XML_Char** attrs) {
+  auto& s = *static_cast<DataState*>(static_cast<TextState*>(user));
+  ++s.depth;
+  s.text.clear();
+  if (s.depth == 1) {
+    s.sawRoot = std::string_view(name) == "Dane";
+    for (int i = 0; s.sawRoot && attrs[i]; i += 2)
+      if (std::string_view(attrs[i]) == "operacja") s.data->operacja = attrs[i + 1];
+  } else if (s.depth == 2) {
+    s.data->records.push_back(DeviceRecord{name, {}});
+  } else if (s.depth == 3 && !s.data->records.empty()) {
+    std::string field = name;
+    for (int i = 0; attrs[i]; i += 2)
+      if (std::string_view(attrs[i]) == "id") field += std::string("[") + attrs[i + 1] + "]";
+    s.data->records.back().fields.emplace_back(field, std::string());
+  }
+}
+
+void XMLCALL onDataEnd(void* user, const XML_Char*) {
+  auto& s = *static_cast<DataState*>(static_cast<TextState*>(user));
+  if (s.depth == 3 && !s.data->records.empty() && !s.data->records.back().fields.empty())
+    s.data->records.back().fields.back().second = s.text;
+  if (s.depth == 1) s.data->complete = s.sawRoot;
+  s.text.clear();
+  --s.depth;
+}
+
+}  // namespace
+
+bool readDeviceData(const std::string& path, DeviceDataView& data) {
+  data = DeviceDataView{};
+  DataState state;
+  state.data = &data;
+  parseFile(path, &state, onDataStart, onDataEnd, data.error);
+  if (!state.sawRoot) {
+    if (data.error.empty()) data.error = "no device data in " + path;
+    return false;
+  }
+  if (!data.complete && data.error.empty()) data.error = "the file ends early";
+  return true;
+}
+
+void printDeviceData(const DeviceDataView& data, std::FILE* out) {
+  for (const DeviceRecord& r : data.records) {
+    std::fprintf(out, "    %s:", r.kind == "Obrót" ? "sprzedaż" : r.kind == "Towar" ? "towar" : r.kind.c_str());
+    for (const auto& [name, value] : r.fields) std::fprintf(out, "  %s=%s", name.c_str(), value.c_str());
+    std::fputc('\n', out);
+  }
+  if (data.records.empty()) std::fputs("    (no records)\n", out);
 }
 
 namespace {

@@ -1,8 +1,9 @@
-// Reading RAPORT.XML back for display: the host's view of a finished report.
+// Reading RAPORT.XML and PROG_KOM.XML back for display: the host's view of a finished job.
 #pragma once
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorvel::host {
@@ -29,5 +30,27 @@ bool readReport(const std::string& path, ReportView& report);
 
 // Writes the messages and the final status readably, in UTF-8.
 void printReport(const ReportView& report, std::FILE* out);
+
+// One record of the device-data file: a goods record ("Towar") or a sales record ("Obrót"),
+// with its child elements in file order. Names and values are UTF-8; an element with an `id`
+// attribute (the prices "Ce", the texts "Wł") is named with it, e.g. "Ce[1]".
+struct DeviceRecord {
+  std::string kind;
+  std::vector<std::pair<std::string, std::string>> fields;
+};
+
+struct DeviceDataView {
+  std::string operacja;  // UTF-8
+  std::vector<DeviceRecord> records;
+  bool complete = false;  // the root element was closed
+  std::string error;      // why the file could not be read completely
+};
+
+// Parses the device-data file (windows-1250 XML). Same contract as readReport.
+bool readDeviceData(const std::string& path, DeviceDataView& data);
+
+// Writes one line per record, e.g. "    towar:  Id=201" or
+// "    sprzedaż:  IdUF=1  Typ=T  Ilość=3  Wartość=12.6", or "    (no records)".
+void printDeviceData(const DeviceDataView& data, std::FILE* out);
 
 }  // namespace quorvel::host

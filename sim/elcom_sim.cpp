@@ -5,20 +5,7 @@
 // lives in a text file that survives between jobs and can be read and edited by people and
 // tests; the file also holds faults to play (busy answers, refusals, silence, broken frames).
 //
-//   elcom_sim init  --state FILE [--model N] [--register N]
-//   elcom_sim serve --state FILE [--link PATH] [--model N] [--register N]
-//   elcom_sim sell  --state FILE plu CODE QUANTITY VALUE      (e.g. plu 1 1.5 3.75)
-//   elcom_sim sell  --state FILE package N QUANTITY VALUE
-//   elcom_sim fault --state FILE WHERE ACTION [COUNT]         (or: fault --state FILE clear)
-//   elcom_sim fill  --state FILE COUNT                        (COUNT programmed PLUs)
-//   elcom_sim show  --state FILE
-//
-// WHERE is hello, command:K, data:K, plu:CODE or end; ACTION is status:S, silence, start
-// (wrong start byte), checksum (wrong sum), cut (frame cut short), oversize (payload longer
-// than any receive buffer), ragged (one byte more than whole records) or short (half the
-// payload); COUNT is how many times
-// (default 1, "always" for every time). `serve` prints the path of the terminal's end (or
-// links it to PATH) and answers until it is terminated.
+// `elcom_sim --help` describes its commands (kHelp below).
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -608,9 +595,54 @@ struct Options {
   std::vector<std::string> args;
 };
 
+const char* const kHelp = R"(Usage: elcom_sim COMMAND --state FILE [OPTIONS] [ARGUMENTS]
+
+A simulated Elcom Euro cash register for tests and the demo. It answers the quorvel_elcom
+driver on a pseudo-terminal and keeps its PLUs, its 50 packages, its sales counters and the
+faults it is to play in the state FILE, a text file that lasts from job to job.
+
+Commands:
+  init        write a fresh state file (no PLUs, packages without prices, no faults)
+  serve       answer the driver on a new pseudo-terminal until terminated (SIGTERM, Ctrl-C);
+              prints the terminal's path, or the link made with --link; the state file is
+              read for every command and written after every change
+  sell plu CODE QUANTITY VALUE
+              add a sale of a programmed PLU to its counters, e.g. sell plu 1 1.5 3.75
+  sell package N QUANTITY VALUE
+              the same for package N (1 to 50)
+  fault WHERE ACTION [COUNT]
+              play a fault the next COUNT times (default 1; "always" for every time) that
+              WHERE is reached:
+                WHERE   hello, command:K (command code K), data:K (data frames of command
+                        K), plu:CODE (the PLU record of CODE) or end
+                ACTION  status:S (answer with status S), silence (no answer), start (wrong
+                        start byte), checksum (wrong sum), cut (frame cut short), oversize
+                        (payload longer than any receive buffer), ragged (one byte more
+                        than whole records), short (half the payload)
+  fault clear forget every planned fault
+  fill COUNT  program PLUs 1 to COUNT ("Towar N"), at most the model's capacity
+  show        print the register: model, PLUs, packages with prices or sales, faults
+
+Options:
+  --state FILE   the register's state file (required)
+  --link PATH    serve: a symbolic link to the terminal at PATH (removed at the end)
+  --model N      Elcom model 1 to 7 (default 1), numbered in the order in which
+                 'quorvel --help' lists the quorvel_elcom models
+  --register N   the register number answered in hello frames (default 1)
+  --help         show this text
+
+The state file holds one item a line: "model N", "register N", "plubase N" (the PLU base
+size answered to command 255), "plucount N" (answer to command 152), "plu CODE UNIT GROUP
+TAX PRICE QUANTITY VALUE BARCODE NAME", "package N PRICE QUANTITY VALUE NAME" and
+"fault WHERE ACTION COUNT"; lines starting with # are comments.
+
+Exit status: 0 on success, 1 when the state file cannot be read or written or a PLU is not
+programmed, 2 for a bad command line.
+)";
+
 int usage() {
   std::cerr << "usage: elcom_sim init|serve|sell|fault|fill|show --state FILE [--link PATH] [--model N] [--register N] "
-               "[arguments]\n";
+               "[arguments]\nTry 'elcom_sim --help'.\n";
   return 2;
 }
 
@@ -690,6 +722,12 @@ int show(const State& s) {
 
 int main(int argc, char** argv) {
   if (argc < 2) return usage();
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::cout << kHelp;
+      return 0;
+    }
+  }
   const std::string verb = argv[1];
   Options o;
   for (int i = 2; i < argc; ++i) {

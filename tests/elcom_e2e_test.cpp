@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,7 @@
 namespace {
 
 using quorvel::test::cp1250ToUtf8;
+using quorvel::test::fileExists;
 using quorvel::test::readFile;
 using quorvel::test::elcom::RunOptions;
 
@@ -361,9 +364,29 @@ TEST(ElcomEndToEnd, SalesReadOutAndClearing) {
 
 TEST(ElcomEndToEnd, UnknownModelAndOtherRegisterNumber) {
   ElcomJob job(1, 7);
-  job.writeJob("SprawdzeniePołączenia", "", "Quorvel_Elcom_Nieznany");
-  EXPECT_EQ(job.run(), (std::vector<unsigned long>{20, 1000}));
-  EXPECT_TRUE(contains(job.raport(), "(błąd nr 10)")) << "model code 0 is refused by the register\n" << job.raport();
+  job.writeJob("SprawdzeniePołączenia", "");
+  job.run();
+  EXPECT_TRUE(contains(job.raport(), "<Typ>OK</Typ>")) << job.raport();
+
+  // An unknown model names itself and the accepted ones; the register is never asked.
+  ASSERT_EQ(job.sim("fault hello status:3"), 0);
+  job.writeJob("SprawdzeniePołączenia", "", "Elcom Euro-500");
+  EXPECT_EQ(job.run(), std::vector<unsigned long>{});
+  EXPECT_TRUE(contains(job.raport(),
+                       "<Treść>Nieznany model urządzenia Elcom Euro-500 (quorvel_elcom "
+                       "obsługuje modele: Quorvel_Elcom_Euro500T2, Quorvel_Elcom_Euro500T10, Quorvel_Elcom_Euro500TX2, "
+                       "Quorvel_Elcom_Euro500TX10, Quorvel_Elcom_EuroSmart, Quorvel_Elcom_Euro2100TX8, "
+                       "Quorvel_Elcom_Euro2100TX27)</Treść>"))
+      << job.raport();
+  EXPECT_TRUE(contains(job.show(), "fault hello status:3 1")) << "the register was never asked";
+  job.checkSchemas();
+
+  // `quorvel report` shows the failed job readably and warns off its device data.
+  const auto shown = quorvel::test::elcom::runProgram({quorvel::test::elcom::hostPath(), "report", job.path()}, {});
+  EXPECT_EQ(shown.exitStatus, 0) << shown.output;
+  for (const char* expected : {"Status: E  Nieznany model urządzenia Elcom Euro-500 (quorvel_elcom", "PROG_KOM.XML\n    (no records)",
+                               "must not be taken over"})
+    EXPECT_TRUE(contains(shown.output, expected)) << expected << "\n" << shown.output;
 }
 
 TEST(ElcomEndToEnd, ThroughTheHostProgram) {
@@ -556,3 +579,119 @@ TEST(ElcomEndToEnd, MultiplexerChannelSwitchedAtLoad) {
   EXPECT_TRUE(contains(job.raport(), "<Typ>OK</Typ>")) << job.raport();
   EXPECT_EQ(sleeps, (std::vector<unsigned long>{100, 20, 1000, 1000}));
 }
+
+namespace {
+
+// Enough PLUs for the loops to report many times.
+std::string numberedGoods(int count) {
+  std::string goods;
+  for (int kp = 1; kp <= count; ++kp)
+    goods += "<Towar><Id>" + std::to_string(100 + kp) + "</Id><Ty>T</Ty><KP>" + std::to_string(kp) + "</KP><Na>Towar nr " +
+             std::to_string(kp) + "</Na><Ce>1.50</Ce><Va>1</Va></Towar>\n";
+  return goods;
+}
+
+// The lines "done total what" of a progress file, per work in the order the works began:
+// within a work `done` never falls, and the work ends with done == total.
+std::vector<std::string> wholeWorks(const std::string& bytes) {
+  std::vector<std::string> works;
+  std::map<std::string, long> last;
+  std::istringstream lines(cp1250ToUtf8(bytes));
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_TRUE(!line.empty() && line.back() == '\r') << line;
+    if (!line.empty()) line.pop_back();
+    long done = -1, total = -1;
+    std::istringstream fields(line);
+    fields >> done >> total;
+    std::string what;
+    std::getline(fields >> std::ws, what);
+    if (works.empty() || works.back() != what) {
+      if (!works.empty()) {
+        EXPECT_EQ(last[works.back()], -1) << works.back() << " did not reach its total";
+      }
+      works.push_back(what);
+      last[what] = 0;
+    }
+    EXPECT_GE(done, last[what]) << line;
+    EXPECT_LE(done, total) << line;
+    last[what] = done == total ? -1 : done;
+  }
+  if (!works.empty()) {
+    EXPECT_EQ(last[works.back()], -1) << works.back() << " did not reach its total";
+  }
+  return works;
+}
+
+TEST(ElcomProgress, FileOfTheJobDirectoryLeavesTheResultsAlone) {
+  // Each job runs without progress, then with the progress file asked for (and with a name
+  // that would overwrite a result file, which is refused): the result files come out the same.
+  struct Case {
+    const char* operation;
+    std::string goods;
+    std::vector<std::string> works;
+  } cases[] = {
+      {"PrzesyłanieTowarów", numberedGoods(120), {"Przesyłanie towarów"}},
+      {"ImportTowarów", "", {"Odczyt opakowań z kasy", "Odczyt towarów z kasy"}},
+      {"OdbiórSprzedaży", "", {"Odbiór sprzedaży towarów", "Odbiór sprzedaży opakowań"}},
+      {"UsuwanieTowarów", numberedGoods(3), {"Usuwanie towarów"}},
+  };
+  ElcomJob job(1);
+  for (const auto& c : cases) {
+    job.writeJob(c.operation, c.goods);
+    job.run();
+    const std::string raport = readFile(job.file("RAPORT.XML"));
+    const std::string progKom = readFile(job.file("PROG_KOM.XML"));
+    EXPECT_FALSE(fileExists(job.file("QUORVEL_PROGRESS.TXT")));
+
+    for (const char* name : {"QUORVEL_PROGRESS.TXT", "PROG_KOM.XML", "../escape.txt"}) {
+      job.run({{std::string("QUORVEL_PROGRESS_FILE=") + name}});
+      EXPECT_EQ(readFile(job.file("RAPORT.XML")), raport) << c.operation << " " << name;
+      EXPECT_EQ(readFile(job.file("PROG_KOM.XML")), progKom) << c.operation << " " << name;
+    }
+    EXPECT_FALSE(fileExists(job.path() + "/../escape.txt"));
+    EXPECT_EQ(wholeWorks(readFile(job.file("QUORVEL_PROGRESS.TXT"))), c.works) << c.operation;
+    ::unlink(job.file("QUORVEL_PROGRESS.TXT").c_str());
+  }
+}
+
+// Runs the job with standard error on a pseudo-terminal; returns what the terminal showed.
+std::string runOnTerminal(const ElcomJob& job) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return "no pseudo-terminal";
+  const std::string slavePath = ::ptsname(master);
+  const std::string clock = "QUORVEL_VIRTUAL_CLOCK=" + job.file("clock.txt");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int slave = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(slave, 2);
+    ::putenv(const_cast<char*>(clock.c_str()));
+    const std::string host = quorvel::test::elcom::hostPath();
+    ::execl(host.c_str(), host.c_str(), "run", "quorvel_elcom", "-C", job.path().c_str(), nullptr);
+    ::_exit(127);
+  }
+  std::string shown;
+  char buf[4096];
+  // The terminal's end reads until the program is gone and its end closed (EIO).
+  for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR);)
+    if (n > 0) shown.append(buf, static_cast<std::size_t>(n));
+  ::waitpid(pid, nullptr, 0);
+  ::close(master);
+  return shown;
+}
+
+TEST(ElcomProgress, BarOnATerminalAndNothingElsewhere) {
+  ElcomJob job(1);
+  job.writeJob("PrzesyłanieTowarów", numberedGoods(40));
+  const std::string shown = runOnTerminal(job);
+  EXPECT_TRUE(contains(shown, "\rPrzesyłanie towarów  [----------------] 0/40   0%  --/s  left --:--\033[K")) << shown;
+  EXPECT_TRUE(contains(shown, "\rPrzesyłanie towarów  [################] 40/40 100%")) << shown;
+  EXPECT_TRUE(contains(shown, " in all\033[K\r\n")) << shown;
+  EXPECT_TRUE(contains(readFile(job.file("RAPORT.XML")), "<Typ>OK</Typ>"));
+
+  job.run();
+  EXPECT_FALSE(contains(job.lastRun().output, "Przesyłanie towarów")) << job.lastRun().output;
+}
+
+}  // namespace

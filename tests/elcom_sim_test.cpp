@@ -326,3 +326,16 @@ TEST(ElcomSim, PlannedFaults) {
   EXPECT_EQ(sim.command(10, kCheckShort, 0, 0), -1);
   EXPECT_EQ(sim.command(10, kCheckShort, 0, 0), 0) << "after a fault the next hello starts afresh";
 }
+
+TEST(ElcomSim, HelpDescribesEveryCommandAndArgument) {
+  ScratchDir dir;
+  const std::string out = dir.file("help.txt");
+  const int raw = std::system((kSim + " --help >'" + out + "'").c_str());
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0);
+  const std::string help = quorvel::test::readFile(out);
+  for (const char* word : {"init", "serve", "sell plu CODE QUANTITY VALUE", "sell package N QUANTITY VALUE",
+                           "fault WHERE ACTION [COUNT]", "fault clear", "fill COUNT", "show", "--state FILE",
+                           "--link PATH", "--model N", "--register N", "command:K", "data:K", "plu:CODE", "status:S",
+                           "silence", "start", "checksum", "cut", "oversize", "ragged", "short", "Exit status"})
+    EXPECT_NE(help.find(word), std::string::npos) << word;
+}

@@ -33,5 +33,8 @@ if(TARGET quorvel)
     quorvel_add_test(${name} SOURCES ${src})
     target_compile_definitions(${name} PRIVATE QUORVEL_BUILD_DIR="${CMAKE_BINARY_DIR}" QUORVEL_CMAKE_COMMAND="${CMAKE_COMMAND}")
     add_dependencies(${name} quorvel Quorvel ${QUORVEL_TEST_PLUGINS})
+    if(TARGET quorvel_man)
+      add_dependencies(${name} quorvel_man)  # installed by the installation test
+    endif()
   endforeach()
 endif()

@@ -40,6 +40,15 @@ struct RunResult {
   std::string err;
 };
 
+// The job-file names of every operation the core knows and of every Elcom model.
+const char* const kJobNames[] = {
+    "Konfiguracja", "SprawdzeniePołączenia", "PrzesyłanieTowarów", "ZmianaCenTowarów", "UsuwanieTowarów",
+    "ImportTowarów", "SprawdzenieDanychTowarów", "OdbiórSprzedaży", "UsuwanieSprzedaży", "WydrukFiskalny",
+    "RaportFiskalny", "UsuwanieWszystkichTowarów", "OtwieranieSzuflady", "SprawdzenieDatyICzasu",
+    "SynchronizacjaDatyICzasu", "RaportOkresowyPełny", "RaportOkresowySkrócony", "Quorvel_Elcom_Euro500T2",
+    "Quorvel_Elcom_Euro500T10", "Quorvel_Elcom_Euro500TX2", "Quorvel_Elcom_Euro500TX10", "Quorvel_Elcom_EuroSmart",
+    "Quorvel_Elcom_Euro2100TX8", "Quorvel_Elcom_Euro2100TX27"};
+
 // A run that hangs ends after a minute with status 124 instead of stalling the suite.
 RunResult quorvel(const std::string& args, const std::string& cwd = ".") {
   const std::string cmd = "cd '" + cwd + "' && timeout 60 '" + kQuorvel + "' " + args + " >quorvel.out 2>quorvel.err";
@@ -491,6 +500,8 @@ TEST(QuorvelCommandLine, HelpAndUsage) {
   EXPECT_EQ(ports.status, 0) << ports.err;
   EXPECT_TRUE(ports.out.find("/dev/") != std::string::npos || ports.out.find("No serial lines") != std::string::npos)
       << ports.out;
+  // Nobody should need the sources to write a job: every operation and model by its job name.
+  for (const char* word : kJobNames) EXPECT_NE(help.out.find(word), std::string::npos) << word;
   const RunResult runHelp = quorvel("run --help");
   EXPECT_EQ(runHelp.status, 0);
   for (const char* word : {"VEXA_JOB.XML", "RAPORT.XML", "PROG_KOM.XML", "PROG_KOM.CFG", "quorvel_elcom",
@@ -512,6 +523,23 @@ TEST(QuorvelInstalled, RunsFromAnyDirectory) {
                               "' --prefix '" + prefix + "' >install.log 2>&1";
   ASSERT_EQ(std::system(install.c_str()), 0) << readFile("install.log");
   ASSERT_TRUE(fileExists(prefix + "/bin/quorvel"));
+
+  // The manual page, made from the help texts, names every operation and model and renders
+  // without a complaint from the formatter.
+  const std::string page = prefix + "/share/man/man1/quorvel.1";
+  const std::string roff = readFile(page);
+  for (const char* word : kJobNames) EXPECT_NE(roff.find(word), std::string::npos) << word;
+  const bool haveMan = std::system("command -v man >/dev/null 2>&1") == 0;
+  const std::string render = (haveMan ? "MANWIDTH=80 man -l '" : "groff -man -Tutf8 -k -ww '") + page +
+                             "' >man.out 2>man.err";
+  if (haveMan || std::system("command -v groff >/dev/null 2>&1") == 0) {
+    EXPECT_EQ(std::system(render.c_str()), 0) << readFile("man.err");
+    EXPECT_EQ(readFile("man.err"), "");
+    for (const char* shown : {"QUORVEL RUN", "QUORVEL REPORT", "UsuwanieWszystkichTowarów", "Quorvel_Elcom_Euro2100TX27"})
+      EXPECT_NE(readFile("man.out").find(shown), std::string::npos) << shown;
+  } else {
+    EXPECT_EQ(roff.rfind(".TH QUORVEL 1", roff.find(".TH")), 0u) << "no formatter here; the page at least starts right";
+  }
 
   std::filesystem::create_directory("job");
   std::filesystem::current_path("job");

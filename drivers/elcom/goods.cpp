@@ -2,11 +2,13 @@
 // job's goods or the whole goods base, and importing the register's goods base.
 #include "drivers/elcom/goods.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/globals.h"
+#include "core/progress.h"
 #include "core/records.h"
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
@@ -26,6 +28,9 @@ const char* const kPriceOutOfRange = "Towar z ceną spoza zakresu kasy został p
 const char* const kPackageCounters =
     "Opakowanie ma niezerowe liczniki obrotów i nie może być usunięte. Należy wykonać raport zerujący opakowań."_cp;
 const char* const kZeroingReport = "Należy wykonać raport zerujący opakowań."_cp;
+// The long works as the host's progress names them.
+const char* const kReadingPackages = "Odczyt opakowań z kasy"_cp;
+const char* const kReadingPlus = "Odczyt towarów z kasy"_cp;
 
 // What the job's operation asks of the goods procedures.
 struct Mode {
@@ -34,6 +39,10 @@ struct Mode {
   bool deletion = false;
   bool import = false;
 };
+
+const char* sendingWork(const Mode& m) {
+  return m.deletion ? "Usuwanie towarów"_cp : m.priceChange ? "Zmiana cen towarów"_cp : "Przesyłanie towarów"_cp;
+}
 
 Mode jobMode() {
   Mode m;
@@ -91,6 +100,7 @@ int readPackages(const Mode& mode) {
     CounterRecord rec;
     if (decodePackage(bytes, l.longRecords, rec) != 0) return SetError(ERR_DEVICE_DATA);
     ++number;
+    QuorvelProgress(number, std::max<long>(number, kPackageCount), kReadingPackages);
     if (!(rec.price > 0 || rec.quantity != 0)) return 0;
     CTowar t;
     t.UstawTy('O');
@@ -176,11 +186,13 @@ int readPlus(const Mode& mode, long first, long count) {
   if (const int e = prepareDataCommand(kReadPlu)) return e;
   if (const int e = commandExchange(kReadPlu, static_cast<std::uint16_t>(first - 1), static_cast<std::uint16_t>(count), true))
     return e;
+  QuorvelProgress(0, count, kReadingPlus);
   long code = first;
   return receiveTransfer(kTransferPrefix, pluDefinitionSize(l.longRecords), [&](ByteView bytes) {
     PluDefinition plu;
     if (decodePluDefinition(bytes, l.longRecords, plu) != 0) return SetError(ERR_DEVICE_DATA);
     const long kp = code++;
+    QuorvelProgress(kp - first + 1, count, kReadingPlus);
     if (!plu.programmed() || taxFromByte(plu.tax) <= 0) return 0;
     const std::optional<std::string> group = groupFromByte(plu.group);
     CTowar t;
@@ -272,6 +284,9 @@ int sendGoods() {
   if (const int e = commandExchange(kProgramPlu, static_cast<std::uint16_t>(lowest - 1), static_cast<std::uint16_t>(count), false))
     return e;
 
+  const char* const work = sendingWork(mode);
+  long sent = 0;
+  QuorvelProgress(0, count, work);
   vexa->TwIterReset(CVexaXml::sortNone, 'T');
   while (!vexa->TwIterEmpty()) {
     const CTowar& t = vexa->TwIterGetNext();
@@ -280,6 +295,7 @@ int sendGoods() {
         buildFrame(kData, encodeSentPlu(l.pluSequence++, static_cast<std::uint16_t>(t.KP), pluOf(t, mode.deletion), l.longRecords));
     std::uint8_t status = 0;
     if (const int e = sendDataWithStatus(frame, true, status)) return e;
+    QuorvelProgress(++sent, count, work);
     switch (status) {
       case 0:
       case 2:  // accepted (the register's note about a VAT rate change)
@@ -301,6 +317,7 @@ int sendGoods() {
         return reportStatus(status, false);
     }
   }
+  QuorvelProgress(count, count, work);  // goods the job itself numbered 0 are not sent
   if (const int e = endExchange()) return e;
   return GetErrorNum();
 }

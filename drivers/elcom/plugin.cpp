@@ -3,7 +3,10 @@
 // At load the plug-in identifies the register model from the job, reads PROG_KOM.CFG, opens
 // its serial line (except for the configuration operation) and builds its fixed frames; the
 // line stays open for the whole job and is closed at unload.
+#include <string>
+
 #include "drivers/elcom/config_form.h"
+#include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/plugin_contract.h"
@@ -14,10 +17,31 @@
 
 using namespace quorvel::elcom;
 
+namespace {
+
+// A model name outside the table would reach the register as model code 0, which belongs to
+// no Elcom model: the register refuses every command and the job would end as a broken
+// connection. The load is refused instead, naming the job's model and the accepted ones (error
+// 21, as for a job without a plug-in). The configuration form needs no register.
+bool modelAccepted(const std::string& idModelu, const std::string& operacja) {
+  if (link().model->number != 0 || quorvel::plugin::isConfigurationOperation(operacja)) return true;
+  std::string detail = idModelu + " (quorvel_elcom obsługuje modele:"_cp;
+  for (int n = 1; n <= kModelCount; ++n) detail += std::string(n == 1 ? " " : ", ") + modelByNumber(n).jobName;
+  detail += ")";
+  SetError(ERR_UNKNOWN_MODEL, detail.c_str());
+  return false;
+}
+
+}  // namespace
+
 QUORVEL_EXPORT_C int quorvel_module_attach() {
   if (!vexa) return 0;
   Link& l = link();
   identifyModel(vexa->GetIdModelu());
+  if (!modelAccepted(vexa->GetIdModelu(), vexa->GetOperacja())) {
+    releaseLink();
+    return 0;
+  }
   setModelPluCapacity(l.model->pluCapacity);
   if (!quorvel::plugin::loadSequence(l.config, vexa->GetOperacja(), [] { return openLine(); })) {
     releaseLink();

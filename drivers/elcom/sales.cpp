@@ -1,10 +1,12 @@
 // Sales operations of quorvel_elcom: reading the sales counters of every PLU and package into
 // the device-data file, and clearing them in the register.
+#include <algorithm>
 #include <string>
 
 #include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/globals.h"
+#include "core/progress.h"
 #include "core/records.h"
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
@@ -15,6 +17,10 @@
 namespace quorvel::elcom {
 
 namespace {
+
+// The long works as the host's progress names them.
+const char* const kReadingPluSales = "Odbiór sprzedaży towarów"_cp;
+const char* const kReadingPackageSales = "Odbiór sprzedaży opakowań"_cp;
 
 CTowar salesRecord(char type, std::uint32_t code, const CounterRecord& rec) {
   CTowar t;
@@ -37,10 +43,13 @@ int readSales() {
   if (l.pluCount != 0) {
     if (const int e = prepareDataCommand(kReadPluSales)) return e;
     if (const int e = commandExchange(kReadPluSales, l.pluCount, l.pluCount, true)) return e;
+    long records = 0;
+    QuorvelProgress(0, l.pluCount, kReadingPluSales);
     const int e = receiveTransfer(kTransferPrefix, pluSalesSize(l.longRecords), [&](ByteView bytes) {
       CounterRecord rec;
       if (decodePluSales(bytes, l.longRecords, rec) != 0) return SetError(ERR_DEVICE_DATA);
       if (progKom) progKom->DodajObrot(salesRecord('T', static_cast<std::uint32_t>(rec.index) + 1, rec));
+      QuorvelProgress(++records, std::max<long>(records, l.pluCount), kReadingPluSales);
       return 0;
     });
     if (e) return e;
@@ -56,6 +65,7 @@ int readSales() {
       CounterRecord rec;
       if (decodePackage(bytes, l.longRecords, rec) != 0) return SetError(ERR_DEVICE_DATA);
       ++number;
+      QuorvelProgress(number, std::max<long>(number, kPackageCount), kReadingPackageSales);
       if (rec.quantity == 0) return 0;
       if (progKom) progKom->DodajObrot(salesRecord('O', number, rec));
       ++packageSales;

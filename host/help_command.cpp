@@ -1,0 +1,198 @@
+#include "host/help_command.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/progress.h"
+#include "drivers/elcom/protocol.h"
+
+namespace quorvel::host {
+
+void printJobReference(std::FILE* out) {
+  std::fputs(
+      "\n"
+      "Operations (the attribute operacja of the job file, written exactly so):\n"
+      "  Konfiguracja               show the plug-in's configuration form and save\n"
+      "                             PROG_KOM.CFG (needs a terminal; nothing is sent)\n"
+      "  SprawdzeniePołączenia      check that the register answers\n"
+      "  PrzesyłanieTowarów         send the job's goods (PLUs) and packages to the register;\n"
+      "                             PROG_KOM.XML lists the Id of each goods it accepted\n"
+      "  ZmianaCenTowarów           change the prices of goods the register already holds,\n"
+      "                             keeping its names, groups, VAT rates and units\n"
+      "  UsuwanieTowarów            delete the job's goods and packages from the register\n"
+      "  UsuwanieWszystkichTowarów  delete every goods and package in the register\n"
+      "  ImportTowarów              read the register's goods and packages into PROG_KOM.XML\n"
+      "  OdbiórSprzedaży            read the sales counters of every PLU and package into\n"
+      "                             PROG_KOM.XML, then clear them in the register\n"
+      "  UsuwanieSprzedaży          clear the sales counters without reading them\n"
+      "The core also knows SprawdzenieDanychTowarów, WydrukFiskalny, RaportFiskalny,\n"
+      "OtwieranieSzuflady, SprawdzenieDatyICzasu, SynchronizacjaDatyICzasu,\n"
+      "RaportOkresowyPełny and RaportOkresowySkrócony, which no driver carries out: such a\n"
+      "job ends with \"Nieznana operacja\". Any other name refuses the job.\n"
+      "\n"
+      "Register models (the attribute idModelu, written exactly so):\n",
+      out);
+  // The Elcom names come from the driver's own model table, wrapped within 80 columns.
+  const std::string indent(18, ' ');
+  std::string line = "  quorvel_elcom   Elcom Euro registers:";
+  for (int n = 1; n <= quorvel::elcom::kModelCount; ++n) {
+    const std::string name = std::string(quorvel::elcom::modelByNumber(n).jobName) + (n < quorvel::elcom::kModelCount ? "," : "");
+    if (line.size() + 1 + name.size() > 80) {
+      std::fprintf(out, "%s\n", line.c_str());
+      line = indent.substr(1);
+    }
+    line += " " + name;
+  }
+  std::fprintf(out, "%s\n%s(another name refuses the job with \"Nieznany model urządzenia\")\n", line.c_str(),
+               indent.c_str());
+  std::fputs(
+      "  quorvel_elzab   Elzab registers; idModelu is not looked at\n"
+      "  quorvel_posnet  POSNET Combo; idModelu is not looked at\n"
+      "\n"
+      "A small job file (VEXA_JOB.XML; a shop's host writes it in windows-1250, and any\n"
+      "encoding the XML declaration names is read):\n"
+      "\n"
+      "    <?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "    <Dane operacja=\"PrzesyłanieTowarów\" idModelu=\"Quorvel_Elcom_Euro500T2\"\n"
+      "          xmlns=\"http://schemas.quorvel.org/UF/Dane.xsd\">\n"
+      "      <Towar><Id>101</Id><Ty>T</Ty><KP>1</KP><KK>5901234123457</KK>\n"
+      "        <Na>Chleb żytni</Na><Ce>4.20</Ce><Va>3</Va><JM>1</JM></Towar>\n"
+      "      <Towar><Id>201</Id><Ty>O</Ty><KP>1</KP><Na>Butelka</Na><Ce>0.50</Ce></Towar>\n"
+      "    </Dane>\n"
+      "\n"
+      "Goods fields: Id the host's identifier (reported back), Ty T goods or O package,\n"
+      "KP the PLU code (packages 1 to 50), KK barcode, Na name, Ce price, CO 1 for an open\n"
+      "price, Va VAT rate number, JM unit number, KO goods group.\n"
+      "\n"
+      "Status of a finished job (the Status block of RAPORT.XML):\n"
+      "  OK  the operation went through\n"
+      "  I   it went through, with a notice for the operator (e.g. package counters that only a\n"
+      "      zeroing report clears)\n"
+      "  W   it went through with a warning: some goods were skipped or refused, as the\n"
+      "      messages list them; the rest was done\n"
+      "  E   it failed: a host must not take the data of PROG_KOM.XML from such a job\n"
+      "\n"
+      "Progress: 'quorvel run' draws a progress bar on standard error when that is a terminal.\n"
+      "Another host asks for progress lines \"done total what\" (windows-1250, CR LF, written\n"
+      "as they come, about five a second) in a file of the job directory, by setting\n"
+      "the environment variable " QUORVEL_PROGRESS_FILE_VARIABLE "=NAME before it loads the core, or\n"
+      "by calling Quorvel_setProgressFile(\"NAME\") after loading it; a host that runs the core\n"
+      "in its own process may instead set a callback with Quorvel_setProgress.\n",
+      out);
+}
+
+namespace {
+
+// Text for roff: backslashes and minus signs escaped, a leading control character defused.
+std::string roff(const std::string& text) {
+  std::string out;
+  if (!text.empty() && (text[0] == '.' || text[0] == '\'')) out = "\\&";
+  for (const char c : text) {
+    if (c == '\\')
+      out += "\\e";
+    else if (c == '-')
+      out += "\\-";
+    else
+      out += c;
+  }
+  return out;
+}
+
+std::size_t indentOf(const std::string& line) {
+  const std::size_t at = line.find_first_not_of(' ');
+  return at == std::string::npos ? line.size() : at;
+}
+
+std::vector<std::string> linesOf(HelpPrinter help) {
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* memory = ::open_memstream(&buffer, &size);
+  std::vector<std::string> lines;
+  if (!memory) return lines;
+  help(memory);
+  std::fclose(memory);
+  std::istringstream in(std::string(buffer, size));
+  std::free(buffer);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+void writeBody(std::FILE* out, const std::vector<std::string>& lines) {
+  enum class Block { kNone, kText, kItem, kExample } block = Block::kNone;
+  auto close = [&] {
+    if (block == Block::kExample) std::fputs(".fi\n.RE\n", out);
+  };
+  for (std::size_t i = 1; i < lines.size(); ++i) {  // line 0 is the usage line
+    const std::string& line = lines[i];
+    const std::size_t indent = indentOf(line);
+    const bool afterBlank = lines[i - 1].empty();
+    if (indent == line.size()) {
+      close();
+      block = Block::kNone;
+    } else if (indent >= 4 && (block == Block::kExample || block == Block::kNone)) {
+      if (block != Block::kExample) std::fputs(".PP\n.RS 4\n.nf\n", out);
+      std::fprintf(out, "%s\n", roff(line.substr(4)).c_str());
+      block = Block::kExample;
+    } else if (indent == 0 && afterBlank && line.back() == ':') {
+      close();
+      std::fprintf(out, ".SS %s\n", roff(line.substr(0, line.size() - 1)).c_str());
+      block = Block::kNone;
+    } else if (indent == 2 || indent == 3) {
+      close();
+      const std::size_t gap = line.find("  ", indent);
+      const std::size_t description = gap == std::string::npos ? std::string::npos : line.find_first_not_of(' ', gap);
+      std::fprintf(out, ".TP\n%s\n", roff(line.substr(indent, gap - indent)).c_str());
+      if (description != std::string::npos) std::fprintf(out, "%s\n", roff(line.substr(description)).c_str());
+      block = Block::kItem;
+    } else if (indent > 3) {
+      std::fprintf(out, "%s\n", roff(line.substr(indent)).c_str());  // continues an item or text
+    } else {
+      if (block != Block::kText) std::fputs(".PP\n", out);
+      std::fprintf(out, "%s\n", roff(line).c_str());
+      block = Block::kText;
+    }
+  }
+  close();
+}
+
+}  // namespace
+
+int printManPage(std::FILE* out, std::initializer_list<HelpPrinter> helps) {
+  std::vector<std::vector<std::string>> texts;
+  for (HelpPrinter help : helps) texts.push_back(linesOf(help));
+
+  std::fputs(".\\\" Made by 'quorvel --man' from the program's help texts; edit those, not this file.\n"
+             ".TH QUORVEL 1 \"\" \"Quorvel\" \"User Commands\"\n"
+             // Names such as Quorvel_Elcom_Euro500T2 must not be hyphenated or stretched.
+             ".nh\n.ad l\n"
+             ".SH NAME\n"
+             "quorvel \\- runs jobs of the Quorvel fiscal cash register drivers\n"
+             ".SH SYNOPSIS\n"
+             ".nf\n",
+             out);
+  const std::string usage = "Usage: ";
+  for (const auto& lines : texts)
+    if (!lines.empty() && lines[0].rfind(usage, 0) == 0) std::fprintf(out, "%s\n", roff(lines[0].substr(usage.size())).c_str());
+  std::fputs(".fi\n", out);
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    if (texts[i].empty()) continue;
+    if (i == 0) {
+      std::fputs(".SH DESCRIPTION\n", out);
+    } else {
+      // "Usage: quorvel run PLUGIN [-C DIR]" heads the section "QUORVEL RUN".
+      std::istringstream words(texts[i][0].substr(texts[i][0].rfind(usage, 0) == 0 ? usage.size() : 0));
+      std::string program, command;
+      words >> program >> command;
+      std::string title = program + " " + command;
+      for (char& c : title) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      std::fprintf(out, ".SH \"%s\"\n", roff(title).c_str());
+    }
+    writeBody(out, texts[i]);
+  }
+  return 0;
+}
+
+}  // namespace quorvel::host
