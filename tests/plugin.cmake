@@ -9,7 +9,7 @@ if(TARGET quorvel_plugin AND TARGET Quorvel)
   if(EXISTS ${CMAKE_SOURCE_DIR}/drivers/elcom/config_form.cpp AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/plugin_elcom_form_test.cpp)
   quorvel_add_test(plugin_elcom_form_test
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_elcom_form_test.cpp ${CMAKE_SOURCE_DIR}/drivers/elcom/config_form.cpp
-    LIBS quorvel_plugin Quorvel)
+    LIBS elcom_codec quorvel_plugin Quorvel)
   endif()
 endif()
 

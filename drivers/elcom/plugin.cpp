@@ -15,7 +15,8 @@
 using namespace quorvel::elcom;
 
 QUORVEL_EXPORT_C int quorvel_module_attach() {
-  if (!vexa) return 0;
+  // Loaded outside a job (`quorvel config`): there is no model to identify and no line to open.
+  if (!vexa) return 1;
   Link& l = link();
   identifyModel(vexa->GetIdModelu());
   setModelPluCapacity(l.model->pluCapacity);
@@ -41,3 +42,7 @@ QUORVEL_EXPORT_C int opUsuwanieWszystkichTowarow() { return deleteAllGoods(); }
 QUORVEL_EXPORT_C int opImportTowarow() { return importGoods(); }
 QUORVEL_EXPORT_C int opOdbiorSprzedazy() { return readSales(); }
 QUORVEL_EXPORT_C int opUsuwanieSprzedazy() { return clearSales(true); }
+
+QUORVEL_EXPORT_C int quorvel_config_text(const std::vector<std::string>& settings, std::string& out) {
+  return configureText(settings, out);
+}
