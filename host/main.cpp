@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/module_path.h"
 #include "host/report_view.h"
 #include "platform/module.h"
 
@@ -19,6 +20,9 @@
 #endif
 #ifdef QUORVEL_HAVE_DEMO_COMMAND
 #include "host/demo_command.h"
+#endif
+#ifdef QUORVEL_HAVE_CONFIG_COMMAND
+#include "host/config_command.h"
 #endif
 
 namespace {
@@ -34,23 +38,8 @@ constexpr int kExitUsage = 64;       // bad command line
 
 constexpr const char* kCoreModule = "libQuorvel.so";
 
-#ifndef QUORVEL_INSTALL_LIBDIR
-#define QUORVEL_INSTALL_LIBDIR "lib"
-#endif
-
-// The core that belongs to this program: in an installation lib/quorvel beside bin/, in the
-// build tree lib/ beside bin/. Named by path, so that a libQuorvel.so lying in a job directory
-// is never picked up instead; the bare name (the loader's ordinary search) is the last resort.
-std::string coreModule() {
-  const std::string exeDir = quorvel::platform::executableDirectory();
-  if (!exeDir.empty()) {
-    for (const char* sub : {"/../" QUORVEL_INSTALL_LIBDIR "/quorvel/", "/../" QUORVEL_INSTALL_LIBDIR "/", "/../lib/"}) {
-      const std::string candidate = exeDir + sub + kCoreModule;
-      if (::access(candidate.c_str(), R_OK) == 0) return candidate;
-    }
-  }
-  return kCoreModule;
-}
+// The core that belongs to this program (see module_path.h).
+std::string coreModule() { return quorvel::host::programLibrary(kCoreModule); }
 
 void printMainHelp(FILE* out) {
   std::fputs(
@@ -61,6 +50,10 @@ void printMainHelp(FILE* out) {
       "Commands:\n"
       "  run PLUGIN [-C DIR]   run the job waiting in DIR (default: the current directory)\n"
       "                        with the driver plug-in PLUGIN and show its report\n"
+#ifdef QUORVEL_HAVE_CONFIG_COMMAND
+      "  config PLUGIN [-C DIR] [KEY=VALUE...]\n"
+      "                        show or change the plug-in's configuration PROG_KOM.CFG in DIR\n"
+#endif
 #ifdef QUORVEL_HAVE_DUMP_COMMAND
       "  dump FILE.dmp         decode a transmission dump file\n"
 #endif
@@ -211,6 +204,9 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   if (command == "run") return runCommand(argc - 2, argv + 2);
+#ifdef QUORVEL_HAVE_CONFIG_COMMAND
+  if (command == "config") return runConfigCommand(argc - 1, argv + 1);
+#endif
 #ifdef QUORVEL_HAVE_DUMP_COMMAND
   if (command == "dump") return runDumpCommand(argc - 1, argv + 1);
 #endif
