@@ -9,6 +9,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 #include "platform/api.h"
 #include "platform/cp1250.h"
@@ -52,6 +54,14 @@ QUORVEL_OPERATIONS(QUORVEL_DECLARE_OPERATION)
 QUORVEL_API void opDriverInit();
 QUORVEL_API void opDriverFree();
 
+// Optional: the headless configuration of `quorvel config` (plugin/text_config.h). In the
+// current directory, PROG_KOM.CFG (or the defaults) as `key = value` lines into `out`; with
+// "key=value" settings (windows-1250) the values are checked as the form checks them and, all
+// accepted, saved. Returns 0; 1 for an unknown key or a refused value, 2 when the file could
+// not be read or written, each with the reason in `out` and the file untouched. Called on a
+// plug-in loaded outside a job.
+QUORVEL_API int quorvel_config_text(const std::vector<std::string>& settings, std::string& out);
+
 // The load handler (non-zero: the load may go on) and the unload handler; the module loader
 // runs them (platform/module.h). Every plug-in exports both, as does the core itself.
 QUORVEL_API int quorvel_module_attach();
@@ -85,5 +95,7 @@ static_assert(kOperationCount == 17);
 
 inline constexpr const char* kDriverInit = "opDriverInit";
 inline constexpr const char* kDriverFree = "opDriverFree";
+inline constexpr const char* kConfigText = "quorvel_config_text";
+using ConfigTextFn = int (*)(const std::vector<std::string>&, std::string&);
 
 }  // namespace quorvel::contract

@@ -17,7 +17,6 @@
 
 #include "host/report_view.h"
 #include "platform/module.h"
-#include "plugin/config_store.h"
 
 namespace {
 
@@ -25,19 +24,16 @@ constexpr int kExitOk = 0;
 constexpr int kExitError = 2;
 constexpr int kExitUsage = 64;
 
-struct DemoModel {
-  const char* jobName;
-  int capacity;
-};
-constexpr DemoModel kModels[] = {
-    {"", 0},
-    {"Quorvel_Elcom_Euro500T2", 2000},
-    {"Quorvel_Elcom_Euro500T10", 10000},
-    {"Quorvel_Elcom_Euro500TX2", 2000},
-    {"Quorvel_Elcom_Euro500TX10", 10000},
-    {"Quorvel_Elcom_EuroSmart", 2000},
-    {"Quorvel_Elcom_Euro2100TX8", 8000},
-    {"Quorvel_Elcom_Euro2100TX27", 27000},
+// The register models as a job names them (elcom_sim --model 1 to 7).
+constexpr const char* kModels[] = {
+    "",
+    "Quorvel_Elcom_Euro500T2",
+    "Quorvel_Elcom_Euro500T10",
+    "Quorvel_Elcom_Euro500TX2",
+    "Quorvel_Elcom_Euro500TX10",
+    "Quorvel_Elcom_EuroSmart",
+    "Quorvel_Elcom_Euro2100TX8",
+    "Quorvel_Elcom_Euro2100TX27",
 };
 
 // The demo shop's goods: identifier, PLU code, name, price, VAT index, unit, barcode.
@@ -88,20 +84,6 @@ bool writeBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << bytes;
   return static_cast<bool>(out.flush());
-}
-
-// PROG_KOM.CFG for quorvel_elcom: the checksum word, then the 280-byte record.
-bool writeElcomConfig(const std::string& path, const std::string& port, int maxPlu) {
-  std::uint8_t image[280] = {};
-  std::memcpy(image, port.data(), port.size() < 249 ? port.size() : 249);
-  quorvel::plugin::putLe32(image + 252, 9600);  // speed
-  quorvel::plugin::putLe32(image + 256, 0);     // no multiplexer
-  quorvel::plugin::putLe32(image + 260, 1);
-  quorvel::plugin::putLe32(image + 264, 1);
-  quorvel::plugin::putLe32(image + 268, maxPlu);
-  quorvel::plugin::putLe32(image + 272, 1);     // register number
-  quorvel::plugin::putLe32(image + 276, 0);     // no dump
-  return writeBytes(path, quorvel::plugin::configFileBytes(image));
 }
 
 // The job file, in UTF-8 (the job reader takes any encoding the XML parser knows).
@@ -173,7 +155,7 @@ int runDemoCommand(int argc, char** argv) {
     return kExitError;
   }
 
-  std::printf("Quorvel demo: Elcom %s on a simulated register\nJob directory: %s\n\n", kModels[model].jobName,
+  std::printf("Quorvel demo: Elcom %s on a simulated register\nJob directory: %s\n\n", kModels[model],
               dir.c_str());
   if (std::system((quoted(sim) + " init --state " + quoted(state) + " --model " + std::to_string(model)).c_str()) != 0)
     return kExitError;
@@ -185,16 +167,20 @@ int runDemoCommand(int argc, char** argv) {
     ::_exit(127);
   }
   for (int i = 0; i < 100 && ::access(tty.c_str(), F_OK) != 0; ++i) ::usleep(20000);
-  writeElcomConfig(dir + "/PROG_KOM.CFG", tty, kModels[model].capacity);
+  // PROG_KOM.CFG as a shop would make it without a terminal: `quorvel config`.
+  const std::string self = quorvel::platform::executableDirectory() + "/quorvel";
+  if (std::system((quoted(self) + " config quorvel_elcom -C " + quoted(dir) + " " + quoted("port=" + tty) + " model=" +
+                   kModels[model] + " >/dev/null")
+                      .c_str()) != 0)
+    return kExitError;
 
   // Each job runs in its own `quorvel run`, as a sales application runs one job at a time.
-  const std::string self = quorvel::platform::executableDirectory() + "/quorvel";
   int worst = 0;
   int step = 0;
   auto runJob = [&](const char* title, const char* operation, const std::string& goods, bool showData) {
     std::printf("== %d. %s (%s)\n", ++step, title, operation);
     std::fflush(stdout);
-    writeBytes(dir + "/VEXA_JOB.XML", job(operation, kModels[model].jobName, goods));
+    writeBytes(dir + "/VEXA_JOB.XML", job(operation, kModels[model], goods));
     const int rc = std::system((quoted(self) + " run quorvel_elcom -C " + quoted(dir)).c_str());
     const int status = WIFEXITED(rc) ? WEXITSTATUS(rc) : kExitError;
     if (status >= kExitError && worst < status) worst = status;

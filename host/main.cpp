@@ -15,6 +15,7 @@
 #include "host/help_command.h"
 #include "host/progress_bar.h"
 #include "host/report_command.h"
+#include "host/module_path.h"
 #include "host/report_view.h"
 #include "platform/cp1250.h"
 #include "platform/module.h"
@@ -24,6 +25,9 @@
 #endif
 #ifdef QUORVEL_HAVE_DEMO_COMMAND
 #include "host/demo_command.h"
+#endif
+#ifdef QUORVEL_HAVE_CONFIG_COMMAND
+#include "host/config_command.h"
 #endif
 
 namespace {
@@ -39,23 +43,8 @@ constexpr int kExitUsage = 64;       // bad command line
 
 constexpr const char* kCoreModule = "libQuorvel.so";
 
-#ifndef QUORVEL_INSTALL_LIBDIR
-#define QUORVEL_INSTALL_LIBDIR "lib"
-#endif
-
-// The core that belongs to this program: in an installation lib/quorvel beside bin/, in the
-// build tree lib/ beside bin/. Named by path, so that a libQuorvel.so lying in a job directory
-// is never picked up instead; the bare name (the loader's ordinary search) is the last resort.
-std::string coreModule() {
-  const std::string exeDir = quorvel::platform::executableDirectory();
-  if (!exeDir.empty()) {
-    for (const char* sub : {"/../" QUORVEL_INSTALL_LIBDIR "/quorvel/", "/../" QUORVEL_INSTALL_LIBDIR "/", "/../lib/"}) {
-      const std::string candidate = exeDir + sub + kCoreModule;
-      if (::access(candidate.c_str(), R_OK) == 0) return candidate;
-    }
-  }
-  return kCoreModule;
-}
+// The core that belongs to this program (see module_path.h).
+std::string coreModule() { return quorvel::host::programLibrary(kCoreModule); }
 
 void printMainHelp(FILE* out) {
   std::fputs(
@@ -66,6 +55,10 @@ void printMainHelp(FILE* out) {
       "Commands:\n"
       "  run PLUGIN [-C DIR]   run the job waiting in DIR (default: the current directory)\n"
       "                        with the driver plug-in PLUGIN and show its report\n"
+#ifdef QUORVEL_HAVE_CONFIG_COMMAND
+      "  config PLUGIN [-C DIR] [KEY=VALUE...]\n"
+      "                        show or change the plug-in's configuration PROG_KOM.CFG in DIR\n"
+#endif
 #ifdef QUORVEL_HAVE_DUMP_COMMAND
       "  dump FILE.dmp         decode a transmission dump file\n"
 #endif
@@ -232,7 +225,10 @@ int main(int argc, char** argv) {
   if (command == "ports") return runPortsCommand(argc - 1, argv + 1);
   if (command == "report") return runReportCommand(argc - 1, argv + 1);
   // The manual page quorvel(1), made at build time from these help texts.
-  if (command == "--man") return quorvel::host::printManPage(stdout, {printMainHelp, printRunHelp, printReportHelp});
+  if (command == "--man") return quorvel::host::printManPage(stdout, {printMainHelp, printRunHelp, printConfigHelp, printReportHelp});
+#ifdef QUORVEL_HAVE_CONFIG_COMMAND
+  if (command == "config") return runConfigCommand(argc - 1, argv + 1);
+#endif
 #ifdef QUORVEL_HAVE_DUMP_COMMAND
   if (command == "dump") return runDumpCommand(argc - 1, argv + 1);
 #endif

@@ -1,6 +1,7 @@
 #include "plugin/config_store.h"
 
 #include <cstdio>
+#include <string>
 
 #include "core/error_state.h"
 #include "platform/job_dir.h"
@@ -77,6 +78,21 @@ int saveConfigImage(std::span<const std::uint8_t> image) {
   bad = std::fflush(f) != 0 || bad || std::ferror(f);
   bad = std::fclose(f) != 0 || bad;
   if (bad) return SetError(ERR_FILE_WRITE, kConfigFileName);
+  return 0;
+}
+
+int replaceConfigImage(std::span<const std::uint8_t> image) {
+  const std::string aside = std::string(kConfigFileName) + ".new";
+  std::FILE* f = std::fopen(aside.c_str(), "wb");
+  if (!f) return SetError(ERR_FILE_CREATE, kConfigFileName);
+  const std::string bytes = configFileBytes(image);
+  bool bad = std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size();
+  bad = std::fflush(f) != 0 || bad || std::ferror(f);
+  bad = std::fclose(f) != 0 || bad;
+  if (bad || std::rename(aside.c_str(), kConfigFileName) != 0) {
+    std::remove(aside.c_str());
+    return SetError(ERR_FILE_WRITE, kConfigFileName);
+  }
   return 0;
 }
 

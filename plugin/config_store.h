@@ -51,6 +51,12 @@ std::optional<int> readConfigImage(std::span<std::uint8_t> image);
 // Errors: 1 "Błąd tworzenia pliku" (cannot create or open for update), 4 "Błąd zapisu pliku".
 int saveConfigImage(std::span<const std::uint8_t> image);
 
+// Replaces PROG_KOM.CFG by exactly the checksum word and the image: written to a file beside
+// it, then renamed over it, so a failure at any point leaves the old file as it was.
+// Errors: 1 "Błąd tworzenia pliku" (the file aside cannot be created), 4 "Błąd zapisu pliku"
+// (writing it or renaming it failed).
+int replaceConfigImage(std::span<const std::uint8_t> image);
+
 // Little-endian fields of the record images.
 inline void putLe32(std::uint8_t* at, std::int32_t value) {
   const auto v = static_cast<std::uint32_t>(value);

@@ -12,7 +12,7 @@ if(TARGET quorvel_plugin AND TARGET Quorvel)
   if(EXISTS ${CMAKE_SOURCE_DIR}/drivers/elcom/config_form.cpp AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/plugin_elcom_form_test.cpp)
   quorvel_add_test(plugin_elcom_form_test
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_elcom_form_test.cpp ${CMAKE_SOURCE_DIR}/drivers/elcom/config_form.cpp
-    LIBS quorvel_plugin Quorvel)
+    LIBS elcom_codec quorvel_plugin Quorvel)
   endif()
 endif()
 
@@ -22,6 +22,14 @@ if(TARGET quorvel AND TARGET quorvel_elcom AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_config_form_e2e_test.cpp
     LIBS quorvel_plugin Quorvel util)
   add_dependencies(plugin_config_form_e2e_test quorvel quorvel_elcom)
+endif()
+
+# `quorvel config` through the program, against the form's own bytes and the simulated register.
+if(TARGET quorvel AND TARGET quorvel_elcom AND TARGET elcom_sim)
+  quorvel_add_test(plugin_text_config_e2e_test
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_text_config_e2e_test.cpp ${CMAKE_SOURCE_DIR}/drivers/elcom/config_form.cpp
+    LIBS elcom_codec quorvel_plugin Quorvel)
+  add_dependencies(plugin_text_config_e2e_test quorvel quorvel_elcom elcom_sim)
 endif()
 
 # Every built plug-in against the contract: the test plug-ins and each driver whose target

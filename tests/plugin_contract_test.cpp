@@ -1,5 +1,6 @@
 // Every built plug-in exports what the contract (core/plugin_contract.h) asks of it: the load
-// and unload handlers and each operation every driver offers; the test plug-ins also show
+// and unload handlers, each operation every driver offers, and for a driver the headless
+// configuration of `quorvel config`; the test plug-ins also show
 // that the optional and further entry points are found when a plug-in defines them. The
 // plug-ins are loaded as the core loads them: in a job directory, with the core loaded first
 // (a driver's load handler reads the job), for the operation "Konfiguracja", which opens no
@@ -58,11 +59,12 @@ void linkStandIns(const std::string& folder) {
 struct Expectation {
   std::string plugin;
   bool further;  // exports the further operations and the driver hooks too
+  bool driver;   // a real driver: `quorvel config` must reach its keys
 };
 
 TEST(PluginContract, EveryBuiltPluginExportsTheEntryPointsItMust) {
-  std::vector<Expectation> plugins = {{"quorvel_test_full", true}, {"quorvel_test_basic", false}};
-  for (const std::string& driver : split(QUORVEL_DRIVER_PLUGINS)) plugins.push_back({driver, false});
+  std::vector<Expectation> plugins = {{"quorvel_test_full", true, false}, {"quorvel_test_basic", false, false}};
+  for (const std::string& driver : split(QUORVEL_DRIVER_PLUGINS)) plugins.push_back({driver, false, true});
   ASSERT_GE(plugins.size(), 3u) << "no driver plug-in is built";
 
   for (const Expectation& e : plugins) {
@@ -84,6 +86,7 @@ TEST(PluginContract, EveryBuiltPluginExportsTheEntryPointsItMust) {
       const bool must = op.offer == Offer::every || e.further;
       EXPECT_EQ(findSymbol(plugin.get(), op.entry) != nullptr, must) << op.entry;
     }
+    EXPECT_EQ(findSymbol(plugin.get(), quorvel::contract::kConfigText) != nullptr, e.driver);
     if (e.further) {
       EXPECT_NE(findSymbol(plugin.get(), kDriverInit), nullptr);
       EXPECT_NE(findSymbol(plugin.get(), kDriverFree), nullptr);

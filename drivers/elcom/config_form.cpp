@@ -1,6 +1,8 @@
 #include "drivers/elcom/config_form.h"
 
 #include "platform/cp1250.h"
+#include "drivers/elcom/protocol.h"
+#include "plugin/text_config.h"
 
 namespace quorvel::elcom {
 
@@ -75,6 +77,70 @@ void ElcomConfigForm::store(SUConfig& config) const {
 int configure(SUConfig& config) {
   ElcomConfigForm form(config, plugin::configPortNames());
   return plugin::runConfiguration(config, form);
+}
+
+namespace {
+
+std::optional<std::string> setModel(SUConfig& config, std::string_view name) {
+  const Model& model = modelByJobName(name);
+  if (model.number == 0) {
+    std::string names;
+    for (int i = 1; i <= kModelCount; ++i) names += std::string(i > 1 ? ", " : "") + modelByNumber(i).jobName;
+    return "must be one of " + names;
+  }
+  config.maxPluCode = model.pluCapacity;
+  return std::nullopt;
+}
+
+using Key = plugin::TextKey<SUConfig>;
+const Key kKeys[] = {
+    {"port", [](const SUConfig& c) { return plugin::fieldText(c.port, sizeof c.port); },
+     [](SUConfig& c, std::string_view v) { return plugin::setText(c.port, sizeof c.port, v); }},
+    {"speed", [](const SUConfig& c) { return std::to_string(c.speed); },
+     [](SUConfig& c, std::string_view v) { return plugin::setSpeed(c.speed, kElcomSpeeds, v); }},
+    {"mux", [](const SUConfig& c) { return std::string(plugin::switchText(c.muxOn != 0)); },
+     [](SUConfig& c, std::string_view v) { return plugin::setSwitch(c.muxOn, v); }},
+    {"mux-type", [](const SUConfig& c) { return plugin::choiceText(kElcomMuxTypes, c.muxType); },
+     [](SUConfig& c, std::string_view v) { return plugin::setChoice(c.muxType, kElcomMuxTypes, v); }},
+    {"mux-channel", [](const SUConfig& c) { return std::to_string(c.muxChannel); },
+     [](SUConfig& c, std::string_view v) -> std::optional<std::string> {
+       plugin::setDigits(c.muxChannel, v);
+       return std::nullopt;
+     }},
+    {"max-plu", [](const SUConfig& c) { return std::to_string(c.maxPluCode); }, nullptr,
+     "read only: the PLU capacity of the register model; set it with model=NAME"},
+    {"model", nullptr, setModel},
+    {"register", [](const SUConfig& c) { return std::to_string(c.registerNumber); },
+     [](SUConfig& c, std::string_view v) -> std::optional<std::string> {
+       plugin::setDigits(c.registerNumber, v);
+       return std::nullopt;
+     }},
+    {"dump", [](const SUConfig& c) { return std::string(plugin::switchText(c.binDump != 0)); },
+     [](SUConfig& c, std::string_view v) { return plugin::setSwitch(c.binDump, v); }},
+};
+
+// The form's checks; a multiplexer type or channel given on the command line is checked even
+// with the multiplexer off, since the user asked for it to be stored.
+std::optional<plugin::KeyRefusal> checkText(const SUConfig& config, const std::vector<std::string>& given) {
+  for (const std::string& key : given) {
+    if (key == "mux-type" || key == "mux-channel") {
+      if (auto refusal = plugin::checkMux(kElcomMuxTypes, true, config.muxType, config.muxChannel))
+        return plugin::asKeyRefusal(std::move(refusal));
+    }
+  }
+  return plugin::asKeyRefusal(checkConfig(config));
+}
+
+}  // namespace
+
+int configureText(const std::vector<std::string>& settings, std::string& out) {
+  try {
+    return plugin::runTextConfig<SUConfig>(kKeys, checkText, settings, out);
+  } catch (...) {
+    // Nothing may leave the plug-in; what throws here is running out of memory.
+    out = err2msg(ERR_NO_MEMORY);
+    return plugin::kTextConfigFileError;
+  }
 }
 
 }  // namespace quorvel::elcom

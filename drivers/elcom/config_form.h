@@ -59,4 +59,9 @@ inline constexpr const char* kElcomSpeeds[] = {"9600", "38400"};
 // opKonfiguracja of quorvel_elcom: the form over the record, saved on "&OK".
 int configure(SUConfig& config);
 
+// The headless configuration of quorvel_elcom (quorvel_config_text): the keys port, speed, mux,
+// mux-type, mux-channel, max-plu (read only), model (sets max-plu to the model's PLU
+// capacity), register and dump, checked as the form checks them.
+int configureText(const std::vector<std::string>& settings, std::string& out);
+
 }  // namespace quorvel::elcom

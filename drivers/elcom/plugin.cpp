@@ -35,7 +35,8 @@ bool modelAccepted(const std::string& idModelu, const std::string& operacja) {
 }  // namespace
 
 QUORVEL_EXPORT_C int quorvel_module_attach() {
-  if (!vexa) return 0;
+  // Loaded outside a job (`quorvel config`): there is no model to identify and no line to open.
+  if (!vexa) return 1;
   Link& l = link();
   identifyModel(vexa->GetIdModelu());
   if (!modelAccepted(vexa->GetIdModelu(), vexa->GetOperacja())) {
@@ -65,3 +66,7 @@ QUORVEL_EXPORT_C int opUsuwanieWszystkichTowarow() { return deleteAllGoods(); }
 QUORVEL_EXPORT_C int opImportTowarow() { return importGoods(); }
 QUORVEL_EXPORT_C int opOdbiorSprzedazy() { return readSales(); }
 QUORVEL_EXPORT_C int opUsuwanieSprzedazy() { return clearSales(true); }
+
+QUORVEL_EXPORT_C int quorvel_config_text(const std::vector<std::string>& settings, std::string& out) {
+  return configureText(settings, out);
+}

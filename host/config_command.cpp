@@ -1,0 +1,117 @@
+#include "host/config_command.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/plugin_contract.h"
+#include "host/module_path.h"
+#include "platform/cp1250.h"
+#include "platform/module.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitError = 2;  // the plug-in or PROG_KOM.CFG could not be used
+constexpr int kExitUsage = 64;
+
+const char* kHelp =
+    "Usage: quorvel config PLUGIN [-C DIR] [KEY=VALUE...]\n"
+    "\n"
+    "Shows or changes the configuration PROG_KOM.CFG of the driver plug-in PLUGIN in the job\n"
+    "directory DIR (default: the current directory), without its configuration form.\n"
+    "Without KEY=VALUE it prints the configuration as 'key = value' lines (the defaults when\n"
+    "there is no PROG_KOM.CFG). With them it checks every value as the form does and, when all\n"
+    "are accepted, saves the file and prints the result; an unknown key or a refused value is\n"
+    "reported and leaves the file as it was.\n"
+    "\n"
+    "Keys of quorvel_elcom:\n"
+    "  port         serial port: COM1, ttyUSB0 (as the form lists them) or a path /dev/ttyUSB0\n"
+    "  speed        9600 or 38400\n"
+    "  mux          yes or no: the register is reached through a line multiplexer\n"
+    "  mux-type     Elzab 4x, Falwi or MPX4s (or their codes 1, 2, 4)\n"
+    "  mux-channel  1 to 4 (Elzab 4x), 15 (Falwi), 8 (MPX4s)\n"
+    "  max-plu      read only: the highest PLU code, the PLU capacity of the register model\n"
+    "  model        the register model as the job names it (Quorvel_Elcom_Euro500T2, ...):\n"
+    "               sets max-plu to its capacity\n"
+    "  register     register number on the line, 1 to 99\n"
+    "  dump         yes or no: write a transmission dump\n"
+    "\n"
+    "Exit status: 0 done, 2 the plug-in could not be loaded or PROG_KOM.CFG could not be\n"
+    "read or written, 64 a bad command line, an unknown key or a refused value.\n";
+
+int usage(const std::string& why) {
+  std::fprintf(stderr, "quorvel: %s\nTry 'quorvel config --help'.\n", why.c_str());
+  return kExitUsage;
+}
+
+// The plug-in's file: a path as given, otherwise the plug-in beside the core of this program.
+std::string pluginFile(std::string name) {
+  if (name.find('/') != std::string::npos) return name;
+  for (std::string_view ext : {".dll", ".so"})
+    if (name.size() > ext.size() && std::string_view(name).substr(name.size() - ext.size()) == ext)
+      name.resize(name.size() - ext.size());
+  return quorvel::host::programLibrary(name + ".so");
+}
+
+}  // namespace
+
+void printConfigHelp(std::FILE* out) { std::fputs(kHelp, out); }
+
+int runConfigCommand(int argc, char** argv) {
+  std::string plugin;
+  const char* directory = nullptr;
+  std::vector<std::string> settings;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      printConfigHelp(stdout);
+      return kExitOk;
+    }
+    if (arg == "-C") {
+      if (i + 1 >= argc) return usage("-C needs a directory");
+      directory = argv[++i];
+    } else if (arg.size() > 2 && arg.substr(0, 2) == "-C") {
+      directory = argv[i] + 2;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return usage("unknown option " + std::string(arg));
+    } else if (plugin.empty()) {
+      plugin = arg;
+    } else {
+      // The plug-in speaks windows-1250, the terminal UTF-8.
+      settings.push_back(quorvel::cp1250::fromUtf8(arg));
+    }
+  }
+  if (plugin.empty()) return usage("the plug-in name is missing");
+
+  // The plug-in is loaded outside any job: its load handler prepares nothing.
+  quorvel::platform::ModuleRef module(quorvel::platform::loadModule(pluginFile(plugin)));
+  if (!module) {
+    std::fprintf(stderr, "quorvel: cannot load the plug-in %s: %s\n", plugin.c_str(),
+                 quorvel::platform::lastModuleError().c_str());
+    return kExitError;
+  }
+  const auto configure = module.symbol<quorvel::contract::ConfigTextFn>(quorvel::contract::kConfigText);
+  if (!configure) {
+    std::fprintf(stderr, "quorvel: %s has no configuration without its form\n", plugin.c_str());
+    return kExitUsage;
+  }
+  if (directory && ::chdir(directory) != 0) {
+    std::fprintf(stderr, "quorvel: cannot enter the job directory %s: %s\n", directory, std::strerror(errno));
+    return kExitUsage;
+  }
+  std::string out;
+  const int result = configure(settings, out);
+  const std::string text = quorvel::cp1250::toUtf8(out);
+  if (result == 0) {
+    std::fputs(text.c_str(), stdout);
+    return std::fflush(stdout) == 0 ? kExitOk : kExitError;
+  }
+  std::fprintf(stderr, "quorvel: %s\n", text.c_str());
+  return result == 1 ? kExitUsage : kExitError;
+}

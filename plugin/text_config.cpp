@@ -1,0 +1,92 @@
+#include "plugin/text_config.h"
+
+namespace quorvel::plugin {
+
+namespace {
+
+bool sameNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto x = static_cast<unsigned char>(a[i]);
+    const auto y = static_cast<unsigned char>(b[i]);
+    if ((x >= 'A' && x <= 'Z' ? x + 32 : x) != (y >= 'A' && y <= 'Z' ? y + 32 : y)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+const char* sharedFieldKey(SharedField field) {
+  switch (field) {
+    case SharedField::muxType: return "mux-type";
+    case SharedField::muxChannel: return "mux-channel";
+    case SharedField::registerNumber: break;
+  }
+  return "register";
+}
+
+const char* switchText(bool on) { return on ? "yes" : "no"; }
+
+std::optional<bool> parseSwitch(std::string_view text) {
+  for (const char* yes : {"yes", "on", "true", "1"})
+    if (sameNoCase(text, yes)) return true;
+  for (const char* no : {"no", "off", "false", "0"})
+    if (sameNoCase(text, no)) return false;
+  return std::nullopt;
+}
+
+std::optional<std::string> setSwitch(std::int32_t& field, std::string_view text) {
+  const std::optional<bool> on = parseSwitch(text);
+  if (!on) return "write yes or no";
+  field = *on ? 1 : 0;
+  return std::nullopt;
+}
+
+std::optional<std::string> setText(char* field, std::size_t size, std::string_view text) {
+  if (text.empty()) return std::string("may not be empty");
+  if (text.size() > size - 1) return "at most " + std::to_string(size - 1) + " characters";
+  storeText(field, size, text);
+  return std::nullopt;
+}
+
+std::optional<std::string> setSpeed(std::int32_t& field, std::span<const char* const> speeds, std::string_view text) {
+  std::string names;
+  for (const char* speed : speeds) {
+    if (text == speed) {
+      field = static_cast<std::int32_t>(digitsValue(text));
+      return std::nullopt;
+    }
+    names += names.empty() ? "" : ", ";
+    names += speed;
+  }
+  return "must be one of " + names;
+}
+
+std::optional<std::string> setChoice(std::int32_t& field, Choices choices, std::string_view text) {
+  const std::optional<std::int32_t> code = choiceNamed(choices, text);
+  if (!code) return "must be one of " + choiceNames(choices);
+  field = *code;
+  return std::nullopt;
+}
+
+std::string choiceText(Choices choices, std::int32_t code) {
+  const int i = choiceIndex(choices, code);
+  return i >= 0 ? choices[static_cast<std::size_t>(i)].name : std::to_string(code);
+}
+
+void setDigits(std::int32_t& field, std::string_view text) { field = static_cast<std::int32_t>(digitsValue(text)); }
+
+namespace detail {
+
+std::string describeKeys(std::span<const std::string_view> keys) {
+  std::string names;
+  for (const std::string_view k : keys) {
+    if (!names.empty()) names += ", ";
+    names += k;
+  }
+  return names;
+}
+
+}  // namespace detail
+
+}  // namespace quorvel::plugin

@@ -1,0 +1,129 @@
+// Headless configuration: a plug-in's record in PROG_KOM.CFG shown and changed as `key = value`
+// lines (`quorvel config`), with the same value lists, ranges and messages as its form.
+//
+// A driver lists its keys once (TextKey) with a checker over the whole record (the checks of
+// plugin/form_fields.h that its form runs), and exports quorvel_config_text
+// (core/plugin_contract.h), which calls runTextConfig. Texts are windows-1250.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/error_state.h"
+#include "plugin/config_store.h"
+#include "plugin/form_fields.h"
+
+namespace quorvel::plugin {
+
+// One key of a record.
+template <class Record>
+struct TextKey {
+  const char* key;
+  // The value as printed; nullptr for a key that can only be set (it sets other fields).
+  std::string (*show)(const Record&);
+  // Takes the value from the text: nullopt, or why the text is refused. nullptr: read only.
+  std::optional<std::string> (*set)(Record&, std::string_view);
+  // Why the key cannot be set (read-only keys only).
+  const char* readOnlyWhy = nullptr;
+};
+
+// A refusal of the whole record: the key it is about and the message.
+struct KeyRefusal {
+  std::string key;
+  std::string message;
+};
+
+// The keys of the fields every form shares.
+const char* sharedFieldKey(SharedField field);
+inline std::optional<KeyRefusal> asKeyRefusal(std::optional<FieldRefusal> r) {
+  if (!r) return std::nullopt;
+  return KeyRefusal{sharedFieldKey(r->field), std::move(r->message)};
+}
+
+// Check boxes as text: "yes"/"no" printed; yes, no, on, off, true, false, 1, 0 taken.
+const char* switchText(bool on);
+std::optional<bool> parseSwitch(std::string_view text);
+std::optional<std::string> setSwitch(std::int32_t& field, std::string_view text);
+// A text field of `size` bytes: at most size - 1 characters, not empty.
+std::optional<std::string> setText(char* field, std::size_t size, std::string_view text);
+// A speed from a list of texts ("9600", "38400"): one of them, written the same way.
+std::optional<std::string> setSpeed(std::int32_t& field, std::span<const char* const> speeds, std::string_view text);
+// A list: the value by its text or code; the refusal names the items.
+std::optional<std::string> setChoice(std::int32_t& field, Choices choices, std::string_view text);
+// The text of the item with the code; the code in decimal when no item carries it.
+std::string choiceText(Choices choices, std::int32_t code);
+// A digits-only number as the form's edit takes it: anything but digits is stored as -1, which
+// the record's checker refuses with the form's range message.
+void setDigits(std::int32_t& field, std::string_view text);
+
+// Results of runTextConfig.
+inline constexpr int kTextConfigOk = 0;
+inline constexpr int kTextConfigRefused = 1;   // an unknown key or a bad value; file untouched
+inline constexpr int kTextConfigFileError = 2; // PROG_KOM.CFG could not be read or written
+
+namespace detail {
+std::string describeKeys(std::span<const std::string_view> keys);
+}
+
+// Reads PROG_KOM.CFG of the current directory (the defaults when there is none) and, with no
+// settings, puts its `key = value` lines into `out`. With settings ("key=value" each, applied
+// in order) every value is taken, then `check` runs over the whole record together with the
+// keys given; only when everything passes is the file replaced (written aside and renamed),
+// and `out` receives the new lines. Otherwise `out` holds the reason ("key: message"), the file
+// is untouched, and the result says why.
+template <class Record, class Check>
+int runTextConfig(std::span<const TextKey<Record>> keys, Check check, const std::vector<std::string>& settings,
+                  std::string& out) {
+  Record config;
+  setDefaultConfig(config);
+  if (readConfig(config, true) != 0) {
+    out = GetErrorMsg();
+    return kTextConfigFileError;
+  }
+  std::vector<std::string> given;
+  for (const std::string& setting : settings) {
+    const auto eq = setting.find('=');
+    const std::string key = setting.substr(0, eq);
+    const TextKey<Record>* found = nullptr;
+    for (const auto& k : keys)
+      if (key == k.key) found = &k;
+    if (!found) {
+      std::vector<std::string_view> names;
+      for (const auto& k : keys) names.push_back(k.key);
+      out = "unknown key '" + key + "'; the keys are " + detail::describeKeys(names);
+      return kTextConfigRefused;
+    }
+    if (eq == std::string::npos) {
+      out = key + ": a value is missing (write " + key + "=VALUE)";
+      return kTextConfigRefused;
+    }
+    if (!found->set) {
+      out = key + ": " + found->readOnlyWhy;
+      return kTextConfigRefused;
+    }
+    if (auto refusal = found->set(config, std::string_view(setting).substr(eq + 1))) {
+      out = key + ": " + *refusal;
+      return kTextConfigRefused;
+    }
+    given.push_back(key);
+  }
+  if (!settings.empty()) {
+    if (const std::optional<KeyRefusal> refusal = check(config, given)) {
+      out = refusal->key + ": " + refusal->message;
+      return kTextConfigRefused;
+    }
+    if (replaceConfigImage(toImage(config)) != 0) {
+      out = GetErrorMsg();
+      return kTextConfigFileError;
+    }
+  }
+  out.clear();
+  for (const auto& k : keys)
+    if (k.show) out += std::string(k.key) + " = " + k.show(config) + "\n";
+  return kTextConfigOk;
+}
+
+}  // namespace quorvel::plugin
