@@ -1,6 +1,7 @@
 #include "plugin/config_store.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "core/error_state.h"
@@ -71,12 +72,23 @@ int saveConfigImage(std::span<const std::uint8_t> image) {
   if (f) f = std::freopen(kConfigFileName, "r+b", f);
   if (!f) return SetError(ERR_FILE_CREATE, kConfigFileName);
 
-  // Written from offset 0 over whatever the file holds there; bytes beyond stay.
+  // Written from offset 0 over whatever the file holds there.
   const std::string bytes = configFileBytes(image);
   bool bad = std::fseek(f, 0, SEEK_SET) != 0 || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size();
   // Buffered bytes meet the disk at the flush; a failure there is a failed save as well.
   bad = std::fflush(f) != 0 || bad || std::ferror(f);
   bad = std::fclose(f) != 0 || bad;
+  // A longer file left by another plug-in's record is cut to this record: the checksum covers
+  // every byte after the first four, so a tail left standing would make the file just saved
+  // fail its next read.
+  if (!bad) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(kConfigFileName, ec);
+    if (!ec && size > bytes.size()) {
+      std::filesystem::resize_file(kConfigFileName, bytes.size(), ec);
+      bad = static_cast<bool>(ec);
+    }
+  }
   if (bad) return SetError(ERR_FILE_WRITE, kConfigFileName);
   return 0;
 }
