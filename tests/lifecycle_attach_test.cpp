@@ -2,6 +2,9 @@
 // allocation of the load failing in turn, and loads following each other in one process.
 // Whatever fails, the load is refused with nothing left behind and both result files are
 // complete and valid.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <new>
@@ -16,6 +19,7 @@
 
 extern "C" int quorvel_module_attach();
 extern "C" void quorvel_module_detach();
+extern "C" const char* quorvel_module_refusal();
 
 namespace {
 
@@ -202,6 +206,34 @@ TEST(CoreAttach, EachLoadIsAFreshJob) {
   expectCompleteResults();
   quorvel_module_detach();  // a second unload finds nothing to do
   EXPECT_EQ(readFile("RAPORT.XML"), finished);
+}
+
+// One job per directory, seen from one process: a link planted under the lock file's name is
+// never followed (the directory is locked instead), and a load while a job is still loaded is
+// refused without touching that job; the unload that follows the refusal leaves it running.
+TEST(CoreAttach, JobDirectoryLockWithinOneProcess) {
+  ScratchDir dir;
+  writeJob();
+  std::filesystem::create_symlink("elsewhere.lck", "QUORVEL.LCK");
+  ASSERT_EQ(quorvel_module_attach(), 1);
+  EXPECT_FALSE(quorvel::test::fileExists("elsewhere.lck")) << "the link was followed";
+  const std::string running = readFile("RAPORT.XML");
+
+  EXPECT_EQ(quorvel_module_attach(), 0);
+  ASSERT_NE(quorvel_module_refusal(), nullptr);
+  EXPECT_EQ(std::string(quorvel_module_refusal()).rfind("Katalog zadania jest zajęty"_cp, 0), 0u);
+  quorvel_module_detach();
+  EXPECT_NE(raport, nullptr);
+  EXPECT_NE(vexa, nullptr);
+  EXPECT_NE(progKom, nullptr);
+  EXPECT_EQ(GetErrorNum(), 0);
+  EXPECT_EQ(readFile("RAPORT.XML"), running);
+
+  quorvel_module_detach();
+  expectCompleteResults();
+  // The lock went with the job: the next load in the directory goes on.
+  ASSERT_EQ(quorvel_module_attach(), 1);
+  quorvel_module_detach();
 }
 
 }  // namespace
