@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <new>
@@ -15,6 +17,7 @@
 #include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/globals.h"
+#include "core/progress.h"
 #include "tests/support/test_support.h"
 
 extern "C" int quorvel_module_attach();
@@ -234,6 +237,45 @@ TEST(CoreAttach, JobDirectoryLockWithinOneProcess) {
   // The lock went with the job: the next load in the directory goes on.
   ASSERT_EQ(quorvel_module_attach(), 1);
   quorvel_module_detach();
+}
+
+// Progress as the core passes it on: a file only while a job holds the directory, only a
+// regular one (a FIFO is never waited on), and the reports thinned out also past the total a
+// driver announced.
+TEST(CoreProgress, FileNamesAndThinningOut) {
+  ScratchDir dir;
+  writeJob();
+  EXPECT_EQ(Quorvel_setProgressFile("PROGRESS.TXT"), -1) << "no job holds the directory";
+  EXPECT_FALSE(quorvel::test::fileExists("PROGRESS.TXT"));
+
+  ASSERT_EQ(::mkfifo("FIFO.TXT", 0644), 0);
+  std::filesystem::create_symlink("elsewhere.txt", "LINK.TXT");
+  ASSERT_EQ(quorvel_module_attach(), 1);
+  const struct {
+    const char* name;
+    int result;
+  } names[] = {{"FIFO.TXT", -1}, {"LINK.TXT", -1}, {"quorvel.lck", -1}, {"raport.xml", -1},
+               {"../PROGRESS.TXT", -1}, {"PROGRESS.TXT", 0}};
+  for (const auto& n : names) {
+    ::alarm(20);  // a FIFO waited on would stall here
+    EXPECT_EQ(Quorvel_setProgressFile(n.name), n.result) << n.name;
+    ::alarm(0);
+  }
+  EXPECT_FALSE(quorvel::test::fileExists("elsewhere.txt"));
+  EXPECT_EQ(readFile("QUORVEL.LCK"), "");
+
+  // A register that sends far more records than it announced: after the end of the work is
+  // reported once, the rest is thinned out like any other record.
+  long calls = 0;
+  Quorvel_setProgress([](void* context, long, long, const char*) { ++*static_cast<long*>(context); }, &calls);
+  const auto start = std::chrono::steady_clock::now();
+  for (long done = 1; done <= 100000; ++done) QuorvelProgress(done, std::max(done, 10L), "Odczyt");
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  EXPECT_LE(calls, 3 + elapsed.count() / 200) << "in " << elapsed.count() << " ms";
+  quorvel_module_detach();
+  const std::string lines = readFile("PROGRESS.TXT");
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), calls) << lines;
+  EXPECT_EQ(lines.rfind("1 10 Odczyt\r\n", 0), 0u) << lines;
 }
 
 }  // namespace
