@@ -5,18 +5,6 @@
 
 #include "platform/serial_ports.h"
 
-namespace {
-
-// The name a configuration takes for the line: "COMn" for the 8250 ports, the node's own name
-// for adapters (configuration forms list them the same way).
-std::string configName(const std::string& device) {
-  const std::string node = device.substr(device.rfind('/') + 1);
-  if (node.rfind("ttyS", 0) == 0) return "COM" + std::to_string(std::stol(node.substr(4)) + 1);
-  return node;
-}
-
-}  // namespace
-
 int runPortsCommand(int argc, char** argv, std::FILE* out) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -40,7 +28,7 @@ int runPortsCommand(int argc, char** argv, std::FILE* out) {
     return 0;
   }
   for (const auto& line : lines) {
-    std::fprintf(out, "%s  (configure as %s)\n", line.device.c_str(), configName(line.device).c_str());
+    std::fprintf(out, "%s  (configure as %s)\n", line.device.c_str(), quorvel::platform::SerialPortName(line.device.substr(line.device.rfind('/') + 1)).c_str());
     for (const auto& id : line.byId) std::fprintf(out, "    stable name: %s\n", id.c_str());
     if (line.mayOpen) {
       std::fputs("    access: you may open it\n", out);
