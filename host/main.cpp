@@ -232,7 +232,7 @@ int main(int argc, char** argv) {
   if (command == "ports") return runPortsCommand(argc - 1, argv + 1);
   if (command == "report") return runReportCommand(argc - 1, argv + 1);
   // The manual page quorvel(1), made at build time from these help texts.
-  if (command == "--man") return quorvel::host::printManPage(stdout, {printMainHelp, printRunHelp, printReportHelp});
+  if (command == "--man") return quorvel::host::printManPage(stdout, {printMainHelp, printRunHelp, printReportHelp, printPortsHelp});
 #ifdef QUORVEL_HAVE_DUMP_COMMAND
   if (command == "dump") return runDumpCommand(argc - 1, argv + 1);
 #endif

@@ -529,6 +529,8 @@ TEST(QuorvelInstalled, RunsFromAnyDirectory) {
   const std::string page = prefix + "/share/man/man1/quorvel.1";
   const std::string roff = readFile(page);
   for (const char* word : kJobNames) EXPECT_NE(roff.find(word), std::string::npos) << word;
+  for (const char* section : {".SH \"QUORVEL RUN\"", ".SH \"QUORVEL REPORT\"", ".SH \"QUORVEL PORTS\""})
+    EXPECT_NE(roff.find(section), std::string::npos) << section;
   const bool haveMan = std::system("command -v man >/dev/null 2>&1") == 0;
   const std::string render = (haveMan ? "MANWIDTH=80 man -l '" : "groff -man -Tutf8 -k -ww '") + page +
                              "' >man.out 2>man.err";
