@@ -500,6 +500,14 @@ TEST(QuorvelCommandLine, HelpAndUsage) {
   EXPECT_EQ(ports.status, 0) << ports.err;
   EXPECT_TRUE(ports.out.find("/dev/") != std::string::npos || ports.out.find("No serial lines") != std::string::npos)
       << ports.out;
+  // Result files that are FIFOs are refused by `quorvel report`, never waited on.
+  std::filesystem::create_directory("fifos");
+  ASSERT_EQ(::mkfifo("fifos/RAPORT.XML", 0644), 0);
+  ASSERT_EQ(::mkfifo("fifos/PROG_KOM.XML", 0644), 0);
+  const RunResult fifos = quorvel("report fifos");
+  EXPECT_EQ(fifos.status, 2);
+  EXPECT_NE(fifos.err.find("RAPORT.XML is not a regular file"), std::string::npos) << fifos.err;
+  EXPECT_NE(fifos.err.find("PROG_KOM.XML is not a regular file"), std::string::npos) << fifos.err;
   // Nobody should need the sources to write a job: every operation and model by its job name.
   for (const char* word : kJobNames) EXPECT_NE(help.out.find(word), std::string::npos) << word;
   const RunResult runHelp = quorvel("run --help");
