@@ -43,6 +43,14 @@ char g_refusal[1100] = "";
 // Why RAPORT.XML could not be created (errno of the failed open), 0 when it was.
 int g_reportErrno = 0;
 
+// Set when a load was refused because this process still has a job loaded: the unload that
+// follows the refusal belongs to the refused load and must leave the running job alone.
+bool g_keepRunningJob = false;
+
+const char* const kDirectoryBusy =
+    "Katalog zadania jest zajęty przez inne zadanie (plik QUORVEL.LCK); "
+    "zadanie nie zostało wykonane, pliki katalogu pozostały bez zmian."_cp;
+
 }  // namespace
 
 void teardownJob() {
@@ -124,6 +132,15 @@ int attachJob() {
   // The user-interface layer (platform/ui) needs no start-up on Linux: a form brings up its
   // front end when it is shown, so there is no framework that could refuse here.
 
+  // A load while this process still has a job loaded (the host loaded the core again without
+  // unloading it) would truncate that job's files and drop its objects: it is refused like a
+  // job of another process, before the running job's error state or files are touched.
+  if (g_jobLock.IsHeld() || raport || vexa || progKom) {
+    std::snprintf(g_refusal, sizeof g_refusal, "%s", kDirectoryBusy);
+    g_keepRunningJob = true;
+    return 0;
+  }
+
   // A fresh job starts without an error, also when the library stayed mapped in the process
   // since an earlier job (the process keeps its own reference to it).
   ErrorSetRaport(nullptr);
@@ -133,18 +150,13 @@ int attachJob() {
 
   // Before any file of the directory is opened: a second job in a directory whose job is still
   // running is refused at once and touches nothing (its files are the running job's).
-  if (!g_jobLock.IsHeld()) {
-    using Lock = quorvel::platform::JobDirectoryLock;
-    const Lock::Result locked = g_jobLock.Acquire();
-    if (locked == Lock::Result::Busy) {
-      std::snprintf(g_refusal, sizeof g_refusal, "%s",
-                    "Katalog zadania jest zajęty przez inne zadanie (plik QUORVEL.LCK); "
-                    "zadanie nie zostało wykonane, pliki katalogu pozostały bez zmian."_cp);
-      return 0;
-    }
-    // Unavailable: not even the directory can be opened; the job goes on unguarded, and
-    // its files will most likely fail to open as well, which the usual errors report.
+  using Lock = quorvel::platform::JobDirectoryLock;
+  if (g_jobLock.Acquire() == Lock::Result::Busy) {
+    std::snprintf(g_refusal, sizeof g_refusal, "%s", kDirectoryBusy);
+    return 0;
   }
+  // Unavailable: not even the directory can be opened; the job goes on unguarded, and its
+  // files will most likely fail to open as well, which the usual errors report.
   startProgress();
 
   raport = new (std::nothrow) CRaportXml();
@@ -186,6 +198,10 @@ QUORVEL_EXPORT_C const char* quorvel_module_refusal() {
 
 // Unload handler of the core library: finishes both result files and frees the job.
 QUORVEL_EXPORT_C void quorvel_module_detach() {
+  if (quorvel::core::g_keepRunningJob) {
+    quorvel::core::g_keepRunningJob = false;  // the unload of the refused second load
+    return;
+  }
   try {
     quorvel::core::teardownJob();
   } catch (...) {

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,6 +15,7 @@
 
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
+#include "platform/job_dir.h"
 
 namespace {
 
@@ -32,13 +34,17 @@ struct Progress {
   long lastReportedDone = 0;  // of the last report: the same state is not reported twice
   Clock::time_point lastReport{};
   bool reported = false;  // something was reported since the sinks were set
+  bool endReported = false;  // the current work's done >= total was reported
+  bool inJob = false;        // between startProgress and stopProgress: the directory is locked
 };
 
 Progress g_progress;
 
-// The files of the job exchange, which progress must never overwrite.
+// The files of the job exchange and the directory's lock file, which progress must never
+// overwrite.
 bool isExchangeFile(const char* name) {
-  for (const char* exchange : {"VEXA_JOB.XML", kRaportFileName, kProgKomFileName, "PROG_KOM.CFG"})
+  for (const char* exchange :
+       {"VEXA_JOB.XML", kRaportFileName, kProgKomFileName, "PROG_KOM.CFG", quorvel::platform::kJobLockFileName})
     if (strcasecmp(name, exchange) == 0) return true;
   return false;
 }
@@ -75,11 +81,23 @@ QUORVEL_EXPORT_C int Quorvel_setProgressFile(const char* name) {
   closeFile();
   g_progress.reported = false;
   if (!name || !*name) return 0;
+  // Outside a job the directory is not locked: a file created then could be another job's.
+  if (!g_progress.inJob) return -1;
   if (std::strchr(name, '/') || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 || isExchangeFile(name))
     return -1;
   // O_NOFOLLOW: a link planted under the chosen name does not redirect the lines elsewhere.
-  g_progress.file = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-  return g_progress.file >= 0 ? 0 : -1;
+  // O_NONBLOCK and no O_TRUNC yet: a FIFO under the name would hold the open until a reader
+  // came, and every line after it while the reader lags; anything but a regular file is
+  // refused before it is truncated or written.
+  const int fd = ::open(name, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::ftruncate(fd, 0) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  g_progress.file = fd;
+  return 0;
 }
 
 QUORVEL_API void QuorvelProgress(long done, long total, const char* what) {
@@ -90,11 +108,20 @@ QUORVEL_API void QuorvelProgress(long done, long total, const char* what) {
   // A new work, also the same work begun again, is always reported.
   const bool newWork = !p.reported || done < p.lastDone || p.lastWhat != what;
   p.lastDone = done;
-  if (!newWork && (done == p.lastReportedDone || (done < total && now - p.lastReport < kInterval))) return;
-  if (newWork) p.lastWhat = what;
+  if (!newWork) {
+    if (done == p.lastReportedDone) return;
+    // The end of a work is reported at once, but only the first time: records beyond the
+    // announced total (a register that sends more than it said) are thinned out like the rest.
+    const bool reachesEnd = done >= total && !p.endReported;
+    if (!reachesEnd && now - p.lastReport < kInterval) return;
+  } else {
+    p.lastWhat = what;
+    p.endReported = false;
+  }
   p.lastReport = now;
   p.lastReportedDone = done;
   p.reported = true;
+  if (done >= total) p.endReported = true;
   if (p.file >= 0) writeLine(done, total, what);
   if (p.callback) p.callback(p.context, done, total, what);
 }
@@ -103,6 +130,7 @@ namespace quorvel::core {
 
 void startProgress() {
   g_progress = Progress{};
+  g_progress.inJob = true;
   if (const char* name = std::getenv(QUORVEL_PROGRESS_FILE_VARIABLE)) Quorvel_setProgressFile(name);
 }
 

@@ -28,14 +28,17 @@ QUORVEL_EXPORT_C void Quorvel_setProgress(QuorvelProgressFn callback, void* cont
 // created or truncated now; nullptr or "" stops the lines and closes the file. Each line is
 // "done total what" in windows-1250, ending in CR LF, and reaches the file as it is written.
 // `name` must be a bare file name and none of the exchange files (VEXA_JOB.XML, RAPORT.XML,
-// PROG_KOM.XML, PROG_KOM.CFG). Returns 0, or -1 when the name is refused or the file cannot be
-// created (no progress is written then). The file is closed when the core is unloaded.
+// PROG_KOM.XML, PROG_KOM.CFG) nor the lock file QUORVEL.LCK; an existing file of that name
+// must be a regular file (a FIFO, a device or a symbolic link is refused, never waited on).
+// Returns 0, or -1 when the name is refused, no job is loaded (the directory is not locked
+// for this process), or the file cannot be created; no progress is written then. The file is
+// closed when the core is unloaded.
 QUORVEL_EXPORT_C int Quorvel_setProgressFile(const char* name);
 
 // For the drivers: `done` of `total` items of `what` are finished. Cheap enough to call for
 // every record: without a callback or a file it returns at once, and otherwise the host hears
-// of the first and the last item of a work, of every new work, and of the items between at
-// most five times a second.
+// of the first item of every new work, of the first time a work reaches its total, and of the
+// other items at most five times a second.
 QUORVEL_API void QuorvelProgress(long done, long total, const char* what);
 
 namespace quorvel::core {

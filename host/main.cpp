@@ -225,7 +225,7 @@ int main(int argc, char** argv) {
   if (command == "ports") return runPortsCommand(argc - 1, argv + 1);
   if (command == "report") return runReportCommand(argc - 1, argv + 1);
   // The manual page quorvel(1), made at build time from these help texts.
-  if (command == "--man") return quorvel::host::printManPage(stdout, {printMainHelp, printRunHelp, printConfigHelp, printReportHelp});
+  if (command == "--man") return quorvel::host::printManPage(stdout, {printMainHelp, printRunHelp, printConfigHelp, printReportHelp, printPortsHelp});
 #ifdef QUORVEL_HAVE_CONFIG_COMMAND
   if (command == "config") return runConfigCommand(argc - 1, argv + 1);
 #endif

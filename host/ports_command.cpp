@@ -5,30 +5,22 @@
 
 #include "platform/serial_ports.h"
 
-namespace {
-
-// The name a configuration takes for the line: "COMn" for the 8250 ports, the node's own name
-// for adapters (configuration forms list them the same way).
-std::string configName(const std::string& device) {
-  const std::string node = device.substr(device.rfind('/') + 1);
-  if (node.rfind("ttyS", 0) == 0) return "COM" + std::to_string(std::stol(node.substr(4)) + 1);
-  return node;
+void printPortsHelp(std::FILE* out) {
+  std::fputs(
+      "Usage: quorvel ports\n"
+      "\n"
+      "Lists the serial lines of this machine: the 8250 ports that have hardware behind them\n"
+      "(/dev/ttyS*, configured as COM1, COM2, ...), USB and ACM adapters with their stable\n"
+      "/dev/serial/by-id names (a by-id path keeps naming the same adapter after replugging),\n"
+      "whether you may open each line, and which other programs hold it. No line is opened.\n",
+      out);
 }
-
-}  // namespace
 
 int runPortsCommand(int argc, char** argv, std::FILE* out) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
-      std::fputs(
-          "Usage: quorvel ports\n"
-          "\n"
-          "Lists the serial lines of this machine: the 8250 ports that have hardware behind them\n"
-          "(/dev/ttyS*, configured as COM1, COM2, ...), USB and ACM adapters with their stable\n"
-          "/dev/serial/by-id names (a by-id path keeps naming the same adapter after replugging),\n"
-          "whether you may open each line, and which other programs hold it. No line is opened.\n",
-          out);
+      printPortsHelp(out);
       return 0;
     }
     std::fprintf(stderr, "quorvel: ports takes no arguments (%s)\n", argv[i]);
@@ -40,7 +32,8 @@ int runPortsCommand(int argc, char** argv, std::FILE* out) {
     return 0;
   }
   for (const auto& line : lines) {
-    std::fprintf(out, "%s  (configure as %s)\n", line.device.c_str(), configName(line.device).c_str());
+    const std::string node = line.device.substr(line.device.rfind('/') + 1);
+    std::fprintf(out, "%s  (configure as %s)\n", line.device.c_str(), quorvel::platform::SerialPortName(node).c_str());
     for (const auto& id : line.byId) std::fprintf(out, "    stable name: %s\n", id.c_str());
     if (line.mayOpen) {
       std::fputs("    access: you may open it\n", out);

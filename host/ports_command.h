@@ -8,3 +8,6 @@
 // it (and if not, the group to join), and which other processes hold it. Exit status: 0, or
 // 64 for a bad command line.
 int runPortsCommand(int argc, char** argv, std::FILE* out = stdout);
+
+// The help text of `quorvel ports`.
+void printPortsHelp(std::FILE* out);

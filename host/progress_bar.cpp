@@ -18,6 +18,9 @@ constexpr std::size_t kWhatWidth = 20;  // characters; the line stays within 80 
 // and for a finished work.
 constexpr double kRateAfterSeconds = 1.0;
 
+// Times beyond 99:59:59 are shown as that: they only say "very long".
+constexpr double kLongestShown = 99 * 3600 + 59 * 60 + 59;
+
 std::string clockTime(long seconds) {
   char text[32];
   if (seconds >= 3600)
@@ -47,25 +50,28 @@ void onProgress(void* context, long done, long total, const char* what) {
 }  // namespace
 
 std::string progressLine(const std::string& whatUtf8, long done, long total, long startDone, double seconds) {
-  const long shownTotal = std::max(total, 1L);
-  const long shownDone = std::clamp(done, 0L, shownTotal);
-  const int filled = static_cast<int>(static_cast<long long>(shownDone) * kBarWidth / shownTotal);
-  const int percent = static_cast<int>(static_cast<long long>(shownDone) * 100 / shownTotal);
+  // The counts come from a driver, which has them from the register: in floating point, so
+  // that no count, however large, overflows the bar, the percentage or the time left.
+  const double shownTotal = std::max(static_cast<double>(total), 1.0);
+  const double fraction = std::clamp(static_cast<double>(done), 0.0, shownTotal) / shownTotal;
+  const int filled = static_cast<int>(fraction * kBarWidth);
+  const int percent = static_cast<int>(fraction * 100);
   std::string bar(static_cast<std::size_t>(filled), '#');
   bar.append(static_cast<std::size_t>(kBarWidth - filled), '-');
 
   std::string rate = "--/s";
   std::string left = "--:--";
-  const long gained = done - startDone;
+  const double gained = static_cast<double>(done) - static_cast<double>(startDone);
   if ((seconds >= kRateAfterSeconds || (done >= total && seconds > 0)) && gained > 0) {
     const double perSecond = gained / seconds;
     char text[32];
     std::snprintf(text, sizeof text, perSecond < 10 ? "%.1f/s" : "%.0f/s", perSecond);
     rate = text;
-    left = clockTime(static_cast<long>((total - std::min(done, total)) / perSecond + 0.5));
+    const double remaining = done < total ? (static_cast<double>(total) - static_cast<double>(done)) / perSecond : 0.0;
+    left = clockTime(static_cast<long>(std::min(remaining, kLongestShown) + 0.5));
   }
   const std::string time =
-      done >= total ? clockTime(static_cast<long>(seconds + 0.5)) + " in all" : "left " + left;
+      done >= total ? clockTime(static_cast<long>(std::min(seconds, kLongestShown) + 0.5)) + " in all" : "left " + left;
 
   char line[256];
   std::snprintf(line, sizeof line, "%s [%s] %ld/%ld %3d%%  %s  %s", fitted(whatUtf8, kWhatWidth).c_str(), bar.c_str(),
@@ -85,17 +91,20 @@ void ProgressBar::connect(quorvel::platform::Module* core) {
 void ProgressBar::update(long done, long total, const char* what) {
   if (!terminal_) return;
   const std::string utf8 = quorvel::cp1250::toUtf8(what ? what : "");
-  if (!lineOpen_ || utf8 != what_ || done < startDone_) {
+  // A work that falls back (begun again) or another work starts a new line. A finished work
+  // keeps its line open until then: a register that sends more records than it announced
+  // redraws the finished bar instead of adding a line per record.
+  if (!lineOpen_ || utf8 != what_ || done < lastDone_) {
     finish();
     what_ = utf8;
     startDone_ = done;
     start_ = Clock::now();
   }
+  lastDone_ = done;
   const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
   // \r and "erase to the end of the line": the bar is redrawn in place.
   std::fprintf(out_, "\r%s\033[K", progressLine(what_, done, total, startDone_, seconds).c_str());
   lineOpen_ = true;
-  if (done >= total) finish();
   std::fflush(out_);
 }
 

@@ -23,7 +23,7 @@ class ProgressBar {
   // Gives the loaded core the bar as its progress callback (a core without one is left alone).
   void connect(quorvel::platform::Module* core);
   // `done` of `total` items of `what` (windows-1250). A finished work keeps its line; the next
-  // work starts a new one.
+  // work, or finish(), ends it.
   void update(long done, long total, const char* what);
   // Ends a line left open (a job that stopped early), so the report starts on a fresh line.
   void finish();
@@ -35,6 +35,7 @@ class ProgressBar {
   bool lineOpen_ = false;
   std::string what_;
   long startDone_ = 0;
+  long lastDone_ = 0;
   Clock::time_point start_{};
 };
 

@@ -2,11 +2,12 @@
 
 #include <expat.h>
 
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <string>
 
 #include "platform/cp1250.h"
+#include "platform/job_dir.h"
 #include "core/xml/expat_windows1250.h"
 
 namespace quorvel::host {
@@ -77,14 +78,22 @@ namespace {
 // when the file cannot be opened or parsed to its end (`error` says why).
 bool parseFile(const std::string& path, TextState* state, XML_StartElementHandler start, XML_EndElementHandler end,
                std::string& error) {
-  std::ifstream in(path, std::ios::binary);
+  // A FIFO or a device under a result file's name would hold the program for ever.
+  quorvel::platform::ReadOpenError why;
+  std::FILE* in = quorvel::platform::OpenRegularFileForReading(path.c_str(), why);
   if (!in) {
-    error = "cannot open " + path;
+    error = why == quorvel::platform::ReadOpenError::NotRegular ? path + " is not a regular file" : "cannot open " + path;
     return false;
   }
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  const std::string content = bytes.str();
+  std::string content;
+  char chunk[65536];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) content.append(chunk, n);
+  const bool readWhole = !std::ferror(in);
+  std::fclose(in);
+  if (!readWhole) {
+    error = "cannot read " + path;
+    return false;
+  }
 
   XML_Parser parser = XML_ParserCreate(nullptr);
   if (!parser) {

@@ -13,9 +13,21 @@ namespace {
 
 // The lock file, created when missing; read-only when the directory is not writable; the
 // directory itself when even that fails. -1 when nothing can be opened.
+//
+// A link planted under the lock file's name is not followed: O_CREAT would make the core (often
+// run as a service user, sometimes as root) create a file wherever the link points, or open
+// the serial line it names. Such a name, and anything else that is not a regular file, is left
+// alone and the directory is locked instead; every run meets the same name, so every run locks
+// the same thing.
 int openLockTarget() {
-  int fd = ::open(kJobLockFileName, O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-  if (fd < 0) fd = ::open(kJobLockFileName, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  constexpr int kFileFlags = O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  int fd = ::open(kJobLockFileName, O_RDWR | O_CREAT | kFileFlags, 0666);
+  if (fd < 0 && errno != ELOOP) fd = ::open(kJobLockFileName, O_RDONLY | kFileFlags);
+  struct stat st {};
+  if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd);
+    fd = -1;
+  }
   if (fd < 0) fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   return fd;
 }

@@ -36,7 +36,8 @@ class QUORVEL_API JobDirectoryLock {
   // Takes the lock of the current directory without waiting. The lock file is created when
   // missing; in a directory where it cannot be created (not writable) an existing lock file is
   // locked through a read-only open, and failing that the directory itself, so that two runs
-  // that both cannot create the file still exclude each other.
+  // that both cannot create the file still exclude each other. A lock file name that is a
+  // symbolic link or not a regular file is never followed or opened: the directory is locked.
   // REQUIRES: the lock is not held by this object.
   Result Acquire();
   // Gives the lock up; nothing when it is not held.

@@ -322,8 +322,7 @@ std::string SerialDevicePath(const std::string& name) {
 
 std::vector<std::string> ListSerialPorts() {
   std::vector<std::string> names;
-  for (const std::string& n : SerialLineNodes())
-    names.push_back(n.rfind("ttyS", 0) == 0 ? "COM" + std::to_string(std::stol(n.substr(4)) + 1) : n);
+  for (const std::string& n : SerialLineNodes()) names.push_back(SerialPortName(n));
   return names;
 }
 

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <utility>
 
 namespace quorvel::platform {
@@ -27,12 +28,16 @@ bool allDigits(const std::string& s, std::size_t from) {
                                         [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Natural order: ttyS2 before ttyS10.
+// Natural order: ttyS2 before ttyS10. The trailing numbers are compared as digit strings
+// (without leading zeros, shorter first), so that no name under /dev, however long its
+// number, can make the comparison fail.
 bool naturalLess(const std::string& a, const std::string& b) {
   auto split = [](const std::string& s) {
     std::size_t i = s.size();
     while (i > 0 && std::isdigit(static_cast<unsigned char>(s[i - 1]))) --i;
-    return std::make_pair(s.substr(0, i), i < s.size() ? std::stol(s.substr(i)) : -1L);
+    const std::size_t significant = std::min(s.find_first_not_of('0', i), s.size() - 1);
+    const std::string number = i < s.size() ? s.substr(significant) : std::string();
+    return std::make_tuple(s.substr(0, i), i < s.size(), number.size(), number, s);
   };
   return split(a) < split(b);
 }
@@ -88,13 +93,15 @@ void addLockHolders(const struct stat& node, std::vector<std::string>& holders) 
 
 }  // namespace
 
-std::vector<std::string> SerialLineNodes() {
+std::vector<std::string> SerialLineNodes() { return SerialLineNodesIn("/dev", "/sys/class/tty"); }
+
+std::vector<std::string> SerialLineNodesIn(const std::string& dev, const std::string& sysTty) {
   std::vector<std::string> com, other;
-  for (const std::string& n : entriesOf("/dev")) {
+  for (const std::string& n : entriesOf(dev)) {
     if (startsWith(n, "ttyS") && allDigits(n, 4)) {
       // Most systems carry ttyS0..31 whether or not a UART exists; the kernel reports the
       // UART type 0 for the empty ones.
-      std::ifstream type("/sys/class/tty/" + n + "/type");
+      std::ifstream type(sysTty + "/" + n + "/type");
       int t = -1;
       if (type >> t && t == 0) continue;
       com.push_back(n);
@@ -107,6 +114,16 @@ std::vector<std::string> SerialLineNodes() {
   std::sort(other.begin(), other.end(), naturalLess);
   com.insert(com.end(), other.begin(), other.end());
   return com;
+}
+
+std::string SerialPortName(const std::string& node) {
+  // SerialDevicePath takes COM1 to COM9999 to ttyS0 to ttyS9998; other numbers, and numbers
+  // written with a leading zero, would lead elsewhere and keep the node's name.
+  if (startsWith(node, "ttyS") && allDigits(node, 4) && node.size() <= 8 && (node.size() == 5 || node[4] != '0')) {
+    const int n = std::stoi(node.substr(4));
+    if (n < 9999) return "COM" + std::to_string(n + 1);
+  }
+  return node;
 }
 
 std::string AccessGroup(const std::string& path) {

@@ -14,6 +14,12 @@ namespace quorvel::platform {
 // Names under /dev of the serial lines: first the 8250 ports (ttyS*) that have a UART behind
 // them, in natural order (ttyS2 before ttyS10), then USB, ACM and other adapters by name.
 QUORVEL_API std::vector<std::string> SerialLineNodes();
+// The same over other directories in place of /dev and /sys/class/tty (tests).
+QUORVEL_API std::vector<std::string> SerialLineNodesIn(const std::string& dev, const std::string& sysTty);
+
+// The name a configuration takes for the node `node` (a name under /dev): "COMn" for ttyS(n-1),
+// the node's own name otherwise. SerialDevicePath(SerialPortName(node)) is "/dev/" + node.
+QUORVEL_API std::string SerialPortName(const std::string& node);
 
 struct SerialLineInfo {
   std::string device;               // "/dev/ttyUSB0"

@@ -24,6 +24,7 @@
 #include "core/serial/rs232.h"
 #include "platform/clock.h"
 #include "platform/serial_backend.h"
+#include "platform/serial_ports.h"
 #include "platform/ui.h"
 #include "tests/support/test_support.h"
 
@@ -424,6 +425,29 @@ TEST(SerialPortNames, AreMappedAsUsersWriteThem) {
       {"/dev/ttyUSB1", "/dev/ttyUSB1"}, {"/tmp/line", "/tmp/line"},
   };
   for (const auto& c : cases) EXPECT_EQ(quorvel::platform::SerialDevicePath(c.name), c.path) << c.name;
+}
+
+// Odd names under /dev (a number beyond any integer, a leading zero, a bare prefix) are
+// listed in natural order, and each under a name that leads back to its own node; a UART the
+// kernel reports empty is left out.
+TEST(SerialPortNames, OddNodeNamesAreOrderedAndNamedSafely) {
+  quorvel::test::ScratchDir dir;
+  std::filesystem::create_directories("sys/ttyS0");
+  quorvel::test::writeFile("sys/ttyS0/type", "0\n");
+  std::filesystem::create_directory("dev");
+  for (const char* node : {"ttyS10", "ttyS2", "ttyS0", "ttyS99999999999999999999", "ttyS01", "ttyS9998", "ttyS9999",
+                           "ttyUSB1", "ttyUSB0", "ttyUSB", "ttyACM3", "tty0", "console"})
+    quorvel::test::writeFile("dev/" + std::string(node), "");
+  const std::vector<std::string> nodes = quorvel::platform::SerialLineNodesIn("dev", "sys");
+  EXPECT_EQ(nodes, (std::vector<std::string>{"ttyS01", "ttyS2", "ttyS10", "ttyS9998", "ttyS9999",
+                                             "ttyS99999999999999999999", "ttyACM3", "ttyUSB", "ttyUSB0", "ttyUSB1"}));
+  std::vector<std::string> names;
+  for (const std::string& node : nodes) {
+    names.push_back(quorvel::platform::SerialPortName(node));
+    EXPECT_EQ(quorvel::platform::SerialDevicePath(names.back()), "/dev/" + node) << names.back();
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"ttyS01", "COM3", "COM11", "COM9999", "ttyS9999", "ttyS99999999999999999999",
+                                             "ttyACM3", "ttyUSB", "ttyUSB0", "ttyUSB1"}));
 }
 
 TEST(SerialPortNames, ListedPortsAreNamesThatOpenFinds) {

@@ -380,6 +380,12 @@ TEST(ElcomEndToEnd, UnknownModelAndOtherRegisterNumber) {
       << job.raport();
   EXPECT_TRUE(contains(job.show(), "fault hello status:3 1")) << "the register was never asked";
   job.checkSchemas();
+  // The configuration form needs no register: it still comes up for such a job.
+  job.writeJob("Konfiguracja", "", "Elcom Euro-500");
+  job.run({{"QUORVEL_UI=none"}});
+  EXPECT_TRUE(contains(job.raport(), "Nie można wyświetlić formularza konfiguracji")) << job.raport();
+  job.writeJob("SprawdzeniePołączenia", "", "Elcom Euro-500");
+  job.run();
 
   // `quorvel report` shows the failed job readably and warns off its device data.
   const auto shown = quorvel::test::elcom::runProgram({quorvel::test::elcom::hostPath(), "report", job.path()}, {});

@@ -2,6 +2,11 @@
 // allocation of the load failing in turn, and loads following each other in one process.
 // Whatever fails, the load is refused with nothing left behind and both result files are
 // complete and valid.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <new>
@@ -12,10 +17,12 @@
 #include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/globals.h"
+#include "core/progress.h"
 #include "tests/support/test_support.h"
 
 extern "C" int quorvel_module_attach();
 extern "C" void quorvel_module_detach();
+extern "C" const char* quorvel_module_refusal();
 
 namespace {
 
@@ -202,6 +209,73 @@ TEST(CoreAttach, EachLoadIsAFreshJob) {
   expectCompleteResults();
   quorvel_module_detach();  // a second unload finds nothing to do
   EXPECT_EQ(readFile("RAPORT.XML"), finished);
+}
+
+// One job per directory, seen from one process: a link planted under the lock file's name is
+// never followed (the directory is locked instead), and a load while a job is still loaded is
+// refused without touching that job; the unload that follows the refusal leaves it running.
+TEST(CoreAttach, JobDirectoryLockWithinOneProcess) {
+  ScratchDir dir;
+  writeJob();
+  std::filesystem::create_symlink("elsewhere.lck", "QUORVEL.LCK");
+  ASSERT_EQ(quorvel_module_attach(), 1);
+  EXPECT_FALSE(quorvel::test::fileExists("elsewhere.lck")) << "the link was followed";
+  const std::string running = readFile("RAPORT.XML");
+
+  EXPECT_EQ(quorvel_module_attach(), 0);
+  ASSERT_NE(quorvel_module_refusal(), nullptr);
+  EXPECT_EQ(std::string(quorvel_module_refusal()).rfind("Katalog zadania jest zajęty"_cp, 0), 0u);
+  quorvel_module_detach();
+  EXPECT_NE(raport, nullptr);
+  EXPECT_NE(vexa, nullptr);
+  EXPECT_NE(progKom, nullptr);
+  EXPECT_EQ(GetErrorNum(), 0);
+  EXPECT_EQ(readFile("RAPORT.XML"), running);
+
+  quorvel_module_detach();
+  expectCompleteResults();
+  // The lock went with the job: the next load in the directory goes on.
+  ASSERT_EQ(quorvel_module_attach(), 1);
+  quorvel_module_detach();
+}
+
+// Progress as the core passes it on: a file only while a job holds the directory, only a
+// regular one (a FIFO is never waited on), and the reports thinned out also past the total a
+// driver announced.
+TEST(CoreProgress, FileNamesAndThinningOut) {
+  ScratchDir dir;
+  writeJob();
+  EXPECT_EQ(Quorvel_setProgressFile("PROGRESS.TXT"), -1) << "no job holds the directory";
+  EXPECT_FALSE(quorvel::test::fileExists("PROGRESS.TXT"));
+
+  ASSERT_EQ(::mkfifo("FIFO.TXT", 0644), 0);
+  std::filesystem::create_symlink("elsewhere.txt", "LINK.TXT");
+  ASSERT_EQ(quorvel_module_attach(), 1);
+  const struct {
+    const char* name;
+    int result;
+  } names[] = {{"FIFO.TXT", -1}, {"LINK.TXT", -1}, {"quorvel.lck", -1}, {"raport.xml", -1},
+               {"../PROGRESS.TXT", -1}, {"PROGRESS.TXT", 0}};
+  for (const auto& n : names) {
+    ::alarm(20);  // a FIFO waited on would stall here
+    EXPECT_EQ(Quorvel_setProgressFile(n.name), n.result) << n.name;
+    ::alarm(0);
+  }
+  EXPECT_FALSE(quorvel::test::fileExists("elsewhere.txt"));
+  EXPECT_EQ(readFile("QUORVEL.LCK"), "");
+
+  // A register that sends far more records than it announced: after the end of the work is
+  // reported once, the rest is thinned out like any other record.
+  long calls = 0;
+  Quorvel_setProgress([](void* context, long, long, const char*) { ++*static_cast<long*>(context); }, &calls);
+  const auto start = std::chrono::steady_clock::now();
+  for (long done = 1; done <= 100000; ++done) QuorvelProgress(done, std::max(done, 10L), "Odczyt");
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  EXPECT_LE(calls, 3 + elapsed.count() / 200) << "in " << elapsed.count() << " ms";
+  quorvel_module_detach();
+  const std::string lines = readFile("PROGRESS.TXT");
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), calls) << lines;
+  EXPECT_EQ(lines.rfind("1 10 Odczyt\r\n", 0), 0u) << lines;
 }
 
 }  // namespace
