@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -410,13 +411,14 @@ void expectSameRecords(CVexaXml& v, const Model& m, int step) {
   }
 }
 
-TEST(CatalogueModel, RandomOperationsMatchThePlainRules) {
+// One random run of `steps` operations; a delete of everything is carried out only once the list
+// holds at least `deleteFrom` records, so that long runs also reach larger catalogues.
+void randomRun(unsigned seed, int steps, std::size_t deleteFrom) {
   const char* const barcodes[] = {"", "1", "12", "2", "590", "\xA5", "\xA5\x01"};
   const char types[] = {'T', 'T', 'O', 'O', 'X'};
   const char sequences[] = {' ', '1', '2', 'O', 'T', 'q'};
   const char* const names[] = {"a b", "ab", "a-b", "c", ""};
-
-  for (unsigned seed = 1; seed <= 40; ++seed) {
+  {
     std::mt19937 rng(seed);
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     CVexaXml v;
@@ -424,7 +426,7 @@ TEST(CatalogueModel, RandomOperationsMatchThePlainRules) {
     CTowar* lastPointer = nullptr;
     std::size_t lastPlace = kNone;
 
-    for (int step = 0; step < 600; ++step) {
+    for (int step = 0; step < steps; ++step) {
       SCOPED_TRACE(testing::Message() << "seed " << seed << " step " << step);
       // Changes through the pointer the previous step handed out, as drivers do.
       if (lastPointer && pick(3) == 0) {
@@ -495,6 +497,7 @@ TEST(CatalogueModel, RandomOperationsMatchThePlainRules) {
         const unsigned long id = pick(4);
         ASSERT_EQ(v.SprawdzUnikNazw(name, id), m.unique(name, id));
       } else if (op < 98) {
+        if (m.list.size() < deleteFrom) continue;
         v.TwIterDelete();
         m.list.clear();
         m.cursor = kNone;
@@ -502,10 +505,23 @@ TEST(CatalogueModel, RandomOperationsMatchThePlainRules) {
         expectSameRecords(v, m, step);
       }
       expectSame(v, m, step);
-      if (HasFatalFailure()) return;
+      if (testing::Test::HasFatalFailure()) return;
     }
-    expectSameRecords(v, m, 600);
+    expectSameRecords(v, m, steps);
   }
+}
+
+TEST(CatalogueModel, RandomOperationsMatchThePlainRules) {
+  for (unsigned seed = 1; seed <= 40 && !testing::Test::HasFatalFailure(); ++seed) randomRun(seed, 600, 0);
+}
+
+// 100,000 operations per seed: the sorted vectors, the walk positions and the detached records
+// go through many more rebuilds and insertions. QUORVEL_MODEL_SEEDS runs more seeds.
+TEST(CatalogueModel, LongRandomRuns) {
+  const char* more = std::getenv("QUORVEL_MODEL_SEEDS");
+  const unsigned seeds = more ? static_cast<unsigned>(std::strtoul(more, nullptr, 10)) : 2;
+  for (unsigned seed = 1001; seed < 1001 + seeds && !testing::Test::HasFatalFailure(); ++seed)
+    randomRun(seed, 100000, seed % 2 ? 0 : 400);
 }
 
 }  // namespace
