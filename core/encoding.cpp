@@ -122,6 +122,8 @@ namespace {
 void appendUtf2cp1250(std::string& out, const unsigned char* p, const unsigned char* end, std::size_t limit) {
   const std::size_t start = out.size();
   out.reserve(start + std::min(static_cast<std::size_t>(end - p), limit));
+  // With a map empty, GetMapInt2Dev gives every byte back unchanged: asked once, not per byte.
+  const bool passThrough = polishLetters.IsMapEmpty();
   while (p < end && *p && out.size() - start < limit) {
     const unsigned char lead = *p;
     if (lead >= 0xC3 && lead <= 0xC5) {
@@ -132,7 +134,7 @@ void appendUtf2cp1250(std::string& out, const unsigned char* p, const unsigned c
       if (next == 0) break;  // a sequence cut by the end of the text: nothing follows it
       p += 2;
     } else {
-      out += polishLetters.GetMapInt2Dev(static_cast<char>(lead));
+      out += passThrough ? static_cast<char>(lead) : polishLetters.GetMapInt2Dev(static_cast<char>(lead));
       ++p;
     }
   }

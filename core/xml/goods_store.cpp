@@ -28,38 +28,33 @@ std::string& textOf(CTowar& t, unsigned which) {
 const std::string& textOf(const CTowar& t, unsigned which) { return textOf(const_cast<CTowar&>(t), which); }
 
 // The not-given markers, one bit each, in this order; the arrays take one bit per element.
-constexpr int kMarkers = 32;
-bool& markerOf(CTowar& t, int bit) {
-  switch (bit) {
-    case 0: return t.Id_brak;
-    case 1: return t.Ty_brak;
-    case 2: return t.Sy_brak;
-    case 3: return t.KP_brak;
-    case 4: return t.KK_brak;
-    case 5: return t.DK_brak;
-    case 6: return t.KO_brak;
-    case 7: return t.Na_brak;
-    case 8: return t.Ce_brak[0];
-    case 9: return t.Ce_brak[1];
-    case 10: return t.CO_brak;
-    case 11: return t.Va_brak;
-    case 12: return t.Gr_brak;
-    case 21: return t.JM_brak;
-    case 22: return t.Wa_brak;
-    case 23: return t.Op_brak;
-    case 24: return t.Uw_brak;
-    case 25: return t.OW_brak;
-    case 26: return t.DW_brak;
-    case 27: return t.SW_brak;
-    case 28: return t.PK_brak;
-    case 29: return t.IdUF_brak;
-    case 30: return t.Ilość_brak;
-    case 31: return t.Wartość_brak;
-    default: return t.Wł_brak[bit - 13];   // 13..20
-  }
+bool CTowar::* const kScalarMarkers[] = {
+    &CTowar::Id_brak, &CTowar::Ty_brak, &CTowar::Sy_brak, &CTowar::KP_brak, &CTowar::KK_brak,
+    &CTowar::DK_brak, &CTowar::KO_brak, &CTowar::Na_brak,                       // bits 0..7
+    &CTowar::CO_brak, &CTowar::Va_brak, &CTowar::Gr_brak, &CTowar::JM_brak, &CTowar::Wa_brak,
+    &CTowar::Op_brak, &CTowar::Uw_brak, &CTowar::OW_brak, &CTowar::DW_brak, &CTowar::SW_brak,
+    &CTowar::PK_brak, &CTowar::IdUF_brak, &CTowar::Ilość_brak, &CTowar::Wartość_brak,  // bits 8..21
+};
+constexpr int kScalarBits = sizeof kScalarMarkers / sizeof kScalarMarkers[0];
+constexpr int kCeBit = kScalarBits;                    // Ce_brak: bits 22..23
+constexpr int kWlBit = kCeBit + CTowar::kCeny;         // Wł_brak: bits 24..31
+
+std::uint32_t packMarkers(const CTowar& t) {
+  std::uint32_t bits = 0;
+  for (int b = 0; b < kScalarBits; ++b) bits |= static_cast<std::uint32_t>(t.*kScalarMarkers[b]) << b;
+  for (int i = 0; i < CTowar::kCeny; ++i) bits |= static_cast<std::uint32_t>(t.Ce_brak[i]) << (kCeBit + i);
+  for (int i = 0; i < CTowar::kWlasne; ++i) bits |= static_cast<std::uint32_t>(t.Wł_brak[i]) << (kWlBit + i);
+  return bits;
 }
-bool markerOf(const CTowar& t, int bit) { return markerOf(const_cast<CTowar&>(t), bit); }
-static_assert(CTowar::kCeny == 2 && CTowar::kWlasne == 8, "the marker bits above are laid out for these");
+
+void unpackMarkers(std::uint32_t bits, CTowar& t) {
+  for (int b = 0; b < kScalarBits; ++b) t.*kScalarMarkers[b] = (bits >> b & 1) != 0;
+  for (int i = 0; i < CTowar::kCeny; ++i) t.Ce_brak[i] = (bits >> (kCeBit + i) & 1) != 0;
+  for (int i = 0; i < CTowar::kWlasne; ++i) t.Wł_brak[i] = (bits >> (kWlBit + i) & 1) != 0;
+}
+static_assert(kWlBit + CTowar::kWlasne <= 32, "every marker has a bit");
+// The store clears the markers of Id, Ty and Na in place by their bits.
+static_assert(GoodsStore::markerId == 1u << 0 && GoodsStore::markerTy == 1u << 1 && GoodsStore::markerNa == 1u << 7);
 
 std::size_t lengthBytes(std::size_t n) {
   std::size_t bytes = 1;
@@ -163,8 +158,7 @@ void GoodsStore::add(const CTowar& t) {
   r.ce[1] = raw(t.Ce[1]);
   r.ilosc = raw(t.Ilość);
   r.wartosc = raw(t.Wartość);
-  for (int bit = 0; bit < kMarkers; ++bit)
-    if (markerOf(t, bit)) r.braki |= 1u << bit;
+  r.braki = packMarkers(t);
 
   std::size_t textBytes = 0;
   for (unsigned w = 0; w < kTexts; ++w) {
@@ -220,7 +214,7 @@ void GoodsStore::unpack(std::size_t i, CTowar& out) const {
   out.Ce[1] = amount(r.ce[1], r.invalid & 2);
   out.Ilość = amount(r.ilosc, r.invalid & 4);
   out.Wartość = amount(r.wartosc, r.invalid & 8);
-  for (int bit = 0; bit < kMarkers; ++bit) markerOf(out, bit) = (r.braki >> bit & 1) != 0;
+  unpackMarkers(r.braki, out);
   const char* p = r.texts;
   for (unsigned w = 0; w < kTexts; ++w) {
     std::string& s = textOf(out, w);
