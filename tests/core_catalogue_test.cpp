@@ -73,6 +73,22 @@ TEST(Catalogue, SortedWalkSkipsRepeatedKeysAndKeepsTheFirst) {
   for (const char* kk : {"12", "2", "\xA5", "", "12"}) k.DodajTowar(towar('T', 1, kk, 0, kk));
   k.TwIterReset(CVexaXml::sortKK, 'T');
   EXPECT_EQ(walk(k), (Names{"\xA5", "2", "12", ""}));
+
+  // Long barcodes that share their first bytes, and a zero byte against the end of the text.
+  const std::string zero("59012345\0", 9);
+  const std::string codes[] = {"5901234567890", "59012345", zero, "5901234567891", "590123456789",
+                               "5901234\xFF", "5901234567890"};
+  CVexaXml d;
+  for (const std::string& kk : codes) d.DodajTowar(towar('T', 1, kk, 0, kk));
+  d.TwIterReset(CVexaXml::sortKK, ' ');
+  EXPECT_EQ(walk(d), (Names{"5901234\xFF", "5901234567891", "5901234567890", "590123456789", zero, "59012345"}));
+  for (const std::string& kk : codes) {
+    const CTowar* found = d.SearchTowar(towar('T', 1, "", 0, kk));
+    ASSERT_NE(found, nullptr) << kk;
+    EXPECT_EQ(found->KK, kk);
+    EXPECT_EQ(found->Na, kk);
+  }
+  EXPECT_EQ(d.SearchTowar(towar('T', 1, "", 0, "59012345678")), nullptr);
 }
 
 TEST(Catalogue, EndOfCursor) {

@@ -82,19 +82,57 @@ struct CVexaXml::Katalog {
     char ty;
   };
 
-  // The sorted vectors of one key: per goods type, list places by the cursor's order.
+  // A key as the sorted vectors compare it: a number holding the PLU code, or the first eight
+  // bytes of the barcode (big-endian, padded with zeros, so that numbers compare as the texts
+  // do); only barcodes that share those bytes are compared in full, read when needed.
+  struct Klucz {
+    std::uint64_t skrot;
+    bool tekstowy;                 // a barcode: equal numbers leave the order to the full texts
+    const Katalog* katalog;        // the barcode is that of record `miejsce` ...
+    std::size_t miejsce;
+    std::string_view tekst;        // ... or this text, when katalog is null
+
+    std::string_view pelny() const { return katalog ? katalog->kk(miejsce) : tekst; }
+    bool operator<(const Klucz& o) const {
+      if (skrot != o.skrot) return skrot < o.skrot;
+      return tekstowy && pelny() < o.pelny();
+    }
+    bool operator==(const Klucz& o) const { return skrot == o.skrot && (!tekstowy || pelny() == o.pelny()); }
+  };
+
+  static std::uint64_t prefix(std::string_view s) {
+    std::uint64_t v = 0;
+    for (std::size_t b = 0; b < 8; ++b)
+      v = v << 8 | (b < s.size() ? static_cast<unsigned char>(s[b]) : 0u);
+    return v;
+  }
+
+  // The sorted vectors of one key: per goods type, list places by the cursor's order, each
+  // with its key's number beside it, so that a walk or a binary search mostly reads these
+  // vectors alone.
   struct Index {
+    struct Typ {
+      char typ;
+      std::vector<std::uint32_t> miejsca;
+      std::vector<std::uint64_t> skroty;
+    };
+    bool tekstowy = false;   // barcodes (else PLU codes)
     bool aktualny = false;
-    std::vector<std::pair<char, std::vector<std::uint32_t>>> typy;
+    std::vector<Typ> typy;
   };
 
   // Where a sorted walk stands: per type vector of `index`, the first entry whose key is below
   // the key of record `od` (all entries when od is kKoniec); valid while the index is unchanged.
+  // The keys of `od` and of the step's result are kept as read from the vectors, so that the
+  // next step need not visit the records.
   struct Miejsce {
     const Index* index = nullptr;
     unsigned wersja = 0;
     char typ = 0;
     std::size_t od = kKoniec;
+    Klucz odKlucz{};
+    std::size_t wynik = kKoniec;
+    Klucz wynikKlucz{};
     std::vector<std::size_t> poz;
   };
 
@@ -110,7 +148,7 @@ struct CVexaXml::Katalog {
   std::size_t kursorDF = kKoniec;
 
   Index indexKP;
-  Index indexKK;
+  Index indexKK{true, false, {}};
   unsigned wersja = 0;   // grows with every change of an index
   Miejsce miejsce;
 
@@ -157,8 +195,8 @@ struct CVexaXml::Katalog {
   void add(const CTowar& t) {
     towary.add(t);
     const std::size_t i = towary.size() - 1;
-    if (indexKP.aktualny) insert(indexKP, i, [this](std::size_t j) { return kp(j); });
-    if (indexKK.aktualny) insert(indexKK, i, [this](std::size_t j) { return kk(j); });
+    if (indexKP.aktualny) insert(indexKP, i);
+    if (indexKK.aktualny) insert(indexKK, i);
   }
 
   // Record i as a CTowar in the next view object; the view that shows it already is reused,
@@ -202,118 +240,142 @@ struct CVexaXml::Katalog {
 
   // ---- Sorted vectors ------------------------------------------------------------------
 
-  template <class KeyOf>
-  void build(Index& index, KeyOf key) {
-    using Key = decltype(key(0));
-    std::vector<std::pair<char, std::vector<std::pair<Key, std::uint32_t>>>> typy;
-    for (std::size_t i = 0; i < size(); ++i) {
-      const char t = ty(i);
-      auto it = std::find_if(typy.begin(), typy.end(), [t](const auto& e) { return e.first == t; });
-      if (it == typy.end()) it = typy.insert(typy.end(), {t, {}});
-      it->second.emplace_back(key(i), static_cast<std::uint32_t>(i));
+  // The key of record i, and of entry p of type vector t, under the index.
+  Klucz key(const Index& x, std::size_t i) const {
+    return x.tekstowy ? Klucz{prefix(kk(i)), true, this, i, {}} : Klucz{kp(i), false, nullptr, 0, {}};
+  }
+  Klucz keyAt(const Index& x, const Index::Typ& t, std::size_t p) const {
+    return Klucz{t.skroty[p], x.tekstowy, this, t.miejsca[p], {}};
+  }
+  // The key of a search key record.
+  static Klucz keyOf(const Index& x, const CTowar& klucz) {
+    return x.tekstowy ? Klucz{prefix(klucz.KK), true, nullptr, 0, klucz.KK} : Klucz{klucz.KP, false, nullptr, 0, {}};
+  }
+
+  static Index::Typ& typOf(Index& x, char t) {
+    auto it = std::find_if(x.typy.begin(), x.typy.end(), [t](const Index::Typ& e) { return e.typ == t; });
+    if (it == x.typy.end()) it = x.typy.insert(x.typy.end(), Index::Typ{t, {}, {}});
+    return *it;
+  }
+
+  void build(Index& x) {
+    x.typy.clear();
+    for (std::size_t i = 0; i < size(); ++i) typOf(x, ty(i)).miejsca.push_back(static_cast<std::uint32_t>(i));
+    for (Index::Typ& t : x.typy) {
+      std::vector<std::pair<std::uint64_t, std::uint32_t>> wpisy(t.miejsca.size());
+      for (std::size_t j = 0; j < wpisy.size(); ++j) wpisy[j] = {key(x, t.miejsca[j]).skrot, t.miejsca[j]};
+      std::sort(wpisy.begin(), wpisy.end(), [&](const auto& a, const auto& b) {
+        if (a.first != b.first) return b.first < a.first;
+        if (x.tekstowy) {
+          const std::string_view ka = kk(a.second), kb = kk(b.second);
+          if (ka != kb) return kb < ka;
+        }
+        return a.second < b.second;
+      });
+      t.skroty.resize(wpisy.size());
+      for (std::size_t j = 0; j < wpisy.size(); ++j) {
+        t.skroty[j] = wpisy[j].first;
+        t.miejsca[j] = wpisy[j].second;
+      }
     }
-    index.typy.clear();
-    for (auto& [t, wpisy] : typy) {
-      std::sort(wpisy.begin(), wpisy.end(),
-                [](const auto& a, const auto& b) { return before(a.first, a.second, b.first, b.second); });
-      std::vector<std::uint32_t> miejsca(wpisy.size());
-      for (std::size_t j = 0; j < wpisy.size(); ++j) miejsca[j] = wpisy[j].second;
-      index.typy.emplace_back(t, std::move(miejsca));
-    }
-    index.aktualny = true;
+    x.aktualny = true;
     ++wersja;
   }
 
-  template <class KeyOf>
-  void insert(Index& index, std::size_t i, KeyOf key) {
-    const char t = ty(i);
-    auto it = std::find_if(index.typy.begin(), index.typy.end(), [t](const auto& e) { return e.first == t; });
-    if (it == index.typy.end()) it = index.typy.insert(index.typy.end(), {t, {}});
-    auto& v = it->second;
-    const auto k = key(i);
-    // The newest record goes after every entry of its key; usually that is the end.
-    const auto at = std::upper_bound(v.begin(), v.end(), i, [&](std::size_t a, std::uint32_t b) {
-      return before(k, a, key(b), b);
-    });
-    v.insert(at, static_cast<std::uint32_t>(i));
+  void insert(Index& x, std::size_t i) {
+    Index::Typ& t = typOf(x, ty(i));
+    const Klucz k = key(x, i);
+    // The newest record goes after every entry of its key or greater; usually that is the end.
+    std::size_t lo = 0, hi = t.miejsca.size();
+    while (lo < hi) {
+      const std::size_t mid = lo + (hi - lo) / 2;
+      if (keyAt(x, t, mid) < k) hi = mid; else lo = mid + 1;
+    }
+    t.miejsca.insert(t.miejsca.begin() + static_cast<std::ptrdiff_t>(lo), static_cast<std::uint32_t>(i));
+    t.skroty.insert(t.skroty.begin() + static_cast<std::ptrdiff_t>(lo), k.skrot);
     ++wersja;
   }
 
   static bool passes(char typ, char t) { return typ == ' ' || typ == t; }
 
-  // Of two candidates, the one the cursor visits first.
-  template <class KeyOf>
-  static std::size_t better(std::size_t a, std::size_t b, KeyOf key) {
-    if (a == kKoniec) return b;
-    if (b == kKoniec) return a;
-    return before(key(a), a, key(b), b) ? a : b;
-  }
-
   // The greatest key strictly below the key of record `od` (od == kKoniec: the greatest key),
   // first in list order among equals, among the records of `typ` (' ' every type). A walk
   // continues from where the previous step stood; anything else starts with a binary search.
-  template <class KeyOf>
-  std::size_t below(const Index& index, char typ, std::size_t od, KeyOf key) {
+  std::size_t below(const Index& x, char typ, std::size_t od) {
     Miejsce& m = miejsce;
-    const bool dalej = m.index == &index && m.wersja == wersja && m.typ == typ &&
-                       (m.od == kKoniec || (od != kKoniec && !(key(m.od) < key(od))));
+    const bool znany = m.index == &x && m.wersja == wersja && m.typ == typ;
+    Klucz k{};
+    if (od != kKoniec) k = znany && m.wynik == od ? m.wynikKlucz : key(x, od);
+    const bool dalej = znany && (m.od == kKoniec || (od != kKoniec && !(m.odKlucz < k)));
     if (!dalej) {
-      m.index = &index;
+      m.index = &x;
       m.wersja = wersja;
       m.typ = typ;
-      m.od = kKoniec;
-      m.poz.assign(index.typy.size(), 0);
+      m.poz.assign(x.typy.size(), 0);
     }
     std::size_t best = kKoniec;
-    for (std::size_t t = 0; t < index.typy.size(); ++t) {
-      if (!passes(typ, index.typy[t].first)) continue;
-      const auto& v = index.typy[t].second;
-      std::size_t& p = m.poz[t];
+    Klucz bestKlucz{};
+    for (std::size_t ti = 0; ti < x.typy.size(); ++ti) {
+      const Index::Typ& t = x.typy[ti];
+      if (!passes(typ, t.typ)) continue;
+      const std::size_t n = t.miejsca.size();
+      std::size_t& p = m.poz[ti];
       if (od != kKoniec) {
-        const auto k = key(od);
         if (dalej) {
-          while (p < v.size() && !(key(v[p]) < k)) ++p;
+          while (p < n && !(keyAt(x, t, p) < k)) ++p;
         } else {
-          p = static_cast<std::size_t>(std::partition_point(v.begin(), v.end(), [&](std::uint32_t e) {
-                                         return !(key(e) < k);
-                                       }) - v.begin());
+          std::size_t lo = 0, hi = n;
+          while (lo < hi) {
+            const std::size_t mid = lo + (hi - lo) / 2;
+            if (keyAt(x, t, mid) < k) hi = mid; else lo = mid + 1;
+          }
+          p = lo;
         }
       }
-      if (p < v.size()) best = better(best, v[p], key);
+      if (p == n) continue;
+      const Klucz c = keyAt(x, t, p);
+      if (best == kKoniec || before(c, t.miejsca[p], bestKlucz, best)) {
+        best = t.miejsca[p];
+        bestKlucz = c;
+      }
     }
     m.od = od;
+    m.odKlucz = k;
+    m.wynik = best;
+    m.wynikKlucz = bestKlucz;
+    // The caller hands this record out next; its packed form is fetched meanwhile.
+    if (best != kKoniec) towary.prefetch(best);
     return best;
   }
 
-  // The first record in list order of `typ` whose key equals `k`.
-  template <class KeyOf, class Key>
-  std::size_t find(const Index& index, char typ, const Key& k, KeyOf key) const {
+  // The first record in list order of `typ` whose key equals the search key's.
+  std::size_t find(const Index& x, char typ, const CTowar& klucz) const {
+    const Klucz k = keyOf(x, klucz);
     std::size_t best = kKoniec;
-    for (const auto& [t, v] : index.typy) {
-      if (!passes(typ, t)) continue;
+    for (const Index::Typ& t : x.typy) {
+      if (!passes(typ, t.typ)) continue;
       // Entries of a greater key come first; among equal keys the lowest place comes first.
-      const auto it = std::partition_point(v.begin(), v.end(), [&](std::uint32_t e) { return k < key(e); });
-      if (it != v.end() && key(*it) == k) best = std::min<std::size_t>(best, *it);
+      std::size_t lo = 0, hi = t.miejsca.size();
+      while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (k < keyAt(x, t, mid)) lo = mid + 1; else hi = mid;
+      }
+      if (lo < t.miejsca.size() && keyAt(x, t, lo) == k) best = std::min<std::size_t>(best, t.miejsca[lo]);
     }
     return best;
   }
 
-  auto keyKP() const {
-    return [this](std::size_t i) { return kp(i); };
-  }
-  auto keyKK() const {
-    return [this](std::size_t i) { return kk(i); };
-  }
+  Index& indexOf(SortType sortType) { return sortType == sortKP ? indexKP : indexKK; }
 
   void ensureIndex(SortType sortType) {
-    if (sortType == sortKP && !indexKP.aktualny) build(indexKP, keyKP());
-    if (sortType == sortKK && !indexKK.aktualny) build(indexKK, keyKK());
+    Index& x = indexOf(sortType);
+    if (!x.aktualny) build(x);
   }
 
   // The greatest key below record od's (od == kKoniec: the greatest) under the sort type.
   std::size_t step(SortType sortType, char typ, std::size_t od) {
     ensureIndex(sortType);
-    return sortType == sortKP ? below(indexKP, typ, od, keyKP()) : below(indexKK, typ, od, keyKK());
+    return below(indexOf(sortType), typ, od);
   }
 
   // Takes in the changes made through writable pointers since the last call.
@@ -512,8 +574,7 @@ CTowar* CVexaXml::SearchTowar(const CTowar& klucz) {
   std::size_t found = kKoniec;
   if (sortType_ != sortNone) {
     k.ensureIndex(sortType_);
-    found = sortType_ == sortKP ? k.find(k.indexKP, twTyp_, klucz.KP, k.keyKP())
-                                : k.find(k.indexKK, twTyp_, std::string_view(klucz.KK), k.keyKK());
+    found = k.find(k.indexOf(sortType_), twTyp_, klucz);
   }
   if (twTyp_ != ' ') k.clearTy(0, found == kKoniec ? n : found + 1);
   if (found == kKoniec) return nullptr;
