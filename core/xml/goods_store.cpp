@@ -1,6 +1,7 @@
 // Compact storage of the catalogue's goods records: packing and unpacking.
 #include "core/xml/goods_store.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -122,14 +123,18 @@ GoodsStore::Record& GoodsStore::grow() {
 
 char* GoodsStore::allocate(std::size_t n) {
   if (n > left_) {
-    // A text larger than a quarter block gets a block of its own, so that the current block's
-    // free space is not thrown away for it.
-    const std::size_t size = n > kBlock / 4 ? n : kBlock;
-    blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
-    blockBytes_ += size;
-    if (size != kBlock) return blocks_.back().get();
+    // Each block twice the one before, up to kBlock. A text larger than a quarter of that gets
+    // a block of its own, so that the current block's free space is not thrown away for it.
+    const std::size_t next = std::min(kBlock, std::max(kFirstBlock, 2 * blockBytes_));
+    if (n > next / 4) {
+      blocks_.push_back(std::make_unique_for_overwrite<char[]>(n));
+      blockBytes_ += n;
+      return blocks_.back().get();
+    }
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(next));
+    blockBytes_ += next;
     free_ = blocks_.back().get();
-    left_ = size;
+    left_ = next;
   }
   char* p = free_;
   free_ += n;

@@ -81,8 +81,11 @@ class GoodsStore {
     bool detached;
   };
 
-  static constexpr std::size_t kChunk = 4096;          // records per chunk
-  static constexpr std::size_t kBlock = 256 * 1024;    // arena block size
+  // Records per chunk; arena blocks grow from kFirstBlock to kBlock bytes, so that the many
+  // small catalogues (a register's goods read back, copies) stay small.
+  static constexpr std::size_t kChunk = 1024;
+  static constexpr std::size_t kFirstBlock = 4 * 1024;
+  static constexpr std::size_t kBlock = 256 * 1024;
 
   Record& rec(std::size_t i) { return chunks_[i / kChunk][i % kChunk]; }
   const Record& rec(std::size_t i) const { return chunks_[i / kChunk][i % kChunk]; }
