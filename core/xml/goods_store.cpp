@@ -57,6 +57,20 @@ static_assert(kWlBit + CTowar::kWlasne <= 32, "every marker has a bit");
 // The store clears the markers of Id, Ty and Na in place by their bits.
 static_assert(GoodsStore::markerId == 1u << 0 && GoodsStore::markerTy == 1u << 1 && GoodsStore::markerNa == 1u << 7);
 
+// The fields kept as they are, listed once for both directions: copy(packed, field).
+template <class Packed, class Goods, class Copy>
+void plainFields(Packed& r, Goods& t, Copy copy) {
+  copy(r.id, t.Id);
+  copy(r.ty, t.Ty);
+  copy(r.kp, t.KP);
+  copy(r.co, t.CO);
+  copy(r.va, t.Va);
+  copy(r.gr, t.Gr);
+  copy(r.jm, t.JM);
+  copy(r.wa, t.Wa);
+  copy(r.ow, t.OW);
+}
+
 std::size_t lengthBytes(std::size_t n) {
   std::size_t bytes = 1;
   while (n >= 0x80) {
@@ -144,15 +158,7 @@ char* GoodsStore::allocate(std::size_t n) {
 
 void GoodsStore::add(const CTowar& t) {
   Record r{};
-  r.id = t.Id;
-  r.ty = t.Ty;
-  r.kp = t.KP;
-  r.co = t.CO;
-  r.va = t.Va;
-  r.gr = t.Gr;
-  r.jm = t.JM;
-  r.wa = t.Wa;
-  r.ow = t.OW;
+  plainFields(r, t, [](auto& packed, const auto& field) { packed = field; });
   r.dwDate = *t.DW.DosDate();
   r.dwTime = *t.DW.DosTime();
   r.dwNumber = static_cast<std::uint32_t>(t.DW.GetNumber());
@@ -204,15 +210,7 @@ std::string_view GoodsStore::na(std::size_t i) const { return text(rec(i), tNa);
 
 void GoodsStore::unpack(std::size_t i, CTowar& out) const {
   const Record& r = rec(i);
-  out.Id = r.id;
-  out.Ty = r.ty;
-  out.KP = r.kp;
-  out.CO = r.co;
-  out.Va = r.va;
-  out.Gr = r.gr;
-  out.JM = r.jm;
-  out.Wa = r.wa;
-  out.OW = r.ow;
+  plainFields(r, out, [](const auto& packed, auto& field) { field = packed; });
   out.DW = CDateTime(r.dwDate, r.dwTime);
   out.DW.SetNumber(r.dwNumber);
   out.Ce[0] = amount(r.ce[0], r.invalid & 1);

@@ -163,26 +163,17 @@ struct CVexaXml::Katalog {
   const CTowar* wlasny(std::size_t i) const {
     return towary.detached(i) ? wlasne.find(i)->second.rekord.get() : nullptr;
   }
-  char ty(std::size_t i) const {
+  // A field of record i: from its writable record once detached, else from the store.
+  template <class Field, class Value>
+  Value field(std::size_t i, Field CTowar::*full, Value (GoodsStore::*packed)(std::size_t) const) const {
     const CTowar* w = wlasny(i);
-    return w ? w->Ty : towary.ty(i);
+    return w ? Value(w->*full) : (towary.*packed)(i);
   }
-  std::uint32_t kp(std::size_t i) const {
-    const CTowar* w = wlasny(i);
-    return w ? w->KP : towary.kp(i);
-  }
-  std::string_view kk(std::size_t i) const {
-    const CTowar* w = wlasny(i);
-    return w ? std::string_view(w->KK) : towary.kk(i);
-  }
-  std::uint32_t id(std::size_t i) const {
-    const CTowar* w = wlasny(i);
-    return w ? w->Id : towary.id(i);
-  }
-  std::string_view na(std::size_t i) const {
-    const CTowar* w = wlasny(i);
-    return w ? std::string_view(w->Na) : towary.na(i);
-  }
+  char ty(std::size_t i) const { return field(i, &CTowar::Ty, &GoodsStore::ty); }
+  std::uint32_t kp(std::size_t i) const { return field(i, &CTowar::KP, &GoodsStore::kp); }
+  std::string_view kk(std::size_t i) const { return field(i, &CTowar::KK, &GoodsStore::kk); }
+  std::uint32_t id(std::size_t i) const { return field(i, &CTowar::Id, &GoodsStore::id); }
+  std::string_view na(std::size_t i) const { return field(i, &CTowar::Na, &GoodsStore::na); }
   void clearMarker(std::size_t i, GoodsStore::Marker m) {
     if (!towary.detached(i)) {
       towary.clearMarker(i, m);
