@@ -585,34 +585,31 @@ void VexaJobReader::end() {
   text_.clear();
 }
 
-// Texts are swapped into the record rather than copied: the text buffer is emptied after every
-// element anyway, and the buffers go round between the record and the reader without copying
-// or allocating once they are large enough.
 void VexaJobReader::storeGoodsField() {
   const char* t = text_.c_str();
   CTowar& g = goods_;
   switch (goodsField_) {
     case GoodsField::Id: g.Id = static_cast<std::uint32_t>(str2u(t, 0, kMaxU32)); g.Id_brak = false; break;
     case GoodsField::Ty: g.Ty = str2typ(t); g.Ty_brak = false; break;
-    case GoodsField::Sy: g.Sy.swap(text_); g.Sy_brak = false; break;
+    case GoodsField::Sy: g.Sy = text_; g.Sy_brak = false; break;
     case GoodsField::KP: g.KP = static_cast<std::uint32_t>(str2u(t, 1, 999999)); g.KP_brak = false; break;
-    case GoodsField::KK: g.KK.swap(text_); g.KK_brak = false; break;
+    case GoodsField::KK: g.KK = text_; g.KK_brak = false; break;
     case GoodsField::DK: g.DK += text_; g.DK += '\xFF'; g.DK_brak = false; break;
-    case GoodsField::KO: g.KO.swap(text_); g.KO_brak = false; break;
-    case GoodsField::Na: g.Na.swap(text_); g.Na_brak = false; break;
+    case GoodsField::KO: g.KO = text_; g.KO_brak = false; break;
+    case GoodsField::Na: g.Na = text_; g.Na_brak = false; break;
     case GoodsField::Ce: g.Ce[index_] = str2currency(t, 0); g.Ce_brak[index_] = false; break;
     case GoodsField::CO: g.CO = str2b(t); g.CO_brak = false; break;
     case GoodsField::Va: g.Va = static_cast<std::int32_t>(str2i(t, kMinI32, kMaxI32)); g.Va_brak = false; break;
     case GoodsField::Gr: g.Gr = static_cast<std::int32_t>(str2i(t, kMinI32, kMaxI32)); g.Gr_brak = false; break;
-    case GoodsField::Wl: g.Wł[index_].swap(text_); g.Wł_brak[index_] = false; break;
+    case GoodsField::Wl: g.Wł[index_] = text_; g.Wł_brak[index_] = false; break;
     case GoodsField::JM: g.JM = static_cast<std::int32_t>(str2i(t, kMinI32, kMaxI32)); g.JM_brak = false; break;
     case GoodsField::Wa: g.Wa = str2b(t); g.Wa_brak = false; break;
-    case GoodsField::Op: g.Op.swap(text_); g.Op_brak = false; break;
-    case GoodsField::Uw: g.Uw.swap(text_); g.Uw_brak = false; break;
+    case GoodsField::Op: g.Op = text_; g.Op_brak = false; break;
+    case GoodsField::Uw: g.Uw = text_; g.Uw_brak = false; break;
     case GoodsField::OW: g.OW = static_cast<std::uint32_t>(str2u(t, 0, kMaxU32)); g.OW_brak = false; break;
     case GoodsField::DW: g.DW = str2date(t); g.DW_brak = false; break;
-    case GoodsField::SW: g.SW.swap(text_); g.SW_brak = false; break;
-    case GoodsField::PK: g.PK.swap(text_); g.PK_brak = false; break;
+    case GoodsField::SW: g.SW = text_; g.SW_brak = false; break;
+    case GoodsField::PK: g.PK = text_; g.PK_brak = false; break;
   }
 }
 
