@@ -1,6 +1,7 @@
 // The goods catalogue at register scale: 100,000 goods records with every field given.
 // Measures building the catalogue, full sorted walks, 100,000 searches, and the memory the
-// loaded catalogue takes (target: under 150 MB).
+// loaded catalogue takes (target: under 400 bytes per record with both key indexes; a sorted
+// walk under 5 ms, 100,000 searches under 15 ms).
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <sys/resource.h>
@@ -95,6 +96,22 @@ void sortedWalk(benchmark::State& state, CVexaXml::SortType sort, char typ) {
   }
   state.counters["visited"] = static_cast<double>(visited);
 }
+// The same walk reading a few fields of every record, as a driver does: a walk that never looks
+// at the records it is given would not show what handing one out costs.
+void BM_SortedWalkKP_ReadingRecords(benchmark::State& state) {
+  CVexaXml& v = shared();
+  std::size_t sum = 0;
+  for (auto _ : state) {
+    v.TwIterReset(CVexaXml::sortKP, ' ');
+    while (!v.TwIterEmpty()) {
+      const CTowar& t = v.TwIterGetNext();
+      sum += t.Na.size() + t.KK.size() + static_cast<std::size_t>(t.Ce[0].GetCurrency()) + t.Id;
+    }
+  }
+  benchmark::DoNotOptimize(sum);
+}
+BENCHMARK(BM_SortedWalkKP_ReadingRecords)->Unit(benchmark::kMillisecond);
+
 void BM_SortedWalkKP(benchmark::State& state) { sortedWalk(state, CVexaXml::sortKP, ' '); }
 void BM_SortedWalkKP_GoodsThenPackaging(benchmark::State& state) {
   sortedWalk(state, CVexaXml::sortKP, '1');
@@ -171,7 +188,7 @@ void reportMemory() {
   getrusage(RUSAGE_SELF, &ru);
   const double mb = 1024.0 * 1024.0;
   std::printf("catalogue of %d records (all fields): %.1f MB loaded, %.1f MB with both key "
-              "indexes (target < 150 MB); %zu bytes per record; sizeof(CTowar) %zu; "
+              "indexes; %zu bytes per record (target < 400); sizeof(CTowar) %zu; "
               "peak RSS of the process %.1f MB\n",
               kRecords, (loaded - before) / mb, (indexed - before) / mb,
               (indexed - before) / kRecords, sizeof(CTowar), ru.ru_maxrss / 1024.0);

@@ -1,9 +1,27 @@
-// Reading a job of 100,000 goods records (every field given) compared, in the same run, with a
-// bare Expat parse of the same file whose handlers do nothing, fed the same way (8192-byte
-// reads into the parser's buffer, windows-1250 declared). Prints the ratio (target: at most
-// 1.5) and the peak memory of the process holding the loaded catalogue (target: under 150 MB).
+// Reading a job the way a shop runs it: one reading per process, on a fresh heap, beside a bare
+// Expat parse of the same file in the same run.
+//
+// For jobs of 10,000, 100,000 and 1,000,000 goods records (every field given) the program
+// starts, for each repetition, one process that parses the file with Expat and handlers that do
+// nothing (fed as the reader feeds it: 8192-byte reads into the parser's buffer) and one
+// process that reads the job into the catalogue; each times its own work and reports its minor
+// page faults and peak memory. It prints per size the median ratio reader / bare parse with
+// its range (wall time, and CPU time, which other work on the machine disturbs less), the page
+// faults per goods of both (a reading that reused a warm heap would show far fewer), the peak
+// memory and the bytes per goods above an empty job, after the reading and with both key
+// indexes built. Then `quorvel run` with the test plug-in on the same jobs,
+// timed as whole processes against whole bare-parse processes.
+//
+// Targets: reading at most 1.2x the bare parse at 100,000 and 1,000,000 goods, `quorvel run`
+// at most 1.3x, under 400 bytes per goods with both key indexes.
+//
+//   job_reader_bench [SIZE...]        sizes to run (default 10000 100000 1000000)
+//   job_reader_bench --child MODE DIR what one measured process does (MODE bare or read)
 #include <expat.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -12,48 +30,51 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/xml/expat_windows1250.h"
 #include "core/xml/vexa_xml.h"
 
+extern char** environ;
+
 namespace {
 
-constexpr int kRecords = 100000;
-constexpr int kRuns = 5;
+namespace fs = std::filesystem;
 
-void generateJob(const char* path) {
-  std::FILE* f = std::fopen(path, "wb");
+void generateJob(const fs::path& path, long records) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) {
-    std::perror(path);
+    std::perror(path.c_str());
     std::exit(1);
   }
   std::fputs("<?xml version=\"1.0\" encoding=\"windows-1250\"?>\r\n", f);
   std::fprintf(f, "<Dane operacja=\"%s\" idModelu=\"Euro-2000\" xmlns=\"%s\">\r\n", "PrzesyłanieTowarów"_cp,
                kDaneNamespace);
-  for (int i = 1; i <= kRecords; ++i) {
+  for (long i = 1; i <= records; ++i) {
     std::fprintf(f,
                  "\t<Towar>\r\n"
-                 "\t\t<Id>%d</Id><Ty>%c</Ty><Sy>SY%d</Sy><KP>%d</KP><KK>59%011d</KK>\r\n"
-                 "\t\t<DK>29%011d</DK><DK>39%011d</DK><KO>%d</KO><Na>%s %d</Na>\r\n"
-                 "\t\t<Ce id=\"1\">%d.%02d</Ce><Ce id=\"2\">%d.5</Ce><CO>%d</CO><Va>%d</Va><Gr>%d</Gr>\r\n"
-                 "\t\t<Wł id=\"0\">kategoria</Wł><Wł id=\"1\">dostawca %d</Wł><Wł id=\"2\">półka</Wł>\r\n"_cp,
+                 "\t\t<Id>%ld</Id><Ty>%c</Ty><Sy>SY%ld</Sy><KP>%ld</KP><KK>59%011ld</KK>\r\n"
+                 "\t\t<DK>29%011ld</DK><DK>39%011ld</DK><KO>%ld</KO><Na>%s %ld</Na>\r\n"
+                 "\t\t<Ce id=\"1\">%ld.%02ld</Ce><Ce id=\"2\">%ld.5</Ce><CO>%ld</CO><Va>%ld</Va><Gr>%ld</Gr>\r\n"
+                 "\t\t<Wł id=\"0\">kategoria</Wł><Wł id=\"1\">dostawca %ld</Wł><Wł id=\"2\">półka</Wł>\r\n"_cp,
                  i, i % 10 ? 'T' : 'O', i % 1000, i % 999999 + 1, i, i, i, i % 100, "Zażółć gęślą jaźń"_cp, i,
                  i % 1000, i % 100, i % 50, i % 2, i % 7, i % 20, i % 300);
     std::fprintf(f,
                  "\t\t<Wł id=\"3\">w3</Wł><Wł id=\"4\">w4</Wł><Wł id=\"5\">w5</Wł><Wł id=\"6\">w6</Wł>"
                  "<Wł id=\"7\">w7</Wł>\r\n"
-                 "\t\t<JM>%d</JM><Wa>%d</Wa><Op>opakowanie</Op><Uw>uwagi &amp; opis</Uw><OW>%d</OW>\r\n"
-                 "\t\t<DW>2007-%02d-%02d</DW><SW>SW</SW><PK>PKWiU 15.11</PK>\r\n"
+                 "\t\t<JM>%ld</JM><Wa>%ld</Wa><Op>opakowanie</Op><Uw>uwagi &amp; opis</Uw><OW>%ld</OW>\r\n"
+                 "\t\t<DW>2007-%02ld-%02ld</DW><SW>SW</SW><PK>PKWiU 15.11</PK>\r\n"
                  "\t</Towar>\r\n"_cp,
                  i % 5, i % 2, i, i % 12 + 1, i % 28 + 1);
   }
   std::fputs("</Dane>\r\n", f);
   std::fclose(f);
 }
+
+// ---- The measured processes ------------------------------------------------------------------
 
 void XMLCALL noStart(void*, const XML_Char*, const XML_Char**) {}
 void XMLCALL noEnd(void*, const XML_Char*) {}
@@ -83,61 +104,187 @@ bool bareParse(const char* path) {
   return ok;
 }
 
-std::unique_ptr<CVexaXml> readJob() {
+double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
+
+rusage usage() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u;
+}
+
+double cpuSeconds(const rusage& u) {
+  auto s = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  return s(u.ru_utime) + s(u.ru_stime);
+}
+
+// One measured process: prints "seconds cpu-seconds minor-faults peak-kB [peak-kB-with-indexes
+// records]".
+int child(const std::string& mode, const char* dir) {
+  if (::chdir(dir) != 0) return 1;
+  const rusage before = usage();
+  const double start = now();
+  if (mode == "bare") {
+    if (!bareParse(kVexaFileName)) return 1;
+    const double seconds = now() - start;
+    const rusage after = usage();
+    std::printf("%.6f %.6f %ld %ld\n", seconds, cpuSeconds(after) - cpuSeconds(before),
+                after.ru_minflt - before.ru_minflt, after.ru_maxrss);
+    return 0;
+  }
   ClearError("");
-  auto vexa = std::make_unique<CVexaXml>();
-  if (vexa->readHeader() != 0 || vexa->IleRekordow() != static_cast<std::size_t>(kRecords)) {
+  CVexaXml vexa;
+  if (vexa.readHeader() != 0) {
     std::fprintf(stderr, "job not read: %s\n", GetErrorMsg());
+    return 1;
+  }
+  const double seconds = now() - start;
+  const rusage after = usage();
+  // Both key indexes, as a driver walking by PLU code and by barcode builds them.
+  vexa.TwIterReset(CVexaXml::sortKP, ' ');
+  vexa.TwIterReset(CVexaXml::sortKK, ' ');
+  const rusage indexed = usage();
+  std::printf("%.6f %.6f %ld %ld %ld %zu\n", seconds, cpuSeconds(after) - cpuSeconds(before),
+              after.ru_minflt - before.ru_minflt, after.ru_maxrss, indexed.ru_maxrss, vexa.IleRekordow());
+  return 0;
+}
+
+// ---- The driver ------------------------------------------------------------------------------
+
+struct Run {
+  double wall = 0;          // the whole process, as its parent sees it
+  std::vector<double> out;  // the numbers the process printed
+};
+
+// Starts a program, collects what it prints and waits for it.
+Run spawn(const std::vector<std::string>& args, const fs::path& dir = {}) {
+  int pipeFds[2];
+  if (::pipe(pipeFds) != 0) std::exit(1);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+  if (!dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  Run run;
+  const double start = now();
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+    std::perror(argv[0]);
     std::exit(1);
   }
-  return vexa;
+  ::close(pipeFds[1]);
+  std::string text;
+  char buf[4096];
+  for (ssize_t got; (got = ::read(pipeFds[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(got));
+  ::close(pipeFds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  run.wall = now() - start;
+  posix_spawn_file_actions_destroy(&actions);
+  if (!WIFEXITED(status)) {
+    std::fprintf(stderr, "%s failed\n", argv[0]);
+    std::exit(1);
+  }
+  const char* p = text.c_str();
+  for (char* end = nullptr;; p = end) {
+    const double v = std::strtod(p, &end);
+    if (end == p) break;
+    run.out.push_back(v);
+  }
+  return run;
 }
 
-double peakMegabytes() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in kilobytes
-}
-
-template <typename Fn>
-double seconds(Fn&& fn) {
-  const auto start = std::chrono::steady_clock::now();
-  fn();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+struct Spread {
+  double median, low, high;
+};
+Spread spread(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return {v[v.size() / 2], v.front(), v.back()};
 }
 
 }  // namespace
 
-int main() {
-  const auto dir = std::filesystem::temp_directory_path() / "quorvel-job-reader-bench";
-  std::filesystem::create_directories(dir);
-  std::filesystem::current_path(dir);
-  generateJob(kVexaFileName);
-  const auto bytes = std::filesystem::file_size(kVexaFileName);
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--child") == 0) return child(argv[2], argv[3]);
 
-  // Memory first, while the process has held nothing bigger than the generator's buffers.
-  const double before = peakMegabytes();
-  {
-    auto vexa = readJob();
-    const double peak = peakMegabytes();
-    std::printf("job: %d goods records, %.1f MB\n", kRecords, static_cast<double>(bytes) / 1e6);
-    std::printf("peak memory with the catalogue loaded: %.1f MB (process before reading: %.1f MB; target < 150 MB)\n",
-                peak, before);
+  std::vector<long> sizes;
+  for (int i = 1; i < argc; ++i) sizes.push_back(std::strtol(argv[i], nullptr, 10));
+  if (sizes.empty()) sizes = {10000, 100000, 1000000};
+
+  const std::string self = fs::read_symlink("/proc/self/exe");
+  const fs::path quorvel = fs::path(self).parent_path() / "quorvel";
+  const fs::path root = fs::temp_directory_path() / ("quorvel-job-reader-bench-" + std::to_string(::getpid()));
+
+  // The empty job: the memory every reading takes whatever its size.
+  const fs::path empty = root / "empty";
+  fs::create_directories(empty);
+  generateJob(empty / kVexaFileName, 0);
+  std::vector<double> emptyPeak;
+  for (int r = 0; r < 3; ++r) emptyPeak.push_back(spawn({self, "--child", "read", empty}).out.at(4));
+  const double baseKb = spread(emptyPeak).median;
+
+  std::printf("one reading per process; ratios within one run (median [lowest, highest])\n");
+  for (long n : sizes) {
+    const fs::path dir = root / std::to_string(n);
+    fs::create_directories(dir);
+    generateJob(dir / kVexaFileName, n);
+    const double mb = static_cast<double>(fs::file_size(dir / kVexaFileName)) / 1e6;
+    const int reps = n >= 1000000 ? 3 : 7;
+
+    std::vector<double> ratio, cpuRatio, bareS, readS, bareFaults, readFaults, peakRead, peakIndexed, e2e;
+    for (int r = 0; r < reps; ++r) {
+      // Alternating which goes first, so that neither always meets a colder page cache.
+      Run bare, read;
+      if (r % 2 == 0) {
+        bare = spawn({self, "--child", "bare", dir});
+        read = spawn({self, "--child", "read", dir});
+      } else {
+        read = spawn({self, "--child", "read", dir});
+        bare = spawn({self, "--child", "bare", dir});
+      }
+      if (read.out.size() != 6 || static_cast<long>(read.out[5]) != n) {
+        std::fprintf(stderr, "job of %ld goods not read\n", n);
+        return 1;
+      }
+      bareS.push_back(bare.out[0]);
+      readS.push_back(read.out[0]);
+      ratio.push_back(read.out[0] / bare.out[0]);
+      cpuRatio.push_back(read.out[1] / bare.out[1]);
+      bareFaults.push_back(bare.out[2]);
+      readFaults.push_back(read.out[2]);
+      peakRead.push_back(read.out[3]);
+      peakIndexed.push_back(read.out[4]);
+
+      // The whole job as the host runs it, against the whole bare-parse process.
+      if (fs::exists(quorvel)) {
+        const Run run = spawn({quorvel.string(), "run", "quorvel_test_basic", "-C", dir.string()});
+        const Run whole = spawn({self, "--child", "bare", dir});
+        e2e.push_back(run.wall / whole.wall);
+      }
+    }
+    const Spread q = spread(ratio);
+    std::printf("\n%ld goods, %.1f MB job file, %d runs\n", n, mb, reps);
+    std::printf("  bare Expat parse %.3f s (%.0f MB/s), job reading %.3f s\n", spread(bareS).median,
+                mb / spread(bareS).median, spread(readS).median);
+    const Spread c = spread(cpuRatio);
+    std::printf("  ratio reading / bare parse: %.2f [%.2f, %.2f] (target <= 1.2); in CPU time %.2f [%.2f, %.2f]\n",
+                q.median, q.low, q.high, c.median, c.low, c.high);
+    std::printf("  minor page faults per goods: reading %.2f, bare parse %.2f\n",
+                spread(readFaults).median / static_cast<double>(n), spread(bareFaults).median / static_cast<double>(n));
+    const double read = spread(peakRead).median, indexed = spread(peakIndexed).median;
+    std::printf("  peak memory %.1f MB (%.1f MB with both key indexes); empty job %.1f MB\n", read / 1024,
+                indexed / 1024, baseKb / 1024);
+    std::printf("  bytes per goods above an empty job: %.0f, with both key indexes %.0f (target < 400)\n",
+                (read - baseKb) * 1024 / static_cast<double>(n), (indexed - baseKb) * 1024 / static_cast<double>(n));
+    if (!e2e.empty()) {
+      const Spread e = spread(e2e);
+      std::printf("  quorvel run (test plug-in) / bare parse process: %.2f [%.2f, %.2f] (target <= 1.3)\n", e.median,
+                  e.low, e.high);
+    }
+    fs::remove_all(dir);
   }
-
-  double bare = 1e9, reader = 1e9;
-  for (int run = 0; run < kRuns; ++run) {
-    bare = std::min(bare, seconds([] {
-                      if (!bareParse(kVexaFileName)) std::exit(1);
-                    }));
-    std::unique_ptr<CVexaXml> vexa;
-    reader = std::min(reader, seconds([&] { vexa = readJob(); }));
-  }
-  std::printf("bare Expat parse: %.3f s (%.0f MB/s)\n", bare, static_cast<double>(bytes) / 1e6 / bare);
-  std::printf("job reader:       %.3f s (catalogue filled)\n", reader);
-  std::printf("ratio reader / bare Expat: %.2f (target <= 1.5)\n", reader / bare);
-
-  std::filesystem::current_path(std::filesystem::temp_directory_path());
-  std::filesystem::remove_all(dir);
+  fs::remove_all(root);
   return 0;
 }

@@ -2,7 +2,8 @@
 //
 // A device thread sends 1 MB into a pseudo-terminal in 4000-byte frames (the largest a register
 // sends); the port reads it byte by byte. Reported: system calls and CPU time per byte of the
-// reading thread, and the ratio of that CPU time to the time the byte takes on the wire at
+// reading thread (its read() and poll() calls on the line, and its write() calls, which are the
+// dump's: the dump flushes every record, so that it survives a crash), and the ratio of that CPU time to the time the byte takes on the wire at
 // 115200 bit/s (10 bits per byte with start and stop bit). Run twice: plain, and with the
 // transmission dump on (one enciphered record per byte). A third run paces the device at about
 // the line speed, one byte at a time, so the reader waits for every byte: the worst case of
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,6 +38,16 @@ double threadCpuNs() {
   getrusage(RUSAGE_THREAD, &u);
   auto ns = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1e9 + static_cast<double>(t.tv_usec) * 1e3; };
   return ns(u.ru_utime) + ns(u.ru_stime);
+}
+
+// Write system calls the calling thread has made so far (the kernel's count); -1 when unknown.
+long threadWriteCalls() {
+  std::ifstream in("/proc/thread-self/io");
+  std::string key;
+  long value = 0;
+  while (in >> key >> value)
+    if (key == "syscw:") return value;
+  return -1;
 }
 
 bool run(bool withDump, bool paced) {
@@ -76,6 +88,7 @@ bool run(bool withDump, bool paced) {
   });
 
   const auto before = quorvel::platform::TermiosSyscallCounts();
+  const long writes0 = threadWriteCalls();
   const double cpu0 = threadCpuNs();
   const auto wall0 = std::chrono::steady_clock::now();
   std::size_t got = 0;
@@ -85,6 +98,7 @@ bool run(bool withDump, bool paced) {
       std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - wall0).count());
   const double cpuNs = threadCpuNs() - cpu0;
   const auto after = quorvel::platform::TermiosSyscallCounts();
+  const long writes1 = threadWriteCalls();
   device.join();
   port.Close();
   close(master);
@@ -96,10 +110,11 @@ bool run(bool withDump, bool paced) {
   const double bytes = static_cast<double>(total);
   const double reads = static_cast<double>(after.reads - before.reads);
   const double polls = static_cast<double>(after.polls - before.polls);
-  std::printf("%-8s %7zu bytes  read() %.0f  poll() %.0f  syscalls/byte %.5f  CPU %.1f ns/byte  wall %.1f ns/byte"
-              "  CPU/wire(115200) %.6f\n",
-              paced ? "paced" : withDump ? "dump on" : "plain", total, reads, polls, (reads + polls) / bytes, cpuNs / bytes,
-              wallNs / bytes, cpuNs / bytes / kWireNsPerByte);
+  const double writes = writes0 < 0 || writes1 < 0 ? 0 : static_cast<double>(writes1 - writes0);
+  std::printf("%-8s %7zu bytes  read() %.0f  poll() %.0f  write() %s%.0f  syscalls/byte %.5f  CPU %.1f ns/byte"
+              "  wall %.1f ns/byte  CPU/wire(115200) %.6f\n",
+              paced ? "paced" : withDump ? "dump on" : "plain", total, reads, polls, writes0 < 0 ? "(unknown) " : "",
+              writes, (reads + polls + writes) / bytes, cpuNs / bytes, wallNs / bytes, cpuNs / bytes / kWireNsPerByte);
   return true;
 }
 

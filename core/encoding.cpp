@@ -115,25 +115,44 @@ std::string internal2dev(const char* text, const CEncoding& enc, int n) { return
 
 std::string dev2internal(const char* text, const CEncoding& enc, int n) { return swapLetters(text, enc, n, false); }
 
-std::string utf2cp1250(const char* utf8, int n) {
-  const auto* p = reinterpret_cast<const unsigned char*>(orEmpty(utf8));
-  const std::size_t limit = limitOf(n);
-  std::string out;
-  while (*p && out.size() < limit) {
+namespace {
+
+// Appends the windows-1250 text of the UTF-8 bytes [p, end), at most `limit` characters, and
+// stops at a NUL byte. The result is reserved at once: it is never longer than the input.
+void appendUtf2cp1250(std::string& out, const unsigned char* p, const unsigned char* end, std::size_t limit) {
+  const std::size_t start = out.size();
+  out.reserve(start + std::min(static_cast<std::size_t>(end - p), limit));
+  // With a map empty, GetMapInt2Dev gives every byte back unchanged: asked once, not per byte.
+  const bool passThrough = polishLetters.IsMapEmpty();
+  while (p < end && *p && out.size() - start < limit) {
     const unsigned char lead = *p;
     if (lead >= 0xC3 && lead <= 0xC5) {
-      const unsigned char next = p[1];
+      const unsigned char next = p + 1 < end ? p[1] : 0;
       const auto code = static_cast<std::uint16_t>(lead * 256 + next);
       const auto* hit = std::find(std::begin(kUtf8Letters), std::end(kUtf8Letters), code);
       out += hit == std::end(kUtf8Letters) ? '?' : polishLetters[static_cast<int>(hit - kUtf8Letters)];
       if (next == 0) break;  // a sequence cut by the end of the text: nothing follows it
       p += 2;
     } else {
-      out += polishLetters.GetMapInt2Dev(static_cast<char>(lead));
+      out += passThrough ? static_cast<char>(lead) : polishLetters.GetMapInt2Dev(static_cast<char>(lead));
       ++p;
     }
   }
+}
+
+}  // namespace
+
+std::string utf2cp1250(const char* utf8, int n) {
+  const char* text = orEmpty(utf8);
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  std::string out;
+  appendUtf2cp1250(out, p, p + std::strlen(text), limitOf(n));
   return out;
+}
+
+void utf2cp1250Append(std::string& out, const char* utf8, std::size_t len) {
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8);
+  appendUtf2cp1250(out, p, p + len, static_cast<std::size_t>(-1));
 }
 
 // ---------------------------------------------------------------------------------------------

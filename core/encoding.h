@@ -8,6 +8,7 @@
 // several values and tests GetErrorNum() once.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "platform/api.h"
@@ -58,6 +59,9 @@ QUORVEL_API std::string dev2internal(const char* text, const CEncoding& enc, int
 // UTF-8 to windows-1250, at most n result characters: the Polish letters are converted, any
 // other two-byte sequence led by C3, C4 or C5 becomes '?', every other byte passes unchanged.
 QUORVEL_API std::string utf2cp1250(const char* utf8, int n);
+// The same conversion of the first len bytes of utf8 (up to a NUL byte among them), without a
+// limit, appended to `out`: a caller converting many texts reuses one buffer.
+QUORVEL_API void utf2cp1250Append(std::string& out, const char* utf8, std::size_t len);
 
 // Whole text as a signed decimal number (leading white space and a sign accepted, "" gives 0).
 // Error 9 when characters are left over, else 10 below min, 11 above max (also when the number

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -72,6 +73,22 @@ TEST(Catalogue, SortedWalkSkipsRepeatedKeysAndKeepsTheFirst) {
   for (const char* kk : {"12", "2", "\xA5", "", "12"}) k.DodajTowar(towar('T', 1, kk, 0, kk));
   k.TwIterReset(CVexaXml::sortKK, 'T');
   EXPECT_EQ(walk(k), (Names{"\xA5", "2", "12", ""}));
+
+  // Long barcodes that share their first bytes, and a zero byte against the end of the text.
+  const std::string zero("59012345\0", 9);
+  const std::string codes[] = {"5901234567890", "59012345", zero, "5901234567891", "590123456789",
+                               "5901234\xFF", "5901234567890"};
+  CVexaXml d;
+  for (const std::string& kk : codes) d.DodajTowar(towar('T', 1, kk, 0, kk));
+  d.TwIterReset(CVexaXml::sortKK, ' ');
+  EXPECT_EQ(walk(d), (Names{"5901234\xFF", "5901234567891", "5901234567890", "590123456789", zero, "59012345"}));
+  for (const std::string& kk : codes) {
+    const CTowar* found = d.SearchTowar(towar('T', 1, "", 0, kk));
+    ASSERT_NE(found, nullptr) << kk;
+    EXPECT_EQ(found->KK, kk);
+    EXPECT_EQ(found->Na, kk);
+  }
+  EXPECT_EQ(d.SearchTowar(towar('T', 1, "", 0, "59012345678")), nullptr);
 }
 
 TEST(Catalogue, EndOfCursor) {
@@ -410,13 +427,14 @@ void expectSameRecords(CVexaXml& v, const Model& m, int step) {
   }
 }
 
-TEST(CatalogueModel, RandomOperationsMatchThePlainRules) {
+// One random run of `steps` operations; a delete of everything is carried out only once the list
+// holds at least `deleteFrom` records, so that long runs also reach larger catalogues.
+void randomRun(unsigned seed, int steps, std::size_t deleteFrom) {
   const char* const barcodes[] = {"", "1", "12", "2", "590", "\xA5", "\xA5\x01"};
   const char types[] = {'T', 'T', 'O', 'O', 'X'};
   const char sequences[] = {' ', '1', '2', 'O', 'T', 'q'};
   const char* const names[] = {"a b", "ab", "a-b", "c", ""};
-
-  for (unsigned seed = 1; seed <= 40; ++seed) {
+  {
     std::mt19937 rng(seed);
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     CVexaXml v;
@@ -424,7 +442,7 @@ TEST(CatalogueModel, RandomOperationsMatchThePlainRules) {
     CTowar* lastPointer = nullptr;
     std::size_t lastPlace = kNone;
 
-    for (int step = 0; step < 600; ++step) {
+    for (int step = 0; step < steps; ++step) {
       SCOPED_TRACE(testing::Message() << "seed " << seed << " step " << step);
       // Changes through the pointer the previous step handed out, as drivers do.
       if (lastPointer && pick(3) == 0) {
@@ -495,6 +513,7 @@ TEST(CatalogueModel, RandomOperationsMatchThePlainRules) {
         const unsigned long id = pick(4);
         ASSERT_EQ(v.SprawdzUnikNazw(name, id), m.unique(name, id));
       } else if (op < 98) {
+        if (m.list.size() < deleteFrom) continue;
         v.TwIterDelete();
         m.list.clear();
         m.cursor = kNone;
@@ -502,10 +521,23 @@ TEST(CatalogueModel, RandomOperationsMatchThePlainRules) {
         expectSameRecords(v, m, step);
       }
       expectSame(v, m, step);
-      if (HasFatalFailure()) return;
+      if (testing::Test::HasFatalFailure()) return;
     }
-    expectSameRecords(v, m, 600);
+    expectSameRecords(v, m, steps);
   }
+}
+
+TEST(CatalogueModel, RandomOperationsMatchThePlainRules) {
+  for (unsigned seed = 1; seed <= 40 && !testing::Test::HasFatalFailure(); ++seed) randomRun(seed, 600, 0);
+}
+
+// 100,000 operations per seed: the sorted vectors, the walk positions and the detached records
+// go through many more rebuilds and insertions. QUORVEL_MODEL_SEEDS runs more seeds.
+TEST(CatalogueModel, LongRandomRuns) {
+  const char* more = std::getenv("QUORVEL_MODEL_SEEDS");
+  const unsigned seeds = more ? static_cast<unsigned>(std::strtoul(more, nullptr, 10)) : 2;
+  for (unsigned seed = 1001; seed < 1001 + seeds && !testing::Test::HasFatalFailure(); ++seed)
+    randomRun(seed, 100000, seed % 2 ? 0 : 400);
 }
 
 }  // namespace

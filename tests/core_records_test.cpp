@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "core/records.h"
 #include "core/xml/vexa_xml.h"
@@ -128,6 +131,58 @@ TEST(Records, CopiesCarryEveryFieldAndMarker) {
   CTowar partialCopy = partial;
   EXPECT_TRUE(partialCopy.Ce_brak[0]);
   EXPECT_FALSE(partialCopy.Ce_brak[1]);
+}
+
+// The catalogue keeps its goods packed: every field and marker must come back as it was given,
+// whatever its size, and so must those of a copy of the catalogue.
+TEST(Records, TheCatalogueGivesBackEveryFieldAndMarker) {
+  std::vector<CTowar> cases = {filled(), CTowar()};
+  CTowar odd = filled();
+  odd.Na = std::string(200, '\xB3');         // a length of two bytes in the packed form
+  odd.Uw = std::string(70000, 'u');           // three bytes, and larger than an arena block share
+  odd.Wł[3].clear();                          // empty, yet marked as given
+  odd.Wł_brak[5] = true;                      // given text, marker set
+  odd.Ce[1].SetStatus(CUfCurrency::invalid);
+  odd.Wartość.SetStatus(CUfCurrency::invalid);
+  odd.DW.DosTime()->ti_hund = 42;
+  odd.DW.SetNumber(7);
+  odd.Ty_brak = odd.Na_brak = odd.Ilość_brak = true;
+  cases.push_back(odd);
+
+  CVexaXml v;
+  for (const CTowar& t : cases) v.DodajTowar(t);
+  const CVexaXml copy(v);
+  for (const CVexaXml* source : {&std::as_const(v), &copy}) {
+    CVexaXml w(*source);
+    w.TwIterReset(CVexaXml::sortNone, ' ');
+    for (const CTowar& expected : cases) {
+      ASSERT_FALSE(w.TwIterEmpty());
+      const CTowar& got = w.TwIterGetNext();
+      expectSameValue(got, expected);
+      for (int i = 0; i < CTowar::kCeny; ++i) EXPECT_EQ(got.Ce[i].GetStatus(), expected.Ce[i].GetStatus());
+      EXPECT_EQ(got.Ilość.GetStatus(), expected.Ilość.GetStatus());
+      EXPECT_EQ(got.Wartość.GetStatus(), expected.Wartość.GetStatus());
+      EXPECT_EQ(got.DW.DosTime()->ti_hund, expected.DW.DosTime()->ti_hund);
+      EXPECT_EQ(got.DW.GetNumber(), expected.DW.GetNumber());
+    }
+  }
+
+  // Thousands of records, over more than one block of records and of texts.
+  CVexaXml many;
+  for (std::uint32_t i = 0; i < 10000; ++i) {
+    CTowar t;
+    t.Id = i;
+    t.KK = std::to_string(i * 7);
+    t.Na = std::string(i % 300, static_cast<char>('a' + i % 26));
+    many.DodajTowar(t);
+  }
+  many.TwIterReset(CVexaXml::sortNone, ' ');
+  for (std::uint32_t i = 0; i < 10000; ++i) {
+    const CTowar& t = many.TwIterGetNext();
+    ASSERT_EQ(t.Id, i);
+    ASSERT_EQ(t.KK, std::to_string(i * 7));
+    ASSERT_EQ(t.Na, std::string(i % 300, static_cast<char>('a' + i % 26)));
+  }
 }
 
 TEST(Records, CopiesNeverCarryTheCataloguePlace) {

@@ -12,128 +12,145 @@
 // record; a search tests the records up to the one found (all when none is). Those markers are
 // cleared through a watermark: the records below it are known to have their Ty marker clear,
 // so the work is done once per record rather than once per step.
+// The goods catalogue of the job document: both lists, the cursor, search and unique names.
+//
+// The goods are kept packed (GoodsStore). The cursor hands out each record as a full CTowar
+// unpacked into one of a few view objects used in turn, so a walk allocates nothing; a view
+// stays valid until kViews further records have been handed out. A record handed out as
+// writable (SearchTowar, TwIterGetReadWrite) is detached from the store: the catalogue then
+// keeps it as a CTowar of its own, at a fixed address, until TwIterDelete.
+//
+// The goods cursor visits records in list order or by descending key (PLU code or barcode),
+// restricted to the current goods type. A sorted step takes, among the records of the current
+// type, the greatest key strictly below the key just returned, ties going to the record first
+// in list order. For that the catalogue keeps a sorted vector of list places per key and goods
+// type, built the first time a sort or a search needs it; a record added while it is current
+// is inserted in place, and a change of a key or type made through a writable pointer has it
+// rebuilt when next needed. A walk remembers where it stands in the vectors, so a full sorted
+// walk costs one pass over them and a search a binary search.
+//
+// The walk and the search type-test records, and a type test made while the current type is
+// not "every type" clears the tested record's Ty marker. A sorted step or reset tests every
+// record; a search tests the records up to the one found (all when none is). Those markers are
+// cleared through a watermark: the records below it are known to have their Ty marker clear,
+// so the work is done once per record rather than once per step.
 #include "core/xml/vexa_xml.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <deque>
 #include <limits>
-#include <map>
 #include <set>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
+#include "core/xml/goods_store.h"
 
 namespace {
 
 constexpr std::size_t kKoniec = std::numeric_limits<std::size_t>::max();
+// View objects the cursor hands records out in.
+constexpr std::size_t kViews = 4;
 
-// The ordered index of one key: per goods type, the records by descending key, ties by
-// ascending list place. Keys and types are kept as snapshots (so that a record changed through
-// a writable pointer can be found and moved); the sets hold list places only and read the keys
-// from the snapshot. The cursor's "every type" combines the few per-type sets.
+// The cursor's order of two records of one key: descending key, ties by ascending list place.
 template <class Key>
-struct KeyIndex {
-  // A key that is not in the index, at a place used to break ties.
-  struct Probe {
-    const Key* key;
-    std::size_t miejsce;
-  };
-  struct Order {
-    using is_transparent = void;
-    const std::vector<Key>* keys;
-    static bool before(const Key& ka, std::size_t a, const Key& kb, std::size_t b) {
-      if (ka != kb) return kb < ka;
-      return a < b;
-    }
-    bool operator()(std::size_t a, std::size_t b) const {
-      return before((*keys)[a], a, (*keys)[b], b);
-    }
-    bool operator()(const Probe& p, std::size_t b) const {
-      return before(*p.key, p.miejsce, (*keys)[b], b);
-    }
-    bool operator()(std::size_t a, const Probe& p) const {
-      return before((*keys)[a], a, *p.key, p.miejsce);
-    }
-  };
-  using Set = std::set<std::size_t, Order>;
-
-  bool built = false;
-  std::vector<Key> keys;
-  std::vector<char> types;
-  std::map<char, Set> byType;
-
-  KeyIndex() = default;
-  // The sets point at `keys`: an index stays where it was made.
-  KeyIndex(const KeyIndex&) = delete;
-  KeyIndex& operator=(const KeyIndex&) = delete;
-
-  void add(std::size_t miejsce, const Key& key, char typ) {
-    keys.push_back(key);
-    types.push_back(typ);
-    setOf(typ).insert(miejsce);
-  }
-
-  void update(std::size_t miejsce, const Key& key, char typ) {
-    if (keys[miejsce] == key && types[miejsce] == typ) return;
-    setOf(types[miejsce]).erase(miejsce);
-    keys[miejsce] = key;
-    types[miejsce] = typ;
-    setOf(typ).insert(miejsce);
-  }
-
-  // Of two candidates, the one the cursor visits first.
-  std::size_t better(std::size_t a, std::size_t b) const {
-    if (a == kKoniec) return b;
-    if (b == kKoniec) return a;
-    return Order::before(keys[a], a, keys[b], b) ? a : b;
-  }
-
-  // The first record of the order, among the records of `typ` (' ' every type) not before
-  // the probe.
-  std::size_t from(char typ, const Probe& probe) const {
-    std::size_t best = kKoniec;
-    for (const auto& [ty, set] : byType) {
-      if (typ != ' ' && ty != typ) continue;
-      auto it = set.lower_bound(probe);
-      if (it != set.end()) best = better(best, *it);
-    }
-    return best;
-  }
-
-  // The greatest key, first in list order among equals.
-  std::size_t first(char typ) const {
-    std::size_t best = kKoniec;
-    for (const auto& [ty, set] : byType)
-      if ((typ == ' ' || ty == typ) && !set.empty()) best = better(best, *set.begin());
-    return best;
-  }
-
-  // The greatest key strictly below `key`, first in list order among equals.
-  std::size_t below(char typ, const Key& key) const { return from(typ, Probe{&key, kKoniec}); }
-
-  // The first record in list order whose key equals `key`.
-  std::size_t find(char typ, const Key& key) const {
-    const std::size_t i = from(typ, Probe{&key, 0});
-    return i != kKoniec && keys[i] == key ? i : kKoniec;
-  }
-
- private:
-  Set& setOf(char typ) { return byType.try_emplace(typ, Order{&keys}).first->second; }
-};
-
-std::uint32_t keyKP(const CTowar& t) { return t.KP; }
-const std::string& keyKK(const CTowar& t) { return t.KK; }
+bool before(const Key& ka, std::size_t a, const Key& kb, std::size_t b) {
+  if (ka != kb) return kb < ka;
+  return a < b;
+}
 
 }  // namespace
 
 struct CVexaXml::Katalog {
-  std::deque<CTowar> towary;
+  explicit Katalog(const CVexaXml* owner) : wlasciciel(owner) { makeViews(); }
+  // A catalogue of `owner` holding a copy of the packed goods `g`.
+  Katalog(const CVexaXml* owner, const GoodsStore& g) : wlasciciel(owner), towary(g) { makeViews(); }
+
+  void makeViews() {
+    for (auto& w : widoki) w = std::make_unique<CTowar>();
+    widokMiejsce.fill(kKoniec);
+  }
+
+  // A record handed out as writable, with its keys and type as the indexes last saw them.
+  struct Wydany {
+    std::unique_ptr<CTowar> rekord;
+    std::uint32_t kp;
+    std::string kk;
+    char ty;
+  };
+
+  // A key as the sorted vectors compare it: a number holding the PLU code, or the first eight
+  // bytes of the barcode (big-endian, padded with zeros, so that numbers compare as the texts
+  // do); only barcodes that share those bytes are compared in full, read when needed.
+  struct Klucz {
+    std::uint64_t skrot;
+    bool tekstowy;                 // a barcode: equal numbers leave the order to the full texts
+    const Katalog* katalog;        // the barcode is that of record `miejsce` ...
+    std::size_t miejsce;
+    std::string_view tekst;        // ... or this text, when katalog is null
+
+    std::string_view pelny() const { return katalog ? katalog->kk(miejsce) : tekst; }
+    bool operator<(const Klucz& o) const {
+      if (skrot != o.skrot) return skrot < o.skrot;
+      return tekstowy && pelny() < o.pelny();
+    }
+    bool operator==(const Klucz& o) const { return skrot == o.skrot && (!tekstowy || pelny() == o.pelny()); }
+  };
+
+  static std::uint64_t prefix(std::string_view s) {
+    std::uint64_t v = 0;
+    for (std::size_t b = 0; b < 8; ++b)
+      v = v << 8 | (b < s.size() ? static_cast<unsigned char>(s[b]) : 0u);
+    return v;
+  }
+
+  // The sorted vectors of one key: per goods type, list places by the cursor's order, each
+  // with its key's number beside it, so that a walk or a binary search mostly reads these
+  // vectors alone.
+  struct Index {
+    struct Typ {
+      char typ;
+      std::vector<std::uint32_t> miejsca;
+      std::vector<std::uint64_t> skroty;
+    };
+    bool tekstowy = false;   // barcodes (else PLU codes)
+    bool aktualny = false;
+    std::vector<Typ> typy;
+  };
+
+  // Where a sorted walk stands: per type vector of `index`, the first entry whose key is below
+  // the key of record `od` (all entries when od is kKoniec); valid while the index is unchanged.
+  // The keys of `od` and of the step's result are kept as read from the vectors, so that the
+  // next step need not visit the records.
+  struct Miejsce {
+    const Index* index = nullptr;
+    unsigned wersja = 0;
+    char typ = 0;
+    std::size_t od = kKoniec;
+    Klucz odKlucz{};
+    std::size_t wynik = kKoniec;
+    Klucz wynikKlucz{};
+    std::vector<std::size_t> poz;
+  };
+
+  const CVexaXml* wlasciciel;
+  GoodsStore towary;
+  std::unordered_map<std::size_t, Wydany> wlasne;
+  std::array<std::unique_ptr<CTowar>, kViews> widoki;
+  std::array<std::size_t, kViews> widokMiejsce{};
+  std::size_t nastepnyWidok = 0;
+
   std::deque<CTowarDF> pozycje;
   std::size_t kursor = kKoniec;
   std::size_t kursorDF = kKoniec;
 
-  KeyIndex<std::uint32_t> indexKP;
-  KeyIndex<std::string> indexKK;
+  Index indexKP;
+  Index indexKK{true, false, {}};
+  unsigned wersja = 0;   // grows with every change of an index
+  Miejsce miejsce;
 
   // Records handed out as writable since the catalogue's last call.
   std::vector<std::size_t> wydane;
@@ -142,27 +159,226 @@ struct CVexaXml::Katalog {
   std::size_t tyCzyste = 0;
   std::set<std::size_t> tyZnowu;
 
-  void ensureIndex(SortType sortType) {
-    if (sortType == sortKP && !indexKP.built) {
-      indexKP.built = true;
-      for (std::size_t i = 0; i < towary.size(); ++i) indexKP.add(i, keyKP(towary[i]), towary[i].Ty);
-    } else if (sortType == sortKK && !indexKK.built) {
-      indexKK.built = true;
-      for (std::size_t i = 0; i < towary.size(); ++i) indexKK.add(i, keyKK(towary[i]), towary[i].Ty);
+  std::size_t size() const { return towary.size(); }
+  const CTowar* wlasny(std::size_t i) const {
+    return towary.detached(i) ? wlasne.find(i)->second.rekord.get() : nullptr;
+  }
+  // A field of record i: from its writable record once detached, else from the store.
+  template <class Field, class Value>
+  Value field(std::size_t i, Field CTowar::*full, Value (GoodsStore::*packed)(std::size_t) const) const {
+    const CTowar* w = wlasny(i);
+    return w ? Value(w->*full) : (towary.*packed)(i);
+  }
+  char ty(std::size_t i) const { return field(i, &CTowar::Ty, &GoodsStore::ty); }
+  std::uint32_t kp(std::size_t i) const { return field(i, &CTowar::KP, &GoodsStore::kp); }
+  std::string_view kk(std::size_t i) const { return field(i, &CTowar::KK, &GoodsStore::kk); }
+  std::uint32_t id(std::size_t i) const { return field(i, &CTowar::Id, &GoodsStore::id); }
+  std::string_view na(std::size_t i) const { return field(i, &CTowar::Na, &GoodsStore::na); }
+  void clearMarker(std::size_t i, GoodsStore::Marker m) {
+    if (!towary.detached(i)) {
+      towary.clearMarker(i, m);
+      return;
     }
+    CTowar& t = *wlasne.find(i)->second.rekord;
+    (m == GoodsStore::markerTy ? t.Ty_brak : m == GoodsStore::markerId ? t.Id_brak : t.Na_brak) = false;
   }
 
-  void indexAdded(std::size_t i) {
-    if (indexKP.built) indexKP.add(i, keyKP(towary[i]), towary[i].Ty);
-    if (indexKK.built) indexKK.add(i, keyKK(towary[i]), towary[i].Ty);
+  void add(const CTowar& t) {
+    towary.add(t);
+    const std::size_t i = towary.size() - 1;
+    if (indexKP.aktualny) insert(indexKP, i);
+    if (indexKK.aktualny) insert(indexKK, i);
+  }
+
+  // Record i as a CTowar in the next view object; the view that shows it already is reused,
+  // so handing out the same record twice gives the same object.
+  const CTowar& view(std::size_t i) {
+    if (const CTowar* w = wlasny(i)) return *w;
+    std::size_t v = std::find(widokMiejsce.begin(), widokMiejsce.end(), i) - widokMiejsce.begin();
+    if (v == kViews) {
+      v = nastepnyWidok;
+      nastepnyWidok = (nastepnyWidok + 1) % kViews;
+    }
+    CTowar& t = *widoki[v];
+    towary.unpack(i, t);
+    t.katalog_ = wlasciciel;
+    t.miejsce_ = i;
+    widokMiejsce[v] = i;
+    return t;
+  }
+
+  // Record i detached from the store as the writable record of the catalogue. A view that
+  // shows it becomes that record, so that a reference obtained from the cursor is the record.
+  CTowar& detach(std::size_t i) {
+    if (towary.detached(i)) return *wlasne.find(i)->second.rekord;
+    std::unique_ptr<CTowar> rekord;
+    const std::size_t v = std::find(widokMiejsce.begin(), widokMiejsce.end(), i) - widokMiejsce.begin();
+    if (v != kViews) {
+      rekord = std::move(widoki[v]);
+      widoki[v] = std::make_unique<CTowar>();
+      widokMiejsce[v] = kKoniec;
+    } else {
+      rekord = std::make_unique<CTowar>();
+    }
+    towary.unpack(i, *rekord);
+    rekord->katalog_ = wlasciciel;
+    rekord->miejsce_ = i;
+    CTowar& t = *rekord;
+    wlasne.emplace(i, Wydany{std::move(rekord), t.KP, t.KK, t.Ty});
+    towary.detach(i);
+    return t;
+  }
+
+  // ---- Sorted vectors ------------------------------------------------------------------
+
+  // The key of record i, and of entry p of type vector t, under the index.
+  Klucz key(const Index& x, std::size_t i) const {
+    return x.tekstowy ? Klucz{prefix(kk(i)), true, this, i, {}} : Klucz{kp(i), false, nullptr, 0, {}};
+  }
+  Klucz keyAt(const Index& x, const Index::Typ& t, std::size_t p) const {
+    return Klucz{t.skroty[p], x.tekstowy, this, t.miejsca[p], {}};
+  }
+  // The key of a search key record.
+  static Klucz keyOf(const Index& x, const CTowar& klucz) {
+    return x.tekstowy ? Klucz{prefix(klucz.KK), true, nullptr, 0, klucz.KK} : Klucz{klucz.KP, false, nullptr, 0, {}};
+  }
+
+  static Index::Typ& typOf(Index& x, char t) {
+    auto it = std::find_if(x.typy.begin(), x.typy.end(), [t](const Index::Typ& e) { return e.typ == t; });
+    if (it == x.typy.end()) it = x.typy.insert(x.typy.end(), Index::Typ{t, {}, {}});
+    return *it;
+  }
+
+  void build(Index& x) {
+    x.typy.clear();
+    for (std::size_t i = 0; i < size(); ++i) typOf(x, ty(i)).miejsca.push_back(static_cast<std::uint32_t>(i));
+    for (Index::Typ& t : x.typy) {
+      std::vector<std::pair<std::uint64_t, std::uint32_t>> wpisy(t.miejsca.size());
+      for (std::size_t j = 0; j < wpisy.size(); ++j) wpisy[j] = {key(x, t.miejsca[j]).skrot, t.miejsca[j]};
+      std::sort(wpisy.begin(), wpisy.end(), [&](const auto& a, const auto& b) {
+        if (a.first != b.first) return b.first < a.first;
+        if (x.tekstowy) {
+          const std::string_view ka = kk(a.second), kb = kk(b.second);
+          if (ka != kb) return kb < ka;
+        }
+        return a.second < b.second;
+      });
+      t.skroty.resize(wpisy.size());
+      for (std::size_t j = 0; j < wpisy.size(); ++j) {
+        t.skroty[j] = wpisy[j].first;
+        t.miejsca[j] = wpisy[j].second;
+      }
+    }
+    x.aktualny = true;
+    ++wersja;
+  }
+
+  void insert(Index& x, std::size_t i) {
+    Index::Typ& t = typOf(x, ty(i));
+    const Klucz k = key(x, i);
+    // The newest record goes after every entry of its key or greater; usually that is the end.
+    std::size_t lo = 0, hi = t.miejsca.size();
+    while (lo < hi) {
+      const std::size_t mid = lo + (hi - lo) / 2;
+      if (keyAt(x, t, mid) < k) hi = mid; else lo = mid + 1;
+    }
+    t.miejsca.insert(t.miejsca.begin() + static_cast<std::ptrdiff_t>(lo), static_cast<std::uint32_t>(i));
+    t.skroty.insert(t.skroty.begin() + static_cast<std::ptrdiff_t>(lo), k.skrot);
+    ++wersja;
+  }
+
+  static bool passes(char typ, char t) { return typ == ' ' || typ == t; }
+
+  // The greatest key strictly below the key of record `od` (od == kKoniec: the greatest key),
+  // first in list order among equals, among the records of `typ` (' ' every type). A walk
+  // continues from where the previous step stood; anything else starts with a binary search.
+  std::size_t below(const Index& x, char typ, std::size_t od) {
+    Miejsce& m = miejsce;
+    const bool znany = m.index == &x && m.wersja == wersja && m.typ == typ;
+    Klucz k{};
+    if (od != kKoniec) k = znany && m.wynik == od ? m.wynikKlucz : key(x, od);
+    const bool dalej = znany && (m.od == kKoniec || (od != kKoniec && !(m.odKlucz < k)));
+    if (!dalej) {
+      m.index = &x;
+      m.wersja = wersja;
+      m.typ = typ;
+      m.poz.assign(x.typy.size(), 0);
+    }
+    std::size_t best = kKoniec;
+    Klucz bestKlucz{};
+    for (std::size_t ti = 0; ti < x.typy.size(); ++ti) {
+      const Index::Typ& t = x.typy[ti];
+      if (!passes(typ, t.typ)) continue;
+      const std::size_t n = t.miejsca.size();
+      std::size_t& p = m.poz[ti];
+      if (od != kKoniec) {
+        if (dalej) {
+          while (p < n && !(keyAt(x, t, p) < k)) ++p;
+        } else {
+          std::size_t lo = 0, hi = n;
+          while (lo < hi) {
+            const std::size_t mid = lo + (hi - lo) / 2;
+            if (keyAt(x, t, mid) < k) hi = mid; else lo = mid + 1;
+          }
+          p = lo;
+        }
+      }
+      if (p == n) continue;
+      const Klucz c = keyAt(x, t, p);
+      if (best == kKoniec || before(c, t.miejsca[p], bestKlucz, best)) {
+        best = t.miejsca[p];
+        bestKlucz = c;
+      }
+    }
+    m.od = od;
+    m.odKlucz = k;
+    m.wynik = best;
+    m.wynikKlucz = bestKlucz;
+    // The caller hands this record out next; its packed form is fetched meanwhile.
+    if (best != kKoniec) towary.prefetch(best);
+    return best;
+  }
+
+  // The first record in list order of `typ` whose key equals the search key's.
+  std::size_t find(const Index& x, char typ, const CTowar& klucz) const {
+    const Klucz k = keyOf(x, klucz);
+    std::size_t best = kKoniec;
+    for (const Index::Typ& t : x.typy) {
+      if (!passes(typ, t.typ)) continue;
+      // Entries of a greater key come first; among equal keys the lowest place comes first.
+      std::size_t lo = 0, hi = t.miejsca.size();
+      while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (k < keyAt(x, t, mid)) lo = mid + 1; else hi = mid;
+      }
+      if (lo < t.miejsca.size() && keyAt(x, t, lo) == k) best = std::min<std::size_t>(best, t.miejsca[lo]);
+    }
+    return best;
+  }
+
+  Index& indexOf(SortType sortType) { return sortType == sortKP ? indexKP : indexKK; }
+
+  void ensureIndex(SortType sortType) {
+    Index& x = indexOf(sortType);
+    if (!x.aktualny) build(x);
+  }
+
+  // The greatest key below record od's (od == kKoniec: the greatest) under the sort type.
+  std::size_t step(SortType sortType, char typ, std::size_t od) {
+    ensureIndex(sortType);
+    return below(indexOf(sortType), typ, od);
   }
 
   // Takes in the changes made through writable pointers since the last call.
   void sync() {
     for (std::size_t i : wydane) {
-      const CTowar& t = towary[i];
-      if (indexKP.built) indexKP.update(i, keyKP(t), t.Ty);
-      if (indexKK.built) indexKK.update(i, keyKK(t), t.Ty);
+      Wydany& w = wlasne.find(i)->second;
+      const CTowar& t = *w.rekord;
+      if (t.Ty != w.ty || t.KP != w.kp) indexKP.aktualny = false;
+      if (t.Ty != w.ty || t.KK != w.kk) indexKK.aktualny = false;
+      w.ty = t.Ty;
+      w.kp = t.KP;
+      if (w.kk != t.KK) w.kk = t.KK;
       if (i < tyCzyste && t.Ty_brak) tyZnowu.insert(i);
     }
     wydane.clear();
@@ -171,23 +387,23 @@ struct CVexaXml::Katalog {
   // Type test of the records in [from, to) while a single type is current: clears their
   // Ty markers.
   void clearTy(std::size_t from, std::size_t to) {
-    to = std::min(to, towary.size());
+    to = std::min(to, size());
     if (from > tyCzyste) {
-      for (std::size_t i = from; i < to; ++i) towary[i].Ty_brak = false;
+      for (std::size_t i = from; i < to; ++i) clearMarker(i, GoodsStore::markerTy);
       return;
     }
     for (auto it = tyZnowu.lower_bound(from); it != tyZnowu.end() && *it < to;) {
-      towary[*it].Ty_brak = false;
+      clearMarker(*it, GoodsStore::markerTy);
       it = tyZnowu.erase(it);
     }
-    for (std::size_t i = tyCzyste; i < to; ++i) towary[i].Ty_brak = false;
+    for (std::size_t i = tyCzyste; i < to; ++i) clearMarker(i, GoodsStore::markerTy);
     tyCzyste = std::max(tyCzyste, to);
   }
 };
 
-CVexaXml::CVexaXml() : kat_(std::make_unique<Katalog>()) {}
+CVexaXml::CVexaXml() : kat_(std::make_unique<Katalog>(this)) {}
 
-CVexaXml::CVexaXml(const CVexaXml& other) : kat_(std::make_unique<Katalog>()) { *this = other; }
+CVexaXml::CVexaXml(const CVexaXml& other) : kat_(std::make_unique<Katalog>(this)) { *this = other; }
 
 CVexaXml& CVexaXml::operator=(const CVexaXml& other) {
   if (this == &other) return *this;
@@ -208,11 +424,12 @@ CVexaXml& CVexaXml::operator=(const CVexaXml& other) {
   uniRule_ = other.uniRule_;
   uniType_ = other.uniType_;
   // The copy gets records of its own; its indexes and marker watermark start afresh.
-  auto kopia = std::make_unique<Katalog>();
-  for (const CTowar& t : other.kat_->towary) {
-    kopia->towary.push_back(t);
-    kopia->towary.back().katalog_ = this;
-    kopia->towary.back().miejsce_ = kopia->towary.size() - 1;
+  auto kopia = std::make_unique<Katalog>(this, other.kat_->towary);
+  for (const auto& [miejsce, w] : other.kat_->wlasne) {
+    auto rekord = std::make_unique<CTowar>(*w.rekord);
+    rekord->katalog_ = this;
+    rekord->miejsce_ = miejsce;
+    kopia->wlasne.emplace(miejsce, Katalog::Wydany{std::move(rekord), w.kp, w.kk, w.ty});
   }
   kopia->pozycje = other.kat_->pozycje;
   kopia->kursor = other.kat_->kursor;
@@ -224,12 +441,7 @@ CVexaXml& CVexaXml::operator=(const CVexaXml& other) {
 CVexaXml::~CVexaXml() = default;
 
 void CVexaXml::DodajTowar(const CTowar& towar) {
-  Katalog& k = *kat_;
-  k.towary.push_back(towar);
-  CTowar& nowy = k.towary.back();
-  nowy.katalog_ = this;
-  nowy.miejsce_ = k.towary.size() - 1;
-  k.indexAdded(nowy.miejsce_);
+  kat_->add(towar);
   if (towar.Ty == 'O')
     ++ileOpk_;
   else
@@ -262,18 +474,17 @@ void CVexaXml::SetSortTypeTwType(char typ) {
 void CVexaXml::TwIterReset() {
   Katalog& k = *kat_;
   k.sync();
-  const std::size_t n = k.towary.size();
+  const std::size_t n = k.size();
   if (sortType_ == sortNone) {
     std::size_t i = 0;
     if (twTyp_ != ' ') {
-      while (i < n && k.towary[i].Ty != twTyp_) ++i;
+      while (i < n && k.ty(i) != twTyp_) ++i;
       k.clearTy(0, i + 1);
     }
     k.kursor = i < n ? i : kKoniec;
   } else {
     if (twTyp_ != ' ') k.clearTy(0, n);
-    k.ensureIndex(sortType_);
-    k.kursor = sortType_ == sortKP ? k.indexKP.first(twTyp_) : k.indexKK.first(twTyp_);
+    k.kursor = k.step(sortType_, twTyp_, kKoniec);
   }
   if (k.kursor == kKoniec) TwIterReset_NextTwTyp();
   k.kursorDF = k.pozycje.empty() ? kKoniec : 0;
@@ -302,26 +513,23 @@ const CTowar& CVexaXml::TwIterGetNext() {
   static const CTowar pusty;
   Katalog& k = *kat_;
   k.sync();
-  if (k.towary.empty()) return pusty;
-  if (k.kursor == kKoniec) return k.towary.back();
+  const std::size_t n = k.size();
+  if (n == 0) return pusty;
+  if (k.kursor == kKoniec) return k.view(n - 1);
   const std::size_t wynik = k.kursor;
-  const std::size_t n = k.towary.size();
   if (sortType_ == sortNone) {
     std::size_t i = wynik + 1;
     if (twTyp_ != ' ') {
-      while (i < n && k.towary[i].Ty != twTyp_) ++i;
+      while (i < n && k.ty(i) != twTyp_) ++i;
       k.clearTy(wynik + 1, i + 1);
     }
     k.kursor = i < n ? i : kKoniec;
   } else {
     if (twTyp_ != ' ') k.clearTy(0, n);
-    k.ensureIndex(sortType_);
-    // The index's own copy of the key (current after sync) spares a visit to the record.
-    k.kursor = sortType_ == sortKP ? k.indexKP.below(twTyp_, k.indexKP.keys[wynik])
-                                   : k.indexKK.below(twTyp_, k.indexKK.keys[wynik]);
+    k.kursor = k.step(sortType_, twTyp_, wynik);
   }
   if (k.kursor == kKoniec) TwIterReset_NextTwTyp();
-  return k.towary[wynik];
+  return k.view(wynik);
 }
 
 const CTowarDF& CVexaXml::TwIterGetNextDF() {
@@ -336,29 +544,33 @@ const CTowarDF& CVexaXml::TwIterGetNextDF() {
 
 CTowar* CVexaXml::TwIterGetReadWrite(const CTowar& towar) {
   Katalog& k = *kat_;
-  if (towar.katalog_ != this || towar.miejsce_ >= k.towary.size()) return nullptr;
-  CTowar& wlasny = k.towary[towar.miejsce_];
-  if (&wlasny != &towar) return nullptr;
-  k.wydane.push_back(towar.miejsce_);
-  return &wlasny;
+  const std::size_t i = towar.miejsce_;
+  if (towar.katalog_ != this || i >= k.size()) return nullptr;
+  // The record itself: its writable copy, or the view that shows it now.
+  const bool wlasny = k.towary.detached(i) ? k.wlasny(i) == &towar
+                                           : std::any_of(k.widoki.begin(), k.widoki.end(),
+                                                         [&](const auto& w) { return w.get() == &towar; });
+  if (!wlasny) return nullptr;
+  CTowar& rekord = k.detach(i);
+  k.wydane.push_back(i);
+  return &rekord;
 }
 
-void CVexaXml::TwIterDelete() { kat_ = std::make_unique<Katalog>(); }
+void CVexaXml::TwIterDelete() { kat_ = std::make_unique<Katalog>(this); }
 
 CTowar* CVexaXml::SearchTowar(const CTowar& klucz) {
   Katalog& k = *kat_;
   k.sync();
-  const std::size_t n = k.towary.size();
+  const std::size_t n = k.size();
   std::size_t found = kKoniec;
   if (sortType_ != sortNone) {
     k.ensureIndex(sortType_);
-    found = sortType_ == sortKP ? k.indexKP.find(twTyp_, keyKP(klucz))
-                                : k.indexKK.find(twTyp_, keyKK(klucz));
+    found = k.find(k.indexOf(sortType_), twTyp_, klucz);
   }
   if (twTyp_ != ' ') k.clearTy(0, found == kKoniec ? n : found + 1);
   if (found == kKoniec) return nullptr;
   k.wydane.push_back(found);
-  return &k.towary[found];
+  return &k.detach(found);
 }
 
 void CVexaXml::SetUnikNazwRule(UniType uniType, const char* rule) {
@@ -381,15 +593,17 @@ int CVexaXml::SprawdzUnikNazw(const std::string& name, unsigned long id) {
   Katalog& k = *kat_;
   k.sync();
   const std::string klucz = UniNameRule(name);
-  for (CTowar& t : k.towary) {
+  std::string nazwa;
+  for (std::size_t i = 0; i < k.size(); ++i) {
     if (twTyp_ != ' ') {
-      t.Ty_brak = false;
-      if (t.Ty != twTyp_) continue;
+      k.clearMarker(i, GoodsStore::markerTy);
+      if (k.ty(i) != twTyp_) continue;
     }
-    t.Id_brak = false;
-    if (t.Id == id) continue;
-    t.Na_brak = false;
-    if (UniNameRule(t.Na) == klucz) return 1;
+    k.clearMarker(i, GoodsStore::markerId);
+    if (k.id(i) == id) continue;
+    k.clearMarker(i, GoodsStore::markerNa);
+    nazwa.assign(k.na(i));
+    if (UniNameRule(nazwa) == klucz) return 1;
   }
   return 0;
 }

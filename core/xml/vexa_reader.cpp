@@ -154,17 +154,17 @@ bool isOneOf(const std::string& name, const char* const (&names)[N]) {
 // Windows-1250 text of the parser's UTF-8.
 std::string toCp1250(const char* utf8) { return utf2cp1250(utf8, kNoLimit); }
 
-// Appends character data. Plain ASCII, the bulk of a job, converts to itself; other text goes
-// through the conversion in a zero-terminated scratch copy, reused from chunk to chunk.
-void appendCp1250(std::string& out, std::string& scratch, const char* utf8, int len) {
-  for (int i = 0; i < len; ++i) {
+// Appends character data to the reader's text buffer, which keeps its capacity from element
+// to element. Plain ASCII, the bulk of a job, converts to itself and is copied as it is.
+void appendCp1250(std::string& out, const char* utf8, int len) {
+  const auto n = static_cast<std::size_t>(len);
+  for (std::size_t i = 0; i < n; ++i) {
     if (static_cast<unsigned char>(utf8[i]) >= 0x80) {
-      scratch.assign(utf8, static_cast<std::size_t>(len));
-      out += toCp1250(scratch.c_str());
+      utf2cp1250Append(out, utf8, n);
       return;
     }
   }
-  out.append(utf8, static_cast<std::size_t>(len));
+  out.append(utf8, n);
 }
 
 bool equalsIgnoringAsciiCase(const char* a, const char* b) {
@@ -256,7 +256,6 @@ class VexaJobReader {
   XML_Parser parser_ = nullptr;
   State state_ = State::BeforeRoot;
   std::string text_;
-  std::string scratch_;
 
   std::string operacja_;
   std::string idModelu_;
@@ -379,7 +378,7 @@ void XMLCALL VexaJobReader::onEnd(void* self, const XML_Char*) {
 void XMLCALL VexaJobReader::onText(void* self, const XML_Char* s, int len) {
   if (GetErrorNum() != 0) return;
   auto* reader = static_cast<VexaJobReader*>(self);
-  if (reader->isLeaf()) appendCp1250(reader->text_, reader->scratch_, s, len);
+  if (reader->isLeaf()) appendCp1250(reader->text_, s, len);
 }
 
 // windows-1250 (exact name) and iso-8859-2 (any letter case) are single-byte encodings that
@@ -531,8 +530,13 @@ bool VexaJobReader::readIndex(const char** atts, long first, long last, long off
       lineError("Nieprawidłowy atrybut"_cp);
       return false;
     }
-    // A text that is no number is reported by the conversion and then as a bad index.
-    id = str2i(toCp1250(a[1]).c_str(), std::numeric_limits<long>::min(), std::numeric_limits<long>::max());
+    const char* value = a[1];
+    if (value[0] >= '0' && value[0] <= '9' && value[1] == 0) {
+      id = value[0] - '0';   // the usual single digit, read in place
+    } else {
+      // A text that is no number is reported by the conversion and then as a bad index.
+      id = str2i(toCp1250(value).c_str(), std::numeric_limits<long>::min(), std::numeric_limits<long>::max());
+    }
     if (id < first || id > last) {
       lineError("Nieprawidłowa wartość atrybutu 'id'"_cp);
       return false;

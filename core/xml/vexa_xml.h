@@ -8,7 +8,13 @@
 // Writable records: SearchTowar and TwIterGetReadWrite hand out pointers into the catalogue.
 // A change made through such a pointer (also to Ty, KP or KK, the keys of the cursor and the
 // search) is taken into account by the catalogue's next call; make changes right after
-// obtaining the pointer, before calling the catalogue again.
+// obtaining the pointer, before calling the catalogue again. A writable record keeps its
+// address until TwIterDelete.
+//
+// The catalogue keeps its goods packed; TwIterGetNext hands each one out as a CTowar in one of
+// a few view objects used in turn, so the reference it returns stays valid, and keeps showing
+// that record, for at least the next three TwIterGetNext calls (longer once the record was
+// handed out as writable). Callers that keep a record longer copy it.
 #pragma once
 
 #include <cstdint>
@@ -82,12 +88,14 @@ class QUORVEL_API CVexaXml {
   // Fiscal job: the position cursor is at its end; otherwise the goods cursor is.
   bool TwIterEmpty() const;
   // The record at the goods cursor, then the cursor moves on. At the end: the last record of
-  // the list again. REQUIRES: !TwIterEmpty() (an empty list yields a zeroed record).
+  // the list again. REQUIRES: !TwIterEmpty() (an empty list yields a zeroed record). The
+  // reference is valid as the header comment says.
   const CTowar& TwIterGetNext();
   // The position at the position cursor, then it moves on; at the end the last position
   // again (a zeroed position when there is none).
   const CTowarDF& TwIterGetNextDF();
-  // The catalogue's own, writable record when `towar` is that very object; else null.
+  // The catalogue's own, writable record when `towar` is that very object (a reference from
+  // TwIterGetNext or SearchTowar still valid); else null.
   CTowar* TwIterGetReadWrite(const CTowar& towar);
   // Frees every record and position; cursors at their end; the counters keep their values.
   void TwIterDelete();

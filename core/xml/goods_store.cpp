@@ -1,0 +1,235 @@
+// Compact storage of the catalogue's goods records: packing and unpacking.
+#include "core/xml/goods_store.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// The texts of a goods record, in their packed order.
+enum Text : unsigned { tSy, tKK, tKO, tNa, tOp, tUw, tSW, tPK, tDK, tIdUF, tWl0, kTexts = tWl0 + CTowar::kWlasne };
+
+std::string& textOf(CTowar& t, unsigned which) {
+  switch (which) {
+    case tSy: return t.Sy;
+    case tKK: return t.KK;
+    case tKO: return t.KO;
+    case tNa: return t.Na;
+    case tOp: return t.Op;
+    case tUw: return t.Uw;
+    case tSW: return t.SW;
+    case tPK: return t.PK;
+    case tDK: return t.DK;
+    case tIdUF: return t.IdUF;
+    default: return t.Wł[which - tWl0];
+  }
+}
+// Read-only use of the same switch.
+const std::string& textOf(const CTowar& t, unsigned which) { return textOf(const_cast<CTowar&>(t), which); }
+
+// The not-given markers, one bit each, in this order; the arrays take one bit per element.
+bool CTowar::* const kScalarMarkers[] = {
+    &CTowar::Id_brak, &CTowar::Ty_brak, &CTowar::Sy_brak, &CTowar::KP_brak, &CTowar::KK_brak,
+    &CTowar::DK_brak, &CTowar::KO_brak, &CTowar::Na_brak,                       // bits 0..7
+    &CTowar::CO_brak, &CTowar::Va_brak, &CTowar::Gr_brak, &CTowar::JM_brak, &CTowar::Wa_brak,
+    &CTowar::Op_brak, &CTowar::Uw_brak, &CTowar::OW_brak, &CTowar::DW_brak, &CTowar::SW_brak,
+    &CTowar::PK_brak, &CTowar::IdUF_brak, &CTowar::Ilość_brak, &CTowar::Wartość_brak,  // bits 8..21
+};
+constexpr int kScalarBits = sizeof kScalarMarkers / sizeof kScalarMarkers[0];
+constexpr int kCeBit = kScalarBits;                    // Ce_brak: bits 22..23
+constexpr int kWlBit = kCeBit + CTowar::kCeny;         // Wł_brak: bits 24..31
+
+std::uint32_t packMarkers(const CTowar& t) {
+  std::uint32_t bits = 0;
+  for (int b = 0; b < kScalarBits; ++b) bits |= static_cast<std::uint32_t>(t.*kScalarMarkers[b]) << b;
+  for (int i = 0; i < CTowar::kCeny; ++i) bits |= static_cast<std::uint32_t>(t.Ce_brak[i]) << (kCeBit + i);
+  for (int i = 0; i < CTowar::kWlasne; ++i) bits |= static_cast<std::uint32_t>(t.Wł_brak[i]) << (kWlBit + i);
+  return bits;
+}
+
+void unpackMarkers(std::uint32_t bits, CTowar& t) {
+  for (int b = 0; b < kScalarBits; ++b) t.*kScalarMarkers[b] = (bits >> b & 1) != 0;
+  for (int i = 0; i < CTowar::kCeny; ++i) t.Ce_brak[i] = (bits >> (kCeBit + i) & 1) != 0;
+  for (int i = 0; i < CTowar::kWlasne; ++i) t.Wł_brak[i] = (bits >> (kWlBit + i) & 1) != 0;
+}
+static_assert(kWlBit + CTowar::kWlasne <= 32, "every marker has a bit");
+// The store clears the markers of Id, Ty and Na in place by their bits.
+static_assert(GoodsStore::markerId == 1u << 0 && GoodsStore::markerTy == 1u << 1 && GoodsStore::markerNa == 1u << 7);
+
+// The fields kept as they are, listed once for both directions: copy(packed, field).
+template <class Packed, class Goods, class Copy>
+void plainFields(Packed& r, Goods& t, Copy copy) {
+  copy(r.id, t.Id);
+  copy(r.ty, t.Ty);
+  copy(r.kp, t.KP);
+  copy(r.co, t.CO);
+  copy(r.va, t.Va);
+  copy(r.gr, t.Gr);
+  copy(r.jm, t.JM);
+  copy(r.wa, t.Wa);
+  copy(r.ow, t.OW);
+}
+
+std::size_t lengthBytes(std::size_t n) {
+  std::size_t bytes = 1;
+  while (n >= 0x80) {
+    n >>= 7;
+    ++bytes;
+  }
+  return bytes;
+}
+
+char* putLength(char* p, std::size_t n) {
+  while (n >= 0x80) {
+    *p++ = static_cast<char>((n & 0x7F) | 0x80);
+    n >>= 7;
+  }
+  *p++ = static_cast<char>(n);
+  return p;
+}
+
+const char* getLength(const char* p, std::size_t& n) {
+  n = 0;
+  for (unsigned shift = 0;; shift += 7) {
+    const auto byte = static_cast<unsigned char>(*p++);
+    n |= static_cast<std::size_t>(byte & 0x7F) << shift;
+    if (byte < 0x80) return p;
+  }
+}
+
+// Bytes taken by the packed texts of a record.
+std::size_t packedSize(const char* texts, std::uint32_t present) {
+  const char* p = texts;
+  for (; present; present &= present - 1) {
+    std::size_t n = 0;
+    p = getLength(p, n) + n;
+  }
+  return static_cast<std::size_t>(p - texts);
+}
+
+std::int64_t raw(const CUfCurrency& c) { return c.GetCurrency(); }
+CUfCurrency amount(std::int64_t value, bool invalid) {
+  CUfCurrency c(CY{value});
+  if (invalid) c.SetStatus(CUfCurrency::invalid);
+  return c;
+}
+
+}  // namespace
+
+GoodsStore::GoodsStore(const GoodsStore& other) {
+  for (std::size_t i = 0; i < other.size_; ++i) {
+    const Record& r = other.rec(i);
+    Record& copy = grow();
+    copy = r;
+    if (const std::size_t textBytes = packedSize(r.texts, r.present)) {
+      char* p = allocate(textBytes);
+      std::memcpy(p, r.texts, textBytes);
+      copy.texts = p;
+    }
+  }
+}
+
+GoodsStore::Record& GoodsStore::grow() {
+  if (size_ % kChunk == 0) chunks_.push_back(std::make_unique_for_overwrite<Record[]>(kChunk));
+  return rec(size_++);
+}
+
+char* GoodsStore::allocate(std::size_t n) {
+  if (n > left_) {
+    // Each block twice the one before, up to kBlock. A text larger than a quarter of that gets
+    // a block of its own, so that the current block's free space is not thrown away for it.
+    const std::size_t next = std::min(kBlock, std::max(kFirstBlock, 2 * blockBytes_));
+    if (n > next / 4) {
+      blocks_.push_back(std::make_unique_for_overwrite<char[]>(n));
+      blockBytes_ += n;
+      return blocks_.back().get();
+    }
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(next));
+    blockBytes_ += next;
+    free_ = blocks_.back().get();
+    left_ = next;
+  }
+  char* p = free_;
+  free_ += n;
+  left_ -= n;
+  return p;
+}
+
+void GoodsStore::add(const CTowar& t) {
+  Record r{};
+  plainFields(r, t, [](auto& packed, const auto& field) { packed = field; });
+  r.dwDate = *t.DW.DosDate();
+  r.dwTime = *t.DW.DosTime();
+  r.dwNumber = static_cast<std::uint32_t>(t.DW.GetNumber());
+  const CUfCurrency* amounts[] = {&t.Ce[0], &t.Ce[1], &t.Ilość, &t.Wartość};
+  for (unsigned a = 0; a < 4; ++a)
+    if (amounts[a]->GetStatus() != CUfCurrency::valid) r.invalid |= static_cast<std::uint8_t>(1u << a);
+  r.ce[0] = raw(t.Ce[0]);
+  r.ce[1] = raw(t.Ce[1]);
+  r.ilosc = raw(t.Ilość);
+  r.wartosc = raw(t.Wartość);
+  r.braki = packMarkers(t);
+
+  std::size_t textBytes = 0;
+  for (unsigned w = 0; w < kTexts; ++w) {
+    const std::size_t n = textOf(t, w).size();
+    if (n != 0) {
+      r.present |= 1u << w;
+      textBytes += lengthBytes(n) + n;
+    }
+  }
+  Record& stored = grow();
+  stored = r;
+  if (textBytes != 0) {
+    char* p = allocate(textBytes);
+    stored.texts = p;
+    for (unsigned w = 0; w < kTexts; ++w) {
+      const std::string& s = textOf(t, w);
+      if (s.empty()) continue;
+      p = putLength(p, s.size());
+      std::memcpy(p, s.data(), s.size());
+      p += s.size();
+    }
+  }
+}
+
+std::string_view GoodsStore::text(const Record& r, unsigned which) const {
+  if (!(r.present >> which & 1)) return {};
+  const char* p = r.texts;
+  std::size_t n = 0;
+  // Skip the texts before this one.
+  for (std::uint32_t before = r.present & ((1u << which) - 1); before; before &= before - 1)
+    p = getLength(p, n) + n;
+  p = getLength(p, n);
+  return {p, n};
+}
+
+std::string_view GoodsStore::kk(std::size_t i) const { return text(rec(i), tKK); }
+std::string_view GoodsStore::na(std::size_t i) const { return text(rec(i), tNa); }
+
+void GoodsStore::unpack(std::size_t i, CTowar& out) const {
+  const Record& r = rec(i);
+  plainFields(r, out, [](const auto& packed, auto& field) { field = packed; });
+  out.DW = CDateTime(r.dwDate, r.dwTime);
+  out.DW.SetNumber(r.dwNumber);
+  out.Ce[0] = amount(r.ce[0], r.invalid & 1);
+  out.Ce[1] = amount(r.ce[1], r.invalid & 2);
+  out.Ilość = amount(r.ilosc, r.invalid & 4);
+  out.Wartość = amount(r.wartosc, r.invalid & 8);
+  unpackMarkers(r.braki, out);
+  const char* p = r.texts;
+  for (unsigned w = 0; w < kTexts; ++w) {
+    std::string& s = textOf(out, w);
+    if (!(r.present >> w & 1)) {
+      s.clear();
+      continue;
+    }
+    std::size_t n = 0;
+    p = getLength(p, n);
+    s.assign(p, n);
+    p += n;
+  }
+}
+
+std::size_t GoodsStore::bytes() const { return chunks_.size() * kChunk * sizeof(Record) + blockBytes_; }
