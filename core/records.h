@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/api.h"
@@ -41,29 +42,29 @@ class QUORVEL_API CTowar {
   // Each setter gives a field its value and clears the field's not-given marker.
   void UstawId(std::uint32_t v) { Id = v; Id_brak = false; }
   void UstawTy(char v) { Ty = v; Ty_brak = false; }
-  void UstawSy(std::string v) { Sy = std::move(v); Sy_brak = false; }
+  void UstawSy(std::string_view v) { Sy.assign(v); Sy_brak = false; }
   void UstawKP(std::uint32_t v) { KP = v; KP_brak = false; }
-  void UstawKK(std::string v) { KK = std::move(v); KK_brak = false; }
+  void UstawKK(std::string_view v) { KK.assign(v); KK_brak = false; }
   // Appends one further barcode with its terminating byte 0xFF.
   void DodajDK(const std::string& v) { DK += v; DK += '\xFF'; DK_brak = false; }
-  void UstawKO(std::string v) { KO = std::move(v); KO_brak = false; }
-  void UstawNa(std::string v) { Na = std::move(v); Na_brak = false; }
+  void UstawKO(std::string_view v) { KO.assign(v); KO_brak = false; }
+  void UstawNa(std::string_view v) { Na.assign(v); Na_brak = false; }
   // i: 0 or 1 (kCeny entries).
   void UstawCe(int i, const CUfCurrency& v) { Ce[i] = v; Ce_brak[i] = false; }
   void UstawCO(bool v) { CO = v; CO_brak = false; }
   void UstawVa(std::int32_t v) { Va = v; Va_brak = false; }
   void UstawGr(std::int32_t v) { Gr = v; Gr_brak = false; }
   // i: 0 to kWlasne - 1.
-  void UstawWł(int i, std::string v) { Wł[i] = std::move(v); Wł_brak[i] = false; }
+  void UstawWł(int i, std::string_view v) { Wł[i].assign(v); Wł_brak[i] = false; }
   void UstawJM(std::int32_t v) { JM = v; JM_brak = false; }
   void UstawWa(bool v) { Wa = v; Wa_brak = false; }
-  void UstawOp(std::string v) { Op = std::move(v); Op_brak = false; }
-  void UstawUw(std::string v) { Uw = std::move(v); Uw_brak = false; }
+  void UstawOp(std::string_view v) { Op.assign(v); Op_brak = false; }
+  void UstawUw(std::string_view v) { Uw.assign(v); Uw_brak = false; }
   void UstawOW(std::uint32_t v) { OW = v; OW_brak = false; }
   void UstawDW(const CDateTime& v) { DW = v; DW_brak = false; }
-  void UstawSW(std::string v) { SW = std::move(v); SW_brak = false; }
-  void UstawPK(std::string v) { PK = std::move(v); PK_brak = false; }
-  void UstawIdUF(std::string v) { IdUF = std::move(v); IdUF_brak = false; }
+  void UstawSW(std::string_view v) { SW.assign(v); SW_brak = false; }
+  void UstawPK(std::string_view v) { PK.assign(v); PK_brak = false; }
+  void UstawIdUF(std::string_view v) { IdUF.assign(v); IdUF_brak = false; }
   void UstawIlość(const CUfCurrency& v) { Ilość = v; Ilość_brak = false; }
   void UstawWartość(const CUfCurrency& v) { Wartość = v; Wartość_brak = false; }
 
