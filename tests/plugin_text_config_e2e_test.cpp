@@ -62,7 +62,11 @@ TEST(QuorvelConfig, EveryKeyIsStoredAndPrinted) {
     std::function<void(elcom::SUConfig&)> change;
   } cases[] = {
       {{"port=/dev/ttyUSB0"}, "port = /dev/ttyUSB0\n", [](auto& c) { plugin::storeText(c.port, sizeof c.port, "/dev/ttyUSB0"); }},
-      {{"port=ttyŁ0"}, "port = ttyŁ0\n", [](auto& c) { plugin::storeText(c.port, sizeof c.port, "tty\xA3" "0"); }},
+      // A device name is a file name of this system: its UTF-8 bytes are stored as they are, as
+      // the form's port list gives them, so that the line opens (also where windows-1250 has
+      // no such character).
+      {{"port=/dev/serial/by-id/usb-Łódź_€_✓-if00"}, "port = /dev/serial/by-id/usb-Łódź_€_✓-if00\n",
+       [](auto& c) { plugin::storeText(c.port, sizeof c.port, "/dev/serial/by-id/usb-Łódź_€_✓-if00"); }},
       {{"speed=38400"}, "speed = 38400\n", [](auto& c) { c.speed = 38400; }},
       {{"mux=yes", "mux-type=MPX4s", "mux-channel=8"}, "mux-type = MPX4s\n",
        [](auto& c) { c.muxOn = 1; c.muxType = kMuxMpx4s; c.muxChannel = 8; }},
@@ -103,6 +107,7 @@ TEST(QuorvelConfig, RefusedSettingsLeaveTheFileUntouched) {
       {{"dump=2"}, "dump: write yes or no"},
       {{"port="}, "port: may not be empty"},
       {{"port=" + std::string(250, 'x')}, "port: at most 249 characters"},
+      {{"port=/dev/ttyS0\nspeed = 38400"}, "port: may not hold control characters"},
       {{"model=Euro"}, "model: must be one of Quorvel_Elcom_Euro500T2,"},
       {{"max-plu=100"}, "max-plu: read only"},
       {{"speed"}, "speed: a value is missing"},
