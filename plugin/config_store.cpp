@@ -66,8 +66,8 @@ std::optional<int> readConfigImage(std::span<std::uint8_t> image) {
 }
 
 int saveConfigImage(std::span<const std::uint8_t> image) {
-  // Appending creates a missing file without shortening an existing one; the stream is then
-  // reopened for update so that the record can be written from offset 4 and the word at 0.
+  // Appending creates a missing file without emptying an existing one before the new bytes are
+  // ready; the stream is then reopened for update so that they are written from offset 0.
   std::FILE* f = std::fopen(kConfigFileName, "ab");
   if (f) f = std::freopen(kConfigFileName, "r+b", f);
   if (!f) return SetError(ERR_FILE_CREATE, kConfigFileName);
