@@ -52,8 +52,9 @@ std::optional<int> readConfigImage(std::span<std::uint8_t> image);
 // Errors: 1 "Błąd tworzenia pliku" (cannot create or open for update), 4 "Błąd zapisu pliku".
 int saveConfigImage(std::span<const std::uint8_t> image);
 
-// Replaces PROG_KOM.CFG by exactly the checksum word and the image: written to a file beside
-// it, then renamed over it, so a failure at any point leaves the old file as it was.
+// Replaces PROG_KOM.CFG by exactly the checksum word and the image: written to a file of a
+// name of its own beside it, with the old file's mode, and renamed over it, so a failure at any
+// point leaves the old file as it was and nothing beside it.
 // Errors: 1 "Błąd tworzenia pliku" (the file aside cannot be created), 4 "Błąd zapisu pliku"
 // (writing it or renaming it failed).
 int replaceConfigImage(std::span<const std::uint8_t> image);

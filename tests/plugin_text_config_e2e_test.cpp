@@ -2,11 +2,13 @@
 // configuration, every key stored as the form stores it, refused values with the form's
 // messages and the file untouched, and a job directory made only with it running jobs
 // against the simulated register.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -44,6 +46,13 @@ elcom::SUConfig defaults() {
 }
 
 std::string fileOf(const elcom::SUConfig& c) { return plugin::configFileBytes(elcom::toImage(c)); }
+
+// The names in the directory, "." and ".." aside.
+std::vector<std::string> namesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  return names;
+}
 
 TEST(QuorvelConfig, PrintsTheDefaultsWithoutWritingAFile) {
   ScratchDir dir;
@@ -122,8 +131,19 @@ TEST(QuorvelConfig, RefusedSettingsLeaveTheFileUntouched) {
     EXPECT_EQ(r.exitStatus, 64) << r.output;
     EXPECT_TRUE(contains(r.output, std::string("quorvel: ") + k.message)) << r.output;
     EXPECT_EQ(readFile(dir.file("PROG_KOM.CFG")), before);
-    EXPECT_FALSE(test::fileExists(dir.file("PROG_KOM.CFG.new")));
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"PROG_KOM.CFG"});
   }
+}
+
+TEST(QuorvelConfig, AChangedFileKeepsItsModeAndNothingIsLeftBesideIt) {
+  ScratchDir dir;
+  ASSERT_EQ(config(dir.path(), {"register=3"}).exitStatus, 0);
+  ASSERT_EQ(::chmod(dir.file("PROG_KOM.CFG").c_str(), 0664), 0);  // the shop's users may run the form
+  ASSERT_EQ(config(dir.path(), {"register=4"}).exitStatus, 0);
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.file("PROG_KOM.CFG").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0664u);
+  EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"PROG_KOM.CFG"});
 }
 
 TEST(QuorvelConfig, ACorruptFileIsReportedAndKept) {
