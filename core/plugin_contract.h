@@ -56,8 +56,8 @@ QUORVEL_API void opDriverFree();
 
 // Optional: the headless configuration of `quorvel config` (plugin/text_config.h). In the
 // current directory, PROG_KOM.CFG (or the defaults) as `key = value` lines into `out`; with
-// "key=value" settings (windows-1250) the values are checked as the form checks them and, all
-// accepted, saved. Returns 0; 1 for an unknown key or a refused value, 2 when the file could
+// "key=value" settings the values are checked as the form checks them and, all accepted,
+// saved. Settings and `out` are UTF-8, as the terminal has them (a port path byte for byte). Returns 0; 1 for an unknown key or a refused value, 2 when the file could
 // not be read or written, each with the reason in `out` and the file untouched. Called on a
 // plug-in loaded outside a job.
 QUORVEL_API int quorvel_config_text(const std::vector<std::string>& settings, std::string& out);

@@ -11,7 +11,6 @@
 
 #include "core/plugin_contract.h"
 #include "host/module_path.h"
-#include "platform/cp1250.h"
 #include "platform/module.h"
 
 namespace {
@@ -83,8 +82,8 @@ int runConfigCommand(int argc, char** argv) {
     } else if (plugin.empty()) {
       plugin = arg;
     } else {
-      // The plug-in speaks windows-1250, the terminal UTF-8.
-      settings.push_back(quorvel::cp1250::fromUtf8(arg));
+      // As typed: the plug-in converts texts to windows-1250 and keeps a port path's bytes.
+      settings.emplace_back(arg);
     }
   }
   if (plugin.empty()) return usage("the plug-in name is missing");
@@ -107,11 +106,10 @@ int runConfigCommand(int argc, char** argv) {
   }
   std::string out;
   const int result = configure(settings, out);
-  const std::string text = quorvel::cp1250::toUtf8(out);
   if (result == 0) {
-    std::fputs(text.c_str(), stdout);
+    std::fputs(out.c_str(), stdout);
     return std::fflush(stdout) == 0 ? kExitOk : kExitError;
   }
-  std::fprintf(stderr, "quorvel: %s\n", text.c_str());
+  std::fprintf(stderr, "quorvel: %s\n", out.c_str());
   return result == 1 ? kExitUsage : kExitError;
 }

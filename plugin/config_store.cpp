@@ -1,5 +1,9 @@
 #include "plugin/config_store.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -66,8 +70,8 @@ std::optional<int> readConfigImage(std::span<std::uint8_t> image) {
 }
 
 int saveConfigImage(std::span<const std::uint8_t> image) {
-  // Appending creates a missing file without shortening an existing one; the stream is then
-  // reopened for update so that the record can be written from offset 4 and the word at 0.
+  // Appending creates a missing file without emptying an existing one before the new bytes are
+  // ready; the stream is then reopened for update so that they are written from offset 0.
   std::FILE* f = std::fopen(kConfigFileName, "ab");
   if (f) f = std::freopen(kConfigFileName, "r+b", f);
   if (!f) return SetError(ERR_FILE_CREATE, kConfigFileName);
@@ -94,13 +98,33 @@ int saveConfigImage(std::span<const std::uint8_t> image) {
 }
 
 int replaceConfigImage(std::span<const std::uint8_t> image) {
-  const std::string aside = std::string(kConfigFileName) + ".new";
-  std::FILE* f = std::fopen(aside.c_str(), "wb");
-  if (!f) return SetError(ERR_FILE_CREATE, kConfigFileName);
+  // The file aside gets a name of its own, so two runs at once never share it and nothing
+  // already lying beside the file (a link under a fixed name) is followed or truncated.
+  std::string aside = std::string(kConfigFileName) + ".XXXXXX";
+  const int fd = ::mkstemp(aside.data());
+  if (fd < 0) return SetError(ERR_FILE_CREATE, kConfigFileName);
+  // It takes the mode of the file it replaces (a file the shop made group-writable for the
+  // users who run the form stays so); a first file gets the mode of any new file.
+  struct stat st;
+  mode_t mode = 0;
+  if (::stat(kConfigFileName, &st) == 0 && S_ISREG(st.st_mode)) {
+    mode = st.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);  // read and put back at once: `quorvel config` runs no threads
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
   const std::string bytes = configFileBytes(image);
-  bool bad = std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size();
-  bad = std::fflush(f) != 0 || bad || std::ferror(f);
-  bad = std::fclose(f) != 0 || bad;
+  bool bad = ::fchmod(fd, mode) != 0;
+  for (std::size_t done = 0; !bad && done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) bad = true;
+    else done += static_cast<std::size_t>(n);
+  }
+  // On the disk before it takes the name: a crash must not leave an empty PROG_KOM.CFG.
+  bad = ::fsync(fd) != 0 || bad;
+  bad = ::close(fd) != 0 || bad;
   if (bad || std::rename(aside.c_str(), kConfigFileName) != 0) {
     std::remove(aside.c_str());
     return SetError(ERR_FILE_WRITE, kConfigFileName);

@@ -46,13 +46,15 @@ inline std::string configFileBytes(std::span<const std::uint8_t> image);
 // image.
 std::optional<int> readConfigImage(std::span<std::uint8_t> image);
 
-// Writes the image with a fresh checksum. The file is created when missing and never shortened:
-// bytes beyond 4 + image.size() that a longer record left stay where they are.
+// Writes the checksum word and the image over the file in place (its owner and mode stay). The
+// file is created when missing; a longer file, left by another plug-in's longer record, is cut
+// to the record just written, since the checksum covers every byte after the first four.
 // Errors: 1 "Błąd tworzenia pliku" (cannot create or open for update), 4 "Błąd zapisu pliku".
 int saveConfigImage(std::span<const std::uint8_t> image);
 
-// Replaces PROG_KOM.CFG by exactly the checksum word and the image: written to a file beside
-// it, then renamed over it, so a failure at any point leaves the old file as it was.
+// Replaces PROG_KOM.CFG by exactly the checksum word and the image: written to a file of a
+// name of its own beside it, with the old file's mode, and renamed over it, so a failure at any
+// point leaves the old file as it was and nothing beside it.
 // Errors: 1 "Błąd tworzenia pliku" (the file aside cannot be created), 4 "Błąd zapisu pliku"
 // (writing it or renaming it failed).
 int replaceConfigImage(std::span<const std::uint8_t> image);

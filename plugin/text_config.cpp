@@ -44,6 +44,8 @@ std::optional<std::string> setSwitch(std::int32_t& field, std::string_view text)
 
 std::optional<std::string> setText(char* field, std::size_t size, std::string_view text) {
   if (text.empty()) return std::string("may not be empty");
+  for (const char c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return std::string("may not hold control characters");
   if (text.size() > size - 1) return "at most " + std::to_string(size - 1) + " characters";
   storeText(field, size, text);
   return std::nullopt;

@@ -3,7 +3,11 @@
 //
 // A driver lists its keys once (TextKey) with a checker over the whole record (the checks of
 // plugin/form_fields.h that its form runs), and exports quorvel_config_text
-// (core/plugin_contract.h), which calls runTextConfig. Texts are windows-1250.
+// (core/plugin_contract.h), which calls runTextConfig. The settings come and the lines go as the
+// terminal has them (UTF-8); the record's texts, the keys' setters and the form's messages are
+// windows-1250, and runTextConfig converts between the two, except for a path (the serial
+// port), which is a file name of this system and is stored and shown byte for byte, as the
+// form's port list gives it.
 #pragma once
 
 #include <optional>
@@ -13,6 +17,7 @@
 #include <vector>
 
 #include "core/error_state.h"
+#include "platform/cp1250.h"
 #include "plugin/config_store.h"
 #include "plugin/form_fields.h"
 
@@ -28,6 +33,8 @@ struct TextKey {
   std::optional<std::string> (*set)(Record&, std::string_view);
   // Why the key cannot be set (read-only keys only).
   const char* readOnlyWhy = nullptr;
+  // The value is a path (a device name): taken and shown byte for byte, never converted.
+  bool path = false;
 };
 
 // A refusal of the whole record: the key it is about and the message.
@@ -47,7 +54,8 @@ inline std::optional<KeyRefusal> asKeyRefusal(std::optional<FieldRefusal> r) {
 const char* switchText(bool on);
 std::optional<bool> parseSwitch(std::string_view text);
 std::optional<std::string> setSwitch(std::int32_t& field, std::string_view text);
-// A text field of `size` bytes: at most size - 1 characters, not empty.
+// A text field of `size` bytes: at most size - 1 bytes, not empty, no control characters (a
+// line break would end the printed `key = value` line, and no port name holds one).
 std::optional<std::string> setText(char* field, std::size_t size, std::string_view text);
 // A speed from a list of texts ("9600", "38400"): one of them, written the same way.
 std::optional<std::string> setSpeed(std::int32_t& field, std::span<const char* const> speeds, std::string_view text);
@@ -69,18 +77,18 @@ std::string describeKeys(std::span<const std::string_view> keys);
 }
 
 // Reads PROG_KOM.CFG of the current directory (the defaults when there is none) and, with no
-// settings, puts its `key = value` lines into `out`. With settings ("key=value" each, applied
-// in order) every value is taken, then `check` runs over the whole record together with the
-// keys given; only when everything passes is the file replaced (written aside and renamed),
-// and `out` receives the new lines. Otherwise `out` holds the reason ("key: message"), the file
-// is untouched, and the result says why.
+// settings, puts its `key = value` lines into `out`. With settings ("key=value" each, UTF-8,
+// applied in order) every value is taken, then `check` runs over the whole record together
+// with the keys given; only when everything passes is the file replaced (written aside and
+// renamed), and `out` receives the new lines. Otherwise `out` holds the reason ("key:
+// message"), the file is untouched, and the result says why. `out` is UTF-8.
 template <class Record, class Check>
 int runTextConfig(std::span<const TextKey<Record>> keys, Check check, const std::vector<std::string>& settings,
                   std::string& out) {
   Record config;
   setDefaultConfig(config);
   if (readConfig(config, true) != 0) {
-    out = GetErrorMsg();
+    out = cp1250::toUtf8(GetErrorMsg());
     return kTextConfigFileError;
   }
   std::vector<std::string> given;
@@ -104,25 +112,26 @@ int runTextConfig(std::span<const TextKey<Record>> keys, Check check, const std:
       out = key + ": " + found->readOnlyWhy;
       return kTextConfigRefused;
     }
-    if (auto refusal = found->set(config, std::string_view(setting).substr(eq + 1))) {
-      out = key + ": " + *refusal;
+    const std::string_view typed = std::string_view(setting).substr(eq + 1);
+    if (auto refusal = found->set(config, found->path ? std::string(typed) : cp1250::fromUtf8(typed))) {
+      out = key + ": " + cp1250::toUtf8(*refusal);
       return kTextConfigRefused;
     }
     given.push_back(key);
   }
   if (!settings.empty()) {
     if (const std::optional<KeyRefusal> refusal = check(config, given)) {
-      out = refusal->key + ": " + refusal->message;
+      out = refusal->key + ": " + cp1250::toUtf8(refusal->message);
       return kTextConfigRefused;
     }
     if (replaceConfigImage(toImage(config)) != 0) {
-      out = GetErrorMsg();
+      out = cp1250::toUtf8(GetErrorMsg());
       return kTextConfigFileError;
     }
   }
   out.clear();
   for (const auto& k : keys)
-    if (k.show) out += std::string(k.key) + " = " + k.show(config) + "\n";
+    if (k.show) out += std::string(k.key) + " = " + (k.path ? k.show(config) : cp1250::toUtf8(k.show(config))) + "\n";
   return kTextConfigOk;
 }
 

@@ -32,9 +32,9 @@ if(TARGET quorvel AND TARGET quorvel_elcom AND TARGET elcom_sim)
   add_dependencies(plugin_text_config_e2e_test quorvel quorvel_elcom elcom_sim)
 endif()
 
-# Every built plug-in against the contract: the test plug-ins and each driver whose target
-# exists (quorvel_elzab and quorvel_posnet join by being built). Vendor-library stand-ins are
-# looked for in standins/ of the build tree.
+# Every built plug-in against the contract: the test reads every quorvel_*.so of the library
+# directory; the drivers listed here are only built before it and must be among them.
+# Vendor-library stand-ins are looked for in standins/ of the build tree.
 if(TARGET Quorvel AND TARGET quorvel_test_full AND TARGET quorvel_test_basic)
   set(QUORVEL_DRIVER_PLUGINS "")
   foreach(driver quorvel_elcom quorvel_elzab quorvel_posnet)

@@ -2,11 +2,13 @@
 // configuration, every key stored as the form stores it, refused values with the form's
 // messages and the file untouched, and a job directory made only with it running jobs
 // against the simulated register.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -45,6 +47,13 @@ elcom::SUConfig defaults() {
 
 std::string fileOf(const elcom::SUConfig& c) { return plugin::configFileBytes(elcom::toImage(c)); }
 
+// The names in the directory, "." and ".." aside.
+std::vector<std::string> namesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  return names;
+}
+
 TEST(QuorvelConfig, PrintsTheDefaultsWithoutWritingAFile) {
   ScratchDir dir;
   const HostRun r = config(dir.path(), {});
@@ -62,7 +71,11 @@ TEST(QuorvelConfig, EveryKeyIsStoredAndPrinted) {
     std::function<void(elcom::SUConfig&)> change;
   } cases[] = {
       {{"port=/dev/ttyUSB0"}, "port = /dev/ttyUSB0\n", [](auto& c) { plugin::storeText(c.port, sizeof c.port, "/dev/ttyUSB0"); }},
-      {{"port=ttyŁ0"}, "port = ttyŁ0\n", [](auto& c) { plugin::storeText(c.port, sizeof c.port, "tty\xA3" "0"); }},
+      // A device name is a file name of this system: its UTF-8 bytes are stored as they are, as
+      // the form's port list gives them, so that the line opens (also where windows-1250 has
+      // no such character).
+      {{"port=/dev/serial/by-id/usb-Łódź_€_✓-if00"}, "port = /dev/serial/by-id/usb-Łódź_€_✓-if00\n",
+       [](auto& c) { plugin::storeText(c.port, sizeof c.port, "/dev/serial/by-id/usb-Łódź_€_✓-if00"); }},
       {{"speed=38400"}, "speed = 38400\n", [](auto& c) { c.speed = 38400; }},
       {{"mux=yes", "mux-type=MPX4s", "mux-channel=8"}, "mux-type = MPX4s\n",
        [](auto& c) { c.muxOn = 1; c.muxType = kMuxMpx4s; c.muxChannel = 8; }},
@@ -103,6 +116,7 @@ TEST(QuorvelConfig, RefusedSettingsLeaveTheFileUntouched) {
       {{"dump=2"}, "dump: write yes or no"},
       {{"port="}, "port: may not be empty"},
       {{"port=" + std::string(250, 'x')}, "port: at most 249 characters"},
+      {{"port=/dev/ttyS0\nspeed = 38400"}, "port: may not hold control characters"},
       {{"model=Euro"}, "model: must be one of Quorvel_Elcom_Euro500T2,"},
       {{"max-plu=100"}, "max-plu: read only"},
       {{"speed"}, "speed: a value is missing"},
@@ -117,8 +131,19 @@ TEST(QuorvelConfig, RefusedSettingsLeaveTheFileUntouched) {
     EXPECT_EQ(r.exitStatus, 64) << r.output;
     EXPECT_TRUE(contains(r.output, std::string("quorvel: ") + k.message)) << r.output;
     EXPECT_EQ(readFile(dir.file("PROG_KOM.CFG")), before);
-    EXPECT_FALSE(test::fileExists(dir.file("PROG_KOM.CFG.new")));
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"PROG_KOM.CFG"});
   }
+}
+
+TEST(QuorvelConfig, AChangedFileKeepsItsModeAndNothingIsLeftBesideIt) {
+  ScratchDir dir;
+  ASSERT_EQ(config(dir.path(), {"register=3"}).exitStatus, 0);
+  ASSERT_EQ(::chmod(dir.file("PROG_KOM.CFG").c_str(), 0664), 0);  // the shop's users may run the form
+  ASSERT_EQ(config(dir.path(), {"register=4"}).exitStatus, 0);
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.file("PROG_KOM.CFG").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0664u);
+  EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"PROG_KOM.CFG"});
 }
 
 TEST(QuorvelConfig, ACorruptFileIsReportedAndKept) {

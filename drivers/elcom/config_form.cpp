@@ -95,7 +95,8 @@ std::optional<std::string> setModel(SUConfig& config, std::string_view name) {
 using Key = plugin::TextKey<SUConfig>;
 const Key kKeys[] = {
     {"port", [](const SUConfig& c) { return plugin::fieldText(c.port, sizeof c.port); },
-     [](SUConfig& c, std::string_view v) { return plugin::setText(c.port, sizeof c.port, v); }},
+     [](SUConfig& c, std::string_view v) { return plugin::setText(c.port, sizeof c.port, v); }, nullptr,
+     /*path=*/true},
     {"speed", [](const SUConfig& c) { return std::to_string(c.speed); },
      [](SUConfig& c, std::string_view v) { return plugin::setSpeed(c.speed, kElcomSpeeds, v); }},
     {"mux", [](const SUConfig& c) { return std::string(plugin::switchText(c.muxOn != 0)); },

@@ -133,10 +133,8 @@ int programPackages(const Mode& mode) {
   CKomunikat outOfRange("W", kPriceOutOfRange, 0, true);
   for (int n = 1; n <= kPackageCount; ++n) {
     CTowar key;
-    key.Ty = 'O';
-    key.Ty_brak = false;
-    key.KP = static_cast<std::uint32_t>(n);
-    key.KP_brak = false;
+    key.UstawTy('O');
+    key.UstawKP(static_cast<std::uint32_t>(n));
     const CTowar* p = vexa->SearchTowar(key);
     std::uint32_t price = 0;
     // Deleting the job's packages must not delete the others: all 50 prices go in one frame, so
