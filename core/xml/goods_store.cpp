@@ -48,11 +48,36 @@ std::uint32_t packMarkers(const CTowar& t) {
   return bits;
 }
 
+// Written out field by field rather than through kScalarMarkers: a walk unpacks a record per
+// step, and the compiler turns these into plain bit tests and byte stores.
 void unpackMarkers(std::uint32_t bits, CTowar& t) {
-  for (int b = 0; b < kScalarBits; ++b) t.*kScalarMarkers[b] = (bits >> b & 1) != 0;
-  for (int i = 0; i < CTowar::kCeny; ++i) t.Ce_brak[i] = (bits >> (kCeBit + i) & 1) != 0;
-  for (int i = 0; i < CTowar::kWlasne; ++i) t.Wł_brak[i] = (bits >> (kWlBit + i) & 1) != 0;
+  const auto bit = [bits](int b) { return (bits >> b & 1) != 0; };
+  t.Id_brak = bit(0);
+  t.Ty_brak = bit(1);
+  t.Sy_brak = bit(2);
+  t.KP_brak = bit(3);
+  t.KK_brak = bit(4);
+  t.DK_brak = bit(5);
+  t.KO_brak = bit(6);
+  t.Na_brak = bit(7);
+  t.CO_brak = bit(8);
+  t.Va_brak = bit(9);
+  t.Gr_brak = bit(10);
+  t.JM_brak = bit(11);
+  t.Wa_brak = bit(12);
+  t.Op_brak = bit(13);
+  t.Uw_brak = bit(14);
+  t.OW_brak = bit(15);
+  t.DW_brak = bit(16);
+  t.SW_brak = bit(17);
+  t.PK_brak = bit(18);
+  t.IdUF_brak = bit(19);
+  t.Ilość_brak = bit(20);
+  t.Wartość_brak = bit(21);
+  for (int i = 0; i < CTowar::kCeny; ++i) t.Ce_brak[i] = bit(kCeBit + i);
+  for (int i = 0; i < CTowar::kWlasne; ++i) t.Wł_brak[i] = bit(kWlBit + i);
 }
+static_assert(kScalarBits == 22, "unpackMarkers writes bits 0..21 in the order of kScalarMarkers");
 static_assert(kWlBit + CTowar::kWlasne <= 32, "every marker has a bit");
 // The store clears the markers of Id, Ty and Na in place by their bits.
 static_assert(GoodsStore::markerId == 1u << 0 && GoodsStore::markerTy == 1u << 1 && GoodsStore::markerNa == 1u << 7);
@@ -109,10 +134,38 @@ std::size_t packedSize(const char* texts, std::uint32_t present) {
 }
 
 std::int64_t raw(const CUfCurrency& c) { return c.GetCurrency(); }
-CUfCurrency amount(std::int64_t value, bool invalid) {
-  CUfCurrency c(CY{value});
+
+// Gives `s` the n bytes at p. The common case in a walk, a text of the length the view held
+// before, is copied into place without going through the string's general replace; short
+// texts are copied with two overlapping word moves instead of a call.
+void setText(std::string& s, const char* p, std::size_t n) {
+  if (n != s.size()) {
+    s.assign(p, n);
+    return;
+  }
+  char* d = s.data();
+  if (n >= 8 && n <= 16) {
+    std::uint64_t a = 0, b = 0;
+    std::memcpy(&a, p, 8);
+    std::memcpy(&b, p + n - 8, 8);
+    std::memcpy(d, &a, 8);
+    std::memcpy(d + n - 8, &b, 8);
+  } else if (n >= 4 && n < 8) {
+    std::uint32_t a = 0, b = 0;
+    std::memcpy(&a, p, 4);
+    std::memcpy(&b, p + n - 4, 4);
+    std::memcpy(d, &a, 4);
+    std::memcpy(d + n - 4, &b, 4);
+  } else if (n < 4) {
+    for (std::size_t k = 0; k < n; ++k) d[k] = p[k];
+  } else {
+    std::memcpy(d, p, n);
+  }
+}
+
+void setAmount(CUfCurrency& c, std::int64_t value, bool invalid) {
+  c = CY{value};
   if (invalid) c.SetStatus(CUfCurrency::invalid);
-  return c;
 }
 
 }  // namespace
@@ -208,18 +261,24 @@ std::string_view GoodsStore::text(const Record& r, unsigned which) const {
 std::string_view GoodsStore::kk(std::size_t i) const { return text(rec(i), tKK); }
 std::string_view GoodsStore::na(std::size_t i) const { return text(rec(i), tNa); }
 
-void GoodsStore::unpack(std::size_t i, CTowar& out) const {
+void GoodsStore::unpack(std::size_t i, CTowar& out, std::uint64_t* shown) const {
   const Record& r = rec(i);
   plainFields(r, out, [](const auto& packed, auto& field) { field = packed; });
   out.DW = CDateTime(r.dwDate, r.dwTime);
   out.DW.SetNumber(r.dwNumber);
-  out.Ce[0] = amount(r.ce[0], r.invalid & 1);
-  out.Ce[1] = amount(r.ce[1], r.invalid & 2);
-  out.Ilość = amount(r.ilosc, r.invalid & 4);
-  out.Wartość = amount(r.wartosc, r.invalid & 8);
-  unpackMarkers(r.braki, out);
+  setAmount(out.Ce[0], r.ce[0], r.invalid & 1);
+  setAmount(out.Ce[1], r.ce[1], r.invalid & 2);
+  setAmount(out.Ilość, r.ilosc, r.invalid & 4);
+  setAmount(out.Wartość, r.wartosc, r.invalid & 8);
+  // `shown` holds the markers and text bits `out` got last; equal markers need no writing,
+  // and a text absent then and now is empty already.
+  const bool known = shown != nullptr && *shown != kNothingShown;
+  if (!known || *shown >> 32 != r.braki) unpackMarkers(r.braki, out);
+  const std::uint32_t wasPresent = known ? static_cast<std::uint32_t>(*shown) : (1u << kTexts) - 1;
+  if (shown != nullptr) *shown = static_cast<std::uint64_t>(r.braki) << 32 | r.present;
   const char* p = r.texts;
-  for (unsigned w = 0; w < kTexts; ++w) {
+  for (std::uint32_t todo = (r.present | wasPresent) & ((1u << kTexts) - 1); todo; todo &= todo - 1) {
+    const unsigned w = static_cast<unsigned>(__builtin_ctz(todo));
     std::string& s = textOf(out, w);
     if (!(r.present >> w & 1)) {
       s.clear();
@@ -227,7 +286,7 @@ void GoodsStore::unpack(std::size_t i, CTowar& out) const {
     }
     std::size_t n = 0;
     p = getLength(p, n);
-    s.assign(p, n);
+    setText(s, p, n);
     p += n;
   }
 }

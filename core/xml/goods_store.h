@@ -42,11 +42,26 @@ class GoodsStore {
   void clearMarker(std::size_t i, Marker m) { rec(i).braki &= ~m; }
 
   // Every field and marker of record i into `out`; `out` keeps its string buffers, so filling
-  // the same record again allocates nothing once the buffers are large enough.
-  void unpack(std::size_t i, CTowar& out) const;
+  // the same record again allocates nothing once the buffers are large enough. `shown`, when
+  // given, belongs to `out` alone: it describes what `out` holds (kNothingShown at first, or
+  // whenever `out` was changed elsewhere) and lets the unpack skip the markers and the empty
+  // texts that `out` has already.
+  static constexpr std::uint64_t kNothingShown = ~std::uint64_t{0};
+  void unpack(std::size_t i, CTowar& out, std::uint64_t* shown = nullptr) const;
 
   // Asks the processor to fetch record i, about to be unpacked.
-  void prefetch(std::size_t i) const { __builtin_prefetch(&rec(i)); }
+  void prefetch(std::size_t i) const {
+    const char* r = reinterpret_cast<const char*>(&rec(i));
+    __builtin_prefetch(r);
+    __builtin_prefetch(r + sizeof(Record) - 1);
+  }
+  // The same for the texts of record i; reads the record, so best after prefetch(i).
+  void prefetchTexts(std::size_t i) const {
+    const char* p = rec(i).texts;
+    __builtin_prefetch(p);
+    __builtin_prefetch(p + 64);
+    __builtin_prefetch(p + 128);
+  }
 
   bool detached(std::size_t i) const { return rec(i).detached; }
   void detach(std::size_t i) { rec(i).detached = true; }

@@ -54,6 +54,9 @@ namespace {
 constexpr std::size_t kKoniec = std::numeric_limits<std::size_t>::max();
 // View objects the cursor hands records out in.
 constexpr std::size_t kViews = 4;
+// How many entries ahead of a walk's position the records and their texts are prefetched.
+constexpr std::size_t kPrzodRekord = 8;
+constexpr std::size_t kPrzodTeksty = 4;
 
 // The cursor's order of two records of one key: descending key, ties by ascending list place.
 template <class Key>
@@ -72,6 +75,7 @@ struct CVexaXml::Katalog {
   void makeViews() {
     for (auto& w : widoki) w = std::make_unique<CTowar>();
     widokMiejsce.fill(kKoniec);
+    widokPokazane.fill(GoodsStore::kNothingShown);
   }
 
   // A record handed out as writable, with its keys and type as the indexes last saw them.
@@ -141,6 +145,7 @@ struct CVexaXml::Katalog {
   std::unordered_map<std::size_t, Wydany> wlasne;
   std::array<std::unique_ptr<CTowar>, kViews> widoki;
   std::array<std::size_t, kViews> widokMiejsce{};
+  std::array<std::uint64_t, kViews> widokPokazane{};   // what each view holds (GoodsStore::unpack)
   std::size_t nastepnyWidok = 0;
 
   std::deque<CTowarDF> pozycje;
@@ -200,7 +205,7 @@ struct CVexaXml::Katalog {
       nastepnyWidok = (nastepnyWidok + 1) % kViews;
     }
     CTowar& t = *widoki[v];
-    towary.unpack(i, t);
+    towary.unpack(i, t, &widokPokazane[v]);
     t.katalog_ = wlasciciel;
     t.miejsce_ = i;
     widokMiejsce[v] = i;
@@ -217,6 +222,7 @@ struct CVexaXml::Katalog {
       rekord = std::move(widoki[v]);
       widoki[v] = std::make_unique<CTowar>();
       widokMiejsce[v] = kKoniec;
+      widokPokazane[v] = GoodsStore::kNothingShown;
     } else {
       rekord = std::make_unique<CTowar>();
     }
@@ -334,8 +340,19 @@ struct CVexaXml::Katalog {
     m.odKlucz = k;
     m.wynik = best;
     m.wynikKlucz = bestKlucz;
-    // The caller hands this record out next; its packed form is fetched meanwhile.
+    // The caller hands this record out next; its packed form is fetched meanwhile. A walk also
+    // asks for the records a few steps ahead in each vector (the record, then its texts once
+    // the record has arrived), so that later steps find them in the cache.
     if (best != kKoniec) towary.prefetch(best);
+    if (dalej) {
+      for (std::size_t ti = 0; ti < x.typy.size(); ++ti) {
+        const Index::Typ& t = x.typy[ti];
+        if (!passes(typ, t.typ)) continue;
+        const std::size_t p = m.poz[ti];
+        if (p + kPrzodRekord < t.miejsca.size()) towary.prefetch(t.miejsca[p + kPrzodRekord]);
+        if (p + kPrzodTeksty < t.miejsca.size()) towary.prefetchTexts(t.miejsca[p + kPrzodTeksty]);
+      }
+    }
     return best;
   }
 
