@@ -195,6 +195,74 @@ TEST(Catalogue, AddingOneOfItsOwnRecordsAddsACopy) {
   EXPECT_EQ(walk(v), (Names{"own"}));
 }
 
+// Every field and marker of a record, written out for comparison.
+std::string allFields(const CTowar& t) {
+  std::string s = std::to_string(t.Id) + '|' + t.Ty + '|' + t.Sy + '|' + std::to_string(t.KP) + '|' + t.KK + '|' +
+                  t.DK + '|' + t.KO + '|' + t.Na + '|' + t.Op + '|' + t.Uw + '|' + t.SW + '|' + t.PK + '|' + t.IdUF;
+  for (const std::string& w : t.Wł) s += '|' + w;
+  for (const CUfCurrency* c : {&t.Ce[0], &t.Ce[1], &t.Ilość, &t.Wartość})
+    s += '|' + std::to_string(c->GetCurrency()) + '/' + std::to_string(c->GetStatus());
+  s += '|' + std::to_string(t.CO) + std::to_string(t.Va) + std::to_string(t.Gr) + std::to_string(t.JM) +
+       std::to_string(t.Wa) + std::to_string(t.OW) + '|' + std::to_string(t.DW.Code()) + '/' +
+       std::to_string(t.DW.GetNumber()) + '|';
+  for (bool b : {t.Id_brak, t.Ty_brak, t.Sy_brak, t.KP_brak, t.KK_brak, t.DK_brak, t.KO_brak, t.Na_brak, t.Ce_brak[0],
+                 t.Ce_brak[1], t.CO_brak, t.Va_brak, t.Gr_brak, t.JM_brak, t.Wa_brak, t.Op_brak, t.Uw_brak, t.OW_brak,
+                 t.DW_brak, t.SW_brak, t.PK_brak, t.IdUF_brak, t.Ilość_brak, t.Wartość_brak})
+    s += b ? '1' : '0';
+  for (bool b : t.Wł_brak) s += b ? '1' : '0';
+  return s;
+}
+
+// Records whose texts come and go and change length from one to the next, with markers and
+// amount states varying, so that each record handed out differs from what its view held.
+TEST(Catalogue, WalksHandOutEveryFieldOfEachRecord) {
+  std::vector<CTowar> added;
+  CVexaXml v;
+  for (std::uint32_t i = 0; i < 60; ++i) {
+    CTowar t;
+    t.Id = i;
+    t.UstawTy(i % 4 == 0 ? 'O' : 'T');   // given: the walks' type tests leave it alone
+    t.KP = 1 + (i * 37) % 61;   // keys unique, so that sorted walks visit every record
+    t.KK = std::to_string(i) + std::string((i * 3) % 9, 'x');
+    int k = 0;
+    for (std::string* text : {&t.Sy, &t.DK, &t.KO, &t.Na, &t.Op, &t.Uw, &t.SW, &t.PK, &t.IdUF, &t.Wł[0],
+                              &t.Wł[3], &t.Wł[7]}) {
+      ++k;
+      if ((i * 7 + k) % 3 != 0) text->assign((i * 5 + k) % 40, static_cast<char>('a' + (i + k) % 26));
+    }
+    t.Ce[0] = CUfCurrency(static_cast<std::int64_t>(i));
+    if (i % 3 == 0) t.Ce[1].SetStatus(CUfCurrency::invalid);
+    t.Wartość = CUfCurrency(static_cast<std::int64_t>(i * 11));
+    t.CO = i % 2 == 0;
+    t.Va = static_cast<std::int32_t>(i % 7);
+    t.OW = i * 3;
+    t.DW = CDateTime(2024, 1 + i % 12, 1 + i % 28, i % 24, i % 60, 0);
+    t.DW.SetNumber(i);
+    t.Id_brak = i % 2 == 0;
+    t.Na_brak = i % 3 == 0;
+    t.Ce_brak[1] = i % 5 == 0;
+    t.Wł_brak[i % 8] = false;
+    t.Wartość_brak = i % 7 == 0;
+    v.DodajTowar(t);
+    added.push_back(t);
+  }
+  for (const auto& [sort, typ] : {std::pair{CVexaXml::sortNone, ' '}, std::pair{CVexaXml::sortKP, '1'},
+                                   std::pair{CVexaXml::sortKK, ' '}, std::pair{CVexaXml::sortKP, 'O'}}) {
+    v.TwIterReset(sort, typ);
+    std::vector<const CTowar*> handed;
+    while (!v.TwIterEmpty()) {
+      handed.push_back(&v.TwIterGetNext());
+      // This record and the three handed out before it show their own records.
+      for (std::size_t back = 0; back < 4 && back < handed.size(); ++back) {
+        const CTowar& t = *handed[handed.size() - 1 - back];
+        ASSERT_LT(t.Id, added.size());
+        ASSERT_EQ(allFields(t), allFields(added[t.Id])) << "sort " << sort << " step " << handed.size();
+      }
+    }
+    EXPECT_EQ(handed.size(), typ == 'O' ? 15u : 60u);
+  }
+}
+
 TEST(Catalogue, CountersSurviveDelete) {
   CVexaXml v;
   v.DodajTowar(towar('T', 1));
