@@ -59,16 +59,44 @@ struct Name {
   Field field;
 };
 
-template <typename Field, std::size_t N>
-bool lookup(const Name<Field> (&table)[N], std::uint32_t packed, Field& field) {
-  if (packed == 0) return false;
-  for (const auto& entry : table) {
-    if (entry.packed == packed) {
-      field = entry.field;
-      return true;
+// A name table as a hash table of 128 slots, each holding the table place + 1 of one name (0:
+// none). The multiplier is chosen at compile time so that no two names of the table share a
+// slot; a name is then found with one multiplication and one comparison, instead of a scan of
+// the table for every element of the job.
+template <std::size_t N>
+struct NameSlots {
+  static constexpr unsigned kBits = 7;
+  std::uint32_t multiplier = 0;
+  std::uint8_t slot[1u << kBits] = {};
+
+  static constexpr unsigned slotOf(std::uint32_t packed, std::uint32_t multiplier) {
+    return (packed * multiplier) >> (32 - kBits);
+  }
+  template <typename Field>
+  constexpr explicit NameSlots(const Name<Field> (&table)[N]) {
+    for (std::uint32_t m = 0x9E3779B1u;; m = (m * 747796405u + 2891336453u) | 1u) {
+      bool clash = false;
+      for (auto& s : slot) s = 0;
+      for (std::size_t i = 0; i < N && !clash; ++i) {
+        std::uint8_t& s = slot[slotOf(table[i].packed, m)];
+        clash = s != 0;
+        s = static_cast<std::uint8_t>(i + 1);
+      }
+      if (!clash) {
+        multiplier = m;
+        return;
+      }
     }
   }
-  return false;
+};
+
+template <typename Field, std::size_t N>
+bool lookup(const Name<Field> (&table)[N], const NameSlots<N>& slots, std::uint32_t packed, Field& field) {
+  if (packed == 0) return false;
+  const std::uint8_t place = slots.slot[NameSlots<N>::slotOf(packed, slots.multiplier)];
+  if (place == 0 || table[place - 1].packed != packed) return false;
+  field = table[place - 1].field;
+  return true;
 }
 
 enum class GoodsField { Id, Ty, Sy, KP, KK, DK, KO, Na, Ce, CO, Va, Gr, Wl, JM, Wa, Op, Uw, OW, DW, SW, PK };
@@ -80,6 +108,7 @@ constexpr Name<GoodsField> kGoodsFields[] = {
     {"Uw", GoodsField::Uw}, {"OW", GoodsField::OW}, {"DW", GoodsField::DW}, {"SW", GoodsField::SW},
     {"PK", GoodsField::PK},
 };
+constexpr NameSlots kGoodsFieldsSlots(kGoodsFields);
 
 enum class PositionField { Id, Ty, KP, Na, Va, JM, Gr, Il, CN, CB, WN, WB, TR, Ra, CN0, CB0, WN0, WB0, Wl };
 constexpr Name<PositionField> kPositionFields[] = {
@@ -91,6 +120,7 @@ constexpr Name<PositionField> kPositionFields[] = {
     {"CB0", PositionField::CB0}, {"WN0", PositionField::WN0}, {"WB0", PositionField::WB0},
     {"Wł", PositionField::Wl},
 };
+constexpr NameSlots kPositionFieldsSlots(kPositionFields);
 
 enum class HeaderField { Ty, Nu, WN, WV, WB, DZ, Za, ZG, ZK, TP, OW, OZ, MW, DW, DS, Wy, Od };
 constexpr Name<HeaderField> kHeaderFields[] = {
@@ -100,12 +130,14 @@ constexpr Name<HeaderField> kHeaderFields[] = {
     {"MW", HeaderField::MW}, {"DW", HeaderField::DW}, {"DS", HeaderField::DS}, {"Wy", HeaderField::Wy},
     {"Od", HeaderField::Od},
 };
+constexpr NameSlots kHeaderFieldsSlots(kHeaderFields);
 
 enum class CustomerField { Na, Ul, Mi, KP, Ni };
 constexpr Name<CustomerField> kCustomerFields[] = {
     {"Na", CustomerField::Na}, {"Ul", CustomerField::Ul}, {"Mi", CustomerField::Mi},
     {"KP", CustomerField::KP}, {"Ni", CustomerField::Ni},
 };
+constexpr NameSlots kCustomerFieldsSlots(kCustomerFields);
 
 // The seventeen operations a job may name.
 const char* const kOperations[] = {
@@ -158,11 +190,18 @@ std::string toCp1250(const char* utf8) { return utf2cp1250(utf8, kNoLimit); }
 // to element. Plain ASCII, the bulk of a job, converts to itself and is copied as it is.
 void appendCp1250(std::string& out, const char* utf8, int len) {
   const auto n = static_cast<std::size_t>(len);
-  for (std::size_t i = 0; i < n; ++i) {
-    if (static_cast<unsigned char>(utf8[i]) >= 0x80) {
-      utf2cp1250Append(out, utf8, n);
-      return;
-    }
+  // Eight bytes at a time: a byte of 0x80 or above sets its top bit in the word.
+  std::uint64_t high = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, utf8 + i, 8);
+    high |= word;
+  }
+  for (; i < n; ++i) high |= static_cast<unsigned char>(utf8[i]);
+  if (high & 0x8080808080808080u) {
+    utf2cp1250Append(out, utf8, n);
+    return;
   }
   out.append(utf8, n);
 }
@@ -428,7 +467,7 @@ void VexaJobReader::start(const char* name, const char** atts) {
       }
       break;
     case State::InGoods:
-      if (lookup(kGoodsFields, packed, goodsField_)) {
+      if (lookup(kGoodsFields, kGoodsFieldsSlots, packed, goodsField_)) {
         if (goodsField_ == GoodsField::Ce && !readIndex(atts, 1, 2, 1)) return;
         if (goodsField_ == GoodsField::Wl && !readIndex(atts, 0, 7, 0)) return;
         state_ = State::InGoodsLeaf;
@@ -436,7 +475,7 @@ void VexaJobReader::start(const char* name, const char** atts) {
       }
       break;
     case State::InPosition:
-      if (lookup(kPositionFields, packed, positionField_)) {
+      if (lookup(kPositionFields, kPositionFieldsSlots, packed, positionField_)) {
         if (positionField_ == PositionField::Wl && !readIndex(atts, 0, 7, 0)) return;
         state_ = State::InPositionLeaf;
         return;
@@ -447,13 +486,13 @@ void VexaJobReader::start(const char* name, const char** atts) {
         state_ = State::InCustomer;
         return;
       }
-      if (lookup(kHeaderFields, packed, headerField_)) {
+      if (lookup(kHeaderFields, kHeaderFieldsSlots, packed, headerField_)) {
         state_ = State::InHeaderLeaf;
         return;
       }
       break;
     case State::InCustomer:
-      if (lookup(kCustomerFields, packed, customerField_)) {
+      if (lookup(kCustomerFields, kCustomerFieldsSlots, packed, customerField_)) {
         state_ = State::InCustomerLeaf;
         return;
       }
