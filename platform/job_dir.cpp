@@ -80,4 +80,21 @@ std::FILE* OpenRegularFileForReading(const char* path, ReadOpenError& why) {
   return f;
 }
 
+std::FILE* CreateFileForWriting(const char* path) {
+  // O_NONBLOCK: opening a FIFO for writing would otherwise wait for a reader (with none, the
+  // open fails with ENXIO). O_TRUNC does nothing to a FIFO or a device.
+  const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  // Writes then behave as those of an ordinary stream.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  std::FILE* f = ::fdopen(fd, "wb");
+  if (!f) {
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+  }
+  return f;
+}
+
 }  // namespace quorvel::platform

@@ -57,4 +57,10 @@ enum class ReadOpenError {
 // Opens `path` for reading in binary mode; nullptr with `why` set on failure. Never blocks.
 QUORVEL_API std::FILE* OpenRegularFileForReading(const char* path, ReadOpenError& why);
 
+// Creates or truncates `path` and opens it for writing in binary mode, as fopen(path, "wb")
+// does, except that a FIFO nobody reads is not waited on: its open fails at once (errno
+// ENXIO) instead of blocking the job until a reader appears. Devices open as fopen opens them.
+// nullptr with errno set on failure.
+QUORVEL_API std::FILE* CreateFileForWriting(const char* path);
+
 }  // namespace quorvel::platform

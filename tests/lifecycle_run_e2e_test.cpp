@@ -358,6 +358,25 @@ TEST(QuorvelRun, ReportThatCannotBeCreatedRefusesTheCore) {
   EXPECT_EQ(schemaErrors("PROG_KOM.XML", "Dane.xsd"), "");
 }
 
+TEST(QuorvelRun, ResultFilesThatAreFifosAreNotWaitedOn) {
+  // A FIFO nobody reads in place of a result file would block the load for ever; it counts as
+  // a file that cannot be created, as a directory of that name does (a hang ends in 124).
+  const struct {
+    const char* name;
+    int status;
+  } cases[] = {{"RAPORT.XML", 3}, {"PROG_KOM.XML", 0}};
+  for (const auto& c : cases) {
+    const char* name = c.name;
+    SCOPED_TRACE(name);
+    ScratchDir dir;
+    writeJob("Konfiguracja");
+    ASSERT_EQ(::mkfifo(name, 0644), 0);
+    const RunResult r = quorvel("run quorvel_test_full");
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find(std::string("Błąd tworzenia pliku ") + name), std::string::npos) << r.out << r.err;
+  }
+}
+
 TEST(QuorvelRun, ShowsNumbersAndGoodsOfMessages) {
   ScratchDir dir;
   writeFile("TEST_PLUGIN.IN", "komunikat 5\n");

@@ -13,6 +13,7 @@
 #include "core/records.h"
 #include "core/str2xml.h"
 #include "core/xml/vexa_xml.h"
+#include "platform/job_dir.h"
 
 namespace {
 
@@ -137,7 +138,7 @@ void appendMoney(std::string& out, const char* name, const CUfCurrency& value) {
 CProgKomXml::CProgKomXml(const char* operacja) {
   // Only one device-data file is open at a time; a stream still open belongs to an earlier writer.
   if (g_out.file) std::fclose(g_out.file);
-  g_out.file = std::fopen(kProgKomFileName, "wb");
+  g_out.file = quorvel::platform::CreateFileForWriting(kProgKomFileName);
   g_out.owner = this;
   if (!g_out.file) {
     g_out.owner = nullptr;

@@ -8,6 +8,7 @@
 #include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/str2xml.h"
+#include "platform/job_dir.h"
 
 namespace {
 
@@ -120,7 +121,7 @@ CRaportXml::CRaportXml() {
   if (g_report.file) std::fclose(g_report.file);
   g_report = ReportFile{};
   g_report.owner = this;
-  g_report.file = std::fopen(kRaportFileName, "wb");
+  g_report.file = quorvel::platform::CreateFileForWriting(kRaportFileName);
   if (!g_report.file) {
     SetError(ERR_FILE_CREATE, kRaportFileName);
     return;
