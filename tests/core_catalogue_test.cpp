@@ -498,7 +498,11 @@ void expectSameRecords(CVexaXml& v, const Model& m, int step) {
 // One random run of `steps` operations; a delete of everything is carried out only once the list
 // holds at least `deleteFrom` records, so that long runs also reach larger catalogues.
 void randomRun(unsigned seed, int steps, std::size_t deleteFrom) {
-  const char* const barcodes[] = {"", "1", "12", "2", "590", "\xA5", "\xA5\x01"};
+  // Barcodes that share their first eight bytes, end inside them, carry a zero byte or bytes
+  // above 0x7F: the sorted vectors order by the first eight bytes as a number.
+  const std::string barcodes[] = {"", "1", "12", "2", "590", "\xA5", "\xA5\x01", std::string("1\0", 2),
+                                  "12345678", "123456789", "12345678\xA5", std::string("12345678\0", 9)};
+  constexpr int kBarcodes = sizeof barcodes / sizeof barcodes[0];
   const char types[] = {'T', 'T', 'O', 'O', 'X'};
   const char sequences[] = {' ', '1', '2', 'O', 'T', 'q'};
   const char* const names[] = {"a b", "ab", "a-b", "c", ""};
@@ -509,6 +513,9 @@ void randomRun(unsigned seed, int steps, std::size_t deleteFrom) {
     Model m;
     CTowar* lastPointer = nullptr;
     std::size_t lastPlace = kNone;
+    // The records the last three walk steps handed out, with their places: each must still
+    // show its own record.
+    std::vector<std::pair<const CTowar*, std::size_t>> handed;
 
     for (int step = 0; step < steps; ++step) {
       SCOPED_TRACE(testing::Message() << "seed " << seed << " step " << step);
@@ -516,7 +523,7 @@ void randomRun(unsigned seed, int steps, std::size_t deleteFrom) {
       if (lastPointer && pick(3) == 0) {
         switch (pick(4)) {
           case 0: lastPointer->KP = m.list[lastPlace].KP = 1 + pick(6); break;
-          case 1: lastPointer->KK = m.list[lastPlace].KK = barcodes[pick(7)]; break;
+          case 1: lastPointer->KK = m.list[lastPlace].KK = barcodes[pick(kBarcodes)]; break;
           case 2: lastPointer->Ty = m.list[lastPlace].Ty = types[pick(5)]; break;
           case 3: lastPointer->Ty_brak = m.list[lastPlace].Ty_brak = true; break;
         }
@@ -528,7 +535,7 @@ void randomRun(unsigned seed, int steps, std::size_t deleteFrom) {
         CTowar t;
         t.Ty = types[pick(5)];
         t.KP = 1 + pick(6);
-        t.KK = barcodes[pick(7)];
+        t.KK = barcodes[pick(kBarcodes)];
         t.Na = names[pick(5)];
         t.Id = pick(4);
         t.OW = static_cast<std::uint32_t>(m.list.size());
@@ -557,6 +564,9 @@ void randomRun(unsigned seed, int steps, std::size_t deleteFrom) {
         const CTowar& got = v.TwIterGetNext();
         const std::size_t expected = m.next();
         ASSERT_EQ(got.OW, expected);
+        handed.emplace_back(&got, expected);
+        if (handed.size() > 4) handed.erase(handed.begin());
+        for (const auto& [record, place] : handed) ASSERT_EQ(record->OW, place);
         if (pick(2) == 0) {
           lastPointer = v.TwIterGetReadWrite(got);
           ASSERT_NE(lastPointer, nullptr);
@@ -565,7 +575,7 @@ void randomRun(unsigned seed, int steps, std::size_t deleteFrom) {
       } else if (op < 92) {
         CTowar key;
         key.KP = 1 + pick(7);
-        key.KK = barcodes[pick(7)];
+        key.KK = barcodes[pick(kBarcodes)];
         CTowar* got = v.SearchTowar(key);
         const std::size_t expected = m.search(key);
         ASSERT_EQ(placeOf(got), expected);
@@ -583,6 +593,7 @@ void randomRun(unsigned seed, int steps, std::size_t deleteFrom) {
       } else if (op < 98) {
         if (m.list.size() < deleteFrom) continue;
         v.TwIterDelete();
+        handed.clear();
         m.list.clear();
         m.cursor = kNone;
       } else {

@@ -146,7 +146,10 @@ struct CVexaXml::Katalog {
   std::array<std::unique_ptr<CTowar>, kViews> widoki;
   std::array<std::size_t, kViews> widokMiejsce{};
   std::array<std::uint64_t, kViews> widokPokazane{};   // what each view holds (GoodsStore::unpack)
-  std::size_t nastepnyWidok = 0;
+  // When each view was last handed out (0: never, or emptied); a new record takes the view
+  // handed out longest ago, so a view handed out again is kept as long as a fresh one.
+  std::array<std::uint64_t, kViews> widokUzyty{};
+  std::uint64_t zegar = 0;
 
   std::deque<CTowarDF> pozycje;
   std::size_t kursor = kKoniec;
@@ -195,15 +198,13 @@ struct CVexaXml::Katalog {
     if (indexKK.aktualny) insert(indexKK, i);
   }
 
-  // Record i as a CTowar in the next view object; the view that shows it already is reused,
-  // so handing out the same record twice gives the same object.
+  // Record i as a CTowar in the view object handed out longest ago; the view that shows it
+  // already is reused, so handing out the same record twice gives the same object.
   const CTowar& view(std::size_t i) {
     if (const CTowar* w = wlasny(i)) return *w;
     std::size_t v = std::find(widokMiejsce.begin(), widokMiejsce.end(), i) - widokMiejsce.begin();
-    if (v == kViews) {
-      v = nastepnyWidok;
-      nastepnyWidok = (nastepnyWidok + 1) % kViews;
-    }
+    if (v == kViews) v = std::min_element(widokUzyty.begin(), widokUzyty.end()) - widokUzyty.begin();
+    widokUzyty[v] = ++zegar;
     CTowar& t = *widoki[v];
     towary.unpack(i, t, &widokPokazane[v]);
     t.katalog_ = wlasciciel;
@@ -223,6 +224,7 @@ struct CVexaXml::Katalog {
       widoki[v] = std::make_unique<CTowar>();
       widokMiejsce[v] = kKoniec;
       widokPokazane[v] = GoodsStore::kNothingShown;
+      widokUzyty[v] = 0;
     } else {
       rekord = std::make_unique<CTowar>();
     }
