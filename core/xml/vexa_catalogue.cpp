@@ -182,13 +182,24 @@ struct CVexaXml::Katalog {
   std::string_view kk(std::size_t i) const { return field(i, &CTowar::KK, &GoodsStore::kk); }
   std::uint32_t id(std::size_t i) const { return field(i, &CTowar::Id, &GoodsStore::id); }
   std::string_view na(std::size_t i) const { return field(i, &CTowar::Na, &GoodsStore::na); }
+  // Clears a marker of record i, also in a view that shows the record now: a reference the
+  // walk handed out shows the record as it stands, as the writable record would.
   void clearMarker(std::size_t i, GoodsStore::Marker m) {
-    if (!towary.detached(i)) {
-      towary.clearMarker(i, m);
+    const auto clear = [m](CTowar& t) {
+      (m == GoodsStore::markerTy ? t.Ty_brak : m == GoodsStore::markerId ? t.Id_brak : t.Na_brak) = false;
+    };
+    if (towary.detached(i)) {
+      clear(*wlasne.find(i)->second.rekord);
       return;
     }
-    CTowar& t = *wlasne.find(i)->second.rekord;
-    (m == GoodsStore::markerTy ? t.Ty_brak : m == GoodsStore::markerId ? t.Id_brak : t.Na_brak) = false;
+    if (!towary.marker(i, m)) return;
+    towary.clearMarker(i, m);
+    for (std::size_t v = 0; v < kViews; ++v) {
+      if (widokMiejsce[v] != i) continue;
+      clear(*widoki[v]);
+      // The view holds the record's markers as they are now.
+      if (widokPokazane[v] != GoodsStore::kNothingShown) widokPokazane[v] &= ~(std::uint64_t{m} << 32);
+    }
   }
 
   void add(const CTowar& t) {
