@@ -1,22 +1,8 @@
 // The goods catalogue of the job document: both lists, the cursor, search and unique names.
 //
-// The goods cursor visits records in list order or by descending key (PLU code or barcode),
-// restricted to the current goods type. A sorted step takes, among the records of the current
-// type, the greatest key strictly below the key just returned, ties going to the record first
-// in list order. Instead of scanning the list for every step, the catalogue keeps an ordered
-// index per key (built the first time a sort needs it, then kept up to date as records are
-// added or changed), so a full sorted walk costs O(n log n) and a search O(log n).
-//
-// The walk and the search type-test records, and a type test made while the current type is
-// not "every type" clears the tested record's Ty marker. A sorted step or reset tests every
-// record; a search tests the records up to the one found (all when none is). Those markers are
-// cleared through a watermark: the records below it are known to have their Ty marker clear,
-// so the work is done once per record rather than once per step.
-// The goods catalogue of the job document: both lists, the cursor, search and unique names.
-//
 // The goods are kept packed (GoodsStore). The cursor hands out each record as a full CTowar
-// unpacked into one of a few view objects used in turn, so a walk allocates nothing; a view
-// stays valid until kViews further records have been handed out. A record handed out as
+// unpacked into one of a few view objects, so a walk allocates nothing; a view stays valid
+// until kViews other records have been handed out after it. A record handed out as
 // writable (SearchTowar, TwIterGetReadWrite) is detached from the store: the catalogue then
 // keeps it as a CTowar of its own, at a fixed address, until TwIterDelete.
 //
