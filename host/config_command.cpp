@@ -1,3 +1,4 @@
+#include "host/command_line.h"
 #include "host/config_command.h"
 
 #include <unistd.h>
@@ -72,12 +73,10 @@ int runConfigCommand(int argc, char** argv) {
       printConfigHelp(stdout);
       return kExitOk;
     }
-    if (arg == "-C") {
-      if (i + 1 >= argc) return usage("-C needs a directory");
-      directory = argv[++i];
-    } else if (arg.size() > 2 && arg.substr(0, 2) == "-C") {
-      directory = argv[i] + 2;
-    } else if (arg.size() > 1 && arg[0] == '-') {
+    const auto option = quorvel::host::takeDirectoryOption(argc, argv, i, directory);
+    if (option == quorvel::host::DirectoryOption::Missing) return usage("-C needs a directory");
+    if (option == quorvel::host::DirectoryOption::Taken) continue;
+    if (arg.size() > 1 && arg[0] == '-') {
       return usage("unknown option " + std::string(arg));
     } else if (plugin.empty()) {
       plugin = arg;

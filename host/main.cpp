@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/command_line.h"
 #include "host/ports_command.h"
 #include "host/help_command.h"
 #include "host/progress_bar.h"
@@ -154,12 +155,10 @@ int runCommand(int argc, char** argv) {
       printRunHelp(stdout);
       return kExitOk;
     }
-    if (arg == "-C") {
-      if (i + 1 >= argc) return usage("-C needs a directory");
-      directory = argv[++i];
-    } else if (arg.size() > 2 && arg.substr(0, 2) == "-C") {
-      directory = argv[i] + 2;
-    } else if (arg.size() > 1 && arg[0] == '-') {
+    const auto option = quorvel::host::takeDirectoryOption(argc, argv, i, directory);
+    if (option == quorvel::host::DirectoryOption::Missing) return usage("-C needs a directory");
+    if (option == quorvel::host::DirectoryOption::Taken) continue;
+    if (arg.size() > 1 && arg[0] == '-') {
       return usage(("unknown option " + std::string(arg)).c_str());
     } else if (!havePlugin) {
       plugin = pluginName(std::string(arg));
