@@ -1,11 +1,10 @@
-// `quorvel demo`: a tour of the Elcom driver against the simulated register.
+// `quorvel demo`: tours of the drivers against their simulated registers.
 #pragma once
 
-// argv[0] is "demo". Options: -C DIR (the job directory; default a fresh one under /tmp),
-// --model N (Elcom model 1 to 7, default 1). Starts the simulated Elcom register (elcom_sim
-// beside this program), writes PROG_KOM.CFG and the jobs, and runs one after the other: the
-// connection check, sending about twenty goods and packages with Polish names, the import of
-// the register's goods, a few simulated sales, and the sales read-out with clearing. Each
-// report and the data read back are shown. Exit status: 0 when every job ended without an
-// error, 2 otherwise, 64 for a bad command line.
+// argv[0] is "demo". Arguments: the tours to run by name (default: all, in order; each then
+// runs in DIR/<name>), -C DIR (the job directory; default a fresh one under /tmp), --model N
+// (the register model of a tour that has several; Elcom 1 to 7, default 1). A tour starts its
+// simulated register, writes PROG_KOM.CFG with `quorvel config` and runs its jobs one after the
+// other with `quorvel run`, showing each report and the data read back. Exit status: 0 when
+// every job ended without an error, 2 otherwise, 64 for a bad command line.
 int runDemoCommand(int argc, char** argv);

@@ -64,7 +64,8 @@ void printMainHelp(FILE* out) {
       "  dump FILE.dmp         decode a transmission dump file\n"
 #endif
 #ifdef QUORVEL_HAVE_DEMO_COMMAND
-      "  demo [-C DIR]         run a tour of the Elcom driver against the simulated register\n"
+      "  demo [TOUR...] [-C DIR]\n"
+      "                        run tours of the drivers against simulated registers (elcom)\n"
 #endif
       "  ports                 list the serial lines, who may open them and who holds them\n"
       "  report [DIR]          show the result files of the last job in DIR readably\n"

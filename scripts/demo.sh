@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds what the demo needs and runs `quorvel demo`: the Elcom driver against the simulated
 # register (connection check, sending goods, import, sales read-out with clearing).
-#   scripts/demo.sh [--model 1..7] [-C DIR]
+#   scripts/demo.sh [elcom] [--model 1..7] [-C DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh

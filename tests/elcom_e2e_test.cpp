@@ -497,7 +497,7 @@ TEST(ElcomDemo, TourRunsEveryStepWithoutErrors) {
   RunOptions options;
   options.environment = {"QUORVEL_VIRTUAL_CLOCK=" + clock};
   const auto run = quorvel::test::elcom::runProgram(
-      {std::string(QUORVEL_BIN_DIR) + "/quorvel", "demo", "-C", dir.path()}, options);
+      {std::string(QUORVEL_BIN_DIR) + "/quorvel", "demo", "elcom", "-C", dir.path()}, options);
   const std::string& out = run.output;
   EXPECT_EQ(run.exitStatus, 0) << out;
   EXPECT_FALSE(sanitizerReport(out)) << out;

@@ -1,0 +1,107 @@
+// The shared pieces of `quorvel demo`'s tours.
+#include "host/demo_support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "host/report_view.h"
+#include "platform/module.h"
+
+namespace quorvel::demo {
+
+std::string quoted(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+bool writeBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  return static_cast<bool>(out.flush());
+}
+
+std::string jobXml(const char* operation, const char* model, const std::string& goods) {
+  return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Dane operacja=\"") + operation + "\" idModelu=\"" +
+         model + "\" xmlns=\"http://schemas.quorvel.org/UF/Dane.xsd\">\n" + goods + "</Dane>\n";
+}
+
+void showDeviceData(const std::string& path) {
+  quorvel::host::DeviceDataView data;
+  if (!quorvel::host::readDeviceData(path, data)) {
+    std::printf("    (%s)\n", data.error.c_str());
+    return;
+  }
+  quorvel::host::printDeviceData(data, stdout);
+}
+
+Tour::Tour(std::string dir) : dir_(std::move(dir)) {}
+
+std::string Tour::self() { return quorvel::platform::executableDirectory() + "/quorvel"; }
+std::string Tour::binDir() { return quorvel::platform::executableDirectory(); }
+std::string Tour::standinDir() { return quorvel::platform::executableDirectory() + "/../standins"; }
+
+void Tour::step(const std::string& title, const char* operation) {
+  if (operation)
+    std::printf("== %d. %s (%s)\n", ++step_, title.c_str(), operation);
+  else
+    std::printf("== %d. %s\n", ++step_, title.c_str());
+  std::fflush(stdout);
+}
+
+int Tour::runJob(const char* plugin, const std::string& title, const char* operation, const char* model,
+                 const std::string& goods, bool showData) {
+  step(title, operation);
+  writeBytes(file("VEXA_JOB.XML"), jobXml(operation, model, goods));
+  const int rc = std::system((quoted(self()) + " run " + plugin + " -C " + quoted(dir_)).c_str());
+  const int status = WIFEXITED(rc) ? WEXITSTATUS(rc) : kExitError;
+  if (status >= kExitError && worst_ < status) worst_ = status;
+  if (showData) {
+    std::printf("  PROG_KOM.XML:\n");
+    showDeviceData(file("PROG_KOM.XML"));
+  }
+  std::printf("\n");
+  return status;
+}
+
+int Tour::shell(const std::string& command, bool mustSucceed) {
+  std::fflush(stdout);
+  const int rc = std::system(command.c_str());
+  const int status = WIFEXITED(rc) ? WEXITSTATUS(rc) : kExitError;
+  if (status != 0 && mustSucceed) fail();
+  return status;
+}
+
+bool Background::start(const std::vector<std::string>& argv, const std::string& readyPath) {
+  if (argv.empty()) return false;
+  std::fflush(stdout);
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_ = ::fork();
+  if (pid_ < 0) return false;
+  if (pid_ == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  if (!readyPath.empty())
+    for (int i = 0; i < 100 && ::access(readyPath.c_str(), F_OK) != 0; ++i) ::usleep(20000);
+  return true;
+}
+
+Background::~Background() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+}
+
+}  // namespace quorvel::demo

@@ -1,0 +1,71 @@
+// The pieces every tour of `quorvel demo` shares: the job directory of one tour, jobs run by
+// `quorvel run` as a sales application runs them, and simulated registers in the background.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace quorvel::demo {
+
+constexpr int kExitOk = 0;
+constexpr int kExitError = 2;
+constexpr int kExitUsage = 64;
+
+// What the command line chose for the tours (0: the tour's own default).
+struct DemoOptions {
+  int model = 0;
+};
+
+std::string quoted(const std::string& s);
+bool writeBytes(const std::string& path, const std::string& bytes);
+// The job file VEXA_JOB.XML in UTF-8 (the job reader takes any encoding the XML parser knows).
+std::string jobXml(const char* operation, const char* model, const std::string& goods);
+// The records of PROG_KOM.XML, one line each.
+void showDeviceData(const std::string& path);
+
+// One tour: its job directory, the numbered steps, and the worst exit status of its jobs.
+class Tour {
+ public:
+  explicit Tour(std::string dir);
+  const std::string& dir() const { return dir_; }
+  std::string file(const std::string& name) const { return dir_ + "/" + name; }
+  // This program, and the folder the build puts vendor-library stand-ins in.
+  static std::string self();
+  static std::string binDir();
+  static std::string standinDir();
+
+  // Prints "== N. title" (and the operation when given).
+  void step(const std::string& title, const char* operation = nullptr);
+  // Writes VEXA_JOB.XML and runs `quorvel run PLUGIN -C DIR`; shows PROG_KOM.XML when asked.
+  // Returns the exit status of `quorvel run`; 2 and 3 make the tour fail.
+  int runJob(const char* plugin, const std::string& title, const char* operation, const char* model,
+             const std::string& goods, bool showData);
+  // Runs a shell command; a non-zero exit makes the tour fail when `mustSucceed`.
+  int shell(const std::string& command, bool mustSucceed = true);
+  void fail() { worst_ = kExitError; }
+  int exitStatus() const { return worst_ == 0 ? kExitOk : kExitError; }
+
+ private:
+  std::string dir_;
+  int step_ = 0;
+  int worst_ = 0;
+};
+
+// A simulated register serving in the background, stopped (SIGTERM) when this object goes.
+class Background {
+ public:
+  // Starts argv[0] with its output on /dev/null; when `readyPath` is given, waits up to two
+  // seconds for it to appear. Returns false when the program cannot be started.
+  bool start(const std::vector<std::string>& argv, const std::string& readyPath = "");
+  ~Background();
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// The tours. Each gets a fresh job directory and returns 0 or 2.
+int runElcomTour(Tour& tour, const DemoOptions& options);
+
+}  // namespace quorvel::demo
