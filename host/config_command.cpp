@@ -21,7 +21,7 @@ constexpr int kExitError = 2;  // the plug-in or PROG_KOM.CFG could not be used
 constexpr int kExitUsage = 64;
 
 const char* kHelp =
-    "Usage: quorvel config PLUGIN [-C DIR] [KEY=VALUE...]\n"
+    "Usage: quorvel config PLUGIN [-C DIR] [--defaults] [KEY=VALUE...]\n"
     "\n"
     "Shows or changes the configuration PROG_KOM.CFG of the driver plug-in PLUGIN in the job\n"
     "directory DIR (default: the current directory), without its configuration form.\n"
@@ -29,6 +29,9 @@ const char* kHelp =
     "there is no PROG_KOM.CFG). With them it checks every value as the form does and, when all\n"
     "are accepted, saves the file and prints the result; an unknown key or a refused value is\n"
     "reported and leaves the file as it was.\n"
+    "With --defaults it starts from the plug-in's defaults instead of the present file (for a\n"
+    "PROG_KOM.CFG that cannot be read any more); when KEY=VALUE are given and accepted, the\n"
+    "present file is kept beside the new one as PROG_KOM.CFG.old.\n"
     "\n"
     "Keys of quorvel_elcom:\n"
     "  port         serial port: COM1, ttyUSB0 (as the form lists them) or a path /dev/ttyUSB0\n"
@@ -44,6 +47,9 @@ const char* kHelp =
     "\n"
     "Exit status: 0 done, 2 the plug-in could not be loaded or PROG_KOM.CFG could not be\n"
     "read or written, 64 a bad command line, an unknown key or a refused value.\n";
+
+constexpr const char* kConfigFile = "PROG_KOM.CFG";
+constexpr const char* kKeptConfigFile = "PROG_KOM.CFG.old";
 
 int usage(const std::string& why) {
   std::fprintf(stderr, "quorvel: %s\nTry 'quorvel config --help'.\n", why.c_str());
@@ -67,11 +73,16 @@ int runConfigCommand(int argc, char** argv) {
   std::string plugin;
   const char* directory = nullptr;
   std::vector<std::string> settings;
+  bool defaults = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       printConfigHelp(stdout);
       return kExitOk;
+    }
+    if (arg == "--defaults") {
+      defaults = true;
+      continue;
     }
     const auto option = quorvel::host::takeDirectoryOption(argc, argv, i, directory);
     if (option == quorvel::host::DirectoryOption::Missing) return usage("-C needs a directory");
@@ -103,12 +114,37 @@ int runConfigCommand(int argc, char** argv) {
     std::fprintf(stderr, "quorvel: cannot enter the job directory %s: %s\n", directory, std::strerror(errno));
     return kExitUsage;
   }
+  // From the defaults: the present file steps aside while the plug-in works, and comes back
+  // unless a new one was saved in its place.
+  bool setAside = false;
+  if (defaults && ::access(kConfigFile, F_OK) == 0) {
+    if (::rename(kConfigFile, kKeptConfigFile) != 0) {
+      std::fprintf(stderr, "quorvel: cannot keep %s as %s: %s\n", kConfigFile, kKeptConfigFile, std::strerror(errno));
+      return kExitError;
+    }
+    setAside = true;
+  }
   std::string out;
   const int result = configure(settings, out);
+  if (setAside && (result != 0 || settings.empty())) {
+    if (::rename(kKeptConfigFile, kConfigFile) != 0) {
+      std::fprintf(stderr, "quorvel: the former configuration stays in %s: %s\n", kKeptConfigFile,
+                   std::strerror(errno));
+      return kExitError;
+    }
+    setAside = false;
+  }
   if (result == 0) {
+    if (setAside) std::fprintf(stderr, "quorvel: the former configuration is kept in %s\n", kKeptConfigFile);
     std::fputs(out.c_str(), stdout);
     return std::fflush(stdout) == 0 ? kExitOk : kExitError;
   }
   std::fprintf(stderr, "quorvel: %s\n", out.c_str());
+  // A file that cannot be read would block every change: say how to start again.
+  if (result == 2 && !defaults && ::access(kConfigFile, R_OK) == 0)
+    std::fprintf(stderr,
+                 "quorvel: to start again from the plug-in's defaults: quorvel config %s --defaults KEY=VALUE...\n"
+                 "         (the present file is then kept as %s)\n",
+                 plugin.c_str(), kKeptConfigFile);
   return result == 1 ? kExitUsage : kExitError;
 }

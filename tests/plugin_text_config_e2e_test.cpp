@@ -152,7 +152,24 @@ TEST(QuorvelConfig, ACorruptFileIsReportedAndKept) {
   const HostRun r = config(dir.path(), {"register=2"});
   EXPECT_EQ(r.exitStatus, 2) << r.output;
   EXPECT_TRUE(contains(r.output, "Nieprawidłowy plik konfiguracji PROG_KOM.CFG")) << r.output;
+  EXPECT_TRUE(contains(r.output, "--defaults")) << "the way out is named: " << r.output;
   EXPECT_EQ(readFile("PROG_KOM.CFG"), "x");
+
+  // --defaults without settings shows the defaults and touches nothing; a refused value puts
+  // the file back; accepted settings make a new file and keep the old one beside it.
+  const HostRun shown = config(dir.path(), {"--defaults"});
+  EXPECT_EQ(shown.exitStatus, 0) << shown.output;
+  EXPECT_TRUE(contains(shown.output, "register = 1")) << shown.output;
+  EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"PROG_KOM.CFG"});
+  EXPECT_EQ(config(dir.path(), {"--defaults", "register=100"}).exitStatus, 64);
+  EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"PROG_KOM.CFG"});
+  EXPECT_EQ(readFile("PROG_KOM.CFG"), "x");
+  const HostRun saved = config(dir.path(), {"--defaults", "register=2"});
+  EXPECT_EQ(saved.exitStatus, 0) << saved.output;
+  EXPECT_EQ(readFile(dir.file("PROG_KOM.CFG.old")), "x");
+  const std::string made = config(dir.path(), {}).output;
+  ScratchDir fresh;
+  EXPECT_EQ(made, config(fresh.path(), {"register=2"}).output);
 }
 
 TEST(QuorvelConfig, SavesTheBytesTheFormSavesForTheSameValues) {
