@@ -210,12 +210,13 @@ TEST(ElzabFiles, RecordMappings) {
       {"$12\tMas\x88o              \t2\t1\t3\t1\t0\t0000000000000\t1250\t0", "12|Masło|2|1|1|-|12.5|T"},
       {"$7\tButelka\t0\t4\t3\t0\t0\t0001234567\t050\t1", "7|Butelka|0|4|0|1234567|0.5|O"},
       {"$8\tX\t2\t1\t3\t1\t0\t000\t100\t1 ", "8|X|2|1|1|-|1|O"},
-      {"$9\tY\tA\t\t", "9|Y|0|0|0|-|0|T"},
+      {"$9\tY\tA\t-\t3\tB\t0\t000\t0\t10", "9|Y|0|0|0|-|0|T"},
+      {"$9\tY\tA\t\t", "fault:12:"},
       {"$0042abc\tZ\t1\t1\t3\t1\t0\t5\t1\t11", "42|Z|1|1|1|5|0.01|T"},
-      {"$\tonly a name", "fault:9:only a name"},
-      {"$-1\tX", "fault:10:-1"},
-      {"$4294967296\tX", "fault:11:4294967296"},
-      {"$1\tX\t99999999999999999999999", "fault:11:99999999999999999999999"},
+      {"$x\tonly a name\t0\t1\t3\t1\t0\t0\t100\t0", "fault:9:x"},
+      {"$-1\tX\t0\t1\t3\t1\t0\t0\t100\t0", "fault:10:-1"},
+      {"$4294967296\tX\t0\t1\t3\t1\t0\t0\t100\t0", "fault:11:4294967296"},
+      {"$1\tX\t99999999999999999999999\t1\t3\t1\t0\t0\t100\t0", "fault:11:99999999999999999999999"},
   };
   for (const Case& k : goodsCases) {
     SCOPED_TRACE(k.line);
@@ -223,8 +224,8 @@ TEST(ElzabFiles, RecordMappings) {
     const auto fault = goodsFromRecord(fields(k.line), t);
     std::string got;
     if (fault) {
-      got = "fault:" + std::to_string(fault->kind == FieldFault::kNotNumber ? 9 : fault->kind == FieldFault::kBelowRange ? 10 : 11) +
-            ":" + fault->text;
+      const int kinds[] = {9, 10, 11, 12};
+      got = "fault:" + std::to_string(kinds[fault->kind]) + ":" + fault->text;
     } else {
       got = std::to_string(t.KP) + "|" + test::cp1250ToUtf8(t.Na) + "|" + std::to_string(t.Va) + "|" + std::to_string(t.Gr) +
             "|" + std::to_string(t.JM) + "|" + (t.KK_brak ? "-" : t.KK) + "|" + t.Ce[0].GetString(-1) + "|" + t.Ty;
@@ -242,6 +243,7 @@ TEST(ElzabFiles, RecordMappings) {
   EXPECT_EQ(s.Wartość.GetString(-1), "1.5");
   EXPECT_EQ(s.Ty, 'O');
   ASSERT_TRUE(salesFromRecord(fields("$x\t1\t1"), 'T', s));
+  ASSERT_TRUE(salesFromRecord(fields("$5\t1"), 'T', s));
   SetErrorNum(0);
   EXPECT_FALSE(salesFromRecord(fields("$5\tabc\t1"), 'T', s));
   EXPECT_EQ(GetErrorNum(), ERR_REAL_INVALID);  // str2currency reports the quantity

@@ -68,7 +68,8 @@ int readGoodsRecords(bool priceMode) {
 // Links: each record names two PLUs; the goods of the first gets the second as its link, or,
 // when the first is no goods, the goods of the second gets the first.
 int readLinkRecords() {
-  return readResultFile(kOutputFile, kReadingLinks, [](unsigned, const RecordFields& f) {
+  return readResultFile(kOutputFile, kReadingLinks, [](unsigned line, const RecordFields& f) {
+    if (auto fault = requireFields(f, 2)) return reportFieldFault(*fault, kOutputFile, line);
     const std::string a(f[0]), b(f[1]);
     CTowar* goods = nullptr;
     if (const auto plu = pluValue(a)) goods = goodsByPlu(*plu);
@@ -83,7 +84,8 @@ int readLinkRecords() {
 }
 
 int readBarcodeRecords() {
-  return readResultFile(kOutputFile, kReadingBarcodes, [](unsigned, const RecordFields& f) {
+  return readResultFile(kOutputFile, kReadingBarcodes, [](unsigned line, const RecordFields& f) {
+    if (auto fault = requireFields(f, 2)) return reportFieldFault(*fault, kOutputFile, line);
     const auto plu = pluValue(f[0]);
     CTowar* goods = plu ? goodsByPlu(*plu) : nullptr;
     // An empty code would end the goods' list of further barcodes early, and a byte 0xFF
