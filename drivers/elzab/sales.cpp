@@ -2,6 +2,8 @@
 // first half of a price change) and the sales read-out.
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/error_state.h"
 #include "core/globals.h"
@@ -52,17 +54,25 @@ int callWithHeader(WinIP function) {
 }
 
 int readGoodsRecords(bool priceMode) {
-  return readResultFile(kOutputFile, kReadingGoods, [&](unsigned line, const RecordFields& f) {
+  // Price mode: the register's data reaches the job's goods once the whole file is read. A
+  // goods whose type changed while the reading still searched would have the catalogue sort
+  // its index again for every later record.
+  std::vector<std::pair<CTowar*, CTowar>> found;
+  const int e = readResultFile(kOutputFile, kReadingGoods, [&](unsigned line, const RecordFields& f) {
     CTowar t;
     if (auto fault = goodsFromRecord(f, t)) return reportFieldFault(*fault, kOutputFile, line);
     if (GetErrorNum() != 0) return GetErrorNum();  // a price str2currency refused
     if (!priceMode) {
       vexa->DodajTowar(t);
     } else if (CTowar* job = goodsByPlu(t.KP)) {
-      takeRegisterData(*job, t);
+      found.emplace_back(job, std::move(t));
     }
     return 0;
   });
+  // Each record is handed out again as it is changed, so the catalogue takes in new keys.
+  for (auto& [job, read] : found)
+    if (CTowar* w = vexa->TwIterGetReadWrite(*job)) takeRegisterData(*w, read);
+  return e;
 }
 
 // Links: each record names two PLUs; the goods of the first gets the second as its link, or,
