@@ -21,7 +21,7 @@ std::unique_ptr<Link> g_link;
 // A text file of the job directory written as WinIP reads it: every "\n" as CR LF.
 class TextFile {
  public:
-  explicit TextFile(const char* name) : name_(name), file_(platform::CreateFileForWriting(name)) {}
+  explicit TextFile(const char* name) : file_(platform::CreateFileForWriting(name)) {}
   ~TextFile() { close(); }
   TextFile(const TextFile&) = delete;
   TextFile& operator=(const TextFile&) = delete;
@@ -49,7 +49,6 @@ class TextFile {
   }
 
  private:
-  const char* name_;
   std::FILE* file_;
   bool failed_ = false;
 };
