@@ -329,6 +329,47 @@ TEST(ElzabSimulator, SpoiledResultFiles) {
   EXPECT_FALSE(fileExists(job.dir.file("EZB_SPR3.TXT")));
 }
 
+// Mangled input, configuration and state files: every call returns a result, and the state
+// the register leaves behind can always be read again.
+TEST(ElzabSimulator, OddInputNeverBreaksTheRegister) {
+  Job job(std::string(kShop) + "barcode 5 0000000001234\nlink 5 40\nsales 6 1000 2990 0 0\n");
+  const std::string inputs[] = {
+      goodsLine(7, "Mleko \xA5"), goodsLine(40, "Butelka zwrotna", "4\t1\t3\t1\t0\t0\t50\t1"), "$5\r\n",
+      "$5\t40\r\n", "$5\t0000000001234\r\n", "$EZB_SPR1.TXT\tEZB_SPR2.TXT\tEZB_SPR3.TXT"};
+  const std::string pieces[] = {"\t", "\t\t", "$", "#", ";", "\r\n", "\n", "-", "99999999999999999999", "\xFF",
+                                std::string(1, '\0'), std::string(1030, 'x'), "0", ":"};
+  unsigned seed = 12345;
+  auto next = [&seed](unsigned n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % n;
+  };
+  auto mangle = [&](std::string text) {
+    for (unsigned k = 0, edits = 1 + next(4); k < edits; ++k) {
+      const std::size_t at = text.empty() ? 0 : next(static_cast<unsigned>(text.size()));
+      switch (next(3)) {
+        case 0: text.insert(at, pieces[next(std::size(pieces))]); break;
+        case 1: text.erase(at, 1 + next(6)); break;
+        default: if (!text.empty()) text[at] = static_cast<char>(next(256)); break;
+      }
+    }
+    return text;
+  };
+  for (int i = 0; i < 400; ++i) {
+    const char* fn = quorvel::elzabsim::kFunctions[next(16)];
+    std::string data = inputs[next(std::size(inputs))];
+    if (next(4) == 0) data = "#1\r\n#\r\n#\r\n" + data;
+    writeFile(job.dir.file("KONFIG.TXT"), next(8) == 0 ? mangle(kKonfig) : std::string(kKonfig));
+    writeFile(job.dir.file("SKONFIG.TXT"), next(8) == 0 ? mangle(kSkonfig) : std::string(kSkonfig));
+    const std::string whole = kHeader + (next(2) ? mangle(data) : data);
+    const int result = job.call(fn, "", nullptr, whole.c_str());
+    EXPECT_GE(result, 0);
+    quorvel::elzabsim::Register r;
+    std::string error;
+    ASSERT_TRUE(quorvel::elzabsim::loadRegister(job.dir.file("ELZAB_SIM.TXT"), r, error))
+        << fn << " " << result << ": " << error;
+  }
+}
+
 // A FIFO in place of the input file is refused at once, never waited on.
 TEST(ElzabSimulator, FifoInputIsRefused) {
   Job job;
