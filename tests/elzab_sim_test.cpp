@@ -377,6 +377,49 @@ TEST(ElzabSimulator, FifoInputIsRefused) {
   EXPECT_EQ(function("KTowMax")("FIFO.TXT;SKONFIG.TXT"), 6);
 }
 
+// elzab_sim, command after command on one register: exit status and what `show` then prints.
+TEST(ElzabSimulator, ToolCommands) {
+  ScratchDir dir;
+  struct Step {
+    const char* args;
+    int status;
+    const char* shows;
+  };
+  const Step steps[] = {
+      {"show", 1, nullptr},  // no register yet
+      {"init --register 7", 0, "Kasa Elzab nr 7: 0 towarów"},
+      {"goods 5 'Masło ekstra' 7.49 1 2 3 5900512300108", 0,
+       "PLU        5  Masło ekstra         VAT 1  gr  2  jm  3  cena 7.49  kod 5900512300108"},
+      {"goods 6 'Masło ekstra' 1.00", 1, nullptr},  // the name is PLU 5's
+      {"goods 0 X 1", 2, nullptr},
+      {"goods 7 'Nazwa dłuższa niż dziewiętnaście' 1", 1, nullptr},
+      {"goods 40 Butelka 0.50 4 --packaging", 0, "Opak.     40  Butelka"},
+      {"sell 5 1,5 3.75", 0, "sprzedaż 1.500 szt. 3.75"},
+      {"sell 5 0.0001 1", 2, nullptr},  // finer than the counter's thousandths
+      {"sell 9 1 1", 1, nullptr},
+      {"return 5 1 1", 1, nullptr},  // not a packaging
+      {"return 40 2 1.00", 0, "zwroty 2.000 szt. 1.00"},
+      {"fault ZBPTowar:5 nak 3", 0, "fault ZBPTowar:5 code:24 3"},
+      {"fault OSpOpMax garble always", 0, "fault OSpOpMax garble always"},
+      {"fault Nothing nak", 2, nullptr},
+      {"fault ZBPTowar explode", 2, nullptr},
+      {"fault clear", 0, "1 opakowań, 0 powiązań"},
+      {"set register 100", 2, nullptr},
+      {"seed 10 --packagings 65", 1, nullptr},
+      {"seed 10 --links 3", 1, nullptr},  // links need packagings
+      {"seed 3 --packagings 1 --links 2 --barcodes 1", 0, "PLU        1  Towar 1              VAT 2  gr  2  jm  1  "
+                                                          "cena 1.37  kod 5900000000001  opakowanie 4  +kod 2000000000001"},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.args);
+    const int rc = std::system((kTool + " " + s.args + " 2>/dev/null >/dev/null").c_str());
+    EXPECT_EQ(WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, s.status);
+    if (!s.shows) continue;
+    ASSERT_EQ(std::system((kTool + " show > SHOW.TXT").c_str()), 0);
+    EXPECT_NE(readFile(dir.file("SHOW.TXT")).find(s.shows), std::string::npos) << readFile(dir.file("SHOW.TXT"));
+  }
+}
+
 // A job's process appends its changes to the state file and writes it whole when WinIP is
 // unloaded; the tool and the next job read the same register.
 TEST(ElzabSimulator, StateLastsFromJobToJobAndTimesAreRecorded) {
