@@ -362,10 +362,16 @@ std::optional<std::uint32_t> pluValue(std::string_view field) {
   return static_cast<std::uint32_t>(*v);
 }
 
+std::optional<FieldFault> requireFields(const RecordFields& f, std::size_t count) {
+  if (f.size() < count) return FieldFault{FieldFault::kMissing, std::string()};
+  return std::nullopt;
+}
+
 std::optional<FieldFault> goodsFromRecord(const RecordFields& f, CTowar& out) {
   out.zero();
   std::int64_t plu = 0, vat = 0, group = 0, unit = 0;
   if (auto fault = numberIn(f[0], 0, kUint32Max, true, plu)) return fault;
+  if (auto fault = requireFields(f, 10)) return fault;
   if (auto fault = numberIn(f[2], kInt32Min, kInt32Max, false, vat)) return fault;
   if (auto fault = numberIn(f[3], kInt32Min, kInt32Max, false, group)) return fault;
   if (auto fault = numberIn(f[5], kInt32Min, kInt32Max, false, unit)) return fault;
@@ -385,6 +391,7 @@ std::optional<FieldFault> salesFromRecord(const RecordFields& f, char typ, CTowa
   out.zero();
   std::int64_t plu = 0;
   if (auto fault = numberIn(f[0], 0, kUint32Max, true, plu)) return fault;
+  if (auto fault = requireFields(f, 3)) return fault;
   out.UstawIdUF(withoutLeadingZeros(f[0]));
   out.UstawKP(static_cast<std::uint32_t>(plu));
   out.UstawIlość(CUfCurrency(str2currency(std::string(f[1]).c_str(), 0)));

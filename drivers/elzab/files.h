@@ -136,10 +136,13 @@ class ResultParser {
 
 // A field that cannot become the record the file means.
 struct FieldFault {
-  enum Kind { kNotNumber, kBelowRange, kAboveRange };
+  enum Kind { kNotNumber, kBelowRange, kAboveRange, kMissing };
   Kind kind;
-  std::string text;   // the field as read
+  std::string text;   // the field as read ("" for a missing one)
 };
+
+// A record of fewer fields than WinIP writes for it (a file cut short): kMissing.
+std::optional<FieldFault> requireFields(const RecordFields& f, std::size_t count);
 
 // The leading decimal number of a field (white space and a sign allowed before its digits), as
 // the register's numeric fields are read; nullopt when there is none or when it does not fit
@@ -151,7 +154,8 @@ std::string_view withoutLeadingZeros(std::string_view field);
 
 // The goods record of EZB_OUT.TXT after TowarMax into a fresh goods record: PLU, name (from
 // code page 852), VAT, group, unit, barcode without leading zeros (given when anything is
-// left), price in hundredths, type 'O' when field 10 is exactly "1". A PLU without digits or
+// left), price in hundredths, type 'O' when field 10 is exactly "1". Fewer than ten fields, a
+// PLU without digits or
 // outside 0 to 4294967295, and a VAT, group or unit beyond a 32-bit number, give a fault (the
 // other numeric fields read as 0 without digits). A bad price is reported by str2currency
 // through the error state.
@@ -159,7 +163,8 @@ std::optional<FieldFault> goodsFromRecord(const RecordFields& f, CTowar& out);
 
 // A sales record of EZB_SPR2.TXT or EZB_SPR3.TXT into a fresh record: IdUF the PLU field
 // without leading zeros, KP its value, quantity (a decimal text) and value (hundredths), type
-// `typ`. The PLU is checked as for goods; bad amounts are reported by str2currency.
+// `typ`. Three fields are needed and the PLU is checked as for goods; bad amounts are
+// reported by str2currency.
 std::optional<FieldFault> salesFromRecord(const RecordFields& f, char typ, CTowar& out);
 
 // The PLU value of a link or barcode record field: nullopt when it names no possible PLU.

@@ -115,6 +115,8 @@ int sendGoods() {
       // Any other warning stays set and ends the loop, after this goods' barcodes and link.
       if (endsOperation(barcodeStep(t))) break;
       if (endsOperation(linkStep(t))) break;
+      // A goods-level refusal of a barcode or the link lets the next goods follow too.
+      if (e == 0 && goodsLevelWarning(GetErrorNum())) SetErrorNum(0);
     }
     QuorvelProgress(++done, total, work);
   }

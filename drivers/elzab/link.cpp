@@ -193,6 +193,11 @@ int readResultFile(const char* name, const char* work, const ResultParser::OnRec
 }
 
 int reportFieldFault(const FieldFault& fault, const char* file, unsigned line) {
+  if (fault.kind == FieldFault::kMissing) {
+    char text[256];
+    std::snprintf(text, sizeof text, "Niekompletny rekord w pliku '%s' w linii %u."_cp, file, line);
+    return SetError(text);
+  }
   const int number = fault.kind == FieldFault::kNotNumber   ? ERR_INT_INVALID
                      : fault.kind == FieldFault::kBelowRange ? ERR_INT_BELOW
                                                              : ERR_INT_ABOVE;

@@ -60,7 +60,8 @@ int writeInputFile(const std::string& dataLines);
 int readResultFile(const char* name, const char* work, const ResultParser::OnRecord& onRecord);
 
 // Records a field of a result file that cannot become a record (errors 9 to 11 with the text,
-// the file and the line). Returns the error number.
+// the file and the line; a record short of fields: "Niekompletny rekord ..."). Returns the
+// error number.
 int reportFieldFault(const FieldFault& fault, const char* file, unsigned line);
 
 // opDriverInit, opDriverFree, opSprawdzeniePolaczenia.

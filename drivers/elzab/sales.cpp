@@ -2,6 +2,8 @@
 // first half of a price change) and the sales read-out.
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/error_state.h"
 #include "core/globals.h"
@@ -52,23 +54,32 @@ int callWithHeader(WinIP function) {
 }
 
 int readGoodsRecords(bool priceMode) {
-  return readResultFile(kOutputFile, kReadingGoods, [&](unsigned line, const RecordFields& f) {
+  // Price mode: the register's data reaches the job's goods once the whole file is read. A
+  // goods whose type changed while the reading still searched would have the catalogue sort
+  // its index again for every later record.
+  std::vector<std::pair<CTowar*, CTowar>> found;
+  const int e = readResultFile(kOutputFile, kReadingGoods, [&](unsigned line, const RecordFields& f) {
     CTowar t;
     if (auto fault = goodsFromRecord(f, t)) return reportFieldFault(*fault, kOutputFile, line);
     if (GetErrorNum() != 0) return GetErrorNum();  // a price str2currency refused
     if (!priceMode) {
       vexa->DodajTowar(t);
     } else if (CTowar* job = goodsByPlu(t.KP)) {
-      takeRegisterData(*job, t);
+      found.emplace_back(job, std::move(t));
     }
     return 0;
   });
+  // Each record is handed out again as it is changed, so the catalogue takes in new keys.
+  for (auto& [job, read] : found)
+    if (CTowar* w = vexa->TwIterGetReadWrite(*job)) takeRegisterData(*w, read);
+  return e;
 }
 
 // Links: each record names two PLUs; the goods of the first gets the second as its link, or,
 // when the first is no goods, the goods of the second gets the first.
 int readLinkRecords() {
-  return readResultFile(kOutputFile, kReadingLinks, [](unsigned, const RecordFields& f) {
+  return readResultFile(kOutputFile, kReadingLinks, [](unsigned line, const RecordFields& f) {
+    if (auto fault = requireFields(f, 2)) return reportFieldFault(*fault, kOutputFile, line);
     const std::string a(f[0]), b(f[1]);
     CTowar* goods = nullptr;
     if (const auto plu = pluValue(a)) goods = goodsByPlu(*plu);
@@ -83,7 +94,8 @@ int readLinkRecords() {
 }
 
 int readBarcodeRecords() {
-  return readResultFile(kOutputFile, kReadingBarcodes, [](unsigned, const RecordFields& f) {
+  return readResultFile(kOutputFile, kReadingBarcodes, [](unsigned line, const RecordFields& f) {
+    if (auto fault = requireFields(f, 2)) return reportFieldFault(*fault, kOutputFile, line);
     const auto plu = pluValue(f[0]);
     CTowar* goods = plu ? goodsByPlu(*plu) : nullptr;
     // An empty code would end the goods' list of further barcodes early, and a byte 0xFF
