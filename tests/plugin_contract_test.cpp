@@ -36,6 +36,7 @@ using quorvel::test::writeFile;
 
 const std::string kLibDir = QUORVEL_LIB_DIR;
 
+// The names of a list joined by "," or ";".
 std::vector<std::string> split(const std::string& list) {
   std::vector<std::string> out;
   std::string::size_type from = 0;
