@@ -78,7 +78,7 @@ struct Job {
 std::string goodsLine(int plu, const std::string& name, const char* rest = "1\t2\t3\t1\t0\t0005901234123\t1250\t0") {
   std::string padded = name;
   if (padded.size() < 19) padded.resize(19, ' ');
-  return "$" + std::to_string(plu) + "\t" + padded + "\t" + rest + "\r\n";
+  return std::string("$").append(std::to_string(plu)) + "\t" + padded + "\t" + rest + "\r\n";
 }
 
 std::string packagings(int n, int first = 1) {
@@ -191,7 +191,7 @@ const std::vector<Case>& cases() {
       {"record inside the header", "register 1\n", kKonfig, "KTowar", "", nullptr, "#1\r\n$5\r\n#\r\n#\r\n", 11,
        nullptr},
       {"line without '$'", shop, kKonfig, "KTowar", "5\r\n", nullptr, nullptr, 11, nullptr},
-      {"line longer than 1021", "register 1\n", kKonfig, "KTowar", "$" + std::string(1100, '5') + "\r\n", nullptr,
+      {"line longer than 1021", "register 1\n", kKonfig, "KTowar", std::string("$").append(1100, '5') + "\r\n", nullptr,
        nullptr, 11, nullptr},
       {"data for a function without any", "register 1\n", kKonfig, "TowarMax", "$5\r\n", nullptr, nullptr, 11,
        nullptr},

@@ -66,7 +66,9 @@ struct Fault {
   int plu = 0;           // only calls about this PLU; 0: any
   std::string action;    // code:N, cut, garble, noheader, missing
   int count = 1;         // plays left; -1: always
-  std::string key() const { return function + (plu ? ":" + std::to_string(plu) : std::string()) + " " + action; }
+  std::string key() const {
+    return function + (plu ? std::string(":").append(std::to_string(plu)) : std::string()) + " " + action;
+  }
 };
 
 // Reads FUNCTION[:PLU]; false for an unknown function or a bad PLU.
