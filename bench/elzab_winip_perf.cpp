@@ -43,10 +43,10 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Measure {
-  double cpu = 0;     // seconds of the whole process
-  double sim = 0;     // seconds inside the stand-in
-  long peakKb = 0;    // maximum resident set
-  long calls = 0;     // WinIP calls
+  double cpu = 0;   // seconds of the whole process
+  double sim = 0;   // seconds inside the stand-in
+  long peakKb = 0;  // maximum resident set
+  long calls = 0;   // WinIP calls
 };
 
 fs::path g_bin;
@@ -220,11 +220,11 @@ int main(int argc, char** argv) {
   const long sendCount = 10000;
   const fs::path sendDir = prepare(root, "send");
   const std::string goods = sendGoods(sendCount);
-  const Result send = measure(sendDir, sendCount, reps, job("PrzesyłanieTowarów", goods),
-                              job("SprawdzeniePołączenia", goods), [&] {
-                                sim(sendDir, {"init"});
-                                sim(sendDir, {"set", "linkmax", "100000"});
-                              });
+  const Result send =
+      measure(sendDir, sendCount, reps, job("PrzesyłanieTowarów", goods), job("SprawdzeniePołączenia", goods), [&] {
+        sim(sendDir, {"init"});
+        sim(sendDir, {"set", "linkmax", "100000"});
+      });
   print("send (ZBPTowar, KTBarkod/ZDBarkod, KWiaz/ZWiaz)", sendCount, send);
 
   // Import: a seeded register, read back whole.

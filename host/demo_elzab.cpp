@@ -82,9 +82,10 @@ int runElzabTour(Tour& tour, const DemoOptions& /*options*/) {
   const std::string state = tour.file("ELZAB_SIM.TXT");
   auto simCommand = [&](const std::string& args) { return quoted(sim) + " " + args + " --state " + quoted(state); };
 
-  std::printf("Quorvel demo: Elzab register through WinIP (a stand-in that simulates the register)\n"
-              "Job directory: %s\n\n",
-              tour.dir().c_str());
+  std::printf(
+      "Quorvel demo: Elzab register through WinIP (a stand-in that simulates the register)\n"
+      "Job directory: %s\n\n",
+      tour.dir().c_str());
   // The stand-in goes into the job directory, which the library search reaches after the
   // folders of the core and of this program, where a shop's own WinIP would be found first.
   if (tour.shell("cp " + quoted(winip) + " " + quoted(tour.dir() + "/libWinIP.so")) != 0) return kExitError;
@@ -113,9 +114,8 @@ int runElzabTour(Tour& tour, const DemoOptions& /*options*/) {
   runJob("Importing the register's goods", "ImportTowarów", "", true);
   runJob("Changing prices (PLU 99 is not in the register)", "ZmianaCenTowarów", kNewPrices, true);
 
-  const char* const sales[] = {"sell 1 3 12.60",   "sell 3 2 6.58",    "sell 4 0.456 13.63",
-                               "sell 10 6 23.94",  "sell 40 6 3.00",   "return 40 4 2.00",
-                               "return 41 1 10.00"};
+  const char* const sales[] = {"sell 1 3 12.60", "sell 3 2 6.58",    "sell 4 0.456 13.63", "sell 10 6 23.94",
+                               "sell 40 6 3.00", "return 40 4 2.00", "return 41 1 10.00"};
   tour.step("A few sales at the register (packagings sold with beer, some taken back)");
   for (const char* s : sales) {
     std::printf("    %s\n", s);

@@ -1,11 +1,10 @@
 // The WinIP stand-in and its simulated Elzab register, called through dlopen as the driver
 // calls it, in a scratch job directory with hand-written configuration and input files.
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -122,20 +121,20 @@ const std::vector<Case>& cases() {
       {"name of blanks", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, ""), nullptr, nullptr, 220, nullptr},
       {"name over 19", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, std::string(20, 'A')), nullptr, nullptr, 102,
        nullptr},
-      {"name with a control byte", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "Ml\x01ko"), nullptr, nullptr,
-       206, nullptr},
-      {"VAT 0", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "0\t2\t3\t1\t0\t0\t1\t0"), nullptr, nullptr,
-       103, nullptr},
-      {"VAT 8", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "8\t2\t3\t1\t0\t0\t1\t0"), nullptr, nullptr,
-       103, nullptr},
+      {"name with a control byte", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "Ml\x01ko"), nullptr, nullptr, 206,
+       nullptr},
+      {"VAT 0", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "0\t2\t3\t1\t0\t0\t1\t0"), nullptr, nullptr, 103,
+       nullptr},
+      {"VAT 8", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "8\t2\t3\t1\t0\t0\t1\t0"), nullptr, nullptr, 103,
+       nullptr},
       {"group 0", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "1\t0\t3\t1\t0\t0\t1\t0"), nullptr, nullptr,
        110, nullptr},
-      {"decimals 4", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "1\t1\t4\t1\t0\t0\t1\t0"), nullptr,
-       nullptr, 112, nullptr},
+      {"decimals 4", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "1\t1\t4\t1\t0\t0\t1\t0"), nullptr, nullptr,
+       112, nullptr},
       {"unit 16", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "1\t1\t3\t16\t0\t0\t1\t0"), nullptr, nullptr,
        111, nullptr},
-      {"blocked 2", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "1\t1\t3\t1\t2\t0\t1\t0"), nullptr,
-       nullptr, 113, nullptr},
+      {"blocked 2", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "1\t1\t3\t1\t2\t0\t1\t0"), nullptr, nullptr,
+       113, nullptr},
       {"packaging flag 2", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "1\t1\t3\t1\t0\t0\t1\t2"), nullptr,
        nullptr, 114, nullptr},
       {"barcode of 14 digits", "register 1\n", kKonfig, "ZBPTowar",
@@ -153,8 +152,8 @@ const std::vector<Case>& cases() {
        11, nullptr},
       {"PLU taken by another goods", shop, kKonfig, "ZBPTowar", goodsLine(5, "Bulka"), nullptr, nullptr, 221, nullptr},
       {"name held by another PLU", shop, kKonfig, "ZBPTowar", goodsLine(9, "Skrzynka"), nullptr, nullptr, 222, nullptr},
-      {"65th packaging", packagings(64), kKonfig, "ZBPTowar", goodsLine(100, "Kosz", "4\t1\t3\t1\t0\t0\t5\t1"),
-       nullptr, nullptr, 104, nullptr},
+      {"65th packaging", packagings(64), kKonfig, "ZBPTowar", goodsLine(100, "Kosz", "4\t1\t3\t1\t0\t0\t5\t1"), nullptr,
+       nullptr, 104, nullptr},
       {"64th packaging sent again", packagings(64), kKonfig, "ZBPTowar",
        goodsLine(64, "Opakowanie 64", "4\t1\t3\t1\t0\t0\t75\t1"), nullptr, nullptr, 0,
        "goods 64 4 1 1 3 0 1 75 - Opakowanie 64"},
@@ -184,8 +183,7 @@ const std::vector<Case>& cases() {
       {"barcodes deleted", shop + "barcode 5 0000000001234\n", kKonfig, "KTBarkod", "$5\r\n", nullptr, nullptr, 0,
        nullptr},
       // The input file.
-      {"register number out of range", "register 1\n", kKonfig, "OBajty", "", nullptr, "#0\r\n#\r\n#\r\n", 19,
-       nullptr},
+      {"register number out of range", "register 1\n", kKonfig, "OBajty", "", nullptr, "#0\r\n#\r\n#\r\n", 19, nullptr},
       {"header without a number", "register 1\n", kKonfig, "OBajty", "", nullptr, "#x\r\n#\r\n#\r\n", 11, nullptr},
       {"header cut short", "register 1\n", kKonfig, "OBajty", "", nullptr, "#1\r\n#\r\n", 10, nullptr},
       {"record inside the header", "register 1\n", kKonfig, "KTowar", "", nullptr, "#1\r\n$5\r\n#\r\n#\r\n", 11,
@@ -193,8 +191,7 @@ const std::vector<Case>& cases() {
       {"line without '$'", shop, kKonfig, "KTowar", "5\r\n", nullptr, nullptr, 11, nullptr},
       {"line longer than 1021", "register 1\n", kKonfig, "KTowar", std::string("$").append(1100, '5') + "\r\n", nullptr,
        nullptr, 11, nullptr},
-      {"data for a function without any", "register 1\n", kKonfig, "TowarMax", "$5\r\n", nullptr, nullptr, 11,
-       nullptr},
+      {"data for a function without any", "register 1\n", kKonfig, "TowarMax", "$5\r\n", nullptr, nullptr, 11, nullptr},
       {"no data line", "register 1\n", kKonfig, "ZBPTowar", "", nullptr, nullptr, 10, nullptr},
       {"LF line ends", shop, kKonfig, "KTowar", "", nullptr, "#1\n#\n#\n$6\n", 0, nullptr},
       // File names and configuration files.
@@ -204,8 +201,8 @@ const std::vector<Case>& cases() {
       {"no output name", "register 1\n", kKonfig, "TowarMax", "", kIn2, nullptr, 3, nullptr},
       {"reserved output name", "register 1\n", kKonfig, "TowarMax", "", "EZB_IN.TXT;nul.txt;SKONFIG.TXT", nullptr, 4,
        nullptr},
-      {"input and output alike", "register 1\n", kKonfig, "TowarMax", "", "EZB_IN.TXT;EZB_IN.TXT;SKONFIG.TXT",
-       nullptr, 5, nullptr},
+      {"input and output alike", "register 1\n", kKonfig, "TowarMax", "", "EZB_IN.TXT;EZB_IN.TXT;SKONFIG.TXT", nullptr,
+       5, nullptr},
       {"input file missing", "register 1\n", kKonfig, "KTowMax", "", "BRAK.TXT;SKONFIG.TXT", nullptr, 6, nullptr},
       {"input is a directory", "register 1\n", kKonfig, "KTowMax", "", ".;SKONFIG.TXT", nullptr, 6, nullptr},
       {"configuration missing", "register 1\n", kKonfig, "KTowMax", "", "EZB_IN.TXT;BRAK.TXT", nullptr, 7, nullptr},
@@ -224,13 +221,13 @@ const std::vector<Case>& cases() {
       {"modem without MODKONF.TXT", "register 1\n", kModemKonfig, "ModStart", "", nullptr, nullptr, 27, nullptr},
       {"modem stopped", "register 1\nmodem 1\n", kModemKonfig, "ModStop", "", nullptr, nullptr, 0, nullptr},
       {"modem connected", "register 1\nmodem 1\n", kModemKonfig, "OBajty", "", nullptr, nullptr, 0, "modem 1"},
-      {"modem line without its settings", "register 1\n", "$1\tCOM1:9600:MUX2:1\t3", "OBajty", "", nullptr, nullptr,
-       13, nullptr},
+      {"modem line without its settings", "register 1\n", "$1\tCOM1:9600:MUX2:1\t3", "OBajty", "", nullptr, nullptr, 13,
+       nullptr},
       {"modem without a phone number", "register 1\n", "$1\tCOM1:9600:MUX2:1\t3\tELZAB\tT:x:60:40:4", "OBajty", "",
        nullptr, nullptr, 13, nullptr},
       // Planned faults.
-      {"NAK planned", shop + "fault ZBPTowar nak 2\n", kKonfig, "ZBPTowar", goodsLine(7, "Mleko"), nullptr, nullptr,
-       24, "fault ZBPTowar code:24 1"},
+      {"NAK planned", shop + "fault ZBPTowar nak 2\n", kKonfig, "ZBPTowar", goodsLine(7, "Mleko"), nullptr, nullptr, 24,
+       "fault ZBPTowar code:24 1"},
       {"fault for another PLU", shop + "fault ZBPTowar:8 code:25 always\n", kKonfig, "ZBPTowar", goodsLine(7, "Mleko"),
        nullptr, nullptr, 0, "fault ZBPTowar:8 code:25 always"},
       {"unsupported always", shop + "fault KTBarkod unsupported always\n", kKonfig, "KTBarkod", "$5\r\n", nullptr,
@@ -269,25 +266,27 @@ TEST(ElzabSimulator, ResultFilesByteForByte) {
           "sales 5 3000 1260 0 0\nsales 40 2000 100 3000 150\n");
   ASSERT_EQ(job.call("TowarMax"), 0);
   const std::string head = "; WinIP (symulator kasy Elzab): ";
-  EXPECT_EQ(job.file("EZB_OUT.TXT"),
-            head + "TowarMax\r\n#1\r\n#TowarMax\r\n#4\r\n"
-                   "$5\tChleb \xBEytni        \t1\t2\t3\t1\t0\t0005901234123\t420\t0\r\n"
-                   "$6\tSer \xBE\xA2\x88ty          \t2\t1\t3\t2\t0\t0000000000000\t2990\t0\r\n"
-                   "$40\tButelka zwrotna    \t4\t1\t3\t1\t0\t0000000000000\t50\t1\r\n"
-                   "$41\tSkrzynka           \t4\t1\t3\t1\t0\t0000000000000\t1000\t1\r\n"
-                   "; koniec\r\n");
+  EXPECT_EQ(job.file("EZB_OUT.TXT"), head +
+                                         "TowarMax\r\n#1\r\n#TowarMax\r\n#4\r\n"
+                                         "$5\tChleb \xBEytni        \t1\t2\t3\t1\t0\t0005901234123\t420\t0\r\n"
+                                         "$6\tSer \xBE\xA2\x88ty          \t2\t1\t3\t2\t0\t0000000000000\t2990\t0\r\n"
+                                         "$40\tButelka zwrotna    \t4\t1\t3\t1\t0\t0000000000000\t50\t1\r\n"
+                                         "$41\tSkrzynka           \t4\t1\t3\t1\t0\t0000000000000\t1000\t1\r\n"
+                                         "; koniec\r\n");
   ASSERT_EQ(job.call("OWiaz"), 0);
   EXPECT_EQ(job.file("EZB_OUT.TXT"), head + "OWiaz\r\n#1\r\n#OWiaz\r\n#2\r\n$5\t\t40\r\n$6\t\t41\r\n; koniec\r\n");
   ASSERT_EQ(job.call("ODBarkod"), 0);
-  EXPECT_EQ(job.file("EZB_OUT.TXT"), head + "ODBarkod\r\n#1\r\n#ODBarkod\r\n#2\r\n$5\t0000000001234\r\n"
-                                            "$5\t2000000000017\r\n; koniec\r\n");
+  EXPECT_EQ(job.file("EZB_OUT.TXT"), head +
+                                         "ODBarkod\r\n#1\r\n#ODBarkod\r\n#2\r\n$5\t0000000001234\r\n"
+                                         "$5\t2000000000017\r\n; koniec\r\n");
   // The driver deletes stale sales files first; the register writes all three.
   ASSERT_EQ(job.call("OSpOpMax", "", nullptr, "#1\r\n#\r\n#\r\n$EZB_SPR1.TXT\tEZB_SPR2.TXT\tEZB_SPR3.TXT"), 0);
   EXPECT_EQ(job.file("EZB_SPR1.TXT"), head + "OSpOpMax\r\n#1\r\n#OSpOpMax\r\n#1\r\n$2\t1360\r\n; koniec\r\n");
   EXPECT_EQ(job.file("EZB_SPR2.TXT"),
             head + "OSpOpMax\r\n#1\r\n#OSpOpMax\r\n#2\r\n$000005\t3.000\t1260\r\n$000040\t2.000\t100\r\n; koniec\r\n");
-  EXPECT_EQ(job.file("EZB_SPR3.TXT"), head + "OSpOpMax\r\n#1\r\n#OSpOpMax\r\n#2\r\n$000040\t3.000\t150\r\n"
-                                             "$000041\t0.000\t0\r\n; koniec\r\n");
+  EXPECT_EQ(job.file("EZB_SPR3.TXT"), head +
+                                          "OSpOpMax\r\n#1\r\n#OSpOpMax\r\n#2\r\n$000040\t3.000\t150\r\n"
+                                          "$000041\t0.000\t0\r\n; koniec\r\n");
   // The read-out cleared the counters: a second one lists no sales.
   EXPECT_EQ(job.state().text().find("\nsales "), std::string::npos) << job.state().text();
 }
@@ -333,11 +332,26 @@ TEST(ElzabSimulator, SpoiledResultFiles) {
 // the register leaves behind can always be read again.
 TEST(ElzabSimulator, OddInputNeverBreaksTheRegister) {
   Job job(std::string(kShop) + "barcode 5 0000000001234\nlink 5 40\nsales 6 1000 2990 0 0\n");
-  const std::string inputs[] = {
-      goodsLine(7, "Mleko \xA5"), goodsLine(40, "Butelka zwrotna", "4\t1\t3\t1\t0\t0\t50\t1"), "$5\r\n",
-      "$5\t40\r\n", "$5\t0000000001234\r\n", "$EZB_SPR1.TXT\tEZB_SPR2.TXT\tEZB_SPR3.TXT"};
-  const std::string pieces[] = {"\t", "\t\t", "$", "#", ";", "\r\n", "\n", "-", "99999999999999999999", "\xFF",
-                                std::string(1, '\0'), std::string(1030, 'x'), "0", ":"};
+  const std::string inputs[] = {goodsLine(7, "Mleko \xA5"),
+                                goodsLine(40, "Butelka zwrotna", "4\t1\t3\t1\t0\t0\t50\t1"),
+                                "$5\r\n",
+                                "$5\t40\r\n",
+                                "$5\t0000000001234\r\n",
+                                "$EZB_SPR1.TXT\tEZB_SPR2.TXT\tEZB_SPR3.TXT"};
+  const std::string pieces[] = {"\t",
+                                "\t\t",
+                                "$",
+                                "#",
+                                ";",
+                                "\r\n",
+                                "\n",
+                                "-",
+                                "99999999999999999999",
+                                "\xFF",
+                                std::string(1, '\0'),
+                                std::string(1030, 'x'),
+                                "0",
+                                ":"};
   unsigned seed = 12345;
   auto next = [&seed](unsigned n) {
     seed = seed * 1103515245u + 12345u;
@@ -347,9 +361,15 @@ TEST(ElzabSimulator, OddInputNeverBreaksTheRegister) {
     for (unsigned k = 0, edits = 1 + next(4); k < edits; ++k) {
       const std::size_t at = text.empty() ? 0 : next(static_cast<unsigned>(text.size()));
       switch (next(3)) {
-        case 0: text.insert(at, pieces[next(std::size(pieces))]); break;
-        case 1: text.erase(at, 1 + next(6)); break;
-        default: if (!text.empty()) text[at] = static_cast<char>(next(256)); break;
+        case 0:
+          text.insert(at, pieces[next(std::size(pieces))]);
+          break;
+        case 1:
+          text.erase(at, 1 + next(6));
+          break;
+        default:
+          if (!text.empty()) text[at] = static_cast<char>(next(256));
+          break;
       }
     }
     return text;
@@ -407,8 +427,9 @@ TEST(ElzabSimulator, ToolCommands) {
       {"set register 100", 2, nullptr},
       {"seed 10 --packagings 65", 1, nullptr},
       {"seed 10 --links 3", 1, nullptr},  // links need packagings
-      {"seed 3 --packagings 1 --links 2 --barcodes 1", 0, "PLU        1  Towar 1              VAT 2  gr  2  jm  1  "
-                                                          "cena 1.37  kod 5900000000001  opakowanie 4  +kod 2000000000001"},
+      {"seed 3 --packagings 1 --links 2 --barcodes 1", 0,
+       "PLU        1  Towar 1              VAT 2  gr  2  jm  1  "
+       "cena 1.37  kod 5900000000001  opakowanie 4  +kod 2000000000001"},
   };
   for (const Step& s : steps) {
     SCOPED_TRACE(s.args);

@@ -508,11 +508,13 @@ bool parseDecimal(const std::string& text, long long scale, long long& out) {
 
 std::string formatDecimal(long long units, long long scale) {
   const bool negative = units < 0;
-  const unsigned long long u = negative ? 0ULL - static_cast<unsigned long long>(units) : static_cast<unsigned long long>(units);
+  const unsigned long long u =
+      negative ? 0ULL - static_cast<unsigned long long>(units) : static_cast<unsigned long long>(units);
   int places = 0;
   for (long long s = scale; s > 1; s /= 10) ++places;
   std::string frac = std::to_string(u % static_cast<unsigned long long>(scale));
-  if (frac.size() < static_cast<std::size_t>(places)) frac.insert(0, static_cast<std::size_t>(places) - frac.size(), '0');
+  if (frac.size() < static_cast<std::size_t>(places))
+    frac.insert(0, static_cast<std::size_t>(places) - frac.size(), '0');
   return (negative ? "-" : "") + std::to_string(u / static_cast<unsigned long long>(scale)) +
          (places ? "." + frac : std::string());
 }
