@@ -1,11 +1,10 @@
 // The WinIP stand-in and its simulated Elzab register, called through dlopen as the driver
 // calls it, in a scratch job directory with hand-written configuration and input files.
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -78,7 +77,7 @@ struct Job {
 std::string goodsLine(int plu, const std::string& name, const char* rest = "1\t2\t3\t1\t0\t0005901234123\t1250\t0") {
   std::string padded = name;
   if (padded.size() < 19) padded.resize(19, ' ');
-  return "$" + std::to_string(plu) + "\t" + padded + "\t" + rest + "\r\n";
+  return std::string("$").append(std::to_string(plu)) + "\t" + padded + "\t" + rest + "\r\n";
 }
 
 std::string packagings(int n, int first = 1) {
@@ -122,20 +121,20 @@ const std::vector<Case>& cases() {
       {"name of blanks", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, ""), nullptr, nullptr, 220, nullptr},
       {"name over 19", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, std::string(20, 'A')), nullptr, nullptr, 102,
        nullptr},
-      {"name with a control byte", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "Ml\x01ko"), nullptr, nullptr,
-       206, nullptr},
-      {"VAT 0", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "0\t2\t3\t1\t0\t0\t1\t0"), nullptr, nullptr,
-       103, nullptr},
-      {"VAT 8", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "8\t2\t3\t1\t0\t0\t1\t0"), nullptr, nullptr,
-       103, nullptr},
+      {"name with a control byte", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "Ml\x01ko"), nullptr, nullptr, 206,
+       nullptr},
+      {"VAT 0", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "0\t2\t3\t1\t0\t0\t1\t0"), nullptr, nullptr, 103,
+       nullptr},
+      {"VAT 8", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "8\t2\t3\t1\t0\t0\t1\t0"), nullptr, nullptr, 103,
+       nullptr},
       {"group 0", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "1\t0\t3\t1\t0\t0\t1\t0"), nullptr, nullptr,
        110, nullptr},
-      {"decimals 4", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "1\t1\t4\t1\t0\t0\t1\t0"), nullptr,
-       nullptr, 112, nullptr},
+      {"decimals 4", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "1\t1\t4\t1\t0\t0\t1\t0"), nullptr, nullptr,
+       112, nullptr},
       {"unit 16", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "1\t1\t3\t16\t0\t0\t1\t0"), nullptr, nullptr,
        111, nullptr},
-      {"blocked 2", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "1\t1\t3\t1\t2\t0\t1\t0"), nullptr,
-       nullptr, 113, nullptr},
+      {"blocked 2", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "1\t1\t3\t1\t2\t0\t1\t0"), nullptr, nullptr,
+       113, nullptr},
       {"packaging flag 2", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "1\t1\t3\t1\t0\t0\t1\t2"), nullptr,
        nullptr, 114, nullptr},
       {"barcode of 14 digits", "register 1\n", kKonfig, "ZBPTowar",
@@ -153,8 +152,8 @@ const std::vector<Case>& cases() {
        11, nullptr},
       {"PLU taken by another goods", shop, kKonfig, "ZBPTowar", goodsLine(5, "Bulka"), nullptr, nullptr, 221, nullptr},
       {"name held by another PLU", shop, kKonfig, "ZBPTowar", goodsLine(9, "Skrzynka"), nullptr, nullptr, 222, nullptr},
-      {"65th packaging", packagings(64), kKonfig, "ZBPTowar", goodsLine(100, "Kosz", "4\t1\t3\t1\t0\t0\t5\t1"),
-       nullptr, nullptr, 104, nullptr},
+      {"65th packaging", packagings(64), kKonfig, "ZBPTowar", goodsLine(100, "Kosz", "4\t1\t3\t1\t0\t0\t5\t1"), nullptr,
+       nullptr, 104, nullptr},
       {"64th packaging sent again", packagings(64), kKonfig, "ZBPTowar",
        goodsLine(64, "Opakowanie 64", "4\t1\t3\t1\t0\t0\t75\t1"), nullptr, nullptr, 0,
        "goods 64 4 1 1 3 0 1 75 - Opakowanie 64"},
@@ -184,17 +183,15 @@ const std::vector<Case>& cases() {
       {"barcodes deleted", shop + "barcode 5 0000000001234\n", kKonfig, "KTBarkod", "$5\r\n", nullptr, nullptr, 0,
        nullptr},
       // The input file.
-      {"register number out of range", "register 1\n", kKonfig, "OBajty", "", nullptr, "#0\r\n#\r\n#\r\n", 19,
-       nullptr},
+      {"register number out of range", "register 1\n", kKonfig, "OBajty", "", nullptr, "#0\r\n#\r\n#\r\n", 19, nullptr},
       {"header without a number", "register 1\n", kKonfig, "OBajty", "", nullptr, "#x\r\n#\r\n#\r\n", 11, nullptr},
       {"header cut short", "register 1\n", kKonfig, "OBajty", "", nullptr, "#1\r\n#\r\n", 10, nullptr},
       {"record inside the header", "register 1\n", kKonfig, "KTowar", "", nullptr, "#1\r\n$5\r\n#\r\n#\r\n", 11,
        nullptr},
       {"line without '$'", shop, kKonfig, "KTowar", "5\r\n", nullptr, nullptr, 11, nullptr},
-      {"line longer than 1021", "register 1\n", kKonfig, "KTowar", "$" + std::string(1100, '5') + "\r\n", nullptr,
+      {"line longer than 1021", "register 1\n", kKonfig, "KTowar", std::string("$").append(1100, '5') + "\r\n", nullptr,
        nullptr, 11, nullptr},
-      {"data for a function without any", "register 1\n", kKonfig, "TowarMax", "$5\r\n", nullptr, nullptr, 11,
-       nullptr},
+      {"data for a function without any", "register 1\n", kKonfig, "TowarMax", "$5\r\n", nullptr, nullptr, 11, nullptr},
       {"no data line", "register 1\n", kKonfig, "ZBPTowar", "", nullptr, nullptr, 10, nullptr},
       {"LF line ends", shop, kKonfig, "KTowar", "", nullptr, "#1\n#\n#\n$6\n", 0, nullptr},
       // File names and configuration files.
@@ -204,8 +201,8 @@ const std::vector<Case>& cases() {
       {"no output name", "register 1\n", kKonfig, "TowarMax", "", kIn2, nullptr, 3, nullptr},
       {"reserved output name", "register 1\n", kKonfig, "TowarMax", "", "EZB_IN.TXT;nul.txt;SKONFIG.TXT", nullptr, 4,
        nullptr},
-      {"input and output alike", "register 1\n", kKonfig, "TowarMax", "", "EZB_IN.TXT;EZB_IN.TXT;SKONFIG.TXT",
-       nullptr, 5, nullptr},
+      {"input and output alike", "register 1\n", kKonfig, "TowarMax", "", "EZB_IN.TXT;EZB_IN.TXT;SKONFIG.TXT", nullptr,
+       5, nullptr},
       {"input file missing", "register 1\n", kKonfig, "KTowMax", "", "BRAK.TXT;SKONFIG.TXT", nullptr, 6, nullptr},
       {"input is a directory", "register 1\n", kKonfig, "KTowMax", "", ".;SKONFIG.TXT", nullptr, 6, nullptr},
       {"configuration missing", "register 1\n", kKonfig, "KTowMax", "", "EZB_IN.TXT;BRAK.TXT", nullptr, 7, nullptr},
@@ -224,13 +221,13 @@ const std::vector<Case>& cases() {
       {"modem without MODKONF.TXT", "register 1\n", kModemKonfig, "ModStart", "", nullptr, nullptr, 27, nullptr},
       {"modem stopped", "register 1\nmodem 1\n", kModemKonfig, "ModStop", "", nullptr, nullptr, 0, nullptr},
       {"modem connected", "register 1\nmodem 1\n", kModemKonfig, "OBajty", "", nullptr, nullptr, 0, "modem 1"},
-      {"modem line without its settings", "register 1\n", "$1\tCOM1:9600:MUX2:1\t3", "OBajty", "", nullptr, nullptr,
-       13, nullptr},
+      {"modem line without its settings", "register 1\n", "$1\tCOM1:9600:MUX2:1\t3", "OBajty", "", nullptr, nullptr, 13,
+       nullptr},
       {"modem without a phone number", "register 1\n", "$1\tCOM1:9600:MUX2:1\t3\tELZAB\tT:x:60:40:4", "OBajty", "",
        nullptr, nullptr, 13, nullptr},
       // Planned faults.
-      {"NAK planned", shop + "fault ZBPTowar nak 2\n", kKonfig, "ZBPTowar", goodsLine(7, "Mleko"), nullptr, nullptr,
-       24, "fault ZBPTowar code:24 1"},
+      {"NAK planned", shop + "fault ZBPTowar nak 2\n", kKonfig, "ZBPTowar", goodsLine(7, "Mleko"), nullptr, nullptr, 24,
+       "fault ZBPTowar code:24 1"},
       {"fault for another PLU", shop + "fault ZBPTowar:8 code:25 always\n", kKonfig, "ZBPTowar", goodsLine(7, "Mleko"),
        nullptr, nullptr, 0, "fault ZBPTowar:8 code:25 always"},
       {"unsupported always", shop + "fault KTBarkod unsupported always\n", kKonfig, "KTBarkod", "$5\r\n", nullptr,
@@ -269,25 +266,27 @@ TEST(ElzabSimulator, ResultFilesByteForByte) {
           "sales 5 3000 1260 0 0\nsales 40 2000 100 3000 150\n");
   ASSERT_EQ(job.call("TowarMax"), 0);
   const std::string head = "; WinIP (symulator kasy Elzab): ";
-  EXPECT_EQ(job.file("EZB_OUT.TXT"),
-            head + "TowarMax\r\n#1\r\n#TowarMax\r\n#4\r\n"
-                   "$5\tChleb \xBEytni        \t1\t2\t3\t1\t0\t0005901234123\t420\t0\r\n"
-                   "$6\tSer \xBE\xA2\x88ty          \t2\t1\t3\t2\t0\t0000000000000\t2990\t0\r\n"
-                   "$40\tButelka zwrotna    \t4\t1\t3\t1\t0\t0000000000000\t50\t1\r\n"
-                   "$41\tSkrzynka           \t4\t1\t3\t1\t0\t0000000000000\t1000\t1\r\n"
-                   "; koniec\r\n");
+  EXPECT_EQ(job.file("EZB_OUT.TXT"), head +
+                                         "TowarMax\r\n#1\r\n#TowarMax\r\n#4\r\n"
+                                         "$5\tChleb \xBEytni        \t1\t2\t3\t1\t0\t0005901234123\t420\t0\r\n"
+                                         "$6\tSer \xBE\xA2\x88ty          \t2\t1\t3\t2\t0\t0000000000000\t2990\t0\r\n"
+                                         "$40\tButelka zwrotna    \t4\t1\t3\t1\t0\t0000000000000\t50\t1\r\n"
+                                         "$41\tSkrzynka           \t4\t1\t3\t1\t0\t0000000000000\t1000\t1\r\n"
+                                         "; koniec\r\n");
   ASSERT_EQ(job.call("OWiaz"), 0);
   EXPECT_EQ(job.file("EZB_OUT.TXT"), head + "OWiaz\r\n#1\r\n#OWiaz\r\n#2\r\n$5\t\t40\r\n$6\t\t41\r\n; koniec\r\n");
   ASSERT_EQ(job.call("ODBarkod"), 0);
-  EXPECT_EQ(job.file("EZB_OUT.TXT"), head + "ODBarkod\r\n#1\r\n#ODBarkod\r\n#2\r\n$5\t0000000001234\r\n"
-                                            "$5\t2000000000017\r\n; koniec\r\n");
+  EXPECT_EQ(job.file("EZB_OUT.TXT"), head +
+                                         "ODBarkod\r\n#1\r\n#ODBarkod\r\n#2\r\n$5\t0000000001234\r\n"
+                                         "$5\t2000000000017\r\n; koniec\r\n");
   // The driver deletes stale sales files first; the register writes all three.
   ASSERT_EQ(job.call("OSpOpMax", "", nullptr, "#1\r\n#\r\n#\r\n$EZB_SPR1.TXT\tEZB_SPR2.TXT\tEZB_SPR3.TXT"), 0);
   EXPECT_EQ(job.file("EZB_SPR1.TXT"), head + "OSpOpMax\r\n#1\r\n#OSpOpMax\r\n#1\r\n$2\t1360\r\n; koniec\r\n");
   EXPECT_EQ(job.file("EZB_SPR2.TXT"),
             head + "OSpOpMax\r\n#1\r\n#OSpOpMax\r\n#2\r\n$000005\t3.000\t1260\r\n$000040\t2.000\t100\r\n; koniec\r\n");
-  EXPECT_EQ(job.file("EZB_SPR3.TXT"), head + "OSpOpMax\r\n#1\r\n#OSpOpMax\r\n#2\r\n$000040\t3.000\t150\r\n"
-                                             "$000041\t0.000\t0\r\n; koniec\r\n");
+  EXPECT_EQ(job.file("EZB_SPR3.TXT"), head +
+                                          "OSpOpMax\r\n#1\r\n#OSpOpMax\r\n#2\r\n$000040\t3.000\t150\r\n"
+                                          "$000041\t0.000\t0\r\n; koniec\r\n");
   // The read-out cleared the counters: a second one lists no sales.
   EXPECT_EQ(job.state().text().find("\nsales "), std::string::npos) << job.state().text();
 }
@@ -329,11 +328,117 @@ TEST(ElzabSimulator, SpoiledResultFiles) {
   EXPECT_FALSE(fileExists(job.dir.file("EZB_SPR3.TXT")));
 }
 
+// Mangled input, configuration and state files: every call returns a result, and the state
+// the register leaves behind can always be read again.
+TEST(ElzabSimulator, OddInputNeverBreaksTheRegister) {
+  Job job(std::string(kShop) + "barcode 5 0000000001234\nlink 5 40\nsales 6 1000 2990 0 0\n");
+  const std::string inputs[] = {goodsLine(7, "Mleko \xA5"),
+                                goodsLine(40, "Butelka zwrotna", "4\t1\t3\t1\t0\t0\t50\t1"),
+                                "$5\r\n",
+                                "$5\t40\r\n",
+                                "$5\t0000000001234\r\n",
+                                "$EZB_SPR1.TXT\tEZB_SPR2.TXT\tEZB_SPR3.TXT"};
+  const std::string pieces[] = {"\t",
+                                "\t\t",
+                                "$",
+                                "#",
+                                ";",
+                                "\r\n",
+                                "\n",
+                                "-",
+                                "99999999999999999999",
+                                "\xFF",
+                                std::string(1, '\0'),
+                                std::string(1030, 'x'),
+                                "0",
+                                ":"};
+  unsigned seed = 12345;
+  auto next = [&seed](unsigned n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % n;
+  };
+  auto mangle = [&](std::string text) {
+    for (unsigned k = 0, edits = 1 + next(4); k < edits; ++k) {
+      const std::size_t at = text.empty() ? 0 : next(static_cast<unsigned>(text.size()));
+      switch (next(3)) {
+        case 0:
+          text.insert(at, pieces[next(std::size(pieces))]);
+          break;
+        case 1:
+          text.erase(at, 1 + next(6));
+          break;
+        default:
+          if (!text.empty()) text[at] = static_cast<char>(next(256));
+          break;
+      }
+    }
+    return text;
+  };
+  for (int i = 0; i < 400; ++i) {
+    const char* fn = quorvel::elzabsim::kFunctions[next(16)];
+    std::string data = inputs[next(std::size(inputs))];
+    if (next(4) == 0) data = "#1\r\n#\r\n#\r\n" + data;
+    writeFile(job.dir.file("KONFIG.TXT"), next(8) == 0 ? mangle(kKonfig) : std::string(kKonfig));
+    writeFile(job.dir.file("SKONFIG.TXT"), next(8) == 0 ? mangle(kSkonfig) : std::string(kSkonfig));
+    const std::string whole = kHeader + (next(2) ? mangle(data) : data);
+    const int result = job.call(fn, "", nullptr, whole.c_str());
+    EXPECT_GE(result, 0);
+    quorvel::elzabsim::Register r;
+    std::string error;
+    ASSERT_TRUE(quorvel::elzabsim::loadRegister(job.dir.file("ELZAB_SIM.TXT"), r, error))
+        << fn << " " << result << ": " << error;
+  }
+}
+
 // A FIFO in place of the input file is refused at once, never waited on.
 TEST(ElzabSimulator, FifoInputIsRefused) {
   Job job;
   ASSERT_EQ(::mkfifo(job.dir.file("FIFO.TXT").c_str(), 0600), 0);
   EXPECT_EQ(function("KTowMax")("FIFO.TXT;SKONFIG.TXT"), 6);
+}
+
+// elzab_sim, command after command on one register: exit status and what `show` then prints.
+TEST(ElzabSimulator, ToolCommands) {
+  ScratchDir dir;
+  struct Step {
+    const char* args;
+    int status;
+    const char* shows;
+  };
+  const Step steps[] = {
+      {"show", 1, nullptr},  // no register yet
+      {"init --register 7", 0, "Kasa Elzab nr 7: 0 towarów"},
+      {"goods 5 'Masło ekstra' 7.49 1 2 3 5900512300108", 0,
+       "PLU        5  Masło ekstra         VAT 1  gr  2  jm  3  cena 7.49  kod 5900512300108"},
+      {"goods 6 'Masło ekstra' 1.00", 1, nullptr},  // the name is PLU 5's
+      {"goods 0 X 1", 2, nullptr},
+      {"goods 7 'Nazwa dłuższa niż dziewiętnaście' 1", 1, nullptr},
+      {"goods 40 Butelka 0.50 4 --packaging", 0, "Opak.     40  Butelka"},
+      {"sell 5 1,5 3.75", 0, "sprzedaż 1.500 szt. 3.75"},
+      {"sell 5 0.0001 1", 2, nullptr},  // finer than the counter's thousandths
+      {"sell 9 1 1", 1, nullptr},
+      {"return 5 1 1", 1, nullptr},  // not a packaging
+      {"return 40 2 1.00", 0, "zwroty 2.000 szt. 1.00"},
+      {"fault ZBPTowar:5 nak 3", 0, "fault ZBPTowar:5 code:24 3"},
+      {"fault OSpOpMax garble always", 0, "fault OSpOpMax garble always"},
+      {"fault Nothing nak", 2, nullptr},
+      {"fault ZBPTowar explode", 2, nullptr},
+      {"fault clear", 0, "1 opakowań, 0 powiązań"},
+      {"set register 100", 2, nullptr},
+      {"seed 10 --packagings 65", 1, nullptr},
+      {"seed 10 --links 3", 1, nullptr},  // links need packagings
+      {"seed 3 --packagings 1 --links 2 --barcodes 1", 0,
+       "PLU        1  Towar 1              VAT 2  gr  2  jm  1  "
+       "cena 1.37  kod 5900000000001  opakowanie 4  +kod 2000000000001"},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.args);
+    const int rc = std::system((kTool + " " + s.args + " 2>/dev/null >/dev/null").c_str());
+    EXPECT_EQ(WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, s.status);
+    if (!s.shows) continue;
+    ASSERT_EQ(std::system((kTool + " show > SHOW.TXT").c_str()), 0);
+    EXPECT_NE(readFile(dir.file("SHOW.TXT")).find(s.shows), std::string::npos) << readFile(dir.file("SHOW.TXT"));
+  }
 }
 
 // A job's process appends its changes to the state file and writes it whole when WinIP is

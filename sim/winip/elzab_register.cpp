@@ -1,6 +1,8 @@
 // The simulated Elzab register's state and its text file (see elzab_register.h).
 #include "sim/winip/elzab_register.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -356,6 +358,11 @@ std::string Register::text() const {
 }
 
 bool loadRegister(const std::string& path, Register& r, std::string& error) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {  // a FIFO is never waited on
+    error = path + " is not a regular file";
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     error = "cannot read " + path;
@@ -501,11 +508,13 @@ bool parseDecimal(const std::string& text, long long scale, long long& out) {
 
 std::string formatDecimal(long long units, long long scale) {
   const bool negative = units < 0;
-  const unsigned long long u = negative ? 0ULL - static_cast<unsigned long long>(units) : static_cast<unsigned long long>(units);
+  const unsigned long long u =
+      negative ? 0ULL - static_cast<unsigned long long>(units) : static_cast<unsigned long long>(units);
   int places = 0;
   for (long long s = scale; s > 1; s /= 10) ++places;
   std::string frac = std::to_string(u % static_cast<unsigned long long>(scale));
-  if (frac.size() < static_cast<std::size_t>(places)) frac.insert(0, static_cast<std::size_t>(places) - frac.size(), '0');
+  if (frac.size() < static_cast<std::size_t>(places))
+    frac.insert(0, static_cast<std::size_t>(places) - frac.size(), '0');
   return (negative ? "-" : "") + std::to_string(u / static_cast<unsigned long long>(scale)) +
          (places ? "." + frac : std::string());
 }

@@ -41,9 +41,9 @@ constexpr const char* kStateEnvironment = "QUORVEL_ELZAB_STATE";
 constexpr const char* kNoBarcode = "0000000000000";
 
 // The sixteen functions WinIP exports (each as "__" + name).
-inline constexpr const char* kFunctions[] = {"ModStart", "ModStop",  "OBajty",   "ZBPTowar", "ZCTowar",  "KTowar",
-                                             "KTBarkod", "KWiaz",    "ZDBarkod", "ZWiaz",    "KDBarMax", "KTowMax",
-                                             "TowarMax", "OWiaz",    "ODBarkod", "OSpOpMax"};
+inline constexpr const char* kFunctions[] = {"ModStart", "ModStop", "OBajty",   "ZBPTowar", "ZCTowar",  "KTowar",
+                                             "KTBarkod", "KWiaz",   "ZDBarkod", "ZWiaz",    "KDBarMax", "KTowMax",
+                                             "TowarMax", "OWiaz",   "ODBarkod", "OSpOpMax"};
 
 // Where the state lives: $QUORVEL_ELZAB_STATE, else ELZAB_SIM.TXT in the current directory.
 std::string defaultStatePath();
@@ -52,12 +52,12 @@ struct Goods {
   std::string name;  // the register's code page (852), at most 19 characters
   int vat = 1, group = 1, unit = 0, decimals = 3, blocked = 0;
   bool packaging = false;
-  long long price = 0;               // hundredths
-  std::string barcode = kNoBarcode;  // as the register holds it: 13 digits or more
+  long long price = 0;                                // hundredths
+  std::string barcode = kNoBarcode;                   // as the register holds it: 13 digits or more
   long long soldQuantity = 0, soldValue = 0;          // thousandths, hundredths
   long long returnedQuantity = 0, returnedValue = 0;  // packagings taken back
-  int link = 0;                                        // linked packaging, 0 for none
-  std::vector<std::string> barcodes;                   // further barcodes, 13 digits
+  int link = 0;                                       // linked packaging, 0 for none
+  std::vector<std::string> barcodes;                  // further barcodes, 13 digits
   bool hasSales() const { return soldQuantity || soldValue || returnedQuantity || returnedValue; }
 };
 
@@ -66,7 +66,9 @@ struct Fault {
   int plu = 0;           // only calls about this PLU; 0: any
   std::string action;    // code:N, cut, garble, noheader, missing
   int count = 1;         // plays left; -1: always
-  std::string key() const { return function + (plu ? ":" + std::to_string(plu) : std::string()) + " " + action; }
+  std::string key() const {
+    return function + (plu ? std::string(":").append(std::to_string(plu)) : std::string()) + " " + action;
+  }
 };
 
 // Reads FUNCTION[:PLU]; false for an unknown function or a bad PLU.

@@ -46,8 +46,22 @@ using namespace quorvel::elzabsim;
 namespace {
 
 enum class Fn {
-  ModStart, ModStop, OBajty, ZBPTowar, ZCTowar, KTowar, KTBarkod, KWiaz,
-  ZDBarkod, ZWiaz, KDBarMax, KTowMax, TowarMax, OWiaz, ODBarkod, OSpOpMax
+  ModStart,
+  ModStop,
+  OBajty,
+  ZBPTowar,
+  ZCTowar,
+  KTowar,
+  KTBarkod,
+  KWiaz,
+  ZDBarkod,
+  ZWiaz,
+  KDBarMax,
+  KTowMax,
+  TowarMax,
+  OWiaz,
+  ODBarkod,
+  OSpOpMax
 };
 
 const char* nameOf(Fn f) { return kFunctions[static_cast<int>(f)]; }
@@ -143,8 +157,8 @@ int readConfiguration(const std::string& skonfig, std::vector<Association>& entr
     if (!intField(line[0].substr(3), port) || !intField(line[1], speed) || !intField(line[2].substr(3), mux) ||
         !intField(line[3], channel))
       return 16;
-    if (number < 1 || number > 99 || port < 1 || port > 4 || (speed != 9600 && speed != 19200) || mux < 0 ||
-        mux > 4 || channel < 1 || channel > 8 || timeout < 0 || timeout > 180)
+    if (number < 1 || number > 99 || port < 1 || port > 4 || (speed != 9600 && speed != 19200) || mux < 0 || mux > 4 ||
+        channel < 1 || channel > 8 || timeout < 0 || timeout > 180)
       return 15;
     Association a;
     a.number = static_cast<int>(number);
@@ -461,8 +475,13 @@ int checkNames(Call& c, const char* list) {
 // The data lines each function expects: 0 (none), 1 (exactly one), -1 (one or more).
 int expectedRecords(Fn f) {
   switch (f) {
-    case Fn::ZBPTowar: case Fn::ZCTowar: case Fn::KTowar: case Fn::KTBarkod: case Fn::KWiaz:
-    case Fn::ZWiaz: case Fn::OSpOpMax:
+    case Fn::ZBPTowar:
+    case Fn::ZCTowar:
+    case Fn::KTowar:
+    case Fn::KTBarkod:
+    case Fn::KWiaz:
+    case Fn::ZWiaz:
+    case Fn::OSpOpMax:
       return 1;
     case Fn::ZDBarkod:
       return -1;
@@ -504,7 +523,8 @@ int execute(Register& r, Call& c) {
   const auto& recs = c.in.records;
   int plu = 0;
   switch (c.fn) {
-    case Fn::ModStart: case Fn::ModStop:
+    case Fn::ModStart:
+    case Fn::ModStop:
       return 0;  // handled before the register is asked
     case Fn::OBajty: {
       ResultFile out(nameOf(c.fn), r.registerNumber);
@@ -517,7 +537,9 @@ int execute(Register& r, Call& c) {
       return program(r, c, false);
     case Fn::ZCTowar:
       return program(r, c, true);
-    case Fn::KTowar: case Fn::KTBarkod: case Fn::KWiaz: {
+    case Fn::KTowar:
+    case Fn::KTBarkod:
+    case Fn::KWiaz: {
       if (recs[0].size() != 1) return recs[0].size() < 1 ? 10 : 11;
       if (const int e = pluField(recs[0][0], plu)) return e;
       const Goods* g = r.find(plu);
@@ -567,7 +589,9 @@ int execute(Register& r, Call& c) {
         if (g.hasSales()) return 209;
       r.dropAllGoods();
       return 0;
-    case Fn::TowarMax: case Fn::OWiaz: case Fn::ODBarkod: {
+    case Fn::TowarMax:
+    case Fn::OWiaz:
+    case Fn::ODBarkod: {
       ResultFile out(nameOf(c.fn), r.registerNumber);
       for (const auto& [p, g] : r.goods()) {
         if (c.fn == Fn::TowarMax) out.record(goodsFields(p, g));
@@ -665,9 +689,8 @@ unsigned char timed(Fn fn, const char* list) {
 }  // namespace
 
 // The exports, named as WinIP names them: "__" and the function name.
-#define WINIP_EXPORT(name)                                                                                    \
-  extern "C" __attribute__((visibility("default"))) unsigned char winip_##name(const char* files) __asm__( \
-      "__" #name);                                                                                            \
+#define WINIP_EXPORT(name)                                                                                             \
+  extern "C" __attribute__((visibility("default"))) unsigned char winip_##name(const char* files) __asm__("__" #name); \
   extern "C" unsigned char winip_##name(const char* files) { return timed(Fn::name, files); }
 
 WINIP_EXPORT(ModStart)
