@@ -45,6 +45,12 @@ const char* kHelp =
     "  register     register number on the line, 1 to 99\n"
     "  dump         yes or no: write a transmission dump\n"
     "\n"
+    "Keys of quorvel_elzab (WinIP takes the port as COM1 to COM4):\n"
+    "  port, speed (9600 or 19200), mux, mux-type (Elzab 4x, Falwi, MPX4s, Elzab 8x,\n"
+    "  Elzab 2MX), mux-channel, register as above; timeout 0 to 180 (written into\n"
+    "  KONFIG.TXT); modem yes or no; phone; password (shown as typed, kept scrambled);\n"
+    "  timeout1 and timeout2 0 to 180; repeat 0 to 50; connector 1 (1 - 4) or 5 (5 - 8)\n"
+    "\n"
     "Exit status: 0 done, 2 the plug-in could not be loaded or PROG_KOM.CFG could not be\n"
     "read or written, 64 a bad command line, an unknown key or a refused value.\n";
 

@@ -29,6 +29,7 @@ struct TourEntry {
 };
 constexpr TourEntry kTours[] = {
     {"elcom", quorvel::demo::runElcomTour},
+    {"elzab", quorvel::demo::runElzabTour},
 };
 
 int usage() {

@@ -118,18 +118,24 @@ std::vector<std::string> linkerDirectories() {
   return dirs;
 }
 
-// The file to map for `name`, or "" to leave the search to the dynamic linker.
-std::string locate(const std::string& fileName) {
-  if (fileName.find('/') != std::string::npos) return fileName;
+// The file to map for the first of `fileNames` found, directory by directory, or "" to leave
+// the search to the dynamic linker.
+std::string locateAny(const std::vector<std::string>& fileNames) {
+  for (const auto& fileName : fileNames)
+    if (fileName.find('/') != std::string::npos) return fileName;
   std::vector<std::string> dirs{loaderDirectory(), executableDirectory(), currentDirectory()};
   for (auto& dir : linkerDirectories()) dirs.push_back(std::move(dir));
   for (const auto& dir : dirs) {
     if (dir.empty()) continue;
-    const std::string candidate = dir == "/" ? "/" + fileName : dir + "/" + fileName;
-    if (isRegularReadable(candidate)) return candidate;
+    for (const auto& fileName : fileNames) {
+      const std::string candidate = dir == "/" ? "/" + fileName : dir + "/" + fileName;
+      if (isRegularReadable(candidate)) return candidate;
+    }
   }
   return std::string();
 }
+
+std::string locate(const std::string& fileName) { return locateAny({fileName}); }
 
 std::string pathOfHandle(void* handle, const std::string& fallback) {
   const link_map* map = objectOfHandle(handle);
@@ -163,6 +169,12 @@ std::string loaderDirectory() {
   return directoryOf(canonical(own->l_name));
 }
 
+namespace {
+
+Module* loadLocated(const std::string& fileName, const std::string& located);
+
+}  // namespace
+
 Module* loadModule(const std::string& name) {
   g_lastError.clear();
   g_lastRefused = false;
@@ -172,7 +184,35 @@ Module* loadModule(const std::string& name) {
     g_lastError = "empty module name";
     return nullptr;
   }
-  const std::string located = locate(fileName);
+  return loadLocated(fileName, locate(fileName));
+}
+
+Module* loadModuleAnyOf(const std::vector<std::string>& names) {
+  g_lastError.clear();
+  g_lastRefused = false;
+  g_lastRefusal.clear();
+  std::vector<std::string> fileNames;
+  for (const auto& name : names)
+    if (!name.empty()) fileNames.push_back(moduleFileName(name));
+  if (fileNames.empty()) {
+    g_lastError = "empty module name";
+    return nullptr;
+  }
+  const std::string located = locateAny(fileNames);
+  // Found nowhere in the search: the dynamic linker's own rule, name by name.
+  if (located.empty()) {
+    for (const auto& fileName : fileNames) {
+      if (Module* m = loadLocated(fileName, std::string())) return m;
+      if (g_lastRefused) return nullptr;
+    }
+    return nullptr;
+  }
+  return loadLocated(located, located);
+}
+
+namespace {
+
+Module* loadLocated(const std::string& fileName, const std::string& located) {
   ::dlerror();
   void* handle = ::dlopen(located.empty() ? fileName.c_str() : located.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
@@ -197,6 +237,8 @@ Module* loadModule(const std::string& name) {
   }
   return module;
 }
+
+}  // namespace
 
 void* findSymbol(Module* module, const char* name) {
   if (!module || !name) return nullptr;

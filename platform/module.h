@@ -16,6 +16,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/api.h"
 
@@ -32,6 +33,11 @@ inline constexpr const char* kRefusalSymbol = "quorvel_module_refusal";
 // Loads and attaches the module; nullptr when no file was found, the file could not be mapped
 // or its attach handler refused. lastModuleError() then says which.
 QUORVEL_API Module* loadModule(const std::string& name);
+
+// Loads the first of several file names for one library ("libWinIP.so", "WinIP.so"): each
+// directory of the search above is tried with every name before the next directory, so a
+// library of either name found earlier in the order wins over one found later.
+QUORVEL_API Module* loadModuleAnyOf(const std::vector<std::string>& names);
 
 // Address of the exported symbol `name` defined in the module's own file; nullptr when the
 // module lacks it. A symbol that the module's dependencies export (the core's attach handler,
