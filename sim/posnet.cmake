@@ -5,3 +5,14 @@ target_include_directories(posnet_frame PUBLIC ${CMAKE_SOURCE_DIR})
 
 add_executable(posnet_sim ${CMAKE_CURRENT_SOURCE_DIR}/posnet/posnet_sim.cpp ${CMAKE_CURRENT_SOURCE_DIR}/posnet/register.cpp)
 target_link_libraries(posnet_sim PRIVATE posnet_frame)
+
+# Stand-ins for the vendor libraries, in a folder of their own: never beside libQuorvel.so or
+# quorvel, never installed. Tests and the demo link them into the job directory.
+set(POSNET_STANDIN_DIR ${CMAKE_BINARY_DIR}/standins)
+add_library(posnet SHARED ${CMAKE_CURRENT_SOURCE_DIR}/posnet/libposnet.cpp)
+target_link_libraries(posnet PRIVATE posnet_frame Threads::Threads)
+set_target_properties(posnet PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${POSNET_STANDIN_DIR})
+add_library(hlapi SHARED ${CMAKE_CURRENT_SOURCE_DIR}/posnet/libhlapi.cpp)
+target_link_libraries(hlapi PRIVATE posnet posnet_frame)
+set_target_properties(hlapi PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${POSNET_STANDIN_DIR}
+  BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN")

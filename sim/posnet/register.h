@@ -60,7 +60,7 @@ struct Fault {
 };
 
 struct State {
-  int goodsLimit = 100000;
+  int goodsLimit = 65535;  // the read-out gives PLU numbers in 16 bits
   int packLimit = 100;
   std::map<int, std::string> groups{{1, "Ogólna"}};  // UTF-8: only shown, never sent
   std::map<int, Goods> goods;
