@@ -29,6 +29,7 @@ struct TourEntry {
 };
 constexpr TourEntry kTours[] = {
     {"elcom", quorvel::demo::runElcomTour},
+    {"posnet", quorvel::demo::runPosnetTour},
 };
 
 int usage() {
