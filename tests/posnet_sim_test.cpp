@@ -334,6 +334,143 @@ TEST_P(PosnetStandins, PlannedFaultsReachTheCallerAsStatuses) {
 INSTANTIATE_TEST_SUITE_P(Lines, PosnetStandins, ::testing::Values(Line::kTcp, Line::kSerial),
                          [](const auto& info) { return info.param == Line::kTcp ? "Tcp" : "Serial"; });
 
+TEST(PosnetStandinsTcp, OpenIsRefusedForWhatCannotBeReached) {
+  EXPECT_EQ(POS_CreateDeviceHandle(2), nullptr);
+  struct Case {
+    std::uint32_t type, param;
+    const char* value;
+  } cases[] = {
+      {POSNET_DEVICE_RS232, POSNET_PARAM_SERIAL, "/nonexistent/ttyX,9600,8,N,1,N"},
+      {POSNET_DEVICE_RS232, POSNET_PARAM_SERIAL, "/dev/null,9600,8,X,1,N"},
+      {POSNET_DEVICE_RS232, POSNET_PARAM_SERIAL, "/dev/null,9601,8,N,1,N"},
+      {POSNET_DEVICE_RS232, POSNET_PARAM_SERIAL, "/dev/null,9600,8,N,1,N"},  // not a serial line
+      {POSNET_DEVICE_RS232, POSNET_PARAM_SERIAL, ""},
+      {POSNET_DEVICE_ETHERNET, POSNET_PARAM_IP_ADDRESS, "127.0.0.1:1"},  // nobody listens
+      {POSNET_DEVICE_ETHERNET, POSNET_PARAM_IP_ADDRESS, "999.0.0.1"},
+      {POSNET_DEVICE_ETHERNET, POSNET_PARAM_IP_ADDRESS, "127.0.0.1:70000"},
+  };
+  for (const Case& c : cases) {
+    POSNET_HANDLE h = POS_CreateDeviceHandle(c.type);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(POS_SetDeviceParam(h, c.param, c.value), 0u);
+    EXPECT_NE(POS_SetDeviceParam(h, 0x20002, "x"), 0u);
+    EXPECT_EQ(POS_OpenDevice(h), nullptr) << c.value;
+    int fd = 0;
+    std::memcpy(&fd, reinterpret_cast<const char*>(h) + POSNET_HANDLE_SERIAL_FD_OFFSET, sizeof fd);
+    EXPECT_EQ(fd, -1) << c.value;
+    EXPECT_EQ(POS_DestroyDeviceHandle(h), 0u);
+  }
+  POSNET_REQUEST r = reinterpret_cast<POSNET_REQUEST>(1);
+  EXPECT_NE(POSS_VATGet(nullptr, &r, 0), 0u);
+  EXPECT_EQ(r, nullptr);
+}
+
+TEST(PosnetStandinsTcp, ResultsThatDoNotFitAreCutOrRefused) {
+  ScratchDir dir;
+  Register r(dir.path(), Line::kTcp);
+  const std::string longName(60, 'N');
+  ASSERT_EQ(sim(r.state(), "limits 70000 100"), 0);
+  ASSERT_EQ(sim(r.state(), "add goods 1 " + longName + " 1.00 barcode=12345678901234567890123"), 0);
+  ASSERT_EQ(sim(r.state(), "add goods 66000 Daleki 1.00"), 0);
+  r.start();
+  ASSERT_TRUE(r.open());
+  ASSERT_EQ(r.run([](auto d, auto q) { return POSS_CntxPLUInit(d, q, 1, 1, 0); }), 0u);
+  // Each buffer gets at most its size, the terminator included.
+  char name[POSNET_NAME_SIZE + 8], code[POSNET_BARCODE_SIZE + 8], x[POSNET_NUMBER_SIZE], bars[POSNET_BARCODE_LIST_SIZE];
+  std::memset(name, '#', sizeof name);
+  std::memset(code, '#', sizeof code);
+  std::uint16_t plu = 0;
+  std::uint8_t b = 0;
+  auto read = [&](POSNET_REQUEST q) {
+    return POSG_PLURead(q, &plu, name, code, x, x, &b, &b, &b, &b, &b, &b, &b, &b, &b, bars);
+  };
+  POSNET_STATUS got = 99;
+  EXPECT_EQ(r.run([](auto d, auto q) { return POSS_PLURead(d, q, 0, 1, 0); }, [&](POSNET_REQUEST q) { got = read(q); }), 0u);
+  EXPECT_EQ(got, 0u);
+  EXPECT_EQ(std::string(name), longName.substr(0, POSNET_NAME_SIZE - 1));
+  EXPECT_EQ(name[POSNET_NAME_SIZE], '#');
+  EXPECT_EQ(std::string(code), std::string("12345678901234567890123").substr(0, POSNET_BARCODE_SIZE - 1));
+  EXPECT_EQ(code[POSNET_BARCODE_SIZE], '#');
+  // A PLU number beyond 16 bits is a broken answer, and the buffers stay as they were.
+  plu = 7;
+  EXPECT_EQ(r.run([](auto d, auto q) { return POSS_PLURead(d, q, 0, 1, 0); }, [&](POSNET_REQUEST q) { got = read(q); }), 0u);
+  EXPECT_EQ(got, POSNET_STATUS_BAD_FRAME);
+  EXPECT_EQ(plu, 7);
+}
+
+TEST(PosnetStandinsTcp, RequestsOutstandingAtTheEndAreCancelledAndStayValid) {
+  ScratchDir dir;
+  ::setenv("POSNET_SIM_TIMEOUT_MS", "400", 1);
+  Register r(dir.path(), Line::kTcp);
+  ASSERT_EQ(sim(r.state(), "fault cmd:VATGet silence always"), 0);
+  r.start();
+  ASSERT_TRUE(r.open());
+  POSNET_REQUEST q[3] = {};
+  POSNET_DEVICE d = nullptr;
+  // The device is reached through the handle's open device: queue three at once.
+  r.run([&](POSNET_DEVICE dev, POSNET_REQUEST* req) {
+    d = dev;
+    return POSS_VATGet(dev, req, 0);
+  });
+  for (auto& one : q) ASSERT_EQ(POSS_VATGet(d, &one, 0), 0u);
+  EXPECT_EQ(POS_WaitForRequestCompleted(q[0], 10), POSNET_STATUS_TIMEOUT);
+  EXPECT_EQ(POS_GetRequestStatus(q[0]), POSNET_STATUS_TIMEOUT);
+  POS_DestroyRequest(q[1]);  // given up while queued
+  r.close();
+  EXPECT_EQ(POS_WaitForRequestCompleted(q[2], 0), 0u);
+  EXPECT_EQ(POS_GetRequestStatus(q[2]), POSNET_STATUS_CANCELLED);
+  EXPECT_EQ(POSG_Default(q[2]), POSNET_STATUS_QUEUE_EMPTY);
+  POS_DestroyRequest(q[0]);
+  POS_DestroyRequest(q[2]);
+  POS_DestroyRequest(nullptr);
+  ::unsetenv("POSNET_SIM_TIMEOUT_MS");
+}
+
+TEST(PosnetSimProgram, CommandLineSeedsShowsAndRefuses) {
+  ScratchDir dir;
+  const std::string state = dir.file("kasa.txt");
+  struct Case {
+    std::string args;
+    int exit;
+  } cases[] = {
+      {"init", 0},
+      {"add group 3 Słodycze", 0},
+      {"add pack 1 Butelka 0.50 barcode=111 extra=112,113", 0},
+      {"add goods 7 Czekolada 6.30 vat=2 group=3 unit=1 pack=1 open", 0},
+      {"sell goods 7 2 12.60", 0},
+      {"sell pack 1 3 1.50", 0},
+      {"return pack 1 1 0.50", 0},
+      {"fault cmd:PLUIns status:910 always", 0},
+      {"sell goods 8 1 1.00", 1},  // no such goods
+      {"return goods 7 1 1.00", 2},
+      {"add goods x Ser 1.00", 2},
+      {"add goods 8 Ser 1.00 colour=red", 2},
+      {"fault cmd:PLUIns", 2},
+      {"limits 10", 2},
+      {"frobnicate", 2},
+  };
+  for (const Case& c : cases) EXPECT_EQ(WEXITSTATUS(sim(state, c.args)), c.exit) << c.args;
+  EXPECT_EQ(WEXITSTATUS(std::system((kSim + " show >/dev/null 2>&1").c_str())), 2) << "no state file named";
+
+  std::system((kSim + " show --state '" + state + "' >'" + dir.file("show.txt") + "'").c_str());
+  EXPECT_EQ(readFile(dir.file("show.txt")),
+            "POSNET register: 1 goods (PLU 1-65535), 1 packagings (1-100), 2 groups\n"
+            "Grupa   1  Ogólna\n"
+            "Grupa   3  Słodycze\n"
+            "Opakowanie   1  Butelka               kod 111,112,113     cena 0.50  wydano 3.000 (1.50)  przyjęto 1.000 "
+            "(0.50)\n"
+            "PLU      7  Czekolada             kod -               cena 6.30 otwarta  VAT 2  grupa 3  jm 1  opak. 1  "
+            "sprzedaż 2.000 (12.60)\n"
+            "fault cmd:PLUIns status:910 always\n");
+
+  // A state file someone broke is named with its line, and left as it is.
+  quorvel::test::writeFile(state, "limits\t10\t10\ngoods\t1\tcheap\n");
+  std::system((kSim + " show --state '" + state + "' 2>'" + dir.file("err.txt") + "' >/dev/null").c_str());
+  EXPECT_NE(readFile(dir.file("err.txt")).find("kasa.txt:2: cannot read this line"), std::string::npos)
+      << readFile(dir.file("err.txt"));
+  EXPECT_EQ(readFile(state), "limits\t10\t10\ngoods\t1\tcheap\n");
+}
+
 TEST(PosnetStandinsSerial, HelloComesFirstAndTheLogShowsTheExchange) {
   ScratchDir dir;
   Register r(dir.path(), Line::kSerial);
