@@ -42,11 +42,13 @@ if(TARGET Quorvel AND TARGET quorvel_test_full AND TARGET quorvel_test_basic)
       list(APPEND QUORVEL_DRIVER_PLUGINS ${driver})
     endif()
   endforeach()
+  # One word per driver: a ';' would split the compile definition in two.
+  list(JOIN QUORVEL_DRIVER_PLUGINS " " QUORVEL_DRIVER_PLUGIN_NAMES)
   quorvel_add_test(plugin_contract_test
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_contract_test.cpp ${CMAKE_SOURCE_DIR}/platform/module.cpp
     LIBS ${CMAKE_DL_LIBS})
   target_compile_definitions(plugin_contract_test PRIVATE
-    QUORVEL_DRIVER_PLUGINS="${QUORVEL_DRIVER_PLUGINS}"
+    QUORVEL_DRIVER_PLUGINS="${QUORVEL_DRIVER_PLUGIN_NAMES}"
     QUORVEL_STANDIN_DIR="${CMAKE_BINARY_DIR}/standins")
   add_dependencies(plugin_contract_test Quorvel quorvel_test_full quorvel_test_basic ${QUORVEL_DRIVER_PLUGINS})
 endif()

@@ -40,7 +40,7 @@ std::vector<std::string> split(const std::string& list) {
   std::vector<std::string> out;
   std::string::size_type from = 0;
   while (from <= list.size()) {
-    const auto to = list.find(';', from);
+    const auto to = list.find(' ', from);
     const std::string item = list.substr(from, to == std::string::npos ? std::string::npos : to - from);
     if (!item.empty()) out.push_back(item);
     if (to == std::string::npos) break;
