@@ -1,0 +1,7 @@
+# POSNET stand-ins and the simulated register: the frame codec, and the libraries against a
+# running posnet_sim over TCP and over a pseudo-terminal.
+if(TARGET posnet AND TARGET hlapi AND TARGET posnet_sim)
+  quorvel_add_test(posnet_sim_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/posnet_sim_test.cpp LIBS posnet hlapi posnet_frame)
+  set_target_properties(posnet_sim_test PROPERTIES BUILD_RPATH ${CMAKE_BINARY_DIR}/standins)
+  add_dependencies(posnet_sim_test posnet_sim)
+endif()
