@@ -93,7 +93,7 @@ int runPosnetTour(Tour& tour, const DemoOptions&) {
   for (const char* lib : {"libposnet.so", "libhlapi.so"}) {
     const std::string from = Tour::standinDir() + "/" + lib;
     if (::access(from.c_str(), R_OK) != 0) {
-      std::fprintf(stderr, "quorvel demo: the stand-in %s is missing (build posnet_standin and hlapi_standin)\n",
+      std::fprintf(stderr, "quorvel demo: the stand-in %s is missing (build posnet and hlapi)\n",
                    from.c_str());
       return kExitError;
     }

@@ -7,5 +7,5 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build -G Ninja -DQUORVEL_WERROR=ON >/dev/null
 cmake --build build -j"$(nproc)" --target quorvel Quorvel quorvel_elcom elcom_sim \
-  quorvel_posnet posnet_sim posnet_standin hlapi_standin
+  quorvel_posnet posnet_sim posnet hlapi
 exec build/bin/quorvel demo "$@"

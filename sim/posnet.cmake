@@ -9,10 +9,10 @@ target_link_libraries(posnet_sim PRIVATE posnet_frame)
 # Stand-ins for the vendor libraries, in a folder of their own: never beside libQuorvel.so or
 # quorvel, never installed. Tests and the demo link them into the job directory.
 set(POSNET_STANDIN_DIR ${CMAKE_BINARY_DIR}/standins)
-add_library(posnet_standin SHARED ${CMAKE_CURRENT_SOURCE_DIR}/posnet/libposnet.cpp)
-target_link_libraries(posnet_standin PRIVATE posnet_frame Threads::Threads)
-set_target_properties(posnet_standin PROPERTIES OUTPUT_NAME posnet LIBRARY_OUTPUT_DIRECTORY ${POSNET_STANDIN_DIR})
-add_library(hlapi_standin SHARED ${CMAKE_CURRENT_SOURCE_DIR}/posnet/libhlapi.cpp)
-target_link_libraries(hlapi_standin PRIVATE posnet_standin posnet_frame)
-set_target_properties(hlapi_standin PROPERTIES OUTPUT_NAME hlapi LIBRARY_OUTPUT_DIRECTORY ${POSNET_STANDIN_DIR}
+add_library(posnet SHARED ${CMAKE_CURRENT_SOURCE_DIR}/posnet/libposnet.cpp)
+target_link_libraries(posnet PRIVATE posnet_frame Threads::Threads)
+set_target_properties(posnet PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${POSNET_STANDIN_DIR})
+add_library(hlapi SHARED ${CMAKE_CURRENT_SOURCE_DIR}/posnet/libhlapi.cpp)
+target_link_libraries(hlapi PRIVATE posnet posnet_frame)
+set_target_properties(hlapi PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${POSNET_STANDIN_DIR}
   BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN")

@@ -412,7 +412,9 @@ int openSerial(const std::string& param, std::string& what) {
   ::cfsetispeed(&t, speed);
   ::cfsetospeed(&t, speed);
   ::tcsetattr(fd, TCSANOW, &t);
-  ::tcflush(fd, TCIOFLUSH);
+  // Answers left on the line by an earlier job go; bytes still on their way out stay: they
+  // may be a multiplexer's switching sequence written just before this open.
+  ::tcflush(fd, TCIFLUSH);
   what = path;
   return fd;
 }
