@@ -412,6 +412,10 @@ TEST(PosnetStandinsTcp, RequestsOutstandingAtTheEndAreCancelledAndStayValid) {
     d = dev;
     return POSS_VATGet(dev, req, 0);
   });
+  // A request too long for one frame is refused at once, naming the argument.
+  POSNET_REQUEST tooLong = reinterpret_cast<POSNET_REQUEST>(1);
+  EXPECT_EQ(POSS_BarcodeIns(d, &tooLong, 1, std::string(kMaxPayload, '1').c_str(), 0), POSNET_STATUS_BAD_PARAMETER_1 + 3);
+  EXPECT_EQ(tooLong, nullptr);
   for (auto& one : q) ASSERT_EQ(POSS_VATGet(d, &one, 0), 0u);
   EXPECT_EQ(POS_WaitForRequestCompleted(q[0], 10), POSNET_STATUS_TIMEOUT);
   EXPECT_EQ(POS_GetRequestStatus(q[0]), POSNET_STATUS_TIMEOUT);

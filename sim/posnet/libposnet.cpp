@@ -154,11 +154,14 @@ long long nowMs() {
       .count();
 }
 
-bool writeAll(int fd, const Bytes& b, int timeoutMs) {
+// Writes the whole frame; a connection the register closed is an error, never a SIGPIPE that
+// would end the host's process.
+bool writeAll(int fd, bool socket, const Bytes& b, int timeoutMs) {
   std::size_t at = 0;
   const long long end = nowMs() + timeoutMs;
   while (at < b.size()) {
-    const ssize_t n = ::write(fd, b.data() + at, b.size() - at);
+    const ssize_t n = socket ? ::send(fd, b.data() + at, b.size() - at, MSG_NOSIGNAL)
+                             : ::write(fd, b.data() + at, b.size() - at);
     if (n > 0) {
       at += static_cast<std::size_t>(n);
       continue;
@@ -255,7 +258,7 @@ struct posnet_device_s {
     const std::uint16_t n = ++number == 0 ? ++number : number;
     const Bytes frame = encodeFrame(n, joinFields(request));
     log->frame("->", frame, &request);
-    if (!writeAll(fd, frame, static_cast<int>(timeoutMs))) {
+    if (!writeAll(fd, !serial, frame, static_cast<int>(timeoutMs))) {
       broken = true;
       log->line("write failed: " + std::string(std::strerror(errno)));
       return POSNET_STATUS_COMM_ERROR;
@@ -346,6 +349,13 @@ std::uint32_t submitRequest(POSNET_DEVICE device, POSNET_REQUEST* request, Field
   if (!request) return POSNET_STATUS_BAD_PARAMETER_1 + 1;
   *request = nullptr;
   if (!device) return POSNET_STATUS_BAD_PARAMETER_1;
+  // A request that cannot travel in one frame is refused here, naming its longest argument.
+  if (joinFields(fields).size() > kMaxPayload) {
+    std::size_t longest = 1;
+    for (std::size_t i = 1; i < fields.size(); ++i)
+      if (fields[i].size() > fields[longest].size()) longest = i;
+    return POSNET_STATUS_BAD_PARAMETER_1 + static_cast<std::uint32_t>(longest - 1) + 2;
+  }
   auto state = std::make_shared<RequestState>();
   state->command = std::move(fields);
   {
