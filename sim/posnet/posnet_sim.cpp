@@ -11,6 +11,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -22,6 +23,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,24 @@ using quorvel::cp1250::toUtf8;
 
 volatile sig_atomic_t g_stop = 0;
 void onSignal(int) { g_stop = 1; }
+
+// The state file is read, changed and written under an advisory lock of its own, so a sale
+// recorded from the command line while the register serves is never lost to the register's
+// own write.
+class StateLock {
+ public:
+  explicit StateLock(const std::string& state) : fd_(::open((state + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+    if (fd_ >= 0) ::flock(fd_, LOCK_EX);
+  }
+  ~StateLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  StateLock(const StateLock&) = delete;
+  StateLock& operator=(const StateLock&) = delete;
+
+ private:
+  int fd_;
+};
 
 struct Options {
   std::string state;
@@ -217,11 +237,15 @@ class Server {
       }
       if (c.deaf) continue;
       std::string error;
-      if (!reg_.refresh(error)) {
-        std::fprintf(stderr, "posnet_sim: %s\n", error.c_str());
-        continue;  // no answer: the library reports its time-out
+      Answer a;
+      {
+        StateLock lock(o_.state);
+        if (!reg_.refresh(error)) {
+          std::fprintf(stderr, "posnet_sim: %s\n", error.c_str());
+          continue;  // no answer: the library reports its time-out
+        }
+        a = reg_.handle(request, c.session);
       }
-      const Answer a = reg_.handle(request, c.session);
       if (a.kind == Answer::Kind::kDrop) {
         if (!c.serial) return false;
         c.deaf = true;
@@ -489,6 +513,8 @@ int main(int argc, char** argv) {
   }
   if (o.state.empty()) return usage();
 
+  std::optional<StateLock> lock;
+  if (verb != "serve") lock.emplace(o.state);
   State s;
   std::string error;
   const bool exists = ::access(o.state.c_str(), F_OK) == 0;
