@@ -394,6 +394,12 @@ TEST(PosnetEndToEnd, LoadRefusals) {
        "Nieznany model urządzenia Posnet_Thermal (quorvel_posnet obsługuje modele: Quorvel_Posnet_Combo)"},
       {"no libhlapi", [](PosnetJob& j) { std::filesystem::remove(j.file("libhlapi.so")); },
        "Nie znaleziono biblioteki libhlapi.so."},
+      {"libhlapi without its functions",
+       [](PosnetJob& j) {
+         std::filesystem::remove(j.file("libhlapi.so"));
+         std::filesystem::create_symlink(std::filesystem::read_symlink(j.file("libposnet.so")), j.file("libhlapi.so"));
+       },
+       "Nie znaleziono funkcji &apos;POSS_VATGet&apos; w bibliotece libhlapi.so."},  // as escaped in the file
       {"register gone (TCP)", [](PosnetJob& j) { j.killRegister(); },
        ""},  // the text names the address, checked below
   };
