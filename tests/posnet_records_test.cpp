@@ -70,7 +70,7 @@ TEST(PosnetStatus, TextsByRange) {
     std::uint32_t status;
     const char* message;  // UTF-8
   } cases[] = {
-      // The Part's edge cases.
+      // A register refusal and a library code, each with its suffix.
       {0x4303B0, "niedozwolona operacja na rekordzie z niezerową statystyką (DLL: 4303b0h)"},
       {0x10005, "Błędny numer polecenia. (DLL: 10005h)"},
       // Outside every range.
