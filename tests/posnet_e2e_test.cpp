@@ -118,8 +118,13 @@ TEST(PosnetEndToEnd, EveryOperationOverBothLines) {
                                     "<KK>590</KK><DK>111</DK><DK>222</DK><KO>3</KO><Na>Mleko łąkowe</Na><Ce>4.20</Ce>"
                                     "<CO>1</CO><Va>2</Va><Gr>5</Gr><JM>2</JM>") +
                               towar(12, 'T', 2, "<Na>Masło</Na><Ce>6.99</Ce><Va>1</Va>");
-    job.run("PrzesyłanieTowarów", goods);
+    quorvel::test::elcom::RunOptions progress;
+    progress.environment.push_back("QUORVEL_PROGRESS_FILE=progress.txt");
+    job.run("PrzesyłanieTowarów", goods, progress);
     EXPECT_EQ(job.raport(), report("PrzesyłanieTowarów", "", "OK"));
+    // The first and the last of the three records at least (the core thins out the rest).
+    const std::string steps = cp1250ToUtf8(readFile(job.file("progress.txt")));
+    EXPECT_TRUE(contains(steps, "0 3 Przesyłanie towarów\r\n") && contains(steps, "3 3 Przesyłanie towarów\r\n")) << steps;
     EXPECT_EQ(job.progKom(), confirmed("PrzesyłanieTowarów", {30, 11, 12}));
     const std::string shown = job.show();
     EXPECT_TRUE(contains(shown, "Opakowanie   3  Butelka               kod 200,201,202     cena 0.50")) << shown;
