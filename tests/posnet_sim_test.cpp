@@ -304,6 +304,53 @@ TEST_P(PosnetStandins, RegisterRefusesWhatARegisterRefusesAndKeepsItsState) {
             "goods\t2\t3150\t1\t1\t2\t0\t0\t1500\t4725\t5901234123457\t\tŻółty ser\n");
 }
 
+// Whole-base commands, the statistics read-out that clears as it reads, a barcode list that
+// follows the record last programmed under its number, and faults aimed at one PLU or at the
+// k-th record of a read-out.
+TEST(PosnetStandinsTcp, WholeBaseCommandsAndAimedFaults) {
+  ScratchDir dir;
+  Register r(dir.path(), Line::kTcp);
+  ASSERT_EQ(sim(r.state(), "fill 3 sold"), 0);
+  ASSERT_EQ(sim(r.state(), "fault plu:2 status:944"), 0);
+  ASSERT_EQ(sim(r.state(), "fault cmd:PLUStatRead@1 status:10"), 0);
+  r.start();
+  ASSERT_TRUE(r.open());
+  auto statRead = [](std::uint8_t clear) {
+    return [clear](POSNET_DEVICE d, POSNET_REQUEST* q) { return POSS_PLUStatRead(d, q, 0, clear, 0); };
+  };
+  struct Step {
+    const char* what;
+    Register::Command command;
+    POSNET_STATUS expected;
+  } steps[] = {
+      {"fault on PLU 2", [](auto d, auto q) { return POSS_PluPriceUpdate(d, q, 2, "100", 0); }, reg(944)},
+      {"PLU 2 again", [](auto d, auto q) { return POSS_PluPriceUpdate(d, q, 2, "100", 0); }, 0},
+      {"goods with sales", [](auto d, auto q) { return POSS_PLUDelAll(d, q, 0, 0); }, reg(944)},
+      {"unknown context", [](auto d, auto q) { return POSS_CntxPLUInit(d, q, 2, 1, 0); }, reg(400)},
+      {"statistics", [](auto d, auto q) { return POSS_CntxPLUInit(d, q, 3, 2, 0); }, 0},
+      {"first, cleared as read", statRead(1), 0},
+      {"fault at the second", statRead(1), reg(10)},
+      {"second, cleared as read", statRead(1), 0},
+      {"third, kept", statRead(0), 0},
+      {"end", statRead(0), reg(975)},
+      {"PLU 3 still sold", [](auto d, auto q) { return POSS_PLUDel(d, q, 3, 0, 1, 0); }, reg(944)},
+      {"PLU 2 cleared by its read", [](auto d, auto q) { return POSS_PLUDel(d, q, 2, 0, 1, 0); }, 0},
+      {"clear all", [](auto d, auto q) { return POSS_PLUStatClearAll(d, q, 0, 0, 0); }, 0},
+      {"packaging 1", [](auto d, auto q) { return POSS_PackIns(d, q, 1, "Butelka", "", "50", "0", 1, 1, 0, 0); }, 0},
+      {"its barcodes, not goods 1's", [](auto d, auto q) { return POSS_BarcodeIns(d, q, 1, "77\n78", 0); }, 0},
+      {"linked to goods 3", [](auto d, auto q) { return insGoods(d, q, 3, "Towar 3", 1); }, 0},
+      {"packagings still linked", [](auto d, auto q) { return POSS_PackDelAll(d, q, 2, 0); }, reg(938)},
+      {"goods gone", [](auto d, auto q) { return POSS_PLUDelAll(d, q, 0, 0); }, 0},
+      {"packagings gone", [](auto d, auto q) { return POSS_PackDelAll(d, q, 2, 0); }, 0},
+      {"nothing left", [](auto d, auto q) { return POSS_CntxPackInit(d, q, 1, 1, 0); }, 0},
+      {"nothing to read", [](auto d, auto q) { return POSS_PackRead(d, q, 0, 1); }, reg(975)},
+  };
+  for (const Step& s : steps) EXPECT_EQ(r.run(s.command), s.expected) << s.what;
+  r.close();
+  const std::string state = readFile(r.state());
+  EXPECT_EQ(state.substr(state.find("\nlimits") + 1), "limits\t65535\t100\ngroup\t1\tOgólna\n");
+}
+
 TEST_P(PosnetStandins, PlannedFaultsReachTheCallerAsStatuses) {
   ScratchDir dir;
   ::setenv("POSNET_SIM_TIMEOUT_MS", "300", 1);

@@ -44,13 +44,17 @@ void onSignal(int) { g_stop = 1; }
 // The state file is read, changed and written under an advisory lock of its own, so a sale
 // recorded from the command line while the register serves is never lost to the register's
 // own write.
+int openLockFile(const std::string& state) {
+  return ::open((state + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+}
+
 class StateLock {
  public:
-  explicit StateLock(const std::string& state) : fd_(::open((state + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+  explicit StateLock(int fd) : fd_(fd) {
     if (fd_ >= 0) ::flock(fd_, LOCK_EX);
   }
   ~StateLock() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) ::flock(fd_, LOCK_UN);
   }
   StateLock(const StateLock&) = delete;
   StateLock& operator=(const StateLock&) = delete;
@@ -158,6 +162,7 @@ class Server {
 
   int run(int master, int slave, int listener) {
     slave_ = slave;
+    lockFd_ = openLockFile(o_.state);
     if (!o_.rawLog.empty()) rawLog_ = ::open(o_.rawLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (master >= 0) {
       auto c = std::make_unique<Conn>();
@@ -239,7 +244,7 @@ class Server {
       std::string error;
       Answer a;
       {
-        StateLock lock(o_.state);
+        StateLock lock(lockFd_);
         if (!reg_.refresh(error)) {
           std::fprintf(stderr, "posnet_sim: %s\n", error.c_str());
           continue;  // no answer: the library reports its time-out
@@ -268,6 +273,7 @@ class Server {
   std::vector<std::unique_ptr<Conn>> conns_;
   int slave_ = -1;
   int rawLog_ = -1;
+  int lockFd_ = -1;
   unsigned long long rx_ = 0, tx_ = 0;
 };
 
@@ -514,7 +520,7 @@ int main(int argc, char** argv) {
   if (o.state.empty()) return usage();
 
   std::optional<StateLock> lock;
-  if (verb != "serve") lock.emplace(o.state);
+  if (verb != "serve") lock.emplace(openLockFile(o.state));  // released when the program ends
   State s;
   std::string error;
   const bool exists = ::access(o.state.c_str(), F_OK) == 0;
