@@ -414,6 +414,19 @@ TEST(PosnetEndToEnd, LoadRefusals) {
     EXPECT_EQ(job.raport(), report("SprawdzeniePołączenia", message("E", text), "E", text));
     EXPECT_EQ(job.lastRun().exitStatus, 2);
   }
+  {
+    // A job the core does not pass to the plug-in (nothing to send): the device opened at
+    // load is closed at unload, before its library goes.
+    PosnetJob job(Line::tcp);
+    job.writeConfig(0, 1, /*detailedLog=*/true);
+    job.run("PrzesyłanieTowarów", "");
+    EXPECT_EQ(job.raport(), report("PrzesyłanieTowarów", message("W", "Brak towarów do przesłania"), "W",
+                                   "Brak towarów do przesłania"));
+    std::string log;
+    for (const auto& e : std::filesystem::directory_iterator(job.path()))
+      if (e.path().extension() == ".dmp") log = readFile(e.path().string());
+    EXPECT_TRUE(contains(log, "closed")) << log;
+  }
   PosnetJob job(Line::serial);
   job.writeConfig();
   std::filesystem::remove(job.tty());
