@@ -4,12 +4,14 @@
 // close, the request step's statuses, and a load without the libraries.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "core/error_state.h"
 #include "drivers/posnet/binding.h"
+#include "drivers/posnet/goods.h"
 #include "drivers/posnet/link.h"
 #include "platform/clock.h"
 #include "platform/cp1250.h"
@@ -100,6 +102,35 @@ POSNET_STATUS fakeDefault(POSNET_REQUEST) {
   return 0;
 }
 
+// A read-out of goods sales: each read gives the next of `sales` (value and quantity texts,
+// the value as raw bytes of its whole buffer), then "no more records".
+std::vector<std::string> g_sales;
+std::size_t g_read = 0;
+
+POSNET_STATUS queued(POSNET_REQUEST* r, const std::string& what) {
+  g->note(what);
+  ++g->requestsAlive;
+  *r = reinterpret_cast<POSNET_REQUEST>(&g->requestObject);
+  return 0;
+}
+POSNET_STATUS fakeContext(POSNET_DEVICE, POSNET_REQUEST* r, uint8_t, uint8_t, uint8_t) {
+  g->status = 0;
+  return queued(r, "context");
+}
+POSNET_STATUS fakeStatRead(POSNET_DEVICE, POSNET_REQUEST* r, uint8_t, uint8_t, uint8_t) {
+  g->status = g_read < g_sales.size() ? 0 : POSNET_STATUS_END_OF_RECORDS;
+  return queued(r, "read");
+}
+POSNET_STATUS fakeStatResult(POSNET_REQUEST, uint16_t* plu, char* value, char* quantity, char*, uint8_t*) {
+  const std::string& v = g_sales[g_read++];
+  *plu = static_cast<uint16_t>(g_read);
+  std::memcpy(value, v.data(), std::min<std::size_t>(v.size(), POSNET_NUMBER_SIZE));
+  std::memcpy(quantity, "1000", 5);
+  return 0;
+}
+POSNET_STATUS fakeClear3(POSNET_DEVICE, POSNET_REQUEST* r, uint8_t, uint8_t, uint8_t) { return queued(r, "clear goods"); }
+POSNET_STATUS fakeClear2(POSNET_DEVICE, POSNET_REQUEST* r, uint8_t, uint8_t) { return queued(r, "clear packagings"); }
+
 class PosnetDevice : public ::testing::Test {
  protected:
   PosnetDevice() {
@@ -118,6 +149,13 @@ class PosnetDevice : public ::testing::Test {
     table_.POS_DestroyRequest = fakeDestroyRequest;
     table_.POSS_VATGet = fakeVatGet;
     table_.POSG_Default = fakeDefault;
+    table_.POSS_CntxPLUInit = fakeContext;
+    table_.POSS_CntxPackInit = fakeContext;
+    table_.POSS_PLUStatRead = fakeStatRead;
+    table_.POSG_PLUStatRead = fakeStatResult;
+    table_.POSS_PackStatRead = fakeStatRead;
+    table_.POSS_PLUStatClearAll = fakeClear3;
+    table_.POSS_PackStatClearAll = fakeClear2;
     setApiForTests(&table_);
     setDefaultConfig(device().config);
     std::strcpy(device().config.port, "COM2");
@@ -294,6 +332,44 @@ TEST_F(PosnetDevice, ConnectionCheckAndRequestStatuses) {
   EXPECT_EQ(requestStep(table_.POSS_VATGet(device().device, r.out(), 0), r, nullptr, {POSNET_STATUS_END_OF_RECORDS}),
             POSNET_STATUS_END_OF_RECORDS);
   EXPECT_EQ(GetErrorNum(), 0);
+}
+
+// A record whose buffers the library filled wrongly ends the read-out like a failed read: the
+// error names the record, and the counters are not cleared.
+TEST_F(PosnetDevice, BadSalesRecordStopsTheReadOutBeforeAnyClearing) {
+  struct Case {
+    std::vector<std::string> sales;
+    int errorNumber;
+    const char* message;  // UTF-8
+    Calls calls;          // after the open, each followed by its wait
+  } cases[] = {
+      // Both read-outs end normally, but with no device-data file to hold them the counters stay.
+      {{"150", "275"}, 4, "Błąd zapisu pliku PROG_KOM.XML", {"context", "read", "read", "read", "context", "read"}},
+      {{"150", std::string(POSNET_NUMBER_SIZE, '9'), "275"},
+       1007,
+       "Odebrano nieprawidłowe dane z urządzenia sprzedaż towaru PLU 2: wartość nie mieści się w buforze 24 bajtów (brak "
+       "znaku końca)",
+       {"context", "read", "read"}},
+      {{std::string("1\x7f", 3)}, 1007, "Odebrano nieprawidłowe dane z urządzenia sprzedaż towaru PLU 1: wartość \"1\x7f\" nie jest liczbą",
+       {"context", "read"}},
+  };
+  for (const Case& c : cases) {
+    ClearError("");
+    g_sales = c.sales;
+    g_read = 0;
+    ASSERT_EQ(openDevice(), 0);
+    line_.log.clear();
+    EXPECT_EQ(readSales(), c.errorNumber);
+    EXPECT_EQ(cp1250ToUtf8(GetErrorMsg()), c.message);
+    Calls expected;
+    for (const std::string& call : c.calls) {
+      expected.push_back("lib " + call);
+      expected.push_back("lib wait 5000");
+    }
+    expected.insert(expected.end(), {"lib close", "lib destroy"});
+    EXPECT_EQ(calls(), expected);
+    EXPECT_EQ(fake_.requestsAlive, 0);
+  }
 }
 
 TEST(PosnetBinding, MissingLibraryIsNamed) {
