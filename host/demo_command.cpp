@@ -30,6 +30,7 @@ struct TourEntry {
 constexpr TourEntry kTours[] = {
     {"elcom", quorvel::demo::runElcomTour},
     {"elzab", quorvel::demo::runElzabTour},
+    {"posnet", quorvel::demo::runPosnetTour},
 };
 
 int usage() {

@@ -68,5 +68,6 @@ class Background {
 // The tours. Each gets a fresh job directory and returns 0 or 2.
 int runElcomTour(Tour& tour, const DemoOptions& options);
 int runElzabTour(Tour& tour, const DemoOptions& options);
+int runPosnetTour(Tour& tour, const DemoOptions& options);
 
 }  // namespace quorvel::demo

@@ -50,7 +50,8 @@ void printJobReference(std::FILE* out) {
                indent.c_str());
   std::fputs(
       "  quorvel_elzab   Elzab registers; idModelu is not looked at\n"
-      "  quorvel_posnet  POSNET Combo; idModelu is not looked at\n"
+      "  quorvel_posnet  POSNET Combo: Quorvel_Posnet_Combo\n"
+      "                  (another name refuses the job with \"Nieznany model urządzenia\")\n"
       "\n"
       "A small job file (VEXA_JOB.XML; a shop's host writes it in windows-1250, and any\n"
       "encoding the XML declaration names is read):\n"

@@ -1,0 +1,265 @@
+// Goods operations of quorvel_posnet: sending goods and packagings, price changes, deleting
+// the job's goods and deleting the whole goods base.
+#include "drivers/posnet/goods.h"
+
+#include <array>
+#include <cstdio>
+
+#include "core/error_state.h"
+#include "core/globals.h"
+#include "core/progress.h"
+#include "core/records.h"
+#include "core/xml/progkom_xml.h"
+#include "core/xml/raport_xml.h"
+#include "core/xml/vexa_xml.h"
+#include "drivers/posnet/link.h"
+#include "platform/cp1250.h"
+
+namespace quorvel::posnet {
+
+namespace {
+
+// At most this many further barcodes go with a goods (10 codes with its own barcode).
+constexpr std::size_t kGoodsFurtherBarcodes = 9;
+
+// The byte that ends each further barcode in DK.
+constexpr char kBarcodeEnd = '\xFF';
+
+void addNow(const char* text, const CTowar& t) {
+  CKomunikat k("W", text, 0, true);
+  if (!t.Id_brak) k.DodajTowar(t.Id);
+  if (raport) raport->DodajKomunikat(k);
+}
+
+void addIfListed(const CKomunikat& k) {
+  if (raport && k.IleTowarow() > 0) raport->DodajKomunikat(k);
+}
+
+void listGoods(CKomunikat& k, const CTowar& t) {
+  if (!t.Id_brak) k.DodajTowar(t.Id);
+}
+
+void confirm(const CTowar& t) {
+  if (progKom && !t.Id_brak) progKom->DodajTowar(t.Id);
+}
+
+// Under the MPX4s multiplexer the line treats "$$$" as its switching command.
+bool forbiddenName(const CTowar& t) {
+  return device().config.muxType == kMuxMpx4s && !t.Na_brak && t.Na.find("$$$") != std::string::npos;
+}
+
+std::string priceText(const CTowar& t) { return t.Ce[0].GetString(2); }
+
+// The decimal value of KO; 0 for an empty text (or one that holds no number).
+std::uint32_t linkedPackaging(const CTowar& t) {
+  if (t.KO_brak) return 0;
+  std::uint64_t value = 0;
+  for (const char c : t.KO) {
+    if (c < '0' || c > '9') break;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    if (value > 0xFFFFFFFFu) return 0xFFFFFFFFu;
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+const char* textOf(const std::string& s, bool missing) { return missing ? "" : s.c_str(); }
+
+// The barcode request after an accepted record; its failure is reported with the goods.
+void sendBarcodes(const CTowar& t, const std::vector<std::string>& further) {
+  const Device& d = device();
+  Request r;
+  const std::string list = barcodeList(t.KK_brak ? std::string() : t.KK, further);
+  requestStep(api().POSS_BarcodeIns(d.device, r.out(), t.KP, list.c_str(), 0), r, &t);
+}
+
+// Walks the records of one type, `step` once per record, with the progress of `work`.
+template <class Step>
+void walk(char type, long& done, long total, const char* work, Step step) {
+  vexa->TwIterReset(CVexaXml::sortNone, type);
+  while (!vexa->TwIterEmpty()) {
+    const CTowar& t = vexa->TwIterGetNext();
+    step(t);
+    QuorvelProgress(++done, total, work);
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> furtherBarcodes(const std::string& dk) {
+  std::vector<std::string> codes;
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t end = dk.find(kBarcodeEnd, from);
+    if (end == std::string::npos || end == from) break;
+    codes.push_back(dk.substr(from, end - from));
+    from = end + 1;
+  }
+  return codes;
+}
+
+std::string barcodeList(const std::string& barcode, const std::vector<std::string>& further) {
+  std::string list = barcode;
+  for (const std::string& code : further) {
+    list += '\n';
+    list += code;
+  }
+  return list;
+}
+
+int sendGoods() {
+  const Device& d = device();
+  const Api& a = api();
+  enum { kPackTurnover, kGoodsSales, kPackRange, kGoodsRange, kNoPackaging, kPackNames, kGoodsNames };
+  std::array<CKomunikat, 7> lists = {
+      CKomunikat("W", "Opakowanie jest już zaprogramowane i ma niezerowy obrót - nie zostało przesłane"_cp, 0, true),
+      CKomunikat("W", "Towar jest już zaprogramowany i ma niezerową sprzedaż - nie został przesłany"_cp, 0, true),
+      CKomunikat("W", "Kod PLU opakowania poza dopuszczalnym zakresem - opakowanie nie zostało przesłane"_cp, 0, true),
+      CKomunikat("W", "Kod PLU towaru poza dopuszczalnym zakresem - towar nie został przesłany"_cp, 0, true),
+      CKomunikat("W", "Opakowanie związane nie jest zaprogramowane - towar został pominięty"_cp, 0, true),
+      CKomunikat("W", "Opakowania o nieunikalnych nazwach nie zostały przesłane"_cp, 0, true),
+      CKomunikat("W", "Towary o nieunikalnych nazwach nie zostały przesłane"_cp, 0, true),
+  };
+  const char* const work = "Przesyłanie towarów"_cp;
+  const long total = static_cast<long>(vexa->IleOpk() + vexa->IleTow());
+  long done = 0;
+  QuorvelProgress(0, total, work);
+
+  walk('O', done, total, work, [&](const CTowar& t) {
+    if (forbiddenName(t)) {
+      addNow("Nazwa opakowania zawiera niedozwolony ciąg znaków - opakowanie pominięto."_cp, t);
+      return;
+    }
+    Request r;
+    const std::uint32_t s = requestStep(
+        a.POSS_PackIns(d.device, r.out(), t.KP, textOf(t.Na, t.Na_brak), textOf(t.KK, t.KK_brak), priceText(t).c_str(),
+                       "0", (!t.CO_brak && t.CO) ? 0 : 1, 1, 0, 0),
+        r, &t, {POSNET_STATUS_NONZERO_STATS, POSNET_STATUS_BAD_RECORD_NUMBER, POSNET_STATUS_NAME_NOT_UNIQUE});
+    switch (s) {
+      case 0: {
+        confirm(t);
+        const std::vector<std::string> further = furtherBarcodes(t.DK_brak ? std::string() : t.DK);
+        if (!further.empty()) sendBarcodes(t, further);
+        break;
+      }
+      case POSNET_STATUS_NONZERO_STATS: listGoods(lists[kPackTurnover], t); break;
+      case POSNET_STATUS_BAD_RECORD_NUMBER: listGoods(lists[kPackRange], t); break;
+      case POSNET_STATUS_NAME_NOT_UNIQUE: listGoods(lists[kPackNames], t); break;
+      default: break;  // reported by the request step
+    }
+  });
+
+  walk('T', done, total, work, [&](const CTowar& t) {
+    if (forbiddenName(t)) {
+      addNow("Nazwa towaru zawiera niedozwolony ciąg znaków - towar pominięto."_cp, t);
+      return;
+    }
+    const std::int32_t group = t.Gr_brak ? 1 : t.Gr;
+    Request r;
+    const std::uint32_t s = requestStep(
+        a.POSS_PLUIns(d.device, r.out(), t.KP, textOf(t.Na, t.Na_brak), textOf(t.KK, t.KK_brak), priceText(t).c_str(), "0",
+                      linkedPackaging(t), static_cast<std::uint8_t>(t.JM_brak ? 0 : t.JM), 0,
+                      static_cast<std::uint8_t>(group), t.Va_brak ? 0 : t.Va, 3, (!t.CO_brak && t.CO) ? 0 : 1, 0, 0, 1,
+                      0, 0),
+        r, &t,
+        {POSNET_STATUS_BAD_RECORD_NUMBER, POSNET_STATUS_NAME_NOT_UNIQUE, POSNET_STATUS_NO_SUCH_PACKAGING,
+         POSNET_STATUS_NONZERO_STATS, POSNET_STATUS_NO_SUCH_GROUP});
+    switch (s) {
+      case 0: {
+        confirm(t);
+        std::vector<std::string> further = furtherBarcodes(t.DK_brak ? std::string() : t.DK);
+        if (further.size() > kGoodsFurtherBarcodes) {
+          addNow("Zbyt dużo dodatkowych kodów kreskowych - zaprogramowano tylko 10 pierwszych"_cp, t);
+          further.resize(kGoodsFurtherBarcodes);
+        }
+        if (!further.empty()) sendBarcodes(t, further);
+        break;
+      }
+      case POSNET_STATUS_BAD_RECORD_NUMBER: listGoods(lists[kGoodsRange], t); break;
+      case POSNET_STATUS_NAME_NOT_UNIQUE: listGoods(lists[kGoodsNames], t); break;
+      case POSNET_STATUS_NO_SUCH_PACKAGING: listGoods(lists[kNoPackaging], t); break;
+      case POSNET_STATUS_NONZERO_STATS: listGoods(lists[kGoodsSales], t); break;
+      case POSNET_STATUS_NO_SUCH_GROUP: {
+        const std::string text = "Nie znaleziono grupy towarowej o numerze "_cp + std::to_string(group) + " - towar pominięto."_cp;
+        addNow(text.c_str(), t);
+        break;
+      }
+      default: break;
+    }
+  });
+
+  for (const CKomunikat& k : lists) addIfListed(k);
+  closeDevice();
+  return GetErrorNum();
+}
+
+int changePrices() {
+  const Device& d = device();
+  const Api& a = api();
+  CKomunikat noGoods("W", "Nie ma takiego towaru w kasie - cena nie została zmieniona"_cp, 0, true);
+  CKomunikat noPackaging("W", "Nie ma takiego opakowania w kasie - cena nie została zmieniona"_cp, 0, true);
+  const char* const work = "Zmiana cen towarów"_cp;
+  const long total = static_cast<long>(vexa->IleOpk() + vexa->IleTow());
+  long done = 0;
+  QuorvelProgress(0, total, work);
+  walk(' ', done, total, work, [&](const CTowar& t) {
+    const bool packaging = t.Ty == 'O';
+    const std::string price = priceText(t);
+    Request r;
+    const std::uint32_t submitted = packaging ? a.POSS_PackPriceUpdate(d.device, r.out(), t.KP, price.c_str(), 0)
+                                              : a.POSS_PluPriceUpdate(d.device, r.out(), t.KP, price.c_str(), 0);
+    const std::uint32_t s = requestStep(submitted, r, &t, {POSNET_STATUS_NO_RECORD});
+    if (s == 0) confirm(t);
+    if (s == POSNET_STATUS_NO_RECORD) listGoods(packaging ? noPackaging : noGoods, t);
+  });
+  addIfListed(noGoods);
+  addIfListed(noPackaging);
+  closeDevice();
+  return GetErrorNum();
+}
+
+int deleteGoods() {
+  const Device& d = device();
+  const Api& a = api();
+  CKomunikat packTurnover("W", "Opakowanie ma niezerowy obrót - nie zostało usunięte"_cp, 0, true);
+  CKomunikat goodsSales("W", "Towar ma niezerową sprzedaż - nie został usunięty"_cp, 0, true);
+  CKomunikat linked("W", "Nie mozna usunąć opakowania, które jest powiązane z towarem"_cp, 0, true);
+  const char* const work = "Usuwanie towarów"_cp;
+  const long total = static_cast<long>(vexa->IleOpk() + vexa->IleTow());
+  long done = 0;
+  QuorvelProgress(0, total, work);
+  walk('T', done, total, work, [&](const CTowar& t) {
+    Request r;
+    const std::uint32_t s = requestStep(a.POSS_PLUDel(d.device, r.out(), t.KP, 0, 1, 0), r, &t,
+                                        {POSNET_STATUS_NO_RECORD, POSNET_STATUS_NONZERO_STATS});
+    if (s == 0) confirm(t);
+    if (s == POSNET_STATUS_NONZERO_STATS) listGoods(goodsSales, t);
+    // POSNET_STATUS_NO_RECORD: nothing to delete, nothing to say.
+  });
+  walk('O', done, total, work, [&](const CTowar& t) {
+    Request r;
+    const std::uint32_t s = requestStep(a.POSS_PackDel(d.device, r.out(), t.KP, 0, 0, 0), r, &t,
+                                        {POSNET_STATUS_NO_RECORD, POSNET_STATUS_NONZERO_STATS, POSNET_STATUS_ACTIVE_LINK});
+    if (s == 0) confirm(t);
+    if (s == POSNET_STATUS_NONZERO_STATS) listGoods(packTurnover, t);
+    if (s == POSNET_STATUS_ACTIVE_LINK) listGoods(linked, t);
+  });
+  addIfListed(packTurnover);
+  addIfListed(goodsSales);
+  addIfListed(linked);
+  closeDevice();
+  return GetErrorNum();
+}
+
+int deleteAllGoods() {
+  const Device& d = device();
+  const Api& a = api();
+  Request r;
+  if (requestStep(a.POSS_PLUDelAll(d.device, r.out(), 0, 0), r) == 0) {
+    Request p;
+    requestStep(a.POSS_PackDelAll(d.device, p.out(), 2, 0), p);
+  }
+  closeDevice();
+  return GetErrorNum();
+}
+
+}  // namespace quorvel::posnet

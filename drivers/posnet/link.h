@@ -1,0 +1,74 @@
+// The POSNET device of one job: the configuration, the device handle and open device of the
+// vendor library, opening them at load and closing them after every operation, the request
+// step every register command goes through, and the connection check.
+//
+// Every operation returns the error number of the process-wide error state (0 = success). A
+// library status other than 0 is reported as an "E" message with the status text and becomes
+// the error number (0x4303B0 gives 4391856).
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+#include "drivers/posnet/binding.h"
+#include "drivers/posnet/posnet_api.h"
+#include "plugin/config_records.h"
+
+class CTowar;
+
+namespace quorvel::posnet {
+
+struct Device {
+  SUConfig config{};
+  POSNET_HANDLE handle = nullptr;  // empty when no device is open
+  POSNET_DEVICE device = nullptr;
+};
+
+// The job's device (created on first use, destroyed with the plug-in).
+Device& device();
+void releaseDevice();
+
+// The serial parameter of the library: "port,speed,dataBits,parity,stopBits,N".
+std::string serialParameter(const SUConfig& config);
+
+// The serial descriptor the library keeps in its device-handle object; -1 without a handle.
+int librarySerialDescriptor(POSNET_HANDLE handle);
+
+// Opens the device with the configuration: the multiplexer switched before the library opens
+// the port (MPX4s, on a port of our own) or after (Elzab, Falwi, over the library's port);
+// with the detailed log on, the library's log under the job's dump file name and the warning
+// box. Returns 0, or the error number (-1 for a failed multiplexer switch) with the reason
+// reported.
+int openDevice();
+// Closes the device if open and destroys the handle if present; both are forgotten.
+void closeDevice();
+
+// A request of the library, destroyed with this object.
+class Request {
+ public:
+  Request() = default;
+  ~Request();
+  Request(const Request&) = delete;
+  Request& operator=(const Request&) = delete;
+  POSNET_REQUEST* out();  // where a POSS_ command stores the request (a previous one is destroyed)
+  POSNET_REQUEST get() const { return request_; }
+
+ private:
+  POSNET_REQUEST request_ = nullptr;
+};
+
+// The request step: `submitted` is what the POSS_ command returned. A queued request is
+// waited for (POSNET_REQUEST_WAIT_MS) and its status read; a status other than 0 and not in
+// `expected` is reported with the goods' Id. Returns the status.
+std::uint32_t requestStep(std::uint32_t submitted, Request& request, const CTowar* goods = nullptr,
+                          std::initializer_list<std::uint32_t> expected = {});
+
+// Report of a status: one "E" message (number 0, set-status flag) with the status text and the
+// goods' Id, if any; the error number becomes the status. Returns the error number.
+int reportStatus(std::uint32_t status, const CTowar* goods = nullptr);
+
+// opSprawdzeniePolaczenia: VAT rates read and the device closed; the error number.
+int checkConnection();
+
+}  // namespace quorvel::posnet

@@ -1,0 +1,79 @@
+// quorvel_posnet: the entry points of the POSNET plug-in and its load and unload handlers.
+//
+// At load (except for the configuration operation) the plug-in checks the job's model, reads
+// PROG_KOM.CFG, binds libposnet and libhlapi and opens the device; every operation closes the
+// device at its end. The libraries are released at unload.
+#include <string>
+
+#include "core/error_state.h"
+#include "core/globals.h"
+#include "core/plugin_contract.h"
+#include "core/xml/vexa_xml.h"
+#include "drivers/posnet/binding.h"
+#include "drivers/posnet/config_form.h"
+#include "drivers/posnet/goods.h"
+#include "drivers/posnet/link.h"
+#include "drivers/posnet/models.h"
+#include "platform/cp1250.h"
+#include "plugin/plugin_frame.h"
+
+using namespace quorvel::posnet;
+
+namespace {
+
+// A job for another register is refused before anything is sent (error 21, as for a job
+// without a plug-in), naming the job's model and the accepted ones.
+bool modelAccepted(const std::string& idModelu, const std::string& operacja) {
+  if (modelKnown(idModelu) || quorvel::plugin::isConfigurationOperation(operacja)) return true;
+  std::string detail = idModelu + " (quorvel_posnet obsługuje modele:"_cp;
+  bool first = true;
+  for (const char* name : kModelNames) {
+    detail += std::string(first ? " " : ", ") + name;
+    first = false;
+  }
+  detail += ")";
+  SetError(ERR_UNKNOWN_MODEL, detail.c_str());
+  return false;
+}
+
+int bindAndOpen() {
+  if (const int e = bindLibraries()) return e;
+  return openDevice();
+}
+
+void release() {
+  // A device still open here belongs to a job whose operation never ran (the core found no
+  // goods for it): it is closed before its library goes.
+  closeDevice();
+  releaseDevice();
+  releaseLibraries();
+}
+
+}  // namespace
+
+QUORVEL_EXPORT_C int quorvel_module_attach() {
+  // Loaded outside a job (`quorvel config`): nothing to check, bind or open.
+  if (!vexa) return 1;
+  if (!modelAccepted(vexa->GetIdModelu(), vexa->GetOperacja())) return 0;
+  if (!quorvel::plugin::loadSequence(device().config, vexa->GetOperacja(), bindAndOpen)) {
+    release();
+    return 0;
+  }
+  return 1;
+}
+
+QUORVEL_EXPORT_C void quorvel_module_detach() { release(); }
+
+QUORVEL_EXPORT_C int opKonfiguracja() { return configure(device().config); }
+QUORVEL_EXPORT_C int opSprawdzeniePolaczenia() { return checkConnection(); }
+QUORVEL_EXPORT_C int opPrzesylanieTowarow() { return sendGoods(); }
+QUORVEL_EXPORT_C int opZmianaCenTowarow() { return changePrices(); }
+QUORVEL_EXPORT_C int opUsuwanieTowarow() { return deleteGoods(); }
+QUORVEL_EXPORT_C int opUsuwanieWszystkichTowarow() { return deleteAllGoods(); }
+QUORVEL_EXPORT_C int opImportTowarow() { return importGoods(); }
+QUORVEL_EXPORT_C int opOdbiorSprzedazy() { return readSales(); }
+QUORVEL_EXPORT_C int opUsuwanieSprzedazy() { return clearSales(); }
+
+QUORVEL_EXPORT_C int quorvel_config_text(const std::vector<std::string>& settings, std::string& out) {
+  return configureText(settings, out);
+}
