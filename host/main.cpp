@@ -65,7 +65,8 @@ void printMainHelp(FILE* out) {
 #endif
 #ifdef QUORVEL_HAVE_DEMO_COMMAND
       "  demo [TOUR...] [-C DIR]\n"
-      "                        run tours of the drivers against simulated registers (elcom, elzab)\n"
+      "                        run tours of the drivers against simulated registers\n"
+      "                        (elcom, elzab, posnet; all of them by default)\n"
 #endif
       "  ports                 list the serial lines, who may open them and who holds them\n"
       "  report [DIR]          show the result files of the last job in DIR readably\n"
