@@ -81,10 +81,11 @@ std::string describeKeys(std::span<const std::string_view> keys);
 // applied in order) every value is taken, then `check` runs over the whole record together
 // with the keys given; only when everything passes is the file replaced (written aside and
 // renamed), and `out` receives the new lines. Otherwise `out` holds the reason ("key:
-// message"), the file is untouched, and the result says why. `out` is UTF-8.
+// message"), the file is untouched, and the result says why. `out` is UTF-8. Nothing is thrown:
+// running out of memory is a file error with its message.
 template <class Record, class Check>
 int runTextConfig(std::span<const TextKey<Record>> keys, Check check, const std::vector<std::string>& settings,
-                  std::string& out) {
+                  std::string& out) try {
   Record config;
   setDefaultConfig(config);
   if (readConfig(config, true) != 0) {
@@ -133,6 +134,10 @@ int runTextConfig(std::span<const TextKey<Record>> keys, Check check, const std:
   for (const auto& k : keys)
     if (k.show) out += std::string(k.key) + " = " + (k.path ? k.show(config) : cp1250::toUtf8(k.show(config))) + "\n";
   return kTextConfigOk;
+} catch (...) {
+  // Nothing may leave the plug-in; what throws here is running out of memory.
+  out = err2msg(ERR_NO_MEMORY);
+  return kTextConfigFileError;
 }
 
 }  // namespace quorvel::plugin

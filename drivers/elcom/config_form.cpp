@@ -135,13 +135,7 @@ std::optional<plugin::KeyRefusal> checkText(const SUConfig& config, const std::v
 }  // namespace
 
 int configureText(const std::vector<std::string>& settings, std::string& out) {
-  try {
-    return plugin::runTextConfig<SUConfig>(kKeys, checkText, settings, out);
-  } catch (...) {
-    // Nothing may leave the plug-in; what throws here is running out of memory.
-    out = err2msg(ERR_NO_MEMORY);
-    return plugin::kTextConfigFileError;
-  }
+  return plugin::runTextConfig<SUConfig>(kKeys, checkText, settings, out);
 }
 
 }  // namespace quorvel::elcom

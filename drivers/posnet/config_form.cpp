@@ -195,12 +195,7 @@ std::optional<plugin::KeyRefusal> checkText(const SUConfig& config, const std::v
 }  // namespace
 
 int configureText(const std::vector<std::string>& settings, std::string& out) {
-  try {
-    return plugin::runTextConfig<SUConfig>(kKeys, checkText, settings, out);
-  } catch (...) {
-    out = err2msg(ERR_NO_MEMORY);
-    return plugin::kTextConfigFileError;
-  }
+  return plugin::runTextConfig<SUConfig>(kKeys, checkText, settings, out);
 }
 
 }  // namespace quorvel::posnet
