@@ -243,6 +243,36 @@ struct CVexaXml::Katalog {
   Klucz keyAt(const Index& x, const Index::Typ& t, std::size_t p) const {
     return Klucz{t.skroty[p], x.tekstowy, this, t.miejsca[p], {}};
   }
+  // keyAt(x, t, p) < k and k < keyAt(x, t, p), reading the entry's place only when the numbers
+  // tie: a binary search then touches one vector per step, not two.
+  bool entryBelow(const Index& x, const Index::Typ& t, std::size_t p, const Klucz& k) const {
+    const std::uint64_t s = t.skroty[p];
+    if (s != k.skrot) return s < k.skrot;
+    return x.tekstowy && kk(t.miejsca[p]) < k.pelny();
+  }
+  bool entryAbove(const Index& x, const Index::Typ& t, std::size_t p, const Klucz& k) const {
+    const std::uint64_t s = t.skroty[p];
+    if (s != k.skrot) return k.skrot < s;
+    return x.tekstowy && k.pelny() < kk(t.miejsca[p]);
+  }
+  // The first of the n entries of `keys` for which `holds` is false, where it holds for a
+  // leading run: a binary search whose halving is arithmetic rather than a branch (on a random
+  // key the processor would mispredict half of those branches), and which asks for both
+  // entries the next step may read while this one waits for its own.
+  template <class Holds>
+  static std::size_t partitionPoint(const std::uint64_t* keys, std::size_t n, Holds holds) {
+    if (n == 0) return 0;
+    std::size_t base = 0;
+    while (n > 1) {
+      const std::size_t half = n / 2;
+      const std::size_t next = (n - half) / 2;
+      __builtin_prefetch(keys + base + next);
+      __builtin_prefetch(keys + base + half + next);
+      base += half * static_cast<std::size_t>(holds(base + half));
+      n -= half;
+    }
+    return base + static_cast<std::size_t>(holds(base));
+  }
   // The key of a search key record.
   static Klucz keyOf(const Index& x, const CTowar& klucz) {
     return x.tekstowy ? Klucz{prefix(klucz.KK), true, nullptr, 0, klucz.KK} : Klucz{klucz.KP, false, nullptr, 0, {}};
@@ -282,11 +312,8 @@ struct CVexaXml::Katalog {
     Index::Typ& t = typOf(x, ty(i));
     const Klucz k = key(x, i);
     // The newest record goes after every entry of its key or greater; usually that is the end.
-    std::size_t lo = 0, hi = t.miejsca.size();
-    while (lo < hi) {
-      const std::size_t mid = lo + (hi - lo) / 2;
-      if (keyAt(x, t, mid) < k) hi = mid; else lo = mid + 1;
-    }
+    const std::size_t lo =
+        partitionPoint(t.skroty.data(), t.miejsca.size(), [&](std::size_t p) { return !entryBelow(x, t, p, k); });
     t.miejsca.insert(t.miejsca.begin() + static_cast<std::ptrdiff_t>(lo), static_cast<std::uint32_t>(i));
     t.skroty.insert(t.skroty.begin() + static_cast<std::ptrdiff_t>(lo), k.skrot);
     ++wersja;
@@ -318,14 +345,9 @@ struct CVexaXml::Katalog {
       std::size_t& p = m.poz[ti];
       if (od != kKoniec) {
         if (dalej) {
-          while (p < n && !(keyAt(x, t, p) < k)) ++p;
+          while (p < n && !entryBelow(x, t, p, k)) ++p;
         } else {
-          std::size_t lo = 0, hi = n;
-          while (lo < hi) {
-            const std::size_t mid = lo + (hi - lo) / 2;
-            if (keyAt(x, t, mid) < k) hi = mid; else lo = mid + 1;
-          }
-          p = lo;
+          p = partitionPoint(t.skroty.data(), n, [&](std::size_t q) { return !entryBelow(x, t, q, k); });
         }
       }
       if (p == n) continue;
@@ -362,11 +384,8 @@ struct CVexaXml::Katalog {
     for (const Index::Typ& t : x.typy) {
       if (!passes(typ, t.typ)) continue;
       // Entries of a greater key come first; among equal keys the lowest place comes first.
-      std::size_t lo = 0, hi = t.miejsca.size();
-      while (lo < hi) {
-        const std::size_t mid = lo + (hi - lo) / 2;
-        if (k < keyAt(x, t, mid)) lo = mid + 1; else hi = mid;
-      }
+      const std::size_t lo =
+          partitionPoint(t.skroty.data(), t.miejsca.size(), [&](std::size_t p) { return entryAbove(x, t, p, k); });
       if (lo < t.miejsca.size() && keyAt(x, t, lo) == k) best = std::min<std::size_t>(best, t.miejsca[lo]);
     }
     return best;
