@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 
 #include "core/currency.h"
@@ -213,8 +214,21 @@ const std::string& modkonfText() {
   return text;
 }
 
+// Lines are put together by appending: GCC 12 at -O3 misreads the temporaries of a chain of
+// operator+ that starts with a literal and warns of an overlapping copy.
+namespace {
+std::string joined(std::initializer_list<std::string_view> parts) {
+  std::size_t size = 0;
+  for (std::string_view p : parts) size += p.size();
+  std::string out;
+  out.reserve(size);
+  for (std::string_view p : parts) out.append(p);
+  return out;
+}
+}  // namespace
+
 std::string inputHeader(std::int32_t registerNumber) {
-  return "#" + std::to_string(registerNumber) + "\n#\n#\n";
+  return joined({"#", std::to_string(registerNumber), "\n#\n#\n"});
 }
 
 // ---- Data lines ------------------------------------------------------------------------------
@@ -232,12 +246,11 @@ std::string goodsLine(const CTowar& t) {
   char middle[96];
   std::snprintf(middle, sizeof middle, "\t%d\t%d\t3\t%d\t0\t", static_cast<int>(t.Va),
                 t.Gr_brak ? 1 : static_cast<int>(t.Gr), static_cast<int>(t.JM));
-  std::string line = head + name + middle + zeroPadded13(t.KK_brak ? std::string_view() : std::string_view(t.KK));
-  line += "\t" + t.Ce[0].GetString(2) + "\t" + (t.Ty == 'O' ? "1" : "0") + "\n";
-  return line;
+  return joined({head, name, middle, zeroPadded13(t.KK_brak ? std::string_view() : std::string_view(t.KK)), "\t",
+                 t.Ce[0].GetString(2), "\t", t.Ty == 'O' ? "1" : "0", "\n"});
 }
 
-std::string pluLine(const CTowar& t) { return "$" + std::to_string(t.KP) + "\n"; }
+std::string pluLine(const CTowar& t) { return joined({"$", std::to_string(t.KP), "\n"}); }
 
 std::vector<std::string> extraBarcodes(const std::string& dk) {
   std::vector<std::string> codes;
@@ -254,7 +267,8 @@ std::vector<std::string> extraBarcodes(const std::string& dk) {
 std::string extraBarcodeLines(const CTowar& t) {
   std::string lines;
   if (t.DK_brak) return lines;
-  for (const std::string& code : extraBarcodes(t.DK)) lines += "$" + std::to_string(t.KP) + "\t" + zeroPadded13(code) + "\n";
+  for (const std::string& code : extraBarcodes(t.DK))
+    lines += joined({"$", std::to_string(t.KP), "\t", zeroPadded13(code), "\n"});
   return lines;
 }
 
@@ -267,7 +281,7 @@ std::string linkLine(const CTowar& t) {
     const std::uint64_t m = l.huge || l.magnitude > cap ? cap : l.magnitude;
     value = l.negative ? -static_cast<std::int64_t>(m) : static_cast<std::int64_t>(m);
   }
-  return "$" + std::to_string(t.KP) + "\t" + std::to_string(value) + "\n";
+  return joined({"$", std::to_string(t.KP), "\t", std::to_string(value), "\n"});
 }
 
 // ---- Result files --------------------------------------------------------------------------
