@@ -80,10 +80,12 @@ std::FILE* OpenRegularFileForReading(const char* path, ReadOpenError& why) {
   return f;
 }
 
-std::FILE* CreateFileForWriting(const char* path) {
+namespace {
+
+std::FILE* openForWriting(const char* path, int truncate) {
   // O_NONBLOCK: opening a FIFO for writing would otherwise wait for a reader (with none, the
   // open fails with ENXIO). O_TRUNC does nothing to a FIFO or a device.
-  const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  const int fd = ::open(path, O_WRONLY | O_CREAT | truncate | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
   // Writes then behave as those of an ordinary stream.
   const int flags = ::fcntl(fd, F_GETFL);
@@ -95,6 +97,22 @@ std::FILE* CreateFileForWriting(const char* path) {
     errno = saved;
   }
   return f;
+}
+
+}  // namespace
+
+std::FILE* CreateFileForWriting(const char* path) { return openForWriting(path, O_TRUNC); }
+
+std::FILE* OpenFileForRewriting(const char* path) { return openForWriting(path, 0); }
+
+bool CutFileHere(std::FILE* file) {
+  if (std::fflush(file) != 0) return false;
+  const int fd = ::fileno(file);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return false;
+  if (!S_ISREG(st.st_mode)) return true;
+  const off_t at = ::lseek(fd, 0, SEEK_CUR);
+  return at >= 0 && ::ftruncate(fd, at) == 0;
 }
 
 }  // namespace quorvel::platform

@@ -63,4 +63,15 @@ QUORVEL_API std::FILE* OpenRegularFileForReading(const char* path, ReadOpenError
 // nullptr with errno set on failure.
 QUORVEL_API std::FILE* CreateFileForWriting(const char* path);
 
+// A file rewritten many times in a job (a vendor library's input file, before every call):
+// opened as CreateFileForWriting opens it but without emptying it, written from its start, and
+// then cut where the writing ended by CutFileHere. The file ends up with the same bytes as
+// after a truncating open, without the cost: a file emptied by truncation and written again is
+// flushed to the disk when it is closed (ext4 guards replaced files that way), over a hundred
+// microseconds per rewrite. nullptr with errno set on failure.
+QUORVEL_API std::FILE* OpenFileForRewriting(const char* path);
+// Flushes the stream and cuts a regular file at the stream's position; false when either
+// fails. Anything but a regular file is only flushed.
+QUORVEL_API bool CutFileHere(std::FILE* file);
+
 }  // namespace quorvel::platform

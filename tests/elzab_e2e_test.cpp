@@ -286,9 +286,10 @@ TEST(ElzabEndToEnd, NaksRetriedTenTimesAndCapabilitiesDropped) {
     EXPECT_FALSE(contains(job.show(), "Herbata"));
   }
   {
-    // Older firmware without further barcodes: no barcode step after the first 25.
+    // Older firmware without further barcodes: after the first 25 no barcode step is tried
+    // again in this load, though the register would now take one.
     ElzabJob job;
-    job.sim("fault KTBarkod unsupported always");
+    job.sim("fault KTBarkod unsupported 1");
     EXPECT_EQ(job.run("PrzesyłanieTowarów", two), raportOf("PrzesyłanieTowarów", {}, {"OK", ""}));
     EXPECT_EQ(job.bytes("PROG_KOM.XML"), dataFile("Przesy\xB3\x61nieTowar\xF3w", confirmed({31, 32})));
     EXPECT_FALSE(contains(job.show(), "+kod"));
@@ -386,6 +387,7 @@ TEST(ElzabEndToEnd, SalesReadOutNegatesPackagingsAndTypesTheirPlu) {
     job.sim("sell 7 2 1.00");
     job.sim("return 7 3 1.50");
     job.sim("return 8 1 0");
+    job.sim("sell 8 1 5.00");
     // A file of an earlier read-out must not pass for this one's.
     quorvel::test::writeFile(job.file("EZB_SPR1.TXT"), "stale");
     EXPECT_EQ(job.run(operation), raportOf(operation, {}, {"OK", ""}));
@@ -396,6 +398,7 @@ TEST(ElzabEndToEnd, SalesReadOutNegatesPackagingsAndTypesTheirPlu) {
     EXPECT_TRUE(contains(sales, "<Obrót><IdUF>12</IdUF><Typ>T</Typ><Ilość>2</Ilość><Wartość>6.4</Wartość></Obrót>")) << sales;
     // The packaging returned without value writes no turnover of its own, yet types its PLU.
     EXPECT_EQ(sales.find("<IdUF>8</IdUF><Typ>O</Typ><Ilość>-1"), std::string::npos) << sales;
+    EXPECT_TRUE(contains(sales, "<Obrót><IdUF>8</IdUF><Typ>O</Typ><Ilość>1</Ilość><Wartość>5</Wartość></Obrót>")) << sales;
     EXPECT_NE(job.bytes("EZB_SPR1.TXT"), "stale");
   }
 }

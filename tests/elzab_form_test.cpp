@@ -97,6 +97,9 @@ TEST(ElzabForm, RefusedValues) {
       // '*' at position 3 (from 0) is 14 x 3: scrambled it would become the field's end.
       {Form::kPassword, "abc*", true, Form::kPassword},
       {Form::kPassword, "*abc", true, Form::kFieldCount},
+      {Form::kPassword, "ab:c", true, Form::kPassword},
+      {Form::kPhone, "0 22:555", true, Form::kPhone},
+      {Form::kPhone, "0 22:555", false, Form::kFieldCount},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(std::to_string(k.field) + " " + k.text);

@@ -45,6 +45,19 @@ std::int32_t selectedConnector(const ui::Field& f, std::int32_t fallback) {
   return static_cast<std::int32_t>(std::atoi(f.items[static_cast<std::size_t>(f.selected)].c_str()));
 }
 
+// KONFIG.TXT carries the phone number and the password between ':' and tab separators: one of
+// them, or a line break, inside either would shift WinIP's fields.
+std::optional<ElzabRefusal> modemText(std::size_t field, const std::string& text, const char* what) {
+  for (const char c : text) {
+    if (c == ':' || static_cast<unsigned char>(c) < 0x20) {
+      char message[160];
+      std::snprintf(message, sizeof message, "%s nie może zawierać dwukropka ani znaków sterujących."_cp, what);
+      return ElzabRefusal{field, message};
+    }
+  }
+  return std::nullopt;
+}
+
 std::optional<ElzabRefusal> inRange(std::size_t field, std::int32_t value, int low, int high) {
   if (auto message = plugin::checkRange(value, low, high)) return ElzabRefusal{field, std::move(*message)};
   return std::nullopt;
@@ -114,6 +127,8 @@ std::optional<ElzabRefusal> checkConfig(const SUConfig& c) {
   if (auto r = plugin::checkMux(kElzabMuxTypes, c.muxOn != 0, c.muxType, c.muxChannel))
     return ElzabRefusal{r->field == plugin::SharedField::muxType ? F::kMuxType : F::kMuxChannel, std::move(r->message)};
   if (c.modemOn != 0) {
+    if (auto r = modemText(F::kPhone, plugin::fieldText(c.phone, sizeof c.phone), "Numer telefonu")) return r;
+    if (auto r = modemText(F::kPassword, plainPassword(c), "Hasło"_cp)) return r;
     if (auto r = inRange(F::kTimeout1, c.timeout1, 0, 180)) return r;
     if (auto r = inRange(F::kTimeout2, c.timeout2, 0, 180)) return r;
     if (auto r = inRange(F::kRepeatCount, c.repeatCount, 0, 50)) return r;
@@ -233,6 +248,7 @@ const char* keyOfField(std::size_t field) {
     case ElzabConfigForm::kTimeout: return "timeout";
     case ElzabConfigForm::kMuxType: return "mux-type";
     case ElzabConfigForm::kMuxChannel: return "mux-channel";
+    case ElzabConfigForm::kPhone: return "phone";
     case ElzabConfigForm::kPassword: return "password";
     case ElzabConfigForm::kTimeout1: return "timeout1";
     case ElzabConfigForm::kTimeout2: return "timeout2";
@@ -253,7 +269,9 @@ std::optional<plugin::KeyRefusal> checkText(const SUConfig& config, const std::v
   SUConfig all = config;
   for (const std::string& key : given) {
     if (key == "mux-type" || key == "mux-channel") all.muxOn = 1;
-    if (key == "timeout1" || key == "timeout2" || key == "repeat" || key == "connector" || key == "password") all.modemOn = 1;
+    if (key == "timeout1" || key == "timeout2" || key == "repeat" || key == "connector" || key == "password" ||
+        key == "phone")
+      all.modemOn = 1;
   }
   return asKeyRefusal(checkConfig(all));
 }

@@ -126,7 +126,6 @@ class ResultParser {
 
   OnRecord onRecord_;
   std::string pending_;       // the line begun in an earlier piece
-  bool overlong_ = false;     // the pending line is already too long
   unsigned line_ = 0;
   int headerLines_ = 0;
   unsigned long records_ = 0;

@@ -18,10 +18,15 @@ namespace {
 
 std::unique_ptr<Link> g_link;
 
-// A text file of the job directory written as WinIP reads it: every "\n" as CR LF.
+// A text file of the job directory written as WinIP reads it: every "\n" as CR LF. A file
+// rewritten before every call is written over and cut to its new length rather than emptied
+// first (platform::OpenFileForRewriting says why).
 class TextFile {
  public:
-  explicit TextFile(const char* name) : name_(name), file_(platform::CreateFileForWriting(name)) {}
+  enum Mode { kCreate, kRewrite };
+  explicit TextFile(const char* name, Mode mode = kCreate)
+      : file_(mode == kRewrite ? platform::OpenFileForRewriting(name) : platform::CreateFileForWriting(name)),
+        rewrite_(mode == kRewrite) {}
   ~TextFile() { close(); }
   TextFile(const TextFile&) = delete;
   TextFile& operator=(const TextFile&) = delete;
@@ -43,14 +48,15 @@ class TextFile {
   bool close() {
     if (!file_) return !failed_;
     if (std::fflush(file_) != 0 || std::ferror(file_)) failed_ = true;
+    if (rewrite_ && !failed_ && !platform::CutFileHere(file_)) failed_ = true;
     if (std::fclose(file_) != 0) failed_ = true;
     file_ = nullptr;
     return !failed_;
   }
 
  private:
-  const char* name_;
   std::FILE* file_;
+  bool rewrite_;
   bool failed_ = false;
 };
 
@@ -132,7 +138,7 @@ int prepareConnection() {
 }
 
 int writeInputFile(const std::string& dataLines) {
-  TextFile f(kInputFile);
+  TextFile f(kInputFile, TextFile::kRewrite);
   if (!f.isOpen()) return SetError(ERR_FILE_CREATE, kInputFile);
   if (!f.write(inputHeader(link().config.registerNumber))) {
     f.close();
