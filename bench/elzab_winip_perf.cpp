@@ -15,9 +15,9 @@
 // walk per record would make it near 100).
 //
 // The job directories lie under the system's temporary folder, or under DIR: the driver
-// rewrites its input file for every call, and what truncating a file costs depends on the
-// file system (on ext4 mounted with "discard" it is several times the cost on tmpfs), so
-// compare runs on the same kind of folder.
+// rewrites its input file for every call and the stand-in reads three files, and what that
+// costs depends on the file system (emptying a file first costs several times more on ext4
+// mounted with "discard" than on tmpfs), so compare runs on the same kind of folder.
 //
 //   elzab_winip_bench [--dir DIR] [REPETITIONS]   (default 3)
 #include <fcntl.h>
