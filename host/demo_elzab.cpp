@@ -1,5 +1,6 @@
 // The Elzab tour of `quorvel demo`: the Elzab driver against the stand-in for Elzab's WinIP
 // library, which plays a register kept in a file of the job directory, one job after the other.
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -80,6 +81,9 @@ int runElzabTour(Tour& tour, const DemoOptions& /*options*/) {
     return kExitError;
   }
   const std::string state = tour.file("ELZAB_SIM.TXT");
+  // The stand-in in every job and elzab_sim here play the same register, whatever the
+  // environment named before.
+  ::setenv("QUORVEL_ELZAB_STATE", state.c_str(), 1);
   auto simCommand = [&](const std::string& args) { return quoted(sim) + " " + args + " --state " + quoted(state); };
 
   std::printf(

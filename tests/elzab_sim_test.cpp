@@ -53,6 +53,7 @@ bool threeNames(const std::string& fn) {
 struct Job {
   ScratchDir dir;
   explicit Job(const std::string& state = "register 1\n", const char* konfig = kKonfig) {
+    ::unsetenv(quorvel::elzabsim::kStateEnvironment);  // the register of this directory
     writeFile(dir.file("SKONFIG.TXT"), kSkonfig);
     writeFile(dir.file("KONFIG.TXT"), konfig);
     if (state != "-") writeFile(dir.file(quorvel::elzabsim::kDefaultStateFile), state);
@@ -400,6 +401,7 @@ TEST(ElzabSimulator, FifoInputIsRefused) {
 // elzab_sim, command after command on one register: exit status and what `show` then prints.
 TEST(ElzabSimulator, ToolCommands) {
   ScratchDir dir;
+  ::unsetenv(quorvel::elzabsim::kStateEnvironment);
   struct Step {
     const char* args;
     int status;

@@ -384,6 +384,8 @@ struct Session {
   bool appended = false;  // statements appended since the file was last written whole
   long long calls = 0;
   long long cpuNs = 0;
+  std::string brokenPath;  // the last state that could not be read, and when
+  Stamp brokenStamp;
 
   // The register of the state file; 21 when there is none, 23 when it cannot be read.
   int open() {
@@ -398,7 +400,11 @@ struct Session {
     compact();
     std::string error;
     if (!loadRegister(p, reg, error)) {
-      std::fprintf(stderr, "libWinIP (simulated register): %s\n", error.c_str());
+      // Said once for each broken state, not at every call of a long job.
+      if (!(p == brokenPath && now == brokenStamp))
+        std::fprintf(stderr, "libWinIP (simulated register): %s\n", error.c_str());
+      brokenPath = p;
+      brokenStamp = now;
       loaded = false;
       return 23;
     }
