@@ -99,34 +99,6 @@ std::string joinLines(const std::vector<std::string>& v) {
 
 }  // namespace
 
-bool parseDecimal(const std::string& text, long long scale, long long& out) {
-  std::string t = text;
-  std::replace(t.begin(), t.end(), ',', '.');
-  bool negative = false;
-  std::size_t i = 0;
-  if (i < t.size() && (t[i] == '-' || t[i] == '+')) negative = t[i++] == '-';
-  long long whole = 0, frac = 0, fracScale = 1;
-  bool digits = false, point = false;
-  for (; i < t.size(); ++i) {
-    if (t[i] == '.' && !point) {
-      point = true;
-      continue;
-    }
-    if (t[i] < '0' || t[i] > '9') return false;
-    digits = true;
-    if (!point) {
-      whole = whole * 10 + (t[i] - '0');
-      if (whole > 1000000000000LL) return false;
-    } else if (fracScale < scale) {
-      frac = frac * 10 + (t[i] - '0');
-      fracScale *= 10;
-    }
-  }
-  if (!digits) return false;
-  out = whole * scale + frac * (scale / fracScale);
-  if (negative) out = -out;
-  return true;
-}
 
 bool loadState(const std::string& path, State& s, std::string& error) {
   std::ifstream in(path, std::ios::binary);

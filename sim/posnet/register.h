@@ -3,6 +3,8 @@
 // state file; posnet_sim puts it on a pseudo-terminal or a TCP port.
 #pragma once
 
+#include "sim/sim_numbers.h"
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -71,8 +73,7 @@ struct State {
 bool loadState(const std::string& path, State& s, std::string& error);
 bool saveState(const std::string& path, const State& s);
 
-// "1.5" or "-2,25" to a count of 1/scale units (scale 100 or 1000).
-bool parseDecimal(const std::string& text, long long scale, long long& out);
+using quorvel::sim::parseDecimal;
 
 // How the register answers one request.
 struct Answer {

@@ -24,6 +24,8 @@
 // file in its short form when it is unloaded, and `elzab_sim` does after every command.
 #pragma once
 
+#include "sim/sim_numbers.h"
+
 #include <cstdint>
 #include <map>
 #include <set>
@@ -142,8 +144,7 @@ std::string nameFromUtf8(const std::string& utf8);
 // Windows-1250 text (the host's) to code page 852, Polish letters only.
 std::string cp1250To852(const std::string& text);
 
-// Decimal texts of "12.5" or "-3,25" as a count of 1/scale units; false for anything else.
-bool parseDecimal(const std::string& text, long long scale, long long& out);
+using quorvel::sim::parseDecimal;
 // An integer field of digits (and an optional leading '-'), at most 18 digits.
 bool parseInt(const std::string& text, long long& out);
 // "1234" with scale 1000 -> "1.234".
