@@ -51,6 +51,13 @@ const char* kHelp =
     "  KONFIG.TXT); modem yes or no; phone; password (shown as typed, kept scrambled);\n"
     "  timeout1 and timeout2 0 to 180; repeat 0 to 50; connector 1 (1 - 4) or 5 (5 - 8)\n"
     "\n"
+    "Keys of quorvel_posnet:\n"
+    "  connection   RS-232 or Ethernet (the register reached over TCP)\n"
+    "  ip           the register's address for Ethernet, a.b.c.d (or a.b.c.d:port)\n"
+    "  port, mux, mux-channel as above, for RS-232; speed 1200 to 115200; data-bits 7 or 8;\n"
+    "  parity N, O or E; stop-bits 1 or 2; mux-type Elzab, Falwi or MPX4s;\n"
+    "  log yes or no: the vendor libraries' own transmission log, for diagnostics\n"
+    "\n"
     "Exit status: 0 done, 2 the plug-in could not be loaded or PROG_KOM.CFG could not be\n"
     "read or written, 64 a bad command line, an unknown key or a refused value.\n";
 
