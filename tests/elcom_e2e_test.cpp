@@ -32,10 +32,7 @@ using quorvel::test::elcom::RunOptions;
 
 bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
 
-// Sanitizer reports of a child process (its exit status alone may look like a warning's).
-bool sanitizerReport(const std::string& output) {
-  return contains(output, "Sanitizer") || contains(output, "runtime error:");
-}
+using quorvel::test::sanitizerReport;
 
 // The harness's job with the report, the device-data file and the schema checks. Every run
 // must end as its report says: exit status 0 for OK or I, 1 for W, 2 for E or no status, and
@@ -47,18 +44,9 @@ class ElcomJob : public quorvel::test::elcom::ElcomJob {
     auto sleeps = quorvel::test::elcom::ElcomJob::run(options);
     const auto& r = lastRun();
     EXPECT_EQ(r.signal, 0) << r.output;
-    EXPECT_EQ(r.exitStatus, exitStatusOfReport()) << r.output;
+    EXPECT_EQ(r.exitStatus, quorvel::test::exitStatusForReport(raport())) << r.output;
     EXPECT_FALSE(sanitizerReport(r.output)) << r.output;
     return sleeps;
-  }
-  int exitStatusOfReport() const {
-    const std::string r = raport();
-    const std::string head = "<Status>\r\n\t\t<Typ>";
-    std::size_t at = r.find(head);
-    if (at == std::string::npos) return 2;
-    at += head.size();
-    const std::string typ = r.substr(at, r.find('<', at) - at);
-    return typ == "OK" || typ == "I" ? 0 : typ == "W" ? 1 : 2;
   }
   std::string raport() const { return cp1250ToUtf8(readFile(file("RAPORT.XML"))); }
   std::string progKom() const { return cp1250ToUtf8(readFile(file("PROG_KOM.XML"))); }

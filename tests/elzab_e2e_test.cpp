@@ -128,11 +128,8 @@ class ElzabJob {
     writeJob(operation, goods);
     const auto r = quorvel::test::elcom::runProgram({kHostPath, "run", "quorvel_elzab", "-C", dir_}, {});
     const std::string raport = text("RAPORT.XML");
-    const auto at = raport.find("<Status>\r\n\t\t<Typ>");
-    const std::string typ = at == std::string::npos ? "" : raport.substr(at + 17, 2);
-    const int expected = typ == "OK" || typ.rfind("I<", 0) == 0 ? 0 : typ.rfind("W<", 0) == 0 ? 1 : 2;
-    EXPECT_EQ(r.exitStatus, expected) << r.output;
-    EXPECT_FALSE(contains(r.output, "Sanitizer") || contains(r.output, "runtime error:")) << r.output;
+    EXPECT_EQ(r.exitStatus, quorvel::test::exitStatusForReport(raport)) << r.output;
+    EXPECT_FALSE(quorvel::test::sanitizerReport(r.output)) << r.output;
     EXPECT_EQ(quorvel::test::schemaErrors(file("RAPORT.XML"), "Raport.xsd"), "");
     if (quorvel::test::fileExists(file("PROG_KOM.XML"))) {
       EXPECT_EQ(quorvel::test::schemaErrors(file("PROG_KOM.XML"), "Dane.xsd"), "");

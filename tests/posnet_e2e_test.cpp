@@ -33,22 +33,13 @@ class PosnetJob : public quorvel::test::posnet::PosnetJob {
     writeJob(operation, goods);
     const auto& r = quorvel::test::posnet::PosnetJob::run(o);
     EXPECT_EQ(r.signal, 0) << r.output;
-    EXPECT_EQ(r.exitStatus, exitStatusOfReport()) << r.output;
-    EXPECT_FALSE(contains(r.output, "Sanitizer") || contains(r.output, "runtime error:")) << r.output;
+    EXPECT_EQ(r.exitStatus, quorvel::test::exitStatusForReport(raport())) << r.output;
+    EXPECT_FALSE(quorvel::test::sanitizerReport(r.output)) << r.output;
     EXPECT_EQ(quorvel::test::schemaErrors(file("RAPORT.XML"), "Raport.xsd"), "") << operation;
     // A file the disk had no room for cannot be whole; its report says so.
     if (std::filesystem::is_regular_file(file("PROG_KOM.XML")) && o.fileSizeLimit == RLIM_INFINITY) {
       EXPECT_EQ(quorvel::test::schemaErrors(file("PROG_KOM.XML"), "Dane.xsd"), "") << operation;
     }
-  }
-  int exitStatusOfReport() const {
-    const std::string r = raport();
-    const std::string head = "<Status>\r\n\t\t<Typ>";
-    std::size_t at = r.find(head);
-    if (at == std::string::npos) return 2;
-    at += head.size();
-    const std::string typ = r.substr(at, r.find('<', at) - at);
-    return typ == "OK" || typ == "I" ? 0 : typ == "W" ? 1 : 2;
   }
   std::string raport() const { return cp1250ToUtf8(readFile(file("RAPORT.XML"))); }
   std::string progKom() const { return cp1250ToUtf8(readFile(file("PROG_KOM.XML"))); }

@@ -99,7 +99,6 @@ std::string joinLines(const std::vector<std::string>& v) {
 
 }  // namespace
 
-
 bool loadState(const std::string& path, State& s, std::string& error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
