@@ -8,6 +8,7 @@
 
 #include "core/error_state.h"
 #include "core/serial/rs232.h"
+#include "platform/cp1250.h"
 #include "platform/ui.h"
 #include "plugin/config_records.h"
 #include "plugin/config_store.h"
@@ -47,6 +48,13 @@ int openDeviceLine(CRS232& port);
 template <class Record>
 class ConfigForm : public ui::Form {
  public:
+  // What every driver's form shares: its caption, the group box around the fields, and the
+  // About entry of its menu.
+  ConfigForm() {
+    title = "Konfiguracja kasy";
+    frame = "Parametry połączenia"_cp;
+    menu = {"&About Driver..."};
+  }
   // Writes the form's values into the record (only called after a validated "&OK").
   virtual void store(Record& config) const = 0;
 };

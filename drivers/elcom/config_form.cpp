@@ -8,9 +8,6 @@ namespace quorvel::elcom {
 
 ElcomConfigForm::ElcomConfigForm(const SUConfig& config, std::vector<std::string> ports)
     : base_(config), mux_(kElcomMuxTypes, kMuxOn) {
-  title = "Konfiguracja kasy";
-  frame = "Parametry połączenia"_cp;
-  menu = {"&About Driver..."};
   fields.resize(kFieldCount);
 
   fields[kPort] = plugin::portField(plugin::fieldText(config.port, sizeof config.port), std::move(ports),

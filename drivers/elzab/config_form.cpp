@@ -86,9 +86,6 @@ std::optional<std::size_t> unstorablePasswordCharacter(const std::string& typed)
 
 ElzabConfigForm::ElzabConfigForm(const SUConfig& config, std::vector<std::string> ports)
     : base_(config), mux_(kElzabMuxTypes, kMuxOn) {
-  title = "Konfiguracja kasy";
-  frame = "Parametry połączenia"_cp;
-  menu = {"&About Driver..."};
   fields.resize(kFieldCount);
 
   fields[kPort] = plugin::portField(plugin::fieldText(config.port, sizeof config.port), std::move(ports),

@@ -31,9 +31,6 @@ std::string selectedText(const ui::Field& f) {
 
 PosnetConfigForm::PosnetConfigForm(const SUConfig& config, std::vector<std::string> ports)
     : base_(config), mux_(kPosnetMuxTypes, kMuxOn) {
-  title = "Konfiguracja kasy";
-  frame = "Parametry połączenia"_cp;
-  menu = {"&About Driver..."};
   fields.resize(kFieldCount);
 
   ui::Field& connection = fields[kConnection];
