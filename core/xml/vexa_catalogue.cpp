@@ -13,7 +13,8 @@
 // type, built the first time a sort or a search needs it; a record added while it is current
 // is inserted in place, and a change of a key or type made through a writable pointer has it
 // rebuilt when next needed. A walk remembers where it stands in the vectors, so a full sorted
-// walk costs one pass over them and a search a binary search.
+// walk costs one pass over them. A search looks its key and type up in a hash table over the
+// same keys, built by the first search and kept or rebuilt with the vectors.
 //
 // The walk and the search type-test records, and a type test made while the current type is
 // not "every type" clears the tested record's Ty marker. A sorted step or reset tests every
@@ -29,7 +30,6 @@
 #include <limits>
 #include <set>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -71,6 +71,7 @@ struct CVexaXml::Katalog {
     std::string kk;
     char ty;
   };
+  static constexpr std::uint32_t kBrak = std::numeric_limits<std::uint32_t>::max();
 
   // A key as the sorted vectors compare it: a number holding the PLU code, or the first eight
   // bytes of the barcode (big-endian, padded with zeros, so that numbers compare as the texts
@@ -106,9 +107,23 @@ struct CVexaXml::Katalog {
       std::vector<std::uint32_t> miejsca;
       std::vector<std::uint64_t> skroty;
     };
+    // The look-up table of SearchTowar: open addressing over the distinct pairs of key and
+    // goods type, each slot holding the pair's first list place. Built by the first search
+    // after the vectors were (re)built; a search then costs a probe or two instead of a binary
+    // search per goods type.
+    struct Slot {
+      // The key's number with the goods type in its top byte (tagged()), in two halves so
+      // that a slot takes twelve bytes.
+      std::uint32_t nizej;
+      std::uint32_t wyzej;
+      std::uint32_t miejsce;   // list place + 1; 0: the slot is free
+      std::uint64_t klucz() const { return std::uint64_t{wyzej} << 32 | nizej; }
+    };
     bool tekstowy = false;   // barcodes (else PLU codes)
     bool aktualny = false;
     std::vector<Typ> typy;
+    std::vector<Slot> sloty;   // a power of two in size, at most half full; empty until built
+    std::size_t zajete = 0;
   };
 
   // Where a sorted walk stands: per type vector of `index`, the first entry whose key is below
@@ -128,7 +143,11 @@ struct CVexaXml::Katalog {
 
   const CVexaXml* wlasciciel;
   GoodsStore towary;
-  std::unordered_map<std::size_t, Wydany> wlasne;
+  // The writable records, in the order handed out, and per list place the number of its
+  // writable record (kBrak: none; places beyond the end have none). A look-up reads one small
+  // entry instead of the packed record or a hash node.
+  std::vector<Wydany> wlasne;
+  std::vector<std::uint32_t> wlasnyNr;
   std::array<std::unique_ptr<CTowar>, kViews> widoki;
   std::array<std::size_t, kViews> widokMiejsce{};
   std::array<std::uint64_t, kViews> widokPokazane{};   // what each view holds (GoodsStore::unpack)
@@ -142,7 +161,7 @@ struct CVexaXml::Katalog {
   std::size_t kursorDF = kKoniec;
 
   Index indexKP;
-  Index indexKK{true, false, {}};
+  Index indexKK{true, false, {}, {}, 0};
   unsigned wersja = 0;   // grows with every change of an index
   Miejsce miejsce;
 
@@ -154,8 +173,10 @@ struct CVexaXml::Katalog {
   std::set<std::size_t> tyZnowu;
 
   std::size_t size() const { return towary.size(); }
+  std::uint32_t nrWlasnego(std::size_t i) const { return i < wlasnyNr.size() ? wlasnyNr[i] : kBrak; }
   const CTowar* wlasny(std::size_t i) const {
-    return towary.detached(i) ? wlasne.find(i)->second.rekord.get() : nullptr;
+    const std::uint32_t nr = nrWlasnego(i);
+    return nr == kBrak ? nullptr : wlasne[nr].rekord.get();
   }
   // A field of record i: from its writable record once detached, else from the store.
   template <class Field, class Value>
@@ -174,8 +195,8 @@ struct CVexaXml::Katalog {
     const auto clear = [m](CTowar& t) {
       (m == GoodsStore::markerTy ? t.Ty_brak : m == GoodsStore::markerId ? t.Id_brak : t.Na_brak) = false;
     };
-    if (towary.detached(i)) {
-      clear(*wlasne.find(i)->second.rekord);
+    if (const std::uint32_t nr = nrWlasnego(i); nr != kBrak) {
+      clear(*wlasne[nr].rekord);
       return;
     }
     if (!towary.marker(i, m)) return;
@@ -213,7 +234,7 @@ struct CVexaXml::Katalog {
   // Record i detached from the store as the writable record of the catalogue. A view that
   // shows it becomes that record, so that a reference obtained from the cursor is the record.
   CTowar& detach(std::size_t i) {
-    if (towary.detached(i)) return *wlasne.find(i)->second.rekord;
+    if (const std::uint32_t nr = nrWlasnego(i); nr != kBrak) return *wlasne[nr].rekord;
     std::unique_ptr<CTowar> rekord;
     const std::size_t v = std::find(widokMiejsce.begin(), widokMiejsce.end(), i) - widokMiejsce.begin();
     if (v != kViews) {
@@ -229,7 +250,9 @@ struct CVexaXml::Katalog {
     rekord->katalog_ = wlasciciel;
     rekord->miejsce_ = i;
     CTowar& t = *rekord;
-    wlasne.emplace(i, Wydany{std::move(rekord), t.KP, t.KK, t.Ty});
+    if (wlasnyNr.size() < size()) wlasnyNr.resize(size(), kBrak);
+    wlasnyNr[i] = static_cast<std::uint32_t>(wlasne.size());
+    wlasne.push_back(Wydany{std::move(rekord), t.KP, t.KK, t.Ty});
     towary.detach(i);
     return t;
   }
@@ -286,6 +309,8 @@ struct CVexaXml::Katalog {
 
   void build(Index& x) {
     x.typy.clear();
+    x.sloty.clear();
+    x.zajete = 0;
     for (std::size_t i = 0; i < size(); ++i) typOf(x, ty(i)).miejsca.push_back(static_cast<std::uint32_t>(i));
     for (Index::Typ& t : x.typy) {
       std::vector<std::pair<std::uint64_t, std::uint32_t>> wpisy(t.miejsca.size());
@@ -316,6 +341,7 @@ struct CVexaXml::Katalog {
         partitionPoint(t.skroty.data(), t.miejsca.size(), [&](std::size_t p) { return !entryBelow(x, t, p, k); });
     t.miejsca.insert(t.miejsca.begin() + static_cast<std::ptrdiff_t>(lo), static_cast<std::uint32_t>(i));
     t.skroty.insert(t.skroty.begin() + static_cast<std::ptrdiff_t>(lo), k.skrot);
+    if (!x.sloty.empty()) enter(x, i);
     ++wersja;
   }
 
@@ -377,16 +403,93 @@ struct CVexaXml::Katalog {
     return best;
   }
 
+  // ---- Look-up table ----------------------------------------------------------------
+
+  // The table's number of a key and goods type: the PLU code itself, or a hash of the whole
+  // barcode (the first eight bytes alone would not tell apart the barcodes of one producer),
+  // with the goods type in the top byte.
+  static std::uint64_t tagged(const Index& x, std::uint32_t kp, std::string_view kk, char typ) {
+    std::uint64_t h = kp;
+    if (x.tekstowy) {
+      h = 0x9E3779B97F4A7C15u ^ kk.size();
+      std::size_t b = 0;
+      for (; b + 8 <= kk.size(); b += 8) {
+        std::uint64_t w = 0;
+        std::memcpy(&w, kk.data() + b, 8);
+        h = (h ^ w) * 0xFF51AFD7ED558CCDu;
+        h ^= h >> 32;
+      }
+      std::uint64_t w = 0;
+      if (b < kk.size()) std::memcpy(&w, kk.data() + b, kk.size() - b);
+      h = (h ^ w) * 0xC4CEB9FE1A85EC53u;
+      h = (h ^ (h >> 29)) >> 8;
+    }
+    return h | std::uint64_t{static_cast<unsigned char>(typ)} << 56;
+  }
+  static std::size_t slotOf(std::uint64_t klucz, std::size_t maska) {
+    const std::uint64_t h = klucz * 0x9E3779B97F4A7C15u;
+    return static_cast<std::size_t>(h ^ (h >> 31)) & maska;
+  }
+  // The slot holding a key and goods type (with the barcode, when the index has barcodes, to
+  // tell apart barcodes of one hash), or the free slot where they belong.
+  std::size_t probe(const Index& x, std::uint64_t klucz, std::string_view kk) const {
+    const std::size_t maska = x.sloty.size() - 1;
+    for (std::size_t s = slotOf(klucz, maska);; s = (s + 1) & maska) {
+      const Index::Slot& slot = x.sloty[s];
+      if (slot.miejsce == 0) return s;
+      if (slot.klucz() == klucz && (!x.tekstowy || this->kk(slot.miejsce - 1) == kk)) return s;
+    }
+  }
+  std::uint64_t taggedOf(const Index& x, std::size_t i) const {
+    return tagged(x, x.tekstowy ? 0 : kp(i), x.tekstowy ? kk(i) : std::string_view(), ty(i));
+  }
+  // Enters record i unless an earlier record has its key and type; the table grows to stay at
+  // most half full.
+  void enter(Index& x, std::size_t i) {
+    if (2 * (x.zajete + 1) > x.sloty.size()) {
+      std::vector<Index::Slot> stare(std::max<std::size_t>(64, 2 * x.sloty.size()));
+      stare.swap(x.sloty);
+      x.zajete = 0;
+      // Re-entered in list order, so that each pair keeps its first place.
+      std::vector<std::uint32_t> miejsca;
+      miejsca.reserve(stare.size() / 2);
+      for (const Index::Slot& slot : stare)
+        if (slot.miejsce != 0) miejsca.push_back(slot.miejsce - 1);
+      std::sort(miejsca.begin(), miejsca.end());
+      for (std::uint32_t m : miejsca) enter(x, m);
+    }
+    const std::uint64_t klucz = taggedOf(x, i);
+    Index::Slot& slot = x.sloty[probe(x, klucz, x.tekstowy ? kk(i) : std::string_view())];
+    if (slot.miejsce != 0) return;
+    slot = Index::Slot{static_cast<std::uint32_t>(klucz), static_cast<std::uint32_t>(klucz >> 32),
+                       static_cast<std::uint32_t>(i + 1)};
+    ++x.zajete;
+  }
+  void buildTable(Index& x) {
+    std::size_t rozmiar = 64;
+    while (rozmiar < 2 * size()) rozmiar *= 2;
+    x.sloty.assign(rozmiar, Index::Slot{});
+    x.zajete = 0;
+    // The records' slots lie at random in a table larger than the cache: each is asked for a
+    // few records ahead of its entry.
+    constexpr std::size_t kPrzod = 16;
+    const auto ask = [&](std::size_t i) { __builtin_prefetch(&x.sloty[slotOf(taggedOf(x, i), rozmiar - 1)]); };
+    for (std::size_t i = 0; i < std::min(kPrzod, size()); ++i) ask(i);
+    for (std::size_t i = 0; i < size(); ++i) {
+      if (i + kPrzod < size()) ask(i + kPrzod);
+      enter(x, i);
+    }
+  }
+
   // The first record in list order of `typ` whose key equals the search key's.
-  std::size_t find(const Index& x, char typ, const CTowar& klucz) const {
-    const Klucz k = keyOf(x, klucz);
+  std::size_t find(Index& x, char typ, const CTowar& klucz) {
+    if (x.sloty.empty()) buildTable(x);
+    const std::string_view kk = x.tekstowy ? std::string_view(klucz.KK) : std::string_view();
     std::size_t best = kKoniec;
     for (const Index::Typ& t : x.typy) {
       if (!passes(typ, t.typ)) continue;
-      // Entries of a greater key come first; among equal keys the lowest place comes first.
-      const std::size_t lo =
-          partitionPoint(t.skroty.data(), t.miejsca.size(), [&](std::size_t p) { return entryAbove(x, t, p, k); });
-      if (lo < t.miejsca.size() && keyAt(x, t, lo) == k) best = std::min<std::size_t>(best, t.miejsca[lo]);
+      const Index::Slot& slot = x.sloty[probe(x, tagged(x, klucz.KP, kk, t.typ), kk)];
+      if (slot.miejsce != 0) best = std::min<std::size_t>(best, slot.miejsce - 1);
     }
     return best;
   }
@@ -407,7 +510,7 @@ struct CVexaXml::Katalog {
   // Takes in the changes made through writable pointers since the last call.
   void sync() {
     for (std::size_t i : wydane) {
-      Wydany& w = wlasne.find(i)->second;
+      Wydany& w = wlasne[wlasnyNr[i]];
       const CTowar& t = *w.rekord;
       if (t.Ty != w.ty || t.KP != w.kp) indexKP.aktualny = false;
       if (t.Ty != w.ty || t.KK != w.kk) indexKK.aktualny = false;
@@ -460,11 +563,13 @@ CVexaXml& CVexaXml::operator=(const CVexaXml& other) {
   uniType_ = other.uniType_;
   // The copy gets records of its own; its indexes and marker watermark start afresh.
   auto kopia = std::make_unique<Katalog>(this, other.kat_->towary);
-  for (const auto& [miejsce, w] : other.kat_->wlasne) {
+  kopia->wlasnyNr = other.kat_->wlasnyNr;
+  kopia->wlasne.reserve(other.kat_->wlasne.size());
+  for (const Katalog::Wydany& w : other.kat_->wlasne) {
     auto rekord = std::make_unique<CTowar>(*w.rekord);
     rekord->katalog_ = this;
-    rekord->miejsce_ = miejsce;
-    kopia->wlasne.emplace(miejsce, Katalog::Wydany{std::move(rekord), w.kp, w.kk, w.ty});
+    rekord->miejsce_ = w.rekord->miejsce_;
+    kopia->wlasne.push_back(Katalog::Wydany{std::move(rekord), w.kp, w.kk, w.ty});
   }
   kopia->pozycje = other.kat_->pozycje;
   kopia->kursor = other.kat_->kursor;
@@ -582,7 +687,7 @@ CTowar* CVexaXml::TwIterGetReadWrite(const CTowar& towar) {
   const std::size_t i = towar.miejsce_;
   if (towar.katalog_ != this || i >= k.size()) return nullptr;
   // The record itself: its writable copy, or the view that shows it now.
-  const bool wlasny = k.towary.detached(i) ? k.wlasny(i) == &towar
+  const bool wlasny = k.nrWlasnego(i) != Katalog::kBrak ? k.wlasny(i) == &towar
                                            : std::any_of(k.widoki.begin(), k.widoki.end(),
                                                          [&](const auto& w) { return w.get() == &towar; });
   if (!wlasny) return nullptr;
