@@ -63,11 +63,6 @@ CUfCurrency& CUfCurrency::operator=(std::int64_t whole) {
   return *this;
 }
 
-CUfCurrency& CUfCurrency::operator=(const CY& cy) {
-  m_cur = cy.int64;
-  m_status = valid;
-  return *this;
-}
 
 void CUfCurrency::SetCurrency(long units, long fractionalUnits) {
   // u = |units| * 1.0000 with the sign of units, f = the fractional units with their own sign;
@@ -83,19 +78,16 @@ void CUfCurrency::SetCurrency(long units, long fractionalUnits) {
   *this = u + CUfCurrency(CY{fractionalUnits});
 }
 
-void CUfCurrency::SetStatus(UfCurrencyStatus status) { m_status = status; }
 
 // ---------------------------------------------------------------------------------------------
 // Reading
 
 CUfCurrency::operator CY() const { return CY{m_cur}; }
 CUfCurrency::operator double() const { return static_cast<double>(m_cur) * 0.0001; }
-std::int64_t CUfCurrency::GetCurrency() const { return m_cur; }
 std::int64_t CUfCurrency::GetUnits() const { return m_cur / kScale; }
 std::int32_t CUfCurrency::GetFractionalUnits() const {
   return static_cast<std::int32_t>(m_cur % kScale);
 }
-CUfCurrency::UfCurrencyStatus CUfCurrency::GetStatus() const { return m_status; }
 
 std::string CUfCurrency::GetString(int n) const {
   std::string text = m_cur < 0 ? "-" : "";

@@ -34,21 +34,25 @@ class QUORVEL_API CUfCurrency {
 
   CUfCurrency& operator=(const CUfCurrency& other);
   CUfCurrency& operator=(std::int64_t whole);
-  CUfCurrency& operator=(const CY& cy);
+  CUfCurrency& operator=(const CY& cy) {
+    m_cur = cy.int64;
+    m_status = valid;
+    return *this;
+  }
 
   // Value := units * 10000 + fractionalUnits, each part with its own sign; the fractional part
   // is not limited to four digits (1, 15000 gives 2.5000). Invalid on overflow.
   void SetCurrency(long units, long fractionalUnits);
-  void SetStatus(UfCurrencyStatus status);
+  void SetStatus(UfCurrencyStatus status) { m_status = status; }
 
   operator CY() const;
   // Explicit so that mixed expressions such as price + 1 stay in exact fixed-point arithmetic.
   explicit operator double() const;
 
-  std::int64_t GetCurrency() const;      // raw amount in 1/10000
+  std::int64_t GetCurrency() const { return m_cur; }      // raw amount in 1/10000
   std::int64_t GetUnits() const;         // amount / 10000, truncated toward zero
   std::int32_t GetFractionalUnits() const;  // amount % 10000 with the amount's sign
-  UfCurrencyStatus GetStatus() const;
+  UfCurrencyStatus GetStatus() const { return m_status; }
 
   // Text form. n >= 0: the amount in units of 10^-n truncated toward zero, written as an integer
   // without a point (n = 2: 12.3456 -> "1234", 0.5 -> "050"). n < 0: the amount with a point and

@@ -35,16 +35,10 @@ CDateTime& CDateTime::operator=(CDateTime other) {
   return *this;
 }
 
-dosdate* CDateTime::DosDate() { return &m_date; }
-dostime* CDateTime::DosTime() { return &m_time; }
-const dosdate* CDateTime::DosDate() const { return &m_date; }
-const dostime* CDateTime::DosTime() const { return &m_time; }
 
 int CDateTime::GetYear() const { return m_date.da_year; }
 char CDateTime::GetMonth() const { return m_date.da_mon; }
 char CDateTime::GetDay() const { return m_date.da_day; }
-unsigned long CDateTime::GetNumber() const { return m_number; }
-void CDateTime::SetNumber(unsigned long number) { m_number = static_cast<std::uint32_t>(number); }
 
 long CDateTime::Code() const {
   m_work = std::tm{};

@@ -35,16 +35,16 @@ class QUORVEL_API CDateTime {
   // Copies date, time and number (not the work area).
   CDateTime& operator=(CDateTime other);
 
-  dosdate* DosDate();
-  dostime* DosTime();
-  const dosdate* DosDate() const;
-  const dostime* DosTime() const;
+  dosdate* DosDate() { return &m_date; }
+  dostime* DosTime() { return &m_time; }
+  const dosdate* DosDate() const { return &m_date; }
+  const dostime* DosTime() const { return &m_time; }
 
   int GetYear() const;
   char GetMonth() const;
   char GetDay() const;
-  unsigned long GetNumber() const;
-  void SetNumber(unsigned long number);
+  unsigned long GetNumber() const { return m_number; }
+  void SetNumber(unsigned long number) { m_number = static_cast<std::uint32_t>(number); }
 
   // Seconds since 1970-01-01 00:00:00 with the fields read as local standard time (mktime with
   // the daylight-saving flag 0); -1 when the moment cannot be represented. Hundredths ignored.

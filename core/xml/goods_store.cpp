@@ -28,6 +28,16 @@ std::string& textOf(CTowar& t, unsigned which) {
 // Read-only use of the same switch.
 const std::string& textOf(const CTowar& t, unsigned which) { return textOf(const_cast<CTowar&>(t), which); }
 
+// The texts of `t` by their packed order, for a loop over a record's texts that should not take
+// the switch of textOf at every text.
+struct TextSlots {
+  explicit TextSlots(CTowar& t)
+      : slot{&t.Sy, &t.KK, &t.KO, &t.Na, &t.Op, &t.Uw, &t.SW, &t.PK, &t.DK, &t.IdUF,
+             &t.Wł[0], &t.Wł[1], &t.Wł[2], &t.Wł[3], &t.Wł[4], &t.Wł[5], &t.Wł[6], &t.Wł[7]} {}
+  std::string* slot[kTexts];
+};
+static_assert(kTexts == tWl0 + 8 && CTowar::kWlasne == 8, "TextSlots lists every text in the order of Text");
+
 // The not-given markers, one bit each, in this order; the arrays take one bit per element.
 bool CTowar::* const kScalarMarkers[] = {
     &CTowar::Id_brak, &CTowar::Ty_brak, &CTowar::Sy_brak, &CTowar::KP_brak, &CTowar::KK_brak,
@@ -165,7 +175,7 @@ void setText(std::string& s, const char* p, std::size_t n) {
 
 void setAmount(CUfCurrency& c, std::int64_t value, bool invalid) {
   c = CY{value};
-  if (invalid) c.SetStatus(CUfCurrency::invalid);
+  c.SetStatus(invalid ? CUfCurrency::invalid : CUfCurrency::valid);
 }
 
 }  // namespace
@@ -264,7 +274,8 @@ std::string_view GoodsStore::na(std::size_t i) const { return text(rec(i), tNa);
 void GoodsStore::unpack(std::size_t i, CTowar& out, std::uint64_t* shown) const {
   const Record& r = rec(i);
   plainFields(r, out, [](const auto& packed, auto& field) { field = packed; });
-  out.DW = CDateTime(r.dwDate, r.dwTime);
+  *out.DW.DosDate() = r.dwDate;
+  *out.DW.DosTime() = r.dwTime;
   out.DW.SetNumber(r.dwNumber);
   setAmount(out.Ce[0], r.ce[0], r.invalid & 1);
   setAmount(out.Ce[1], r.ce[1], r.invalid & 2);
@@ -276,17 +287,18 @@ void GoodsStore::unpack(std::size_t i, CTowar& out, std::uint64_t* shown) const 
   if (!known || *shown >> 32 != r.braki) unpackMarkers(r.braki, out);
   const std::uint32_t wasPresent = known ? static_cast<std::uint32_t>(*shown) : (1u << kTexts) - 1;
   if (shown != nullptr) *shown = static_cast<std::uint64_t>(r.braki) << 32 | r.present;
+  const TextSlots slots(out);
+  // Texts that `out` shows and the record lacks are emptied; then the record's texts are copied.
+  for (std::uint32_t gone = wasPresent & ~r.present & ((1u << kTexts) - 1); gone; gone &= gone - 1)
+    slots.slot[__builtin_ctz(gone)]->clear();
   const char* p = r.texts;
-  for (std::uint32_t todo = (r.present | wasPresent) & ((1u << kTexts) - 1); todo; todo &= todo - 1) {
-    const unsigned w = static_cast<unsigned>(__builtin_ctz(todo));
-    std::string& s = textOf(out, w);
-    if (!(r.present >> w & 1)) {
-      s.clear();
-      continue;
-    }
-    std::size_t n = 0;
-    p = getLength(p, n);
-    setText(s, p, n);
+  for (std::uint32_t todo = r.present; todo; todo &= todo - 1) {
+    std::size_t n = static_cast<unsigned char>(*p);
+    if (n < 0x80)
+      ++p;
+    else
+      p = getLength(p, n);
+    setText(*slots.slot[__builtin_ctz(todo)], p, n);
     p += n;
   }
 }
