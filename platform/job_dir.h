@@ -74,4 +74,12 @@ QUORVEL_API std::FILE* OpenFileForRewriting(const char* path);
 // fails. Anything but a regular file is only flushed.
 QUORVEL_API bool CutFileHere(std::FILE* file);
 
+// Makes what was written to the stream's file durable (fsync of its descriptor); true also for
+// a terminal, pipe or other special file, which has no storage to make durable and has the
+// bytes already. The stream must have been flushed.
+QUORVEL_API bool SyncFileToDisk(std::FILE* file);
+// Makes the entries of the current directory durable, so that a file just created there
+// survives a power loss; false when the directory cannot be opened or synced.
+QUORVEL_API bool SyncCurrentDirectory();
+
 }  // namespace quorvel::platform

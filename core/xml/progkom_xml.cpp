@@ -1,9 +1,5 @@
 #include "core/xml/progkom_xml.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <string>
@@ -38,22 +34,10 @@ bool writeOut(const std::string& bytes) {
   return written && flushed;
 }
 
-// fsync on a terminal, pipe or other special file fails with EINVAL: there is no storage
-// to make durable, and the bytes were already handed to the device.
-bool syncToDisk(int fd) {
-  return ::fsync(fd) == 0 || errno == EINVAL;
-}
-
-// A new file is only durable once its directory entry is: without this a power loss right
-// after Close could leave no PROG_KOM.XML at all although the register's counters were cleared.
-bool syncDirectory() {
-  const int dir = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) return false;
-  const bool synced = syncToDisk(dir);
-  return ::close(dir) == 0 && synced;
-}
-
 // Finishes and closes the stream; false when any part of the file may not have reached the disk.
+// A new file is only durable once its directory entry is: without the directory's sync a power
+// loss right after Close could leave no PROG_KOM.XML at all although the register's counters
+// were cleared.
 bool finishFile() {
   std::FILE* f = g_out.file;
   g_out.file = nullptr;
@@ -61,9 +45,9 @@ bool finishFile() {
   bool ok = std::fputs("</Dane>", f) >= 0;
   ok = std::fflush(f) == 0 && ok;
   ok = !std::ferror(f) && ok;  // also catches a record that failed earlier
-  ok = syncToDisk(fileno(f)) && ok;
+  ok = quorvel::platform::SyncFileToDisk(f) && ok;
   ok = std::fclose(f) == 0 && ok;
-  ok = ok && syncDirectory();
+  ok = ok && quorvel::platform::SyncCurrentDirectory();
   return ok;
 }
 
