@@ -5,7 +5,8 @@
 //         state linked to it -> job document, which reads VEXA_JOB.XML -> device-data writer
 //         (PROG_KOM.XML opened).
 // Unload: PROG_KOM.XML closed -> RAPORT.XML finished (status block, closing tag) -> job freed
-//         -> job directory unlocked.
+//         -> job directory unlocked (or left to the host, which took a hold on the lock to
+//         read the result files first).
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -195,6 +196,12 @@ QUORVEL_EXPORT_C int quorvel_module_attach() {
 QUORVEL_EXPORT_C const char* quorvel_module_refusal() {
   return quorvel::core::g_refusal[0] ? quorvel::core::g_refusal : nullptr;
 }
+
+// A descriptor that keeps the job directory locked after the unload, until the host closes it;
+// -1 when no job holds the directory. The unload finishes RAPORT.XML and PROG_KOM.XML and then
+// gives up the core's own hold on the lock: a host that reads the result files afterwards
+// takes this first, so that no next job can replace them before they are read.
+QUORVEL_EXPORT_C int Quorvel_holdJobDirectory() { return quorvel::core::g_jobLock.Share(); }
 
 // Unload handler of the core library: finishes both result files and frees the job.
 QUORVEL_EXPORT_C void quorvel_module_detach() {

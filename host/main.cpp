@@ -2,7 +2,8 @@
 //
 // It does what a sales application does with the core: in the job directory it loads the core
 // library (which reads VEXA_JOB.XML), calls Quorvel_run with a driver plug-in's name, unloads
-// the core (which finishes PROG_KOM.XML and RAPORT.XML), and then shows the report.
+// the core (which finishes PROG_KOM.XML and RAPORT.XML), and then shows the report, keeping the
+// job directory locked until the report is read.
 #include <unistd.h>
 
 #include <cerrno>
@@ -206,8 +207,15 @@ int runCommand(int argc, char** argv) {
   progress.connect(core.get());
   run(plugin);
   progress.finish();
+  // The directory stays this job's until its report is read: a job started meanwhile is
+  // refused as busy instead of replacing the report about to be shown.
+  using HoldFn = int (*)();
+  auto hold = core.symbol<HoldFn>("Quorvel_holdJobDirectory");
+  const int held = hold ? hold() : -1;
   core.reset();  // unloading completes PROG_KOM.XML and RAPORT.XML
-  return showReport(shownDirectory);
+  const int status = showReport(shownDirectory);
+  if (held >= 0) ::close(held);
+  return status;
 }
 
 }  // namespace

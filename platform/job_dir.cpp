@@ -51,9 +51,11 @@ JobDirectoryLock::Result JobDirectoryLock::Acquire() {
 
 void JobDirectoryLock::Release() {
   if (fd_ < 0) return;
-  ::close(fd_);  // closing the only descriptor of the open file drops its lock
+  ::close(fd_);  // closing the last descriptor of the open file drops its lock
   fd_ = -1;
 }
+
+int JobDirectoryLock::Share() const { return fd_ < 0 ? -1 : ::fcntl(fd_, F_DUPFD_CLOEXEC, 0); }
 
 std::FILE* OpenRegularFileForReading(const char* path, ReadOpenError& why) {
   why = ReadOpenError::None;

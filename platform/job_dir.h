@@ -40,9 +40,15 @@ class QUORVEL_API JobDirectoryLock {
   // symbolic link or not a regular file is never followed or opened: the directory is locked.
   // REQUIRES: the lock is not held by this object.
   Result Acquire();
-  // Gives the lock up; nothing when it is not held.
+  // Gives the lock up; nothing when it is not held. A descriptor handed out by Share keeps
+  // the lock held until it is closed too.
   void Release();
   bool IsHeld() const { return fd_ >= 0; }
+  // A further descriptor of the held lock (close-on-exec), for its caller to close; -1 when
+  // the lock is not held or no descriptor is left. While it is open the directory stays
+  // locked, also after Release: a host keeps a job's directory its own until it has read the
+  // result files that the job's teardown finished.
+  int Share() const;
 
  private:
   int fd_ = -1;

@@ -23,6 +23,7 @@
 extern "C" int quorvel_module_attach();
 extern "C" void quorvel_module_detach();
 extern "C" const char* quorvel_module_refusal();
+extern "C" int Quorvel_holdJobDirectory();
 
 namespace {
 
@@ -232,9 +233,20 @@ TEST(CoreAttach, JobDirectoryLockWithinOneProcess) {
   EXPECT_EQ(GetErrorNum(), 0);
   EXPECT_EQ(readFile("RAPORT.XML"), running);
 
+  // A host that holds the directory across the unload keeps it until it has read the results:
+  // a job loaded meanwhile is refused and leaves them alone.
+  const int held = Quorvel_holdJobDirectory();
+  ASSERT_GE(held, 0);
   quorvel_module_detach();
   expectCompleteResults();
-  // The lock went with the job: the next load in the directory goes on.
+  const std::string finished = readFile("RAPORT.XML");
+  EXPECT_EQ(quorvel_module_attach(), 0);
+  EXPECT_NE(quorvel_module_refusal(), nullptr);
+  quorvel_module_detach();
+  EXPECT_EQ(readFile("RAPORT.XML"), finished);
+  EXPECT_EQ(Quorvel_holdJobDirectory(), -1) << "no job holds the directory";
+  ::close(held);
+  // Then the lock is gone with the job: the next load in the directory goes on.
   ASSERT_EQ(quorvel_module_attach(), 1);
   quorvel_module_detach();
 }
