@@ -8,12 +8,12 @@
 // page faults and peak memory. It prints per size the median ratio reader / bare parse with
 // its range (wall time, and CPU time, which other work on the machine disturbs less), the page
 // faults per goods of both (a reading that reused a warm heap would show far fewer), the peak
-// memory and the bytes per goods above an empty job, after the reading and with both key
-// indexes built. Then `quorvel run` with the test plug-in on the same jobs,
+// memory and the bytes per goods above an empty job, after the reading, with both key indexes
+// built, and with both search look-up tables built too. Then `quorvel run` with the test plug-in on the same jobs,
 // timed as whole processes against whole bare-parse processes.
 //
 // Targets: reading at most 1.2x the bare parse at 100,000 and 1,000,000 goods, `quorvel run`
-// at most 1.3x, under 400 bytes per goods with both key indexes.
+// at most 1.3x, under 400 bytes per goods with both key indexes (and the look-up tables).
 //
 //   job_reader_bench [SIZE...]        sizes to run (default 10000 100000 1000000)
 //   job_reader_bench --child MODE DIR what one measured process does (MODE bare or read)
@@ -118,7 +118,7 @@ double cpuSeconds(const rusage& u) {
 }
 
 // One measured process: prints "seconds cpu-seconds minor-faults peak-kB [peak-kB-with-indexes
-// records]".
+// peak-kB-with-look-up-tables records]".
 int child(const std::string& mode, const char* dir) {
   if (::chdir(dir) != 0) return 1;
   const rusage before = usage();
@@ -143,8 +143,16 @@ int child(const std::string& mode, const char* dir) {
   vexa.TwIterReset(CVexaXml::sortKP, ' ');
   vexa.TwIterReset(CVexaXml::sortKK, ' ');
   const rusage indexed = usage();
-  std::printf("%.6f %.6f %ld %ld %ld %zu\n", seconds, cpuSeconds(after) - cpuSeconds(before),
-              after.ru_minflt - before.ru_minflt, after.ru_maxrss, indexed.ru_maxrss, vexa.IleRekordow());
+  // And a search by each key, which builds that key's look-up table.
+  CTowar key;
+  vexa.SetSortType(CVexaXml::sortKP);
+  vexa.SearchTowar(key);
+  vexa.SetSortType(CVexaXml::sortKK);
+  vexa.SearchTowar(key);
+  const rusage searched = usage();
+  std::printf("%.6f %.6f %ld %ld %ld %ld %zu\n", seconds, cpuSeconds(after) - cpuSeconds(before),
+              after.ru_minflt - before.ru_minflt, after.ru_maxrss, indexed.ru_maxrss, searched.ru_maxrss,
+              vexa.IleRekordow());
   return 0;
 }
 
@@ -222,7 +230,7 @@ int main(int argc, char** argv) {
   fs::create_directories(empty);
   generateJob(empty / kVexaFileName, 0);
   std::vector<double> emptyPeak;
-  for (int r = 0; r < 3; ++r) emptyPeak.push_back(spawn({self, "--child", "read", empty}).out.at(4));
+  for (int r = 0; r < 3; ++r) emptyPeak.push_back(spawn({self, "--child", "read", empty}).out.at(5));
   const double baseKb = spread(emptyPeak).median;
 
   std::printf("one reading per process; ratios within one run (median [lowest, highest])\n");
@@ -233,7 +241,7 @@ int main(int argc, char** argv) {
     const double mb = static_cast<double>(fs::file_size(dir / kVexaFileName)) / 1e6;
     const int reps = n >= 1000000 ? 3 : 7;
 
-    std::vector<double> ratio, cpuRatio, bareS, readS, bareFaults, readFaults, peakRead, peakIndexed, e2e;
+    std::vector<double> ratio, cpuRatio, bareS, readS, bareFaults, readFaults, peakRead, peakIndexed, peakSearched, e2e;
     for (int r = 0; r < reps; ++r) {
       // Alternating which goes first, so that neither always meets a colder page cache.
       Run bare, read;
@@ -244,7 +252,7 @@ int main(int argc, char** argv) {
         read = spawn({self, "--child", "read", dir});
         bare = spawn({self, "--child", "bare", dir});
       }
-      if (read.out.size() != 6 || static_cast<long>(read.out[5]) != n) {
+      if (read.out.size() != 7 || static_cast<long>(read.out[6]) != n) {
         std::fprintf(stderr, "job of %ld goods not read\n", n);
         return 1;
       }
@@ -256,6 +264,7 @@ int main(int argc, char** argv) {
       readFaults.push_back(read.out[2]);
       peakRead.push_back(read.out[3]);
       peakIndexed.push_back(read.out[4]);
+      peakSearched.push_back(read.out[5]);
 
       // The whole job as the host runs it, against the whole bare-parse process.
       if (fs::exists(quorvel)) {
@@ -274,10 +283,14 @@ int main(int argc, char** argv) {
     std::printf("  minor page faults per goods: reading %.2f, bare parse %.2f\n",
                 spread(readFaults).median / static_cast<double>(n), spread(bareFaults).median / static_cast<double>(n));
     const double read = spread(peakRead).median, indexed = spread(peakIndexed).median;
-    std::printf("  peak memory %.1f MB (%.1f MB with both key indexes); empty job %.1f MB\n", read / 1024,
-                indexed / 1024, baseKb / 1024);
-    std::printf("  bytes per goods above an empty job: %.0f, with both key indexes %.0f (target < 400)\n",
-                (read - baseKb) * 1024 / static_cast<double>(n), (indexed - baseKb) * 1024 / static_cast<double>(n));
+    const double searched = spread(peakSearched).median;
+    std::printf("  peak memory %.1f MB (%.1f MB with both key indexes, %.1f MB with both look-up tables too); "
+                "empty job %.1f MB\n",
+                read / 1024, indexed / 1024, searched / 1024, baseKb / 1024);
+    const auto perGoods = [&](double kb) { return (kb - baseKb) * 1024 / static_cast<double>(n); };
+    std::printf("  bytes per goods above an empty job: %.0f, with both key indexes %.0f, with both look-up "
+                "tables too %.0f (target < 400)\n",
+                perGoods(read), perGoods(indexed), perGoods(searched));
     if (!e2e.empty()) {
       const Spread e = spread(e2e);
       std::printf("  quorvel run (test plug-in) / bare parse process: %.2f [%.2f, %.2f] (target <= 1.3)\n", e.median,
