@@ -8,7 +8,7 @@
 namespace {
 
 // The texts of a goods record, in their packed order.
-enum Text : unsigned { tSy, tKK, tKO, tNa, tOp, tUw, tSW, tPK, tDK, tIdUF, tWl0, kTexts = tWl0 + CTowar::kWlasne };
+using enum GoodsStore::Text;
 
 std::string& textOf(CTowar& t, unsigned which) {
   switch (which) {
@@ -29,7 +29,7 @@ std::string& textOf(CTowar& t, unsigned which) {
 const std::string& textOf(const CTowar& t, unsigned which) { return textOf(const_cast<CTowar&>(t), which); }
 
 // The not-given markers, one bit each, in this order; the arrays take one bit per element.
-bool CTowar::* const kScalarMarkers[] = {
+constexpr bool CTowar::* kScalarMarkers[] = {
     &CTowar::Id_brak, &CTowar::Ty_brak, &CTowar::Sy_brak, &CTowar::KP_brak, &CTowar::KK_brak,
     &CTowar::DK_brak, &CTowar::KO_brak, &CTowar::Na_brak,                       // bits 0..7
     &CTowar::CO_brak, &CTowar::Va_brak, &CTowar::Gr_brak, &CTowar::JM_brak, &CTowar::Wa_brak,
@@ -78,6 +78,20 @@ void unpackMarkers(std::uint32_t bits, CTowar& t) {
   for (int i = 0; i < CTowar::kWlasne; ++i) t.Wł_brak[i] = bit(kWlBit + i);
 }
 static_assert(kScalarBits == 22, "unpackMarkers writes bits 0..21 in the order of kScalarMarkers");
+// The record builder clears the markers by the bit numbers of the header.
+static_assert(kScalarMarkers[GoodsStore::bId] == &CTowar::Id_brak && kScalarMarkers[GoodsStore::bTy] == &CTowar::Ty_brak &&
+              kScalarMarkers[GoodsStore::bSy] == &CTowar::Sy_brak && kScalarMarkers[GoodsStore::bKP] == &CTowar::KP_brak &&
+              kScalarMarkers[GoodsStore::bKK] == &CTowar::KK_brak && kScalarMarkers[GoodsStore::bDK] == &CTowar::DK_brak &&
+              kScalarMarkers[GoodsStore::bKO] == &CTowar::KO_brak && kScalarMarkers[GoodsStore::bNa] == &CTowar::Na_brak &&
+              kScalarMarkers[GoodsStore::bCO] == &CTowar::CO_brak && kScalarMarkers[GoodsStore::bVa] == &CTowar::Va_brak &&
+              kScalarMarkers[GoodsStore::bGr] == &CTowar::Gr_brak && kScalarMarkers[GoodsStore::bJM] == &CTowar::JM_brak &&
+              kScalarMarkers[GoodsStore::bWa] == &CTowar::Wa_brak && kScalarMarkers[GoodsStore::bOp] == &CTowar::Op_brak &&
+              kScalarMarkers[GoodsStore::bUw] == &CTowar::Uw_brak && kScalarMarkers[GoodsStore::bOW] == &CTowar::OW_brak &&
+              kScalarMarkers[GoodsStore::bDW] == &CTowar::DW_brak && kScalarMarkers[GoodsStore::bSW] == &CTowar::SW_brak &&
+              kScalarMarkers[GoodsStore::bPK] == &CTowar::PK_brak && kScalarMarkers[GoodsStore::bIdUF] == &CTowar::IdUF_brak &&
+              kScalarMarkers[GoodsStore::bIlosc] == &CTowar::Ilość_brak &&
+              kScalarMarkers[GoodsStore::bWartosc] == &CTowar::Wartość_brak && GoodsStore::bCe0 == kCeBit &&
+              GoodsStore::bWl0 == kWlBit);
 static_assert(kWlBit + CTowar::kWlasne <= 32, "every marker has a bit");
 // The store clears the markers of Id, Ty and Na in place by their bits.
 static_assert(GoodsStore::markerId == 1u << 0 && GoodsStore::markerTy == 1u << 1 && GoodsStore::markerNa == 1u << 7);
@@ -163,6 +177,28 @@ void setText(std::string& s, const char* p, std::size_t n) {
   }
 }
 
+// Copies n bytes; the short texts of a record (most are under 17 bytes) with two overlapping
+// word moves instead of a call.
+void copyBytes(char* d, const char* p, std::size_t n) {
+  if (n >= 8 && n <= 16) {
+    std::uint64_t a = 0, b = 0;
+    std::memcpy(&a, p, 8);
+    std::memcpy(&b, p + n - 8, 8);
+    std::memcpy(d, &a, 8);
+    std::memcpy(d + n - 8, &b, 8);
+  } else if (n >= 4 && n < 8) {
+    std::uint32_t a = 0, b = 0;
+    std::memcpy(&a, p, 4);
+    std::memcpy(&b, p + n - 4, 4);
+    std::memcpy(d, &a, 4);
+    std::memcpy(d + n - 4, &b, 4);
+  } else if (n < 4) {
+    for (std::size_t k = 0; k < n; ++k) d[k] = p[k];
+  } else {
+    std::memcpy(d, p, n);
+  }
+}
+
 void setAmount(CUfCurrency& c, std::int64_t value, bool invalid) {
   c = CY{value};
   if (invalid) c.SetStatus(CUfCurrency::invalid);
@@ -209,7 +245,7 @@ char* GoodsStore::allocate(std::size_t n) {
   return p;
 }
 
-void GoodsStore::add(const CTowar& t) {
+GoodsStore::Record GoodsStore::fixedPart(const CTowar& t) {
   Record r{};
   plainFields(r, t, [](auto& packed, const auto& field) { packed = field; });
   r.dwDate = *t.DW.DosDate();
@@ -223,7 +259,11 @@ void GoodsStore::add(const CTowar& t) {
   r.ilosc = raw(t.Ilość);
   r.wartosc = raw(t.Wartość);
   r.braki = packMarkers(t);
+  return r;
+}
 
+void GoodsStore::add(const CTowar& t) {
+  Record r = fixedPart(t);
   std::size_t textBytes = 0;
   for (unsigned w = 0; w < kTexts; ++w) {
     const std::size_t n = textOf(t, w).size();
@@ -243,6 +283,28 @@ void GoodsStore::add(const CTowar& t) {
       p = putLength(p, s.size());
       std::memcpy(p, s.data(), s.size());
       p += s.size();
+    }
+  }
+}
+
+void GoodsStore::add(const GoodsBuilder& b) {
+  std::size_t textBytes = 0;
+  for (std::uint32_t todo = b.r_.present; todo; todo &= todo - 1) {
+    const std::size_t n = b.len_[__builtin_ctz(todo)];
+    textBytes += lengthBytes(n) + n;
+  }
+  Record& stored = grow();
+  stored = b.r_;
+  stored.texts = nullptr;
+  if (textBytes != 0) {
+    char* p = allocate(textBytes);
+    stored.texts = p;
+    for (std::uint32_t todo = b.r_.present; todo; todo &= todo - 1) {
+      const unsigned w = static_cast<unsigned>(__builtin_ctz(todo));
+      const std::size_t n = b.len_[w];
+      p = putLength(p, n);
+      copyBytes(p, b.buf_.data() + b.at_[w], n);
+      p += n;
     }
   }
 }
@@ -292,3 +354,28 @@ void GoodsStore::unpack(std::size_t i, CTowar& out, std::uint64_t* shown) const 
 }
 
 std::size_t GoodsStore::bytes() const { return chunks_.size() * kChunk * sizeof(Record) + blockBytes_; }
+
+void GoodsBuilder::reset() {
+  // The fixed part of a record just zeroed, made once.
+  static const GoodsStore::Record kEmpty = GoodsStore::fixedPart(CTowar());
+  r_ = kEmpty;
+  buf_.clear();
+}
+
+void GoodsBuilder::addDK(std::string_view v) {
+  const bool had = (r_.present >> tDK & 1) != 0;
+  if (had && at_[tDK] + len_[tDK] != buf_.size()) {
+    // Other texts came after the barcodes so far: they move to the end, where this one joins them.
+    const std::size_t from = at_[tDK];
+    at_[tDK] = static_cast<std::uint32_t>(buf_.size());
+    buf_.append(buf_, from, len_[tDK]);
+  } else if (!had) {
+    at_[tDK] = static_cast<std::uint32_t>(buf_.size());
+    len_[tDK] = 0;
+  }
+  buf_.append(v);
+  buf_ += '\xFF';
+  len_[tDK] += static_cast<std::uint32_t>(v.size() + 1);
+  r_.present |= 1u << tDK;
+  given(GoodsStore::bDK);
+}

@@ -18,10 +18,19 @@
 
 #include "core/records.h"
 
+class GoodsBuilder;
+
 class GoodsStore {
  public:
   // The markers the catalogue clears in place.
   enum Marker : std::uint32_t { markerId = 1u << 0, markerTy = 1u << 1, markerNa = 1u << 7 };
+  // The texts of a record in their packed order.
+  enum Text : unsigned { tSy, tKK, tKO, tNa, tOp, tUw, tSW, tPK, tDK, tIdUF, tWl0, kTexts = tWl0 + CTowar::kWlasne };
+  // The bit of each not-given marker; Ce and Wł take one bit per element.
+  enum MarkerBit : unsigned {
+    bId, bTy, bSy, bKP, bKK, bDK, bKO, bNa, bCO, bVa, bGr, bJM, bWa, bOp, bUw, bOW, bDW, bSW, bPK, bIdUF,
+    bIlosc, bWartosc, bCe0, bWl0 = bCe0 + CTowar::kCeny
+  };
 
   GoodsStore() = default;
   // Copies every record into arena blocks of its own.
@@ -31,6 +40,8 @@ class GoodsStore {
   std::size_t size() const { return size_; }
   // Appends a packed copy of every field and marker of `t`.
   void add(const CTowar& t);
+  // Appends the record built in `b`, the same as adding the CTowar it describes.
+  void add(const GoodsBuilder& b);
 
   char ty(std::size_t i) const { return rec(i).ty; }
   std::uint32_t id(std::size_t i) const { return rec(i).id; }
@@ -70,6 +81,8 @@ class GoodsStore {
   std::size_t bytes() const;
 
  private:
+  friend class GoodsBuilder;
+
   // Fixed part of a record: numbers, flags and marker bits. The texts are in the arena at
   // `texts`, each non-empty text (bit set in `present`) as its length (LEB128) and its bytes,
   // in the order of the Text enumeration of goods_store.cpp.
@@ -102,6 +115,8 @@ class GoodsStore {
   static constexpr std::size_t kFirstBlock = 4 * 1024;
   static constexpr std::size_t kBlock = 256 * 1024;
 
+  // The fixed part of `t` (texts not yet placed).
+  static Record fixedPart(const CTowar& t);
   Record& rec(std::size_t i) { return chunks_[i / kChunk][i % kChunk]; }
   const Record& rec(std::size_t i) const { return chunks_[i / kChunk][i % kChunk]; }
   std::string_view text(const Record& r, unsigned which) const;
@@ -115,4 +130,75 @@ class GoodsStore {
   std::size_t blockBytes_ = 0;   // bytes of every block together
   char* free_ = nullptr;
   std::size_t left_ = 0;
+};
+
+// One goods record built field by field, as the job reader reads it, then appended with
+// GoodsStore::add: the fields go straight into the record's fixed part and its texts into one
+// buffer, with no CTowar of twenty strings between the reader and the store. Each setter does
+// what CTowar's setter of the same field does (gives the value, clears the marker); the
+// builder keeps its buffer from record to record.
+class GoodsBuilder {
+ public:
+  GoodsBuilder() { reset(); }
+  // Every field to its default and every marker set, as CTowar::zero() leaves a record.
+  void reset();
+
+  char ty() const { return r_.ty; }
+
+  void setId(std::uint32_t v) { r_.id = v; given(GoodsStore::bId); }
+  void setTy(char v) { r_.ty = v; given(GoodsStore::bTy); }
+  void setKP(std::uint32_t v) { r_.kp = v; given(GoodsStore::bKP); }
+  // i: 0 or 1 (CTowar::kCeny entries); a valid amount, as CUfCurrency(v) is.
+  void setCe(int i, CY v) {
+    r_.ce[i] = v.int64;
+    r_.invalid = static_cast<std::uint8_t>(r_.invalid & ~(1u << i));
+    given(GoodsStore::bCe0 + static_cast<unsigned>(i));
+  }
+  void setCO(bool v) { r_.co = v; given(GoodsStore::bCO); }
+  void setVa(std::int32_t v) { r_.va = v; given(GoodsStore::bVa); }
+  void setGr(std::int32_t v) { r_.gr = v; given(GoodsStore::bGr); }
+  void setJM(std::int32_t v) { r_.jm = v; given(GoodsStore::bJM); }
+  void setWa(bool v) { r_.wa = v; given(GoodsStore::bWa); }
+  void setOW(std::uint32_t v) { r_.ow = v; given(GoodsStore::bOW); }
+  void setDW(const CDateTime& v) {
+    r_.dwDate = *v.DosDate();
+    r_.dwTime = *v.DosTime();
+    r_.dwNumber = static_cast<std::uint32_t>(v.GetNumber());
+    given(GoodsStore::bDW);
+  }
+  void setSy(std::string_view v) { setText(GoodsStore::tSy, v, GoodsStore::bSy); }
+  void setKK(std::string_view v) { setText(GoodsStore::tKK, v, GoodsStore::bKK); }
+  void setKO(std::string_view v) { setText(GoodsStore::tKO, v, GoodsStore::bKO); }
+  void setNa(std::string_view v) { setText(GoodsStore::tNa, v, GoodsStore::bNa); }
+  void setOp(std::string_view v) { setText(GoodsStore::tOp, v, GoodsStore::bOp); }
+  void setUw(std::string_view v) { setText(GoodsStore::tUw, v, GoodsStore::bUw); }
+  void setSW(std::string_view v) { setText(GoodsStore::tSW, v, GoodsStore::bSW); }
+  void setPK(std::string_view v) { setText(GoodsStore::tPK, v, GoodsStore::bPK); }
+  // i: 0 to CTowar::kWlasne - 1.
+  void setWl(int i, std::string_view v) {
+    setText(GoodsStore::tWl0 + static_cast<unsigned>(i), v, GoodsStore::bWl0 + static_cast<unsigned>(i));
+  }
+  // Appends one further barcode with its terminating byte 0xFF (CTowar::DodajDK).
+  void addDK(std::string_view v);
+
+ private:
+  friend class GoodsStore;
+
+  void given(unsigned bit) { r_.braki &= ~(1u << bit); }
+  // Text `which` becomes v: its bytes go to the end of the buffer (a text given twice leaves
+  // its first bytes unused there until the next record).
+  void setText(unsigned which, std::string_view v, unsigned markerBit) {
+    at_[which] = static_cast<std::uint32_t>(buf_.size());
+    len_[which] = static_cast<std::uint32_t>(v.size());
+    buf_.append(v);
+    const std::uint32_t bit = 1u << which;
+    r_.present = v.empty() ? r_.present & ~bit : r_.present | bit;
+    given(markerBit);
+  }
+
+  GoodsStore::Record r_;
+  std::string buf_;
+  // Where each text present (bit set in r_.present) lies in buf_.
+  std::uint32_t at_[GoodsStore::kTexts];
+  std::uint32_t len_[GoodsStore::kTexts];
 };
