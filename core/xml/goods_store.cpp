@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -177,28 +178,6 @@ void setText(std::string& s, const char* p, std::size_t n) {
   }
 }
 
-// Copies n bytes; the short texts of a record (most are under 17 bytes) with two overlapping
-// word moves instead of a call.
-void copyBytes(char* d, const char* p, std::size_t n) {
-  if (n >= 8 && n <= 16) {
-    std::uint64_t a = 0, b = 0;
-    std::memcpy(&a, p, 8);
-    std::memcpy(&b, p + n - 8, 8);
-    std::memcpy(d, &a, 8);
-    std::memcpy(d + n - 8, &b, 8);
-  } else if (n >= 4 && n < 8) {
-    std::uint32_t a = 0, b = 0;
-    std::memcpy(&a, p, 4);
-    std::memcpy(&b, p + n - 4, 4);
-    std::memcpy(d, &a, 4);
-    std::memcpy(d + n - 4, &b, 4);
-  } else if (n < 4) {
-    for (std::size_t k = 0; k < n; ++k) d[k] = p[k];
-  } else {
-    std::memcpy(d, p, n);
-  }
-}
-
 void setAmount(CUfCurrency& c, std::int64_t value, bool invalid) {
   c = CY{value};
   if (invalid) c.SetStatus(CUfCurrency::invalid);
@@ -303,7 +282,7 @@ void GoodsStore::add(const GoodsBuilder& b) {
       const unsigned w = static_cast<unsigned>(__builtin_ctz(todo));
       const std::size_t n = b.len_[w];
       p = putLength(p, n);
-      copyBytes(p, b.buf_.data() + b.at_[w], n);
+      TextBuffer::copy(p, b.buf_.data() + b.at_[w], n);
       p += n;
     }
   }
@@ -368,14 +347,25 @@ void GoodsBuilder::addDK(std::string_view v) {
     // Other texts came after the barcodes so far: they move to the end, where this one joins them.
     const std::size_t from = at_[tDK];
     at_[tDK] = static_cast<std::uint32_t>(buf_.size());
-    buf_.append(buf_, from, len_[tDK]);
+    buf_.append(buf_.data() + from, len_[tDK]);
   } else if (!had) {
     at_[tDK] = static_cast<std::uint32_t>(buf_.size());
     len_[tDK] = 0;
   }
   buf_.append(v);
-  buf_ += '\xFF';
+  buf_.push_back('\xFF');
   len_[tDK] += static_cast<std::uint32_t>(v.size() + 1);
   r_.present |= 1u << tDK;
   given(GoodsStore::bDK);
+}
+
+void TextBuffer::grow(const char* p, std::size_t n) {
+  const std::size_t capacity = std::max(2 * capacity_, size_ + n + 1);
+  auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
+  std::memcpy(bigger.get(), data_.get(), size_);
+  std::memcpy(bigger.get() + size_, p, n);
+  size_ += n;
+  bigger[size_] = 0;
+  data_ = std::move(bigger);
+  capacity_ = capacity;
 }

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -132,6 +133,68 @@ class GoodsStore {
   std::size_t left_ = 0;
 };
 
+// Bytes read from a job: a buffer that keeps its storage from record to record and takes the
+// short texts of a job without a call. A NUL byte always follows the bytes, for the
+// conversions that read a C string.
+class TextBuffer {
+ public:
+  TextBuffer() : data_(std::make_unique_for_overwrite<char[]>(kFirst)), capacity_(kFirst) { data_[0] = 0; }
+
+  const char* data() const { return data_.get(); }
+  const char* c_str() const { return data_.get(); }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::string_view view() const { return {data_.get(), size_}; }
+  operator std::string_view() const { return view(); }
+
+  void clear() {
+    size_ = 0;
+    data_[0] = 0;
+  }
+  // p may point into this buffer.
+  void append(const char* p, std::size_t n) {
+    if (n >= capacity_ - size_) {
+      grow(p, n);
+      return;
+    }
+    copy(data_.get() + size_, p, n);
+    size_ += n;
+    data_[size_] = 0;
+  }
+  void append(std::string_view v) { append(v.data(), v.size()); }
+  void push_back(char c) { append(&c, 1); }
+
+  // Copies n bytes, the short ones with two overlapping word moves (reading and writing only
+  // the n bytes) instead of a call.
+  static void copy(char* d, const char* p, std::size_t n) {
+    if (n >= 8 && n <= 16) {
+      std::uint64_t a, b;
+      std::memcpy(&a, p, 8);
+      std::memcpy(&b, p + n - 8, 8);
+      std::memcpy(d, &a, 8);
+      std::memcpy(d + n - 8, &b, 8);
+    } else if (n >= 4 && n < 8) {
+      std::uint32_t a, b;
+      std::memcpy(&a, p, 4);
+      std::memcpy(&b, p + n - 4, 4);
+      std::memcpy(d, &a, 4);
+      std::memcpy(d + n - 4, &b, 4);
+    } else if (n < 4) {
+      for (std::size_t k = 0; k < n; ++k) d[k] = p[k];
+    } else {
+      std::memcpy(d, p, n);
+    }
+  }
+ private:
+  static constexpr std::size_t kFirst = 256;
+  // Appends into a larger block; the old one lives until p's bytes are copied.
+  void grow(const char* p, std::size_t n);
+
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_;
+};
+
 // One goods record built field by field, as the job reader reads it, then appended with
 // GoodsStore::add: the fields go straight into the record's fixed part and its texts into one
 // buffer, with no CTowar of twenty strings between the reader and the store. Each setter does
@@ -181,23 +244,29 @@ class GoodsBuilder {
   // Appends one further barcode with its terminating byte 0xFF (CTowar::DodajDK).
   void addDK(std::string_view v);
 
+  // The builder's text buffer. A reader may append a text's bytes to it and then hand the
+  // setter a view of exactly those bytes, the end of the buffer: the setter then takes them
+  // where they are instead of copying them.
+  TextBuffer& buffer() { return buf_; }
+
  private:
   friend class GoodsStore;
 
   void given(unsigned bit) { r_.braki &= ~(1u << bit); }
-  // Text `which` becomes v: its bytes go to the end of the buffer (a text given twice leaves
-  // its first bytes unused there until the next record).
+  // Text `which` becomes v: its bytes go to the end of the buffer unless they are there already
+  // (see buffer()). A text given twice leaves its first bytes unused there until the next record.
   void setText(unsigned which, std::string_view v, unsigned markerBit) {
-    at_[which] = static_cast<std::uint32_t>(buf_.size());
+    const bool inPlace = v.size() <= buf_.size() && v.data() == buf_.data() + (buf_.size() - v.size());
+    if (!inPlace) buf_.append(v);
+    at_[which] = static_cast<std::uint32_t>(buf_.size() - v.size());
     len_[which] = static_cast<std::uint32_t>(v.size());
-    buf_.append(v);
     const std::uint32_t bit = 1u << which;
     r_.present = v.empty() ? r_.present & ~bit : r_.present | bit;
     given(markerBit);
   }
 
   GoodsStore::Record r_;
-  std::string buf_;
+  TextBuffer buf_;
   // Where each text present (bit set in r_.present) lies in buf_.
   std::uint32_t at_[GoodsStore::kTexts];
   std::uint32_t len_[GoodsStore::kTexts];

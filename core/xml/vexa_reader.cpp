@@ -5,8 +5,10 @@
 // naming the line. Goods records and fiscal positions go into the catalogue as their end tags
 // are read; the header fields are copied into the job document at the end.
 //
-// The first error stops all interpretation: every handler returns at once while an error is
-// pending, and the parser is told to stop, so the loop ends after the current chunk.
+// The first error stops all interpretation: the handler that meets it stops the reading, every
+// handler then returns at once, and the parser is told to stop, so the loop ends after the
+// current chunk. No error is pending when the parse begins (the reading does not start then),
+// and only the handlers run during it, so the reader's own flag tells whether one is.
 
 #include <expat.h>
 
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <string_view>
 
 #include "platform/cp1250.h"
 #include "core/currency.h"
@@ -101,6 +104,16 @@ bool lookup(const Name<Field> (&table)[N], const NameSlots<N>& slots, std::uint3
 }
 
 enum class GoodsField { Id, Ty, Sy, KP, KK, DK, KO, Na, Ce, CO, Va, Gr, Wl, JM, Wa, Op, Uw, OW, DW, SW, PK };
+// The goods fields read into the record builder's buffer as they come (see leafText_).
+constexpr bool isGoodsText(GoodsField f) {
+  switch (f) {
+    case GoodsField::Sy: case GoodsField::KK: case GoodsField::KO: case GoodsField::Na: case GoodsField::Wl:
+    case GoodsField::Op: case GoodsField::Uw: case GoodsField::SW: case GoodsField::PK:
+      return true;
+    default:
+      return false;
+  }
+}
 constexpr Name<GoodsField> kGoodsFields[] = {
     {"Id", GoodsField::Id}, {"Ty", GoodsField::Ty}, {"Sy", GoodsField::Sy}, {"KP", GoodsField::KP},
     {"KK", GoodsField::KK}, {"DK", GoodsField::DK}, {"KO", GoodsField::KO}, {"Na", GoodsField::Na},
@@ -189,19 +202,34 @@ std::string toCp1250(const char* utf8) { return utf2cp1250(utf8, kNoLimit); }
 
 // Appends character data to the reader's text buffer, which keeps its capacity from element
 // to element. Plain ASCII, the bulk of a job, converts to itself and is copied as it is.
-void appendCp1250(std::string& out, const char* utf8, int len) {
+// Other text goes through the general conversion into `scratch`.
+void appendCp1250(TextBuffer& out, std::string& scratch, const char* utf8, int len) {
   const auto n = static_cast<std::size_t>(len);
-  // Eight bytes at a time: a byte of 0x80 or above sets its top bit in the word.
+  // Eight bytes at a time, the last word overlapping the one before: a byte of 0x80 or above
+  // sets its top bit in the word. Shorter texts by four bytes, or one by one.
   std::uint64_t high = 0;
-  std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, utf8 + i, 8);
-    high |= word;
+  if (n >= 8) {
+    std::size_t i = 0;
+    for (; i + 8 < n; i += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, utf8 + i, 8);
+      high |= word;
+    }
+    std::uint64_t last;
+    std::memcpy(&last, utf8 + n - 8, 8);
+    high |= last;
+  } else if (n >= 4) {
+    std::uint32_t first, last;
+    std::memcpy(&first, utf8, 4);
+    std::memcpy(&last, utf8 + n - 4, 4);
+    high = first | last;
+  } else {
+    for (std::size_t i = 0; i < n; ++i) high |= static_cast<unsigned char>(utf8[i]);
   }
-  for (; i < n; ++i) high |= static_cast<unsigned char>(utf8[i]);
   if (high & 0x8080808080808080u) {
-    utf2cp1250Append(out, utf8, n);
+    scratch.clear();
+    utf2cp1250Append(scratch, utf8, n);
+    out.append(scratch);
     return;
   }
   out.append(utf8, n);
@@ -226,13 +254,13 @@ bool plainDigits(const char* p, std::size_t n, std::size_t most, std::uint64_t& 
   return true;
 }
 
-unsigned long toUnsigned(const std::string& t, unsigned long min, unsigned long max) {
+unsigned long toUnsigned(const TextBuffer& t, unsigned long min, unsigned long max) {
   std::uint64_t v = 0;
   if (plainDigits(t.data(), t.size(), 9, v) && v >= min && (max == 0 || v <= max)) return v;
   return str2u(t.c_str(), min, max);
 }
 
-long toSigned(const std::string& t, long min, long max) {
+long toSigned(const TextBuffer& t, long min, long max) {
   std::uint64_t v = 0;
   if (plainDigits(t.data(), t.size(), 9, v) && static_cast<long>(v) >= min && static_cast<long>(v) <= max)
     return static_cast<long>(v);
@@ -241,10 +269,10 @@ long toSigned(const std::string& t, long min, long max) {
 
 // An amount without limits (str2currency with 0 decimals): 1 to 12 whole digits, optionally a
 // point and 1 to 4 digits of fraction.
-CY toAmount(const std::string& t) {
+CY toAmount(const TextBuffer& t) {
   const char* p = t.data();
   const std::size_t n = t.size();
-  const std::size_t point = t.find('.');
+  const std::size_t point = t.view().find('.');
   std::uint64_t whole = 0, fraction = 0;
   if (point == std::string::npos) {
     if (plainDigits(p, n, 12, whole)) return CY{static_cast<std::int64_t>(whole) * CUfCurrency::kScale};
@@ -257,7 +285,7 @@ CY toAmount(const std::string& t) {
 }
 
 // A date "YYYY-MM-DD" exactly, its parts in range (year 1900..3000, month 1..12, day 1..31).
-CDateTime toDate(const std::string& t) {
+CDateTime toDate(const TextBuffer& t) {
   const char* p = t.data();
   std::uint64_t year = 0, month = 0, day = 0;
   if (t.size() == 10 && plainDigits(p, 4, 4, year) && plainDigits(p + 5, 2, 2, month) &&
@@ -273,13 +301,13 @@ CDateTime toDate(const std::string& t) {
   return str2date(t.c_str());
 }
 
-bool toBool(const std::string& t) {
-  if (t.size() == 1 && (t[0] == '0' || t[0] == '1')) return t[0] == '1';
+bool toBool(const TextBuffer& t) {
+  if (t.size() == 1 && (t.data()[0] == '0' || t.data()[0] == '1')) return t.data()[0] == '1';
   return str2b(t.c_str());
 }
 
-char toGoodsType(const std::string& t) {
-  if (t.size() == 1 && (t[0] == 'T' || t[0] == 'O')) return t[0];
+char toGoodsType(const TextBuffer& t) {
+  if (t.size() == 1 && (t.data()[0] == 'T' || t.data()[0] == 'O')) return t.data()[0];
   return str2typ(t.c_str());
 }
 
@@ -361,6 +389,8 @@ class VexaJobReader {
   void storeHeaderField();
   void storeCustomerField();
 
+  // Ends the interpretation after an error (see the file comment).
+  void stop();
   // "VEXA_JOB.XML: <what> w linii N" as a text error.
   void lineError(const char* what);
   bool isLeaf() const {
@@ -371,7 +401,13 @@ class VexaJobReader {
   CVexaXml& vexa_;
   XML_Parser parser_ = nullptr;
   State state_ = State::BeforeRoot;
-  std::string text_;
+  bool stopped_ = false;
+  TextBuffer text_;
+  std::string scratch_;   // non-ASCII text on its way into text_ or the builder
+  // Where the current leaf's text goes: text_, or for a goods text (barcodes excepted) straight
+  // into the record builder's buffer from leafFrom_ on, saving a copy per text.
+  TextBuffer* leafText_ = &text_;
+  std::size_t leafFrom_ = 0;
 
   std::string operacja_;
   std::string idModelu_;
@@ -475,35 +511,41 @@ void VexaJobReader::lineError(const char* what) {
 }
 
 void XMLCALL VexaJobReader::onStart(void* self, const XML_Char* name, const XML_Char** atts) {
-  if (GetErrorNum() != 0) return;
   auto* reader = static_cast<VexaJobReader*>(self);
+  if (reader->stopped_) return;
   reader->start(name, atts);
   if (GetErrorNum() != 0) {
-    XML_StopParser(reader->parser_, XML_FALSE);
+    reader->stop();
     return;
   }
   if (reader->isLeaf()) XML_SetCharacterDataHandler(reader->parser_, onText);
 }
 
 void XMLCALL VexaJobReader::onEnd(void* self, const XML_Char*) {
-  if (GetErrorNum() != 0) return;
   auto* reader = static_cast<VexaJobReader*>(self);
+  if (reader->stopped_) return;
   const bool leaf = reader->isLeaf();
   reader->end();
   if (GetErrorNum() != 0) {
-    XML_StopParser(reader->parser_, XML_FALSE);
+    reader->stop();
     return;
   }
   if (leaf) XML_SetCharacterDataHandler(reader->parser_, nullptr);
 }
 
 // Text is kept for leaf elements only: the parser is given this handler when a leaf starts and
-// has none otherwise, so that the white space between the elements of a record (a third of the
-// character data of a job) is not converted and handed over only to be dropped.
+// has none otherwise (nor after the reading stopped), so that the white space between the
+// elements of a record (a third of the character data of a job) is not converted and handed
+// over only to be dropped.
 void XMLCALL VexaJobReader::onText(void* self, const XML_Char* s, int len) {
-  if (GetErrorNum() != 0) return;
   auto* reader = static_cast<VexaJobReader*>(self);
-  if (reader->isLeaf()) appendCp1250(reader->text_, s, len);
+  appendCp1250(*reader->leafText_, reader->scratch_, s, len);
+}
+
+void VexaJobReader::stop() {
+  stopped_ = true;
+  XML_SetCharacterDataHandler(parser_, nullptr);
+  XML_StopParser(parser_, XML_FALSE);
 }
 
 // windows-1250 (exact name) and iso-8859-2 (any letter case) are single-byte encodings that
@@ -524,6 +566,7 @@ int XMLCALL VexaJobReader::onUnknownEncoding(void*, const XML_Char* name, XML_En
 
 void VexaJobReader::start(const char* name, const char** atts) {
   text_.clear();
+  leafText_ = &text_;
   const std::uint32_t packed = packName(name);
   switch (state_) {
     case State::BeforeRoot:
@@ -556,6 +599,10 @@ void VexaJobReader::start(const char* name, const char** atts) {
       if (lookup(kGoodsFields, kGoodsFieldsSlots, packed, goodsField_)) {
         if (goodsField_ == GoodsField::Ce && !readIndex(atts, 1, 2, 1)) return;
         if (goodsField_ == GoodsField::Wl && !readIndex(atts, 0, 7, 0)) return;
+        if (isGoodsText(goodsField_)) {
+          leafText_ = &goods_.buffer();
+          leafFrom_ = leafText_->size();
+        }
         state_ = State::InGoodsLeaf;
         return;
       }
@@ -717,30 +764,34 @@ void VexaJobReader::end() {
 }
 
 void VexaJobReader::storeGoodsField() {
-  const std::string& t = text_;
+  const TextBuffer& t = text_;
   GoodsBuilder& g = goods_;
+  // A text field's bytes are at the end of the builder's buffer already.
+  const auto leafText = [&g, this] {
+    return std::string_view(g.buffer().data() + leafFrom_, g.buffer().size() - leafFrom_);
+  };
   switch (goodsField_) {
     case GoodsField::Id: g.setId(static_cast<std::uint32_t>(toUnsigned(t, 0, kMaxU32))); break;
     case GoodsField::Ty: g.setTy(toGoodsType(t)); break;
-    case GoodsField::Sy: g.setSy(t); break;
+    case GoodsField::Sy: g.setSy(leafText()); break;
     case GoodsField::KP: g.setKP(static_cast<std::uint32_t>(toUnsigned(t, 1, 999999))); break;
-    case GoodsField::KK: g.setKK(t); break;
+    case GoodsField::KK: g.setKK(leafText()); break;
     case GoodsField::DK: g.addDK(t); break;
-    case GoodsField::KO: g.setKO(t); break;
-    case GoodsField::Na: g.setNa(t); break;
+    case GoodsField::KO: g.setKO(leafText()); break;
+    case GoodsField::Na: g.setNa(leafText()); break;
     case GoodsField::Ce: g.setCe(index_, toAmount(t)); break;
     case GoodsField::CO: g.setCO(toBool(t)); break;
     case GoodsField::Va: g.setVa(static_cast<std::int32_t>(toSigned(t, kMinI32, kMaxI32))); break;
     case GoodsField::Gr: g.setGr(static_cast<std::int32_t>(toSigned(t, kMinI32, kMaxI32))); break;
-    case GoodsField::Wl: g.setWl(index_, t); break;
+    case GoodsField::Wl: g.setWl(index_, leafText()); break;
     case GoodsField::JM: g.setJM(static_cast<std::int32_t>(toSigned(t, kMinI32, kMaxI32))); break;
     case GoodsField::Wa: g.setWa(toBool(t)); break;
-    case GoodsField::Op: g.setOp(t); break;
-    case GoodsField::Uw: g.setUw(t); break;
+    case GoodsField::Op: g.setOp(leafText()); break;
+    case GoodsField::Uw: g.setUw(leafText()); break;
     case GoodsField::OW: g.setOW(static_cast<std::uint32_t>(toUnsigned(t, 0, kMaxU32))); break;
     case GoodsField::DW: g.setDW(toDate(t)); break;
-    case GoodsField::SW: g.setSW(t); break;
-    case GoodsField::PK: g.setPK(t); break;
+    case GoodsField::SW: g.setSW(leafText()); break;
+    case GoodsField::PK: g.setPK(leafText()); break;
   }
 }
 
