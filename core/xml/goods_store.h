@@ -86,7 +86,7 @@ class GoodsStore {
 
   // Fixed part of a record: numbers, flags and marker bits. The texts are in the arena at
   // `texts`, each non-empty text (bit set in `present`) as its length (LEB128) and its bytes,
-  // in the order of the Text enumeration of goods_store.cpp.
+  // in the order of the Text enumeration.
   struct Record {
     const char* texts;
     std::int64_t ce[CTowar::kCeny];
@@ -185,6 +185,7 @@ class TextBuffer {
       std::memcpy(d, p, n);
     }
   }
+
  private:
   static constexpr std::size_t kFirst = 256;
   // Appends into a larger block; the old one lives until p's bytes are copied.
