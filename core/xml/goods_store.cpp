@@ -346,15 +346,15 @@ void GoodsBuilder::addDK(std::string_view v) {
   if (had && at_[tDK] + len_[tDK] != buf_.size()) {
     // Other texts came after the barcodes so far: they move to the end, where this one joins them.
     const std::size_t from = at_[tDK];
-    at_[tDK] = static_cast<std::uint32_t>(buf_.size());
+    at_[tDK] = buf_.size();
     buf_.append(buf_.data() + from, len_[tDK]);
   } else if (!had) {
-    at_[tDK] = static_cast<std::uint32_t>(buf_.size());
+    at_[tDK] = buf_.size();
     len_[tDK] = 0;
   }
   buf_.append(v);
   buf_.push_back('\xFF');
-  len_[tDK] += static_cast<std::uint32_t>(v.size() + 1);
+  len_[tDK] += v.size() + 1;
   r_.present |= 1u << tDK;
   given(GoodsStore::bDK);
 }

@@ -259,8 +259,8 @@ class GoodsBuilder {
   void setText(unsigned which, std::string_view v, unsigned markerBit) {
     const bool inPlace = v.size() <= buf_.size() && v.data() == buf_.data() + (buf_.size() - v.size());
     if (!inPlace) buf_.append(v);
-    at_[which] = static_cast<std::uint32_t>(buf_.size() - v.size());
-    len_[which] = static_cast<std::uint32_t>(v.size());
+    at_[which] = buf_.size() - v.size();
+    len_[which] = v.size();
     const std::uint32_t bit = 1u << which;
     r_.present = v.empty() ? r_.present & ~bit : r_.present | bit;
     given(markerBit);
@@ -269,6 +269,6 @@ class GoodsBuilder {
   GoodsStore::Record r_;
   TextBuffer buf_;
   // Where each text present (bit set in r_.present) lies in buf_.
-  std::uint32_t at_[GoodsStore::kTexts];
-  std::uint32_t len_[GoodsStore::kTexts];
+  std::size_t at_[GoodsStore::kTexts];
+  std::size_t len_[GoodsStore::kTexts];
 };
