@@ -323,7 +323,8 @@ TEST_F(JobReader, TextAcrossEntitiesCommentsAndChunkBoundaries) {
 TEST_F(JobReader, FieldTextsReadAsTheGeneralConversionsGiveThem) {
   using Conversion = std::function<std::int64_t(const char*)>;
   using Stored = std::function<std::int64_t(const CTowar&)>;
-  const long i32min = std::numeric_limits<std::int32_t>::min(), i32max = std::numeric_limits<std::int32_t>::max();
+  const long i32min = std::numeric_limits<std::int32_t>::min();
+  const long i32max = std::numeric_limits<std::int32_t>::max();
   const unsigned long u32max = std::numeric_limits<std::uint32_t>::max();
   const std::vector<std::string> numbers = {
       "0", "1", "42", "007", "999999", "1000000", "123456789", "1234567890", "2147483647", "2147483648",
@@ -340,23 +341,30 @@ TEST_F(JobReader, FieldTextsReadAsTheGeneralConversionsGiveThem) {
   const auto dateValue = [](const CDateTime& d) {
     return std::int64_t{d.DosDate()->da_year} * 10000 + d.DosDate()->da_mon * 100 + d.DosDate()->da_day;
   };
+  const Conversion u32 = [&](const char* t) { return std::int64_t(str2u(t, 0, u32max)); };
+  const Conversion i32 = [&](const char* t) { return std::int64_t(str2i(t, i32min, i32max)); };
+  const Conversion flag = [](const char* t) { return std::int64_t{str2b(t)}; };
   const struct {
     const char* element;
     const std::vector<std::string>& texts;
     Conversion convert;
     Stored stored;
   } fields[] = {
-      {"Id", numbers, [&](const char* t) { return std::int64_t(str2u(t, 0, u32max)); }, [](const CTowar& g) { return std::int64_t{g.Id}; }},
-      {"KP", numbers, [](const char* t) { return std::int64_t(str2u(t, 1, 999999)); }, [](const CTowar& g) { return std::int64_t{g.KP}; }},
-      {"OW", numbers, [&](const char* t) { return std::int64_t(str2u(t, 0, u32max)); }, [](const CTowar& g) { return std::int64_t{g.OW}; }},
-      {"Va", numbers, [&](const char* t) { return std::int64_t(str2i(t, i32min, i32max)); }, [](const CTowar& g) { return std::int64_t{g.Va}; }},
-      {"Gr", numbers, [&](const char* t) { return std::int64_t(str2i(t, i32min, i32max)); }, [](const CTowar& g) { return std::int64_t{g.Gr}; }},
-      {"JM", numbers, [&](const char* t) { return std::int64_t(str2i(t, i32min, i32max)); }, [](const CTowar& g) { return std::int64_t{g.JM}; }},
-      {"Ce", amounts, [](const char* t) { return str2currency(t, 0).int64; }, [](const CTowar& g) { return g.Ce[0].GetCurrency(); }},
-      {"DW", dates, [&](const char* t) { return dateValue(str2date(t)); }, [&](const CTowar& g) { return dateValue(g.DW); }},
-      {"CO", flags, [](const char* t) { return std::int64_t{str2b(t)}; }, [](const CTowar& g) { return std::int64_t{g.CO}; }},
-      {"Wa", flags, [](const char* t) { return std::int64_t{str2b(t)}; }, [](const CTowar& g) { return std::int64_t{g.Wa}; }},
-      {"Ty", types, [](const char* t) { return std::int64_t{str2typ(t)}; }, [](const CTowar& g) { return std::int64_t{g.Ty}; }},
+      {"Id", numbers, u32, [](const CTowar& g) { return std::int64_t{g.Id}; }},
+      {"KP", numbers, [](const char* t) { return std::int64_t(str2u(t, 1, 999999)); },
+       [](const CTowar& g) { return std::int64_t{g.KP}; }},
+      {"OW", numbers, u32, [](const CTowar& g) { return std::int64_t{g.OW}; }},
+      {"Va", numbers, i32, [](const CTowar& g) { return std::int64_t{g.Va}; }},
+      {"Gr", numbers, i32, [](const CTowar& g) { return std::int64_t{g.Gr}; }},
+      {"JM", numbers, i32, [](const CTowar& g) { return std::int64_t{g.JM}; }},
+      {"Ce", amounts, [](const char* t) { return str2currency(t, 0).int64; },
+       [](const CTowar& g) { return g.Ce[0].GetCurrency(); }},
+      {"DW", dates, [&](const char* t) { return dateValue(str2date(t)); },
+       [&](const CTowar& g) { return dateValue(g.DW); }},
+      {"CO", flags, flag, [](const CTowar& g) { return std::int64_t{g.CO}; }},
+      {"Wa", flags, flag, [](const CTowar& g) { return std::int64_t{g.Wa}; }},
+      {"Ty", types, [](const char* t) { return std::int64_t{str2typ(t)}; },
+       [](const CTowar& g) { return std::int64_t{g.Ty}; }},
   };
   for (const auto& f : fields) {
     for (const std::string& text : f.texts) {
@@ -366,7 +374,7 @@ TEST_F(JobReader, FieldTextsReadAsTheGeneralConversionsGiveThem) {
       const std::string expected = message();
       ClearError("");
       const std::string e = f.element;
-      const int got = read(job("PrzesyłanieTowarów", "<Towar><" + e + ">" + text + "</" + e + "></Towar>\r\n"));
+      const int got = read(job("PrzesyłanieTowarów", "<Towar><" + e + ">" + text + "</" + e + "></Towar>"));
       const std::string what = e + " \"" + text + "\"";
       EXPECT_EQ(got, number) << what;
       EXPECT_EQ(message(), expected) << what;
@@ -412,9 +420,10 @@ TEST_F(JobReader, RepeatedAndInterleavedTexts) {
       EXPECT_EQ(a.Wł[w], b.Wł[w]) << i << " " << w;
       EXPECT_EQ(a.Wł_brak[w], b.Wł_brak[w]) << i << " " << w;
     }
-    EXPECT_EQ(std::make_tuple(a.DK_brak, a.Na_brak, a.Sy_brak, a.KK_brak, a.Ce_brak[0], a.Ce_brak[1], a.Id_brak),
-              std::make_tuple(b.DK_brak, b.Na_brak, b.Sy_brak, b.KK_brak, b.Ce_brak[0], b.Ce_brak[1], b.Id_brak))
-        << i;
+    const auto markers = [](const CTowar& t) {
+      return std::make_tuple(t.DK_brak, t.Na_brak, t.Sy_brak, t.KK_brak, t.Ce_brak[0], t.Ce_brak[1], t.Id_brak);
+    };
+    EXPECT_EQ(markers(a), markers(b)) << i;
   }
 }
 

@@ -80,19 +80,26 @@ void unpackMarkers(std::uint32_t bits, CTowar& t) {
 }
 static_assert(kScalarBits == 22, "unpackMarkers writes bits 0..21 in the order of kScalarMarkers");
 // The record builder clears the markers by the bit numbers of the header.
-static_assert(kScalarMarkers[GoodsStore::bId] == &CTowar::Id_brak && kScalarMarkers[GoodsStore::bTy] == &CTowar::Ty_brak &&
-              kScalarMarkers[GoodsStore::bSy] == &CTowar::Sy_brak && kScalarMarkers[GoodsStore::bKP] == &CTowar::KP_brak &&
-              kScalarMarkers[GoodsStore::bKK] == &CTowar::KK_brak && kScalarMarkers[GoodsStore::bDK] == &CTowar::DK_brak &&
-              kScalarMarkers[GoodsStore::bKO] == &CTowar::KO_brak && kScalarMarkers[GoodsStore::bNa] == &CTowar::Na_brak &&
-              kScalarMarkers[GoodsStore::bCO] == &CTowar::CO_brak && kScalarMarkers[GoodsStore::bVa] == &CTowar::Va_brak &&
-              kScalarMarkers[GoodsStore::bGr] == &CTowar::Gr_brak && kScalarMarkers[GoodsStore::bJM] == &CTowar::JM_brak &&
-              kScalarMarkers[GoodsStore::bWa] == &CTowar::Wa_brak && kScalarMarkers[GoodsStore::bOp] == &CTowar::Op_brak &&
-              kScalarMarkers[GoodsStore::bUw] == &CTowar::Uw_brak && kScalarMarkers[GoodsStore::bOW] == &CTowar::OW_brak &&
-              kScalarMarkers[GoodsStore::bDW] == &CTowar::DW_brak && kScalarMarkers[GoodsStore::bSW] == &CTowar::SW_brak &&
-              kScalarMarkers[GoodsStore::bPK] == &CTowar::PK_brak && kScalarMarkers[GoodsStore::bIdUF] == &CTowar::IdUF_brak &&
-              kScalarMarkers[GoodsStore::bIlosc] == &CTowar::Ilość_brak &&
-              kScalarMarkers[GoodsStore::bWartosc] == &CTowar::Wartość_brak && GoodsStore::bCe0 == kCeBit &&
-              GoodsStore::bWl0 == kWlBit);
+constexpr bool builderBitsMatch() {
+  using S = GoodsStore;
+  const struct {
+    unsigned bit;
+    bool CTowar::*marker;
+  } bits[] = {
+      {S::bId, &CTowar::Id_brak},     {S::bTy, &CTowar::Ty_brak},       {S::bSy, &CTowar::Sy_brak},
+      {S::bKP, &CTowar::KP_brak},     {S::bKK, &CTowar::KK_brak},       {S::bDK, &CTowar::DK_brak},
+      {S::bKO, &CTowar::KO_brak},     {S::bNa, &CTowar::Na_brak},       {S::bCO, &CTowar::CO_brak},
+      {S::bVa, &CTowar::Va_brak},     {S::bGr, &CTowar::Gr_brak},       {S::bJM, &CTowar::JM_brak},
+      {S::bWa, &CTowar::Wa_brak},     {S::bOp, &CTowar::Op_brak},       {S::bUw, &CTowar::Uw_brak},
+      {S::bOW, &CTowar::OW_brak},     {S::bDW, &CTowar::DW_brak},       {S::bSW, &CTowar::SW_brak},
+      {S::bPK, &CTowar::PK_brak},     {S::bIdUF, &CTowar::IdUF_brak},   {S::bIlosc, &CTowar::Ilość_brak},
+      {S::bWartosc, &CTowar::Wartość_brak},
+  };
+  for (const auto& b : bits)
+    if (kScalarMarkers[b.bit] != b.marker) return false;
+  return S::bCe0 == kCeBit && S::bWl0 == kWlBit;
+}
+static_assert(builderBitsMatch());
 static_assert(kWlBit + CTowar::kWlasne <= 32, "every marker has a bit");
 // The store clears the markers of Id, Ty and Na in place by their bits.
 static_assert(GoodsStore::markerId == 1u << 0 && GoodsStore::markerTy == 1u << 1 && GoodsStore::markerNa == 1u << 7);

@@ -535,8 +535,7 @@ void XMLCALL VexaJobReader::onEnd(void* self, const XML_Char*) {
 
 // Text is kept for leaf elements only: the parser is given this handler when a leaf starts and
 // has none otherwise (nor after the reading stopped), so that the white space between the
-// elements of a record (a third of the character data of a job) is not converted and handed
-// over only to be dropped.
+// elements is neither converted nor handed over only to be dropped.
 void XMLCALL VexaJobReader::onText(void* self, const XML_Char* s, int len) {
   auto* reader = static_cast<VexaJobReader*>(self);
   appendCp1250(*reader->leafText_, reader->scratch_, s, len);
