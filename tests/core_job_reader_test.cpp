@@ -3,12 +3,19 @@
 // file in a scratch directory; the well-formed ones are checked against Dane.xsd first.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <limits>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/cp1250.h"
+#include "core/currency.h"
+#include "core/datetime.h"
+#include "core/encoding.h"
 #include "core/error_state.h"
 #include "tests/support/test_support.h"
 #include "core/xml/raport_xml.h"
@@ -306,6 +313,117 @@ TEST_F(JobReader, TextAcrossEntitiesCommentsAndChunkBoundaries) {
   for (int i = 0; i < 400; ++i) {
     EXPECT_EQ(g[i].Id, static_cast<std::uint32_t>(i));
     EXPECT_EQ(g[i].Na, cp("ż" + std::string(i % 7, 'x') + "ółw&ż")) << i;
+  }
+}
+
+// Every number, amount, date, flag and type of a goods record, in the usual spellings and the
+// ones around them (signs, white space, leading zeros, range ends, too many digits, junk): the
+// field reads as the general conversion of its text gives it, the value, or the error number and
+// message.
+TEST_F(JobReader, FieldTextsReadAsTheGeneralConversionsGiveThem) {
+  using Conversion = std::function<std::int64_t(const char*)>;
+  using Stored = std::function<std::int64_t(const CTowar&)>;
+  const long i32min = std::numeric_limits<std::int32_t>::min();
+  const long i32max = std::numeric_limits<std::int32_t>::max();
+  const unsigned long u32max = std::numeric_limits<std::uint32_t>::max();
+  const std::vector<std::string> numbers = {
+      "0", "1", "42", "007", "999999", "1000000", "123456789", "1234567890", "2147483647", "2147483648",
+      "4294967295", "4294967296", "99999999999999999999", "-1", "+5", " 5", "5 ", "", "a", "1a", "1.0"};
+  const std::vector<std::string> amounts = {
+      "0", "12", "12.5", "12.50", "0.0001", "0.00009", "12.", ".5", "12.34567", "-1.5", "+1", " 1.5", "1.5 ",
+      "123456789012", "1234567890123.25", "999999999999.9999", "1,5", "", "x", "1.2.3", "1.5e3", "1.-5"};
+  const std::vector<std::string> dates = {
+      "2007-04-06", "1900-01-01", "3000-12-31", "1899-12-31", "3001-01-01", "2007-00-10", "2007-13-01",
+      "2007-01-00", "2007-01-32", "2007/04/06", " 2007-04-06", "2007-04-06 ", "2007-4-6", "20070406",
+      "2007-04-06x", "abcd-ef-gh", "2007-+4-06", ""};
+  const std::vector<std::string> flags = {"0", "1", "true", "false", " 1", "TRUE", "2", "01", ""};
+  const std::vector<std::string> types = {"T", "O", "t", " T", "O ", "TO", ""};
+  const auto dateValue = [](const CDateTime& d) {
+    return std::int64_t{d.DosDate()->da_year} * 10000 + d.DosDate()->da_mon * 100 + d.DosDate()->da_day;
+  };
+  const Conversion u32 = [&](const char* t) { return std::int64_t(str2u(t, 0, u32max)); };
+  const Conversion i32 = [&](const char* t) { return std::int64_t(str2i(t, i32min, i32max)); };
+  const Conversion flag = [](const char* t) { return std::int64_t{str2b(t)}; };
+  const struct {
+    const char* element;
+    const std::vector<std::string>& texts;
+    Conversion convert;
+    Stored stored;
+  } fields[] = {
+      {"Id", numbers, u32, [](const CTowar& g) { return std::int64_t{g.Id}; }},
+      {"KP", numbers, [](const char* t) { return std::int64_t(str2u(t, 1, 999999)); },
+       [](const CTowar& g) { return std::int64_t{g.KP}; }},
+      {"OW", numbers, u32, [](const CTowar& g) { return std::int64_t{g.OW}; }},
+      {"Va", numbers, i32, [](const CTowar& g) { return std::int64_t{g.Va}; }},
+      {"Gr", numbers, i32, [](const CTowar& g) { return std::int64_t{g.Gr}; }},
+      {"JM", numbers, i32, [](const CTowar& g) { return std::int64_t{g.JM}; }},
+      {"Ce", amounts, [](const char* t) { return str2currency(t, 0).int64; },
+       [](const CTowar& g) { return g.Ce[0].GetCurrency(); }},
+      {"DW", dates, [&](const char* t) { return dateValue(str2date(t)); },
+       [&](const CTowar& g) { return dateValue(g.DW); }},
+      {"CO", flags, flag, [](const CTowar& g) { return std::int64_t{g.CO}; }},
+      {"Wa", flags, flag, [](const CTowar& g) { return std::int64_t{g.Wa}; }},
+      {"Ty", types, [](const char* t) { return std::int64_t{str2typ(t)}; },
+       [](const CTowar& g) { return std::int64_t{g.Ty}; }},
+  };
+  for (const auto& f : fields) {
+    for (const std::string& text : f.texts) {
+      ClearError("");
+      const std::int64_t value = f.convert(text.c_str());
+      const int number = GetErrorNum();
+      const std::string expected = message();
+      ClearError("");
+      const std::string e = f.element;
+      const int got = read(job("PrzesyłanieTowarów", "<Towar><" + e + ">" + text + "</" + e + "></Towar>"));
+      const std::string what = e + " \"" + text + "\"";
+      EXPECT_EQ(got, number) << what;
+      EXPECT_EQ(message(), expected) << what;
+      if (number == 0 && got == 0) {
+        const auto g = goods();
+        ASSERT_EQ(g.size(), 1u) << what;
+        EXPECT_EQ(f.stored(g[0]), value) << what;
+      }
+    }
+  }
+}
+
+// Texts given more than once, emptied, or with further barcodes between other fields read as
+// the record's setters would have left them; the next record starts from nothing.
+TEST_F(JobReader, RepeatedAndInterleavedTexts) {
+  ASSERT_EQ(read(job("PrzesyłanieTowarów",
+                     "<Towar><DK>1</DK><Na>a</Na><DK>22</DK><Na>bbb</Na><Sy>s</Sy><Sy></Sy><Wł id=\"3\">x</Wł>"
+                     "<Wł id=\"3\">yy</Wł><DK></DK><KK>k</KK><Ce id=\"2\">1</Ce><Ce id=\"2\">2.5</Ce></Towar>\r\n"
+                     "<Towar><DK>9</DK></Towar>\r\n<Towar/>\r\n")),
+            0)
+      << message();
+  const auto g = goods();
+  ASSERT_EQ(g.size(), 3u);
+  CTowar want[3];
+  want[0].DodajDK("1");
+  want[0].DodajDK("22");
+  want[0].DodajDK("");
+  want[0].UstawNa("bbb");
+  want[0].UstawSy("");
+  want[0].UstawWł(3, "yy");
+  want[0].UstawKK("k");
+  want[0].UstawCe(1, CY{25000});
+  want[1].DodajDK("9");
+  for (int i = 0; i < 3; ++i) {
+    const CTowar& a = g[static_cast<std::size_t>(i)];
+    const CTowar& b = want[i];
+    EXPECT_EQ(a.DK, b.DK) << i;
+    EXPECT_EQ(a.Na, b.Na) << i;
+    EXPECT_EQ(a.Sy, b.Sy) << i;
+    EXPECT_EQ(a.KK, b.KK) << i;
+    EXPECT_EQ(a.Ce[1].GetCurrency(), b.Ce[1].GetCurrency()) << i;
+    for (int w = 0; w < CTowar::kWlasne; ++w) {
+      EXPECT_EQ(a.Wł[w], b.Wł[w]) << i << " " << w;
+      EXPECT_EQ(a.Wł_brak[w], b.Wł_brak[w]) << i << " " << w;
+    }
+    const auto markers = [](const CTowar& t) {
+      return std::make_tuple(t.DK_brak, t.Na_brak, t.Sy_brak, t.KK_brak, t.Ce_brak[0], t.Ce_brak[1], t.Id_brak);
+    };
+    EXPECT_EQ(markers(a), markers(b)) << i;
   }
 }
 

@@ -4,11 +4,12 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
 // The texts of a goods record, in their packed order.
-enum Text : unsigned { tSy, tKK, tKO, tNa, tOp, tUw, tSW, tPK, tDK, tIdUF, tWl0, kTexts = tWl0 + CTowar::kWlasne };
+using enum GoodsStore::Text;
 
 std::string& textOf(CTowar& t, unsigned which) {
   switch (which) {
@@ -39,7 +40,7 @@ struct TextSlots {
 static_assert(kTexts == tWl0 + 8 && CTowar::kWlasne == 8, "TextSlots lists every text in the order of Text");
 
 // The not-given markers, one bit each, in this order; the arrays take one bit per element.
-bool CTowar::* const kScalarMarkers[] = {
+constexpr bool CTowar::* kScalarMarkers[] = {
     &CTowar::Id_brak, &CTowar::Ty_brak, &CTowar::Sy_brak, &CTowar::KP_brak, &CTowar::KK_brak,
     &CTowar::DK_brak, &CTowar::KO_brak, &CTowar::Na_brak,                       // bits 0..7
     &CTowar::CO_brak, &CTowar::Va_brak, &CTowar::Gr_brak, &CTowar::JM_brak, &CTowar::Wa_brak,
@@ -88,6 +89,27 @@ void unpackMarkers(std::uint32_t bits, CTowar& t) {
   for (int i = 0; i < CTowar::kWlasne; ++i) t.Wł_brak[i] = bit(kWlBit + i);
 }
 static_assert(kScalarBits == 22, "unpackMarkers writes bits 0..21 in the order of kScalarMarkers");
+// The record builder clears the markers by the bit numbers of the header.
+constexpr bool builderBitsMatch() {
+  using S = GoodsStore;
+  const struct {
+    unsigned bit;
+    bool CTowar::*marker;
+  } bits[] = {
+      {S::bId, &CTowar::Id_brak},     {S::bTy, &CTowar::Ty_brak},       {S::bSy, &CTowar::Sy_brak},
+      {S::bKP, &CTowar::KP_brak},     {S::bKK, &CTowar::KK_brak},       {S::bDK, &CTowar::DK_brak},
+      {S::bKO, &CTowar::KO_brak},     {S::bNa, &CTowar::Na_brak},       {S::bCO, &CTowar::CO_brak},
+      {S::bVa, &CTowar::Va_brak},     {S::bGr, &CTowar::Gr_brak},       {S::bJM, &CTowar::JM_brak},
+      {S::bWa, &CTowar::Wa_brak},     {S::bOp, &CTowar::Op_brak},       {S::bUw, &CTowar::Uw_brak},
+      {S::bOW, &CTowar::OW_brak},     {S::bDW, &CTowar::DW_brak},       {S::bSW, &CTowar::SW_brak},
+      {S::bPK, &CTowar::PK_brak},     {S::bIdUF, &CTowar::IdUF_brak},   {S::bIlosc, &CTowar::Ilość_brak},
+      {S::bWartosc, &CTowar::Wartość_brak},
+  };
+  for (const auto& b : bits)
+    if (kScalarMarkers[b.bit] != b.marker) return false;
+  return S::bCe0 == kCeBit && S::bWl0 == kWlBit;
+}
+static_assert(builderBitsMatch());
 static_assert(kWlBit + CTowar::kWlasne <= 32, "every marker has a bit");
 // The store clears the markers of Id, Ty and Na in place by their bits.
 static_assert(GoodsStore::markerId == 1u << 0 && GoodsStore::markerTy == 1u << 1 && GoodsStore::markerNa == 1u << 7);
@@ -219,7 +241,7 @@ char* GoodsStore::allocate(std::size_t n) {
   return p;
 }
 
-void GoodsStore::add(const CTowar& t) {
+GoodsStore::Record GoodsStore::fixedPart(const CTowar& t) {
   Record r{};
   plainFields(r, t, [](auto& packed, const auto& field) { packed = field; });
   r.dwDate = *t.DW.DosDate();
@@ -233,7 +255,11 @@ void GoodsStore::add(const CTowar& t) {
   r.ilosc = raw(t.Ilość);
   r.wartosc = raw(t.Wartość);
   r.braki = packMarkers(t);
+  return r;
+}
 
+void GoodsStore::add(const CTowar& t) {
+  Record r = fixedPart(t);
   std::size_t textBytes = 0;
   for (unsigned w = 0; w < kTexts; ++w) {
     const std::size_t n = textOf(t, w).size();
@@ -253,6 +279,28 @@ void GoodsStore::add(const CTowar& t) {
       p = putLength(p, s.size());
       std::memcpy(p, s.data(), s.size());
       p += s.size();
+    }
+  }
+}
+
+void GoodsStore::add(const GoodsBuilder& b) {
+  std::size_t textBytes = 0;
+  for (std::uint32_t todo = b.r_.present; todo; todo &= todo - 1) {
+    const std::size_t n = b.len_[__builtin_ctz(todo)];
+    textBytes += lengthBytes(n) + n;
+  }
+  Record& stored = grow();
+  stored = b.r_;
+  stored.texts = nullptr;
+  if (textBytes != 0) {
+    char* p = allocate(textBytes);
+    stored.texts = p;
+    for (std::uint32_t todo = b.r_.present; todo; todo &= todo - 1) {
+      const unsigned w = static_cast<unsigned>(__builtin_ctz(todo));
+      const std::size_t n = b.len_[w];
+      p = putLength(p, n);
+      TextBuffer::copy(p, b.buf_.data() + b.at_[w], n);
+      p += n;
     }
   }
 }
@@ -304,3 +352,39 @@ void GoodsStore::unpack(std::size_t i, CTowar& out, std::uint64_t* shown) const 
 }
 
 std::size_t GoodsStore::bytes() const { return chunks_.size() * kChunk * sizeof(Record) + blockBytes_; }
+
+void GoodsBuilder::reset() {
+  // The fixed part of a record just zeroed, made once.
+  static const GoodsStore::Record kEmpty = GoodsStore::fixedPart(CTowar());
+  r_ = kEmpty;
+  buf_.clear();
+}
+
+void GoodsBuilder::addDK(std::string_view v) {
+  const bool had = (r_.present >> tDK & 1) != 0;
+  if (had && at_[tDK] + len_[tDK] != buf_.size()) {
+    // Other texts came after the barcodes so far: they move to the end, where this one joins them.
+    const std::size_t from = at_[tDK];
+    at_[tDK] = buf_.size();
+    buf_.append(buf_.data() + from, len_[tDK]);
+  } else if (!had) {
+    at_[tDK] = buf_.size();
+    len_[tDK] = 0;
+  }
+  buf_.append(v);
+  buf_.push_back('\xFF');
+  len_[tDK] += v.size() + 1;
+  r_.present |= 1u << tDK;
+  given(GoodsStore::bDK);
+}
+
+void TextBuffer::grow(const char* p, std::size_t n) {
+  const std::size_t capacity = std::max(2 * capacity_, size_ + n + 1);
+  auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
+  std::memcpy(bigger.get(), data_.get(), size_);
+  std::memcpy(bigger.get() + size_, p, n);
+  size_ += n;
+  bigger[size_] = 0;
+  data_ = std::move(bigger);
+  capacity_ = capacity;
+}

@@ -12,16 +12,26 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string_view>
 #include <vector>
 
 #include "core/records.h"
 
+class GoodsBuilder;
+
 class GoodsStore {
  public:
   // The markers the catalogue clears in place.
   enum Marker : std::uint32_t { markerId = 1u << 0, markerTy = 1u << 1, markerNa = 1u << 7 };
+  // The texts of a record in their packed order.
+  enum Text : unsigned { tSy, tKK, tKO, tNa, tOp, tUw, tSW, tPK, tDK, tIdUF, tWl0, kTexts = tWl0 + CTowar::kWlasne };
+  // The bit of each not-given marker; Ce and Wł take one bit per element.
+  enum MarkerBit : unsigned {
+    bId, bTy, bSy, bKP, bKK, bDK, bKO, bNa, bCO, bVa, bGr, bJM, bWa, bOp, bUw, bOW, bDW, bSW, bPK, bIdUF,
+    bIlosc, bWartosc, bCe0, bWl0 = bCe0 + CTowar::kCeny
+  };
 
   GoodsStore() = default;
   // Copies every record into arena blocks of its own.
@@ -31,6 +41,8 @@ class GoodsStore {
   std::size_t size() const { return size_; }
   // Appends a packed copy of every field and marker of `t`.
   void add(const CTowar& t);
+  // Appends the record built in `b`, the same as adding the CTowar it describes.
+  void add(const GoodsBuilder& b);
 
   char ty(std::size_t i) const { return rec(i).ty; }
   std::uint32_t id(std::size_t i) const { return rec(i).id; }
@@ -70,9 +82,11 @@ class GoodsStore {
   std::size_t bytes() const;
 
  private:
+  friend class GoodsBuilder;
+
   // Fixed part of a record: numbers, flags and marker bits. The texts are in the arena at
   // `texts`, each non-empty text (bit set in `present`) as its length (LEB128) and its bytes,
-  // in the order of the Text enumeration of goods_store.cpp.
+  // in the order of the Text enumeration.
   struct Record {
     const char* texts;
     std::int64_t ce[CTowar::kCeny];
@@ -102,6 +116,8 @@ class GoodsStore {
   static constexpr std::size_t kFirstBlock = 4 * 1024;
   static constexpr std::size_t kBlock = 256 * 1024;
 
+  // The fixed part of `t` (texts not yet placed).
+  static Record fixedPart(const CTowar& t);
   Record& rec(std::size_t i) { return chunks_[i / kChunk][i % kChunk]; }
   const Record& rec(std::size_t i) const { return chunks_[i / kChunk][i % kChunk]; }
   std::string_view text(const Record& r, unsigned which) const;
@@ -115,4 +131,144 @@ class GoodsStore {
   std::size_t blockBytes_ = 0;   // bytes of every block together
   char* free_ = nullptr;
   std::size_t left_ = 0;
+};
+
+// Bytes read from a job: a buffer that keeps its storage from record to record and takes the
+// short texts of a job without a call. A NUL byte always follows the bytes, for the
+// conversions that read a C string.
+class TextBuffer {
+ public:
+  TextBuffer() : data_(std::make_unique_for_overwrite<char[]>(kFirst)), capacity_(kFirst) { data_[0] = 0; }
+
+  const char* data() const { return data_.get(); }
+  const char* c_str() const { return data_.get(); }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::string_view view() const { return {data_.get(), size_}; }
+  operator std::string_view() const { return view(); }
+
+  void clear() {
+    size_ = 0;
+    data_[0] = 0;
+  }
+  // p may point into this buffer.
+  void append(const char* p, std::size_t n) {
+    if (n >= capacity_ - size_) {
+      grow(p, n);
+      return;
+    }
+    copy(data_.get() + size_, p, n);
+    size_ += n;
+    data_[size_] = 0;
+  }
+  void append(std::string_view v) { append(v.data(), v.size()); }
+  void push_back(char c) { append(&c, 1); }
+
+  // Copies n bytes, the short ones with two overlapping word moves (reading and writing only
+  // the n bytes) instead of a call.
+  static void copy(char* d, const char* p, std::size_t n) {
+    if (n >= 8 && n <= 16) {
+      std::uint64_t a, b;
+      std::memcpy(&a, p, 8);
+      std::memcpy(&b, p + n - 8, 8);
+      std::memcpy(d, &a, 8);
+      std::memcpy(d + n - 8, &b, 8);
+    } else if (n >= 4 && n < 8) {
+      std::uint32_t a, b;
+      std::memcpy(&a, p, 4);
+      std::memcpy(&b, p + n - 4, 4);
+      std::memcpy(d, &a, 4);
+      std::memcpy(d + n - 4, &b, 4);
+    } else if (n < 4) {
+      for (std::size_t k = 0; k < n; ++k) d[k] = p[k];
+    } else {
+      std::memcpy(d, p, n);
+    }
+  }
+
+ private:
+  static constexpr std::size_t kFirst = 256;
+  // Appends into a larger block; the old one lives until p's bytes are copied.
+  void grow(const char* p, std::size_t n);
+
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_;
+};
+
+// One goods record built field by field, as the job reader reads it, then appended with
+// GoodsStore::add: the fields go straight into the record's fixed part and its texts into one
+// buffer, with no CTowar of twenty strings between the reader and the store. Each setter does
+// what CTowar's setter of the same field does (gives the value, clears the marker); the
+// builder keeps its buffer from record to record.
+class GoodsBuilder {
+ public:
+  GoodsBuilder() { reset(); }
+  // Every field to its default and every marker set, as CTowar::zero() leaves a record.
+  void reset();
+
+  char ty() const { return r_.ty; }
+
+  void setId(std::uint32_t v) { r_.id = v; given(GoodsStore::bId); }
+  void setTy(char v) { r_.ty = v; given(GoodsStore::bTy); }
+  void setKP(std::uint32_t v) { r_.kp = v; given(GoodsStore::bKP); }
+  // i: 0 or 1 (CTowar::kCeny entries); a valid amount, as CUfCurrency(v) is.
+  void setCe(int i, CY v) {
+    r_.ce[i] = v.int64;
+    r_.invalid = static_cast<std::uint8_t>(r_.invalid & ~(1u << i));
+    given(GoodsStore::bCe0 + static_cast<unsigned>(i));
+  }
+  void setCO(bool v) { r_.co = v; given(GoodsStore::bCO); }
+  void setVa(std::int32_t v) { r_.va = v; given(GoodsStore::bVa); }
+  void setGr(std::int32_t v) { r_.gr = v; given(GoodsStore::bGr); }
+  void setJM(std::int32_t v) { r_.jm = v; given(GoodsStore::bJM); }
+  void setWa(bool v) { r_.wa = v; given(GoodsStore::bWa); }
+  void setOW(std::uint32_t v) { r_.ow = v; given(GoodsStore::bOW); }
+  void setDW(const CDateTime& v) {
+    r_.dwDate = *v.DosDate();
+    r_.dwTime = *v.DosTime();
+    r_.dwNumber = static_cast<std::uint32_t>(v.GetNumber());
+    given(GoodsStore::bDW);
+  }
+  void setSy(std::string_view v) { setText(GoodsStore::tSy, v, GoodsStore::bSy); }
+  void setKK(std::string_view v) { setText(GoodsStore::tKK, v, GoodsStore::bKK); }
+  void setKO(std::string_view v) { setText(GoodsStore::tKO, v, GoodsStore::bKO); }
+  void setNa(std::string_view v) { setText(GoodsStore::tNa, v, GoodsStore::bNa); }
+  void setOp(std::string_view v) { setText(GoodsStore::tOp, v, GoodsStore::bOp); }
+  void setUw(std::string_view v) { setText(GoodsStore::tUw, v, GoodsStore::bUw); }
+  void setSW(std::string_view v) { setText(GoodsStore::tSW, v, GoodsStore::bSW); }
+  void setPK(std::string_view v) { setText(GoodsStore::tPK, v, GoodsStore::bPK); }
+  // i: 0 to CTowar::kWlasne - 1.
+  void setWl(int i, std::string_view v) {
+    setText(GoodsStore::tWl0 + static_cast<unsigned>(i), v, GoodsStore::bWl0 + static_cast<unsigned>(i));
+  }
+  // Appends one further barcode with its terminating byte 0xFF (CTowar::DodajDK).
+  void addDK(std::string_view v);
+
+  // The builder's text buffer. A reader may append a text's bytes to it and then hand the
+  // setter a view of exactly those bytes, the end of the buffer: the setter then takes them
+  // where they are instead of copying them.
+  TextBuffer& buffer() { return buf_; }
+
+ private:
+  friend class GoodsStore;
+
+  void given(unsigned bit) { r_.braki &= ~(1u << bit); }
+  // Text `which` becomes v: its bytes go to the end of the buffer unless they are there already
+  // (see buffer()). A text given twice leaves its first bytes unused there until the next record.
+  void setText(unsigned which, std::string_view v, unsigned markerBit) {
+    const bool inPlace = v.size() <= buf_.size() && v.data() == buf_.data() + (buf_.size() - v.size());
+    if (!inPlace) buf_.append(v);
+    at_[which] = buf_.size() - v.size();
+    len_[which] = v.size();
+    const std::uint32_t bit = 1u << which;
+    r_.present = v.empty() ? r_.present & ~bit : r_.present | bit;
+    given(markerBit);
+  }
+
+  GoodsStore::Record r_;
+  TextBuffer buf_;
+  // Where each text present (bit set in r_.present) lies in buf_.
+  std::size_t at_[GoodsStore::kTexts];
+  std::size_t len_[GoodsStore::kTexts];
 };

@@ -209,7 +209,9 @@ struct CVexaXml::Katalog {
     }
   }
 
-  void add(const CTowar& t) {
+  // A CTowar, or a record built by the job reader.
+  template <class Goods>
+  void add(const Goods& t) {
     towary.add(t);
     const std::size_t i = towary.size() - 1;
     if (indexKP.aktualny) insert(indexKP, i);
@@ -583,6 +585,14 @@ CVexaXml::~CVexaXml() = default;
 void CVexaXml::DodajTowar(const CTowar& towar) {
   kat_->add(towar);
   if (towar.Ty == 'O')
+    ++ileOpk_;
+  else
+    ++ileTow_;
+}
+
+void CVexaXml::DodajTowar(const GoodsBuilder& towar) {
+  kat_->add(towar);
+  if (towar.ty() == 'O')
     ++ileOpk_;
   else
     ++ileTow_;

@@ -5,8 +5,10 @@
 // naming the line. Goods records and fiscal positions go into the catalogue as their end tags
 // are read; the header fields are copied into the job document at the end.
 //
-// The first error stops all interpretation: every handler returns at once while an error is
-// pending, and the parser is told to stop, so the loop ends after the current chunk.
+// The first error stops all interpretation: the handler that meets it stops the reading, every
+// handler then returns at once, and the parser is told to stop, so the loop ends after the
+// current chunk. No error is pending when the parse begins (the reading does not start then),
+// and only the handlers run during it, so the reader's own flag tells whether one is.
 
 #include <expat.h>
 
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <string_view>
 
 #include "platform/cp1250.h"
 #include "core/currency.h"
@@ -24,6 +27,7 @@
 #include "platform/job_dir.h"
 #include "platform/module.h"
 #include "core/records.h"
+#include "core/xml/goods_store.h"
 #include "core/xml/vexa_xml.h"
 
 namespace {
@@ -100,6 +104,16 @@ bool lookup(const Name<Field> (&table)[N], const NameSlots<N>& slots, std::uint3
 }
 
 enum class GoodsField { Id, Ty, Sy, KP, KK, DK, KO, Na, Ce, CO, Va, Gr, Wl, JM, Wa, Op, Uw, OW, DW, SW, PK };
+// The goods fields read into the record builder's buffer as they come (see leafText_).
+constexpr bool isGoodsText(GoodsField f) {
+  switch (f) {
+    case GoodsField::Sy: case GoodsField::KK: case GoodsField::KO: case GoodsField::Na: case GoodsField::Wl:
+    case GoodsField::Op: case GoodsField::Uw: case GoodsField::SW: case GoodsField::PK:
+      return true;
+    default:
+      return false;
+  }
+}
 constexpr Name<GoodsField> kGoodsFields[] = {
     {"Id", GoodsField::Id}, {"Ty", GoodsField::Ty}, {"Sy", GoodsField::Sy}, {"KP", GoodsField::KP},
     {"KK", GoodsField::KK}, {"DK", GoodsField::DK}, {"KO", GoodsField::KO}, {"Na", GoodsField::Na},
@@ -188,22 +202,113 @@ std::string toCp1250(const char* utf8) { return utf2cp1250(utf8, kNoLimit); }
 
 // Appends character data to the reader's text buffer, which keeps its capacity from element
 // to element. Plain ASCII, the bulk of a job, converts to itself and is copied as it is.
-void appendCp1250(std::string& out, const char* utf8, int len) {
+// Other text goes through the general conversion into `scratch`.
+void appendCp1250(TextBuffer& out, std::string& scratch, const char* utf8, int len) {
   const auto n = static_cast<std::size_t>(len);
-  // Eight bytes at a time: a byte of 0x80 or above sets its top bit in the word.
+  // Eight bytes at a time, the last word overlapping the one before: a byte of 0x80 or above
+  // sets its top bit in the word. Shorter texts by four bytes, or one by one.
   std::uint64_t high = 0;
-  std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, utf8 + i, 8);
-    high |= word;
+  if (n >= 8) {
+    std::size_t i = 0;
+    for (; i + 8 < n; i += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, utf8 + i, 8);
+      high |= word;
+    }
+    std::uint64_t last;
+    std::memcpy(&last, utf8 + n - 8, 8);
+    high |= last;
+  } else if (n >= 4) {
+    std::uint32_t first, last;
+    std::memcpy(&first, utf8, 4);
+    std::memcpy(&last, utf8 + n - 4, 4);
+    high = first | last;
+  } else {
+    for (std::size_t i = 0; i < n; ++i) high |= static_cast<unsigned char>(utf8[i]);
   }
-  for (; i < n; ++i) high |= static_cast<unsigned char>(utf8[i]);
   if (high & 0x8080808080808080u) {
-    utf2cp1250Append(out, utf8, n);
+    scratch.clear();
+    utf2cp1250Append(scratch, utf8, n);
+    out.append(scratch);
     return;
   }
   out.append(utf8, n);
+}
+
+// The values of a job's fields as nearly every job spells them: plain ASCII digits, "12.50",
+// "2007-04-06", "0"/"1". These are converted here in place; every other spelling (white space,
+// signs, more digits, a value out of range, anything invalid) goes to the general conversion,
+// which gives the same value for it and reports the error. So a field reads as it would through
+// the general conversion alone, only sooner.
+
+// 1 to `most` ASCII digits and nothing else (most <= 18, so the value fits in 64 bits).
+bool plainDigits(const char* p, std::size_t n, std::size_t most, std::uint64_t& value) {
+  if (n == 0 || n > most) return false;
+  std::uint64_t v = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto digit = static_cast<std::uint64_t>(static_cast<unsigned char>(p[i]) - '0');
+    if (digit > 9) return false;
+    v = v * 10 + digit;
+  }
+  value = v;
+  return true;
+}
+
+unsigned long toUnsigned(const TextBuffer& t, unsigned long min, unsigned long max) {
+  std::uint64_t v = 0;
+  if (plainDigits(t.data(), t.size(), 9, v) && v >= min && (max == 0 || v <= max)) return v;
+  return str2u(t.c_str(), min, max);
+}
+
+long toSigned(const TextBuffer& t, long min, long max) {
+  std::uint64_t v = 0;
+  if (plainDigits(t.data(), t.size(), 9, v) && static_cast<long>(v) >= min && static_cast<long>(v) <= max)
+    return static_cast<long>(v);
+  return str2i(t.c_str(), min, max);
+}
+
+// An amount without limits (str2currency with 0 decimals): 1 to 12 whole digits, optionally a
+// point and 1 to 4 digits of fraction.
+CY toAmount(const TextBuffer& t) {
+  const char* p = t.data();
+  const std::size_t n = t.size();
+  const std::size_t point = t.view().find('.');
+  std::uint64_t whole = 0, fraction = 0;
+  if (point == std::string::npos) {
+    if (plainDigits(p, n, 12, whole)) return CY{static_cast<std::int64_t>(whole) * CUfCurrency::kScale};
+  } else if (plainDigits(p, point, 12, whole) && plainDigits(p + point + 1, n - point - 1, 4, fraction)) {
+    static constexpr std::int64_t kFractionScale[] = {0, 1000, 100, 10, 1};
+    return CY{static_cast<std::int64_t>(whole) * CUfCurrency::kScale +
+              static_cast<std::int64_t>(fraction) * kFractionScale[n - point - 1]};
+  }
+  return str2currency(t.c_str(), 0);
+}
+
+// A date "YYYY-MM-DD" exactly, its parts in range (year 1900..3000, month 1..12, day 1..31).
+CDateTime toDate(const TextBuffer& t) {
+  const char* p = t.data();
+  std::uint64_t year = 0, month = 0, day = 0;
+  if (t.size() == 10 && plainDigits(p, 4, 4, year) && plainDigits(p + 5, 2, 2, month) &&
+      plainDigits(p + 8, 2, 2, day) &&
+      year >= 1900 && year <= 3000 && month >= 1 && month <= 12 && day >= 1 && day <= 31) {
+    CDateTime value;
+    dosdate* d = value.DosDate();
+    d->da_year = static_cast<std::int16_t>(year);
+    d->da_mon = static_cast<char>(month);
+    d->da_day = static_cast<char>(day);
+    return value;
+  }
+  return str2date(t.c_str());
+}
+
+bool toBool(const TextBuffer& t) {
+  if (t.size() == 1 && (t.data()[0] == '0' || t.data()[0] == '1')) return t.data()[0] == '1';
+  return str2b(t.c_str());
+}
+
+char toGoodsType(const TextBuffer& t) {
+  if (t.size() == 1 && (t.data()[0] == 'T' || t.data()[0] == 'O')) return t.data()[0];
+  return str2typ(t.c_str());
 }
 
 bool equalsIgnoringAsciiCase(const char* a, const char* b) {
@@ -284,6 +389,8 @@ class VexaJobReader {
   void storeHeaderField();
   void storeCustomerField();
 
+  // Ends the interpretation after an error (see the file comment).
+  void stop();
   // "VEXA_JOB.XML: <what> w linii N" as a text error.
   void lineError(const char* what);
   bool isLeaf() const {
@@ -294,7 +401,13 @@ class VexaJobReader {
   CVexaXml& vexa_;
   XML_Parser parser_ = nullptr;
   State state_ = State::BeforeRoot;
-  std::string text_;
+  bool stopped_ = false;
+  TextBuffer text_;
+  std::string scratch_;   // non-ASCII text on its way into text_ or the builder
+  // Where the current leaf's text goes: text_, or for a goods text (barcodes excepted) straight
+  // into the record builder's buffer from leafFrom_ on, saving a copy per text.
+  TextBuffer* leafText_ = &text_;
+  std::size_t leafFrom_ = 0;
 
   std::string operacja_;
   std::string idModelu_;
@@ -306,7 +419,7 @@ class VexaJobReader {
   bool keepGoods_ = false;
   bool keepPositions_ = false;
 
-  CTowar goods_;
+  GoodsBuilder goods_;
   CTowarDF position_;
   CDokument document_;
   GoodsField goodsField_ = GoodsField::Id;
@@ -337,7 +450,6 @@ int VexaJobReader::read() {
 
   XML_SetUserData(parser_, this);
   XML_SetElementHandler(parser_, onStart, onEnd);
-  XML_SetCharacterDataHandler(parser_, onText);
   XML_SetCommentHandler(parser_, onComment);
   XML_SetUnknownEncodingHandler(parser_, onUnknownEncoding, nullptr);
   vexa_.fiskalny_ = false;
@@ -399,25 +511,40 @@ void VexaJobReader::lineError(const char* what) {
 }
 
 void XMLCALL VexaJobReader::onStart(void* self, const XML_Char* name, const XML_Char** atts) {
-  if (GetErrorNum() != 0) return;
   auto* reader = static_cast<VexaJobReader*>(self);
+  if (reader->stopped_) return;
   reader->start(name, atts);
-  if (GetErrorNum() != 0) XML_StopParser(reader->parser_, XML_FALSE);
+  if (GetErrorNum() != 0) {
+    reader->stop();
+    return;
+  }
+  if (reader->isLeaf()) XML_SetCharacterDataHandler(reader->parser_, onText);
 }
 
 void XMLCALL VexaJobReader::onEnd(void* self, const XML_Char*) {
-  if (GetErrorNum() != 0) return;
   auto* reader = static_cast<VexaJobReader*>(self);
+  if (reader->stopped_) return;
+  const bool leaf = reader->isLeaf();
   reader->end();
-  if (GetErrorNum() != 0) XML_StopParser(reader->parser_, XML_FALSE);
+  if (GetErrorNum() != 0) {
+    reader->stop();
+    return;
+  }
+  if (leaf) XML_SetCharacterDataHandler(reader->parser_, nullptr);
 }
 
-// Text is kept for leaf elements only: everywhere else the next start or end tag empties the
-// buffer before anything looks at it.
+// Text is kept for leaf elements only: the parser is given this handler when a leaf starts and
+// has none otherwise (nor after the reading stopped), so that the white space between the
+// elements is neither converted nor handed over only to be dropped.
 void XMLCALL VexaJobReader::onText(void* self, const XML_Char* s, int len) {
-  if (GetErrorNum() != 0) return;
   auto* reader = static_cast<VexaJobReader*>(self);
-  if (reader->isLeaf()) appendCp1250(reader->text_, s, len);
+  appendCp1250(*reader->leafText_, reader->scratch_, s, len);
+}
+
+void VexaJobReader::stop() {
+  stopped_ = true;
+  XML_SetCharacterDataHandler(parser_, nullptr);
+  XML_StopParser(parser_, XML_FALSE);
 }
 
 // windows-1250 (exact name) and iso-8859-2 (any letter case) are single-byte encodings that
@@ -438,6 +565,7 @@ int XMLCALL VexaJobReader::onUnknownEncoding(void*, const XML_Char* name, XML_En
 
 void VexaJobReader::start(const char* name, const char** atts) {
   text_.clear();
+  leafText_ = &text_;
   const std::uint32_t packed = packName(name);
   switch (state_) {
     case State::BeforeRoot:
@@ -449,7 +577,7 @@ void VexaJobReader::start(const char* name, const char** atts) {
     case State::InRoot:
       if (!fiskalny_) {
         if (std::strcmp(name, "Towar") == 0 || std::strcmp(name, "Pozycja") == 0) {
-          goods_.zero();
+          goods_.reset();
           state_ = State::InGoods;
           return;
         }
@@ -470,6 +598,10 @@ void VexaJobReader::start(const char* name, const char** atts) {
       if (lookup(kGoodsFields, kGoodsFieldsSlots, packed, goodsField_)) {
         if (goodsField_ == GoodsField::Ce && !readIndex(atts, 1, 2, 1)) return;
         if (goodsField_ == GoodsField::Wl && !readIndex(atts, 0, 7, 0)) return;
+        if (isGoodsText(goodsField_)) {
+          leafText_ = &goods_.buffer();
+          leafFrom_ = leafText_->size();
+        }
         state_ = State::InGoodsLeaf;
         return;
       }
@@ -631,30 +763,34 @@ void VexaJobReader::end() {
 }
 
 void VexaJobReader::storeGoodsField() {
-  const char* t = text_.c_str();
-  CTowar& g = goods_;
+  const TextBuffer& t = text_;
+  GoodsBuilder& g = goods_;
+  // A text field's bytes are at the end of the builder's buffer already.
+  const auto leafText = [&g, this] {
+    return std::string_view(g.buffer().data() + leafFrom_, g.buffer().size() - leafFrom_);
+  };
   switch (goodsField_) {
-    case GoodsField::Id: g.UstawId(static_cast<std::uint32_t>(str2u(t, 0, kMaxU32))); break;
-    case GoodsField::Ty: g.UstawTy(str2typ(t)); break;
-    case GoodsField::Sy: g.UstawSy(text_); break;
-    case GoodsField::KP: g.UstawKP(static_cast<std::uint32_t>(str2u(t, 1, 999999))); break;
-    case GoodsField::KK: g.UstawKK(text_); break;
-    case GoodsField::DK: g.DodajDK(text_); break;
-    case GoodsField::KO: g.UstawKO(text_); break;
-    case GoodsField::Na: g.UstawNa(text_); break;
-    case GoodsField::Ce: g.UstawCe(index_, str2currency(t, 0)); break;
-    case GoodsField::CO: g.UstawCO(str2b(t)); break;
-    case GoodsField::Va: g.UstawVa(static_cast<std::int32_t>(str2i(t, kMinI32, kMaxI32))); break;
-    case GoodsField::Gr: g.UstawGr(static_cast<std::int32_t>(str2i(t, kMinI32, kMaxI32))); break;
-    case GoodsField::Wl: g.UstawWł(index_, text_); break;
-    case GoodsField::JM: g.UstawJM(static_cast<std::int32_t>(str2i(t, kMinI32, kMaxI32))); break;
-    case GoodsField::Wa: g.UstawWa(str2b(t)); break;
-    case GoodsField::Op: g.UstawOp(text_); break;
-    case GoodsField::Uw: g.UstawUw(text_); break;
-    case GoodsField::OW: g.UstawOW(static_cast<std::uint32_t>(str2u(t, 0, kMaxU32))); break;
-    case GoodsField::DW: g.UstawDW(str2date(t)); break;
-    case GoodsField::SW: g.UstawSW(text_); break;
-    case GoodsField::PK: g.UstawPK(text_); break;
+    case GoodsField::Id: g.setId(static_cast<std::uint32_t>(toUnsigned(t, 0, kMaxU32))); break;
+    case GoodsField::Ty: g.setTy(toGoodsType(t)); break;
+    case GoodsField::Sy: g.setSy(leafText()); break;
+    case GoodsField::KP: g.setKP(static_cast<std::uint32_t>(toUnsigned(t, 1, 999999))); break;
+    case GoodsField::KK: g.setKK(leafText()); break;
+    case GoodsField::DK: g.addDK(t); break;
+    case GoodsField::KO: g.setKO(leafText()); break;
+    case GoodsField::Na: g.setNa(leafText()); break;
+    case GoodsField::Ce: g.setCe(index_, toAmount(t)); break;
+    case GoodsField::CO: g.setCO(toBool(t)); break;
+    case GoodsField::Va: g.setVa(static_cast<std::int32_t>(toSigned(t, kMinI32, kMaxI32))); break;
+    case GoodsField::Gr: g.setGr(static_cast<std::int32_t>(toSigned(t, kMinI32, kMaxI32))); break;
+    case GoodsField::Wl: g.setWl(index_, leafText()); break;
+    case GoodsField::JM: g.setJM(static_cast<std::int32_t>(toSigned(t, kMinI32, kMaxI32))); break;
+    case GoodsField::Wa: g.setWa(toBool(t)); break;
+    case GoodsField::Op: g.setOp(leafText()); break;
+    case GoodsField::Uw: g.setUw(leafText()); break;
+    case GoodsField::OW: g.setOW(static_cast<std::uint32_t>(toUnsigned(t, 0, kMaxU32))); break;
+    case GoodsField::DW: g.setDW(toDate(t)); break;
+    case GoodsField::SW: g.setSW(leafText()); break;
+    case GoodsField::PK: g.setPK(leafText()); break;
   }
 }
 

@@ -31,6 +31,7 @@ inline constexpr const char* kVexaFileName = "VEXA_JOB.XML";
 inline constexpr const char* kDaneNamespace = "http://schemas.quorvel.org/UF/Dane.xsd";
 
 class VexaJobReader;
+class GoodsBuilder;
 
 class QUORVEL_API CVexaXml {
  public:
@@ -121,6 +122,9 @@ class QUORVEL_API CVexaXml {
  private:
   friend class VexaJobReader;
   struct Katalog;
+
+  // DodajTowar for the record the job reader has built.
+  void DodajTowar(const GoodsBuilder& towar);
 
   // Key comparison of the cursor's order: positive when a comes after b (descending keys).
   int TwCompare(const CTowar& a, const CTowar& b) const;
