@@ -175,24 +175,7 @@ void setText(std::string& s, const char* p, std::size_t n) {
     s.assign(p, n);
     return;
   }
-  char* d = s.data();
-  if (n >= 8 && n <= 16) {
-    std::uint64_t a = 0, b = 0;
-    std::memcpy(&a, p, 8);
-    std::memcpy(&b, p + n - 8, 8);
-    std::memcpy(d, &a, 8);
-    std::memcpy(d + n - 8, &b, 8);
-  } else if (n >= 4 && n < 8) {
-    std::uint32_t a = 0, b = 0;
-    std::memcpy(&a, p, 4);
-    std::memcpy(&b, p + n - 4, 4);
-    std::memcpy(d, &a, 4);
-    std::memcpy(d + n - 4, &b, 4);
-  } else if (n < 4) {
-    for (std::size_t k = 0; k < n; ++k) d[k] = p[k];
-  } else {
-    std::memcpy(d, p, n);
-  }
+  TextBuffer::copy(s.data(), p, n);
 }
 
 void setAmount(CUfCurrency& c, std::int64_t value, bool invalid) {
