@@ -189,7 +189,9 @@ TEST(PosnetEndToEnd, SendingCollectsItsWarningsInOrder) {
       towar(2, 'T', 2, "<Na>Ryż$$$</Na><Ce>1</Ce>") + towar(3, 'T', 3, "<Na>Kasza</Na><Ce>1</Ce><Gr>77</Gr>") +
       towar(4, 'T', 7, "<Na>Cukier</Na><Ce>3</Ce>") + towar(5, 'T', 8, "<Na>Sól</Na><Ce>1</Ce>") +
       towar(6, 'T', 1001, "<Na>Pieprz</Na><Ce>1</Ce>") + towar(8, 'T', 12, "<Na>Olej</Na><Ce>9</Ce><KO>33</KO>") +
-      towar(9, 'T', 13, "<Na>Mąka</Na><Ce>1</Ce>") + towar(10, 'T', 9, "<Na>Ocet</Na><Ce>1</Ce>");
+      towar(9, 'T', 13, "<Na>Mąka</Na><Ce>1</Ce>") + towar(10, 'T', 9, "<Na>Ocet</Na><Ce>1</Ce>") +
+      // Group and unit travel as one byte: 257 and 258 would arrive as group 1 and unit 2.
+      towar(11, 'T', 14, "<Na>Imbir</Na><Ce>1</Ce><Gr>257</Gr>") + towar(12, 'T', 15, "<Na>Anyż</Na><Ce>1</Ce><JM>258</JM>");
   job.run("PrzesyłanieTowarów", goods);
   EXPECT_EQ(job.progKom(), confirmed("PrzesyłanieTowarów", {44, 1}));
   const std::string tooMany = "Zbyt dużo dodatkowych kodów kreskowych - zaprogramowano tylko 10 pierwszych";
@@ -201,6 +203,8 @@ TEST(PosnetEndToEnd, SendingCollectsItsWarningsInOrder) {
                        message("W", "Nazwa towaru zawiera niedozwolony ciąg znaków - towar pominięto.", {2}) +
                        message("W", "Nie znaleziono grupy towarowej o numerze 77 - towar pominięto.", {3}) +
                        message("E", "Błąd kasy nr 913 (DLL: 430391h)", {10}) +
+                       message("W", "Nie znaleziono grupy towarowej o numerze 257 - towar pominięto.", {11}) +
+                       message("W", "Jednostka miary o numerze 258 poza zakresem - towar pominięto.", {12}) +
                        message("W", "Opakowanie jest już zaprogramowane i ma niezerowy obrót - nie zostało przesłane", {42}) +
                        message("W", "Towar jest już zaprogramowany i ma niezerową sprzedaż - nie został przesłany", {4, 5}) +
                        message("W", "Kod PLU opakowania poza dopuszczalnym zakresem - opakowanie nie zostało przesłane", {43}) +

@@ -154,10 +154,26 @@ int sendGoods() {
       return;
     }
     const std::int32_t group = t.Gr_brak ? 1 : t.Gr;
+    const std::int32_t unit = t.JM_brak ? 0 : t.JM;
+    // The register takes group and unit as one byte each: a number beyond a byte would arrive
+    // as another group or unit, so such a goods is skipped and named instead.
+    const auto noGroup = [&] {
+      const std::string text = "Nie znaleziono grupy towarowej o numerze "_cp + std::to_string(group) + " - towar pominięto."_cp;
+      addNow(text.c_str(), t);
+    };
+    if (group < 0 || group > 0xFF) {
+      noGroup();
+      return;
+    }
+    if (unit < 0 || unit > 0xFF) {
+      const std::string text = "Jednostka miary o numerze "_cp + std::to_string(unit) + " poza zakresem - towar pominięto."_cp;
+      addNow(text.c_str(), t);
+      return;
+    }
     Request r;
     const std::uint32_t s = requestStep(
         a.POSS_PLUIns(d.device, r.out(), t.KP, textOf(t.Na, t.Na_brak), textOf(t.KK, t.KK_brak), priceText(t).c_str(), "0",
-                      linkedPackaging(t), static_cast<std::uint8_t>(t.JM_brak ? 0 : t.JM), 0,
+                      linkedPackaging(t), static_cast<std::uint8_t>(unit), 0,
                       static_cast<std::uint8_t>(group), t.Va_brak ? 0 : t.Va, 3, (!t.CO_brak && t.CO) ? 0 : 1, 0, 0, 1,
                       0, 0),
         r, &t,
@@ -178,11 +194,7 @@ int sendGoods() {
       case POSNET_STATUS_NAME_NOT_UNIQUE: listGoods(lists[kGoodsNames], t); break;
       case POSNET_STATUS_NO_SUCH_PACKAGING: listGoods(lists[kNoPackaging], t); break;
       case POSNET_STATUS_NONZERO_STATS: listGoods(lists[kGoodsSales], t); break;
-      case POSNET_STATUS_NO_SUCH_GROUP: {
-        const std::string text = "Nie znaleziono grupy towarowej o numerze "_cp + std::to_string(group) + " - towar pominięto."_cp;
-        addNow(text.c_str(), t);
-        break;
-      }
+      case POSNET_STATUS_NO_SUCH_GROUP: noGroup(); break;
       default: break;
     }
   });
