@@ -28,6 +28,7 @@
 #include <cstring>
 #include <deque>
 #include <limits>
+#include <random>
 #include <set>
 #include <string_view>
 #include <utility>
@@ -38,6 +39,23 @@
 namespace {
 
 constexpr std::size_t kKoniec = std::numeric_limits<std::size_t>::max();
+
+// The seed of the look-up tables' hashing, random per process: keys chosen to fall on one slot
+// (barcodes can be made to share a hash of known constants) would turn every look-up into a
+// scan; without the seed nobody can choose them. Where no random source answers, the place of
+// the library in memory (random per process too) stands in.
+std::uint64_t ziarno() {
+  static const std::uint64_t seed = [] {
+    std::uint64_t v = reinterpret_cast<std::uintptr_t>(&kKoniec) * 0x9E3779B97F4A7C15u;
+    try {
+      std::random_device source;
+      v ^= std::uint64_t{source()} << 32 | source();
+    } catch (...) {
+    }
+    return v | 1;
+  }();
+  return seed;
+}
 // View objects the cursor hands records out in.
 constexpr std::size_t kViews = 4;
 // How many entries ahead of a walk's position the records and their texts are prefetched.
@@ -413,7 +431,7 @@ struct CVexaXml::Katalog {
   static std::uint64_t tagged(const Index& x, std::uint32_t kp, std::string_view kk, char typ) {
     std::uint64_t h = kp;
     if (x.tekstowy) {
-      h = 0x9E3779B97F4A7C15u ^ kk.size();
+      h = ziarno() ^ kk.size();
       std::size_t b = 0;
       for (; b + 8 <= kk.size(); b += 8) {
         std::uint64_t w = 0;
@@ -429,7 +447,7 @@ struct CVexaXml::Katalog {
     return h | std::uint64_t{static_cast<unsigned char>(typ)} << 56;
   }
   static std::size_t slotOf(std::uint64_t klucz, std::size_t maska) {
-    const std::uint64_t h = klucz * 0x9E3779B97F4A7C15u;
+    const std::uint64_t h = (klucz ^ ziarno()) * 0x9E3779B97F4A7C15u;
     return static_cast<std::size_t>(h ^ (h >> 31)) & maska;
   }
   // The slot holding a key and goods type (with the barcode, when the index has barcodes, to
