@@ -7,7 +7,7 @@
 // eight Wł) take nothing when empty. Records are written once, when added; afterwards only the
 // markers that the catalogue's type test and name check clear change in place. A record the
 // catalogue hands out as writable is detached: from then on the catalogue keeps it as a full
-// CTowar, and the packed copy is no longer read.
+// CTowar, and the packed copy is no longer read (the catalogue knows which records those are).
 #pragma once
 
 #include <cstddef>
@@ -75,9 +75,6 @@ class GoodsStore {
     __builtin_prefetch(p + 128);
   }
 
-  bool detached(std::size_t i) const { return rec(i).detached; }
-  void detach(std::size_t i) { rec(i).detached = true; }
-
   // Bytes held by the records and the arena (the catalogue's own overhead excluded).
   std::size_t bytes() const;
 
@@ -107,7 +104,6 @@ class GoodsStore {
     char ty;
     bool co;
     bool wa;
-    bool detached;
   };
 
   // Records per chunk; arena blocks grow from kFirstBlock to kBlock bytes, so that the many

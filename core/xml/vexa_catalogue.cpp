@@ -273,7 +273,6 @@ struct CVexaXml::Katalog {
     if (wlasnyNr.size() < size()) wlasnyNr.resize(size(), kBrak);
     wlasnyNr[i] = static_cast<std::uint32_t>(wlasne.size());
     wlasne.push_back(Wydany{std::move(rekord), t.KP, t.KK, t.Ty});
-    towary.detach(i);
     return t;
   }
 
