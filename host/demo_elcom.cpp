@@ -22,43 +22,31 @@ constexpr const char* kModels[] = {
     "Quorvel_Elcom_Euro2100TX27",
 };
 
-// The demo shop's goods: identifier, PLU code, name, price, VAT index, unit, barcode.
-struct Goods {
-  int id, kp;
-  const char* name;
-  const char* price;
-  int vat, unit;
-  const char* barcode;
-};
-const Goods kGoods[] = {
-    {101, 1, "Chleb żytni", "4.20", 3, 1, "5901234123457"},
-    {102, 2, "Bułka pszenna", "0.65", 3, 1, ""},
-    {103, 3, "Masło ekstra", "7.49", 3, 1, "5900512300108"},
-    {104, 4, "Mleko 3,2% 1l", "3.29", 3, 1, "5900820000127"},
-    {105, 5, "Ser żółty", "29.90", 3, 2, ""},
-    {106, 6, "Kiełbasa śląska", "24.50", 3, 2, ""},
-    {107, 7, "Jabłka Szampion", "4.99", 4, 2, ""},
-    {108, 8, "Ziemniaki", "2.49", 4, 2, ""},
-    {109, 9, "Woda źródlana 1,5l", "1.99", 2, 1, "5901549275001"},
-    {110, 10, "Sok pomarańczowy", "5.79", 2, 1, ""},
-    {111, 11, "Czekolada gorzka", "6.30", 2, 1, "5901588016443"},
-    {112, 12, "Kawa ziarnista", "32.00", 2, 1, ""},
-    {113, 13, "Herbata czarna", "8.45", 2, 1, ""},
-    {114, 14, "Cukier biały 1kg", "4.10", 2, 1, ""},
-    {115, 15, "Mąka pszenna", "3.15", 2, 1, ""},
-    {116, 16, "Jajka L 10 szt.", "11.90", 3, 1, ""},
-    {117, 17, "Śmietana 18%", "3.59", 3, 1, ""},
-    {118, 18, "Piwo jasne 0,5l", "3.99", 1, 1, "5900535000014"},
-    {119, 19, "Zapałki", "0.50", 1, 1, ""},
-    {120, 20, "Torba foliowa", "0.00", 1, 1, ""},  // no price and no open price: skipped
+// The demo shop's goods (no groups, further barcodes or linked packagings on this register).
+const DemoGoods kGoods[] = {
+    {101, 1, "Chleb żytni", "4.20", 3, 0, 1, "5901234123457", "", ""},
+    {102, 2, "Bułka pszenna", "0.65", 3, 0, 1, "", "", ""},
+    {103, 3, "Masło ekstra", "7.49", 3, 0, 1, "5900512300108", "", ""},
+    {104, 4, "Mleko 3,2% 1l", "3.29", 3, 0, 1, "5900820000127", "", ""},
+    {105, 5, "Ser żółty", "29.90", 3, 0, 2, "", "", ""},
+    {106, 6, "Kiełbasa śląska", "24.50", 3, 0, 2, "", "", ""},
+    {107, 7, "Jabłka Szampion", "4.99", 4, 0, 2, "", "", ""},
+    {108, 8, "Ziemniaki", "2.49", 4, 0, 2, "", "", ""},
+    {109, 9, "Woda źródlana 1,5l", "1.99", 2, 0, 1, "5901549275001", "", ""},
+    {110, 10, "Sok pomarańczowy", "5.79", 2, 0, 1, "", "", ""},
+    {111, 11, "Czekolada gorzka", "6.30", 2, 0, 1, "5901588016443", "", ""},
+    {112, 12, "Kawa ziarnista", "32.00", 2, 0, 1, "", "", ""},
+    {113, 13, "Herbata czarna", "8.45", 2, 0, 1, "", "", ""},
+    {114, 14, "Cukier biały 1kg", "4.10", 2, 0, 1, "", "", ""},
+    {115, 15, "Mąka pszenna", "3.15", 2, 0, 1, "", "", ""},
+    {116, 16, "Jajka L 10 szt.", "11.90", 3, 0, 1, "", "", ""},
+    {117, 17, "Śmietana 18%", "3.59", 3, 0, 1, "", "", ""},
+    {118, 18, "Piwo jasne 0,5l", "3.99", 1, 0, 1, "5900535000014", "", ""},
+    {119, 19, "Zapałki", "0.50", 1, 0, 1, "", "", ""},
+    {120, 20, "Torba foliowa", "0.00", 1, 0, 1, "", "", ""},  // no price and no open price: skipped
 };
 // Returnable packages: identifier, package number 1..50, name, deposit.
-struct Package {
-  int id, kp;
-  const char* name;
-  const char* price;
-};
-const Package kPackages[] = {
+const DemoPackaging kPackages[] = {
     {201, 1, "Butelka zwrotna", "0.50"},
     {202, 2, "Skrzynka na piwo", "10.00"},
     {203, 3, "Transporter", "7.00"},
@@ -66,15 +54,8 @@ const Package kPackages[] = {
 
 std::string goodsXml() {
   std::string x;
-  for (const Goods& g : kGoods) {
-    x += "  <Towar><Id>" + std::to_string(g.id) + "</Id><Ty>T</Ty><KP>" + std::to_string(g.kp) + "</KP>";
-    if (*g.barcode) x += std::string("<KK>") + g.barcode + "</KK>";
-    x += std::string("<Na>") + g.name + "</Na><Ce>" + g.price + "</Ce><Va>" + std::to_string(g.vat) + "</Va><JM>" +
-         std::to_string(g.unit) + "</JM></Towar>\n";
-  }
-  for (const Package& p : kPackages)
-    x += "  <Towar><Id>" + std::to_string(p.id) + "</Id><Ty>O</Ty><KP>" + std::to_string(p.kp) + "</KP><Na>" + p.name +
-         "</Na><Ce>" + p.price + "</Ce></Towar>\n";
+  for (const DemoGoods& g : kGoods) x += towarXml(g);
+  for (const DemoPackaging& p : kPackages) x += towarXml(p);
   return x;
 }
 

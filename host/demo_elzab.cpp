@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "host/demo_support.h"
 
@@ -14,53 +13,29 @@ namespace {
 
 constexpr const char* kModel = "Quorvel_Elzab";
 
-// The demo shop's goods: identifier, PLU, name, price, VAT rate, unit, barcode, linked
-// packaging (KO) and further barcodes (DK).
-struct Goods {
-  int id, kp;
-  const char* name;
-  const char* price;
-  int vat, unit;
-  const char* barcode;
-  const char* packaging;
-  std::vector<const char*> more;
-};
-const Goods kGoods[] = {
-    {101, 1, "Chleb żytni", "4.20", 1, 1, "5901234123457", "", {}},
-    {102, 2, "Bułka pszenna", "0.65", 1, 1, "", "", {}},
-    {103, 3, "Mleko 3,2% 1l", "3.29", 1, 1, "5900820000127", "", {"5900820000134", "2000000000015"}},
-    {104, 4, "Ser żółty", "29.90", 1, 2, "", "", {}},
-    {105, 5, "Kiełbasa śląska", "24.50", 1, 2, "", "", {}},
-    {106, 6, "Jabłka Szampion", "4.99", 2, 2, "", "", {}},
-    {107, 10, "Piwo jasne 0,5l", "3.99", 3, 1, "5900535000014", "40", {}},
-    {108, 11, "Piwo ciemne 0,5l", "4.49", 3, 1, "5900535000021", "40", {}},
-    {109, 12, "Woda źródlana 1,5l", "1.99", 2, 1, "5901549275001", "", {}},
-    {110, 20, "Śmietana 18%", "3.59", 1, 1, "", "", {}},  // PLU 20 holds other goods: refused
+// The demo shop's goods (no groups on this register).
+const DemoGoods kGoods[] = {
+    {101, 1, "Chleb żytni", "4.20", 1, 0, 1, "5901234123457", "", ""},
+    {102, 2, "Bułka pszenna", "0.65", 1, 0, 1, "", "", ""},
+    {103, 3, "Mleko 3,2% 1l", "3.29", 1, 0, 1, "5900820000127", "5900820000134,2000000000015", ""},
+    {104, 4, "Ser żółty", "29.90", 1, 0, 2, "", "", ""},
+    {105, 5, "Kiełbasa śląska", "24.50", 1, 0, 2, "", "", ""},
+    {106, 6, "Jabłka Szampion", "4.99", 2, 0, 2, "", "", ""},
+    {107, 10, "Piwo jasne 0,5l", "3.99", 3, 0, 1, "5900535000014", "", "40"},
+    {108, 11, "Piwo ciemne 0,5l", "4.49", 3, 0, 1, "5900535000021", "", "40"},
+    {109, 12, "Woda źródlana 1,5l", "1.99", 2, 0, 1, "5901549275001", "", ""},
+    {110, 20, "Śmietana 18%", "3.59", 1, 0, 1, "", "", ""},  // PLU 20 holds other goods: refused
 };
 // Returnable packagings: identifier, PLU, name, deposit.
-struct Package {
-  int id, kp;
-  const char* name;
-  const char* price;
-};
-const Package kPackages[] = {
+const DemoPackaging kPackages[] = {
     {201, 40, "Butelka zwrotna", "0.50"},
     {202, 41, "Skrzynka na piwo", "10.00"},
 };
 
 std::string goodsXml() {
   std::string x;
-  for (const Package& p : kPackages)
-    x += "  <Towar><Id>" + std::to_string(p.id) + "</Id><Ty>O</Ty><KP>" + std::to_string(p.kp) + "</KP><Na>" + p.name +
-         "</Na><Ce>" + p.price + "</Ce><Va>4</Va><JM>1</JM></Towar>\n";
-  for (const Goods& g : kGoods) {
-    x += "  <Towar><Id>" + std::to_string(g.id) + "</Id><Ty>T</Ty><KP>" + std::to_string(g.kp) + "</KP>";
-    if (*g.barcode) x += std::string("<KK>") + g.barcode + "</KK>";
-    for (const char* more : g.more) x += std::string("<DK>") + more + "</DK>";
-    if (*g.packaging) x += std::string("<KO>") + g.packaging + "</KO>";
-    x += std::string("<Na>") + g.name + "</Na><Ce>" + g.price + "</Ce><Va>" + std::to_string(g.vat) + "</Va><JM>" +
-         std::to_string(g.unit) + "</JM></Towar>\n";
-  }
+  for (const DemoPackaging& p : kPackages) x += towarXml(p, "<Va>4</Va><JM>1</JM>");
+  for (const DemoGoods& g : kGoods) x += towarXml(g);
   return x;
 }
 

@@ -16,16 +16,7 @@ constexpr const char* kModel = "Quorvel_Posnet_Combo";
 
 // The demo shop's goods: identifier, PLU, name, price, VAT rate, group, unit, barcode, further
 // barcodes, linked packaging.
-struct Goods {
-  int id, kp;
-  const char* name;
-  const char* price;
-  int vat, group, unit;
-  const char* barcode;
-  const char* further;  // "a,b" or ""
-  const char* linked;   // packaging PLU or ""
-};
-const Goods kGoods[] = {
+const DemoGoods kGoods[] = {
     {101, 1, "Chleb żytni", "4.20", 1, 2, 1, "5901234123457", "", ""},
     {102, 2, "Bułka pszenna", "0.65", 1, 2, 1, "", "", ""},
     {103, 3, "Masło ekstra", "7.49", 1, 1, 1, "5900512300108", "", ""},
@@ -38,34 +29,15 @@ const Goods kGoods[] = {
     {110, 10, "Śmietana 18%", "3.59", 1, 7, 1, "", "", ""},  // group 7 is not programmed: refused
 };
 // Returnable packagings: identifier, PLU, name, deposit.
-struct Packaging {
-  int id, kp;
-  const char* name;
-  const char* price;
-};
-const Packaging kPackagings[] = {
+const DemoPackaging kPackagings[] = {
     {201, 1, "Butelka zwrotna", "0.50"},
     {202, 2, "Skrzynka na piwo", "10.00"},
 };
 
 std::string goodsXml() {
   std::string x;
-  for (const Packaging& p : kPackagings)
-    x += "  <Towar><Id>" + std::to_string(p.id) + "</Id><Ty>O</Ty><KP>" + std::to_string(p.kp) + "</KP><Na>" + p.name +
-         "</Na><Ce>" + p.price + "</Ce></Towar>\n";
-  for (const Goods& g : kGoods) {
-    x += "  <Towar><Id>" + std::to_string(g.id) + "</Id><Ty>T</Ty><KP>" + std::to_string(g.kp) + "</KP>";
-    if (*g.barcode) x += std::string("<KK>") + g.barcode + "</KK>";
-    std::string further = g.further;
-    for (std::size_t at = 0; !further.empty() && at != std::string::npos;) {
-      const std::size_t comma = further.find(',', at);
-      x += "<DK>" + further.substr(at, comma == std::string::npos ? std::string::npos : comma - at) + "</DK>";
-      at = comma == std::string::npos ? comma : comma + 1;
-    }
-    if (*g.linked) x += std::string("<KO>") + g.linked + "</KO>";
-    x += std::string("<Na>") + g.name + "</Na><Ce>" + g.price + "</Ce><Va>" + std::to_string(g.vat) + "</Va><Gr>" +
-         std::to_string(g.group) + "</Gr><JM>" + std::to_string(g.unit) + "</JM></Towar>\n";
-  }
+  for (const DemoPackaging& p : kPackagings) x += towarXml(p);
+  for (const DemoGoods& g : kGoods) x += towarXml(g);
   return x;
 }
 

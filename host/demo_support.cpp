@@ -32,6 +32,26 @@ std::string jobXml(const char* operation, const char* model, const std::string& 
          model + "\" xmlns=\"http://schemas.quorvel.org/UF/Dane.xsd\">\n" + goods + "</Dane>\n";
 }
 
+std::string towarXml(const DemoGoods& g) {
+  std::string x = "  <Towar><Id>" + std::to_string(g.id) + "</Id><Ty>T</Ty><KP>" + std::to_string(g.kp) + "</KP>";
+  if (*g.barcode) x += std::string("<KK>") + g.barcode + "</KK>";
+  const std::string further = g.further;
+  for (std::size_t at = 0; !further.empty() && at != std::string::npos;) {
+    const std::size_t comma = further.find(',', at);
+    x += "<DK>" + further.substr(at, comma == std::string::npos ? std::string::npos : comma - at) + "</DK>";
+    at = comma == std::string::npos ? comma : comma + 1;
+  }
+  if (*g.linked) x += std::string("<KO>") + g.linked + "</KO>";
+  x += std::string("<Na>") + g.name + "</Na><Ce>" + g.price + "</Ce><Va>" + std::to_string(g.vat) + "</Va>";
+  if (g.group != 0) x += "<Gr>" + std::to_string(g.group) + "</Gr>";
+  return x + "<JM>" + std::to_string(g.unit) + "</JM></Towar>\n";
+}
+
+std::string towarXml(const DemoPackaging& p, const char* more) {
+  return "  <Towar><Id>" + std::to_string(p.id) + "</Id><Ty>O</Ty><KP>" + std::to_string(p.kp) + "</KP><Na>" + p.name +
+         "</Na><Ce>" + p.price + "</Ce>" + more + "</Towar>\n";
+}
+
 void showDeviceData(const std::string& path) {
   quorvel::host::DeviceDataView data;
   if (!quorvel::host::readDeviceData(path, data)) {
