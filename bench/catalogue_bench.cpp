@@ -6,6 +6,7 @@
 #include <malloc.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -116,6 +117,31 @@ void BM_SortedWalkKP(benchmark::State& state) { sortedWalk(state, CVexaXml::sort
 // The anchor of the sorted walks: the same records handed out in list order, without the order.
 void BM_ListWalk(benchmark::State& state) { sortedWalk(state, CVexaXml::sortNone, ' '); }
 BENCHMARK(BM_ListWalk)->Unit(benchmark::kMillisecond);
+// The same sorted walk over the same records added in the walk's own order: every step goes on
+// in memory where the last one ended, so the difference to BM_SortedWalkKP is the cost of
+// fetching records from scattered places.
+void BM_SortedWalkKP_ListInKeyOrder(benchmark::State& state) {
+  static std::unique_ptr<CVexaXml> v = [] {
+    std::vector<CTowar> goods;
+    goods.reserve(kRecords);
+    for (int i = 0; i < kRecords; ++i) goods.push_back(record(i));
+    std::stable_sort(goods.begin(), goods.end(), [](const CTowar& a, const CTowar& b) { return b.KP < a.KP; });
+    auto c = std::make_unique<CVexaXml>();
+    for (const CTowar& t : goods) c->DodajTowar(t);
+    return c;
+  }();
+  std::size_t visited = 0;
+  for (auto _ : state) {
+    v->TwIterReset(CVexaXml::sortKP, ' ');
+    visited = 0;
+    while (!v->TwIterEmpty()) {
+      benchmark::DoNotOptimize(&v->TwIterGetNext());
+      ++visited;
+    }
+  }
+  state.counters["visited"] = static_cast<double>(visited);
+}
+BENCHMARK(BM_SortedWalkKP_ListInKeyOrder)->Unit(benchmark::kMillisecond);
 void BM_SortedWalkKP_GoodsThenPackaging(benchmark::State& state) {
   sortedWalk(state, CVexaXml::sortKP, '1');
 }

@@ -2,6 +2,7 @@
 #include "core/xml/goods_store.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -128,41 +129,51 @@ void plainFields(Packed& r, Goods& t, Copy copy) {
   copy(r.ow, t.OW);
 }
 
-std::size_t lengthBytes(std::size_t n) {
-  std::size_t bytes = 1;
-  while (n >= 0x80) {
-    n >>= 7;
-    ++bytes;
+// A record's texts lie in the arena as their bytes back to back, after the end offset of each
+// (counted from the first text's start) in reverse order: `texts` points at the bytes, and the
+// end of the j-th text is the j-th number before it. Each offset takes the fewest bytes that
+// hold the total length, one for nearly every record. With the ends known up front, the unpack
+// finds every text without reading the ones before it, and the copies of a record's texts do
+// not wait on one another as they would on a chain of lengths.
+unsigned endWidth(std::size_t total) {
+  return total <= 0xFF ? 1 : total <= 0xFFFF ? 2 : total <= 0xFFFFFFFF ? 4 : 8;
+}
+
+// The end of the j-th text of the texts at `bytes`, whose offsets are End numbers.
+template <class End>
+std::size_t endAt(const char* bytes, std::size_t j) {
+  End e;
+  std::memcpy(&e, bytes - (j + 1) * sizeof(End), sizeof(End));
+  return static_cast<std::size_t>(e);
+}
+std::size_t endAt(const char* bytes, unsigned width, std::size_t j) {
+  switch (width) {
+    case 1: return endAt<std::uint8_t>(bytes, j);
+    case 2: return endAt<std::uint16_t>(bytes, j);
+    case 4: return endAt<std::uint32_t>(bytes, j);
+    default: return endAt<std::uint64_t>(bytes, j);
+  }
+}
+static_assert(std::endian::native == std::endian::little, "packTexts writes the low bytes of each offset");
+
+std::size_t headerSize(std::uint32_t present, unsigned width) {
+  return static_cast<std::size_t>(std::popcount(present)) * width;
+}
+
+// Packs the texts textAt(w) (w the Text of each set bit of `present`, in order) into `p`, which
+// has room for headerSize + total bytes; returns where the bytes begin.
+template <class TextAt>
+const char* packTexts(char* p, std::uint32_t present, unsigned width, TextAt textAt) {
+  char* bytes = p + headerSize(present, width);
+  std::size_t end = 0, j = 0;
+  for (std::uint32_t todo = present; todo; todo &= todo - 1, ++j) {
+    const std::string_view v = textAt(static_cast<unsigned>(std::countr_zero(todo)));
+    TextBuffer::copy(bytes + end, v.data(), v.size());
+    end += v.size();
+    const std::uint64_t e = end;
+    std::memcpy(bytes - (j + 1) * width, &e, width);
   }
   return bytes;
-}
-
-char* putLength(char* p, std::size_t n) {
-  while (n >= 0x80) {
-    *p++ = static_cast<char>((n & 0x7F) | 0x80);
-    n >>= 7;
-  }
-  *p++ = static_cast<char>(n);
-  return p;
-}
-
-const char* getLength(const char* p, std::size_t& n) {
-  n = 0;
-  for (unsigned shift = 0;; shift += 7) {
-    const auto byte = static_cast<unsigned char>(*p++);
-    n |= static_cast<std::size_t>(byte & 0x7F) << shift;
-    if (byte < 0x80) return p;
-  }
-}
-
-// Bytes taken by the packed texts of a record.
-std::size_t packedSize(const char* texts, std::uint32_t present) {
-  const char* p = texts;
-  for (; present; present &= present - 1) {
-    std::size_t n = 0;
-    p = getLength(p, n) + n;
-  }
-  return static_cast<std::size_t>(p - texts);
 }
 
 std::int64_t raw(const CUfCurrency& c) { return c.GetCurrency(); }
@@ -170,7 +181,7 @@ std::int64_t raw(const CUfCurrency& c) { return c.GetCurrency(); }
 // Gives `s` the n bytes at p. The common case in a walk, a text of the length the view held
 // before, is copied into place without going through the string's general replace; short
 // texts are copied with two overlapping word moves instead of a call.
-void setText(std::string& s, const char* p, std::size_t n) {
+[[gnu::always_inline]] inline void setText(std::string& s, const char* p, std::size_t n) {
   if (n != s.size()) {
     s.assign(p, n);
     return;
@@ -190,10 +201,12 @@ GoodsStore::GoodsStore(const GoodsStore& other) {
     const Record& r = other.rec(i);
     Record& copy = grow();
     copy = r;
-    if (const std::size_t textBytes = packedSize(r.texts, r.present)) {
-      char* p = allocate(textBytes);
-      std::memcpy(p, r.texts, textBytes);
-      copy.texts = p;
+    if (r.present != 0) {
+      const std::size_t header = headerSize(r.present, r.width);
+      const std::size_t bytes = endAt(r.texts, r.width, static_cast<std::size_t>(std::popcount(r.present)) - 1);
+      char* p = allocate(header + bytes);
+      std::memcpy(p, r.texts - header, header + bytes);
+      copy.texts = p + header;
     }
   }
 }
@@ -232,7 +245,7 @@ GoodsStore::Record GoodsStore::fixedPart(const CTowar& t) {
   r.dwNumber = static_cast<std::uint32_t>(t.DW.GetNumber());
   const CUfCurrency* amounts[] = {&t.Ce[0], &t.Ce[1], &t.Ilość, &t.Wartość};
   for (unsigned a = 0; a < 4; ++a)
-    if (amounts[a]->GetStatus() != CUfCurrency::valid) r.invalid |= static_cast<std::uint8_t>(1u << a);
+    if (amounts[a]->GetStatus() != CUfCurrency::valid) r.invalid = static_cast<std::uint8_t>(r.invalid | 1u << a) & 0xF;
   r.ce[0] = raw(t.Ce[0]);
   r.ce[1] = raw(t.Ce[1]);
   r.ilosc = raw(t.Ilość);
@@ -242,65 +255,57 @@ GoodsStore::Record GoodsStore::fixedPart(const CTowar& t) {
 }
 
 void GoodsStore::add(const CTowar& t) {
-  Record r = fixedPart(t);
-  std::size_t textBytes = 0;
+  Record& stored = grow();
+  stored = fixedPart(t);
+  std::size_t total = 0;
   for (unsigned w = 0; w < kTexts; ++w) {
     const std::size_t n = textOf(t, w).size();
-    if (n != 0) {
-      r.present |= 1u << w;
-      textBytes += lengthBytes(n) + n;
-    }
+    if (n != 0) stored.present |= 1u << w;
+    total += n;
   }
-  Record& stored = grow();
-  stored = r;
-  if (textBytes != 0) {
-    char* p = allocate(textBytes);
-    stored.texts = p;
-    for (unsigned w = 0; w < kTexts; ++w) {
-      const std::string& s = textOf(t, w);
-      if (s.empty()) continue;
-      p = putLength(p, s.size());
-      std::memcpy(p, s.data(), s.size());
-      p += s.size();
-    }
-  }
+  placeTexts(stored, total, [&t](unsigned w) { return std::string_view(textOf(t, w)); });
 }
 
 void GoodsStore::add(const GoodsBuilder& b) {
-  std::size_t textBytes = 0;
-  for (std::uint32_t todo = b.r_.present; todo; todo &= todo - 1) {
-    const std::size_t n = b.len_[__builtin_ctz(todo)];
-    textBytes += lengthBytes(n) + n;
-  }
+  std::size_t total = 0;
+  for (std::uint32_t todo = b.r_.present; todo; todo &= todo - 1) total += b.len_[std::countr_zero(todo)];
   Record& stored = grow();
   stored = b.r_;
-  stored.texts = nullptr;
-  if (textBytes != 0) {
-    char* p = allocate(textBytes);
-    stored.texts = p;
-    for (std::uint32_t todo = b.r_.present; todo; todo &= todo - 1) {
-      const unsigned w = static_cast<unsigned>(__builtin_ctz(todo));
-      const std::size_t n = b.len_[w];
-      p = putLength(p, n);
-      TextBuffer::copy(p, b.buf_.data() + b.at_[w], n);
-      p += n;
-    }
-  }
+  placeTexts(stored, total, [&b](unsigned w) { return std::string_view(b.buf_.data() + b.at_[w], b.len_[w]); });
+}
+
+template <class TextAt>
+void GoodsStore::placeTexts(Record& r, std::size_t total, TextAt textAt) {
+  r.texts = nullptr;
+  r.width = static_cast<std::uint8_t>(endWidth(total));
+  if (r.present == 0) return;
+  r.texts = packTexts(allocate(headerSize(r.present, r.width) + total), r.present, r.width, textAt);
 }
 
 std::string_view GoodsStore::text(const Record& r, unsigned which) const {
   if (!(r.present >> which & 1)) return {};
-  const char* p = r.texts;
-  std::size_t n = 0;
-  // Skip the texts before this one.
-  for (std::uint32_t before = r.present & ((1u << which) - 1); before; before &= before - 1)
-    p = getLength(p, n) + n;
-  p = getLength(p, n);
-  return {p, n};
+  const auto j = static_cast<std::size_t>(std::popcount(r.present & ((1u << which) - 1)));
+  const std::size_t start = j == 0 ? 0 : endAt(r.texts, r.width, j - 1);
+  return {r.texts + start, endAt(r.texts, r.width, j) - start};
 }
 
 std::string_view GoodsStore::kk(std::size_t i) const { return text(rec(i), tKK); }
 std::string_view GoodsStore::na(std::size_t i) const { return text(rec(i), tNa); }
+
+namespace {
+// Copies the packed texts of a record into the view's strings.
+template <class End>
+void unpackTexts(const char* bytes, std::uint32_t present, std::string* const* slot) {
+  std::size_t start = 0, j = 0;
+  for (std::uint32_t todo = present; todo; todo &= todo - 1, ++j) {
+    const std::size_t end = endAt<End>(bytes, j);
+    // Every length fits an End as the total does; saying so spares the copy a range it
+    // cannot have.
+    setText(*slot[std::countr_zero(todo)], bytes + start, static_cast<End>(end - start));
+    start = end;
+  }
+}
+}  // namespace
 
 void GoodsStore::unpack(std::size_t i, CTowar& out, std::uint64_t* shown) const {
   const Record& r = rec(i);
@@ -321,16 +326,12 @@ void GoodsStore::unpack(std::size_t i, CTowar& out, std::uint64_t* shown) const 
   const TextSlots slots(out);
   // Texts that `out` shows and the record lacks are emptied; then the record's texts are copied.
   for (std::uint32_t gone = wasPresent & ~r.present & ((1u << kTexts) - 1); gone; gone &= gone - 1)
-    slots.slot[__builtin_ctz(gone)]->clear();
-  const char* p = r.texts;
-  for (std::uint32_t todo = r.present; todo; todo &= todo - 1) {
-    std::size_t n = static_cast<unsigned char>(*p);
-    if (n < 0x80)
-      ++p;
-    else
-      p = getLength(p, n);
-    setText(*slots.slot[__builtin_ctz(todo)], p, n);
-    p += n;
+    slots.slot[std::countr_zero(gone)]->clear();
+  switch (r.width) {
+    case 1: unpackTexts<std::uint8_t>(r.texts, r.present, slots.slot); break;
+    case 2: unpackTexts<std::uint16_t>(r.texts, r.present, slots.slot); break;
+    case 4: unpackTexts<std::uint32_t>(r.texts, r.present, slots.slot); break;
+    default: unpackTexts<std::uint64_t>(r.texts, r.present, slots.slot); break;
   }
 }
 

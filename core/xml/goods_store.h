@@ -69,10 +69,11 @@ class GoodsStore {
   }
   // The same for the texts of record i; reads the record, so best after prefetch(i).
   void prefetchTexts(std::size_t i) const {
+    // The offsets lie just before the texts.
     const char* p = rec(i).texts;
-    __builtin_prefetch(p);
-    __builtin_prefetch(p + 64);
-    __builtin_prefetch(p + 128);
+    __builtin_prefetch(p - 32);
+    __builtin_prefetch(p + 32);
+    __builtin_prefetch(p + 96);
   }
 
   // Bytes held by the records and the arena (the catalogue's own overhead excluded).
@@ -81,9 +82,10 @@ class GoodsStore {
  private:
   friend class GoodsBuilder;
 
-  // Fixed part of a record: numbers, flags and marker bits. The texts are in the arena at
-  // `texts`, each non-empty text (bit set in `present`) as its length (LEB128) and its bytes,
-  // in the order of the Text enumeration.
+  // Fixed part of a record: numbers, flags and marker bits. The non-empty texts (bit set in
+  // `present`, in the order of the Text enumeration) are in the arena at `texts`, back to back;
+  // before them lies the end of each, counted from `texts`, as a `width`-byte number, the
+  // first text's end nearest.
   struct Record {
     const char* texts;
     std::int64_t ce[CTowar::kCeny];
@@ -100,11 +102,13 @@ class GoodsStore {
     std::uint32_t dwNumber;
     std::uint32_t braki;     // one bit per not-given marker
     std::uint32_t present;   // one bit per non-empty text
-    std::uint8_t invalid;    // one bit per amount whose status is invalid: Ce[0], Ce[1], Ilość, Wartość
+    std::uint8_t invalid : 4;  // one bit per amount whose status is invalid: Ce[0], Ce[1], Ilość, Wartość
+    std::uint8_t width : 4;    // bytes per end offset of the texts: 1, 2, 4 or 8
     char ty;
     bool co;
     bool wa;
   };
+  static_assert(sizeof(Record) == 88, "the fixed part of a record takes 88 bytes");
 
   // Records per chunk; arena blocks grow from kFirstBlock to kBlock bytes, so that the many
   // small catalogues (a register's goods read back, copies) stay small.
@@ -117,6 +121,9 @@ class GoodsStore {
   Record& rec(std::size_t i) { return chunks_[i / kChunk][i % kChunk]; }
   const Record& rec(std::size_t i) const { return chunks_[i / kChunk][i % kChunk]; }
   std::string_view text(const Record& r, unsigned which) const;
+  // Gives r the texts textAt(w) of its `present` bits, `total` bytes together.
+  template <class TextAt>
+  void placeTexts(Record& r, std::size_t total, TextAt textAt);
   // A new record at the end (its contents to be written).
   Record& grow();
   char* allocate(std::size_t n);
@@ -160,23 +167,26 @@ class TextBuffer {
   void append(std::string_view v) { append(v.data(), v.size()); }
   void push_back(char c) { append(&c, 1); }
 
-  // Copies n bytes, the short ones with two overlapping word moves (reading and writing only
-  // the n bytes) instead of a call.
+  // Copies n bytes (reading and writing only those), the short ones with two overlapping
+  // moves of a fixed size instead of a call or a string instruction, whose start-up costs more
+  // than the copy of a name or a barcode.
   static void copy(char* d, const char* p, std::size_t n) {
-    if (n >= 8 && n <= 16) {
-      std::uint64_t a, b;
-      std::memcpy(&a, p, 8);
-      std::memcpy(&b, p + n - 8, 8);
-      std::memcpy(d, &a, 8);
-      std::memcpy(d + n - 8, &b, 8);
-    } else if (n >= 4 && n < 8) {
-      std::uint32_t a, b;
-      std::memcpy(&a, p, 4);
-      std::memcpy(&b, p + n - 4, 4);
-      std::memcpy(d, &a, 4);
-      std::memcpy(d + n - 4, &b, 4);
-    } else if (n < 4) {
-      for (std::size_t k = 0; k < n; ++k) d[k] = p[k];
+    if (n <= 16) {
+      if (n >= 8) {
+        move<8>(d, p, 0);
+        move<8>(d, p, n - 8);
+      } else if (n >= 4) {
+        move<4>(d, p, 0);
+        move<4>(d, p, n - 4);
+      } else if (n != 0) {
+        d[0] = p[0];
+        d[n / 2] = p[n / 2];
+        d[n - 1] = p[n - 1];
+      }
+    } else if (n <= 256) {
+      // Blocks of 16, the last one ending at n.
+      for (std::size_t at = 0; at < n - 16; at += 16) move<16>(d, p, at);
+      move<16>(d, p, n - 16);
     } else {
       std::memcpy(d, p, n);
     }
@@ -184,6 +194,13 @@ class TextBuffer {
 
  private:
   static constexpr std::size_t kFirst = 256;
+  // The W bytes at p + at to d + at.
+  template <std::size_t W>
+  static void move(char* d, const char* p, std::size_t at) {
+    char w[W];
+    std::memcpy(w, p + at, W);
+    std::memcpy(d + at, w, W);
+  }
   // Appends into a larger block; the old one lives until p's bytes are copied.
   void grow(const char* p, std::size_t n);
 
