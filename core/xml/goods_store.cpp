@@ -170,8 +170,12 @@ const char* packTexts(char* p, std::uint32_t present, unsigned width, TextAt tex
     const std::string_view v = textAt(static_cast<unsigned>(std::countr_zero(todo)));
     TextBuffer::copy(bytes + end, v.data(), v.size());
     end += v.size();
-    const std::uint64_t e = end;
-    std::memcpy(bytes - (j + 1) * width, &e, width);
+    if (width == 1) {
+      bytes[-1 - static_cast<std::ptrdiff_t>(j)] = static_cast<char>(end);
+    } else {
+      const std::uint64_t e = end;
+      std::memcpy(bytes - (j + 1) * width, &e, width);
+    }
   }
   return bytes;
 }
