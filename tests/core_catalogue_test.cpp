@@ -230,6 +230,9 @@ TEST(Catalogue, WalksHandOutEveryFieldOfEachRecord) {
       ++k;
       if ((i * 7 + k) % 3 != 0) text->assign((i * 5 + k) % 40, static_cast<char>('a' + (i + k) % 26));
     }
+    // Records whose texts together pass 255 and 65,535 bytes.
+    if (i == 7) t.Na.assign(300, 'n');
+    if (i == 11) t.Op.assign(70000, 'o');
     t.Ce[0] = CUfCurrency(static_cast<std::int64_t>(i));
     if (i % 3 == 0) t.Ce[1].SetStatus(CUfCurrency::invalid);
     t.Wartość = CUfCurrency(static_cast<std::int64_t>(i * 11));
@@ -260,6 +263,13 @@ TEST(Catalogue, WalksHandOutEveryFieldOfEachRecord) {
       }
     }
     EXPECT_EQ(handed.size(), typ == 'O' ? 15u : 60u);
+  }
+  // A copy of the catalogue holds the same records.
+  CVexaXml copy(v);
+  copy.TwIterReset(CVexaXml::sortNone, ' ');
+  for (const CTowar& t : added) {
+    ASSERT_FALSE(copy.TwIterEmpty());
+    ASSERT_EQ(allFields(copy.TwIterGetNext()), allFields(t));
   }
 }
 
