@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -520,6 +521,13 @@ TEST(PosnetSimProgram, CommandLineSeedsShowsAndRefuses) {
   EXPECT_NE(readFile(dir.file("err.txt")).find("kasa.txt:2: cannot read this line"), std::string::npos)
       << readFile(dir.file("err.txt"));
   EXPECT_EQ(readFile(state), "limits\t10\t10\ngoods\t1\tcheap\n");
+
+  // A FIFO in place of the state file is refused at once, never waited on.
+  const std::string fifo = dir.file("fifo.txt");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::system((kSim + " show --state '" + fifo + "' 2>'" + dir.file("err.txt") + "' >/dev/null").c_str());
+  EXPECT_NE(readFile(dir.file("err.txt")).find("fifo.txt is not a regular file"), std::string::npos)
+      << readFile(dir.file("err.txt"));
 }
 
 TEST(PosnetStandinsSerial, HelloComesFirstAndTheLogShowsTheExchange) {

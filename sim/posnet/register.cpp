@@ -100,6 +100,11 @@ std::string joinLines(const std::vector<std::string>& v) {
 }  // namespace
 
 bool loadState(const std::string& path, State& s, std::string& error) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {  // a FIFO is never waited on
+    error = path + " is not a regular file";
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     error = "cannot read " + path;
