@@ -71,8 +71,9 @@ class GoodsStore {
   }
   // The same for the texts of record i; reads the record, so best after prefetch(i).
   [[gnu::always_inline]] void prefetchTexts(std::size_t i) const {
-    // The offsets lie just before the texts.
+    // The offsets lie just before the texts; a record without texts has none.
     const char* p = rec(i).texts;
+    if (p == nullptr) return;
     __builtin_prefetch(p - 32);
     __builtin_prefetch(p + 32);
     __builtin_prefetch(p + 96);
