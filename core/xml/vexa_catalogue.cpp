@@ -97,11 +97,10 @@ struct CVexaXml::Katalog {
   struct Klucz {
     std::uint64_t skrot;
     bool tekstowy;                 // a barcode: equal numbers leave the order to the full texts
-    const Katalog* katalog;        // the barcode is that of record `miejsce` ...
+    const Katalog* katalog;        // the barcode is that of record `miejsce`
     std::size_t miejsce;
-    std::string_view tekst;        // ... or this text, when katalog is null
 
-    std::string_view pelny() const { return katalog ? katalog->kk(miejsce) : tekst; }
+    std::string_view pelny() const { return katalog->kk(miejsce); }
     bool operator<(const Klucz& o) const {
       if (skrot != o.skrot) return skrot < o.skrot;
       return tekstowy && pelny() < o.pelny();
@@ -280,22 +279,17 @@ struct CVexaXml::Katalog {
 
   // The key of record i, and of entry p of type vector t, under the index.
   Klucz key(const Index& x, std::size_t i) const {
-    return x.tekstowy ? Klucz{prefix(kk(i)), true, this, i, {}} : Klucz{kp(i), false, nullptr, 0, {}};
+    return x.tekstowy ? Klucz{prefix(kk(i)), true, this, i} : Klucz{kp(i), false, nullptr, 0};
   }
   Klucz keyAt(const Index& x, const Index::Typ& t, std::size_t p) const {
-    return Klucz{t.skroty[p], x.tekstowy, this, t.miejsca[p], {}};
+    return Klucz{t.skroty[p], x.tekstowy, this, t.miejsca[p]};
   }
-  // keyAt(x, t, p) < k and k < keyAt(x, t, p), reading the entry's place only when the numbers
-  // tie: a binary search then touches one vector per step, not two.
+  // keyAt(x, t, p) < k, reading the entry's place only when the numbers tie: a binary search
+  // then touches one vector per step, not two.
   bool entryBelow(const Index& x, const Index::Typ& t, std::size_t p, const Klucz& k) const {
     const std::uint64_t s = t.skroty[p];
     if (s != k.skrot) return s < k.skrot;
     return x.tekstowy && kk(t.miejsca[p]) < k.pelny();
-  }
-  bool entryAbove(const Index& x, const Index::Typ& t, std::size_t p, const Klucz& k) const {
-    const std::uint64_t s = t.skroty[p];
-    if (s != k.skrot) return k.skrot < s;
-    return x.tekstowy && k.pelny() < kk(t.miejsca[p]);
   }
   // The first of the n entries of `keys` for which `holds` is false, where it holds for a
   // leading run: a binary search whose halving is arithmetic rather than a branch (on a random
@@ -314,10 +308,6 @@ struct CVexaXml::Katalog {
       n -= half;
     }
     return base + static_cast<std::size_t>(holds(base));
-  }
-  // The key of a search key record.
-  static Klucz keyOf(const Index& x, const CTowar& klucz) {
-    return x.tekstowy ? Klucz{prefix(klucz.KK), true, nullptr, 0, klucz.KK} : Klucz{klucz.KP, false, nullptr, 0, {}};
   }
 
   static Index::Typ& typOf(Index& x, char t) {
