@@ -591,23 +591,21 @@ CVexaXml::~CVexaXml() = default;
 
 void CVexaXml::DodajTowar(const CTowar& towar) {
   kat_->add(towar);
-  if (towar.Ty == 'O')
-    ++ileOpk_;
-  else
-    ++ileTow_;
+  Policz(towar.Ty);
 }
 
 void CVexaXml::DodajTowar(const GoodsBuilder& towar) {
   kat_->add(towar);
-  if (towar.ty() == 'O')
-    ++ileOpk_;
-  else
-    ++ileTow_;
+  Policz(towar.ty());
 }
 
 void CVexaXml::DodajTowarDF(const CTowarDF& towar) {
   kat_->pozycje.push_back(towar);
-  if (towar.Ty == 'O')
+  Policz(towar.Ty);
+}
+
+void CVexaXml::Policz(char typ) {
+  if (typ == 'O')
     ++ileOpk_;
   else
     ++ileTow_;

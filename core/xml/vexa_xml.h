@@ -125,6 +125,8 @@ class QUORVEL_API CVexaXml {
 
   // DodajTowar for the record the job reader has built.
   void DodajTowar(const GoodsBuilder& towar);
+  // Counts a record added of goods type `typ`: packagings ('O') apart from goods.
+  void Policz(char typ);
 
   // Key comparison of the cursor's order: positive when a comes after b (descending keys).
   int TwCompare(const CTowar& a, const CTowar& b) const;
