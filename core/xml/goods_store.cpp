@@ -12,31 +12,13 @@ namespace {
 // The texts of a goods record, in their packed order.
 using enum GoodsStore::Text;
 
-std::string& textOf(CTowar& t, unsigned which) {
-  switch (which) {
-    case tSy: return t.Sy;
-    case tKK: return t.KK;
-    case tKO: return t.KO;
-    case tNa: return t.Na;
-    case tOp: return t.Op;
-    case tUw: return t.Uw;
-    case tSW: return t.SW;
-    case tPK: return t.PK;
-    case tDK: return t.DK;
-    case tIdUF: return t.IdUF;
-    default: return t.Wł[which - tWl0];
-  }
-}
-// Read-only use of the same switch.
-const std::string& textOf(const CTowar& t, unsigned which) { return textOf(const_cast<CTowar&>(t), which); }
-
-// The texts of `t` by their packed order, for a loop over a record's texts that should not take
-// the switch of textOf at every text.
+// The texts of a goods record (CTowar or const CTowar) by their packed order.
+template <class Goods>
 struct TextSlots {
-  explicit TextSlots(CTowar& t)
+  explicit TextSlots(Goods& t)
       : slot{&t.Sy, &t.KK, &t.KO, &t.Na, &t.Op, &t.Uw, &t.SW, &t.PK, &t.DK, &t.IdUF,
              &t.Wł[0], &t.Wł[1], &t.Wł[2], &t.Wł[3], &t.Wł[4], &t.Wł[5], &t.Wł[6], &t.Wł[7]} {}
-  std::string* slot[kTexts];
+  decltype(&std::declval<Goods&>().Sy) slot[kTexts];
 };
 static_assert(kTexts == tWl0 + 8 && CTowar::kWlasne == 8, "TextSlots lists every text in the order of Text");
 
@@ -183,8 +165,8 @@ const char* packTexts(char* p, std::uint32_t present, unsigned width, TextAt tex
 std::int64_t raw(const CUfCurrency& c) { return c.GetCurrency(); }
 
 // Gives `s` the n bytes at p. The common case in a walk, a text of the length the view held
-// before, is copied into place without going through the string's general replace; short
-// texts are copied with two overlapping word moves instead of a call.
+// before, is copied into place (TextBuffer::copy) without going through the string's general
+// replace.
 [[gnu::always_inline]] inline void setText(std::string& s, const char* p, std::size_t n) {
   if (n != s.size()) {
     s.assign(p, n);
@@ -262,12 +244,13 @@ void GoodsStore::add(const CTowar& t) {
   Record& stored = grow();
   stored = fixedPart(t);
   std::size_t total = 0;
+  const TextSlots slots(t);
   for (unsigned w = 0; w < kTexts; ++w) {
-    const std::size_t n = textOf(t, w).size();
+    const std::size_t n = slots.slot[w]->size();
     if (n != 0) stored.present |= 1u << w;
     total += n;
   }
-  placeTexts(stored, total, [&t](unsigned w) { return std::string_view(textOf(t, w)); });
+  placeTexts(stored, total, [&slots](unsigned w) { return std::string_view(*slots.slot[w]); });
 }
 
 void GoodsStore::add(const GoodsBuilder& b) {
