@@ -117,15 +117,17 @@ bool CutFileHere(std::FILE* file) {
   return at >= 0 && ::ftruncate(fd, at) == 0;
 }
 
-bool SyncFileToDisk(std::FILE* file) {
-  // fsync on a special file fails with EINVAL: there is nothing to make durable.
-  return ::fsync(fileno(file)) == 0 || errno == EINVAL;
-}
+namespace {
+// fsync on a special file fails with EINVAL: there is nothing to make durable.
+bool syncDescriptor(int fd) { return ::fsync(fd) == 0 || errno == EINVAL; }
+}  // namespace
+
+bool SyncFileToDisk(std::FILE* file) { return syncDescriptor(fileno(file)); }
 
 bool SyncCurrentDirectory() {
   const int dir = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return false;
-  const bool synced = ::fsync(dir) == 0 || errno == EINVAL;
+  const bool synced = syncDescriptor(dir);
   return ::close(dir) == 0 && synced;
 }
 
