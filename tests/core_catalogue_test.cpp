@@ -508,9 +508,9 @@ void expectSameRecords(CVexaXml& v, const Model& m, int step) {
 // One random run of `steps` operations; a delete of everything is carried out only once the list
 // holds at least `deleteFrom` records, so that long runs also reach larger catalogues.
 void randomRun(unsigned seed, int steps, std::size_t deleteFrom) {
-  // Barcodes that share their first eight or sixteen bytes, end inside them, carry a zero byte
-  // or bytes above 0x7F there: the sorted vectors order by the first eight bytes as a number,
-  // and are built ordering by the first sixteen.
+  // Barcodes that share their first eight, twelve or sixteen bytes, end inside them, carry a
+  // zero byte or bytes above 0x7F there: the sorted vectors order by the first eight bytes as a
+  // number, and are built ordering by the first twelve.
   const std::string barcodes[] = {"", "1", "12", "2", "590", "\xA5", "\xA5\x01", std::string("1\0", 2),
                                   "12345678", "123456789", "12345678\xA5", std::string("12345678\0", 9),
                                   "123456781234567", "1234567812345678", "12345678123456789",

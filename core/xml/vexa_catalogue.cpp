@@ -69,11 +69,11 @@ bool before(const Key& ka, std::size_t a, const Key& kb, std::size_t b) {
   return a < b;
 }
 
-// An index entry while the index is built: the key's number, for a barcode its next eight
-// bytes too, and the list place.
+// An index entry while the index is built: the key's number, for a barcode its next four
+// bytes too (big-endian, as the number holds the first eight), and the list place.
 struct Wpis {
   std::uint64_t skrot;
-  std::uint64_t dalej;
+  std::uint32_t dalej;
   std::uint32_t miejsce;
 };
 
@@ -83,17 +83,18 @@ struct Wpis {
 // every entry is skipped, so PLU codes, whose upper bytes are zero, take three passes. Linear
 // in the entries, where a comparison sort takes several times longer on a large catalogue.
 void sortDescending(std::vector<Wpis>& wpisy, bool dalej) {
-  const unsigned bajty = dalej ? 16 : 8;
+  // Byte b of the key, least significant first: four of `dalej`, then eight of `skrot`.
+  constexpr unsigned kBajty = 12;
   const auto bajt = [](const Wpis& w, unsigned b) {
-    const std::uint64_t slowo = b < 8 ? w.dalej : w.skrot;
-    return 0xFF - static_cast<unsigned>(slowo >> (8 * (b % 8)) & 0xFF);
+    const std::uint64_t v = b < 4 ? w.dalej >> (8 * b) : w.skrot >> (8 * (b - 4));
+    return 0xFF - static_cast<unsigned>(v & 0xFF);
   };
-  const unsigned od = dalej ? 0 : 8;
-  std::vector<std::array<std::uint32_t, 256>> ile(16, std::array<std::uint32_t, 256>{});
+  const unsigned od = dalej ? 0 : 4;
+  std::vector<std::array<std::uint32_t, 256>> ile(kBajty, std::array<std::uint32_t, 256>{});
   for (const Wpis& w : wpisy)
-    for (unsigned b = od; b < 16; ++b) ++ile[b][bajt(w, b)];
+    for (unsigned b = od; b < kBajty; ++b) ++ile[b][bajt(w, b)];
   std::vector<Wpis> bufor(wpisy.size());
-  for (unsigned b = od; b < od + bajty; ++b) {
+  for (unsigned b = od; b < kBajty; ++b) {
     std::array<std::uint32_t, 256>& h = ile[b];
     if (std::any_of(h.begin(), h.end(), [&](std::uint32_t c) { return c == wpisy.size(); })) continue;
     std::uint32_t start = 0;
@@ -361,14 +362,15 @@ struct CVexaXml::Katalog {
         const std::uint32_t i = t.miejsca[j];
         if (x.tekstowy) {
           const std::string_view k = kk(i);
-          wpisy[j] = {prefix(k), k.size() > 8 ? prefix(k.substr(8)) : 0, i};
+          wpisy[j] = {prefix(k), k.size() > 8 ? static_cast<std::uint32_t>(prefix(k.substr(8)) >> 32) : 0, i};
         } else {
           wpisy[j] = {kp(i), 0, i};
         }
       }
       sortDescending(wpisy, x.tekstowy);
-      // Barcodes that share their first sixteen bytes: by the whole barcode, descending, equal
-      // ones still in list order.
+      // Barcodes that share their first twelve bytes (two EAN-13 codes never do: the thirteenth
+      // digit is the check digit of the twelve before it): by the whole barcode, descending,
+      // equal ones still in list order.
       if (x.tekstowy) {
         for (auto run = wpisy.begin(); run != wpisy.end();) {
           const auto end = std::find_if(run, wpisy.end(), [&](const Wpis& w) {
