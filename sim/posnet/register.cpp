@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "platform/cp1250.h"
+#include "sim/state_file.h"
 
 namespace quorvel::posnetsim {
 namespace {
@@ -100,16 +101,8 @@ std::string joinLines(const std::vector<std::string>& v) {
 }  // namespace
 
 bool loadState(const std::string& path, State& s, std::string& error) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {  // a FIFO is never waited on
-    error = path + " is not a regular file";
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot read " + path;
-    return false;
-  }
+  std::ifstream in;
+  if (!sim::openStateFile(path, in, error)) return false;
   s = State();
   std::string line;
   int lineNo = 0;

@@ -1,14 +1,14 @@
 // The simulated Elzab register's state and its text file (see elzab_register.h).
 #include "sim/winip/elzab_register.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "sim/state_file.h"
 
 namespace quorvel::elzabsim {
 
@@ -358,16 +358,8 @@ std::string Register::text() const {
 }
 
 bool loadRegister(const std::string& path, Register& r, std::string& error) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {  // a FIFO is never waited on
-    error = path + " is not a regular file";
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot read " + path;
-    return false;
-  }
+  std::ifstream in;
+  if (!sim::openStateFile(path, in, error)) return false;
   r = Register();
   std::string line;
   int lineNo = 0;
