@@ -343,9 +343,11 @@ class Register {
   // Sends `frame`, unless a planned fault for `where` (or `alsoWhere`) changes it; returns the
   // fault's action, "" when the frame went out as it is.
   std::string play(const std::string& where, Bytes frame, const std::string& alsoWhere = "") {
-    Fault* fault = findFault(where);
+    Fault* fault = dueAnswer();
+    if (!fault) fault = findFault(where);
     if (!fault && !alsoWhere.empty()) fault = findFault(alsoWhere);
     if (!fault) {
+      commit();  // an answer counted against a fault planned further on
       line_.send(frame);
       return "";
     }
@@ -376,6 +378,8 @@ class Register {
       if (action == "ragged") payload.push_back(0);
       if (action == "short") payload.resize(payload.size() / 2);
       line_.send(buildFrame(frame[1], payload));
+    } else if (action == "die") {
+      ::_exit(0);  // switched off before answering: what it did so far is saved, the line is gone
     } else if (action != "silence") {
       line_.send(frame);
     }
@@ -387,6 +391,23 @@ class Register {
     return action.empty() || action == "checksum" || action == "status:0" || action == "ragged" || action == "short";
   }
   bool answer(const std::string& where, Bytes frame) { return goesOn(play(where, std::move(frame))); }
+
+  // Counts one answer against the faults planned as "answer:N" (the Nth answer from now, across
+  // command exchanges); returns the one that falls due with this answer.
+  Fault* dueAnswer() {
+    Fault* due = nullptr;
+    for (Fault& f : state_.faults) {
+      if (f.where.rfind("answer:", 0) != 0) continue;
+      const int n = std::atoi(f.where.c_str() + 7);
+      if (n > 1) {
+        f.where = "answer:" + std::to_string(n - 1);
+        dirty_ = true;
+      } else if (!due) {
+        due = &f;
+      }
+    }
+    return due;
+  }
 
   Fault* findFault(const std::string& where) {
     for (Fault& f : state_.faults)
@@ -589,11 +610,13 @@ Commands:
               play a fault the next COUNT times (default 1; "always" for every time) that
               WHERE is reached:
                 WHERE   hello, command:K (command code K), data:K (data frames of command
-                        K), plu:CODE (the PLU record of CODE) or end
+                        K), plu:CODE (the PLU record of CODE), end, or answer:N (the
+                        Nth frame the register sends from now on, whatever it answers)
                 ACTION  status:S (answer with status S), silence (no answer), start (wrong
                         start byte), checksum (wrong sum), cut (frame cut short), oversize
                         (payload longer than any receive buffer), ragged (one byte more
-                        than whole records), short (half the payload)
+                        than whole records), short (half the payload), die (no answer,
+                        and serve ends at once, as a register switched off)
   fault clear forget every planned fault
   fill COUNT  program PLUs 1 to COUNT ("Towar N"), at most the model's capacity
   show        print the register: model, PLUs, packages with prices or sales, faults

@@ -51,6 +51,9 @@ Commands:
                                                page, huge numbers, a 1500-character line)
                              noheader          act, then drop the result file's header
                              missing           act, then leave no result file
+                             lost              act (write the result files, clear the
+                                               counters), then answer code:21 as if the
+                                               register's answer never came
   fault clear              forget every planned fault
 
 Exit status: 0 on success, 1 when the state file cannot be read or written or the register

@@ -101,11 +101,14 @@ Commands:
               WHERE is reached:
                 WHERE   hello, cmd:NAME (a command, e.g. cmd:PLUIns), cmd:NAME@K (a read
                         command once K records of its read-out went out), plu:N (any command
-                        whose first argument is N)
+                        whose first argument is N), answer:N (the Nth request from now on,
+                        whatever it is)
                 ACTION  status:N (register error N, sent as 0x430000+N), status:0xHEX (that
                         status as it stands), silence (no answer), drop (the connection is
                         closed; on the serial line the register is deaf until the next
-                        hello), garble (the answer's checksum is wrong)
+                        hello), garble (the answer's checksum is wrong), lost (the
+                        register does what was asked, then closes the connection as drop
+                        does: the answer never arrives)
   fault clear forget every planned fault
 
 Options:

@@ -246,6 +246,16 @@ Answer Register::handle(const Fields& request, Session& session) {
     wheres.push_back("cmd:" + cmd);
   }
   dirty_ = false;
+  // Faults planned as "answer:N" count every answer; the one at 1 falls due now.
+  for (Fault& f : state_.faults) {
+    if (f.where.rfind("answer:", 0) != 0) continue;
+    if (const int n = std::atoi(f.where.c_str() + 7); n > 1) {
+      f.where = "answer:" + std::to_string(n - 1);
+      dirty_ = true;
+    } else {
+      wheres.insert(wheres.begin(), f.where);
+    }
+  }
   const std::optional<Fault> fault = takeFault(wheres);
   Fields results;
   std::uint32_t status = 0;
@@ -253,13 +263,13 @@ Answer Register::handle(const Fields& request, Session& session) {
     const std::string v = fault->action.substr(7);
     status = v.rfind("0x", 0) == 0 ? static_cast<std::uint32_t>(std::strtoul(v.c_str() + 2, nullptr, 16))
                                    : registerStatus(std::atoi(v.c_str()));
-  } else if (!fault || fault->action == "garble") {
+  } else if (!fault || fault->action == "garble" || fault->action == "lost") {
     status = apply(request, session, results);
   }
   if (dirty_) save();
   dirty_ = false;
   if (fault && fault->action == "silence") a.kind = Answer::Kind::kSilence;
-  if (fault && fault->action == "drop") a.kind = Answer::Kind::kDrop;
+  if (fault && (fault->action == "drop" || fault->action == "lost")) a.kind = Answer::Kind::kDrop;
   if (fault && fault->action == "garble") a.kind = Answer::Kind::kGarble;
   a.fields.push_back(std::to_string(status));
   if (status == 0) a.fields.insert(a.fields.end(), results.begin(), results.end());

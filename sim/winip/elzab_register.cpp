@@ -77,7 +77,8 @@ bool normaliseFaultAction(std::string& action) {
       {"nak", "code:24"}, {"unsupported", "code:25"}, {"send-timeout", "code:20"}, {"receive-timeout", "code:21"}};
   for (const auto& [alias, code] : kAliases)
     if (action == alias) action = code;
-  if (action == "cut" || action == "garble" || action == "noheader" || action == "missing") return true;
+  for (const char* spoilt : {"cut", "garble", "noheader", "missing", "lost"})
+    if (action == spoilt) return true;
   long long code = 0;
   return action.rfind("code:", 0) == 0 && parseInt(action.substr(5), code) && code >= 0 && code <= 255;
 }

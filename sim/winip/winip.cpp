@@ -20,8 +20,8 @@
 // The register's state lives in ELZAB_SIM.TXT in the current directory (the job directory), or
 // in the file named by QUORVEL_ELZAB_STATE; elzab_sim makes and edits it. Faults planned there
 // (elzab_sim fault) are played before the register acts: a chosen result code (NAK 24,
-// function unsupported 25, time-outs 20 and 21, anything else), or a result file cut short,
-// garbled, without its header or missing.
+// function unsupported 25, time-outs 20 and 21, anything else), a result file cut short,
+// garbled, without its header or missing, or the register's answer lost after it acted.
 //
 // With QUORVEL_WINIP_TIMES naming a file, the library appends "calls N cpu_ns T" to it when it
 // is unloaded: the number of calls and the processor time they took, for the benchmarks.
@@ -677,8 +677,11 @@ unsigned char call(Fn fn, const char* list) {
     if (r.modemUp != (fn == Fn::ModStart)) r.setModem(fn == Fn::ModStart);
   } else {
     result = execute(r, c);
-    if (faulted && result == 0)
+    if (faulted && result == 0 && fault.action == "lost") {
+      result = 21;  // the register did it, but its answer never came
+    } else if (faulted && result == 0) {
       for (const std::string& path : c.written) spoil(path, fault.action);
+    }
   }
   g_session.commit();
   return static_cast<unsigned char>(result);
