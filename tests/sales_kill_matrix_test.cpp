@@ -130,6 +130,12 @@ std::vector<Driver> drivers() {
   };
 }
 
+// What one run left: its report and device-data file.
+struct Snapshot {
+  std::string raport, progKom;
+  bool ok = false;  // complete, status OK or I
+};
+
 // ---- One job directory with its simulated register ------------------------------------------
 
 class Rig {
@@ -189,8 +195,9 @@ class Rig {
 
   // The register's own follow-up that a report asks of the cashier: an Elcom register clears
   // only its PLU counters and says so; its packages are cleared by a report at the register.
-  void followReport(const std::string& raport) {
-    if (d_.name != "elcom" || raport.find("nie pozwala na usuwanie obrot") == std::string::npos) return;
+  void followReport(const Snapshot& report) {
+    if (d_.name != "elcom" || !report.ok || report.raport.find("nie pozwala na usuwanie obrot") == std::string::npos)
+      return;
     std::string state = readFile(state_), out;
     std::istringstream in(state);
     std::string line;
@@ -323,11 +330,6 @@ void addResultFileEvidence(const std::string& dir, std::vector<Sale>& sales) {
   }
 }
 
-struct Snapshot {
-  std::string raport, progKom;
-  bool ok = false;  // complete, status OK or I
-};
-
 Snapshot snapshot(const Rig& rig) {
   Snapshot s{quorvel::test::cp1250ToUtf8(readFile(rig.file("RAPORT.XML"))),
              quorvel::test::cp1250ToUtf8(readFile(rig.file("PROG_KOM.XML"))), false};
@@ -401,12 +403,14 @@ Outcome judge(const Rig& rig, const std::vector<Snapshot>& runs, const std::vect
 
 const std::string kCounts = "counts.txt";
 
-std::vector<std::string> preload(const std::string& killAt, const std::string& countsFile) {
+std::vector<std::string> preload(const std::string& killAt, const std::string& countsFile = "",
+                                 const std::string& traceFile = "") {
   const char* asan = std::getenv("ASAN_OPTIONS");
   std::vector<std::string> env = {"LD_PRELOAD=" QUORVEL_FAULT_PRELOAD, "QUORVEL_TEST_KILL_SKIP=clock.txt",
                                   "ASAN_OPTIONS=" + std::string(asan ? asan : "") + ":verify_asan_link_order=0"};
   if (!killAt.empty()) env.push_back("QUORVEL_TEST_KILL_AT=" + killAt);
   if (!countsFile.empty()) env.push_back("QUORVEL_TEST_KILL_COUNTS=" + countsFile);
+  if (!traceFile.empty()) env.push_back("QUORVEL_TEST_KILL_TRACE=" + traceFile);
   return env;
 }
 
@@ -421,10 +425,11 @@ void runMatrix(const std::string& driverName, const std::string& kind) {
   // A clean read-out through the shim: the sales as delivered and the number of points.
   std::vector<Sale> sales;
   std::map<std::string, long> counts;
+  std::map<std::string, std::string> touches;
   {
     Rig rig(d);
     const std::string countsFile = rig.file(kCounts);
-    const HostRun r = rig.run(preload("", countsFile));
+    const HostRun r = rig.run(preload("", countsFile, rig.file("trace.txt")));
     const Snapshot s = snapshot(rig);
     ASSERT_TRUE(s.ok) << r.output << s.raport;
     sales = salesOf(s.progKom);
@@ -435,6 +440,17 @@ void runMatrix(const std::string& driverName, const std::string& kind) {
     long n;
     while (in >> k >> n) counts[k] = n;
     ASSERT_FALSE(counts.empty()) << "the preloaded library wrote no counts";
+    // What each point touches, for the report: a file's name, the line or the socket.
+    std::istringstream trace(readFile(rig.file("trace.txt")));
+    std::string target;
+    while (trace >> k >> n && std::getline(trace, target)) {
+      target = target.substr(target.find_first_not_of(' '));
+      target = target == rig.dir()                   ? "job directory"
+               : target.rfind("/dev/pts/", 0) == 0   ? "line"
+               : target.rfind("socket:", 0) == 0     ? "socket"
+                                                     : fs::path(target).filename().string();
+      touches[k + ":" + std::to_string(n)] = target;
+    }
   }
 
   int failed = 0, xfailed = 0, total = 0;
@@ -448,20 +464,22 @@ void runMatrix(const std::string& driverName, const std::string& kind) {
       output += rig.run({}).output;
       if (rig.show().find("fault ") != std::string::npos) return false;
     } else {
-      output += rig.run(preload(point, "")).output;
+      output += rig.run(preload(point)).output;
     }
     runs.push_back(snapshot(rig));
-    rig.followReport(runs.back().raport);
+    rig.followReport(runs.back());
     for (int retry = 0; retry < 2 && !runs.back().ok; ++retry) {
       output += rig.run({}).output;
       runs.push_back(snapshot(rig));
-      rig.followReport(runs.back().raport);
+      rig.followReport(runs.back());
     }
     const Outcome o = judge(rig, runs, sales, output);
     ++total;
     failed += o.failed && !expected;
     xfailed += o.failed && expected;
-    std::printf("%-6s %-8s %-24s %s%s\n", d.name.c_str(), kind.c_str(), point.c_str(),
+    const std::string at = point.substr(0, point.rfind(':'));
+    const std::string shown = touches.count(at) ? point + " " + touches[at] : point;
+    std::printf("%-6s %-8s %-36s %s%s\n", d.name.c_str(), kind.c_str(), shown.c_str(),
                 !o.failed ? "" : expected ? "XFAIL " : "FAIL ", o.text.c_str());
     std::fflush(stdout);
     EXPECT_TRUE(!o.failed || expected) << d.name << " " << point << ": " << o.text;

@@ -13,7 +13,9 @@
 // QUORVEL_TEST_KILL_AT=KIND:N:SIGNAL raises SIGNAL (KILL, TERM, INT or a number) in the calling
 // thread just before the Nth call of KIND is carried out; if the program survives the signal,
 // the call then goes ahead. QUORVEL_TEST_KILL_COUNTS=FILE receives "KIND COUNT" lines when the
-// program exits normally, so that a first run tells how many points a later run can choose.
+// program exits normally, so that a first run tells how many points a later run can choose;
+// QUORVEL_TEST_KILL_TRACE=FILE receives "KIND N NAME" for every call counted, NAME being the
+// file, terminal or socket it touches.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -36,6 +38,7 @@ static int g_signal;
 static int g_fired;
 static int g_done;  // counting stopped: the program is exiting
 static char g_skip[128];
+static long g_trace = -1;  // descriptor of the trace file
 
 static int signalNamed(const char* s) {
   if (strcmp(s, "KILL") == 0) return SIGKILL;
@@ -47,6 +50,8 @@ static int signalNamed(const char* s) {
 __attribute__((constructor)) static void start(void) {
   const char* skip = getenv("QUORVEL_TEST_KILL_SKIP");
   if (skip) snprintf(g_skip, sizeof g_skip, "%s", skip);
+  const char* trace = getenv("QUORVEL_TEST_KILL_TRACE");
+  if (trace) g_trace = syscall(SYS_openat, AT_FDCWD, trace, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
   const char* at = getenv("QUORVEL_TEST_KILL_AT");
   if (!at) return;
   char kind[16] = "", sig[16] = "";
@@ -73,83 +78,90 @@ __attribute__((destructor)) static void finish(void) {
   syscall(SYS_close, fd);
 }
 
-static int skippedName(const char* name) { return g_skip[0] && name && strstr(name, g_skip); }
+// The name of what a call touches, or NULL when the call is not counted.
+static const char* pathName(const char* path) { return g_skip[0] && path && strstr(path, g_skip) ? NULL : path ? path : ""; }
 
-static int skippedDescriptor(int fd) {
-  if (fd <= 2) return 1;
-  if (!g_skip[0]) return 0;
-  char link[64], target[512];
+static const char* descriptorName(int fd, char* target, size_t size) {
+  if (fd <= 2) return NULL;
+  char link[64];
   snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-  const long n = syscall(SYS_readlinkat, AT_FDCWD, link, target, sizeof target - 1);
-  if (n <= 0) return 0;
-  target[n] = 0;
-  return skippedName(target);
+  const long n = syscall(SYS_readlinkat, AT_FDCWD, link, target, size - 1);
+  target[n > 0 ? n : 0] = 0;
+  return pathName(target);
 }
 
-// One call of `kind`; raises the planned signal when it is the chosen one.
-static void point(int kind, int skipped) {
-  if (skipped || g_done) return;
+// One call of `kind` on `name` (NULL: not counted); raises the planned signal when it is the
+// chosen one.
+static void point(int kind, const char* name) {
+  if (!name || g_done) return;
   const long n = __atomic_add_fetch(&g_counts[kind], 1, __ATOMIC_SEQ_CST);
+  if (g_trace >= 0) {
+    char line[600];
+    const int len = snprintf(line, sizeof line, "%s %ld %s\n", kNames[kind], n, name);
+    syscall(SYS_write, g_trace, line, (size_t)(len < (int)sizeof line ? len : (int)sizeof line - 1));
+  }
   if (kind == g_kind && n == g_at && !__atomic_exchange_n(&g_fired, 1, __ATOMIC_SEQ_CST)) raise(g_signal);
 }
+
+#define FD(fd) descriptorName((fd), (char[512]){0}, 512)
 
 #define REAL(name) ((__typeof__(&name))dlsym(RTLD_NEXT, #name))
 
 __attribute__((visibility("default"))) ssize_t write(int fd, const void* buf, size_t n) {
-  point(kWrite, skippedDescriptor(fd));
+  point(kWrite, FD(fd));
   return REAL(write)(fd, buf, n);
 }
 __attribute__((visibility("default"))) ssize_t writev(int fd, const struct iovec* iov, int n) {
-  point(kWrite, skippedDescriptor(fd));
+  point(kWrite, FD(fd));
   return REAL(writev)(fd, iov, n);
 }
 __attribute__((visibility("default"))) ssize_t pwrite(int fd, const void* buf, size_t n, off_t at) {
-  point(kWrite, skippedDescriptor(fd));
+  point(kWrite, FD(fd));
   return REAL(pwrite)(fd, buf, n, at);
 }
 __attribute__((visibility("default"))) ssize_t send(int fd, const void* buf, size_t n, int flags) {
-  point(kWrite, skippedDescriptor(fd));
+  point(kWrite, FD(fd));
   return REAL(send)(fd, buf, n, flags);
 }
 __attribute__((visibility("default"))) ssize_t sendto(int fd, const void* buf, size_t n, int flags,
                                                       const struct sockaddr* to, socklen_t len) {
-  point(kWrite, skippedDescriptor(fd));
+  point(kWrite, FD(fd));
   return REAL(sendto)(fd, buf, n, flags, to, len);
 }
 __attribute__((visibility("default"))) ssize_t sendmsg(int fd, const struct msghdr* m, int flags) {
-  point(kWrite, skippedDescriptor(fd));
+  point(kWrite, FD(fd));
   return REAL(sendmsg)(fd, m, flags);
 }
 __attribute__((visibility("default"))) int fflush(FILE* f) {
-  point(kWrite, f ? skippedDescriptor(fileno(f)) : 0);
+  point(kWrite, f ? FD(fileno(f)) : "all streams");
   return REAL(fflush)(f);
 }
 __attribute__((visibility("default"))) int fsync(int fd) {
-  point(kFsync, skippedDescriptor(fd));
+  point(kFsync, FD(fd));
   return REAL(fsync)(fd);
 }
 __attribute__((visibility("default"))) int fdatasync(int fd) {
-  point(kFsync, skippedDescriptor(fd));
+  point(kFsync, FD(fd));
   return REAL(fdatasync)(fd);
 }
 __attribute__((visibility("default"))) int rename(const char* from, const char* to) {
-  point(kRename, skippedName(from) || skippedName(to));
+  point(kRename, pathName(from) && pathName(to) ? to : NULL);
   return REAL(rename)(from, to);
 }
 __attribute__((visibility("default"))) int renameat(int fromDir, const char* from, int toDir, const char* to) {
-  point(kRename, skippedName(from) || skippedName(to));
+  point(kRename, pathName(from) && pathName(to) ? to : NULL);
   return REAL(renameat)(fromDir, from, toDir, to);
 }
 __attribute__((visibility("default"))) int renameat2(int fromDir, const char* from, int toDir, const char* to,
                                                      unsigned flags) {
-  point(kRename, skippedName(from) || skippedName(to));
+  point(kRename, pathName(from) && pathName(to) ? to : NULL);
   return REAL(renameat2)(fromDir, from, toDir, to, flags);
 }
 __attribute__((visibility("default"))) int close(int fd) {
-  point(kClose, skippedDescriptor(fd));
+  point(kClose, FD(fd));
   return REAL(close)(fd);
 }
 __attribute__((visibility("default"))) int fclose(FILE* f) {
-  point(kClose, skippedDescriptor(fileno(f)));
+  point(kClose, FD(fileno(f)));
   return REAL(fclose)(f);
 }
