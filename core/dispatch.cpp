@@ -10,6 +10,7 @@
 #include "core/globals.h"
 #include "core/lifecycle.h"
 #include "core/plugin_contract.h"
+#include "core/stop.h"
 #include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
 #include "platform/module.h"
@@ -50,16 +51,21 @@ int runOperation(quorvel::platform::Module* plugin) {
     if (row.noGoods && vexa->TwIterEmpty()) {
       // Nothing to send, change, delete or print: the plug-in is not called at all.
       raport->DodajKomunikat("W", row.noGoods, 0, true);
+    } else if (JobStopRequested()) {
+      // Asked to stop while the job or the plug-in was still loading: nothing is begun.
+      reportStopBeforeStart();
     } else if (row.handling == Handling::connectionCheck) {
       if (driverInit) driverInit();
       raport->UstawStatus("OK", "Połączenie jest prawidłowe."_cp);
       const int result = entries[taken]();
       if (driverFree) driverFree();
       if (result != 0) raport->UstawStatus("E", "Brak połączenia"_cp);
+      reportStop();
     } else {
       if (driverInit) driverInit();
       entries[taken]();
       if (driverFree) driverFree();
+      reportStop();
     }
   }
 

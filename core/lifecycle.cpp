@@ -20,6 +20,7 @@
 #include "core/globals.h"
 #include "core/lifecycle.h"
 #include "core/progress.h"
+#include "core/stop.h"
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
@@ -146,6 +147,7 @@ int attachJob() {
   // since an earlier job (the process keeps its own reference to it).
   ErrorSetRaport(nullptr);
   ClearError("");
+  clearStopRequest();
   g_refusal[0] = '\0';
   g_reportErrno = 0;
 

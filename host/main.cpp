@@ -6,6 +6,7 @@
 // job directory locked until the report is read.
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +22,7 @@
 #include "host/report_view.h"
 #include "platform/cp1250.h"
 #include "platform/module.h"
+#include "platform/stop_signals.h"
 
 #ifdef QUORVEL_HAVE_DUMP_COMMAND
 #include "host/dump_command.h"
@@ -106,9 +108,45 @@ void printRunHelp(FILE* out) {
       "Exit status: 0 when the job ended with status OK or I (notice), 1 with status W\n"
       "(warning), 2 with status E (error), 3 when the core library refused to load (the job\n"
       "file could not be read, see the report; another job still running in DIR, which\n"
-      "holds one job at a time) or was not found, 64 for a bad command line.\n",
+      "holds one job at a time) or was not found, 64 for a bad command line.\n"
+      "\n"
+      "SIGINT (Ctrl-C), SIGTERM and SIGHUP stop the job at its next safe point: the result\n"
+      "files end complete, the report says what was done, and the exit status is 2. A second\n"
+      "such signal ends the program at once.\n",
       out);
 }
+
+// The core's Quorvel_requestStop while the core is loaded; called from the signal handler.
+using RequestStopFn = void (*)();
+std::atomic<RequestStopFn> g_requestStop{nullptr};
+
+void askCoreToStop() {
+  if (RequestStopFn f = g_requestStop.load()) f();
+}
+
+// SIGINT, SIGTERM and SIGHUP ask the job to stop (its result files end complete); a second one
+// ends the program at once. Installed before the core loads, so a signal while the job is read
+// is not lost: the core is asked to stop as soon as it can hear it.
+class StopSignals {
+ public:
+  StopSignals() {
+    quorvel::platform::InstallStopSignals(
+        askCoreToStop, "quorvel: stopping the job at its next safe point (signal again to end at once)\n");
+  }
+  ~StopSignals() {
+    disconnect();
+    quorvel::platform::RestoreStopSignals();
+  }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+  void connect(RequestStopFn requestStop) {
+    g_requestStop.store(requestStop);
+    if (requestStop && quorvel::platform::StopSignalReceived()) requestStop();
+  }
+  // Before the core is unloaded: its function is gone afterwards.
+  void disconnect() { g_requestStop.store(nullptr); }
+};
 
 int usage(const char* why) {
   std::fprintf(stderr, "quorvel: %s\n", why);
@@ -177,6 +215,7 @@ int runCommand(int argc, char** argv) {
   }
   const char* shownDirectory = directory ? directory : ".";
 
+  StopSignals stopSignals;
   // Loading the core reads the job; a job that cannot be read refuses the load and leaves
   // its reasons in RAPORT.XML.
   quorvel::platform::ModuleRef core(quorvel::platform::loadModule(coreModule()));
@@ -203,6 +242,7 @@ int runCommand(int argc, char** argv) {
                  quorvel::platform::modulePath(core.get()).c_str());
     return kExitCoreRefused;
   }
+  stopSignals.connect(core.symbol<RequestStopFn>("Quorvel_requestStop"));
   quorvel::host::ProgressBar progress(stderr);  // drawn only on a terminal
   progress.connect(core.get());
   run(plugin);
@@ -212,6 +252,7 @@ int runCommand(int argc, char** argv) {
   using HoldFn = int (*)();
   auto hold = core.symbol<HoldFn>("Quorvel_holdJobDirectory");
   const int held = hold ? hold() : -1;
+  stopSignals.disconnect();
   core.reset();  // unloading completes PROG_KOM.XML and RAPORT.XML
   const int status = showReport(shownDirectory);
   if (held >= 0) ::close(held);

@@ -70,6 +70,7 @@ struct State {
   std::map<int, Plu> plus;
   Package packages[kPackageCount];
   std::vector<Fault> faults;
+  int delayMs = 0;  // every answer goes out this much later: a slow register
 
   State() {
     for (int i = 0; i < kPackageCount; ++i) packages[i].name = "Opakowanie " + std::to_string(i + 1);
@@ -138,6 +139,8 @@ bool loadState(const std::string& path, State& s, std::string& error) {
         p.name = rest();
         s.packages[n - 1] = p;
       }
+    } else if (kind == "delay") {
+      ok = static_cast<bool>(ls >> s.delayMs) && s.delayMs >= 0;
     } else if (kind == "fault") {
       Fault f;
       std::string count = "1";
@@ -168,6 +171,7 @@ bool saveState(const std::string& path, const State& s) {
     out << "model " << s.model << "\nregister " << s.registerNumber << "\n";
     if (s.pluBase) out << "plubase " << *s.pluBase << "\n";
     if (s.pluCount) out << "plucount " << *s.pluCount << "\n";
+    if (s.delayMs) out << "delay " << s.delayMs << "\n";
     for (const auto& [code, p] : s.plus)
       out << "plu " << code << ' ' << unsigned(p.def.unit) << ' ' << unsigned(p.def.group) << ' ' << unsigned(p.def.tax)
           << ' ' << p.def.price << ' ' << p.quantity << ' ' << p.value << ' '
@@ -343,6 +347,7 @@ class Register {
   // Sends `frame`, unless a planned fault for `where` (or `alsoWhere`) changes it; returns the
   // fault's action, "" when the frame went out as it is.
   std::string play(const std::string& where, Bytes frame, const std::string& alsoWhere = "") {
+    if (state_.delayMs > 0) ::usleep(static_cast<useconds_t>(state_.delayMs) * 1000);
     Fault* fault = dueAnswer();
     if (!fault) fault = findFault(where);
     if (!fault && !alsoWhere.empty()) fault = findFault(alsoWhere);
@@ -618,6 +623,7 @@ Commands:
                         than whole records), short (half the payload), die (no answer,
                         and serve ends at once, as a register switched off)
   fault clear forget every planned fault
+  delay MS    answer every frame MS milliseconds late, as a slow register (0: at once)
   fill COUNT  program PLUs 1 to COUNT ("Towar N"), at most the model's capacity
   show        print the register: model, PLUs, packages with prices or sales, faults
 
@@ -630,7 +636,7 @@ Options:
   --help         show this text
 
 The state file holds one item a line: "model N", "register N", "plubase N" (the PLU base
-size answered to command 255), "plucount N" (answer to command 152), "plu CODE UNIT GROUP
+size answered to command 255), "plucount N" (answer to command 152), "delay MS", "plu CODE UNIT GROUP
 TAX PRICE QUANTITY VALUE BARCODE NAME", "package N PRICE QUANTITY VALUE NAME" and
 "fault WHERE ACTION COUNT"; lines starting with # are comments.
 
@@ -639,7 +645,7 @@ programmed, 2 for a bad command line.
 )";
 
 int usage() {
-  std::cerr << "usage: elcom_sim init|serve|sell|fault|fill|show --state FILE [--link PATH] [--model N] [--register N] "
+  std::cerr << "usage: elcom_sim init|serve|sell|fault|delay|fill|show --state FILE [--link PATH] [--model N] [--register N] "
                "[arguments]\nTry 'elcom_sim --help'.\n";
   return 2;
 }
@@ -803,6 +809,9 @@ int main(int argc, char** argv) {
     } else {
       return usage();
     }
+  } else if (verb == "delay") {
+    if (o.args.size() != 1 || std::atoi(o.args[0].c_str()) < 0) return usage();
+    s.delayMs = std::atoi(o.args[0].c_str());
   } else if (verb == "fill") {
     if (o.args.size() != 1) return usage();
     const int count = std::atoi(o.args[0].c_str());

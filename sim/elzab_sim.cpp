@@ -34,9 +34,10 @@ Commands:
   sell PLU QUANTITY VALUE  add a sale of goods or a packaging, e.g. sell 12 1.5 3.75
   return PLU QUANTITY VALUE
                            add a packaging taken back (read out in EZB_SPR3.TXT)
-  set register|linkmax|barcodemax|modem VALUE
+  set register|linkmax|barcodemax|modem|delay VALUE
                            change the register number, the room for links or further
-                           barcodes, or the modem connection (0 or 1)
+                           barcodes, the modem connection (0 or 1), or the milliseconds
+                           every WinIP call takes more (a slow line)
   fault FUNCTION[:PLU] ACTION [COUNT|always]
                            play a fault the next COUNT times (default 1) that FUNCTION (one
                            of WinIP's sixteen, or * for any) is called, about PLU when given:
@@ -214,6 +215,8 @@ int setting(Register& r, const std::vector<std::string>& args) {
     r.barcodeMax = static_cast<int>(v);
   else if (args[0] == "modem" && number(args[1], 0, 1, v))
     r.setModem(v == 1);
+  else if (args[0] == "delay" && number(args[1], 0, 600000, v))
+    r.delayMs = static_cast<int>(v);
   else
     return usage();
   return 0;

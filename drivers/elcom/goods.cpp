@@ -10,6 +10,7 @@
 #include "core/globals.h"
 #include "core/progress.h"
 #include "core/records.h"
+#include "core/stop.h"
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
@@ -289,6 +290,11 @@ int sendGoods() {
   while (!vexa->TwIterEmpty()) {
     const CTowar& t = vexa->TwIterGetNext();
     if (!mode.deleteAll && !t.Id_brak && t.Id == 0) continue;
+    if (JobStopRequested()) {
+      // Asked to stop: the exchange is ended in order below, the register keeps what it took.
+      JobStoppedAfter(work, sent, count);
+      break;
+    }
     const Bytes frame =
         buildFrame(kData, encodeSentPlu(l.pluSequence++, static_cast<std::uint16_t>(t.KP), pluOf(t, mode.deletion), l.longRecords));
     std::uint8_t status = 0;
@@ -315,7 +321,7 @@ int sendGoods() {
         return reportStatus(status, false);
     }
   }
-  QuorvelProgress(count, count, work);  // goods the job itself numbered 0 are not sent
+  if (!JobStopRequested()) QuorvelProgress(count, count, work);  // goods the job itself numbered 0 are not sent
   if (const int e = endExchange()) return e;
   return GetErrorNum();
 }

@@ -8,6 +8,7 @@
 #include "core/globals.h"
 #include "core/progress.h"
 #include "core/records.h"
+#include "core/stop.h"
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
 #include "drivers/elcom/goods.h"
@@ -89,6 +90,9 @@ int readSales() {
 
 int clearSales(bool packagesHadSales) {
   Link& l = link();
+  // The last moment a stop keeps the counters: once the clearing command is out, its answer
+  // is awaited.
+  if (JobStopRequested()) return JobStoppedBeforeClearing();
   if (const int e = commandExchange(kClearSales, 0, static_cast<std::uint16_t>(l.config.maxPluCode), false)) return e;
   std::uint8_t status = 0;
   if (const int e = sendDataWithStatus(buildFrame(kData, salesClearingPayload()), false, status)) return e;

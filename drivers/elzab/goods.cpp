@@ -8,6 +8,7 @@
 #include "core/globals.h"
 #include "core/progress.h"
 #include "core/records.h"
+#include "core/stop.h"
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
@@ -104,6 +105,10 @@ int sendGoods() {
   QuorvelProgress(0, total, work);
   vexa->TwIterReset(CVexaXml::sortNone, '2');
   while (!vexa->TwIterEmpty() && GetErrorNum() == 0) {
+    if (JobStopRequested()) {
+      JobStoppedAfter(work, done, total);
+      break;
+    }
     const CTowar t = vexa->TwIterGetNext();
     setGoodsInWork(&t);
     const int e = writeStep(goodsLine(t), WinIP::ZBPTowar, t);
@@ -135,6 +140,10 @@ int changePrices() {
   QuorvelProgress(0, total, work);
   vexa->TwIterReset(CVexaXml::sortNone, '2');
   while (!vexa->TwIterEmpty()) {
+    if (writing && JobStopRequested()) {
+      JobStoppedAfter(work, done, total);
+      break;
+    }
     const CTowar t = vexa->TwIterGetNext();
     QuorvelProgress(++done, total, work);
     if (t.Na_brak) {
@@ -166,6 +175,10 @@ int deleteGoods() {
   QuorvelProgress(0, total, work);
   vexa->TwIterReset();
   while (!vexa->TwIterEmpty()) {
+    if (JobStopRequested()) {
+      JobStoppedAfter(work, done, total);
+      break;
+    }
     const CTowar t = vexa->TwIterGetNext();
     setGoodsInWork(&t);
     const int e = writeStep(pluLine(t), WinIP::KTowar, t);

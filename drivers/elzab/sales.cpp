@@ -9,6 +9,7 @@
 #include "core/globals.h"
 #include "core/progress.h"
 #include "core/records.h"
+#include "core/stop.h"
 #include "core/xml/progkom_xml.h"
 #include "core/xml/vexa_xml.h"
 #include "drivers/elzab/files.h"
@@ -139,6 +140,10 @@ int importGoods() {
   QuorvelProgress(0, total, kWritingGoods);
   vexa->TwIterReset(CVexaXml::sortNone, ' ');
   while (!vexa->TwIterEmpty()) {
+    if (JobStopRequested()) {
+      JobStoppedAfter(kWritingGoods, done, total);
+      break;
+    }
     const CTowar& t = vexa->TwIterGetNext();
     if (progKom) progKom->DodajTowar(t);
     QuorvelProgress(++done, total, kWritingGoods);
@@ -154,6 +159,9 @@ int readSales() {
   std::remove(kSales1File);
   std::remove(kSales2File);
   std::remove(kSales3File);
+  // WinIP clears the counters inside the read-out call: once it is made, whatever it wrote is
+  // read and written to the end, stop or not.
+  if (JobStopRequested()) return JobStoppedBeforeClearing();
   if (const int e = callWinIP(WinIP::OSpOpMax)) return e;
 
   // Packagings: returned, hence their value counts against the sales.

@@ -9,6 +9,7 @@
 #include "core/globals.h"
 #include "core/progress.h"
 #include "core/records.h"
+#include "core/stop.h"
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
@@ -77,6 +78,10 @@ template <class Step>
 void walk(char type, long& done, long total, const char* work, Step step) {
   vexa->TwIterReset(CVexaXml::sortNone, type);
   while (!vexa->TwIterEmpty()) {
+    if (JobStopRequested()) {
+      JobStoppedAfter(work, done, total);
+      return;
+    }
     const CTowar& t = vexa->TwIterGetNext();
     step(t);
     QuorvelProgress(++done, total, work);

@@ -1,11 +1,13 @@
 // Read-back operations of quorvel_posnet: import of the register's goods base, the sales
 // read-out with the clearing of the counters, and the clearing alone.
 #include <algorithm>
+#include <cstdio>
 
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/progress.h"
 #include "core/records.h"
+#include "core/stop.h"
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
 #include "drivers/posnet/goods.h"
@@ -28,9 +30,10 @@ bool accepted(const MapResult& m) {
 // The read-out pattern: a read context opened, then one record per read until the register
 // answers "no more records". `init` and `read` issue their command into the given request;
 // `onRecord` takes a completed read and returns false to stop. True when the read-out ended
-// with "no more records".
+// with "no more records". A stop asked meanwhile ends it between two records; a sales read-out
+// (`sales`) says that the counters stay in the register.
 template <class Init, class Read, class OnRecord>
-bool readOut(const char* work, Init init, Read read, OnRecord onRecord) {
+bool readOut(const char* work, Init init, Read read, OnRecord onRecord, bool sales = false) {
   {
     Request r;
     if (requestStep(init(r.out()), r) != 0) return false;
@@ -38,6 +41,13 @@ bool readOut(const char* work, Init init, Read read, OnRecord onRecord) {
   long records = 0;
   QuorvelProgress(0, 0, work);
   for (;;) {
+    if (JobStopRequested()) {
+      char text[300];
+      std::snprintf(text, sizeof text, "%s: odczytano %ld rekordów%s"_cp, work, records,
+                    sales ? "; liczniki sprzedaży nie zostały wyzerowane i pozostały w kasie."_cp : ".");
+      JobStopped(text);
+      return false;
+    }
     Request r;
     const std::uint32_t s = requestStep(read(r.out()), r, nullptr, {POSNET_STATUS_END_OF_RECORDS});
     if (s == POSNET_STATUS_END_OF_RECORDS) return true;
@@ -106,7 +116,8 @@ bool salesReadOut(long& written) {
         if (progKom) progKom->DodajObrot(t);
         ++written;
         return true;
-      });
+      },
+      true);
   if (!goods || GetErrorNum() != 0) return false;
   return readOut(
       "Odbiór sprzedaży opakowań"_cp, [&](POSNET_REQUEST* r) { return a.POSS_CntxPackInit(dev, r, 3, 2, 0); },
@@ -124,15 +135,26 @@ bool salesReadOut(long& written) {
           ++written;
         }
         return true;
-      });
+      },
+      true);
 }
 
 // The clearing of both counters; true when both requests succeeded.
 bool clearCounters() {
   const Api& a = api();
   POSNET_DEVICE dev = device().device;
+  // Neither clearing starts once a stop was asked; one already sent is awaited.
+  if (JobStopRequested()) {
+    JobStoppedBeforeClearing();
+    return false;
+  }
   Request r;
   if (requestStep(a.POSS_PLUStatClearAll(dev, r.out(), 0, 0, 0), r) != 0) return false;
+  if (JobStopRequested()) {
+    JobStopped("liczniki sprzedaży towarów zostały wyzerowane, liczniki opakowań nie zostały wyzerowane i pozostały "
+               "w kasie."_cp);
+    return false;
+  }
   Request p;
   return requestStep(a.POSS_PackStatClearAll(dev, p.out(), 0, 0), p) == 0;
 }
@@ -160,7 +182,7 @@ int readSales() {
     } else {
       if (raport) raport->UstawStatus("W", "Liczniki sprzedaży nie zostały wyzerowane"_cp);
     }
-  } else if (written > 0) {
+  } else if (written > 0 && !JobStopRequested()) {
     if (raport)
       raport->DodajKomunikat("E", "Błąd odbioru danych. Należy wykonać ponownie odbiór danych o sprzedaży."_cp, 0, true);
   }

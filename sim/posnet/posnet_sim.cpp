@@ -96,6 +96,7 @@ Commands:
   return pack PLU QUANTITY VALUE    packagings taken back
   fill COUNT [sold]                 goods 1 to COUNT ("Towar N"), with one sale each if "sold"
   limits GOODS PACKAGINGS           the highest goods and packaging PLU numbers
+  delay MS                          answer every request MS milliseconds late (a slow line)
   fault WHERE ACTION [COUNT]
               play a fault the next COUNT times (default 1; "always" for every time) that
               WHERE is reached:
@@ -129,7 +130,7 @@ missing, 2 for a bad command line.
 )";
 
 int usage() {
-  std::cerr << "usage: posnet_sim init|serve|show|add|sell|return|fill|limits|fault --state FILE [options] "
+  std::cerr << "usage: posnet_sim init|serve|show|add|sell|return|fill|limits|delay|fault --state FILE [options] "
                "[arguments]\nTry 'posnet_sim --help'.\n";
   return 2;
 }
@@ -254,6 +255,7 @@ class Server {
         }
         a = reg_.handle(request, c.session);
       }
+      if (reg_.state().delayMs > 0) ::usleep(static_cast<useconds_t>(reg_.state().delayMs) * 1000);
       if (a.kind == Answer::Kind::kDrop) {
         if (!c.serial) return false;
         c.deaf = true;
@@ -561,6 +563,8 @@ int main(int argc, char** argv) {
         g.value = g.price * g.quantity / 1000;
       }
     }
+  } else if (verb == "delay") {
+    if (a.size() != 1 || !number(a[0], s.delayMs) || s.delayMs < 0) return usage();
   } else if (verb == "limits") {
     if (a.size() != 2 || !number(a[0], s.goodsLimit) || !number(a[1], s.packLimit)) return usage();
   } else if (verb == "fault") {

@@ -114,6 +114,8 @@ bool loadState(const std::string& path, State& s, std::string& error) {
     bool ok = false;
     if (f[0] == "limits" && f.size() == 3) {
       ok = toInt(f[1], s.goodsLimit) && toInt(f[2], s.packLimit);
+    } else if (f[0] == "delay" && f.size() == 2) {
+      ok = toInt(f[1], s.delayMs) && s.delayMs >= 0;
     } else if (f[0] == "group" && f.size() == 3) {
       int n = 0;
       ok = toInt(f[1], n);
@@ -169,6 +171,7 @@ bool saveState(const std::string& path, const State& s) {
            "FURTHER\tNAME\n"
         << "#   fault\tWHERE\tACTION\tCOUNT\n";
     out << "limits\t" << s.goodsLimit << '\t' << s.packLimit << '\n';
+    if (s.delayMs) out << "delay\t" << s.delayMs << '\n';
     for (const auto& [n, name] : s.groups) out << "group\t" << n << '\t' << escape(name) << '\n';
     for (const auto& [plu, p] : s.packs)
       out << "pack\t" << plu << '\t' << p.price << '\t' << (p.openPrice ? 1 : 0) << '\t' << p.soldQuantity << '\t'

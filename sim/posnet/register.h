@@ -68,6 +68,7 @@ struct State {
   std::map<int, Goods> goods;
   std::map<int, Packaging> packs;
   std::vector<Fault> faults;
+  int delayMs = 0;  // every answer goes out this much later: a slow register
 };
 
 bool loadState(const std::string& path, State& s, std::string& error);

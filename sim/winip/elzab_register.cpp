@@ -243,6 +243,7 @@ bool Register::apply(const std::string& raw) {
   if (kind == "register") return smallInt(line, pos, registerNumber, 1, 99);
   if (kind == "linkmax") return smallInt(line, pos, linkMax, 0, 10000000);
   if (kind == "barcodemax") return smallInt(line, pos, barcodeMax, 0, 10000000);
+  if (kind == "delay") return smallInt(line, pos, delayMs, 0, 600000);
   if (kind == "modem") {
     int up = 0;
     if (!smallInt(line, pos, up, 0, 1)) return false;
@@ -345,6 +346,7 @@ std::string Register::text() const {
   if (linkMax != kDefaultLinkMax) out += "linkmax " + num(linkMax) + "\n";
   if (barcodeMax != kDefaultBarcodeMax) out += "barcodemax " + num(barcodeMax) + "\n";
   if (modemUp) out += "modem 1\n";
+  if (delayMs != 0) out += "delay " + num(delayMs) + "\n";
   for (const auto& [plu, g] : goods_) {
     out += goodsStatement(plu, g) + "\n";
     if (g.hasSales())

@@ -7,6 +7,7 @@
 //   linkmax N                        room for links (the register's 256 unless changed)
 //   barcodemax N                     room for further barcodes
 //   modem 0|1                        a modem connection is up (ModStart .. ModStop)
+//   delay MS                         every call takes MS milliseconds more (a slow line)
 //   goods PLU VAT GROUP UNIT DECIMALS BLOCKED PACKAGING PRICE BARCODE NAME
 //                                    defines goods PLU (PRICE in hundredths, BARCODE "-" for
 //                                    none, NAME the rest of the line, UTF-8)
@@ -85,6 +86,7 @@ class Register {
   int linkMax = kDefaultLinkMax;
   int barcodeMax = kDefaultBarcodeMax;
   bool modemUp = false;
+  int delayMs = 0;
   std::vector<Fault> faults;
 
   const std::map<int, Goods>& goods() const { return goods_; }

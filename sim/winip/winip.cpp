@@ -668,6 +668,8 @@ unsigned char call(Fn fn, const char* list) {
   if (r.registerNumber != c.in.registerNumber) return 22;
   if (entry->modem && !r.modemUp && fn != Fn::ModStart && fn != Fn::ModStop) return 30;
 
+  // A slow line: the call takes longer, whatever it does.
+  if (r.delayMs > 0) ::usleep(static_cast<useconds_t>(r.delayMs) * 1000);
   Fault fault;
   int result = 0;
   const bool faulted = r.takeFault(nameOf(fn), pluOf(c), fault);
