@@ -79,8 +79,8 @@ Result runJob(const char* operation, int goods, const std::string& mustContain) 
   char tmpl[] = "/tmp/posnet-bench-XXXXXX";
   if (!::mkdtemp(tmpl)) return r;
   const std::string dir = tmpl, state = dir + "/kasa.txt", tty = dir + "/tty", stats = dir + "/stats.txt";
-  for (const char* lib : {"libposnet.so", "libhlapi.so"})
-    if (::symlink((kStandins + "/" + lib).c_str(), (dir + "/" + lib).c_str()) != 0) return r;
+  // The stand-ins are reached as a shop's libraries are: their folder named in the library path.
+  ::setenv("QUORVEL_LIBRARY_PATH", kStandins.c_str(), 1);
   const std::string sim = kBin + "/posnet_sim";
   if (runQuiet({sim, "init", "--state", state}) != 0 ||
       runQuiet({sim, "fill", std::to_string(goods), "sold", "--state", state}) != 0 ||

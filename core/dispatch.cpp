@@ -96,7 +96,12 @@ QUORVEL_EXPORT_C void Quorvel_run(const std::string& name) {
     plugin = quorvel::platform::loadModule(moduleName);
     if (!plugin) {
       // A reason given while the plug-in's own load ran stands; it is not replaced.
-      if (GetErrorNum() == 0) SetError(ERR_LIBRARY_MISSING, moduleName.c_str());
+      // A file found nowhere: the message also says which file was looked for and where.
+      if (GetErrorNum() == 0) {
+        const std::string note = quorvel::platform::lastModuleSearchNote();
+        const std::string detail = note.empty() ? moduleName : moduleName + " (" + note + ")";
+        SetError(ERR_LIBRARY_MISSING, detail.c_str());
+      }
       return;
     }
     quorvel::core::runOperation(plugin);

@@ -1,7 +1,8 @@
 // libFuzzer target: WinIP's result files as quorvel_elzab reads them. Whatever the bytes, the
 // reader must stay within its lines, read the same records whether the file comes in one
-// piece or in many, and every record must map to a goods or sales record (or a fault) that
-// writes back as exactly one goods line of ten fields.
+// piece or in many, hand out no field holding a control byte (a NUL would cut it short), end
+// without a stop only after a complete header, and every record must map to a goods or sales
+// record (or a fault) that writes back as exactly one goods line of ten fields.
 //
 // The plug-in's file functions are compiled into this target directly, with the Elzab
 // configuration record they use.
@@ -27,6 +28,8 @@ std::vector<std::string> readInPieces(std::string_view file, std::size_t piece) 
     for (std::size_t i = 0; i < f.size(); ++i) {
       r += '\t';
       r += f[i];
+      for (const char c : f[i])
+        if (static_cast<unsigned char>(c) < 0x20 || c == '\x7f') __builtin_trap();
     }
     out.push_back(std::move(r));
 
@@ -49,6 +52,10 @@ std::vector<std::string> readInPieces(std::string_view file, std::size_t piece) 
   for (std::size_t at = 0; at < file.size() && stop == ResultParser::Stop::kNone; at += piece)
     stop = parser.feed(file.substr(at, piece));
   if (stop == ResultParser::Stop::kNone) stop = parser.finish();
+  // A reading that ended well saw three header lines: at least three lines were read.
+  if (stop == ResultParser::Stop::kNone && parser.line() < 3) __builtin_trap();
+  if (stop == ResultParser::Stop::kControl && parser.controlByte() >= 0x20 && parser.controlByte() != 0x7f)
+    __builtin_trap();
   out.push_back("stop " + std::to_string(static_cast<int>(stop)) + " " + std::to_string(parser.line()));
   return out;
 }

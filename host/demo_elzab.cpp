@@ -49,12 +49,14 @@ const char* const kNewPrices =
 
 int runElzabTour(Tour& tour, const DemoOptions& /*options*/) {
   const std::string sim = Tour::binDir() + "/elzab_sim";
-  const std::string winip = Tour::standinDir() + "/libWinIP.so";
-  if (::access(sim.c_str(), X_OK) != 0 || ::access(winip.c_str(), R_OK) != 0) {
+  if (::access(sim.c_str(), X_OK) != 0) {
     std::fprintf(stderr,
                  "quorvel demo: the simulated Elzab register is missing (build the targets elzab_sim and WinIP)\n");
     return kExitError;
   }
+  // The driver finds the stand-in through QUORVEL_LIBRARY_PATH, where a shop names the folder
+  // of its WinIP; the job directory itself is never searched.
+  if (!Tour::useStandins({"libWinIP.so"}, "build the target WinIP")) return kExitError;
   const std::string state = tour.file("ELZAB_SIM.TXT");
   // The stand-in in every job and elzab_sim here play the same register, whatever the
   // environment named before.
@@ -65,9 +67,6 @@ int runElzabTour(Tour& tour, const DemoOptions& /*options*/) {
       "Quorvel demo: Elzab register through WinIP (a stand-in that simulates the register)\n"
       "Job directory: %s\n\n",
       tour.dir().c_str());
-  // The stand-in goes into the job directory, which the library search reaches after the
-  // folders of the core and of this program, where a shop's own WinIP would be found first.
-  if (tour.shell("cp " + quoted(winip) + " " + quoted(tour.dir() + "/libWinIP.so")) != 0) return kExitError;
   // A register that already holds goods of its own at PLU 20.
   if (tour.shell(simCommand("init --register 1")) != 0 ||
       tour.shell(simCommand("goods 20 'Stary towar' 1.00 1 1 1")) != 0)

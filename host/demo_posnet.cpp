@@ -60,18 +60,9 @@ int runPosnetTour(Tour& tour, const DemoOptions&) {
                  sim.c_str());
     return kExitError;
   }
-  // The stand-ins for the vendor's libraries go into the job directory, where the driver's
-  // module search finds them after the core's and the program's folders.
-  for (const char* lib : {"libposnet.so", "libhlapi.so"}) {
-    const std::string from = Tour::standinDir() + "/" + lib;
-    if (::access(from.c_str(), R_OK) != 0) {
-      std::fprintf(stderr, "quorvel demo: the stand-in %s is missing (build posnet and hlapi)\n",
-                   from.c_str());
-      return kExitError;
-    }
-    ::unlink(tour.file(lib).c_str());
-    if (::symlink(from.c_str(), tour.file(lib).c_str()) != 0) return kExitError;
-  }
+  // The driver finds the stand-ins for the vendor's libraries through QUORVEL_LIBRARY_PATH,
+  // where a shop names the folder of its libposnet and libhlapi.
+  if (!Tour::useStandins({"libposnet.so", "libhlapi.so"}, "build posnet and hlapi")) return kExitError;
 
   std::printf("Quorvel demo: POSNET %s on a simulated register, over TCP and over a serial line\nJob directory: %s\n\n",
               kModel, tour.dir().c_str());

@@ -67,6 +67,21 @@ std::string Tour::self() { return quorvel::platform::executableDirectory() + "/q
 std::string Tour::binDir() { return quorvel::platform::executableDirectory(); }
 std::string Tour::standinDir() { return quorvel::platform::executableDirectory() + "/../standins"; }
 
+bool Tour::useStandins(const std::vector<std::string>& libraries, const char* buildHint) {
+  const std::string folder = standinDir();
+  for (const std::string& library : libraries) {
+    const std::string path = folder + "/" + library;
+    if (::access(path.c_str(), R_OK) != 0) {
+      std::fprintf(stderr, "quorvel demo: the stand-in %s is missing (%s)\n", path.c_str(), buildHint);
+      return false;
+    }
+  }
+  // The simulated register must answer whatever the environment named before: the stand-ins
+  // alone, never a shop's real library from an earlier setting.
+  ::setenv(quorvel::platform::kLibraryPathVariable, folder.c_str(), 1);
+  return true;
+}
+
 void Tour::step(const std::string& title, const char* operation) {
   if (operation)
     std::printf("== %d. %s (%s)\n", ++step_, title.c_str(), operation);

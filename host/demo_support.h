@@ -56,6 +56,10 @@ class Tour {
   static std::string self();
   static std::string binDir();
   static std::string standinDir();
+  // Names the stand-ins' folder in QUORVEL_LIBRARY_PATH for every job of the tour, as a shop
+  // names the folder of its vendor libraries; false (with a message) when one of `libraries`
+  // is not there.
+  static bool useStandins(const std::vector<std::string>& libraries, const char* buildHint);
 
   // Prints "== N. title" (and the operation when given).
   void step(const std::string& title, const char* operation = nullptr);

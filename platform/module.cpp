@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/cp1250.h"
+
 namespace quorvel::platform {
 
 struct Module {
@@ -43,12 +45,6 @@ std::string canonical(const std::string& path) {
 bool isRegularReadable(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), R_OK) == 0;
-}
-
-std::string currentDirectory() {
-  char buf[PATH_MAX];
-  if (::getcwd(buf, sizeof buf)) return buf;
-  return std::string();
 }
 
 // Link map of the object that defines the given address, or nullptr.
@@ -98,8 +94,11 @@ void* loaderObjectHandle() {
 // The directories the dynamic linker would search for a library opened by the loader's own
 // file: LD_LIBRARY_PATH, its RUNPATH (with $ORIGIN expanded), the system directories. Asked
 // for explicitly because the linker decides by the caller's address, and an interposed dlopen
-// (a sanitizer's, for one) would make it search on behalf of the wrong file.
-std::vector<std::string> linkerDirectories() {
+// (a sanitizer's, for one) would make it search on behalf of the wrong file. `relative` is set
+// when one of them is not an absolute folder (an empty LD_LIBRARY_PATH entry means the current
+// directory to the linker); such entries are left out of the list.
+std::vector<std::string> linkerDirectories(bool& relative) {
+  relative = false;
   std::vector<std::string> dirs;
   void* self = loaderObjectHandle();
   if (!self) return dirs;
@@ -110,32 +109,74 @@ std::vector<std::string> linkerDirectories() {
     serinfo->dls_size = size.dls_size;
     serinfo->dls_cnt = size.dls_cnt;
     if (::dlinfo(self, RTLD_DI_SERINFO, serinfo) == 0)
-      for (unsigned i = 0; i < serinfo->dls_cnt; ++i)
-        if (serinfo->dls_serpath[i].dls_name && serinfo->dls_serpath[i].dls_name[0])
-          dirs.emplace_back(serinfo->dls_serpath[i].dls_name);
+      for (unsigned i = 0; i < serinfo->dls_cnt; ++i) {
+        const char* name = serinfo->dls_serpath[i].dls_name;
+        if (name && name[0] == '/')
+          dirs.emplace_back(name);
+        else
+          relative = true;
+      }
   }
   ::dlclose(self);
   return dirs;
 }
 
-// The file to map for the first of `fileNames` found, directory by directory, or "" to leave
-// the search to the dynamic linker.
-std::string locateAny(const std::vector<std::string>& fileNames) {
-  for (const auto& fileName : fileNames)
-    if (fileName.find('/') != std::string::npos) return fileName;
-  std::vector<std::string> dirs{loaderDirectory(), executableDirectory(), currentDirectory()};
-  for (auto& dir : linkerDirectories()) dirs.push_back(std::move(dir));
-  for (const auto& dir : dirs) {
-    if (dir.empty()) continue;
+void addDirectory(std::vector<std::string>& dirs, std::string dir) {
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  // Only absolute folders: a relative one would be read against the current (job) directory.
+  if (dir.empty() || dir[0] != '/') return;
+  for (const auto& known : dirs)
+    if (known == dir) return;
+  dirs.push_back(std::move(dir));
+}
+
+struct Search {
+  std::vector<std::string> dirs;
+  bool linkerRuleSafe = true;  // the linker's own rule cannot reach a relative folder
+};
+
+Search searchDirectories() {
+  Search search;
+  for (auto& dir : libraryPathDirectories()) addDirectory(search.dirs, std::move(dir));
+  addDirectory(search.dirs, loaderDirectory());
+  addDirectory(search.dirs, executableDirectory());
+  bool relative = false;
+  for (auto& dir : linkerDirectories(relative)) addDirectory(search.dirs, std::move(dir));
+  search.linkerRuleSafe = !relative;
+  return search;
+}
+
+std::string joined(const std::vector<std::string>& items) {
+  std::string text;
+  for (const auto& item : items) text += (text.empty() ? "" : ", ") + item;
+  return text;
+}
+
+// What the last failed search went through, for the callers' messages.
+std::vector<std::string> g_lastSearchedFiles;
+std::vector<std::string> g_lastSearchedDirs;
+bool g_lastNotFound = false;
+bool g_lastLinkerRuleTried = false;
+
+void noteNotFound(const std::vector<std::string>& fileNames, const Search& search) {
+  g_lastNotFound = true;
+  g_lastSearchedFiles = fileNames;
+  g_lastSearchedDirs = search.dirs;
+  g_lastLinkerRuleTried = search.linkerRuleSafe;
+  g_lastError = joined(fileNames) + ": not found in " + (search.dirs.empty() ? "no folder" : joined(search.dirs));
+  if (search.linkerRuleSafe) g_lastError += " nor by the dynamic linker";
+}
+
+// The file to map for the first of `fileNames` found, directory by directory, or "" when
+// none was found in the folders of the search.
+std::string locateAny(const std::vector<std::string>& fileNames, const Search& search) {
+  for (const auto& dir : search.dirs)
     for (const auto& fileName : fileNames) {
       const std::string candidate = dir == "/" ? "/" + fileName : dir + "/" + fileName;
       if (isRegularReadable(candidate)) return candidate;
     }
-  }
   return std::string();
 }
-
-std::string locate(const std::string& fileName) { return locateAny({fileName}); }
 
 std::string pathOfHandle(void* handle, const std::string& fallback) {
   const link_map* map = objectOfHandle(handle);
@@ -175,22 +216,43 @@ Module* loadLocated(const std::string& fileName, const std::string& located);
 
 }  // namespace
 
-Module* loadModule(const std::string& name) {
+namespace {
+
+void clearLast() {
   g_lastError.clear();
   g_lastRefused = false;
   g_lastRefusal.clear();
-  const std::string fileName = moduleFileName(name);
-  if (fileName.empty()) {
-    g_lastError = "empty module name";
-    return nullptr;
-  }
-  return loadLocated(fileName, locate(fileName));
+  g_lastNotFound = false;
+  g_lastSearchedFiles.clear();
+  g_lastSearchedDirs.clear();
+  g_lastLinkerRuleTried = false;
 }
 
+Module* loadFirstOf(const std::vector<std::string>& fileNames) {
+  // A name holding a '/' is a path: the caller chose the file.
+  for (const auto& fileName : fileNames)
+    if (fileName.find('/') != std::string::npos) return loadLocated(fileName, fileName);
+  const Search search = searchDirectories();
+  const std::string located = locateAny(fileNames, search);
+  if (!located.empty()) return loadLocated(located, located);
+  // Found in no folder: the dynamic linker's own rule, name by name, which adds what only its
+  // cache knows. Not when that rule holds a relative folder, which could be the job directory.
+  if (search.linkerRuleSafe) {
+    for (const auto& fileName : fileNames) {
+      if (Module* m = loadLocated(fileName, std::string())) return m;
+      if (g_lastRefused) return nullptr;
+    }
+  }
+  noteNotFound(fileNames, search);
+  return nullptr;
+}
+
+}  // namespace
+
+Module* loadModule(const std::string& name) { return loadModuleAnyOf({name}); }
+
 Module* loadModuleAnyOf(const std::vector<std::string>& names) {
-  g_lastError.clear();
-  g_lastRefused = false;
-  g_lastRefusal.clear();
+  clearLast();
   std::vector<std::string> fileNames;
   for (const auto& name : names)
     if (!name.empty()) fileNames.push_back(moduleFileName(name));
@@ -198,16 +260,35 @@ Module* loadModuleAnyOf(const std::vector<std::string>& names) {
     g_lastError = "empty module name";
     return nullptr;
   }
-  const std::string located = locateAny(fileNames);
-  // Found nowhere in the search: the dynamic linker's own rule, name by name.
-  if (located.empty()) {
-    for (const auto& fileName : fileNames) {
-      if (Module* m = loadLocated(fileName, std::string())) return m;
-      if (g_lastRefused) return nullptr;
-    }
-    return nullptr;
+  return loadFirstOf(fileNames);
+}
+
+std::vector<std::string> libraryPathDirectories() {
+  std::vector<std::string> dirs;
+  const char* value = std::getenv(kLibraryPathVariable);
+  if (!value) return dirs;
+  const std::string list = value;
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    const std::size_t colon = list.find(':', start);
+    const std::size_t end = colon == std::string::npos ? list.size() : colon;
+    addDirectory(dirs, list.substr(start, end - start));
+    if (colon == std::string::npos) break;
+    start = colon + 1;
   }
-  return loadLocated(located, located);
+  return dirs;
+}
+
+std::vector<std::string> moduleSearchDirectories() { return searchDirectories().dirs; }
+
+bool lastModuleNotFound() { return g_lastNotFound; }
+
+std::string lastModuleSearchNote() {
+  if (!g_lastNotFound) return std::string();
+  std::string note = g_lastSearchedFiles.size() == 1 ? "szukano pliku " : "szukano plików "_cp;
+  note += joined(g_lastSearchedFiles) + " w folderach: " + (g_lastSearchedDirs.empty() ? "(brak)" : joined(g_lastSearchedDirs));
+  if (g_lastLinkerRuleTried) note += " oraz w ld.so.cache";
+  return note;
 }
 
 namespace {

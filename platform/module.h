@@ -9,10 +9,17 @@
 //
 // Names: a trailing ".dll" is replaced by ".so", so the core can keep building "N.dll". A name
 // holding a '/' is a path and used as it is. A bare name is looked for in this order:
-//   1. the directory of the file that holds this loader (the core library, in the core),
-//   2. the directory of the host executable (/proc/self/exe),
-//   3. the current directory,
-//   4. the dynamic linker's own rule (RUNPATH of the loader's file, LD_LIBRARY_PATH, cache).
+//   1. the folders named in QUORVEL_LIBRARY_PATH (colon separated; empty and relative entries
+//      are ignored, since a relative folder would be read against the job directory),
+//   2. the directory of the file that holds this loader (the core library, in the core),
+//   3. the directory of the host executable (/proc/self/exe),
+//   4. the dynamic linker's folders (LD_LIBRARY_PATH, RUNPATH of the loader's file, the system
+//      folders), each tried here by name, then the linker's own rule for what only its cache
+//      (ld.so.cache) knows.
+// Never the current directory: a job directory is writable by whoever writes jobs, and a
+// library found there would run in the process that drives the registers. When the linker's
+// folders hold a relative one (an empty LD_LIBRARY_PATH entry), they are searched here without
+// it and the linker's own rule is not used at all.
 #pragma once
 
 #include <string>
@@ -50,7 +57,8 @@ QUORVEL_API void releaseModule(Module* module);
 // Full path of the file the module was loaded from.
 QUORVEL_API std::string modulePath(const Module* module);
 
-// Why the last loadModule failed ("" after a success), in English, for diagnostics.
+// Why the last loadModule failed ("" after a success), in English, for diagnostics; a file
+// found nowhere names the file(s) looked for and the folders searched.
 QUORVEL_API std::string lastModuleError();
 
 // True when the last failed loadModule found and mapped the file but its attach refused.
@@ -69,6 +77,23 @@ QUORVEL_API std::string executableDirectory();
 // Directory of the file that holds this loader code (the core library in the core, the
 // executable in a program that links the loader itself), without a final '/'.
 QUORVEL_API std::string loaderDirectory();
+
+// The environment variable naming the folders searched first for a bare name.
+inline constexpr const char* kLibraryPathVariable = "QUORVEL_LIBRARY_PATH";
+
+// The absolute folders of QUORVEL_LIBRARY_PATH, in order, without trailing '/' or repeats.
+QUORVEL_API std::vector<std::string> libraryPathDirectories();
+
+// Every folder searched for a bare name, in order (the linker's cache not included).
+QUORVEL_API std::vector<std::string> moduleSearchDirectories();
+
+// True when the last failed load found no file of the name(s) in the search.
+QUORVEL_API bool lastModuleNotFound();
+
+// After a load that found no file: the file name(s) looked for and the folders searched, in
+// windows-1250 for a report message ("szukano pliku X.so w folderach: /a, /b oraz w
+// ld.so.cache"); "" otherwise.
+QUORVEL_API std::string lastModuleSearchNote();
 
 // RAII owner for a loaded module.
 class ModuleRef {

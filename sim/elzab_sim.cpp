@@ -21,6 +21,10 @@ The simulated Elzab register behind the WinIP stand-in (standins/libWinIP.so). T
 keeps its goods, packagings (at most 64), links, further barcodes, sales counters and the
 faults it is to play in a text file: ELZAB_SIM.TXT in the current directory (the job
 directory, where the stand-in runs), or the file named by QUORVEL_ELZAB_STATE, or --state.
+The driver reaches the stand-in as it reaches a shop's WinIP: name its folder in
+QUORVEL_LIBRARY_PATH (an absolute folder), e.g.
+QUORVEL_LIBRARY_PATH="$PWD/build/standins" quorvel run quorvel_elzab;
+a WinIP lying in the job directory is never loaded.
 
 Commands:
   init [--register N]      write a fresh register (no goods, no faults), number N (default 1)
@@ -55,6 +59,11 @@ Commands:
                              lost              act (write the result files, clear the
                                                counters), then answer code:21 as if the
                                                register's answer never came
+                             empty             act, then leave the result file empty
+                             comments          act, then keep only its comment lines
+                             cr-only           act, then end its lines with CR alone
+                             control:HH        act, then put the byte HH (00 to 1F, 7F) and
+                                               a blank inside the first record's last field
   fault clear              forget every planned fault
 
 Exit status: 0 on success, 1 when the state file cannot be read or written or the register

@@ -1,6 +1,6 @@
 // quorvel_elzab end to end: every job goes through the host program, `quorvel run
-// quorvel_elzab -C DIR`, with the simulated WinIP (standins/libWinIP.so, linked into the job
-// directory) playing an Elzab register kept in ELZAB_SIM.TXT. The files the plug-in writes
+// quorvel_elzab -C DIR`, with the simulated WinIP (standins/libWinIP.so, reached through
+// QUORVEL_LIBRARY_PATH) playing an Elzab register kept in ELZAB_SIM.TXT. The files the plug-in writes
 // (KONFIG.TXT, SKONFIG.TXT, MODKONF.TXT, EZB_IN.TXT) and the result files (RAPORT.XML,
 // PROG_KOM.XML) are compared byte for byte, and every result file is checked against its
 // schema.
@@ -78,7 +78,6 @@ class ElzabJob {
     char tmpl[] = "/tmp/quorvel-elzab-XXXXXX";
     if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp");
     dir_ = tmpl;
-    std::filesystem::create_symlink(std::string(QUORVEL_STANDIN_DIR) + "/libWinIP.so", file("libWinIP.so"));
     sim("init");
     elzab::setDefaultConfig(config);
     writeConfig();
@@ -126,7 +125,8 @@ class ElzabJob {
   // must be valid.
   std::string run(const std::string& operation, const std::string& goods = "") {
     writeJob(operation, goods);
-    const auto r = quorvel::test::elcom::runProgram({kHostPath, "run", "quorvel_elzab", "-C", dir_}, {});
+    const auto r = quorvel::test::elcom::runProgram({kHostPath, "run", "quorvel_elzab", "-C", dir_},
+                                                    {{"QUORVEL_LIBRARY_PATH=" + libraryPath}});
     const std::string raport = text("RAPORT.XML");
     EXPECT_EQ(r.exitStatus, quorvel::test::exitStatusForReport(raport)) << r.output;
     EXPECT_FALSE(quorvel::test::sanitizerReport(r.output)) << r.output;
@@ -138,6 +138,8 @@ class ElzabJob {
   }
 
   elzab::SUConfig config{};
+  // The folders of QUORVEL_LIBRARY_PATH for the job's run: the stand-ins' own.
+  std::string libraryPath = QUORVEL_STANDIN_DIR;
 
  private:
   std::string dir_;
@@ -208,11 +210,22 @@ TEST(ElzabEndToEnd, LoadRefusalsNameTheirReason) {
     EXPECT_FALSE(quorvel::test::fileExists(job.file("EZB_IN.TXT")));
     EXPECT_FALSE(quorvel::test::fileExists(job.file("PROG_KOM.XML")) && contains(job.text("PROG_KOM.XML"), "<Towar>"));
   }
-  // No WinIP in the module search.
+  // No WinIP in the module search: a WinIP in the job directory is not taken, and the message
+  // names the files looked for and the folders searched, the library path's first.
   ElzabJob job;
-  std::filesystem::remove(job.file("libWinIP.so"));
-  EXPECT_EQ(job.run("SprawdzeniePołączenia"), raportOf("SprawdzeniePołączenia", {{"E", "Nie znaleziono biblioteki WinIP.dll."}},
-                                                       {"E", "Nie znaleziono biblioteki WinIP.dll."}));
+  std::filesystem::copy_file(std::string(QUORVEL_STANDIN_DIR) + "/libWinIP.so", job.file("libWinIP.so"));
+  std::filesystem::copy_file(std::string(QUORVEL_STANDIN_DIR) + "/libWinIP.so", job.file("WinIP.so"));
+  job.libraryPath = job.file("no-such-folder") + "::relative/folder:.";
+  const std::string raport = job.run("SprawdzeniePołączenia");
+  const std::string text = "Nie znaleziono biblioteki WinIP.dll. Szukano plików libWinIP.so, WinIP.so w folderach: " +
+                           job.file("no-such-folder") + ", " + std::filesystem::canonical(QUORVEL_LIB_DIR).string() +
+                           ", " + std::filesystem::canonical(QUORVEL_BIN_DIR).string() + ", ";
+  const std::size_t at = raport.find("<Treść>") + std::string("<Treść>").size();
+  const std::string got = raport.substr(at, raport.find("</Treść>") - at);
+  EXPECT_EQ(got.rfind(text, 0), 0u) << got;
+  EXPECT_EQ(got.find("relative"), std::string::npos) << got;
+  EXPECT_EQ(got.find(", ."), std::string::npos) << got;
+  EXPECT_EQ(raport, raportOf("SprawdzeniePołączenia", {{"E", got}}, {"E", got}));
 }
 
 TEST(ElzabEndToEnd, ModemStartedAndStoppedAroundTheOperation) {
@@ -418,6 +431,38 @@ TEST(ElzabEndToEnd, SpoiledResultFilesGiveClearMessages) {
     const std::string raport = job.run("ImportTowarów");
     EXPECT_TRUE(contains(raport, std::string("<Typ>E</Typ>\r\n\t\t<Treść>") + k.says)) << raport;
     EXPECT_EQ(job.text("PROG_KOM.XML"), dataFile("ImportTowarów", ""));
+  }
+  // Sales files that are damaged are errors that name the file and the line, never a read-out
+  // without sales: a control byte inside a field, an empty file, one of comments only, lines
+  // ended by CR alone. A file with its header and no records is a read-out without sales.
+  {
+    struct Damage {
+      const char* fault;  // "" for none
+      const char* text;   // the error's text (UTF-8); "" for an OK read-out without sales
+    } damages[] = {
+        {"fault OSpOpMax control:00", "Odebrano nieprawidłowe dane z urządzenia EZB_SPR2.TXT, linia 5: znak sterujący 0x00"},
+        {"fault OSpOpMax control:1B", "Odebrano nieprawidłowe dane z urządzenia EZB_SPR2.TXT, linia 5: znak sterujący 0x1B"},
+        {"fault OSpOpMax empty", "Odebrano nieprawidłowe dane z urządzenia EZB_SPR3.TXT, linia 1: plik jest pusty"},
+        {"fault OSpOpMax comments", "Odebrano nieprawidłowe dane z urządzenia EZB_SPR3.TXT, linia 3: brak nagłówka"},
+        {"fault OSpOpMax cr-only", "Odebrano nieprawidłowe dane z urządzenia EZB_SPR3.TXT, linia 1: znak sterujący 0x0D"},
+        {"", ""},
+    };
+    for (const Damage& d : damages) {
+      SCOPED_TRACE(d.fault);
+      ElzabJob job;
+      job.sim("seed 5");
+      if (*d.fault) {
+        job.sim("sell 1 1 3.75");
+        job.sim(d.fault);
+      }
+      const std::string raport = job.run("OdbiórSprzedaży");
+      if (*d.text) {
+        EXPECT_TRUE(contains(raport, std::string("<Typ>E</Typ>\r\n\t\t<Treść>") + d.text + "</Treść>")) << raport;
+      } else {
+        EXPECT_EQ(raport, raportOf("OdbiórSprzedaży", {}, {"OK", ""}));
+      }
+      EXPECT_EQ(job.text("PROG_KOM.XML"), dataFile("OdbiórSprzedaży", ""));
+    }
   }
   // Sales: the first spoiled record stops the reading; what was read before stays written.
   ElzabJob job;

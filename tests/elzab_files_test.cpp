@@ -16,6 +16,7 @@
 
 using namespace quorvel;
 using namespace quorvel::elzab;
+using namespace std::string_literals;
 
 namespace {
 
@@ -160,7 +161,7 @@ std::string readAll(const std::string& file, std::size_t piece) {
   for (std::size_t at = 0; at < file.size() && stop == ResultParser::Stop::kNone; at += piece)
     stop = p.feed(std::string_view(file).substr(at, piece));
   if (stop == ResultParser::Stop::kNone) stop = p.finish();
-  const char* kinds[] = {"none", "syntax", "long", "stopped"};
+  const char* kinds[] = {"none", "syntax", "long", "stopped", "control", "noheader"};
   return out + "stop:" + kinds[static_cast<int>(stop)] + "@" + std::to_string(p.line());
 }
 
@@ -185,7 +186,20 @@ TEST(ElzabFiles, ResultReaderOverWholeFiles) {
       {"a line of 1022 characters", "#\n#\n#\n$" + longest + "y\n$2\n", "stop:long@4"},
       {"an endless line", "#\n#\n#\n" + std::string(5000, '$'), "stop:long@4"},
       {"the handler stops", "#\n#\n#\n$1\n$STOP\n$3\n", "4:1\n5:STOP\nstop:stopped@5"},
-      {"an empty file", "", "stop:none@0"},
+      // Damaged files never read as files without records: a control byte would cut a field
+      // short ("3\0 75" read as 3 hundredths), lines ended by CR alone run together, and a
+      // file without its header has lost what WinIP always writes.
+      {"an empty file", "", "stop:noheader@0"},
+      {"a NUL inside a value", "#1\n#\n#\n$7\t1\t3\0 75\n$8\t1\t100\n"s, "stop:control@4"},
+      {"a NUL ending a record", "#1\n#\n#\n$7\t1\t375\0\n"s, "stop:control@4"},
+      {"an escape inside a PLU", "#1\n#\n#\n$1\x1b" "2\t1\t375\n", "stop:control@4"},
+      {"a DEL inside a quantity", "#1\n#\n#\n$12\t1\x7f\t375\n", "stop:control@4"},
+      {"a control byte in the header", "#1\n#\x01\n#\n$12\t1\t375\n", "stop:control@2"},
+      {"lines ended by CR alone", "; WinIP\r#1\r#\r#1\r$7\t1\t375\r", "stop:control@1"},
+      {"comments only", "; WinIP (symulator kasy Elzab): OSpOpMax\r\n\r\n; koniec\r\n", "stop:noheader@3"},
+      {"a header cut short", "#1\r\n#OSpOpMax\r\n", "stop:noheader@2"},
+      {"a header without records", "; WinIP\r\n#1\r\n#OSpOpMax\r\n#0\r\n; koniec\r\n", "stop:none@5"},
+      {"a control byte in a comment", "#1\n#\n#\n; \x01\n$7\t1\t375\n", "stop:control@4"},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);

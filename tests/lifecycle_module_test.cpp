@@ -2,6 +2,7 @@
 // count as a module's own.
 #include <dlfcn.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -13,6 +14,7 @@
 namespace {
 
 using namespace quorvel::platform;
+using quorvel::test::EnvScope;
 using quorvel::test::readFile;
 using quorvel::test::ScratchDir;
 using quorvel::test::writeFile;
@@ -54,14 +56,51 @@ TEST(ModuleSearch, CoreDirectoryComesBeforeTheCurrentDirectory) {
   EXPECT_NE(modulePath(m.get()).rfind(dir.path(), 0), 0u);
 }
 
-TEST(ModuleSearch, CurrentDirectoryAndPathsAreSearched) {
-  ScratchDir dir;
+// The job directory is never searched, also not through an empty or relative entry of the
+// library path; the library path's folders come before the core's; names with a '/' are paths.
+TEST(ModuleSearch, LibraryPathFirstCurrentDirectoryNever) {
+  ScratchDir vendor;
+  std::filesystem::copy_file(kLibDir + "/quorvel_test_bare.so", vendor.file("qtp_local.so"));
+  std::filesystem::copy_file(kLibDir + "/quorvel_test_bare.so", vendor.file("quorvel_test_bare.so"));
+  ScratchDir dir;  // the current directory from here on
   std::filesystem::copy_file(kLibDir + "/quorvel_test_bare.so", dir.file("qtp_local.so"));
-  {
-    ModuleRef m(loadModule("qtp_local.dll"));
-    ASSERT_TRUE(m) << lastModuleError();
-    EXPECT_EQ(modulePath(m.get()), std::filesystem::canonical(dir.file("qtp_local.so")).string());
+  const std::string core = std::filesystem::canonical(kLibDir).string();
+  const std::string exe = std::filesystem::canonical(QUORVEL_BIN_DIR).string();
+  struct Case {
+    const char* libraryPath;  // "@" stands for the vendor folder
+    const char* name;
+    std::string found;        // "" when the load must fail as not found
+  } cases[] = {
+      {"", "qtp_local.dll", ""},
+      {".", "qtp_local.dll", ""},
+      {"::./:relative:", "qtp_local.dll", ""},
+      {"@", "qtp_local.dll", vendor.file("qtp_local.so")},
+      {".:@/", "qtp_local.dll", vendor.file("qtp_local.so")},
+      {"", "quorvel_test_bare.dll", core + "/quorvel_test_bare.so"},
+      {"@", "quorvel_test_bare.dll", vendor.file("quorvel_test_bare.so")},
+  };
+  for (const Case& c : cases) {
+    std::string value = c.libraryPath;
+    if (const std::size_t at = value.find('@'); at != std::string::npos) value.replace(at, 1, vendor.path());
+    SCOPED_TRACE(std::string(c.name) + " with QUORVEL_LIBRARY_PATH=" + value);
+    EnvScope path(kLibraryPathVariable, value);  // empty: as if not set
+    ModuleRef m(loadModule(c.name));
+    if (c.found.empty()) {
+      EXPECT_FALSE(m);
+      EXPECT_TRUE(lastModuleNotFound());
+      // The file looked for and the folders searched: none of the relative entries.
+      EXPECT_EQ(lastModuleSearchNote().rfind("szukano pliku qtp_local.so w folderach: " + core + ", " + exe + ", ", 0), 0u)
+          << lastModuleSearchNote();
+      EXPECT_EQ(lastModuleSearchNote().find(dir.path()), std::string::npos) << lastModuleSearchNote();
+      EXPECT_NE(lastModuleError().find("qtp_local.so: not found in "), std::string::npos) << lastModuleError();
+    } else {
+      ASSERT_TRUE(m) << lastModuleError();
+      EXPECT_EQ(modulePath(m.get()), std::filesystem::canonical(c.found).string());
+      EXPECT_FALSE(lastModuleNotFound());
+      EXPECT_EQ(lastModuleSearchNote(), "");
+    }
   }
+  // A name holding a '/' is a path, taken as the caller gave it.
   std::filesystem::create_directory(dir.file("sub"));
   std::filesystem::copy_file(kLibDir + "/quorvel_test_bare.so", dir.file("sub/qtp_sub.so"));
   ModuleRef byPath(loadModule(dir.file("sub/qtp_sub.dll")));

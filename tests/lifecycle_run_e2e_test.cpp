@@ -262,8 +262,7 @@ TEST(QuorvelRun, PluginThatCannotLoadLeavesItsReasonOrErrorTwentyTwo) {
        {"E", "Nie znaleziono biblioteki DLL quorvel_test_full.dll"}},
       {"quorvel_test_full", "attach error 2\n", "attach RVP Konfiguracja\ndetach\n",
        {"E", "Brak pliku konfiguracji plugin attach"}},
-      {"quorvel_no_such_driver", "", "", {"E", "Nie znaleziono biblioteki DLL quorvel_no_such_driver.dll"}},
-  };
+  };  // a plug-in found nowhere: PluginsComeFromTheLibraryPathNeverFromTheJobDirectory
   for (const auto& c : cases) {
     SCOPED_TRACE(c.plugin + std::string(" ") + c.control);
     ScratchDir dir;
@@ -277,6 +276,45 @@ TEST(QuorvelRun, PluginThatCannotLoadLeavesItsReasonOrErrorTwentyTwo) {
     EXPECT_EQ(readFile("PROG_KOM.XML"), progKomXml("Konfiguracja"));
     expectValidResults();
   }
+}
+
+// A driver is looked for in the folders of QUORVEL_LIBRARY_PATH, beside the core, beside the
+// program and on the linker's path, never in the job directory: whoever writes a job must not
+// run code in the process that drives the registers. Not found, the message names the file
+// and the folders searched.
+TEST(QuorvelRun, PluginsComeFromTheLibraryPathNeverFromTheJobDirectory) {
+  ScratchDir vendor;
+  ScratchDir dir;
+  std::filesystem::copy_file(std::string(QUORVEL_LIB_DIR) + "/quorvel_test_full.so", dir.file("qtp_jobdir.so"));
+  const std::string lib = std::filesystem::canonical(QUORVEL_LIB_DIR).string();
+  const std::string bin = std::filesystem::canonical(QUORVEL_BIN_DIR).string();
+  for (const std::string& libraryPath : {std::string(), std::string(".:") + vendor.path() + ":relative:"}) {
+    SCOPED_TRACE("QUORVEL_LIBRARY_PATH=" + libraryPath);
+    quorvel::test::EnvScope path("QUORVEL_LIBRARY_PATH", libraryPath);
+    writeJob("Konfiguracja");
+    const RunResult r = quorvel("run qtp_jobdir");
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_FALSE(fileExists("TEST_PLUGIN.LOG"));  // its attach never ran
+    const std::string raport = cp1250ToUtf8(readFile("RAPORT.XML"));
+    const std::size_t at = raport.find("<Treść>") + std::string("<Treść>").size();
+    const std::string text = raport.substr(at, raport.find("</Treść>") - at);
+    const std::string folders = (libraryPath.empty() ? "" : vendor.path() + ", ") + lib + ", " + bin + ", ";
+    EXPECT_EQ(text.rfind("Nie znaleziono biblioteki DLL qtp_jobdir.dll (szukano pliku qtp_jobdir.so w folderach: " + folders, 0),
+              0u)
+        << text;
+    EXPECT_EQ(text.find(dir.path()), std::string::npos) << text;
+    EXPECT_EQ(text.back(), ')') << text;
+    EXPECT_EQ(readFile("RAPORT.XML"), raportXml("Konfiguracja", {{"E", text}}, "E", text));
+    expectValidResults();
+  }
+  // The same file in a folder of the library path is found and loaded.
+  std::filesystem::copy_file(dir.file("qtp_jobdir.so"), vendor.file("qtp_jobdir.so"));
+  quorvel::test::EnvScope path("QUORVEL_LIBRARY_PATH", "relative:" + vendor.path());
+  writeJob("Konfiguracja");
+  const RunResult r = quorvel("run qtp_jobdir");
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(pluginLog().rfind("attach RVP Konfiguracja\n", 0), 0u) << pluginLog();
+  EXPECT_EQ(readFile("RAPORT.XML"), raportXml("Konfiguracja", {}, "OK"));
 }
 
 TEST(QuorvelRun, EmptyPluginNameSaysNoDriverWasNamed) {
@@ -534,7 +572,7 @@ TEST(QuorvelCommandLine, HelpAndUsage) {
   const RunResult runHelp = quorvel("run --help");
   EXPECT_EQ(runHelp.status, 0);
   for (const char* word : {"VEXA_JOB.XML", "RAPORT.XML", "PROG_KOM.XML", "PROG_KOM.CFG", "quorvel_elcom",
-                           "quorvel_elzab", "quorvel_posnet", "Exit status"})
+                           "quorvel_elzab", "quorvel_posnet", "Exit status", "QUORVEL_LIBRARY_PATH"})
     EXPECT_NE(runHelp.out.find(word), std::string::npos) << word;
   for (const char* bad : {"", "run", "frobnicate", "run a b", "run --bogus a", "run a -C", "ports x"})
     EXPECT_EQ(quorvel(bad).status, 64) << bad;

@@ -373,10 +373,16 @@ TEST_F(PosnetDevice, BadSalesRecordStopsTheReadOutBeforeAnyClearing) {
 }
 
 TEST(PosnetBinding, MissingLibraryIsNamed) {
-  quorvel::test::ScratchDir dir;  // no stand-ins here, none beside the core
+  // No stand-ins beside the core; a file of the name in the job directory is never looked at,
+  // also not through a relative folder of the library path.
+  quorvel::test::ScratchDir dir;
+  quorvel::test::writeFile(dir.file("libposnet.so"), "not a shared object");
+  quorvel::test::EnvScope path("QUORVEL_LIBRARY_PATH", ".");
   ClearError("");
   EXPECT_NE(bindLibraries(), 0);
-  EXPECT_EQ(std::string(GetErrorMsg()), "Nie znaleziono biblioteki libposnet.so.");
+  const std::string text = GetErrorMsg();
+  EXPECT_EQ(text.rfind("Nie znaleziono biblioteki libposnet.so. Szukano pliku libposnet.so w folderach: ", 0), 0u) << text;
+  EXPECT_EQ(text.find(dir.path()), std::string::npos) << text;
   EXPECT_FALSE(librariesBound());
 }
 

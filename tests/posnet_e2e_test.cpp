@@ -387,12 +387,17 @@ TEST(PosnetEndToEnd, LoadRefusals) {
       {"connection type 2", [](PosnetJob& j) { j.writeConfig(0, 1, false, 2); }, "Nieprawidłowy rodzaj komunikacji"},
       {"unknown model", [](PosnetJob& j) { j.writeJob("SprawdzeniePołączenia", "", "Posnet_Thermal"); },
        "Nieznany model urządzenia Posnet_Thermal (quorvel_posnet obsługuje modele: Quorvel_Posnet_Combo)"},
-      {"no libhlapi", [](PosnetJob& j) { std::filesystem::remove(j.file("libhlapi.so")); },
-       "Nie znaleziono biblioteki libhlapi.so."},
+      // A library in the job directory is never taken, whatever its name: only the search's
+      // folders count, and the message names the file and those folders (checked below).
+      {"no libhlapi",
+       [](PosnetJob& j) {
+         std::filesystem::rename(j.library("libhlapi.so"), j.file("libhlapi.so"));
+       },
+       "Nie znaleziono biblioteki libhlapi.so. Szukano pliku libhlapi.so w folderach: "},
       {"libhlapi without its functions",
        [](PosnetJob& j) {
-         std::filesystem::remove(j.file("libhlapi.so"));
-         std::filesystem::create_symlink(std::filesystem::read_symlink(j.file("libposnet.so")), j.file("libhlapi.so"));
+         std::filesystem::remove(j.library("libhlapi.so"));
+         std::filesystem::create_symlink(std::filesystem::read_symlink(j.library("libposnet.so")), j.library("libhlapi.so"));
        },
        "Nie znaleziono funkcji &apos;POSS_VATGet&apos; w bibliotece libhlapi.so."},  // as escaped in the file
       {"register gone (TCP)", [](PosnetJob& j) { j.killRegister(); },
@@ -404,8 +409,22 @@ TEST(PosnetEndToEnd, LoadRefusals) {
     job.writeJob("SprawdzeniePołączenia", "");
     c.set(job);
     job.quorvel::test::posnet::PosnetJob::run();
-    const std::string text =
+    std::string text =
         c.text.empty() ? "Brak połączenia przez ethernet - adres IP " + job.address() + " nie istnieje" : c.text;
+    if (text.back() == ' ') {
+      // The folders searched: the library path first, then the core's and the program's, then
+      // the linker's; never the job directory.
+      const std::string raport = job.raport();
+      const std::size_t at = raport.find("<Treść>"), end = raport.find("</Treść>");
+      ASSERT_NE(end, std::string::npos) << raport;
+      const std::string got = raport.substr(at + std::string("<Treść>").size(), end - at - std::string("<Treść>").size());
+      const std::string lib = std::filesystem::canonical(QUORVEL_LIB_DIR).string();
+      const std::string bin = std::filesystem::canonical(QUORVEL_BIN_DIR).string();
+      EXPECT_EQ(got.rfind(text + job.libraryDir() + ", " + lib + ", " + bin + ", ", 0), 0u) << got;
+      EXPECT_EQ(got.find(job.path()), std::string::npos) << got;
+      EXPECT_EQ(got.back(), '.') << got;
+      text = got;
+    }
     EXPECT_EQ(job.raport(), report("SprawdzeniePołączenia", message("E", text), "E", text));
     EXPECT_EQ(job.lastRun().exitStatus, 2);
   }

@@ -1,6 +1,7 @@
 // A job directory for quorvel_posnet with a running simulated POSNET register (sim/posnet,
 // posnet_sim) serving both a pseudo-terminal and a TCP port on the loopback address, the
-// stand-in libraries linked into the directory as a shop's real ones would be reached,
+// stand-in libraries linked into a folder of their own that QUORVEL_LIBRARY_PATH names, as a
+// shop names the folder of its real ones,
 // PROG_KOM.CFG pointing at the register over the chosen line, and the job run through the
 // host program (`quorvel run quorvel_posnet -C DIR`). The register's raw log keeps every
 // byte it received on the serial line.
@@ -47,8 +48,11 @@ class PosnetJob {
     std::filesystem::current_path(dir_);
     state_ = file("kasa.txt");
     sim("init");
+    char libTmpl[] = "/tmp/quorvel-posnet-lib-XXXXXX";
+    if (!::mkdtemp(libTmpl)) throw std::runtime_error("mkdtemp");
+    libDir_ = libTmpl;
     for (const char* lib : {"libposnet.so", "libhlapi.so"})
-      std::filesystem::create_symlink(std::string(QUORVEL_BIN_DIR) + "/../standins/" + lib, file(lib));
+      std::filesystem::create_symlink(std::string(QUORVEL_BIN_DIR) + "/../standins/" + lib, library(lib));
     startRegister();
     writeConfig();
   }
@@ -58,6 +62,7 @@ class PosnetJob {
     std::error_code ec;
     std::filesystem::current_path(previous_, ec);
     std::filesystem::remove_all(dir_, ec);
+    std::filesystem::remove_all(libDir_, ec);
   }
 
   PosnetJob(const PosnetJob&) = delete;
@@ -65,6 +70,9 @@ class PosnetJob {
 
   std::string file(const std::string& name) const { return dir_ + "/" + name; }
   const std::string& path() const { return dir_; }
+  // A file of the vendor-library folder (links to the stand-ins), named in QUORVEL_LIBRARY_PATH.
+  std::string library(const std::string& name) const { return libDir_ + "/" + name; }
+  const std::string& libraryDir() const { return libDir_; }
   std::string tty() const { return file("ttyPosnet"); }
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
 
@@ -120,6 +128,7 @@ class PosnetJob {
   const HostRun& run(const RunOptions& options = {}) {
     RunOptions o = options;
     o.environment.push_back("QUORVEL_VIRTUAL_CLOCK=" + file("clock.txt"));
+    o.environment.push_back("QUORVEL_LIBRARY_PATH=" + libDir_);
     last_ = runProgram({elcom::hostPath(), "run", "quorvel_posnet", "-C", dir_}, o);
     return last_;
   }
@@ -171,6 +180,7 @@ class PosnetJob {
 
   Line line_;
   std::string dir_;
+  std::string libDir_;
   std::string previous_;
   std::string state_;
   pid_t pid_ = -1;

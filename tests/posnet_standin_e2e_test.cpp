@@ -66,8 +66,6 @@ TEST(PosnetDemo, TourRunsEveryStepWithoutErrors) {
 TEST(PosnetStandinsEndToEnd, MultiplexerBytesComeBeforeTheLibrarysHello) {
   quorvel::test::ScratchDir dir;
   const std::string bin = QUORVEL_BIN_DIR, sim = bin + "/posnet_sim", state = dir.file("kasa.txt");
-  for (const char* lib : {"libposnet.so", "libhlapi.so"})
-    ASSERT_EQ(::symlink((std::string(QUORVEL_BIN_DIR) + "/../standins/" + lib).c_str(), dir.file(lib).c_str()), 0);
   int rc = -1;
   runOutput(sim + " init --state '" + state + "'", rc);
   ASSERT_EQ(rc, 0);
@@ -85,7 +83,10 @@ TEST(PosnetStandinsEndToEnd, MultiplexerBytesComeBeforeTheLibrarysHello) {
   quorvel::test::writeFile(dir.file("VEXA_JOB.XML"),
                            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Dane operacja=\"SprawdzeniePołączenia\" "
                            "idModelu=\"Quorvel_Posnet_Combo\" xmlns=\"http://schemas.quorvel.org/UF/Dane.xsd\"/>\n");
-  const std::string out = runOutput("QUORVEL_UI=none " + bin + "/quorvel run quorvel_posnet -C '" + dir.path() + "'", rc);
+  // The stand-ins are reached as a shop reaches its vendor libraries: through the library path.
+  const std::string out = runOutput("QUORVEL_UI=none QUORVEL_LIBRARY_PATH='" + bin + "/../standins' " + bin +
+                                        "/quorvel run quorvel_posnet -C '" + dir.path() + "'",
+                                    rc);
   ::kill(pid, SIGTERM);
   ::waitpid(pid, nullptr, 0);
   EXPECT_EQ(rc, 0) << out;

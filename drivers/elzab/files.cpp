@@ -304,6 +304,15 @@ ResultParser::Stop ResultParser::takeLine(std::string_view raw) {
   if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
   if (raw.size() > kMaxLineLength) return stop_ = Stop::kTooLong;
   const std::string_view text = trimmed(raw);
+  // WinIP writes text, comments included: a NUL would end a field early as it is converted,
+  // a CR inside a line means a file whose lines lack their LF, and neither may pass for data.
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && c != '\t') || byte == 0x7F) {
+      controlByte_ = byte;
+      return stop_ = Stop::kControl;
+    }
+  }
   if (text.empty() || text.front() == ';') return Stop::kNone;
   if (headerLines_ < 3) {
     if (text.front() != '#') return stop_ = Stop::kSyntax;
@@ -356,6 +365,9 @@ ResultParser::Stop ResultParser::finish() {
     pending_.clear();
     takeLine(whole);
   }
+  // WinIP always writes the header: a file without it (empty, or comments only) is damaged,
+  // not a register without data.
+  if (stop_ == Stop::kNone && headerLines_ < 3) stop_ = Stop::kNoHeader;
   return stop_;
 }
 

@@ -97,6 +97,10 @@ class RecordFields {
 // or CR LF; each is trimmed of white space at both ends. The first three lines that are
 // neither empty nor comments (";") form the header and must begin with '#'; after them,
 // empty and comment lines are skipped and every other line is a record beginning with '$'.
+// A damaged file never reads as one without records: a control byte other than the tab inside
+// any line (a NUL would cut a field short, a lone CR means lines without their LF) stops the
+// reading, and so does a file that ends before its header is complete (an empty
+// file, one of comments only). A complete header without records is a file without records.
 class ResultParser {
  public:
   enum class Stop {
@@ -104,6 +108,8 @@ class ResultParser {
     kSyntax,    // a line out of place: a header line without '#', a record without '$'
     kTooLong,   // a line longer than kMaxLineLength
     kStopped,   // the record handler returned non-zero
+    kControl,   // a control byte inside a line (controlByte() says which)
+    kNoHeader,  // the file ended before its three header lines (line() is the last line read)
   };
   // Called for every record with its line number (from 1); non-zero stops the reading.
   using OnRecord = std::function<int(unsigned line, const RecordFields& fields)>;
@@ -120,6 +126,8 @@ class ResultParser {
   unsigned line() const { return line_; }
   // Records handed out so far.
   unsigned long records() const { return records_; }
+  // After kControl: the offending byte.
+  unsigned char controlByte() const { return controlByte_; }
 
  private:
   Stop takeLine(std::string_view raw);
@@ -131,6 +139,7 @@ class ResultParser {
   unsigned long records_ = 0;
   RecordFields fields_;
   Stop stop_ = Stop::kNone;
+  unsigned char controlByte_ = 0;
 };
 
 // A field that cannot become the record the file means.

@@ -192,6 +192,16 @@ int readResultFile(const char* name, const char* work, const ResultParser::OnRec
       std::snprintf(text, sizeof text, "Linia %u pliku '%s' jest dłuższa niż %u znaków."_cp, parser.line(), name,
                     static_cast<unsigned>(kMaxLineLength));
       return SetError(text);
+    case ResultParser::Stop::kControl:
+      std::snprintf(text, sizeof text, "%s, linia %u: znak sterujący 0x%02X"_cp, name, parser.line(),
+                    static_cast<unsigned>(parser.controlByte()));
+      return SetError(ERR_DEVICE_DATA, text);
+    case ResultParser::Stop::kNoHeader:
+      if (parser.line() == 0)
+        std::snprintf(text, sizeof text, "%s, linia 1: plik jest pusty", name);
+      else
+        std::snprintf(text, sizeof text, "%s, linia %u: brak nagłówka"_cp, name, parser.line() + 1);
+      return SetError(ERR_DEVICE_DATA, text);
     case ResultParser::Stop::kStopped:
       break;
   }

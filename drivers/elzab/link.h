@@ -55,7 +55,9 @@ int writeInputFile(const std::string& dataLines);
 // Reads a result file record by record (the reader of files.h): `onRecord` gets each record
 // and returns non-zero to stop. A file that is missing or cannot be opened is error 6, one
 // that is not a regular file or cannot be read error 5, a line out of place the syntax
-// message with its line number, an overlong line a message with its line number. Progress is
+// message with its line number, an overlong line a message with its line number. A damaged
+// file (a control byte inside a line, no complete header) is error 1007 with "FILE, linia N:"
+// and what is wrong, so it never passes for a file without records. Progress is
 // reported as the file's bytes under `work`. Returns the error number.
 int readResultFile(const char* name, const char* work, const ResultParser::OnRecord& onRecord);
 

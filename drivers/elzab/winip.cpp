@@ -69,7 +69,13 @@ bool loadWinIP() {
   if (l.winip) return true;
   l.winip = platform::loadModuleAnyOf({"libWinIP.so", "WinIP.so"});
   if (l.winip) return true;
-  SetError("Nie znaleziono biblioteki WinIP.dll.");
+  std::string text = "Nie znaleziono biblioteki WinIP.dll.";
+  std::string note = platform::lastModuleSearchNote();
+  if (!note.empty()) {
+    note[0] = 'S';  // "szukano ...", a sentence of its own here
+    text += " " + note + ".";
+  }
+  SetError(text.c_str());
   return false;
 }
 

@@ -55,7 +55,8 @@ std::string winIPResultText(int code);
 const char* winIPTableText(int code);
 
 // Loads the library through the module search; false with "Nie znaleziono biblioteki
-// WinIP.dll." recorded when it cannot be loaded.
+// WinIP.dll." recorded when it cannot be loaded (followed, when no file was found, by the file
+// names looked for and the folders searched).
 bool loadWinIP();
 void releaseWinIP();
 bool winIPLoaded();

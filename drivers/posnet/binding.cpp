@@ -15,7 +15,13 @@ Api g_api;
 const Api* g_table = nullptr;
 
 int missingLibrary(const char* library) {
-  return SetError(("Nie znaleziono biblioteki " + std::string(library) + ".").c_str());
+  std::string text = "Nie znaleziono biblioteki " + std::string(library) + ".";
+  std::string note = platform::lastModuleSearchNote();
+  if (!note.empty()) {
+    note[0] = 'S';  // "szukano ...", a sentence of its own here
+    text += " " + note + ".";
+  }
+  return SetError(text.c_str());
 }
 
 // Looks up `name` in `module`; a missing function is reported once (the first one).

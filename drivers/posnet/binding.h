@@ -22,7 +22,8 @@ inline constexpr const char* kLibposnet = "libposnet.so";
 inline constexpr const char* kLibhlapi = "libhlapi.so";
 
 // Loads both libraries and looks up every function. A library that is not found sets the error
-// "Nie znaleziono biblioteki libposnet.so." (or libhlapi.so), a missing function "Nie
+// "Nie znaleziono biblioteki libposnet.so." (or libhlapi.so; when no file was found, followed by
+// "Szukano pliku libposnet.so w folderach: ..."), a missing function "Nie
 // znaleziono funkcji 'POSS_PLUIns' w bibliotece libhlapi.so."; both libraries are then
 // released again. Returns the error number (0 when bound). Binding twice keeps the first.
 int bindLibraries();

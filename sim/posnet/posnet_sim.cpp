@@ -80,7 +80,11 @@ const char* const kHelp = R"(Usage: posnet_sim COMMAND --state FILE [OPTIONS] [A
 A simulated POSNET register for tests and the demo. It answers the stand-in libraries
 libposnet and libhlapi on a pseudo-terminal and/or a TCP port on 127.0.0.1, and keeps its
 goods, packagings, goods groups, sales statistics and the faults it is to play in the state
-FILE, a tab-separated text file that lasts from job to job.
+FILE, a tab-separated text file that lasts from job to job. The driver reaches the
+stand-ins (the build's standins folder) as it reaches a shop's libraries: name their folder in
+QUORVEL_LIBRARY_PATH (an absolute folder), e.g.
+QUORVEL_LIBRARY_PATH="$PWD/build/standins" quorvel run quorvel_posnet;
+libraries lying in the job directory are never loaded.
 
 Commands:
   init        write a fresh state file (group 1 only, no goods, no packagings, no faults)

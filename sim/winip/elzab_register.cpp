@@ -77,9 +77,16 @@ bool normaliseFaultAction(std::string& action) {
       {"nak", "code:24"}, {"unsupported", "code:25"}, {"send-timeout", "code:20"}, {"receive-timeout", "code:21"}};
   for (const auto& [alias, code] : kAliases)
     if (action == alias) action = code;
-  for (const char* spoilt : {"cut", "garble", "noheader", "missing", "lost"})
+  for (const char* spoilt : {"cut", "garble", "noheader", "missing", "lost", "empty", "comments", "cr-only"})
     if (action == spoilt) return true;
   long long code = 0;
+  // control:HH, a byte below 0x20 (or 0x7F) put inside a record's field.
+  if (action.rfind("control:", 0) == 0) {
+    const std::string hex = action.substr(8);
+    char* end = nullptr;
+    const long byte = hex.size() == 2 ? std::strtol(hex.c_str(), &end, 16) : -1;
+    return end && *end == '\0' && (byte < 0x20 || byte == 0x7F) && byte >= 0;
+  }
   return action.rfind("code:", 0) == 0 && parseInt(action.substr(5), code) && code >= 0 && code <= 255;
 }
 

@@ -21,7 +21,8 @@
 // in the file named by QUORVEL_ELZAB_STATE; elzab_sim makes and edits it. Faults planned there
 // (elzab_sim fault) are played before the register acts: a chosen result code (NAK 24,
 // function unsupported 25, time-outs 20 and 21, anything else), a result file cut short,
-// garbled, without its header or missing, or the register's answer lost after it acted.
+// garbled, without its header, missing, empty, of comments only, with CR alone ending its
+// lines, or with a control byte inside a field, or the register's answer lost after it acted.
 //
 // With QUORVEL_WINIP_TIMES naming a file, the library appends "calls N cpu_ns T" to it when it
 // is unloaded: the number of calls and the processor time they took, for the benchmarks.
@@ -312,7 +313,30 @@ void spoil(const std::string& path, const std::string& action) {
   std::vector<std::string> lines;
   if (!readLines(path, lines)) return;
   std::string out;
-  if (action == "cut") {
+  if (action == "empty") {
+    // nothing at all
+  } else if (action == "comments") {
+    for (const auto& l : lines)
+      if (!l.empty() && l[0] == ';') out += l + "\r\n";
+  } else if (action == "cr-only") {
+    for (const auto& l : lines) out += l + "\r";
+  } else if (action.rfind("control:", 0) == 0) {
+    // The byte and a blank after the first character of the first record's last field, as a
+    // damaged disk or transfer would leave it: "150" becomes "1", the byte, " 50".
+    const char byte = static_cast<char>(std::strtol(action.c_str() + 8, nullptr, 16));
+    bool done = false;
+    for (auto l : lines) {
+      if (!done && !l.empty() && l[0] == '$') {
+        const std::size_t tab = l.rfind('\t');
+        const std::size_t at = (tab == std::string::npos ? 1 : tab + 1) + 1;
+        if (at <= l.size()) {
+          l.insert(at, std::string(1, byte) + " ");
+          done = true;
+        }
+      }
+      out += l + "\r\n";
+    }
+  } else if (action == "cut") {
     std::string all;
     for (const auto& l : lines) all += l + "\r\n";
     out = all.substr(0, all.size() / 2);

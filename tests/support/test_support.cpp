@@ -28,6 +28,21 @@ ScratchDir::~ScratchDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
+EnvScope::EnvScope(const char* name, const std::string& value) : name_(name) {
+  if (const char* old = std::getenv(name)) {
+    previous_ = old;
+    hadPrevious_ = true;
+  }
+  ::setenv(name, value.c_str(), 1);
+}
+
+EnvScope::~EnvScope() {
+  if (hadPrevious_)
+    ::setenv(name_.c_str(), previous_.c_str(), 1);
+  else
+    ::unsetenv(name_.c_str());
+}
+
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream out;

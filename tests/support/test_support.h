@@ -22,6 +22,21 @@ class ScratchDir {
   std::string previous_;
 };
 
+// An environment variable set for the lifetime of the object (QUORVEL_LIBRARY_PATH naming the
+// vendor-library stand-ins, for one), restored or removed afterwards.
+class EnvScope {
+ public:
+  EnvScope(const char* name, const std::string& value);
+  ~EnvScope();
+  EnvScope(const EnvScope&) = delete;
+  EnvScope& operator=(const EnvScope&) = delete;
+
+ private:
+  std::string name_;
+  std::string previous_;
+  bool hadPrevious_ = false;
+};
+
 std::string readFile(const std::string& path);   // whole file as bytes; "" when missing
 bool fileExists(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
