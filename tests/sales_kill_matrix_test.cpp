@@ -148,10 +148,6 @@ class Rig {
     if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp");
     dir_ = tmpl;
     state_ = file(d.name == "elzab" ? "ELZAB_SIM.TXT" : "kasa.txt");
-    // The stand-ins are found through QUORVEL_LIBRARY_PATH; the links serve a build whose
-    // module search still looks in the job directory.
-    for (const char* lib : {"libWinIP.so", "libposnet.so", "libhlapi.so"})
-      fs::create_symlink(std::string(QUORVEL_STANDIN_DIR) + "/" + lib, file(lib));
     sim("init");
     for (const auto& s : d.seed)
       if (sim(s) != 0) throw std::runtime_error(d.sim + " " + s);
