@@ -103,7 +103,8 @@ Commands:
                         command once K records of its read-out went out), plu:N (any command
                         whose first argument is N)
                 ACTION  status:N (register error N, sent as 0x430000+N), status:0xHEX (that
-                        status as it stands), silence (no answer), drop (the connection is
+                        status as it stands), silence (no answer), lost (the command is
+                        carried out but its answer never leaves), drop (the connection is
                         closed; on the serial line the register is deaf until the next
                         hello), garble (the answer's checksum is wrong)
   fault clear forget every planned fault
