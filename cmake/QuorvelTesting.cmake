@@ -6,6 +6,8 @@
 # tree, QUORVEL_LOCK_DIR, not among those of the machine's own serial programs.
 set(QUORVEL_TEST_LOCK_DIR ${CMAKE_BINARY_DIR}/test-locks)
 file(MAKE_DIRECTORY ${QUORVEL_TEST_LOCK_DIR})
+# Open to every user and sticky, as /run/lock: tests drop to another user to open lines too.
+execute_process(COMMAND chmod 1777 ${QUORVEL_TEST_LOCK_DIR})
 function(quorvel_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   find_package(GTest REQUIRED)

@@ -273,6 +273,11 @@ class TermiosBackend final : public SerialBackend {
     error = SerialOpenError::None;
     detail_.clear();
     const std::string path = SerialDevicePath(name);
+    // A line this user may not open at all needs no lock, and its message is the permission.
+    if (faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0 && (errno == EACCES || errno == EPERM)) {
+      error = SerialOpenError::Permission;
+      return nullptr;
+    }
     // The line is locked first, by the convention other serial programs keep too: a terminal
     // program on the line is seen before its settings are touched.
     auto lock = std::make_unique<RegisterLock>();
