@@ -445,6 +445,23 @@ TEST(PosnetEndToEnd, PartialClearingNamesEachCounter) {
       EXPECT_EQ(contains(shown, "wydano 5.000 (25.00)"), c.packagingsStay) << shown;
     }
   }
+  // The clearing alone keeps the request's error as its status and adds which counters were
+  // cleared after all.
+  PosnetJob job(Line::tcp);
+  ASSERT_EQ(job.sim("add pack 4 Skrzynka 5.00"), 0);
+  ASSERT_EQ(job.sim("sell pack 4 5 25.00"), 0);
+  ASSERT_EQ(job.sim("fault cmd:PackStatClearAll lost"), 0);
+  quorvel::test::elcom::RunOptions quick;
+  quick.environment.push_back("POSNET_SIM_TIMEOUT_MS=300");
+  job.run("UsuwanieSprzedaży", "", quick);
+  EXPECT_EQ(job.raport(),
+            report("UsuwanieSprzedaży",
+                   message("E", timedOut) +
+                       message("W", partly +
+                                        "liczniki sprzedaży towarów wyzerowano; nie wiadomo, czy liczniki sprzedaży "
+                                        "opakowań zostały wyzerowane (kasa nie odpowiedziała na polecenie, mogła je "
+                                        "wyzerować)."),
+                   "E", timedOut));
 }
 
 // The load: what refuses it, with its message, before anything reaches the register.
