@@ -55,6 +55,16 @@ long readPid(const std::string& path) {
   const ssize_t n = ::read(fd, buf, sizeof buf - 1);
   ::close(fd);
   if (n <= 0) return 0;
+  // Four bytes that are not all blanks, digits and line ends are the binary form.
+  if (n == 4) {
+    bool text = true;
+    for (int i = 0; i < 4; ++i) text = text && (buf[i] == ' ' || buf[i] == '\n' || (buf[i] >= '0' && buf[i] <= '9'));
+    if (!text) {
+      int binary = 0;
+      std::memcpy(&binary, buf, sizeof binary);
+      return binary > 0 ? binary : 0;
+    }
+  }
   buf[n] = '\0';
   const char* p = buf;
   while (*p == ' ' || *p == '\t') ++p;
@@ -63,11 +73,6 @@ long readPid(const std::string& path) {
     const long pid = std::strtol(p, &end, 10);
     if (pid > 0 && pid < INT_MAX && (*end == '\0' || *end == '\n' || *end == ' ')) return pid;
     return 0;
-  }
-  if (n == 4) {
-    int binary = 0;
-    std::memcpy(&binary, buf, sizeof binary);
-    return binary > 0 ? binary : 0;
   }
   return 0;
 }
