@@ -13,6 +13,8 @@
 #include <utility>
 
 #include "platform/clock.h"
+#include "platform/cp1250.h"
+#include "platform/register_lock.h"
 #include "platform/serial_ports.h"
 
 namespace quorvel::platform {
@@ -84,7 +86,8 @@ int waitFor(int fd, short events, std::uint64_t deadline) {
 
 class TermiosPort final : public SerialPort {
  public:
-  TermiosPort(int fd, bool owned) : fd_(fd), owned_(owned) {
+  TermiosPort(int fd, bool owned, std::unique_ptr<RegisterLock> lock = nullptr)
+      : fd_(fd), owned_(owned), lock_(std::move(lock)) {
     if (owned_) {
       haveSaved_ = tcgetattr(fd_, &saved_) == 0;
       haveSavedLines_ = ioctl(fd_, TIOCMGET, &savedLines_) == 0;
@@ -236,6 +239,8 @@ class TermiosPort final : public SerialPort {
     }
     fd_ = -1;
     pos_ = len_ = 0;
+    // The line's lock goes once the line is closed and its settings are back.
+    lock_.reset();
   }
 
   int Handle() const override { return fd_; }
@@ -247,6 +252,7 @@ class TermiosPort final : public SerialPort {
 
   int fd_;
   bool owned_;
+  std::unique_ptr<RegisterLock> lock_;  // the line's UUCP lock, held while it is open
   termios saved_{};
   bool haveSaved_ = false;
   int savedLines_ = 0;
@@ -265,7 +271,29 @@ class TermiosBackend final : public SerialBackend {
  public:
   std::unique_ptr<SerialPort> Open(const std::string& name, SerialOpenError& error) override {
     error = SerialOpenError::None;
+    detail_.clear();
     const std::string path = SerialDevicePath(name);
+    // A line this user may not open at all needs no lock, and its message is the permission.
+    if (faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0 && (errno == EACCES || errno == EPERM)) {
+      error = SerialOpenError::Permission;
+      return nullptr;
+    }
+    // The line is locked first, by the convention other serial programs keep too: a terminal
+    // program on the line is seen before its settings are touched.
+    auto lock = std::make_unique<RegisterLock>();
+    switch (lock->LockSerialLine(path)) {
+      case RegisterLock::Result::Held:
+      case RegisterLock::Result::NoDevice:  // the open below says it is missing
+        break;
+      case RegisterLock::Result::Busy:
+        error = SerialOpenError::Access;
+        detail_ = "port zajęty przez "_cp + lock->HolderText() + "; blokada "_cp + lock->LockFile();
+        return nullptr;
+      case RegisterLock::Result::Unavailable:
+        error = SerialOpenError::Other;
+        detail_ = lock->UnavailableText();
+        return nullptr;
+    }
     // O_NONBLOCK: do not wait for carrier at open; all waiting is done with poll.
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -286,10 +314,15 @@ class TermiosBackend final : public SerialBackend {
       return nullptr;
     }
     ioctl(fd, TIOCEXCL);
-    return std::make_unique<TermiosPort>(fd, true);
+    return std::make_unique<TermiosPort>(fd, true, std::move(lock));
   }
 
   std::unique_ptr<SerialPort> Wrap(int handle) override { return std::make_unique<TermiosPort>(handle, false); }
+
+  std::string OpenFailureDetail() const override { return detail_; }
+
+ private:
+  std::string detail_;
 };
 
 SerialBackend* g_backend = nullptr;

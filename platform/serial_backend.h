@@ -89,9 +89,15 @@ class QUORVEL_API SerialBackend {
   virtual std::unique_ptr<SerialPort> Open(const std::string& name, SerialOpenError& error) = 0;
   // Wraps a line someone else opened; the wrapper never closes or reconfigures it.
   virtual std::unique_ptr<SerialPort> Wrap(int handle) = 0;
+  // After an Open that failed: what the port's name alone does not tell, windows-1250 (who
+  // holds the line, why its lock could not be made); empty when nothing more is known.
+  virtual std::string OpenFailureDetail() const { return {}; }
 };
 
-// The termios backend (the default).
+// The termios backend (the default). An owned line is locked by the UUCP lock-file convention
+// (register_lock.h) before it is opened and until it is closed: a line another program has
+// locked is Access, with OpenFailureDetail naming the holder; a lock directory that cannot be
+// written is Other, with the reason.
 QUORVEL_API SerialBackend& TermiosSerialBackend();
 // The backend CRS232 uses; SetSerialBackend(nullptr) goes back to termios.
 QUORVEL_API SerialBackend& CurrentSerialBackend();

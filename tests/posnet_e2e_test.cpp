@@ -363,7 +363,10 @@ TEST(PosnetEndToEnd, CountersAreNeverClearedWithoutDurableData) {
     job.run("OdbiórSprzedaży", "");
     EXPECT_EQ(job.raport(), report("OdbiórSprzedaży",
                                    message("E", "niedozwolona operacja na rekordzie z niezerową statystyką (DLL: 4303b0h)"),
-                                   "W", "Liczniki sprzedaży nie zostały wyzerowane"));
+                                   "W",
+                                   "Liczniki sprzedaży nie zostały wyzerowane w całości: liczniki sprzedaży towarów "
+                                   "wyzerowano; liczniki sprzedaży opakowań nie zostały wyzerowane. Następny odbiór poda "
+                                   "ponownie sprzedaż opakowań odebraną teraz - nie należy jej doliczać drugi raz."));
   }
   {
     SCOPED_TRACE("an empty register");
@@ -375,6 +378,90 @@ TEST(PosnetEndToEnd, CountersAreNeverClearedWithoutDurableData) {
     EXPECT_EQ(job.raport(), report("ImportTowarów", "", "OK"));
     EXPECT_EQ(job.progKom(), data("ImportTowarów"));
   }
+}
+
+// A clearing that did not clear both counters after a whole read-out: the report names which
+// counters were cleared, which were not and which the register may have cleared (its answer
+// lost), the status is a warning, the sales read stay delivered, and the register keeps
+// exactly the counters the report says were not cleared.
+TEST(PosnetEndToEnd, PartialClearingNamesEachCounter) {
+  const std::string refused = "niedozwolona operacja na rekordzie z niezerową statystyką (DLL: 4303b0h)";
+  const std::string timedOut = "Oczekiwanie zakończone upłynięciem czasu (timeout). (DLL: 10002h)";
+  const std::string partly = "Liczniki sprzedaży nie zostały wyzerowane w całości: ";
+  const std::string packsAgain =
+      " Następny odbiór poda ponownie sprzedaż opakowań odebraną teraz - nie należy jej doliczać drugi raz.";
+  const std::string packsMaybe =
+      " Następny odbiór może podać ponownie sprzedaż opakowań odebraną teraz - przed jej doliczeniem należy "
+      "sprawdzić, czy nie zostanie policzona dwukrotnie.";
+  const std::string goodsMaybe =
+      " Następny odbiór może podać ponownie sprzedaż towarów odebraną teraz - przed jej doliczeniem należy "
+      "sprawdzić, czy nie zostanie policzona dwukrotnie.";
+  struct Case {
+    const char* name;
+    const char* fault;
+    std::string message;  // the failed request's
+    std::string status;
+    bool goodsStay, packagingsStay;  // counters left in the register
+  };
+  const Case cases[] = {
+      {"the goods' clearing refused", "fault cmd:PLUStatClearAll status:944", refused,
+       "Liczniki sprzedaży nie zostały wyzerowane", true, true},
+      {"the packagings' clearing refused", "fault cmd:PackStatClearAll status:944", refused,
+       partly + "liczniki sprzedaży towarów wyzerowano; liczniki sprzedaży opakowań nie zostały wyzerowane." +
+           packsAgain,
+       false, true},
+      {"the goods' clearing done, its answer lost", "fault cmd:PLUStatClearAll lost", timedOut,
+       partly +
+           "nie wiadomo, czy liczniki sprzedaży towarów zostały wyzerowane (kasa nie odpowiedziała na polecenie, "
+           "mogła je wyzerować); liczniki sprzedaży opakowań nie zostały wyzerowane." +
+           goodsMaybe + packsAgain,
+       false, true},
+      {"the packagings' clearing done, its answer lost", "fault cmd:PackStatClearAll lost", timedOut,
+       partly +
+           "liczniki sprzedaży towarów wyzerowano; nie wiadomo, czy liczniki sprzedaży opakowań zostały wyzerowane "
+           "(kasa nie odpowiedziała na polecenie, mogła je wyzerować)." +
+           packsMaybe,
+       false, false},
+  };
+  for (Line line : {Line::tcp, Line::serial}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (line == Line::tcp ? " (TCP)" : " (serial line)"));
+      PosnetJob job(line);
+      ASSERT_EQ(job.sim("add goods 1 Piwo 3.00"), 0);
+      ASSERT_EQ(job.sim("sell goods 1 2 6.00"), 0);
+      ASSERT_EQ(job.sim("add pack 4 Skrzynka 5.00"), 0);
+      ASSERT_EQ(job.sim("sell pack 4 5 25.00"), 0);
+      ASSERT_EQ(job.sim(c.fault), 0);
+      quorvel::test::elcom::RunOptions quick;
+      quick.environment.push_back("POSNET_SIM_TIMEOUT_MS=300");
+      job.run("OdbiórSprzedaży", "", quick);
+      EXPECT_EQ(job.raport(), report("OdbiórSprzedaży", message("E", c.message), "W", c.status));
+      EXPECT_EQ(job.progKom(),
+                data("OdbiórSprzedaży",
+                     {"<Obrót><IdUF>1</IdUF><Typ>T</Typ><Ilość>2</Ilość><Wartość>6</Wartość></Obrót>",
+                      "<Obrót><IdUF>4</IdUF><Typ>O</Typ><Ilość>5</Ilość><Wartość>25</Wartość></Obrót>"}));
+      const std::string shown = job.show();
+      EXPECT_EQ(contains(shown, "sprzedaż 2.000 (6.00)"), c.goodsStay) << shown;
+      EXPECT_EQ(contains(shown, "wydano 5.000 (25.00)"), c.packagingsStay) << shown;
+    }
+  }
+  // The clearing alone keeps the request's error as its status and adds which counters were
+  // cleared after all.
+  PosnetJob job(Line::tcp);
+  ASSERT_EQ(job.sim("add pack 4 Skrzynka 5.00"), 0);
+  ASSERT_EQ(job.sim("sell pack 4 5 25.00"), 0);
+  ASSERT_EQ(job.sim("fault cmd:PackStatClearAll lost"), 0);
+  quorvel::test::elcom::RunOptions quick;
+  quick.environment.push_back("POSNET_SIM_TIMEOUT_MS=300");
+  job.run("UsuwanieSprzedaży", "", quick);
+  EXPECT_EQ(job.raport(),
+            report("UsuwanieSprzedaży",
+                   message("E", timedOut) +
+                       message("W", partly +
+                                        "liczniki sprzedaży towarów wyzerowano; nie wiadomo, czy liczniki sprzedaży "
+                                        "opakowań zostały wyzerowane (kasa nie odpowiedziała na polecenie, mogła je "
+                                        "wyzerować)."),
+                   "E", timedOut));
 }
 
 // The load: what refuses it, with its message, before anything reaches the register.

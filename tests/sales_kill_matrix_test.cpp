@@ -124,7 +124,7 @@ std::vector<Driver> drivers() {
       {"posnet", "quorvel_posnet", "Quorvel_Posnet_Combo", "posnet_sim",
        {"fill 3", "add pack 4 Butelka 0.50", "add pack 5 Skrzynka 5.00", "sell goods 1 1.5 7.49", "sell goods 2 2 4.00",
         "sell goods 3 0.25 1.10", "sell pack 4 3 1.50", "return pack 5 2 10.00"},
-       {"answer:# drop", "answer:# lost"},
+       {"answer:# drop", "answer:# done-drop"},
        [](const std::string&, const std::string& shown) {
          return heldBy(shown, {{std::regex("^PLU +(\\d+).*sprzedaż (\\S+) \\((\\S+)\\)"), "T"},
                                {std::regex("^Opakowanie +(\\d+).*wydano (\\S+) \\((\\S+)\\)"), "O"},

@@ -103,6 +103,9 @@ int CRS232::Open() {
     const int number = why == SerialOpenError::Missing  ? ERR_PORT_MISSING
                        : why == SerialOpenError::Access ? ERR_PORT_ACCESS
                                                         : ERR_PORT_OPEN;
+    // Who holds the line, or why it could not be locked, when the backend knows.
+    const std::string more = quorvel::platform::CurrentSerialBackend().OpenFailureDetail();
+    if (!more.empty()) return SetError(number, (port_ + " (" + more + ")").c_str());
     return SetError(number, port_.c_str());
   }
   foreignHandle_ = false;

@@ -129,10 +129,45 @@ int switchForeignMultiplexer() {
   return result;
 }
 
+int lockRegister() {
+  Link& l = link();
+  const SUConfig& c = l.config;
+  const std::string port = "COM" + std::to_string(comPortNumber(plugin::fieldText(c.port, sizeof c.port)));
+  struct Wanted {
+    std::string name;      // of the lock file
+    std::string register_;  // the register in words
+  };
+  std::vector<Wanted> wanted{{"elzab-" + port, "Kasa Elzab na porcie "_cp + port}};
+  if (c.modemOn == 1) {
+    std::string phone;
+    for (const char ch : plugin::fieldText(c.phone, sizeof c.phone))
+      if (ch != ' ' && ch != '\t' && ch != '-') phone += ch;
+    wanted.push_back({"elzab-modem-" + phone, "Kasa Elzab pod numerem telefonu "_cp + phone});
+  }
+  for (const Wanted& w : wanted) {
+    auto lock = std::make_unique<platform::RegisterLock>();
+    switch (lock->LockNamed(w.name)) {
+      case platform::RegisterLock::Result::Held:
+      case platform::RegisterLock::Result::NoDevice:
+        l.locks.push_back(std::move(lock));
+        break;
+      case platform::RegisterLock::Result::Busy:
+        l.locks.clear();
+        return SetError((w.register_ + " jest zajęta przez "_cp + lock->HolderText() + "; blokada "_cp + lock->LockFile())
+                            .c_str());
+      case platform::RegisterLock::Result::Unavailable:
+        l.locks.clear();
+        return SetError((w.register_ + ": " + lock->UnavailableText()).c_str());
+    }
+  }
+  return GetErrorNum();
+}
+
 int prepareConnection() {
   if (const int e = writeKonfig()) return e;
   if (const int e = writeSkonfig()) return e;
   if (const int e = writeModkonf()) return e;
+  if (const int e = lockRegister()) return e;
   if (!loadWinIP()) return GetErrorNum();
   return switchForeignMultiplexer();
 }

@@ -9,10 +9,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "drivers/elzab/files.h"
+#include "platform/register_lock.h"
 #include "plugin/config_records.h"
 
 namespace quorvel::platform {
@@ -30,6 +33,9 @@ struct Link {
   bool linksSupported = true;           // cleared when KWiaz answers 24 or 25
   std::optional<std::uint32_t> goodsInWork;  // Id named by a reported result
   bool configuring = false;             // the job's operation is "Konfiguracja"
+  // The register's locks, held from the load to the unload: its WinIP port and, with the
+  // modem, its phone number. One job per register.
+  std::vector<std::unique_ptr<platform::RegisterLock>> locks;
 };
 
 // The job's session (created on first use, destroyed with the plug-in).
@@ -37,9 +43,13 @@ Link& link();
 void releaseLink();
 
 // The connection at load, for every operation but "Konfiguracja": KONFIG.TXT, SKONFIG.TXT,
-// MODKONF.TXT (with the modem, when none is readable), WinIP, then the switch of a Falwi or
-// MPX4s multiplexer. Each file is written only while no error is recorded.
+// MODKONF.TXT (with the modem, when none is readable), the register's locks, WinIP, then the
+// switch of a Falwi or MPX4s multiplexer. Each file is written only while no error is recorded.
 int prepareConnection();
+// The register's locks (lock files elzab-COMn and, with the modem, elzab-modem-PHONE): a
+// register another job holds is waited for a few seconds, then refused with a message naming
+// the register and the holder. Returns the error number.
+int lockRegister();
 int writeKonfig();
 int writeSkonfig();
 int writeModkonf();

@@ -13,6 +13,7 @@
 #include "core/xml/vexa_xml.h"
 #include "drivers/posnet/status.h"
 #include "platform/cp1250.h"
+#include "platform/serial_backend.h"
 #include "platform/ui.h"
 #include "plugin/config_store.h"
 
@@ -60,7 +61,32 @@ int switchMuxAfter(const SUConfig& c, POSNET_HANDLE handle) {
   return port.SetMux(c.muxType, c.muxChannel) != 0 ? -1 : 0;
 }
 
+// The register's lock, before anything reaches the line or the address. 0, or the open's
+// failure text (text form, as a failed open) naming the holder or the reason.
+int lockRegister(Device& d, bool rs232) {
+  const SUConfig& c = d.config;
+  d.lock = std::make_unique<platform::RegisterLock>();
+  const platform::RegisterLock::Result r = rs232 ? d.lock->LockSerialLine(platform::SerialDevicePath(portName(c)))
+                                                 : d.lock->LockNamed(tcpLockName(c));
+  if (r == platform::RegisterLock::Result::Held || r == platform::RegisterLock::Result::NoDevice) return 0;
+  std::string why;
+  if (r == platform::RegisterLock::Result::Busy) {
+    why = (rs232 ? "port zajęty przez "_cp : "kasa pod adresem IP "_cp + ipAddress(c) + " zajęta przez "_cp) +
+          d.lock->HolderText() + "; blokada "_cp + d.lock->LockFile();
+  } else {
+    why = d.lock->UnavailableText();
+  }
+  d.lock.reset();
+  const std::string text = rs232 ? formatted("Brak połączenia z portem szeregowym %s"_cp, portName(c)) + " - " + why
+                                 : "Brak połączenia przez ethernet - "_cp + why;
+  return SetError(text.c_str());
+}
+
 }  // namespace
+
+std::string tcpLockName(const SUConfig& c) {
+  return platform::TcpRegisterLockName("posnet-tcp", ipAddress(c), POSNET_DEFAULT_TCP_PORT);
+}
 
 Device& device() {
   if (!g_device) g_device = std::make_unique<Device>();
@@ -88,15 +114,18 @@ int openDevice() {
   const SUConfig& c = d.config;
   const Api& a = api();
   const bool rs232 = c.connectionType == kConnectionRs232;
+  if (!rs232 && c.connectionType != kConnectionEthernet) return SetError("Nieprawidłowy rodzaj komunikacji"_cp);
+  if (const int e = lockRegister(d, rs232)) return e;
   if (rs232) {
-    if (c.muxOn == 1 && c.muxType == kMuxMpx4s && switchMuxBefore(c) != 0) return -1;
+    if (c.muxOn == 1 && c.muxType == kMuxMpx4s && switchMuxBefore(c) != 0) {
+      closeDevice();
+      return -1;
+    }
     d.handle = a.POS_CreateDeviceHandle(POSNET_DEVICE_RS232);
     if (d.handle) a.POS_SetDeviceParam(d.handle, POSNET_PARAM_SERIAL, serialParameter(c).c_str());
-  } else if (c.connectionType == kConnectionEthernet) {
+  } else {
     d.handle = a.POS_CreateDeviceHandle(POSNET_DEVICE_ETHERNET);
     if (d.handle) a.POS_SetDeviceParam(d.handle, POSNET_PARAM_IP_ADDRESS, ipAddress(c).c_str());
-  } else {
-    return SetError("Nieprawidłowy rodzaj komunikacji"_cp);
   }
 
   d.device = d.handle ? a.POS_OpenDevice(d.handle) : nullptr;
@@ -124,15 +153,13 @@ int openDevice() {
 
 void closeDevice() {
   Device& d = device();
-  if (!librariesBound()) {
-    d.device = nullptr;
-    d.handle = nullptr;
-    return;
+  if (librariesBound()) {
+    if (d.device) api().POS_CloseDevice(d.device);
+    if (d.handle) api().POS_DestroyDeviceHandle(d.handle);
   }
-  if (d.device) api().POS_CloseDevice(d.device);
-  if (d.handle) api().POS_DestroyDeviceHandle(d.handle);
   d.device = nullptr;
   d.handle = nullptr;
+  d.lock.reset();
 }
 
 Request::~Request() {

@@ -9,10 +9,12 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <string>
 
 #include "drivers/posnet/binding.h"
 #include "drivers/posnet/posnet_api.h"
+#include "platform/register_lock.h"
 #include "plugin/config_records.h"
 
 class CTowar;
@@ -23,6 +25,9 @@ struct Device {
   SUConfig config{};
   POSNET_HANDLE handle = nullptr;  // empty when no device is open
   POSNET_DEVICE device = nullptr;
+  // The register's lock (its serial line, or its TCP address and port), held from before the
+  // open to the close: one job per register.
+  std::unique_ptr<platform::RegisterLock> lock;
 };
 
 // The job's device (created on first use, destroyed with the plug-in).
@@ -35,13 +40,20 @@ std::string serialParameter(const SUConfig& config);
 // The serial descriptor the library keeps in its device-handle object; -1 without a handle.
 int librarySerialDescriptor(POSNET_HANDLE handle);
 
-// Opens the device with the configuration: the multiplexer switched before the library opens
-// the port (MPX4s, on a port of our own) or after (Elzab, Falwi, over the library's port);
-// with the detailed log on, the library's log under the job's dump file name and the warning
-// box. Returns 0, or the error number (-1 for a failed multiplexer switch) with the reason
-// reported.
+// The name of the lock of a register over Ethernet: "posnet-tcp-HOST-PORT" (port 6666 unless
+// the address names one).
+std::string tcpLockName(const SUConfig& config);
+
+// Opens the device with the configuration: first the register's lock (the serial line by the
+// UUCP convention, or the TCP address and port); a register another job or program holds is
+// waited for a few seconds and then refused with the failed open's message naming the holder.
+// Then the multiplexer switched before the library opens the port (MPX4s, on a port of our
+// own) or after (Elzab, Falwi, over the library's port); with the detailed log on, the
+// library's log under the job's dump file name and the warning box. Returns 0, or the error
+// number (-1 for a failed multiplexer switch) with the reason reported.
 int openDevice();
-// Closes the device if open and destroys the handle if present; both are forgotten.
+// Closes the device if open and destroys the handle if present; both are forgotten. The
+// register's lock is given up after the close.
 void closeDevice();
 
 // A request of the library, destroyed with this object.

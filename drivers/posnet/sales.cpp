@@ -2,6 +2,8 @@
 // read-out with the clearing of the counters, and the clearing alone.
 #include <algorithm>
 #include <cstdio>
+#include <string>
+#include <utility>
 
 #include "core/error_state.h"
 #include "core/globals.h"
@@ -139,24 +141,83 @@ bool salesReadOut(long& written) {
       true);
 }
 
-// The clearing of both counters; true when both requests succeeded.
-bool clearCounters() {
+// What became of one clearing request.
+enum class Cleared {
+  yes,      // the register answered that it cleared the counters
+  no,       // it refused, or the request never left the library
+  unknown,  // the request went out and no answer came back (time-out, line lost): the register
+            // may have cleared the counters or not
+};
+
+struct ClearOutcome {
+  Cleared goods = Cleared::no;
+  Cleared packagings = Cleared::no;
+  bool stopped = false;  // a stop was asked before a clearing: the stop's message says what stands
+  bool complete() const { return goods == Cleared::yes && packagings == Cleared::yes; }
+};
+
+// One clearing request through the request step (a failing status is reported as ever). A
+// status of the register itself is its refusal, and a request the library did not queue never
+// left it: the counters stand. Any other failure came after the request was handed on, and
+// only the answer is known to be missing.
+Cleared clearStep(std::uint32_t submitted, Request& r) {
+  const std::uint32_t s = requestStep(submitted, r);
+  if (s == 0) return Cleared::yes;
+  const bool registerAnswered = s >= POSNET_STATUS_REGISTER_BASE && s < POSNET_STATUS_REGISTER_BASE2 + 0x10000u;
+  return submitted != 0 || registerAnswered ? Cleared::no : Cleared::unknown;
+}
+
+// The clearing of both counters: the goods first, the packagings only once the goods' were
+// cleared.
+ClearOutcome clearCounters() {
   const Api& a = api();
   POSNET_DEVICE dev = device().device;
+  ClearOutcome o;
   // Neither clearing starts once a stop was asked; one already sent is awaited.
   if (JobStopRequested()) {
     JobStoppedBeforeClearing();
-    return false;
+    o.stopped = true;
+    return o;
   }
   Request r;
-  if (requestStep(a.POSS_PLUStatClearAll(dev, r.out(), 0, 0, 0), r) != 0) return false;
+  o.goods = clearStep(a.POSS_PLUStatClearAll(dev, r.out(), 0, 0, 0), r);
+  if (o.goods != Cleared::yes) return o;
   if (JobStopRequested()) {
     JobStopped("liczniki sprzedaży towarów zostały wyzerowane, liczniki opakowań nie zostały wyzerowane i pozostały "
                "w kasie."_cp);
-    return false;
+    o.stopped = true;
+    return o;
   }
   Request p;
-  return requestStep(a.POSS_PackStatClearAll(dev, p.out(), 0, 0), p) == 0;
+  o.packagings = clearStep(a.POSS_PackStatClearAll(dev, p.out(), 0, 0), p);
+  return o;
+}
+
+// Which counters were cleared, which not and which may have been, for a clearing that did
+// not clear both; `afterReadOut` adds what that means for the sales this job delivered.
+std::string partialClearing(const ClearOutcome& o, bool afterReadOut) {
+  if (o.goods == Cleared::no && o.packagings == Cleared::no) return "Liczniki sprzedaży nie zostały wyzerowane"_cp;
+  const auto part = [](Cleared c, const char* what) {
+    switch (c) {
+      case Cleared::yes: return "liczniki sprzedaży "_cp + std::string(what) + " wyzerowano"_cp;
+      case Cleared::no: return "liczniki sprzedaży "_cp + std::string(what) + " nie zostały wyzerowane"_cp;
+      case Cleared::unknown: break;
+    }
+    return "nie wiadomo, czy liczniki sprzedaży "_cp + std::string(what) +
+           " zostały wyzerowane (kasa nie odpowiedziała na polecenie, mogła je wyzerować)"_cp;
+  };
+  std::string text = "Liczniki sprzedaży nie zostały wyzerowane w całości: "_cp + part(o.goods, "towarów"_cp) + "; " +
+                     part(o.packagings, "opakowań"_cp) + ".";
+  if (!afterReadOut) return text;
+  for (const auto& [c, what] : {std::pair{o.goods, "towarów"_cp}, std::pair{o.packagings, "opakowań"_cp}}) {
+    if (c == Cleared::no)
+      text += " Następny odbiór poda ponownie sprzedaż "_cp + std::string(what) +
+              " odebraną teraz - nie należy jej doliczać drugi raz."_cp;
+    if (c == Cleared::unknown)
+      text += " Następny odbiór może podać ponownie sprzedaż "_cp + std::string(what) +
+              " odebraną teraz - przed jej doliczeniem należy sprawdzić, czy nie zostanie policzona dwukrotnie."_cp;
+  }
+  return text;
 }
 
 }  // namespace
@@ -177,10 +238,17 @@ int readSales() {
     if (closed != 0) {
       if (raport)
         raport->DodajKomunikat("E", "Błąd zapisu danych. Należy wykonać ponownie odbiór danych o sprzedaży."_cp, 0, true);
-    } else if (clearCounters()) {
-      if (raport) raport->UstawStatus("OK", "");
     } else {
-      if (raport) raport->UstawStatus("W", "Liczniki sprzedaży nie zostały wyzerowane"_cp);
+      // The sales read are whole in PROG_KOM.XML whatever the clearing did, so a clearing
+      // that did not clear both counters is a warning, never an error (which could make the
+      // host throw the read-out away while the register may have cleared its counters).
+      const ClearOutcome cleared = clearCounters();
+      if (raport && !cleared.stopped) {
+        if (cleared.complete())
+          raport->UstawStatus("OK", "");
+        else
+          raport->UstawStatus("W", partialClearing(cleared, true).c_str());
+      }
     }
   } else if (written > 0 && !JobStopRequested()) {
     if (raport)
@@ -191,7 +259,10 @@ int readSales() {
 }
 
 int clearSales() {
-  clearCounters();
+  const ClearOutcome cleared = clearCounters();
+  // The request's error stays the status; a notice tells which counters were cleared after all.
+  if (!cleared.complete() && !cleared.stopped && (cleared.goods != Cleared::no || cleared.packagings != Cleared::no) && raport)
+    raport->DodajKomunikat("W", partialClearing(cleared, false).c_str(), 0, false);
   closeDevice();
   return GetErrorNum();
 }

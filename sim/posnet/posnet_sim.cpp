@@ -109,11 +109,12 @@ Commands:
                         whose first argument is N), answer:N (the Nth request from now on,
                         whatever it is)
                 ACTION  status:N (register error N, sent as 0x430000+N), status:0xHEX (that
-                        status as it stands), silence (no answer), drop (the connection is
+                        status as it stands), silence (no answer), lost (the command is
+                        carried out but its answer never leaves), drop (the connection is
                         closed; on the serial line the register is deaf until the next
-                        hello), garble (the answer's checksum is wrong), lost (the
-                        register does what was asked, then closes the connection as drop
-                        does: the answer never arrives)
+                        hello), garble (the answer's checksum is wrong), done-drop
+                        (the register does what was asked, then closes the connection
+                        as drop does: the answer never arrives)
   fault clear forget every planned fault
 
 Options:

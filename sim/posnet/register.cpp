@@ -266,13 +266,13 @@ Answer Register::handle(const Fields& request, Session& session) {
     const std::string v = fault->action.substr(7);
     status = v.rfind("0x", 0) == 0 ? static_cast<std::uint32_t>(std::strtoul(v.c_str() + 2, nullptr, 16))
                                    : registerStatus(std::atoi(v.c_str()));
-  } else if (!fault || fault->action == "garble" || fault->action == "lost") {
+  } else if (!fault || fault->action == "garble" || fault->action == "lost" || fault->action == "done-drop") {
     status = apply(request, session, results);
   }
   if (dirty_) save();
   dirty_ = false;
-  if (fault && fault->action == "silence") a.kind = Answer::Kind::kSilence;
-  if (fault && (fault->action == "drop" || fault->action == "lost")) a.kind = Answer::Kind::kDrop;
+  if (fault && (fault->action == "silence" || fault->action == "lost")) a.kind = Answer::Kind::kSilence;
+  if (fault && (fault->action == "drop" || fault->action == "done-drop")) a.kind = Answer::Kind::kDrop;
   if (fault && fault->action == "garble") a.kind = Answer::Kind::kGarble;
   a.fields.push_back(std::to_string(status));
   if (status == 0) a.fields.insert(a.fields.end(), results.begin(), results.end());

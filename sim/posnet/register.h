@@ -57,7 +57,7 @@ struct Packaging {
 
 struct Fault {
   std::string where;   // hello, cmd:NAME, cmd:NAME@K, plu:N
-  std::string action;  // status:N, status:0xHEX, silence, drop, garble
+  std::string action;  // status:N, status:0xHEX, silence, lost, drop, garble
   int count = 1;       // -1: always
 };
 
