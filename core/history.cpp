@@ -119,9 +119,32 @@ struct ReportState {
   std::string operacja;    // from the root tag, "" when it was never written
 };
 
+// The start and the end of a file (a report of a large goods job runs to megabytes; its root
+// tag and its status block lie within these).
+std::string headAndTail(const std::string& path) {
+  constexpr long kPart = 4096;
+  platform::ReadOpenError why;
+  std::FILE* f = platform::OpenRegularFileForReading(path.c_str(), why);
+  if (!f) return {};
+  std::string bytes(static_cast<std::size_t>(kPart), '\0');
+  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
+  if (bytes.size() == static_cast<std::size_t>(kPart) && std::fseek(f, -kPart, SEEK_END) == 0 &&
+      std::ftell(f) > kPart) {
+    std::string tail(static_cast<std::size_t>(kPart), '\0');
+    tail.resize(std::fread(tail.data(), 1, tail.size(), f));
+    bytes += tail;
+  } else if (bytes.size() == static_cast<std::size_t>(kPart)) {
+    std::fseek(f, kPart, SEEK_SET);
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) bytes.append(chunk, n);
+  }
+  std::fclose(f);
+  return bytes;
+}
+
 ReportState readReportState(const std::string& path) {
   ReportState r;
-  const std::string bytes = readSmallFile(path);
+  const std::string bytes = headAndTail(path);
   if (bytes.empty()) return r;
   r.present = true;
   const std::size_t root = bytes.find("<Raport operacja=\"");
