@@ -1,12 +1,14 @@
 // The life of one job inside the core library: what loading the library creates, in which
 // order, what a failure undoes, and the teardown when the library is unloaded.
 //
-// Load:   job directory locked (QUORVEL.LCK) -> report writer (RAPORT.XML opened) -> error
-//         state linked to it -> job document, which reads VEXA_JOB.XML -> device-data writer
-//         (PROG_KOM.XML opened).
-// Unload: PROG_KOM.XML closed -> RAPORT.XML finished (status block, closing tag) -> job freed
-//         -> job directory unlocked (or left to the host, which took a hold on the lock to
-//         read the result files first).
+// Load:   job directory locked (QUORVEL.LCK) -> the previous result files moved into the
+//         history (HISTORIA) -> report writer (RAPORT.XML opened) -> error state linked to it
+//         -> job document, which reads VEXA_JOB.XML -> the job's history folder -> device-data
+//         writer (PROG_KOM.XML opened).
+// Unload: PROG_KOM.XML closed and synced -> RAPORT.XML finished (synced, status block, synced,
+//         closed, directory synced) -> job freed -> the host told whether both reached the disk
+//         -> job directory unlocked (or left to the host, which took a hold on the lock to read
+//         the result files first).
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
