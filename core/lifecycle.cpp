@@ -1,12 +1,14 @@
 // The life of one job inside the core library: what loading the library creates, in which
 // order, what a failure undoes, and the teardown when the library is unloaded.
 //
-// Load:   job directory locked (QUORVEL.LCK) -> report writer (RAPORT.XML opened) -> error
-//         state linked to it -> job document, which reads VEXA_JOB.XML -> device-data writer
-//         (PROG_KOM.XML opened).
-// Unload: PROG_KOM.XML closed -> RAPORT.XML finished (status block, closing tag) -> job freed
-//         -> job directory unlocked (or left to the host, which took a hold on the lock to
-//         read the result files first).
+// Load:   job directory locked (QUORVEL.LCK) -> the previous result files moved into the
+//         history (HISTORIA) -> report writer (RAPORT.XML opened) -> error state linked to it
+//         -> job document, which reads VEXA_JOB.XML -> the job's history folder -> device-data
+//         writer (PROG_KOM.XML opened).
+// Unload: PROG_KOM.XML closed and synced -> RAPORT.XML finished (synced, status block, synced,
+//         closed, directory synced) -> job freed -> the host told whether both reached the disk
+//         -> job directory unlocked (or left to the host, which took a hold on the lock to read
+//         the result files first).
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +20,7 @@
 #include "core/plugin_contract.h"
 #include "core/error_state.h"
 #include "core/globals.h"
+#include "core/history.h"
 #include "core/lifecycle.h"
 #include "core/progress.h"
 #include "core/stop.h"
@@ -49,28 +52,69 @@ int g_reportErrno = 0;
 // follows the refusal belongs to the refused load and must leave the running job alone.
 bool g_keepRunningJob = false;
 
+// Where the host wants to learn whether the result files reached the disk
+// (Quorvel_watchResultFiles); cleared once told.
+int* g_watchFault = nullptr;
+char* g_watchText = nullptr;
+std::size_t g_watchSize = 0;
+
+// The reason a load was refused when RAPORT.XML is a link or no regular file.
+const char* const kReportNotRegular =
+    "nazwa RAPORT.XML jest dowiązaniem symbolicznym lub nie jest zwykłym plikiem; nie zapisano przez nią"_cp;
+
 const char* const kDirectoryBusy =
     "Katalog zadania jest zajęty przez inne zadanie (plik QUORVEL.LCK); "
     "zadanie nie zostało wykonane, pliki katalogu pozostały bez zmian."_cp;
 
 }  // namespace
 
+namespace {
+
+// Tells the host that asked (Quorvel_watchResultFiles) whether both result files were
+// finished and made durable.
+void tellWatcher(bool durable, const std::string& why) {
+  if (!g_watchFault) return;
+  *g_watchFault = durable ? 0 : ERR_FILE_WRITE;
+  if (g_watchText && g_watchSize > 0) std::snprintf(g_watchText, g_watchSize, "%s", durable ? "" : why.c_str());
+  g_watchFault = nullptr;
+  g_watchText = nullptr;
+  g_watchSize = 0;
+}
+
+}  // namespace
+
 void teardownJob() {
+  bool deviceDataOnDisk = true;
   if (progKom) {
+    // A job without its device-data file ends with E, whatever its operation made of the
+    // status since: the host would find no PROG_KOM.XML of this job, or another file's.
+    if (const char* why = ProgKomCreateError(); why && raport) raport->UstawStatus("E", why);
     progKom->Close();
+    deviceDataOnDisk = ProgKomFinishedOnDisk();
     delete progKom;
     progKom = nullptr;
   }
+  bool reportOnDisk = false;
+  bool statusE = true;
+  std::string why;
   if (raport) {
     // Unlinked first, so that nothing reaches the report while it is being finished.
     ErrorSetRaport(nullptr);
     delete raport;
     raport = nullptr;
+    reportOnDisk = RaportFinishedOnDisk();
+    statusE = RaportFinishedStatusE();
+    if (!reportOnDisk) why = GetErrorMsg();
   }
   if (vexa) {
     delete vexa;
     vexa = nullptr;
   }
+  // A device-data file that failed is an error message of the report, which says E then.
+  const bool durable = reportOnDisk && (deviceDataOnDisk || statusE);
+  if (reportOnDisk && !deviceDataOnDisk && why.empty()) why = "Błąd zapisu pliku PROG_KOM.XML"_cp;
+  quorvel::core::historyEndJob(durable && deviceDataOnDisk && !statusE);
+  tellWatcher(durable, why);
   stopProgress();
   g_jobLock.Release();
 }
@@ -105,7 +149,9 @@ int refuseLoad() {
   if (!raport || !raport->IsOpen()) {
     // The report of this load does not exist: the host learns the reason from
     // quorvel_module_refusal() instead.
-    if (g_reportErrno != 0) {
+    if (RaportNameRefused()) {
+      std::snprintf(g_refusal, sizeof g_refusal, "%s (%s)", GetErrorMsg(), kReportNotRegular);
+    } else if (g_reportErrno != 0) {
       std::snprintf(g_refusal, sizeof g_refusal, "%s (%s)", GetErrorMsg(), std::strerror(g_reportErrno));
     } else {
       std::snprintf(g_refusal, sizeof g_refusal, "%s", GetErrorMsg());
@@ -116,6 +162,7 @@ int refuseLoad() {
     std::remove(kProgKomFileName);
   } else {
     try {
+      historyReserveFolder(raport->GetOperacja());
       writeEmptyDeviceData();
     } catch (...) {
       // Out of memory even for that: the report still gets finished below.
@@ -160,18 +207,29 @@ int attachJob() {
   }
   // Unavailable: not even the directory can be opened; the job goes on unguarded, and its
   // files will most likely fail to open as well, which the usual errors report.
+
+  // The previous job's result files go into the history before this job replaces them; when
+  // they cannot, the job is refused and they stay as they are.
+  std::string historyRefusal;
+  if (g_jobLock.IsHeld() && !historyBeginJob(historyRefusal)) {
+    std::snprintf(g_refusal, sizeof g_refusal, "%s", historyRefusal.c_str());
+    teardownJob();
+    return 0;
+  }
   startProgress();
 
   raport = new (std::nothrow) CRaportXml();
   if (!raport) return outOfMemory();
   if (!raport->IsOpen()) g_reportErrno = errno;
   ErrorSetRaport(raport);
+  if (!historyNotice().empty()) raport->DodajKomunikat("W", historyNotice().c_str(), 0, false);
 
   vexa = new (std::nothrow) CVexaXml();
   if (!vexa) return outOfMemory();
   // Reading the job stops at its first error, which stands in the report; a report file that
   // could not be created is such an error too (it is pending before the reading starts).
   if (vexa->readHeader() != 0) return refuseLoad();
+  historyReserveFolder(vexa->GetOperacja());
 
   progKom = new (std::nothrow) CProgKomXml(vexa->GetOperacja().c_str());
   if (!progKom) return outOfMemory();
@@ -204,6 +262,19 @@ QUORVEL_EXPORT_C const char* quorvel_module_refusal() {
 // gives up the core's own hold on the lock: a host that reads the result files afterwards
 // takes this first, so that no next job can replace them before they are read.
 QUORVEL_EXPORT_C int Quorvel_holdJobDirectory() { return quorvel::core::g_jobLock.Share(); }
+
+// Asks the coming unload to tell whether the job's result files reached the disk: it sets
+// *fault to 0 when RAPORT.XML and PROG_KOM.XML were both finished whole and made durable
+// (file and directory synced), otherwise to 4 with the reason in `text` (windows-1250, cut to
+// size - 1 bytes). A failure that RAPORT.XML itself could still record stands there as an E
+// message and the status E; one after its status was written (the status not synced, the
+// close, the directory's entry) is known only this way. fault and text belong to the host and
+// must stay valid until the unload returns; null fault asks nothing.
+QUORVEL_EXPORT_C void Quorvel_watchResultFiles(int* fault, char* text, std::size_t size) {
+  quorvel::core::g_watchFault = fault;
+  quorvel::core::g_watchText = text;
+  quorvel::core::g_watchSize = text ? size : 0;
+}
 
 // Unload handler of the core library: finishes both result files and frees the job.
 QUORVEL_EXPORT_C void quorvel_module_detach() {

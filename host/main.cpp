@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -72,7 +73,9 @@ void printMainHelp(FILE* out) {
       "                        (elcom, elzab, posnet; all of them by default)\n"
 #endif
       "  ports                 list the serial lines, who may open them and who holds them\n"
-      "  report [DIR]          show the result files of the last job in DIR readably\n"
+      "  report [DIR] [--history | --job NAME]\n"
+      "                        show the result files of the last job in DIR readably, the\n"
+      "                        jobs kept in its history, or one of them\n"
       "  --help                show this text\n"
       "\n"
       "See 'quorvel run --help' for the job directory and the files of a job.\n",
@@ -95,6 +98,8 @@ void printRunHelp(FILE* out) {
       "                 Konfiguracja; without it only Konfiguracja can run)\n"
       "  RAPORT.XML     written: every error, warning and notice, and the final status\n"
       "  PROG_KOM.XML   written: what the register gave (goods, sales, accepted goods)\n"
+      "  HISTORIA/      written: the result files of earlier jobs, one folder per job\n"
+      "                 (see 'quorvel report --help')\n"
       "  *.dmp          written when the configuration asks for a transmission dump\n"
       "\n"
       "Driver plug-ins:\n"
@@ -119,7 +124,8 @@ void printRunHelp(FILE* out) {
       "searched.\n"
       "\n"
       "Exit status: 0 when the job ended with status OK or I (notice), 1 with status W\n"
-      "(warning), 2 with status E (error), 3 when the core library refused to load (the job\n"
+      "(warning), 2 with status E (error) or when the result files could not be made\n"
+      "durable, 3 when the core library refused to load (the job\n"
       "file could not be read, see the report; another job still running in DIR, which\n"
       "holds one job at a time) or was not found, 64 for a bad command line.\n"
       "\n"
@@ -266,8 +272,20 @@ int runCommand(int argc, char** argv) {
   auto hold = core.symbol<HoldFn>("Quorvel_holdJobDirectory");
   const int held = hold ? hold() : -1;
   stopSignals.disconnect();
+  // The unload tells whether both result files reached the disk: a report that says OK but
+  // whose end was never made durable must not pass for a success.
+  using WatchFn = void (*)(int*, char*, std::size_t);
+  auto watch = core.symbol<WatchFn>("Quorvel_watchResultFiles");
+  int fault = 0;
+  char faultText[1024] = "";
+  if (watch) watch(&fault, faultText, sizeof faultText);
   core.reset();  // unloading completes PROG_KOM.XML and RAPORT.XML
-  const int status = showReport(shownDirectory);
+  int status = showReport(shownDirectory);
+  if (fault != 0) {
+    std::fprintf(stderr, "quorvel: the result files of the job in %s are not safely on the disk: %s\n", shownDirectory,
+                 quorvel::cp1250::toUtf8(faultText).c_str());
+    status = kExitError;
+  }
   if (held >= 0) ::close(held);
   return status;
 }

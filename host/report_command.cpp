@@ -1,10 +1,18 @@
 // `quorvel report`: the two windows-1250 result files of a job, readable in the terminal.
 #include "host/report_command.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <tuple>
+#include <vector>
 
 #include "host/report_view.h"
+#include "platform/cp1250.h"
+#include "platform/job_dir.h"
 
 namespace {
 
@@ -12,14 +20,128 @@ constexpr int kExitOk = 0;
 constexpr int kExitUnreadable = 2;
 constexpr int kExitUsage = 64;
 
+namespace fs = std::filesystem;
+
+constexpr const char* kHistory = "HISTORIA";
+constexpr const char* kMarker = "SPRZEDAZ_NIEDOSTARCZONA.TXT";
+
+// A money text of PROG_KOM.XML ("-12.5") in ten-thousandths.
+long long moneyValue(const std::string& text) {
+  std::size_t i = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (negative) ++i;
+  long long whole = 0, fraction = 0, scale = 10000;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) whole = whole * 10 + (text[i] - '0');
+  if (i < text.size() && text[i] == '.')
+    for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9' && scale > 1; ++i)
+      scale /= 10, fraction += (text[i] - '0') * scale;
+  const long long value = whole * 10000 + fraction;
+  return negative ? -value : value;
+}
+
+std::string moneyText(long long v) {
+  const bool negative = v < 0;
+  if (negative) v = -v;
+  char text[48];
+  std::snprintf(text, sizeof text, "%s%lld.%02lld", negative ? "-" : "", v / 10000, (v % 10000) / 100);
+  return text;
+}
+
+// The value of "key=" in a job's ZADANIE.TXT.
+std::string recordValue(const std::string& bytes, const std::string& key) {
+  const std::size_t at = bytes.find(key + "=");
+  if (at == std::string::npos) return {};
+  const std::size_t from = at + key.size() + 1;
+  const std::size_t end = bytes.find_first_of("\r\n", from);
+  return bytes.substr(from, end == std::string::npos ? std::string::npos : end - from);
+}
+
+std::string readSmall(const fs::path& path) {
+  std::string bytes;
+  quorvel::platform::ReadOpenError why;
+  if (std::FILE* f = quorvel::platform::OpenRegularFileForReading(path.c_str(), why)) {
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) bytes.append(chunk, n);
+    std::fclose(f);
+  }
+  return bytes;
+}
+
+struct KeptJob {
+  std::string name;
+  unsigned long number = 0;
+};
+
+// The history's folders, oldest first (start time, job number, name), as the core orders them.
+std::vector<KeptJob> keptJobs(const fs::path& history) {
+  std::vector<KeptJob> jobs;
+  std::error_code ec;
+  for (fs::directory_iterator it(history, ec), end; !ec && it != end; it.increment(ec)) {
+    if (!it->is_directory(ec) || it->is_symlink(ec)) continue;
+    KeptJob job{it->path().filename().string()};
+    job.number = std::strtoul(recordValue(readSmall(it->path() / "ZADANIE.TXT"), "numer").c_str(), nullptr, 10);
+    jobs.push_back(job);
+  }
+  std::sort(jobs.begin(), jobs.end(), [](const KeptJob& a, const KeptJob& b) {
+    return std::make_tuple(a.name.substr(0, 15), a.number, a.name) < std::make_tuple(b.name.substr(0, 15), b.number, b.name);
+  });
+  return jobs;
+}
+
+int listHistory(const std::string& directory) {
+  const fs::path history = fs::path(directory) / kHistory;
+  std::error_code ec;
+  if (!fs::is_directory(history, ec)) {
+    std::fprintf(stderr, "quorvel report: %s has no job history (%s)\n", directory.c_str(), history.c_str());
+    return kExitUnreadable;
+  }
+  const std::string current = recordValue(readSmall(history / "BIEZACE.TXT"), "folder");
+  std::printf("Jobs kept in %s, oldest first:\n", history.c_str());
+  std::printf("  %-44s %-26s %-8s %s\n", "FOLDER", "OPERATION", "STATUS", "SALES");
+  for (const KeptJob& job : keptJobs(history)) {
+    const fs::path folder = history / job.name;
+    quorvel::host::ReportView report;
+    const bool haveReport = quorvel::host::readReport((folder / "RAPORT.XML").string(), report);
+    quorvel::host::DeviceDataView data;
+    quorvel::host::readDeviceData((folder / "PROG_KOM.XML").string(), data);
+    std::string operation = report.operacja;
+    if (operation.empty()) operation = quorvel::cp1250::toUtf8(recordValue(readSmall(folder / "ZADANIE.TXT"), "operacja"));
+    const std::string status = job.name == current ? "current" : !haveReport ? "-" : report.complete ? report.status.typ : "cut off";
+    int records = 0;
+    long long total = 0;
+    for (const auto& r : data.records) {
+      if (r.kind != "Obrót") continue;
+      ++records;
+      for (const auto& [name, value] : r.fields)
+        if (name == "Wartość") total += moneyValue(value);
+    }
+    const std::string sales = records ? std::to_string(records) + " records, " + moneyText(total) : "-";
+    const bool undelivered = fs::exists(folder / kMarker, ec);
+    std::printf("  %-44s %-26s %-8s %s%s\n", job.name.c_str(), operation.empty() ? "?" : operation.c_str(),
+                status.c_str(), sales.c_str(), undelivered ? "   UNDELIVERED SALES" : "");
+  }
+  std::printf("\n'current' is the job whose RAPORT.XML and PROG_KOM.XML lie in %s itself; UNDELIVERED SALES\n"
+              "marks a job whose kept files hold sales the register has cleared and no report delivered.\n",
+              directory.c_str());
+  std::fflush(stdout);
+  return kExitOk;
+}
+
 }  // namespace
 
 void printReportHelp(std::FILE* out) {
   std::fputs(
-      "Usage: quorvel report [DIR]\n"
+      "Usage: quorvel report [DIR] [--history | --job NAME]\n"
       "\n"
       "Shows the result files of the last job in the job directory DIR (default: the current\n"
       "directory) in the terminal's encoding (UTF-8); the files themselves are windows-1250.\n"
+      "\n"
+      "  --history   lists the jobs kept in DIR/HISTORIA, oldest first: folder, operation,\n"
+      "              status (\"cut off\" for a job stopped before its end), the number and the\n"
+      "              total value of its sales records, and UNDELIVERED SALES for a job whose\n"
+      "              kept files hold sales the register has cleared and no report delivered\n"
+      "  --job NAME  shows the kept job HISTORIA/NAME as the last job is shown, and its\n"
+      "              further kept files\n"
       "\n"
       "Shown:\n"
       "  RAPORT.XML     every message (type, text, number, goods identifiers) and the status\n"
@@ -33,17 +155,38 @@ void printReportHelp(std::FILE* out) {
 
 int runReportCommand(int argc, char** argv) {
   std::string directory = ".";
+  bool haveDirectory = false, history = false;
+  std::string job;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       printReportHelp(stdout);
       return kExitOk;
     }
-    if ((arg.size() > 1 && arg[0] == '-') || i > 1) {
+    if (arg == "--history" && job.empty()) {
+      history = true;
+      continue;
+    }
+    if (arg == "--job" && i + 1 < argc && !history && job.empty()) {
+      job = argv[++i];
+      if (!job.empty() && job.find('/') == std::string::npos && job != "." && job != "..") continue;
+    }
+    if ((arg.size() > 1 && arg[0] == '-') || haveDirectory) {
       std::fprintf(stderr, "quorvel report: unexpected argument %s\nTry 'quorvel report --help'.\n", argv[i]);
       return kExitUsage;
     }
     directory = argv[i];
+    haveDirectory = true;
+  }
+  if (history) return listHistory(directory);
+  const std::string shownDirectory = directory;
+  if (!job.empty()) {
+    directory = (fs::path(directory) / kHistory / job).string();
+    std::error_code ec;
+    if (!fs::is_directory(directory, ec)) {
+      std::fprintf(stderr, "quorvel report: no kept job %s in %s\n", job.c_str(), shownDirectory.c_str());
+      return kExitUnreadable;
+    }
   }
   int status = kExitOk;
 
@@ -70,6 +213,21 @@ int runReportCommand(int argc, char** argv) {
   // sales: a host acts on PROG_KOM.XML only after a status other than E.
   if (report.complete && report.status.typ == "E")
     std::printf("\nThe job failed (status E): its PROG_KOM.XML must not be taken over.\n");
+  if (!job.empty()) {
+    std::error_code ec;
+    std::vector<std::string> further;
+    for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      if (name != "RAPORT.XML" && name != "PROG_KOM.XML" && name != "ZADANIE.TXT" && name != kMarker)
+        further.push_back(name);
+    }
+    std::sort(further.begin(), further.end());
+    for (const std::string& name : further) std::printf("%s %s/%s\n", name == further.front() ? "\nAlso kept:" : "           ", directory.c_str(), name.c_str());
+    if (fs::exists(fs::path(directory) / kMarker, ec))
+      std::printf("\nUNDELIVERED SALES: the register has cleared the sales these files hold and no report\n"
+                  "delivered them; take them over from here, then remove %s/%s.\n",
+                  directory.c_str(), kMarker);
+  }
   std::fflush(stdout);
   return status;
 }

@@ -6,6 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
 
 namespace quorvel::platform {
 
@@ -122,13 +127,238 @@ namespace {
 bool syncDescriptor(int fd) { return ::fsync(fd) == 0 || errno == EINVAL; }
 }  // namespace
 
-bool SyncFileToDisk(std::FILE* file) { return syncDescriptor(fileno(file)); }
+// ---- Fault hook ------------------------------------------------------------------------
 
-bool SyncCurrentDirectory() {
-  const int dir = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+namespace {
+
+struct FaultRule {
+  FileOp op;
+  unsigned nth;
+  int error;
+  std::string name;
+  bool onward;
+  unsigned seen = 0;
+};
+
+struct FaultRules {
+  std::mutex mutex;
+  std::vector<FaultRule> rules;
+  bool environmentRead = false;
+};
+
+FaultRules& faultRules() {
+  static FaultRules* rules = new FaultRules;  // never destroyed: used up to the process's end
+  return *rules;
+}
+
+bool parseRules(const std::string& spec, std::vector<FaultRule>& out) {
+  static const struct {
+    const char* name;
+    FileOp op;
+  } kOps[] = {{"open", FileOp::Open}, {"write", FileOp::Write}, {"sync", FileOp::Sync},
+              {"rename", FileOp::Rename}, {"close", FileOp::Close}};
+  static const struct {
+    const char* name;
+    int error;
+  } kErrors[] = {{"EIO", EIO},       {"ENOSPC", ENOSPC}, {"EDQUOT", EDQUOT}, {"EROFS", EROFS},
+                 {"EACCES", EACCES}, {"EPERM", EPERM},   {"EFBIG", EFBIG}};
+  std::size_t start = 0;
+  while (start <= spec.size()) {
+    std::size_t end = spec.find(',', start);
+    if (end == std::string::npos) end = spec.size();
+    const std::string item = spec.substr(start, end - start);
+    start = end + 1;
+    if (item.empty()) continue;
+    // kind:count:error[:name]; the name takes the rest of the item.
+    std::vector<std::string> parts;
+    std::size_t p = 0;
+    while (parts.size() < 3) {
+      const std::size_t q = item.find(':', p);
+      parts.push_back(item.substr(p, q == std::string::npos ? std::string::npos : q - p));
+      if (q == std::string::npos) {
+        p = std::string::npos;
+        break;
+      }
+      p = q + 1;
+    }
+    if (p != std::string::npos) parts.push_back(item.substr(p));
+    if (parts.size() < 3) return false;
+    FaultRule rule{FileOp::Open, 0, 0, parts.size() > 3 ? parts[3] : std::string(), false};
+    bool known = false;
+    for (const auto& o : kOps)
+      if (parts[0] == o.name) rule.op = o.op, known = true;
+    std::string count = parts[1];
+    if (!count.empty() && count.back() == '+') rule.onward = true, count.pop_back();
+    char* rest = nullptr;
+    rule.nth = static_cast<unsigned>(std::strtoul(count.c_str(), &rest, 10));
+    if (!known || count.empty() || *rest || rule.nth == 0) return false;
+    for (const auto& e : kErrors)
+      if (parts[2] == e.name) rule.error = e.error;
+    if (rule.error == 0) rule.error = std::atoi(parts[2].c_str());
+    if (rule.error <= 0) return false;
+    out.push_back(rule);
+  }
+  return true;
+}
+
+bool nameMatches(const std::string& wanted, const char* name) {
+  if (wanted.empty()) return true;
+  const std::string path = name ? name : "";
+  if (path == wanted) return true;
+  const std::size_t slash = path.rfind('/');
+  return slash != std::string::npos && path.compare(slash + 1, std::string::npos, wanted) == 0;
+}
+
+// The hook at the start of an operation: false with errno set when it must fail.
+bool passes(FileOp op, const char* name) {
+  const int error = FileFaults::Check(op, name);
+  if (error == 0) return true;
+  errno = error;
+  return false;
+}
+
+}  // namespace
+
+void FileFaults::Arm(FileOp op, unsigned nth, int error, const char* name, bool onward) {
+  FaultRules& r = faultRules();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  r.environmentRead = true;
+  r.rules.push_back(FaultRule{op, nth, error, name ? name : "", onward});
+}
+
+bool FileFaults::Parse(const std::string& spec) {
+  std::vector<FaultRule> parsed;
+  if (!parseRules(spec, parsed)) return false;
+  FaultRules& r = faultRules();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  r.environmentRead = true;
+  r.rules.insert(r.rules.end(), parsed.begin(), parsed.end());
+  return true;
+}
+
+void FileFaults::Clear() {
+  FaultRules& r = faultRules();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  r.environmentRead = true;
+  r.rules.clear();
+}
+
+int FileFaults::Check(FileOp op, const char* name) {
+  FaultRules& r = faultRules();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  if (!r.environmentRead) {
+    r.environmentRead = true;
+    if (const char* spec = std::getenv("QUORVEL_FILE_FAULT")) parseRules(spec, r.rules);
+  }
+  int error = 0;
+  for (FaultRule& rule : r.rules) {
+    if (rule.op != op || !nameMatches(rule.name, name)) continue;
+    ++rule.seen;
+    if (error == 0 && (rule.seen == rule.nth || (rule.onward && rule.seen > rule.nth))) error = rule.error;
+  }
+  return error;
+}
+
+// ---- Syncs and the files the system writes ------------------------------------------------
+
+bool SyncFileToDisk(std::FILE* file, const char* name) {
+  if (!passes(FileOp::Sync, name ? name : "")) return false;
+  return syncDescriptor(fileno(file));
+}
+
+bool SyncDirectory(const char* path) {
+  if (!passes(FileOp::Sync, path)) return false;
+  const int dir = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return false;
   const bool synced = syncDescriptor(dir);
   return ::close(dir) == 0 && synced;
+}
+
+bool SyncCurrentDirectory() { return SyncDirectory("."); }
+
+std::FILE* OpenResultFileForWriting(const char* path, WriteOpenError& why) {
+  why = WriteOpenError::Failed;
+  if (!passes(FileOp::Open, path)) return nullptr;
+  // A device under the name is refused before it is opened: opening one may already act (a
+  // serial line raises its modem lines). O_NOFOLLOW below closes the gap for a link planted
+  // after this look.
+  struct stat st {};
+  if (::lstat(path, &st) == 0 && S_ISDIR(st.st_mode)) {
+    errno = EISDIR;  // cannot be created, as fopen would find
+    return nullptr;
+  }
+  if (::lstat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+    why = WriteOpenError::NotRegular;
+    errno = S_ISLNK(st.st_mode) ? ELOOP : EINVAL;
+    return nullptr;
+  }
+  // No O_TRUNC: the file is emptied only once it is known to be a regular file of its own.
+  const int fd = ::open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    if (errno == ELOOP || errno == ENXIO) why = WriteOpenError::NotRegular;
+    return nullptr;
+  }
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    why = WriteOpenError::NotRegular;
+    ::close(fd);
+    errno = EINVAL;
+    return nullptr;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  std::FILE* f = ::ftruncate(fd, 0) == 0 ? ::fdopen(fd, "wb") : nullptr;
+  if (!f) {
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return nullptr;
+  }
+  why = WriteOpenError::None;
+  return f;
+}
+
+bool WriteToFile(std::FILE* file, const void* bytes, std::size_t size, const char* name) {
+  if (!file) return false;
+  if (!passes(FileOp::Write, name)) return false;
+  const bool written = size == 0 || std::fwrite(bytes, 1, size, file) == size;
+  const bool flushed = std::fflush(file) == 0;
+  return written && flushed;
+}
+
+bool CloseFile(std::FILE* file, const char* name) {
+  if (!file) return false;
+  const int injected = FileFaults::Check(FileOp::Close, name);
+  const bool closed = std::fclose(file) == 0;
+  if (injected != 0) {
+    errno = injected;
+    return false;
+  }
+  return closed;
+}
+
+bool RenameFile(const char* from, const char* to) {
+  if (!passes(FileOp::Rename, from)) return false;
+  return ::rename(from, to) == 0;
+}
+
+bool MakeDirectory(const char* path) {
+  if (::mkdir(path, 0777) == 0) return true;
+  struct stat st {};
+  return errno == EEXIST && ::lstat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+FileKind KindOfFile(const char* path) {
+  struct stat st {};
+  if (::lstat(path, &st) != 0) return FileKind::Missing;
+  if (S_ISREG(st.st_mode)) return FileKind::Regular;
+  if (S_ISDIR(st.st_mode)) return FileKind::Directory;
+  return FileKind::Other;
+}
+
+long long ModificationTime(const char* path) {
+  struct stat st {};
+  if (::lstat(path, &st) != 0) return -1;
+  return static_cast<long long>(st.st_mtime);
 }
 
 }  // namespace quorvel::platform

@@ -12,7 +12,9 @@
 // without waiting.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
+#include <string>
 
 #include "platform/api.h"
 
@@ -82,10 +84,83 @@ QUORVEL_API bool CutFileHere(std::FILE* file);
 
 // Makes what was written to the stream's file durable (fsync of its descriptor); true also for
 // a terminal, pipe or other special file, which has no storage to make durable and has the
-// bytes already. The stream must have been flushed.
-QUORVEL_API bool SyncFileToDisk(std::FILE* file);
+// bytes already. The stream must have been flushed. `name` is the file's name for the fault
+// hook below (a sync of a file without a name counts under the name "").
+QUORVEL_API bool SyncFileToDisk(std::FILE* file, const char* name = nullptr);
 // Makes the entries of the current directory durable, so that a file just created there
-// survives a power loss; false when the directory cannot be opened or synced.
+// survives a power loss; false when the directory cannot be opened or synced. Counts as a sync
+// of ".".
 QUORVEL_API bool SyncCurrentDirectory();
+// The same for the directory `path` (relative to the current one); a sync of `path`.
+QUORVEL_API bool SyncDirectory(const char* path);
+
+// ---- The result files and the history of the job directory ------------------------------
+//
+// The files the system writes for the host (RAPORT.XML, PROG_KOM.XML) and the files it keeps
+// in the job directory's history go through the functions below, each of which passes the
+// fault hook (FileFaults) first, so that tests can make any step of them fail.
+
+enum class WriteOpenError {
+  None,
+  Failed,      // the file could not be created or opened (errno says why)
+  NotRegular,  // the name is a symbolic link, a FIFO or a device: left untouched
+};
+
+// Creates `path`, or empties an existing regular file of that name, and opens it for writing
+// in binary mode. A name that is a symbolic link is never followed (O_NOFOLLOW) and one that
+// is not a regular file (a FIFO, a device made under the name) is
+// refused before anything is written or truncated: nullptr with `why` NotRegular. nullptr
+// with `why` Failed and errno set when the file cannot be opened (a directory of that name:
+// EISDIR).
+QUORVEL_API std::FILE* OpenResultFileForWriting(const char* path, WriteOpenError& why);
+
+// Writes `size` bytes and hands them to the system (fflush); false with errno set when either
+// fails. `name` is the file's name for the fault hook.
+QUORVEL_API bool WriteToFile(std::FILE* file, const void* bytes, std::size_t size, const char* name);
+// Closes the stream (always); false with errno set when the close failed.
+QUORVEL_API bool CloseFile(std::FILE* file, const char* name);
+// rename(2): `from` replaces `to` atomically; false with errno set on failure.
+QUORVEL_API bool RenameFile(const char* from, const char* to);
+// Creates the directory `path`; true also when a directory of that name exists already
+// (a link under the name does not count).
+QUORVEL_API bool MakeDirectory(const char* path);
+
+enum class FileKind { Missing, Regular, Directory, Other };  // Other: a link, a FIFO, a device
+// What `path` names, links not followed.
+QUORVEL_API FileKind KindOfFile(const char* path);
+// The modification time of `path` (seconds since the epoch), -1 when it cannot be read.
+QUORVEL_API long long ModificationTime(const char* path);
+
+// ---- Fault hook --------------------------------------------------------------------------
+//
+// Makes chosen file operations of the functions above fail, as a disk that is full, gone or
+// broken would make them fail, so that tests can prove that no failure passes for success.
+// A rule names an operation kind, a count N and an errno: the Nth operation of that kind
+// (counted from the moment the rule is set, per rule) fails with that errno, once, or every
+// operation from the Nth on. A rule may name a file: then only operations on that file
+// (its path or its last component, e.g. "PROG_KOM.XML", or "." for the job directory) count.
+//
+// Tests set rules with Arm; a process started by a test takes them from the environment
+// variable QUORVEL_FILE_FAULT, read at the first file operation of the process:
+//   QUORVEL_FILE_FAULT="sync:2:EIO"                   the second sync fails with EIO
+//   QUORVEL_FILE_FAULT="sync:1:EIO:PROG_KOM.XML"      the first sync of PROG_KOM.XML
+//   QUORVEL_FILE_FAULT="write:3+:ENOSPC,close:1:EIO"  every write from the third on, and the
+//                                                     first close
+// Kinds: open, write, sync, rename, close. Errors: EIO, ENOSPC, EDQUOT, EROFS, EACCES, EPERM,
+// EFBIG or a number. A test facility only, not a setting for installations.
+enum class FileOp { Open, Write, Sync, Rename, Close };
+
+class QUORVEL_API FileFaults {
+ public:
+  // Adds a rule (see above); `name` null or empty counts every file.
+  static void Arm(FileOp op, unsigned nth, int error, const char* name = nullptr, bool onward = false);
+  // Adds the rules of a QUORVEL_FILE_FAULT text; false (nothing added) when it cannot be read.
+  static bool Parse(const std::string& spec);
+  // Removes every rule; the environment is not read any more in this process.
+  static void Clear();
+  // The errno the operation `op` on `name` must fail with, 0 when it goes on. Every call
+  // counts for the rules it matches.
+  static int Check(FileOp op, const char* name);
+};
 
 }  // namespace quorvel::platform

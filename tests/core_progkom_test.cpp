@@ -3,6 +3,7 @@
 // on disk (plug-ins clear the register's sales counters on that 0).
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 
@@ -11,6 +12,7 @@
 #include "core/records.h"
 #include "tests/support/test_support.h"
 #include "core/xml/progkom_xml.h"
+#include "platform/job_dir.h"
 
 using quorvel::test::cp1250ToUtf8;
 using quorvel::test::readFile;
@@ -38,7 +40,10 @@ class ProgKom : public ::testing::Test {
     ErrorSetRaport(nullptr);
     ClearError("");
   }
-  void TearDown() override { ClearError(""); }
+  void TearDown() override {
+    ClearError("");
+    quorvel::platform::FileFaults::Clear();
+  }
 
   // The finished file, checked against the schema.
   std::string finished() {
@@ -246,10 +251,13 @@ TEST_F(ProgKom, FileThatCannotBeCreated) {
   EXPECT_EQ(progKom.Close(), ERR_FILE_CREATE);
 }
 
+using quorvel::platform::FileFaults;
+using quorvel::platform::FileOp;
+
 // A full disk: the header fails at once, and Close never reports success, even when the
 // plug-in cleared the error in between.
 TEST_F(ProgKom, FullDiskIsAWriteErrorAndCloseIsNotZero) {
-  std::filesystem::create_symlink("/dev/full", dir.file("PROG_KOM.XML"));
+  FileFaults::Arm(FileOp::Write, 1, ENOSPC, "PROG_KOM.XML", true);
   CProgKomXml progKom("OdbiórSprzedaży"_cp);
   EXPECT_EQ(GetErrorNum(), ERR_FILE_WRITE);
   EXPECT_EQ(cp1250ToUtf8(GetErrorMsg()), "Błąd zapisu pliku PROG_KOM.XML");
@@ -262,7 +270,7 @@ TEST_F(ProgKom, FullDiskIsAWriteErrorAndCloseIsNotZero) {
 }
 
 TEST_F(ProgKom, FullDiskFoundByTheDestructorToo) {
-  std::filesystem::create_symlink("/dev/full", dir.file("PROG_KOM.XML"));
+  FileFaults::Arm(FileOp::Write, 1, ENOSPC, "PROG_KOM.XML", true);
   { CProgKomXml progKom("OdbiórSprzedaży"_cp); }
   EXPECT_EQ(GetErrorNum(), ERR_FILE_WRITE);
 }

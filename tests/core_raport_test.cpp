@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 #include "core/error_state.h"
 #include "tests/support/test_support.h"
 #include "core/xml/raport_xml.h"
+#include "platform/job_dir.h"
 
 using quorvel::test::readFile;
 using quorvel::test::schemaErrors;
@@ -279,9 +281,10 @@ TEST_F(Raport, UncreatableFileSetsError1AndWritesNothing) {
 }
 
 TEST_F(Raport, FullDeviceSetsError4AtTheDeclaration) {
-  if (!quorvel::test::fileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  std::filesystem::create_symlink("/dev/full", dir.file("RAPORT.XML"));
+  // Every write fails as on a full disk.
+  quorvel::platform::FileFaults::Arm(quorvel::platform::FileOp::Write, 1, ENOSPC, "RAPORT.XML", true);
   CRaportXml raport;
+  quorvel::platform::FileFaults::Clear();
   EXPECT_EQ(GetErrorNum(), 4);
   EXPECT_STREQ(GetErrorMsg(), "Błąd zapisu pliku RAPORT.XML"_cp);
   EXPECT_FALSE(raport.IsOpen());

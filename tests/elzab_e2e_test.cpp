@@ -125,8 +125,11 @@ class ElzabJob {
   // must be valid.
   std::string run(const std::string& operation, const std::string& goods = "") {
     writeJob(operation, goods);
-    const auto r = quorvel::test::elcom::runProgram({kHostPath, "run", "quorvel_elzab", "-C", dir_},
-                                                    {{"QUORVEL_LIBRARY_PATH=" + libraryPath}});
+    quorvel::test::elcom::RunOptions options;
+    options.environment = environment;
+    options.environment.push_back("QUORVEL_LIBRARY_PATH=" + libraryPath);
+    const auto r = quorvel::test::elcom::runProgram({kHostPath, "run", "quorvel_elzab", "-C", dir_}, options);
+    lastOutput = r.output;
     const std::string raport = text("RAPORT.XML");
     EXPECT_EQ(r.exitStatus, quorvel::test::exitStatusForReport(raport)) << r.output;
     EXPECT_FALSE(quorvel::test::sanitizerReport(r.output)) << r.output;
@@ -140,6 +143,8 @@ class ElzabJob {
   elzab::SUConfig config{};
   // The folders of QUORVEL_LIBRARY_PATH for the job's run: the stand-ins' own.
   std::string libraryPath = QUORVEL_STANDIN_DIR;
+  std::vector<std::string> environment;  // NAME=VALUE for the next runs
+  std::string lastOutput;                // of the last run
 
  private:
   std::string dir_;
@@ -473,4 +478,78 @@ TEST(ElzabEndToEnd, SpoiledResultFilesGiveClearMessages) {
   const std::string raport = job.run("OdbiórSprzedaży");
   EXPECT_TRUE(contains(raport, "<Typ>E</Typ>")) << raport;
   EXPECT_TRUE(contains(raport, "w pliku &apos;EZB_SPR3.TXT&apos; w linii ")) << raport;
+}
+
+// The register clears its counters inside the read-out call: a read-out that fails after it
+// names the kept copy of the sales, which no later job deletes.
+TEST(ElzabEndToEnd, ReadOutFailingAfterTheRegisterClearedItKeepsTheSales) {
+  const std::string cleared = "Odbiór sprzedaży nie został zakończony, a liczniki sprzedaży w kasie zostały już "
+                              "wyzerowane; odczytana sprzedaż jest zachowana w plikach: HISTORIA/";
+  struct Case {
+    const char* what;
+    const char* simFault;   // of the register
+    const char* fileFault;  // QUORVEL_FILE_FAULT
+    const char* says;       // the failure's own message (UTF-8)
+  } cases[] = {
+      {"PROG_KOM.XML not synced", "", "sync:1:EIO:PROG_KOM.XML", "Błąd zapisu pliku PROG_KOM.XML"},
+      {"PROG_KOM.XML not written", "", "write:3:ENOSPC:PROG_KOM.XML", "Błąd zapisu pliku PROG_KOM.XML"},
+      {"a garbled record", "fault OSpOpMax garble", "", "w pliku &apos;EZB_SPR3.TXT&apos; w linii "},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    ElzabJob job;
+    job.environment = {"QUORVEL_LIBRARY_PATH=" + std::string(QUORVEL_STANDIN_DIR), std::string("QUORVEL_FILE_FAULT=") + k.fileFault};
+    job.sim("goods 12 Piwo 3.20 1");
+    job.sim("goods 7 Butelka 0.50 4 --packaging");
+    job.sim("sell 12 2 6.40");
+    job.sim("return 7 1 0.50");
+    if (*k.simFault) job.sim(k.simFault);
+    const std::string raport = job.run("OdbiórSprzedaży");
+    EXPECT_TRUE(contains(raport, k.says)) << raport;
+    const std::size_t at = raport.find(cleared);
+    ASSERT_NE(at, std::string::npos) << raport;
+    EXPECT_TRUE(contains(raport, "<Status>\r\n\t\t<Typ>E</Typ>\r\n\t\t<Treść>" + cleared)) << raport;
+    const std::size_t from = at + cleared.size() - std::string("HISTORIA/").size();
+    const std::string kept = raport.substr(from, raport.find(',', from) - from);
+    EXPECT_TRUE(contains(job.bytes(kept), "12\t2.000\t640")) << kept;
+    const std::string folder = kept.substr(0, kept.rfind('/'));
+    EXPECT_TRUE(quorvel::test::fileExists(job.file(folder + "/SPRZEDAZ_NIEDOSTARCZONA.TXT")));
+    EXPECT_FALSE(contains(job.show(), "sprzedaż")) << job.show();  // cleared
+
+    // The retry reads the register's empty counters and ends OK; the sales of the failed
+    // read-out stay kept and marked, and the files of that read-out are not lost.
+    job.environment = {"QUORVEL_LIBRARY_PATH=" + std::string(QUORVEL_STANDIN_DIR)};
+    job.sim("fault clear");
+    EXPECT_EQ(job.run("OdbiórSprzedaży"), raportOf("OdbiórSprzedaży", {}, {"OK", ""}));
+    EXPECT_TRUE(contains(job.bytes(kept), "12\t2.000\t640")) << kept;
+    EXPECT_TRUE(quorvel::test::fileExists(job.file(folder + "/SPRZEDAZ_NIEDOSTARCZONA.TXT")));
+    EXPECT_FALSE(contains(job.bytes("EZB_SPR2.TXT"), "640"));
+  }
+}
+
+TEST(ElzabEndToEnd, ReadOutStoppedOrWithoutDeviceDataIsNamedAndLosesNothing) {
+  ElzabJob job;
+  job.environment = {"QUORVEL_LIBRARY_PATH=" + std::string(QUORVEL_STANDIN_DIR)};
+  job.sim("goods 12 Piwo 3.20 1");
+  job.sim("sell 12 2 6.40");
+  // PROG_KOM.XML that cannot be written (a link, not followed even to create its target):
+  // the read-out is not started, the counters stay.
+  std::filesystem::create_symlink(job.file("ELSEWHERE.XML"), job.file("PROG_KOM.XML"));
+  std::string raport = job.run("OdbiórSprzedaży");
+  EXPECT_TRUE(contains(raport, "<Typ>E</Typ>\r\n\t\t<Treść>Błąd tworzenia pliku PROG_KOM.XML (nazwa jest dowiązaniem")) << raport;
+  EXPECT_TRUE(contains(job.show(), "sprzedaż")) << job.show();
+  EXPECT_FALSE(quorvel::test::fileExists(job.file("ELSEWHERE.XML")));
+  std::filesystem::remove(job.file("PROG_KOM.XML"));
+
+  // A read-out stopped after the register cleared its counters (the report without its status,
+  // the sales kept and marked): the next job names the kept files.
+  job.environment.push_back("QUORVEL_FILE_FAULT=sync:1:EIO:PROG_KOM.XML");
+  raport = job.run("OdbiórSprzedaży");
+  const std::string whole = job.bytes("RAPORT.XML");
+  quorvel::test::writeFile(job.file("RAPORT.XML"), whole.substr(0, whole.find("\t<Status>")));
+  job.environment.pop_back();
+  raport = job.run("ImportTowarów");
+  EXPECT_TRUE(contains(raport, "<Typ>W</Typ>\r\n\t\t<Treść>Poprzedni odbiór sprzedaży został przerwany przed końcem")) << raport;
+  EXPECT_TRUE(contains(raport, "/EZB_SPR2.TXT")) << raport;
+  EXPECT_TRUE(contains(raport, "Liczniki sprzedaży w kasie zostały już wyzerowane.")) << raport;
 }

@@ -11,6 +11,9 @@
 #include "core/xml/vexa_xml.h"
 #include "platform/job_dir.h"
 
+const char* const kNotRegularDetail =
+    " (nazwa jest dowiązaniem symbolicznym lub nie jest zwykłym plikiem; nie zapisano przez nią)"_cp;
+
 namespace {
 
 // Lines of the exchange files end in CR LF, as the host application expects.
@@ -21,17 +24,21 @@ constexpr const char* kEol = "\r\n";
 struct DeviceDataFile {
   std::FILE* file = nullptr;
   const CProgKomXml* owner = nullptr;
+  bool failed = false;  // a record failed to reach the system; Close reports it
 };
 DeviceDataFile g_out;
+// False while the file is open and after a Close that failed to finish it whole and durable.
+bool g_finishedOnDisk = true;
+// The message of the last writer's failure to create its file, "" when it was created.
+std::string g_createError;
 
 // Hands one complete record to the operating system at once, so a crash of the host after
-// this call loses nothing of it. A failure sets the stream's sticky error flag, which Close
-// turns into error 4.
+// this call loses nothing of it. A failure is remembered, and Close turns it into error 4.
 bool writeOut(const std::string& bytes) {
   if (!g_out.file) return false;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), g_out.file) == bytes.size();
-  const bool flushed = std::fflush(g_out.file) == 0;
-  return written && flushed;
+  const bool ok = quorvel::platform::WriteToFile(g_out.file, bytes.data(), bytes.size(), kProgKomFileName);
+  if (!ok) g_out.failed = true;
+  return ok;
 }
 
 // Finishes and closes the stream; false when any part of the file may not have reached the disk.
@@ -39,14 +46,13 @@ bool writeOut(const std::string& bytes) {
 // loss right after Close could leave no PROG_KOM.XML at all although the register's counters
 // were cleared.
 bool finishFile() {
+  bool ok = writeOut("</Dane>") && !g_out.failed;
   std::FILE* f = g_out.file;
   g_out.file = nullptr;
   g_out.owner = nullptr;
-  bool ok = std::fputs("</Dane>", f) >= 0;
-  ok = std::fflush(f) == 0 && ok;
   ok = !std::ferror(f) && ok;  // also catches a record that failed earlier
-  ok = quorvel::platform::SyncFileToDisk(f) && ok;
-  ok = std::fclose(f) == 0 && ok;
+  ok = quorvel::platform::SyncFileToDisk(f, kProgKomFileName) && ok;
+  ok = quorvel::platform::CloseFile(f, kProgKomFileName) && ok;
   ok = ok && quorvel::platform::SyncCurrentDirectory();
   return ok;
 }
@@ -122,11 +128,22 @@ void appendMoney(std::string& out, const char* name, const CUfCurrency& value) {
 CProgKomXml::CProgKomXml(const char* operacja) {
   // Only one device-data file is open at a time; a stream still open belongs to an earlier writer.
   if (g_out.file) std::fclose(g_out.file);
-  g_out.file = quorvel::platform::CreateFileForWriting(kProgKomFileName);
+  // A link or a special file under the name is never written through: the name stays as it
+  // is, the job goes on without device data, and the report says why.
+  quorvel::platform::WriteOpenError why = quorvel::platform::WriteOpenError::None;
+  g_out = DeviceDataFile{};
+  g_out.file = quorvel::platform::OpenResultFileForWriting(kProgKomFileName, why);
   g_out.owner = this;
+  g_finishedOnDisk = g_out.file == nullptr;  // a file never opened has nothing to lose
+  g_createError.clear();
   if (!g_out.file) {
     g_out.owner = nullptr;
-    SetError(ERR_FILE_CREATE, kProgKomFileName);
+    if (why == quorvel::platform::WriteOpenError::NotRegular) {
+      SetError(ERR_FILE_CREATE, (std::string(kProgKomFileName) + kNotRegularDetail).c_str());
+    } else {
+      SetError(ERR_FILE_CREATE, kProgKomFileName);
+    }
+    g_createError = GetErrorMsg();
     return;
   }
   std::string header = "<?xml version=\"1.0\" encoding=\"windows-1250\" ?>";
@@ -154,8 +171,16 @@ CProgKomXml::~CProgKomXml() {
   if (g_out.owner == this) Close();
 }
 
+bool CProgKomXml::IsOpen() const { return g_out.file != nullptr; }
+
+bool ProgKomFinishedOnDisk() { return g_finishedOnDisk; }
+const char* ProgKomCreateError() { return g_createError.empty() ? nullptr : g_createError.c_str(); }
+
 int CProgKomXml::Close() {
-  if (g_out.file && !finishFile()) SetError(ERR_FILE_WRITE, kProgKomFileName);
+  if (g_out.file) {
+    g_finishedOnDisk = finishFile();
+    if (!g_finishedOnDisk) SetError(ERR_FILE_WRITE, kProgKomFileName);
+  }
   return GetErrorNum();
 }
 

@@ -24,6 +24,18 @@ class CTowar;
 
 // The device-data file lands in the current directory of the host.
 inline constexpr const char* kProgKomFileName = "PROG_KOM.XML";
+// Follows the file name in error 1 when the name of a result file is a symbolic link or no
+// regular file, which is never written through (windows-1250).
+QUORVEL_API extern const char* const kNotRegularDetail;
+
+// False while the device-data file is open and when its Close could not finish it whole and
+// durable (file and directory synced); true once it is, and when it could not be created at
+// all (error 1 stands in the report then).
+QUORVEL_API bool ProgKomFinishedOnDisk();
+
+// The message of error 1 when the last device-data writer could not create its file (windows-
+// 1250), null when it did.
+QUORVEL_API const char* ProgKomCreateError();
 
 // Writer of PROG_KOM.XML. The output stream is process-wide (one device-data file per job):
 // the instance that created it finishes the file when destroyed; copies carry only the
@@ -31,8 +43,10 @@ inline constexpr const char* kProgKomFileName = "PROG_KOM.XML";
 class QUORVEL_API CProgKomXml {
  public:
   // Creates or truncates PROG_KOM.XML and writes the declaration and the root start tag with
-  // `operacja` (escaped; the names of the operation table come out unchanged). A file that cannot be created sets error 1 "PROG_KOM.XML" and every
-  // later write is dropped; a failed header write sets error 4 "PROG_KOM.XML".
+  // `operacja` (escaped; the names of the operation table come out unchanged). A file that
+  // cannot be created sets error 1 "PROG_KOM.XML" and every later write is dropped; a name
+  // that is a symbolic link or not a regular file is left untouched (error 1 with
+  // kNotRegularDetail after the name); a failed header write sets error 4 "PROG_KOM.XML".
   explicit CProgKomXml(const char* operacja);
   CProgKomXml(const CProgKomXml& other);
   CProgKomXml& operator=(const CProgKomXml& other);
@@ -52,6 +66,10 @@ class QUORVEL_API CProgKomXml {
   // A sales record from IdUF, Ty, Ilość and Wartość; quantity and value of opposite signs
   // are both written negative. Marks that sales were written.
   void DodajObrot(const CTowar& towar);
+
+  // Whether PROG_KOM.XML is open for records (false when it could not be created, and after
+  // Close).
+  bool IsOpen() const;
 
   // Whether this writer has written a sales record since it was created.
   bool JestObrot() const { return obrot_; }

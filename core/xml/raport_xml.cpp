@@ -24,20 +24,24 @@ struct ReportFile {
 };
 ReportFile g_report;
 
+// How the last report writer ended: the name refused at creation, the file finished whole and
+// on the disk.
+bool g_nameRefused = false;
+bool g_finishedOnDisk = false;
+bool g_finishedStatusE = true;
+
 // Writes bytes and hands them to the system at once, so that a full disk or a file size
 // limit shows up with the write that hit it rather than later at close.
 bool writeOut(const std::string& bytes) {
   if (!g_report.file) return false;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), g_report.file) == bytes.size();
-  const bool flushed = std::fflush(g_report.file) == 0;
-  return written && flushed;
+  return quorvel::platform::WriteToFile(g_report.file, bytes.data(), bytes.size(), kRaportFileName);
 }
 
 // A report with a failed write is incomplete whatever follows, so nothing more is written
 // to it. The file is closed before the error is set: the error state adds the error to this
 // very report, and with the file closed that does nothing instead of failing again.
 void failWrite() {
-  std::fclose(g_report.file);
+  quorvel::platform::CloseFile(g_report.file, kRaportFileName);
   g_report.file = nullptr;
   SetError(ERR_FILE_WRITE, kRaportFileName);
 }
@@ -121,8 +125,15 @@ CRaportXml::CRaportXml() {
   if (g_report.file) std::fclose(g_report.file);
   g_report = ReportFile{};
   g_report.owner = this;
-  g_report.file = quorvel::platform::CreateFileForWriting(kRaportFileName);
+  g_nameRefused = false;
+  g_finishedOnDisk = false;
+  g_finishedStatusE = true;
+  // A link or a special file under the name is never written through (it could point at any
+  // file the host's user may write); the name stays as it is and the job is refused.
+  quorvel::platform::WriteOpenError why = quorvel::platform::WriteOpenError::None;
+  g_report.file = quorvel::platform::OpenResultFileForWriting(kRaportFileName, why);
   if (!g_report.file) {
+    g_nameRefused = why == quorvel::platform::WriteOpenError::NotRegular;
     SetError(ERR_FILE_CREATE, kRaportFileName);
     return;
   }
@@ -147,34 +158,56 @@ CRaportXml& CRaportXml::operator=(const CRaportXml& other) {
 CRaportXml::~CRaportXml() {
   if (g_report.owner == this) {
     if (g_report.file) writeHeader();
-    if (g_report.file) {
-      std::string block;
-      block += "\t<Status>";
-      block += kEol;
-      block += "\t\t<Typ>";
-      block += str2xml(typ2str(statusTyp_));
-      block += "</Typ>";
-      block += kEol;
-      if (statusTresc_[0]) {
-        block += "\t\t<Treść>"_cp;
-        block += str2xml(statusTresc_);
-        block += "</Treść>"_cp;
-        block += kEol;
-      }
-      block += "\t</Status>";
-      block += kEol;
-      block += "</Raport>";
-      bool ok = writeOut(block);
-      std::FILE* file = g_report.file;
-      g_report.file = nullptr;
-      if (std::fclose(file) != 0) ok = false;
-      // The file is closed already: the error only lands in the error state.
-      if (!ok) SetError(ERR_FILE_WRITE, kRaportFileName);
-    }
+    if (g_report.file) finish();
     g_report = ReportFile{};
   }
   if (ErrorGetRaport() == this) ErrorSetRaport(nullptr);
 }
+
+// The messages reach the disk before the status does: a body that cannot be synced gets an
+// error message and the status E, while the file can still say so. A failure after the status
+// block is written (the status itself not synced, the close, the directory's entry) can no
+// longer change what the file says; it lands in the error state and in
+// RaportFinishedOnDisk, through which the host learns it.
+void CRaportXml::finish() {
+  if (!quorvel::platform::SyncFileToDisk(g_report.file, kRaportFileName)) {
+    SetError(ERR_FILE_WRITE, kRaportFileName);
+    const std::string text = GetErrorMsg();
+    writeMessage("E", text.c_str(), 0, nullptr);
+    UstawStatus("E", text.c_str());
+    if (!g_report.file) return;  // the message itself failed: the file is closed already
+  }
+  std::string block;
+  block += "\t<Status>";
+  block += kEol;
+  block += "\t\t<Typ>";
+  block += str2xml(typ2str(statusTyp_));
+  block += "</Typ>";
+  block += kEol;
+  if (statusTresc_[0]) {
+    block += "\t\t<Treść>"_cp;
+    block += str2xml(statusTresc_);
+    block += "</Treść>"_cp;
+    block += kEol;
+  }
+  block += "\t</Status>";
+  block += kEol;
+  block += "</Raport>";
+  g_finishedStatusE = std::strcmp(statusTyp_, "E") == 0;
+  bool ok = writeOut(block);
+  ok = ok && quorvel::platform::SyncFileToDisk(g_report.file, kRaportFileName);
+  std::FILE* file = g_report.file;
+  g_report.file = nullptr;
+  ok = quorvel::platform::CloseFile(file, kRaportFileName) && ok;
+  ok = ok && quorvel::platform::SyncCurrentDirectory();
+  // The file is closed already: the error only lands in the error state.
+  if (!ok) SetError(ERR_FILE_WRITE, kRaportFileName);
+  g_finishedOnDisk = ok;
+}
+
+bool RaportNameRefused() { return g_nameRefused; }
+bool RaportFinishedOnDisk() { return g_finishedOnDisk; }
+bool RaportFinishedStatusE() { return g_finishedStatusE; }
 
 bool CRaportXml::IsOpen() const { return g_report.file != nullptr; }
 

@@ -50,6 +50,15 @@ class QUORVEL_API CKomunikat {
   int pojemnosc_ = 0;
 };
 
+// Whether the last report writer found RAPORT.XML to be a symbolic link or no regular file
+// (a FIFO, a device, a directory) and so wrote nothing (error 1 is set then).
+QUORVEL_API bool RaportNameRefused();
+// Whether the last report writer that was destroyed finished RAPORT.XML whole and made it
+// durable: status block written, file and directory synced, file closed. False before then.
+QUORVEL_API bool RaportFinishedOnDisk();
+// Whether the status the last finished report wrote is E (also when none was written).
+QUORVEL_API bool RaportFinishedStatusE();
+
 // The writer of RAPORT.XML. The file handle is process-wide: the writer created last owns it
 // and finishes the file when destroyed; copies share the handle, carry the status and the
 // operation name, and leave the file alone when destroyed.
@@ -57,11 +66,14 @@ class QUORVEL_API CRaportXml : public CMessageSink {
  public:
   // Creates or truncates RAPORT.XML and writes the XML declaration. A file that cannot be
   // created sets error 1 "RAPORT.XML" and nothing is ever written; a failed write sets error 4.
+  // A name that is a symbolic link or not a regular file is left untouched (error 1).
   CRaportXml();
   CRaportXml(const CRaportXml& other);
   CRaportXml& operator=(const CRaportXml& other);
-  // The owner writes the root tag if still missing, the status block and the closing tag,
-  // and closes the file. Unlinks the error state from this writer.
+  // The owner writes the root tag if still missing, syncs the messages to disk (a failure
+  // adds the error message "Błąd zapisu pliku RAPORT.XML" and makes the status E), writes the
+  // status block and the closing tag, syncs the file, closes it and syncs the directory
+  // (RaportFinishedOnDisk tells the outcome). Unlinks the error state from this writer.
   ~CRaportXml() override;
 
   // Status type := typ cut to 2 characters; a non-null tresc becomes the status text, cut
@@ -84,6 +96,8 @@ class QUORVEL_API CRaportXml : public CMessageSink {
   const char* typ2str(const char* typ) const;
   // Writes the root start tag once.
   void writeHeader();
+  // The owner's end: body synced, status block, synced, closed, directory synced.
+  void finish();
   // One <Komunikat> block; the goods of withGoods (when given) as <Towar> lines.
   void writeMessage(const char* typ, const char* tresc, std::int32_t numer, const CKomunikat* withGoods);
 

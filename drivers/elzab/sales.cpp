@@ -7,16 +7,19 @@
 
 #include "core/error_state.h"
 #include "core/globals.h"
+#include "core/history.h"
 #include "core/progress.h"
 #include "core/records.h"
 #include "core/stop.h"
 #include "core/xml/progkom_xml.h"
+#include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
 #include "drivers/elzab/files.h"
 #include "drivers/elzab/goods.h"
 #include "drivers/elzab/link.h"
 #include "drivers/elzab/winip.h"
 #include "platform/cp1250.h"
+#include "platform/job_dir.h"
 
 namespace quorvel::elzab {
 
@@ -151,18 +154,65 @@ int importGoods() {
   return GetErrorNum();
 }
 
+namespace {
+
+// The register clears its counters inside the read-out call: from then on the sales exist only
+// in WinIP's files. Those are kept in the job's history (marked as not delivered) before they
+// are read, and a read-out that fails afterwards says where they are.
+struct KeptSales {
+  std::vector<std::string> paths;  // the kept copies, or the job directory's own files
+
+  void keep() {
+    for (const char* name : {kSales2File, kSales3File, kSales1File}) {
+      if (platform::KindOfFile(name) != platform::FileKind::Regular) continue;
+      const std::string kept = HistoryKeepJobFile(name, false, true);
+      // Not kept (no history, a failed write): the file in the job directory is all there is.
+      if (name != kSales1File || !kept.empty()) paths.push_back(kept.empty() ? std::string(name) : kept);
+    }
+  }
+
+  // One error message, which becomes the status: the counters are cleared, the sales are here.
+  void reportLost() const {
+    std::string files;
+    for (const std::string& p : paths) files += (files.empty() ? "" : ", ") + p;
+    if (files.empty()) files = std::string(kSales2File) + ", " + kSales3File;
+    const std::string text = "Odbiór sprzedaży nie został zakończony, a liczniki sprzedaży w kasie zostały już "
+                             "wyzerowane; odczytana sprzedaż jest zachowana w plikach: "_cp +
+                             files + ".";
+    if (raport) raport->DodajKomunikat("E", text.c_str(), 0, true);
+  }
+};
+
+}  // namespace
+
 int readSales() {
+  // Without a device-data file the sales would have nowhere to go once the register cleared
+  // them: the read-out is not started.
+  if (!progKom || !progKom->IsOpen())
+    return SetError("Odbiór sprzedaży nie został rozpoczęty: nie można zapisać pliku PROG_KOM.XML; liczniki "
+                    "sprzedaży w kasie pozostały bez zmian."_cp);
   // The input file names the three files WinIP writes the counters into.
   const std::string files = std::string("$") + kSales1File + "\t" + kSales2File + "\t" + kSales3File;
   if (const int e = writeInputFile(files)) return e;
-  // Files of an earlier read-out must not pass for this one's.
-  std::remove(kSales1File);
-  std::remove(kSales2File);
-  std::remove(kSales3File);
+  // Files of an earlier read-out must not pass for this one's, nor be lost: they go into the
+  // history of the job that wrote them.
+  for (const char* name : {kSales1File, kSales2File, kSales3File}) {
+    if (platform::KindOfFile(name) == platform::FileKind::Missing) continue;
+    if (HistoryKeepEarlierFile(name).empty()) {
+      char text[512];
+      std::snprintf(text, sizeof text,
+                    "Nie można przenieść pliku %s poprzedniego odbioru sprzedaży do historii; odbiór nie został "
+                    "rozpoczęty, liczniki sprzedaży w kasie pozostały bez zmian."_cp,
+                    name);
+      return SetError(text);
+    }
+  }
   // WinIP clears the counters inside the read-out call: once it is made, whatever it wrote is
   // read and written to the end, stop or not.
   if (JobStopRequested()) return JobStoppedBeforeClearing();
   if (const int e = callWinIP(WinIP::OSpOpMax)) return e;
+  KeptSales kept;
+  kept.keep();
 
   // Packagings: returned, hence their value counts against the sales.
   int e = readResultFile(kSales3File, kReadingPackagingSales, [](unsigned line, const RecordFields& f) {
@@ -175,19 +225,23 @@ int readSales() {
     vexa->DodajTowar(t);
     return 0;
   });
-  if (e) return e;
-
-  vexa->SetSortType(CVexaXml::sortKP);
-  vexa->SetSortTypeTwType('O');
-  e = readResultFile(kSales2File, kReadingGoodsSales, [](unsigned line, const RecordFields& f) {
-    CTowar t;
-    if (auto fault = salesFromRecord(f, 'T', t)) return reportFieldFault(*fault, kSales2File, line);
-    if (GetErrorNum() != 0) return GetErrorNum();
-    if (goodsByPlu(t.KP)) t.UstawTy('O');
-    if (progKom) progKom->DodajObrot(t);
-    return 0;
-  });
-  return e ? e : GetErrorNum();
+  if (!e) {
+    vexa->SetSortType(CVexaXml::sortKP);
+    vexa->SetSortTypeTwType('O');
+    e = readResultFile(kSales2File, kReadingGoodsSales, [](unsigned line, const RecordFields& f) {
+      CTowar t;
+      if (auto fault = salesFromRecord(f, 'T', t)) return reportFieldFault(*fault, kSales2File, line);
+      if (GetErrorNum() != 0) return GetErrorNum();
+      if (goodsByPlu(t.KP)) t.UstawTy('O');
+      if (progKom) progKom->DodajObrot(t);
+      return 0;
+    });
+  }
+  if (!e) e = GetErrorNum();
+  // The sales are delivered only once PROG_KOM.XML is whole on the disk.
+  if (!e && progKom) e = progKom->Close();
+  if (e) kept.reportLost();
+  return e;
 }
 
 }  // namespace quorvel::elzab

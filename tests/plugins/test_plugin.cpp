@@ -14,6 +14,9 @@
 //                     of the catalogue
 //   wait FILE         operation entry points, once logged, wait until FILE exists (at most
 //                     a minute): a job held at work while a test does something beside it
+//   keep FILE         operation entry points keep a copy of FILE in the job's history, marked
+//                     as holding undelivered sales, as a driver that read a register's cleared
+//                     counters does
 //
 // Variants: QTP_ALL_OPERATIONS exports all seventeen operations and opDriverInit/opDriverFree;
 // QTP_BASIC_OPERATIONS only the nine operations every driver offers; QTP_NO_HANDLERS
@@ -29,6 +32,7 @@
 #include "platform/api.h"
 #include "core/error_state.h"
 #include "core/globals.h"
+#include "core/history.h"
 #include "core/plugin_contract.h"
 #include "core/records.h"
 #include "core/xml/progkom_xml.h"
@@ -48,6 +52,7 @@ struct Behaviour {
   bool doThrow = false;
   int komunikat = 0;
   std::string waitFor;
+  std::string keep;
 };
 
 Behaviour readBehaviour() {
@@ -67,6 +72,7 @@ Behaviour readBehaviour() {
     if (key == "throw") b.doThrow = true;
     if (key == "komunikat") b.komunikat = std::stoi(arg);
     if (key == "wait") b.waitFor = arg;
+    if (key == "keep") b.keep = arg;
   }
   return b;
 }
@@ -94,6 +100,7 @@ void log(const std::string& line) {
     while (!vexa->TwIterEmpty()) komunikat.DodajTowar(vexa->TwIterGetNext().Id);
     raport->DodajKomunikat(komunikat);
   }
+  if (!b.keep.empty()) line += " kept=" + HistoryKeepJobFile(b.keep.c_str(), false, true);
   log(line);
   for (int i = 0; !b.waitFor.empty() && i < 6000 && ::access(b.waitFor.c_str(), F_OK) != 0; ++i) ::usleep(10000);
   if (b.doThrow) throw std::bad_alloc();
