@@ -259,6 +259,11 @@ bool moveDurably(const std::string& from, const std::string& to, const std::stri
   return platform::SyncCurrentDirectory() && synced;
 }
 
+// Whether a kept PROG_KOM.XML holds any sales record.
+bool holdsSales(const std::string& progKom) {
+  return readSmallFile(progKom).find("<Obrót>"_cp) != std::string::npos;
+}
+
 bool sameBytes(const std::string& a, const std::string& b) { return readSmallFile(a) == readSmallFile(b); }
 
 // A free name in `folder` for a file called `name`: the name itself, or "NAME-2.EXT", ...
@@ -339,9 +344,22 @@ bool historyBeginJob(std::string& why) {
     g_history.notice = std::string("Poprzedni odbiór sprzedaży został przerwany przed końcem (RAPORT.XML bez statusu); "
                        "jego pliki zachowano: "_cp) +
                        keptFilesOf(previous) + ".";
-    if (platform::KindOfFile((folderPath(previous) + "/" + kUndeliveredSalesMarker).c_str()) !=
-        platform::FileKind::Missing)
+    const std::string folder = folderPath(previous);
+    const std::string marker = folder + "/" + kUndeliveredSalesMarker;
+    if (platform::KindOfFile(marker.c_str()) != platform::FileKind::Missing) {
       g_history.notice += " Liczniki sprzedaży w kasie zostały już wyzerowane."_cp;
+    } else if (holdsSales(folder + "/" + kProgKomFileName)) {
+      // The read-out was cut off after its sales were on the disk, so the register may have
+      // cleared them before the end came; no report delivered them. The folder is kept until
+      // somebody has checked them against the register.
+      const std::string text = std::string("Odbior sprzedazy przerwany po zapisaniu sprzedazy; kasa mogla juz wyzerowac "
+                                           "liczniki, a zaden raport tej sprzedazy nie dostarczyl:") +
+                               kEol + folder + "/" + kProgKomFileName + kEol;
+      replaceDurably(marker, text, folder);
+      g_history.notice +=
+          " Kasa mogła już wyzerować liczniki sprzedaży: sprzedaż z zachowanego pliku PROG_KOM.XML należy sprawdzić z "
+          "kasą, zanim zostanie doliczona lub pominięta."_cp;
+    }
   }
   prune();
   return true;

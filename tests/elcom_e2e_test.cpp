@@ -350,6 +350,25 @@ TEST(ElcomEndToEnd, SalesReadOutAndClearing) {
   EXPECT_FALSE(contains(job.show(), "sprzedaż 1.000 szt. 2.50")) << job.show();
 }
 
+// The clearing data went out and the register fell silent: nobody knows whether it cleared
+// its counters, and the report says so instead of calling them uncleared (the host would then
+// count on the next read-out to give the same sales again).
+TEST(ElcomEndToEnd, ClearingWithoutAnAnswerIsReportedAsUnknown) {
+  ElcomJob job(1);
+  job.writeJob("PrzesyłanieTowarów", kGoods);
+  job.run();
+  ASSERT_EQ(job.simCommand("sell plu 1 1 2.50"), 0);
+  ASSERT_EQ(job.sim("fault data:12 die"), 0);
+  job.writeJob("OdbiórSprzedaży", "");
+  job.run();
+  EXPECT_TRUE(contains(job.raport(), "<Status>\r\n\t\t<Typ>W</Typ>\r\n\t\t<Treść>Nie wiadomo, czy liczniki sprzedaży "
+                                     "zostały wyzerowane (kasa nie odpowiedziała na polecenie, mogła je wyzerować)."))
+      << job.raport();
+  EXPECT_TRUE(contains(job.progKom(), "<Obrót><IdUF>1</IdUF><Typ>T</Typ><Ilość>1</Ilość><Wartość>2.5</Wartość></Obrót>"))
+      << job.progKom();
+  job.checkSchemas();
+}
+
 TEST(ElcomEndToEnd, UnknownModelAndOtherRegisterNumber) {
   ElcomJob job(1, 7);
   job.writeJob("SprawdzeniePołączenia", "");

@@ -217,8 +217,24 @@ TEST(History, ACutOffReadOutIsNamedByTheNextJob) {
   EXPECT_TRUE(has(raport, "<Typ>W</Typ>\r\n\t\t<Treść>Poprzedni odbiór sprzedaży został przerwany przed końcem")) << raport;
   EXPECT_TRUE(has(raport, "HISTORIA/" + folder + "/PROG_KOM.XML, HISTORIA/" + folder + "/RAPORT.XML.")) << raport;
   EXPECT_EQ(quorvel::test::schemaErrors("RAPORT.XML", "Raport.xsd"), "");
+  EXPECT_FALSE(fs::exists("HISTORIA/" + folder + "/SPRZEDAZ_NIEDOSTARCZONA.TXT"));  // it holds no sales
   // A job cut off that was no read-out is not named.
   writeFile("RAPORT.XML", readFile("RAPORT.XML").substr(0, 60));
   runJob("ImportTowarów");
   EXPECT_FALSE(has(report(), "Poprzedni")) << report();
+
+  // A read-out cut off once its sales were on the disk: the register may have cleared them and
+  // no report delivered them, so its folder is kept for good and the next report says so.
+  runJob("OdbiórSprzedaży");
+  writeFile("RAPORT.XML", readFile("RAPORT.XML").substr(0, readFile("RAPORT.XML").find("\t<Status>")));
+  const std::string progKom = readFile("PROG_KOM.XML");
+  writeFile("PROG_KOM.XML", progKom.substr(0, progKom.find("</Dane>")) +
+                                quorvel::cp1250::fromUtf8("\t<Obrót><IdUF>7</IdUF><Typ>T</Typ><Ilość>1</Ilość>"
+                                                          "<Wartość>2.5</Wartość></Obrót>\r\n</Dane>\r\n"));
+  runJob("OdbiórSprzedaży");
+  EXPECT_TRUE(has(report(), "Kasa mogła już wyzerować liczniki sprzedaży")) << report();
+  const std::string sold = foldersByNumber().rbegin()->second;  // the newest folder is this job's
+  const std::string cut = std::prev(foldersByNumber().end(), 2)->second;
+  EXPECT_TRUE(fs::exists("HISTORIA/" + cut + "/SPRZEDAZ_NIEDOSTARCZONA.TXT")) << cut;
+  EXPECT_FALSE(fs::exists("HISTORIA/" + sold + "/SPRZEDAZ_NIEDOSTARCZONA.TXT")) << sold;
 }

@@ -49,26 +49,6 @@ using quorvel::test::readFile;
 const std::string kBin = QUORVEL_BIN_DIR;
 const char* const kOperation = "OdbiórSprzedaży";
 
-// Points known to fail until the fixes being made elsewhere are merged: driver and fault kind,
-// with the reason. A failing point of such a pair is reported as XFAIL and does not fail the
-// test; QUORVEL_KILL_MATRIX_STRICT=1 makes it fail. Remove entries once their fixes are in.
-struct Expected {
-  const char* driver;
-  const char* kind;
-  const char* why;
-};
-const Expected kExpectedFailures[] = {
-    {"elcom", "KILL", "no history: the retry replaces a PROG_KOM.XML whose sales the register already cleared"},
-    {"elcom", "TERM", "SIGTERM ends the program like SIGKILL (no handler), and no history"},
-    {"elcom", "REGISTER", "no history: a W report's PROG_KOM.XML is replaced by the retry"},
-    {"elzab", "KILL", "the retry deletes EZB_SPR*.TXT holding sales the register already cleared"},
-    {"elzab", "TERM", "as KILL; no SIGTERM handler"},
-    {"elzab", "REGISTER", "sales cleared by the register but its answer lost are deleted by the retry"},
-    {"posnet", "KILL", "no history: the retry replaces a PROG_KOM.XML whose sales the register already cleared"},
-    {"posnet", "TERM", "as KILL; no SIGTERM handler"},
-    {"posnet", "REGISTER", "no history: a W report's PROG_KOM.XML is replaced by the retry"},
-};
-
 // ---- Drivers ------------------------------------------------------------------------------
 
 struct Driver {
@@ -147,6 +127,7 @@ class Rig {
     char tmpl[] = "/tmp/quorvel-kill-XXXXXX";
     if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp");
     dir_ = tmpl;
+    fs::create_directory(file("locks"));
     state_ = file(d.name == "elzab" ? "ELZAB_SIM.TXT" : "kasa.txt");
     sim("init");
     for (const auto& s : d.seed)
@@ -187,6 +168,9 @@ class Rig {
     ensureRegister();
     environment.push_back("QUORVEL_VIRTUAL_CLOCK=" + file("clock.txt"));
     environment.push_back("QUORVEL_LIBRARY_PATH=" QUORVEL_STANDIN_DIR);
+    // A lock directory of its own: the matrices of one driver run side by side, each against
+    // a register of its own that the lock would otherwise take for one.
+    environment.push_back("QUORVEL_LOCK_DIR=" + file("locks"));
     RunOptions o;
     o.environment = environment;
     return runProgram({kBin + "/quorvel", "run", d_.plugin, "-C", dir_}, o);
@@ -416,11 +400,6 @@ std::vector<std::string> preload(const std::string& killAt, const std::string& c
 void runMatrix(const std::string& driverName, const std::string& kind) {
   const auto all = drivers();
   const Driver& d = *std::find_if(all.begin(), all.end(), [&](const Driver& x) { return x.name == driverName; });
-  const bool strict = std::getenv("QUORVEL_KILL_MATRIX_STRICT") != nullptr;
-  const Expected* expected = nullptr;
-  for (const Expected& e : kExpectedFailures)
-    if (d.name == e.driver && kind == e.kind && !strict) expected = &e;
-
   // A clean read-out through the shim: the sales as delivered and the number of points.
   std::vector<Sale> sales;
   std::map<std::string, long> counts;
@@ -452,7 +431,7 @@ void runMatrix(const std::string& driverName, const std::string& kind) {
     }
   }
 
-  int failed = 0, xfailed = 0, total = 0;
+  int failed = 0, total = 0;
   // Runs one point and judges it; false when a planned register fault was never played.
   auto runPoint = [&](const std::string& point) {
     Rig rig(d);
@@ -481,14 +460,13 @@ void runMatrix(const std::string& driverName, const std::string& kind) {
     }
     const Outcome o = judge(rig, runs, sales, output);
     ++total;
-    failed += o.failed && !expected;
-    xfailed += o.failed && expected;
+    failed += o.failed;
     const std::string at = point.substr(0, point.rfind(':'));
     const std::string shown = touches.count(at) ? point + " " + touches[at] : point;
     std::printf("%-6s %-8s %-36s %s%s\n", d.name.c_str(), kind.c_str(), shown.c_str(),
-                !o.failed ? "" : expected ? "XFAIL " : "FAIL ", o.text.c_str());
+                o.failed ? "FAIL " : "", o.text.c_str());
     std::fflush(stdout);
-    EXPECT_TRUE(!o.failed || expected) << d.name << " " << point << ": " << o.text;
+    EXPECT_FALSE(o.failed) << d.name << " " << point << ": " << o.text;
     return true;
   };
   if (kind == "REGISTER") {
@@ -505,10 +483,7 @@ void runMatrix(const std::string& driverName, const std::string& kind) {
     for (const char* k : {"write", "fsync", "rename", "close"})
       for (long n = 1; n <= counts[k]; ++n) runPoint(std::string(k) + ":" + std::to_string(n) + ":" + kind);
   }
-  std::printf("%s %s: %d points, %d failed, %d failed as expected%s%s\n", d.name.c_str(), kind.c_str(), total, failed,
-              xfailed, expected ? " (" : "", expected ? (std::string(expected->why) + ")").c_str() : "");
-  if (expected && xfailed == 0)
-    std::printf("%s %s: no point failed; remove it from the expected failures\n", d.name.c_str(), kind.c_str());
+  std::printf("%s %s: %d points, %d failed\n", d.name.c_str(), kind.c_str(), total, failed);
 }
 
 }  // namespace

@@ -34,6 +34,30 @@ CTowar salesRecord(char type, std::uint32_t code, const CounterRecord& rec) {
   return t;
 }
 
+// What the last clearing did to the register's counters.
+enum class Clearing {
+  notSent,  // refused, or never reached the register: the counters stand
+  unknown,  // the clearing data went out and no status came back: they may have been cleared
+  done,     // the register answered that it cleared them
+};
+Clearing g_clearing = Clearing::notSent;
+
+// The status text of a read-out whose clearing failed, by what the clearing did: the sales of
+// PROG_KOM.XML are whole in each case, and the text tells the host what the next read-out gives.
+const char* clearingFailure() {
+  switch (g_clearing) {
+    case Clearing::notSent:
+      break;
+    case Clearing::unknown:
+      return "Nie wiadomo, czy liczniki sprzedaży zostały wyzerowane (kasa nie odpowiedziała na polecenie, mogła je "
+             "wyzerować). Następny odbiór może podać ponownie sprzedaż odebraną teraz - przed jej doliczeniem należy "
+             "sprawdzić, czy nie zostanie policzona dwukrotnie."_cp;
+    case Clearing::done:
+      return "Liczniki sprzedaży zostały wyzerowane, ale kasa nie zakończyła poprawnie wymiany danych."_cp;
+  }
+  return "Liczniki sprzedaży nie zostały wyzerowane"_cp;
+}
+
 }  // namespace
 
 int readSales() {
@@ -82,7 +106,7 @@ int readSales() {
 
   platform::SleepMs(1000);
   if (const int e = clearSales(packageSales > 0)) {
-    if (raport) raport->UstawStatus("W", "Liczniki sprzedaży nie zostały wyzerowane"_cp);
+    if (raport) raport->UstawStatus("W", clearingFailure());
     return e;
   }
   return GetErrorNum();
@@ -90,12 +114,17 @@ int readSales() {
 
 int clearSales(bool packagesHadSales) {
   Link& l = link();
+  g_clearing = Clearing::notSent;
   // The last moment a stop keeps the counters: once the clearing command is out, its answer
   // is awaited.
   if (JobStopRequested()) return JobStoppedBeforeClearing();
   if (const int e = commandExchange(kClearSales, 0, static_cast<std::uint16_t>(l.config.maxPluCode), false)) return e;
   std::uint8_t status = 0;
+  // From here on the clearing data may have reached the register: without its status nobody
+  // knows whether it cleared the counters.
+  g_clearing = Clearing::unknown;
   if (const int e = sendDataWithStatus(buildFrame(kData, salesClearingPayload()), false, status)) return e;
+  g_clearing = status == 0 ? Clearing::done : Clearing::notSent;
   if (status != 0) return reportStatus(status, false);
   if (const int e = endExchange()) return e;
   if (packagesHadSales && raport)
