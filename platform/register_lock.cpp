@@ -236,6 +236,20 @@ std::string sanitized(const std::string& name) {
 
 void pause(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+// Tries `attempt` every poll interval until it holds the lock or fails, or the wait is over
+// (Busy, with the last holder seen).
+template <class Attempt>
+Try waitForLock(Attempt attempt, long& holder, int& error) {
+  const std::uint64_t deadline = MonotonicMs() + RegisterLockWaitMs();
+  for (;;) {
+    const Try t = attempt(holder, error);
+    if (t != Try::Busy) return t;
+    const std::uint64_t now = MonotonicMs();
+    if (now >= deadline) return Try::Busy;
+    pause(static_cast<unsigned>(std::min<std::uint64_t>(kRegisterLockPollMs, deadline - now)));
+  }
+}
+
 }  // namespace
 
 std::string RegisterLockDirectory() {
@@ -298,26 +312,20 @@ RegisterLock::Result RegisterLock::LockSerialLine(const std::string& devicePath)
     return Result::Held;
   }
   const long self = static_cast<long>(::getpid());
-  const std::uint64_t deadline = MonotonicMs() + RegisterLockWaitMs();
-  for (;;) {
-    long holder = 0;
-    int error = 0;
-    switch (tryUucp(path_, self, holder, error)) {
-      case Try::Held:
-        held[path_].count = 1;
-        held_ = true;
-        return Result::Held;
-      case Try::Failed:
-        error_ = error;
-        return Result::Unavailable;
-      case Try::Busy:
-        holderPid_ = holder;
-        break;
-    }
-    const std::uint64_t now = MonotonicMs();
-    if (now >= deadline) break;
-    pause(static_cast<unsigned>(std::min<std::uint64_t>(kRegisterLockPollMs, deadline - now)));
+  long holder = 0;
+  int error = 0;
+  switch (waitForLock([&](long& h, int& e) { return tryUucp(path_, self, h, e); }, holder, error)) {
+    case Try::Held:
+      held[path_].count = 1;
+      held_ = true;
+      return Result::Held;
+    case Try::Failed:
+      error_ = error;
+      return Result::Unavailable;
+    case Try::Busy:
+      break;
   }
+  holderPid_ = holder;
   holderProgram_ = programOf(holderPid_);
   return Result::Busy;
 }
@@ -337,26 +345,20 @@ RegisterLock::Result RegisterLock::LockNamed(const std::string& name) {
     error_ = error;
     return Result::Unavailable;
   }
-  const std::uint64_t deadline = MonotonicMs() + RegisterLockWaitMs();
-  for (;;) {
-    int fd = -1;
-    long holder = 0;
-    switch (tryNamed(path_, fd, holder, error)) {
-      case Try::Held:
-        held[path_] = Shared{1, fd};
-        held_ = true;
-        return Result::Held;
-      case Try::Failed:
-        error_ = error;
-        return Result::Unavailable;
-      case Try::Busy:
-        holderPid_ = holder;
-        break;
-    }
-    const std::uint64_t now = MonotonicMs();
-    if (now >= deadline) break;
-    pause(static_cast<unsigned>(std::min<std::uint64_t>(kRegisterLockPollMs, deadline - now)));
+  int fd = -1;
+  long holder = 0;
+  switch (waitForLock([&](long& h, int& e) { return tryNamed(path_, fd, h, e); }, holder, error)) {
+    case Try::Held:
+      held[path_] = Shared{1, fd};
+      held_ = true;
+      return Result::Held;
+    case Try::Failed:
+      error_ = error;
+      return Result::Unavailable;
+    case Try::Busy:
+      break;
   }
+  holderPid_ = holder;
   holderProgram_ = programOf(holderPid_);
   return Result::Busy;
 }
