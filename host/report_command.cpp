@@ -88,6 +88,13 @@ std::vector<KeptJob> keptJobs(const fs::path& history) {
   return jobs;
 }
 
+// `text` (UTF-8) followed by blanks to `width` characters, whatever its letters' byte counts.
+std::string padded(const std::string& text, std::size_t width) {
+  std::size_t characters = 0;
+  for (const char c : text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return characters >= width ? text : text + std::string(width - characters, ' ');
+}
+
 int listHistory(const std::string& directory) {
   const fs::path history = fs::path(directory) / kHistory;
   std::error_code ec;
@@ -100,13 +107,17 @@ int listHistory(const std::string& directory) {
   std::printf("  %-44s %-26s %-8s %s\n", "FOLDER", "OPERATION", "STATUS", "SALES");
   for (const KeptJob& job : keptJobs(history)) {
     const fs::path folder = history / job.name;
+    // The current job's result files still lie in the job directory itself.
+    const bool isCurrent = job.name == current;
+    const fs::path files = isCurrent ? fs::path(directory) : folder;
     quorvel::host::ReportView report;
-    const bool haveReport = quorvel::host::readReport((folder / "RAPORT.XML").string(), report);
+    const bool haveReport = quorvel::host::readReport((files / "RAPORT.XML").string(), report);
     quorvel::host::DeviceDataView data;
-    quorvel::host::readDeviceData((folder / "PROG_KOM.XML").string(), data);
+    quorvel::host::readDeviceData((files / "PROG_KOM.XML").string(), data);
     std::string operation = report.operacja;
     if (operation.empty()) operation = quorvel::cp1250::toUtf8(recordValue(readSmall(folder / "ZADANIE.TXT"), "operacja"));
-    const std::string status = job.name == current ? "current" : !haveReport ? "-" : report.complete ? report.status.typ : "cut off";
+    if (operation.empty()) operation = "?";
+    const std::string status = !haveReport ? "-" : report.complete ? report.status.typ : "cut off";
     int records = 0;
     long long total = 0;
     for (const auto& r : data.records) {
@@ -117,10 +128,10 @@ int listHistory(const std::string& directory) {
     }
     const std::string sales = records ? std::to_string(records) + " records, " + moneyText(total) : "-";
     const bool undelivered = fs::exists(folder / kMarker, ec);
-    std::printf("  %-44s %-26s %-8s %s%s\n", job.name.c_str(), operation.empty() ? "?" : operation.c_str(),
-                status.c_str(), sales.c_str(), undelivered ? "   UNDELIVERED SALES" : "");
+    std::printf("  %s %s %-8s %s%s%s\n", padded(job.name, 44).c_str(), padded(operation, 26).c_str(), status.c_str(),
+                sales.c_str(), isCurrent ? "   (current)" : "", undelivered ? "   UNDELIVERED SALES" : "");
   }
-  std::printf("\n'current' is the job whose RAPORT.XML and PROG_KOM.XML lie in %s itself; UNDELIVERED SALES\n"
+  std::printf("\n(current) is the job whose RAPORT.XML and PROG_KOM.XML lie in %s itself; UNDELIVERED SALES\n"
               "marks a job whose kept files hold sales the register has cleared and no report delivered.\n",
               directory.c_str());
   std::fflush(stdout);
