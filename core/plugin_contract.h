@@ -62,6 +62,11 @@ QUORVEL_API void opDriverFree();
 // plug-in loaded outside a job.
 QUORVEL_API int quorvel_config_text(const std::vector<std::string>& settings, std::string& out);
 
+// Every driver: what the plug-in tells about itself (plugin/driver_description.h), read by the
+// host without loading the plug-in for a job.
+struct QuorvelDriverDescription;
+QUORVEL_API const QuorvelDriverDescription* quorvel_driver_description();
+
 // The load handler (non-zero: the load may go on) and the unload handler; the module loader
 // runs them (platform/module.h). Every plug-in exports both, as does the core itself.
 QUORVEL_API int quorvel_module_attach();
@@ -97,5 +102,7 @@ inline constexpr const char* kDriverInit = "opDriverInit";
 inline constexpr const char* kDriverFree = "opDriverFree";
 inline constexpr const char* kConfigText = "quorvel_config_text";
 using ConfigTextFn = int (*)(const std::vector<std::string>&, std::string&);
+inline constexpr const char* kDriverDescription = "quorvel_driver_description";
+using DriverDescriptionFn = const QuorvelDriverDescription* (*)();
 
 }  // namespace quorvel::contract

@@ -13,7 +13,7 @@
 
 #include "drivers/elzab/files.cpp"
 #include "plugin/config_store.cpp"
-#include "plugin/elzab_config.cpp"
+#include "drivers/elzab/config.cpp"
 #include "core/error_state.h"
 
 using namespace quorvel::elzab;

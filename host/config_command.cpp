@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/plugin_contract.h"
+#include "host/driver_catalog.h"
 #include "host/module_path.h"
 #include "platform/module.h"
 
@@ -33,30 +34,10 @@ const char* kHelp =
     "PROG_KOM.CFG that cannot be read any more); when KEY=VALUE are given and accepted, the\n"
     "present file is kept beside the new one as PROG_KOM.CFG.old.\n"
     "\n"
-    "Keys of quorvel_elcom:\n"
-    "  port         serial port: COM1, ttyUSB0 (as the form lists them) or a path /dev/ttyUSB0\n"
-    "  speed        9600 or 38400\n"
-    "  mux          yes or no: the register is reached through a line multiplexer\n"
-    "  mux-type     Elzab 4x, Falwi or MPX4s (or their codes 1, 2, 4)\n"
-    "  mux-channel  1 to 4 (Elzab 4x), 15 (Falwi), 8 (MPX4s)\n"
-    "  max-plu      read only: the highest PLU code, the PLU capacity of the register model\n"
-    "  model        the register model as the job names it (Quorvel_Elcom_Euro500T2, ...):\n"
-    "               sets max-plu to its capacity\n"
-    "  register     register number on the line, 1 to 99\n"
-    "  dump         yes or no: write a transmission dump\n"
-    "\n"
-    "Keys of quorvel_elzab (WinIP takes the port as COM1 to COM4):\n"
-    "  port, speed (9600 or 19200), mux, mux-type (Elzab 4x, Falwi, MPX4s, Elzab 8x,\n"
-    "  Elzab 2MX), mux-channel, register as above; timeout 0 to 180 (written into\n"
-    "  KONFIG.TXT); modem yes or no; phone; password (shown as typed, kept scrambled);\n"
-    "  timeout1 and timeout2 0 to 180; repeat 0 to 50; connector 1 (1 - 4) or 5 (5 - 8)\n"
-    "\n"
-    "Keys of quorvel_posnet:\n"
-    "  connection   RS-232 or Ethernet (the register reached over TCP)\n"
-    "  ip           the register's address for Ethernet, a.b.c.d (or a.b.c.d:port)\n"
-    "  port, mux, mux-channel as above, for RS-232; speed 1200 to 115200; data-bits 7 or 8;\n"
-    "  parity N, O or E; stop-bits 1 or 2; mux-type Elzab, Falwi or MPX4s;\n"
-    "  log yes or no: the vendor libraries' own transmission log, for diagnostics\n"
+    "The keys of each driver plug-in found (see 'quorvel run --help') follow; a plug-in\n"
+    "checks them further against each other as its form does.\n";
+
+const char* kExitHelp =
     "\n"
     "Exit status: 0 done, 2 the plug-in could not be loaded or PROG_KOM.CFG could not be\n"
     "read or written, 64 a bad command line, an unknown key or a refused value.\n";
@@ -80,7 +61,11 @@ std::string pluginFile(std::string name) {
 
 }  // namespace
 
-void printConfigHelp(std::FILE* out) { std::fputs(kHelp, out); }
+void printConfigHelp(std::FILE* out) {
+  std::fputs(kHelp, out);
+  quorvel::host::printConfigKeys(out);
+  std::fputs(kExitHelp, out);
+}
 
 int runConfigCommand(int argc, char** argv) {
   std::string plugin;
@@ -122,6 +107,13 @@ int runConfigCommand(int argc, char** argv) {
   if (!configure) {
     std::fprintf(stderr, "quorvel: %s has no configuration without its form\n", plugin.c_str());
     return kExitUsage;
+  }
+  // Keys and values the plug-in's description rules out are refused before it sees them.
+  if (const QuorvelDriverDescription* description = quorvel::host::descriptionOf(module)) {
+    if (const auto refusal = quorvel::host::checkSettings(*description, settings)) {
+      std::fprintf(stderr, "quorvel: %s\n", refusal->c_str());
+      return kExitUsage;
+    }
   }
   if (directory && ::chdir(directory) != 0) {
     std::fprintf(stderr, "quorvel: cannot enter the job directory %s: %s\n", directory, std::strerror(errno));

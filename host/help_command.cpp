@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/progress.h"
-#include "drivers/elcom/protocol.h"
+#include "host/driver_catalog.h"
 
 namespace quorvel::host {
 
@@ -35,29 +35,22 @@ void printJobReference(std::FILE* out) {
       "\n"
       "Register models (the attribute idModelu, written exactly so):\n",
       out);
-  // The Elcom names come from the driver's own model table, wrapped within 80 columns.
-  const std::string indent(18, ' ');
-  std::string line = "  quorvel_elcom   Elcom Euro registers:";
-  for (int n = 1; n <= quorvel::elcom::kModelCount; ++n) {
-    const std::string name = std::string(quorvel::elcom::modelByNumber(n).jobName) + (n < quorvel::elcom::kModelCount ? "," : "");
-    if (line.size() + 1 + name.size() > 80) {
-      std::fprintf(out, "%s\n", line.c_str());
-      line = indent.substr(1);
-    }
-    line += " " + name;
-  }
-  std::fprintf(out, "%s\n%s(another name refuses the job with \"Nieznany model urządzenia\")\n", line.c_str(),
-               indent.c_str());
+  // Each driver plug-in found names its own models.
+  printModelReference(out);
   std::fputs(
-      "  quorvel_elzab   Elzab registers; idModelu is not looked at\n"
-      "  quorvel_posnet  POSNET Combo: Quorvel_Posnet_Combo\n"
-      "                  (another name refuses the job with \"Nieznany model urządzenia\")\n"
       "\n"
       "A small job file (VEXA_JOB.XML; a shop's host writes it in windows-1250, and any\n"
       "encoding the XML declaration names is read):\n"
       "\n"
-      "    <?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      "    <Dane operacja=\"PrzesyłanieTowarów\" idModelu=\"Quorvel_Elcom_Euro500T2\"\n"
+      "    <?xml version=\"1.0\" encoding=\"UTF-8\"?>\n",
+      out);
+  // The example names the first model a driver found checks.
+  std::string model = "MODEL";
+  for (const FoundDriver& found : foundDrivers())
+    if (!found.description->anyModel && found.description->modelCount > 0 && model == "MODEL")
+      model = found.description->models[0].id;
+  std::fprintf(out, "    <Dane operacja=\"PrzesyłanieTowarów\" idModelu=\"%s\"\n", model.c_str());
+  std::fputs(
       "          xmlns=\"http://schemas.quorvel.org/UF/Dane.xsd\">\n"
       "      <Towar><Id>101</Id><Ty>T</Ty><KP>1</KP><KK>5901234123457</KK>\n"
       "        <Na>Chleb żytni</Na><Ce>4.20</Ce><Va>3</Va><JM>1</JM></Towar>\n"
@@ -167,7 +160,7 @@ int printManPage(std::FILE* out, std::initializer_list<HelpPrinter> helps) {
 
   std::fputs(".\\\" Made by 'quorvel --man' from the program's help texts; edit those, not this file.\n"
              ".TH QUORVEL 1 \"\" \"Quorvel\" \"User Commands\"\n"
-             // Names such as Quorvel_Elcom_Euro500T2 must not be hyphenated or stretched.
+             // Model names (idModelu) must not be hyphenated or stretched.
              ".nh\n.ad l\n"
              ".SH NAME\n"
              "quorvel \\- runs jobs of the Quorvel fiscal cash register drivers\n"

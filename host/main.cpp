@@ -16,6 +16,7 @@
 
 #include "host/command_line.h"
 #include "host/ports_command.h"
+#include "host/driver_catalog.h"
 #include "host/help_command.h"
 #include "host/progress_bar.h"
 #include "host/report_command.h"
@@ -102,15 +103,14 @@ void printRunHelp(FILE* out) {
       "                 (see 'quorvel report --help')\n"
       "  *.dmp          written when the configuration asks for a transmission dump\n"
       "\n"
-      "Driver plug-ins:\n"
-      "  quorvel_elcom   Elcom Euro registers over a serial line\n"
-      "  quorvel_elzab   Elzab registers through the WinIP library\n"
-      "  quorvel_posnet  the POSNET Combo register through libposnet and libhlapi\n"
+      "Driver plug-ins (the quorvel_*.so files of the first three folders below):\n",
+      out);
+  quorvel::host::printDriverList(out);
+  std::fputs(
       "A plug-in is named without its extension; a name with a '/' is a path.\n"
       "\n"
       "Where libraries are found: the plug-ins and the vendor libraries the drivers load\n"
-      "(WinIP as libWinIP.so or WinIP.so, libposnet.so, libhlapi.so) are looked for by\n"
-      "their file names in this order:\n"
+      "(as the list above names them) are looked for by their file names in this order:\n"
       "  1. the folders named in QUORVEL_LIBRARY_PATH (colon separated; only absolute\n"
       "     folders count, empty and relative entries are ignored)\n"
       "  2. the folder of the core library libQuorvel.so\n"

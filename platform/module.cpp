@@ -1,10 +1,12 @@
 #include "platform/module.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,7 @@ namespace quorvel::platform {
 struct Module {
   void* handle = nullptr;
   std::string path;
+  bool attached = true;  // false: mapped only to be read (inspectModule), no handlers run
 };
 
 namespace {
@@ -326,8 +329,42 @@ void* findSymbol(Module* module, const char* name) {
   return ownSymbol(module->handle, name);
 }
 
+Module* inspectModule(const std::string& path) {
+  clearLast();
+  ::dlerror();
+  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    const char* why = ::dlerror();
+    g_lastError = why ? why : path + ": cannot be loaded";
+    return nullptr;
+  }
+  return new Module{handle, pathOfHandle(handle, path), false};
+}
+
+std::vector<std::string> moduleFilesIn(const std::string& directory, const std::string& prefix,
+                                       const std::string& suffix) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(directory.c_str());
+  if (!dir) return names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() > prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+        isRegularReadable(directory + "/" + name))
+      names.push_back(name);
+  }
+  ::closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 void releaseModule(Module* module) {
   if (!module) return;
+  if (!module->attached) {
+    ::dlclose(module->handle);
+    delete module;
+    return;
+  }
   if (auto detach = reinterpret_cast<DetachFn>(ownSymbol(module->handle, kDetachSymbol))) detach();
   ::dlclose(module->handle);
   delete module;

@@ -51,6 +51,15 @@ QUORVEL_API Module* loadModuleAnyOf(const std::vector<std::string>& names);
 // seen through every plug-in) does not count.
 QUORVEL_API void* findSymbol(Module* module, const char* name);
 
+// Maps the module file at `path` only to read what it exports: its load handler is not run
+// (nor, at release, its unload handler). nullptr when it cannot be mapped (lastModuleError()).
+QUORVEL_API Module* inspectModule(const std::string& path);
+
+// The file names in `directory` that begin with `prefix` and end with `suffix` (regular,
+// readable files), sorted; none when the folder cannot be read.
+QUORVEL_API std::vector<std::string> moduleFilesIn(const std::string& directory, const std::string& prefix,
+                                                   const std::string& suffix);
+
 // Detaches and unmaps the module; nullptr is ignored.
 QUORVEL_API void releaseModule(Module* module);
 

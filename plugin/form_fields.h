@@ -26,8 +26,8 @@ struct Choice {
 };
 using Choices = std::span<const Choice>;
 
-// The multiplexer types of the Elcom form; the Elzab form offers all five, the POSNET form
-// calls type 1 "Elzab".
+// The three multiplexer types most forms offer; a driver's form may offer all five or name
+// them its own way.
 inline constexpr Choice kMuxTypesBasic[] = {{"Elzab 4x", kMuxElzab4x}, {"Falwi", kMuxFalwi}, {"MPX4s", kMuxMpx4s}};
 
 // The value of a digits-only text; -1 when it is empty, holds anything but the digits 0-9,

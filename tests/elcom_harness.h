@@ -31,7 +31,7 @@
 
 #include "platform/clock.h"
 #include "platform/module.h"
-#include "plugin/config_records.h"
+#include "drivers/elcom/config.h"
 #include "plugin/config_store.h"
 
 namespace quorvel::test::elcom {

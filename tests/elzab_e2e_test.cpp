@@ -18,7 +18,7 @@
 
 #include <cstring>
 
-#include "plugin/config_records.h"
+#include "drivers/elzab/config.h"
 #include "plugin/config_store.h"
 #include "tests/elcom_harness.h"
 #include "tests/support/test_support.h"

@@ -38,3 +38,18 @@ if(TARGET quorvel)
     endif()
   endforeach()
 endif()
+
+# A plug-in in a folder of its own, found through QUORVEL_LIBRARY_PATH only; and the driver
+# plug-ins, whose descriptions the program's help lists.
+add_library(quorvel_test_described MODULE ${CMAKE_CURRENT_SOURCE_DIR}/plugins/described_plugin.cpp)
+set_target_properties(quorvel_test_described PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/described)
+target_include_directories(quorvel_test_described PRIVATE ${CMAKE_SOURCE_DIR})
+if(TARGET lifecycle_run_e2e_test)
+  target_compile_definitions(lifecycle_run_e2e_test PRIVATE QUORVEL_DESCRIBED_DIR="${CMAKE_BINARY_DIR}/described")
+  add_dependencies(lifecycle_run_e2e_test quorvel_test_described)
+  foreach(driver quorvel_elcom quorvel_elzab quorvel_posnet)
+    if(TARGET ${driver})
+      add_dependencies(lifecycle_run_e2e_test ${driver})
+    endif()
+  endforeach()
+endif()

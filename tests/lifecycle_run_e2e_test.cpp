@@ -580,6 +580,41 @@ TEST(QuorvelCommandLine, HelpAndUsage) {
   EXPECT_FALSE(fileExists("RAPORT.XML"));
 }
 
+// A plug-in lying only in a folder of QUORVEL_LIBRARY_PATH is listed by the help texts from its
+// own description, and `quorvel config` checks its keys against that description before the
+// plug-in sees them. Without the variable, nothing of it shows.
+TEST(QuorvelCommandLine, PluginsOnTheLibraryPathDescribeThemselves) {
+  ScratchDir dir;
+  const char* const described[] = {"quorvel_test_described", "Quorvel_Test_Alpha", "Keys of quorvel_test_described:",
+                                   "test registers found on the library path", "1 to 9: how loud it beeps"};
+  auto helps = [] { return quorvel("--help").out + quorvel("run --help").out + quorvel("config --help").out; };
+  const std::string without = helps();
+  for (const char* text : described) EXPECT_EQ(without.find(text), std::string::npos) << text;
+
+  quorvel::test::EnvScope path("QUORVEL_LIBRARY_PATH", QUORVEL_DESCRIBED_DIR);
+  const std::string with = helps();
+  for (const char* text : described) EXPECT_NE(with.find(text), std::string::npos) << text;
+  EXPECT_NE(with.find("Quorvel_Elcom_Euro500T2"), std::string::npos) << "the drivers beside the core stay listed";
+
+  const struct {
+    const char* args;
+    int status;
+    const char* shown;
+  } cases[] = {
+      {"level=7 colour=GREEN", 0, "taken level=7\ntaken colour=GREEN\n"},
+      {"colour=2", 0, "taken colour=2"},
+      {"level=10", 64, "quorvel: level: Wprowadź liczbę całkowitą z zakresu od 1 do 9.\n"},
+      {"level=x colour=blue", 64, "quorvel: colour: must be one of red, green\n"},
+      {"size=3", 64, "quorvel: unknown key 'size'; the keys are colour, level\n"},
+      {"level", 64, "quorvel: level: a value is missing (write level=VALUE)\n"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = quorvel(std::string("config quorvel_test_described ") + c.args);
+    EXPECT_EQ(r.status, c.status) << c.args << ": " << r.err;
+    EXPECT_NE((r.out + r.err).find(c.shown), std::string::npos) << c.args << ": " << r.out << r.err;
+  }
+}
+
 }  // namespace
 
 namespace {

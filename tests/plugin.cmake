@@ -46,6 +46,7 @@ if(TARGET Quorvel AND TARGET quorvel_test_full AND TARGET quorvel_test_basic)
   list(JOIN QUORVEL_DRIVER_PLUGINS "," QUORVEL_DRIVER_PLUGIN_NAMES)
   quorvel_add_test(plugin_contract_test
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_contract_test.cpp ${CMAKE_SOURCE_DIR}/platform/module.cpp
+            ${CMAKE_SOURCE_DIR}/host/driver_catalog.cpp
     LIBS ${CMAKE_DL_LIBS})
   target_compile_definitions(plugin_contract_test PRIVATE
     QUORVEL_DRIVER_PLUGINS="${QUORVEL_DRIVER_PLUGIN_NAMES}"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/config_records.h"
+#include "drivers/elcom/config.h"
 #include "plugin/config_store.h"
 #include "tests/support/test_support.h"
 

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "core/plugin_contract.h"
+#include "host/driver_catalog.h"
 #include "platform/module.h"
 #include "tests/support/test_support.h"
 
@@ -123,7 +124,7 @@ TEST(PluginContract, EveryBuiltPluginExportsExactlyTheEntryPointsItMust) {
     for (const auto& op : kOperations)
       (op.offer == Offer::every || further ? required : optional).insert(op.entry);
     (further ? required : optional).insert({kDriverInit, kDriverFree});
-    if (!test) required.insert(quorvel::contract::kConfigText);
+    if (!test) required.insert({quorvel::contract::kConfigText, quorvel::contract::kDriverDescription});
     if (test) optional.clear();
 
     std::set<std::string> exported = exportedCNames(kLibDir + "/" + plugin + ".so");
@@ -146,6 +147,37 @@ TEST(PluginContract, EveryBuiltPluginExportsExactlyTheEntryPointsItMust) {
     ModuleRef module(loadModule(kLibDir + "/" + plugin + ".so"));
     ASSERT_TRUE(module) << lastModuleError();
     for (const std::string& name : required) EXPECT_NE(findSymbol(module.get(), name.c_str()), nullptr) << name;
+  }
+}
+
+// Every driver describes itself completely and consistently (named as its file, models and
+// keys each named once, every default within its key's range or list), and the defaults it
+// describes are what its headless configuration prints without PROG_KOM.CFG, key by key.
+TEST(PluginContract, EveryDriverDescribesItselfAsItConfigures) {
+  for (const std::string& plugin : builtPlugins()) {
+    if (plugin.rfind("quorvel_test_", 0) == 0) continue;
+    SCOPED_TRACE(plugin);
+    ModuleRef module(inspectModule(kLibDir + "/" + plugin + ".so"));
+    ASSERT_TRUE(module) << lastModuleError();
+    const QuorvelDriverDescription* d = quorvel::host::descriptionOf(module);
+    ASSERT_NE(d, nullptr);
+    for (const std::string& problem : quorvel::host::descriptionProblems(*d, plugin)) ADD_FAILURE() << problem;
+
+    std::string described;
+    for (std::size_t i = 0; i < d->keyCount; ++i)
+      if (d->keys[i].defaultValue) described += std::string(d->keys[i].name) + " = " + d->keys[i].defaultValue + "\n";
+    ScratchDir dir;
+    std::string printed;
+    const auto configure = module.symbol<quorvel::contract::ConfigTextFn>(quorvel::contract::kConfigText);
+    ASSERT_NE(configure, nullptr);
+    EXPECT_EQ(configure({}, printed), 0) << printed;
+    EXPECT_EQ(printed, described);
+    // Every default, set again, is taken by the description's check as by the plug-in.
+    std::vector<std::string> settings;
+    for (std::size_t i = 0; i < d->keyCount; ++i)
+      if (d->keys[i].defaultValue && !(d->keys[i].flags & QUORVEL_KEY_READ_ONLY))
+        settings.push_back(std::string(d->keys[i].name) + "=" + d->keys[i].defaultValue);
+    EXPECT_EQ(quorvel::host::checkSettings(*d, settings), std::nullopt);
   }
 }
 

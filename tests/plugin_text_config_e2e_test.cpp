@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "drivers/elcom/config_form.h"
-#include "plugin/config_records.h"
+#include "drivers/elcom/config.h"
 #include "plugin/config_store.h"
 #include "tests/elcom_harness.h"
 #include "tests/support/test_support.h"

@@ -21,7 +21,7 @@
 #include <string>
 #include <thread>
 
-#include "plugin/config_records.h"
+#include "drivers/posnet/config.h"
 #include "plugin/config_store.h"
 #include "tests/elcom_harness.h"
 

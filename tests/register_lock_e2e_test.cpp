@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "platform/register_lock.h"
-#include "plugin/config_records.h"
+#include "drivers/elzab/config.h"
 #include "plugin/config_store.h"
 #include "tests/elcom_harness.h"
 #include "tests/posnet_harness.h"

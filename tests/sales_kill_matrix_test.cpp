@@ -33,7 +33,9 @@
 #include <thread>
 #include <vector>
 
-#include "plugin/config_records.h"
+#include "drivers/elcom/config.h"
+#include "drivers/elzab/config.h"
+#include "drivers/posnet/config.h"
 #include "plugin/config_store.h"
 #include "tests/elcom_harness.h"
 #include "tests/support/test_support.h"

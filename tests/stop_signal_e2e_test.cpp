@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "plugin/config_records.h"
+#include "drivers/elzab/config.h"
 #include "plugin/config_store.h"
 #include "tests/elcom_harness.h"
 #include "tests/posnet_harness.h"

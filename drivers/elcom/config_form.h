@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/config_records.h"
+#include "drivers/elcom/config.h"
 #include "plugin/form_fields.h"
 #include "plugin/plugin_frame.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "core/serial/rs232.h"
-#include "plugin/config_records.h"
+#include "drivers/elcom/config.h"
 #include "drivers/elcom/protocol.h"
 #include "drivers/elcom/records.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/config_records.h"
+#include "drivers/elzab/config.h"
 #include "plugin/form_fields.h"
 #include "plugin/plugin_frame.h"
 

@@ -19,7 +19,7 @@
 
 #include "core/encoding.h"
 #include "core/records.h"
-#include "plugin/config_records.h"
+#include "drivers/elzab/config.h"
 
 namespace quorvel::elzab {
 

@@ -16,7 +16,7 @@
 
 #include "drivers/elzab/files.h"
 #include "platform/register_lock.h"
-#include "plugin/config_records.h"
+#include "drivers/elzab/config.h"
 
 namespace quorvel::platform {
 struct Module;

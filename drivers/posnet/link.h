@@ -15,7 +15,7 @@
 #include "drivers/posnet/binding.h"
 #include "drivers/posnet/posnet_api.h"
 #include "platform/register_lock.h"
-#include "plugin/config_records.h"
+#include "drivers/posnet/config.h"
 
 class CTowar;
 

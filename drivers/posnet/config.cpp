@@ -1,55 +1,45 @@
-// Configuration record of quorvel_elzab.
+// Configuration record of quorvel_posnet.
 #include <cstring>
 
-#include "plugin/config_records.h"
+#include "drivers/posnet/config.h"
 #include "plugin/record_io.h"
 
-namespace quorvel::elzab {
+namespace quorvel::posnet {
 
 // Every field of the record at its offset in the byte image.
 constexpr auto fields = [](auto& io, auto& c) {
   io.bytes(0, c.port);
   io.bytes(250, c.align250);
   io.i32(252, c.speed);
-  io.i32(256, c.timeout);
-  io.i32(260, c.muxOn);
-  io.i32(264, c.muxType);
-  io.i32(268, c.muxChannel);
-  io.i32(272, c.reserved272);
-  io.i32(276, c.registerNumber);
-  io.bytes(280, c.phone);
-  io.bytes(530, c.password);
-  io.i32(580, c.timeout1);
-  io.i32(584, c.timeout2);
-  io.i32(588, c.repeatCount);
-  io.i32(592, c.modemOn);
-  io.i32(596, c.connector);
+  io.i32(256, c.dataBits);
+  io.byte(260, c.parity);
+  io.bytes(261, c.align261);
+  io.i32(264, c.stopBits);
+  io.i32(268, c.muxOn);
+  io.i32(272, c.muxType);
+  io.i32(276, c.muxChannel);
+  io.i32(280, c.connectionType);
+  io.bytes(284, c.ipAddress);
+  io.i32(300, c.detailedLog);
 };
 
 Image toImage(const SUConfig& c) { return plugin::detail::writeImage<Image>(c, fields); }
 
 SUConfig fromImage(const Image& image) { return plugin::detail::readImage<SUConfig>(image, fields); }
 
-void scramblePassword(char* text, std::size_t size) {
-  for (std::size_t i = 0; i < size && text[i] != 0; ++i)
-    text[i] = static_cast<char>(static_cast<unsigned char>(text[i]) ^ static_cast<unsigned char>((14 * i) % 256));
-}
-
 int setDefaultConfig(SUConfig& config) {
   config = SUConfig{};
   plugin::storeText(config.port, sizeof config.port, "COM1");
   config.speed = 9600;
-  config.timeout = 3;
+  config.dataBits = 8;
+  config.parity = 'N';
+  config.stopBits = 1;
   config.muxOn = 0;
   config.muxType = kMuxElzab4x;
   config.muxChannel = 1;
-  config.reserved272 = 1;
-  config.registerNumber = 1;
-  config.timeout1 = 60;
-  config.timeout2 = 40;
-  config.repeatCount = 4;
-  config.modemOn = 0;
-  config.connector = 1;
+  config.connectionType = kConnectionRs232;
+  plugin::storeText(config.ipAddress, sizeof config.ipAddress, "10.0.0.1");
+  config.detailedLog = 0;
   return 0;
 }
 
@@ -59,4 +49,4 @@ int readConfig(SUConfig& config, bool defaultsWhenMissing) {
 
 int saveConfig(const SUConfig& config) { return plugin::saveConfigImage(toImage(config)); }
 
-}  // namespace quorvel::elzab
+}  // namespace quorvel::posnet

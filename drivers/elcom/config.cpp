@@ -1,26 +1,29 @@
-// Configuration record of quorvel_posnet.
+// Configuration record of quorvel_elcom.
 #include <cstring>
 
-#include "plugin/config_records.h"
+#include "drivers/elcom/config.h"
 #include "plugin/record_io.h"
 
-namespace quorvel::posnet {
+namespace quorvel::elcom {
+
+namespace {
+std::int32_t g_pluCapacity = 0;
+}
+
+void setModelPluCapacity(std::int32_t capacity) { g_pluCapacity = capacity; }
+std::int32_t modelPluCapacity() { return g_pluCapacity; }
 
 // Every field of the record at its offset in the byte image.
 constexpr auto fields = [](auto& io, auto& c) {
   io.bytes(0, c.port);
   io.bytes(250, c.align250);
   io.i32(252, c.speed);
-  io.i32(256, c.dataBits);
-  io.byte(260, c.parity);
-  io.bytes(261, c.align261);
-  io.i32(264, c.stopBits);
-  io.i32(268, c.muxOn);
-  io.i32(272, c.muxType);
-  io.i32(276, c.muxChannel);
-  io.i32(280, c.connectionType);
-  io.bytes(284, c.ipAddress);
-  io.i32(300, c.detailedLog);
+  io.i32(256, c.muxOn);
+  io.i32(260, c.muxType);
+  io.i32(264, c.muxChannel);
+  io.i32(268, c.maxPluCode);
+  io.i32(272, c.registerNumber);
+  io.i32(276, c.binDump);
 };
 
 Image toImage(const SUConfig& c) { return plugin::detail::writeImage<Image>(c, fields); }
@@ -31,15 +34,12 @@ int setDefaultConfig(SUConfig& config) {
   config = SUConfig{};
   plugin::storeText(config.port, sizeof config.port, "COM1");
   config.speed = 9600;
-  config.dataBits = 8;
-  config.parity = 'N';
-  config.stopBits = 1;
   config.muxOn = 0;
   config.muxType = kMuxElzab4x;
   config.muxChannel = 1;
-  config.connectionType = kConnectionRs232;
-  plugin::storeText(config.ipAddress, sizeof config.ipAddress, "10.0.0.1");
-  config.detailedLog = 0;
+  config.maxPluCode = g_pluCapacity;
+  config.registerNumber = 1;
+  config.binDump = 0;
   return 0;
 }
 
@@ -49,4 +49,4 @@ int readConfig(SUConfig& config, bool defaultsWhenMissing) {
 
 int saveConfig(const SUConfig& config) { return plugin::saveConfigImage(toImage(config)); }
 
-}  // namespace quorvel::posnet
+}  // namespace quorvel::elcom

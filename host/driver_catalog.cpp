@@ -1,0 +1,305 @@
+#include "host/driver_catalog.h"
+
+#include <algorithm>
+#include <set>
+#include <string_view>
+
+#include "core/plugin_contract.h"
+#include "host/module_path.h"
+
+namespace quorvel::host {
+
+namespace {
+
+constexpr std::size_t kWidth = 80;
+
+bool sameNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto x = static_cast<unsigned char>(a[i]);
+    const auto y = static_cast<unsigned char>(b[i]);
+    if ((x >= 'A' && x <= 'Z' ? x + 32 : x) != (y >= 'A' && y <= 'Z' ? y + 32 : y)) return false;
+  }
+  return true;
+}
+
+std::string text(const char* t) { return t ? t : ""; }
+
+std::string directoryOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash == 0 ? 1 : slash);
+}
+
+// Characters as the record keeps them: a UTF-8 character is one windows-1250 byte.
+std::size_t characters(std::string_view value) {
+  return static_cast<std::size_t>(
+      std::count_if(value.begin(), value.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+std::optional<long> digitsValue(std::string_view value) {
+  if (value.empty() || value.size() > 9) return std::nullopt;
+  long n = 0;
+  for (const char c : value) {
+    if (c < '0' || c > '9') return std::nullopt;
+    n = n * 10 + (c - '0');
+  }
+  return n;
+}
+
+std::optional<bool> switchValue(std::string_view value) {
+  for (const char* yes : {"yes", "on", "true", "1"})
+    if (sameNoCase(value, yes)) return true;
+  for (const char* no : {"no", "off", "false", "0"})
+    if (sameNoCase(value, no)) return false;
+  return std::nullopt;
+}
+
+bool choiceAccepts(const QuorvelConfigKey& key, std::string_view value) {
+  for (std::size_t i = 0; i < key.choiceCount; ++i) {
+    const QuorvelChoice& c = key.choices[i];
+    if ((c.value && sameNoCase(value, c.value)) || (c.alias && sameNoCase(value, c.alias))) return true;
+  }
+  return false;
+}
+
+std::string joinedValues(const QuorvelConfigKey& key, bool aliases, const char* last) {
+  std::string all;
+  for (std::size_t i = 0; i < key.choiceCount; ++i) {
+    if (i > 0) all += i + 1 == key.choiceCount && last ? last : ", ";
+    all += text(aliases ? key.choices[i].alias : key.choices[i].value);
+  }
+  return all;
+}
+
+std::string rangeMessage(long low, long high) {
+  return "Wprowadź liczbę całkowitą z zakresu od " + std::to_string(low) + " do " + std::to_string(high) + ".";
+}
+
+// Why the value does not fit the key by its type alone (the number ranges come later).
+std::optional<std::string> valueRefusal(const QuorvelConfigKey& key, std::string_view value) {
+  if (key.flags & QUORVEL_KEY_READ_ONLY) return key.refusal ? key.refusal : "read only";
+  switch (key.type) {
+    case QUORVEL_KEY_SWITCH:
+      if (!switchValue(value)) return key.refusal ? key.refusal : "write yes or no";
+      break;
+    case QUORVEL_KEY_CHOICE:
+      if (!choiceAccepts(key, value)) return key.refusal ? std::string(key.refusal) : "must be one of " + joinedValues(key, false, nullptr);
+      break;
+    case QUORVEL_KEY_TEXT:
+    case QUORVEL_KEY_PATH: {
+      if (value.empty() && key.minimum > 0) return std::string("may not be empty");
+      const std::size_t length = key.type == QUORVEL_KEY_PATH ? value.size() : characters(value);
+      if (length > static_cast<std::size_t>(key.maximum)) return "at most " + std::to_string(key.maximum) + " characters";
+      break;
+    }
+    default: break;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> rangeRefusal(const QuorvelConfigKey& key, std::string_view value) {
+  if (key.type != QUORVEL_KEY_NUMBER || (key.flags & (QUORVEL_KEY_RANGE_CONDITIONAL | QUORVEL_KEY_READ_ONLY))) return std::nullopt;
+  const std::optional<long> n = digitsValue(value);
+  if (!n || *n < key.minimum || *n > key.maximum) return key.refusal ? std::string(key.refusal) : rangeMessage(key.minimum, key.maximum);
+  return std::nullopt;
+}
+
+const QuorvelConfigKey* keyNamed(const QuorvelDriverDescription& d, std::string_view name) {
+  for (std::size_t i = 0; i < d.keyCount; ++i)
+    if (d.keys[i].name && name == d.keys[i].name) return &d.keys[i];
+  return nullptr;
+}
+
+// An item of a help list: the term in a column of `width`, the text wrapped within 80 columns
+// under itself.
+void printItem(std::FILE* out, const std::string& term, std::size_t width, const std::string& body) {
+  std::string line = "  " + term;
+  line.resize(std::max(line.size() + 2, width), ' ');
+  const std::size_t indent = line.size();
+  bool first = true;
+  std::size_t at = 0;
+  while (at < body.size()) {
+    std::size_t end = body.find(' ', at);
+    if (end == std::string::npos) end = body.size();
+    const std::string word = body.substr(at, end - at);
+    if (!first && characters(line) + 1 + characters(word) > kWidth) {
+      std::fprintf(out, "%s\n", line.c_str());
+      line.assign(indent, ' ');
+      first = true;
+    }
+    line += (first ? "" : " ") + word;
+    first = false;
+    at = end + 1;
+  }
+  std::fprintf(out, "%s\n", line.c_str());
+}
+
+std::size_t nameColumn() {
+  std::size_t width = 0;
+  for (const FoundDriver& d : foundDrivers()) width = std::max(width, std::string_view(d.description->name).size());
+  return width + 4;
+}
+
+std::string keyText(const QuorvelConfigKey& key) {
+  std::string values;
+  switch (key.type) {
+    case QUORVEL_KEY_SWITCH: values = "yes or no"; break;
+    case QUORVEL_KEY_CHOICE: {
+      values = joinedValues(key, false, " or ");
+      bool aliases = key.choiceCount > 0;
+      for (std::size_t i = 0; i < key.choiceCount; ++i) aliases = aliases && key.choices[i].alias;
+      if (aliases) values += " (or " + joinedValues(key, true, nullptr) + ")";
+      break;
+    }
+    case QUORVEL_KEY_NUMBER: values = std::to_string(key.minimum) + " to " + std::to_string(key.maximum); break;
+    default: break;
+  }
+  std::string all = key.flags & QUORVEL_KEY_READ_ONLY ? "read only: " : "";
+  if (!values.empty() && !(key.flags & QUORVEL_KEY_READ_ONLY)) all += values + ": ";
+  all += text(key.help);
+  if (key.type == QUORVEL_KEY_TEXT || key.type == QUORVEL_KEY_PATH)
+    all += " (at most " + std::to_string(key.maximum) + " characters" + (key.minimum == 0 ? ", may be empty)" : ")");
+  return all;
+}
+
+}  // namespace
+
+const QuorvelDriverDescription* descriptionOf(const platform::ModuleRef& module) {
+  const auto describe = module.symbol<contract::DriverDescriptionFn>(contract::kDriverDescription);
+  const QuorvelDriverDescription* d = describe ? describe() : nullptr;
+  if (!d || d->size < sizeof(QuorvelDriverDescription) || d->version > QUORVEL_DRIVER_DESCRIPTION_VERSION || !d->name)
+    return nullptr;
+  return d;
+}
+
+std::vector<std::string> pluginDirectories() {
+  std::vector<std::string> dirs = platform::libraryPathDirectories();
+  const std::string core = programLibrary("libQuorvel.so");
+  if (core.find('/') != std::string::npos) dirs.push_back(directoryOf(core));
+  if (const std::string exe = platform::executableDirectory(); !exe.empty()) dirs.push_back(exe);
+  return dirs;
+}
+
+const std::vector<FoundDriver>& foundDrivers() {
+  static const std::vector<FoundDriver> found = [] {
+    std::vector<FoundDriver> drivers;
+    std::set<std::string> names;
+    for (const std::string& dir : pluginDirectories()) {
+      for (const std::string& file : platform::moduleFilesIn(dir, "quorvel_", ".so")) {
+        if (names.count(file)) continue;
+        FoundDriver driver;
+        driver.path = dir + "/" + file;
+        driver.module = platform::ModuleRef(platform::inspectModule(driver.path));
+        driver.description = descriptionOf(driver.module);
+        if (!driver.description) continue;
+        names.insert(file);
+        drivers.push_back(std::move(driver));
+      }
+    }
+    return drivers;
+  }();
+  return found;
+}
+
+std::vector<std::string> descriptionProblems(const QuorvelDriverDescription& d, const std::string& fileName) {
+  std::vector<std::string> problems;
+  auto problem = [&](std::string why) { problems.push_back(std::move(why)); };
+  if (d.size < sizeof d) problem("the description is shorter than this program's");
+  if (d.version != QUORVEL_DRIVER_DESCRIPTION_VERSION) problem("version " + std::to_string(d.version));
+  if (text(d.name) != fileName) problem("named " + text(d.name) + " in the file " + fileName);
+  if (text(d.summary).empty() || text(d.registers).empty()) problem("a summary or the registers' name is missing");
+  if (d.modelCount == 0 && !d.anyModel) problem("no model, and the job's model is looked at");
+  std::set<std::string> seen;
+  for (std::size_t i = 0; i < d.modelCount; ++i) {
+    const QuorvelModel& m = d.models[i];
+    if (text(m.id).empty() || !seen.insert(m.id).second) problem("model " + std::to_string(i) + " unnamed or named twice");
+    if (m.limits && m.limits->size < sizeof(QuorvelFieldLimits))
+      problem("limits of " + text(m.id) + " too short");
+    if (m.limits && (m.limits->pluMin > m.limits->pluMax || m.limits->packageMin > m.limits->packageMax))
+      problem("an empty range in the limits of " + text(m.id));
+  }
+  if (d.keyCount == 0) problem("no configuration key");
+  seen.clear();
+  for (std::size_t i = 0; i < d.keyCount; ++i) {
+    const QuorvelConfigKey& k = d.keys[i];
+    const std::string name = text(k.name);
+    if (name.empty() || !seen.insert(name).second) problem("key " + std::to_string(i) + " unnamed or named twice");
+    if (text(k.help).empty()) problem(name + ": no help");
+    if (k.type < QUORVEL_KEY_TEXT || k.type > QUORVEL_KEY_SWITCH) problem(name + ": unknown type");
+    if (k.minimum > k.maximum) problem(name + ": an empty range");
+    if (k.type == QUORVEL_KEY_CHOICE && k.choiceCount == 0) problem(name + ": a choice of nothing");
+    if ((k.flags & QUORVEL_KEY_READ_ONLY) && !k.refusal) problem(name + ": read only without a reason");
+    if (k.flags & QUORVEL_KEY_SET_ONLY) {
+      if (k.defaultValue) problem(name + ": set only, yet with a default");
+      continue;
+    }
+    if (!k.defaultValue) {
+      problem(name + ": no default");
+      continue;
+    }
+    QuorvelConfigKey settable = k;
+    settable.flags &= ~QUORVEL_KEY_READ_ONLY;
+    settable.flags &= ~QUORVEL_KEY_RANGE_CONDITIONAL;
+    settable.refusal = nullptr;
+    if (auto why = valueRefusal(settable, k.defaultValue)) problem(name + ": the default " + k.defaultValue + ": " + *why);
+    if (auto why = rangeRefusal(settable, k.defaultValue)) problem(name + ": the default " + k.defaultValue + ": " + *why);
+  }
+  return problems;
+}
+
+std::optional<std::string> checkSettings(const QuorvelDriverDescription& d, const std::vector<std::string>& settings) {
+  // First what the plug-in takes key by key, in order; then the ranges it checks over the
+  // whole record.
+  for (const std::string& setting : settings) {
+    const auto eq = setting.find('=');
+    const std::string key = setting.substr(0, eq);
+    const QuorvelConfigKey* k = keyNamed(d, key);
+    if (!k) {
+      std::string names;
+      for (std::size_t i = 0; i < d.keyCount; ++i) names += std::string(i ? ", " : "") + text(d.keys[i].name);
+      return "unknown key '" + key + "'; the keys are " + names;
+    }
+    if (eq == std::string::npos) return key + ": a value is missing (write " + key + "=VALUE)";
+    if (auto why = valueRefusal(*k, std::string_view(setting).substr(eq + 1))) return key + ": " + *why;
+  }
+  for (const std::string& setting : settings) {
+    const auto eq = setting.find('=');
+    if (auto why = rangeRefusal(*keyNamed(d, setting.substr(0, eq)), std::string_view(setting).substr(eq + 1)))
+      return setting.substr(0, eq) + ": " + *why;
+  }
+  return std::nullopt;
+}
+
+void printModelReference(std::FILE* out) {
+  const std::size_t width = nameColumn();
+  for (const FoundDriver& found : foundDrivers()) {
+    const QuorvelDriverDescription& d = *found.description;
+    if (d.anyModel) {
+      printItem(out, d.name, width, text(d.registers) + "; idModelu is not looked at");
+      continue;
+    }
+    std::string models = text(d.registers) + ":";
+    for (std::size_t i = 0; i < d.modelCount; ++i) models += std::string(i ? ", " : " ") + text(d.models[i].id);
+    printItem(out, d.name, width, models);
+    printItem(out, "", width, "(another name refuses the job with \"Nieznany model urządzenia\")");
+  }
+  if (foundDrivers().empty()) std::fputs("  (no driver plug-in was found; see 'quorvel run --help')\n", out);
+}
+
+void printDriverList(std::FILE* out) {
+  const std::size_t width = nameColumn();
+  for (const FoundDriver& found : foundDrivers()) printItem(out, found.description->name, width, text(found.description->summary));
+  if (foundDrivers().empty()) std::fputs("  (none found in the folders below)\n", out);
+}
+
+void printConfigKeys(std::FILE* out) {
+  for (const FoundDriver& found : foundDrivers()) {
+    const QuorvelDriverDescription& d = *found.description;
+    std::size_t width = 0;
+    for (std::size_t i = 0; i < d.keyCount; ++i) width = std::max(width, text(d.keys[i].name).size());
+    std::fprintf(out, "\nKeys of %s:\n", d.name);
+    for (std::size_t i = 0; i < d.keyCount; ++i) printItem(out, text(d.keys[i].name), width + 4, keyText(d.keys[i]));
+  }
+}
+
+}  // namespace quorvel::host

@@ -1,0 +1,50 @@
+// The driver plug-ins the program finds and what each says about itself
+// (plugin/driver_description.h): the help texts list them, and `quorvel config` checks keys and
+// values against them before the plug-in sees them.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/module.h"
+#include "plugin/driver_description.h"
+
+namespace quorvel::host {
+
+struct FoundDriver {
+  std::string path;  // the plug-in's file
+  platform::ModuleRef module;  // mapped only (inspectModule): no handler has run
+  const QuorvelDriverDescription* description = nullptr;
+};
+
+// The description a loaded module exports; nullptr when it has none, or one of a newer
+// version or too short to be read.
+const QuorvelDriverDescription* descriptionOf(const platform::ModuleRef& module);
+
+// The folders searched for plug-ins, in order: those of QUORVEL_LIBRARY_PATH, the folder of the
+// core this program uses, the program's own folder. Never the current directory.
+std::vector<std::string> pluginDirectories();
+
+// Every quorvel_*.so of those folders that describes itself, by name; of several files of the
+// same name the first in the search order. Read once per run and kept.
+const std::vector<FoundDriver>& foundDrivers();
+
+// What is wrong with a description (empty: complete and consistent): missing texts, a name
+// unlike `fileName` (without ".so"), models named twice, keys named twice, a default outside
+// its key's range or list.
+std::vector<std::string> descriptionProblems(const QuorvelDriverDescription& d, const std::string& fileName);
+
+// `quorvel config` settings ("key=value", UTF-8) against a description: nullopt when every
+// key is known and every value within what the description allows; otherwise the reason as the
+// plug-in would give it ("key: why", or "unknown key 'x'; the keys are ...").
+std::optional<std::string> checkSettings(const QuorvelDriverDescription& d, const std::vector<std::string>& settings);
+
+// Help texts made from the descriptions found: the models each driver accepts (idModelu), a
+// line per driver, and the keys of each driver's configuration.
+void printModelReference(std::FILE* out);
+void printDriverList(std::FILE* out);
+void printConfigKeys(std::FILE* out);
+
+}  // namespace quorvel::host
