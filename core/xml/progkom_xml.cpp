@@ -34,8 +34,10 @@ std::string g_createError;
 
 // Hands one complete record to the operating system at once, so a crash of the host after
 // this call loses nothing of it. A failure is remembered, and Close turns it into error 4.
+// Nothing is written after a failure: a record lost in the middle must not hide behind later
+// records and a proper end tag, in a file that would read as a whole one.
 bool writeOut(const std::string& bytes) {
-  if (!g_out.file) return false;
+  if (!g_out.file || g_out.failed) return false;
   const bool ok = quorvel::platform::WriteToFile(g_out.file, bytes.data(), bytes.size(), kProgKomFileName);
   if (!ok) g_out.failed = true;
   return ok;

@@ -33,6 +33,8 @@
 namespace {
 
 constexpr int kChunkSize = 8192;
+// The size of the pieces the parser is given; kChunkSize unless a test chose another.
+int g_chunkSize = kChunkSize;
 
 constexpr std::uint32_t kMaxU32 = std::numeric_limits<std::uint32_t>::max();
 constexpr long kMinI32 = std::numeric_limits<std::int32_t>::min();
@@ -429,6 +431,10 @@ class VexaJobReader {
   int index_ = 0;
 };
 
+void VexaSetReadChunkSize(std::size_t bytes) {
+  g_chunkSize = bytes == 0 || bytes > static_cast<std::size_t>(kChunkSize) ? kChunkSize : static_cast<int>(bytes);
+}
+
 int CVexaXml::readHeader() {
   VexaJobReader reader(*this);
   return reader.read();
@@ -459,12 +465,12 @@ int VexaJobReader::read() {
 
   bool parseFailed = false;
   for (;;) {
-    void* chunk = XML_GetBuffer(parser_, kChunkSize);
+    void* chunk = XML_GetBuffer(parser_, g_chunkSize);
     if (!chunk) {
       SetError(ERR_NO_MEMORY, "");
       break;
     }
-    const std::size_t got = std::fread(chunk, 1, kChunkSize, res.file);
+    const std::size_t got = std::fread(chunk, 1, static_cast<std::size_t>(g_chunkSize), res.file);
     if (std::ferror(res.file)) {
       SetError(ERR_FILE_READ, kVexaFileName);
       break;
