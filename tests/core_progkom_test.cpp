@@ -300,7 +300,9 @@ TEST_F(ProgKom, EveryFailingFileOperationIsReported) {
     EXPECT_EQ(cp1250ToUtf8(GetErrorMsg()), open ? "Błąd tworzenia pliku PROG_KOM.XML" : "Błąd zapisu pliku PROG_KOM.XML");
     EXPECT_EQ(ProgKomFinishedOnDisk(), open);  // a file never opened has nothing to lose
     const std::string bytes = quorvel::test::fileExists("PROG_KOM.XML") ? readFile("PROG_KOM.XML") : "";
-    if (bytes.size() >= 7 && bytes.compare(bytes.size() - 7, 7, "</Dane>") == 0) EXPECT_EQ(bytes, whole);
+    if (bytes.size() >= 7 && bytes.compare(bytes.size() - 7, 7, "</Dane>") == 0) {
+      EXPECT_EQ(bytes, whole);
+    }
   });
   EXPECT_GE(runs, 8u);
 }

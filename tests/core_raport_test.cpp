@@ -322,7 +322,9 @@ TEST_F(Raport, EveryFailingFileOperationIsReported) {
     EXPECT_STREQ(GetErrorMsg(), open ? "Błąd tworzenia pliku RAPORT.XML"_cp : "Błąd zapisu pliku RAPORT.XML"_cp);
     const std::string bytes = quorvel::test::fileExists("RAPORT.XML") ? readFile("RAPORT.XML") : "";
     const bool complete = bytes.size() >= 9 && bytes.compare(bytes.size() - 9, 9, "</Raport>") == 0;
-    if (RaportFinishedOnDisk()) EXPECT_TRUE(complete && bytes != whole);
+    if (RaportFinishedOnDisk()) {
+      EXPECT_TRUE(complete && bytes != whole);
+    }
     if (complete) {
       EXPECT_EQ(schemaErrors("RAPORT.XML", "Raport.xsd"), "");
       if (bytes != whole) {
