@@ -113,9 +113,10 @@ enum class WriteOpenError {
 
 // Creates `path`, or empties an existing regular file of that name, and opens it for writing
 // in binary mode (`empty` false: an existing file keeps its bytes and is written over from its
-// start, to be cut by CutFileHere; a new file gets the permissions `mode` less the umask). A name that is a symbolic link is never followed (O_NOFOLLOW) and one that
-// is not a regular file (a FIFO, a device made under the name) is
-// refused before anything is written or truncated: nullptr with `why` NotRegular. nullptr
+// start, to be cut by CutFileHere; a new file gets the permissions `mode` less the umask). A
+// name that is a symbolic link is never followed (O_NOFOLLOW) and one that is not a regular
+// file (a FIFO, a device made under the name) is refused before anything is written or
+// truncated: nullptr with `why` NotRegular. nullptr
 // with `why` Failed and errno set when the file cannot be opened (a directory of that name:
 // EISDIR).
 QUORVEL_API std::FILE* OpenResultFileForWriting(const char* path, WriteOpenError& why, bool empty = true,
@@ -172,8 +173,8 @@ QUORVEL_API long long ModificationTime(const char* path);
 //   QUORVEL_FILE_FAULT="sync:1:EIO:PROG_KOM.XML"      the first sync of PROG_KOM.XML
 //   QUORVEL_FILE_FAULT="write:3+:ENOSPC,close:1:EIO"  every write from the third on, and the
 //                                                     first close
-// Kinds: open, write, sync, rename, close, read. Errors: EIO, ENOSPC, EDQUOT, EROFS, EACCES, EPERM,
-// EFBIG or a number. A test facility only, not a setting for installations.
+// Kinds: open, write, sync, rename, close, read. Errors: EIO, ENOSPC, EDQUOT, EROFS, EACCES,
+// EPERM, EFBIG or a number. A test facility only, not a setting for installations.
 enum class FileOp { Open, Write, Sync, Rename, Close, Read };
 
 class QUORVEL_API FileFaults {
