@@ -379,7 +379,7 @@ void historyReserveFolder(const std::string& operacja) {
 void historyEndJob(bool delivered) {
   if (delivered && g_history.enabled && !g_history.folder.empty() && !g_history.undelivered.empty()) {
     const std::string marker = folderPath(g_history.folder) + "/" + kUndeliveredSalesMarker;
-    if (std::remove(marker.c_str()) == 0) platform::SyncDirectory(folderPath(g_history.folder).c_str());
+    if (platform::RemoveFile(marker.c_str())) platform::SyncDirectory(folderPath(g_history.folder).c_str());
   }
   g_history = HistoryState{};
 }

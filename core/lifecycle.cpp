@@ -158,8 +158,8 @@ int refuseLoad() {
     }
   }
   if (!raport) {
-    std::remove(kRaportFileName);
-    std::remove(kProgKomFileName);
+    quorvel::platform::RemoveFile(kRaportFileName);
+    quorvel::platform::RemoveFile(kProgKomFileName);
   } else {
     try {
       historyReserveFolder(raport->GetOperacja());

@@ -2,10 +2,7 @@
 // callback and to the progress file.
 #include "core/progress.h"
 
-#include <fcntl.h>
 #include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -28,7 +25,8 @@ constexpr auto kInterval = std::chrono::milliseconds(200);
 struct Progress {
   QuorvelProgressFn callback = nullptr;
   void* context = nullptr;
-  int file = -1;
+  std::FILE* file = nullptr;
+  std::string name;  // of the progress file, for the fault hook
   std::string lastWhat;
   long lastDone = 0;          // of the last call
   long lastReportedDone = 0;  // of the last report: the same state is not reported twice
@@ -50,11 +48,12 @@ bool isExchangeFile(const char* name) {
 }
 
 void closeFile() {
-  if (g_progress.file >= 0) ::close(g_progress.file);
-  g_progress.file = -1;
+  if (g_progress.file) quorvel::platform::CloseFile(g_progress.file, g_progress.name.c_str());
+  g_progress.file = nullptr;
 }
 
-// One whole line per write(2), so a reader never sees half a line from us.
+// One whole line per write, handed to the system at once, so a reader never sees half a line
+// from us.
 void writeLine(long done, long total, const char* what) {
   char line[320];
   int n = std::snprintf(line, sizeof line, "%ld %ld %s\r\n", done, total, what);
@@ -66,7 +65,8 @@ void writeLine(long done, long total, const char* what) {
     line[n - 1] = '\n';
   }
   // A full disk or a vanished file loses progress lines, never the job.
-  if (::write(g_progress.file, line, static_cast<std::size_t>(n)) != n) closeFile();
+  if (!quorvel::platform::WriteToFile(g_progress.file, line, static_cast<std::size_t>(n), g_progress.name.c_str()))
+    closeFile();
 }
 
 }  // namespace
@@ -85,24 +85,19 @@ QUORVEL_EXPORT_C int Quorvel_setProgressFile(const char* name) {
   if (!g_progress.inJob) return -1;
   if (std::strchr(name, '/') || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 || isExchangeFile(name))
     return -1;
-  // O_NOFOLLOW: a link planted under the chosen name does not redirect the lines elsewhere.
-  // O_NONBLOCK and no O_TRUNC yet: a FIFO under the name would hold the open until a reader
-  // came, and every line after it while the reader lags; anything but a regular file is
-  // refused before it is truncated or written.
-  const int fd = ::open(name, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
-  if (fd < 0) return -1;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::ftruncate(fd, 0) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  g_progress.file = fd;
+  // A link planted under the chosen name does not redirect the lines elsewhere, and a FIFO
+  // under the name would hold the open until a reader came, and every line after it while the
+  // reader lags: anything but a regular file is refused before it is emptied or written.
+  quorvel::platform::WriteOpenError why = quorvel::platform::WriteOpenError::None;
+  g_progress.file = quorvel::platform::OpenResultFileForWriting(name, why, true, 0644);
+  if (!g_progress.file) return -1;
+  g_progress.name = name;
   return 0;
 }
 
 QUORVEL_API void QuorvelProgress(long done, long total, const char* what) {
   Progress& p = g_progress;
-  if (!p.callback && p.file < 0) return;
+  if (!p.callback && !p.file) return;
   if (!what) what = "";
   const Clock::time_point now = Clock::now();
   // A new work, also the same work begun again, is always reported.
@@ -122,7 +117,7 @@ QUORVEL_API void QuorvelProgress(long done, long total, const char* what) {
   p.lastReportedDone = done;
   p.reported = true;
   if (done >= total) p.endReported = true;
-  if (p.file >= 0) writeLine(done, total, what);
+  if (p.file) writeLine(done, total, what);
   if (p.callback) p.callback(p.context, done, total, what);
 }
 

@@ -62,8 +62,16 @@ void JobDirectoryLock::Release() {
 
 int JobDirectoryLock::Share() const { return fd_ < 0 ? -1 : ::fcntl(fd_, F_DUPFD_CLOEXEC, 0); }
 
+namespace {
+bool passes(FileOp op, const char* name);
+}  // namespace
+
 std::FILE* OpenRegularFileForReading(const char* path, ReadOpenError& why) {
   why = ReadOpenError::None;
+  if (!passes(FileOp::Open, path)) {
+    why = ReadOpenError::Missing;
+    return nullptr;
+  }
   // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
   const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
@@ -144,6 +152,7 @@ struct FaultRules {
   std::mutex mutex;
   std::vector<FaultRule> rules;
   bool environmentRead = false;
+  unsigned counts[6] = {};
 };
 
 FaultRules& faultRules() {
@@ -156,7 +165,8 @@ bool parseRules(const std::string& spec, std::vector<FaultRule>& out) {
     const char* name;
     FileOp op;
   } kOps[] = {{"open", FileOp::Open}, {"write", FileOp::Write}, {"sync", FileOp::Sync},
-              {"rename", FileOp::Rename}, {"close", FileOp::Close}};
+              {"rename", FileOp::Rename}, {"close", FileOp::Close},
+              {"read", FileOp::Read}};
   static const struct {
     const char* name;
     int error;
@@ -241,6 +251,13 @@ void FileFaults::Clear() {
   std::lock_guard<std::mutex> lock(r.mutex);
   r.environmentRead = true;
   r.rules.clear();
+  for (unsigned& c : r.counts) c = 0;
+}
+
+unsigned FileFaults::Count(FileOp op) {
+  FaultRules& r = faultRules();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  return r.counts[static_cast<int>(op)];
 }
 
 int FileFaults::Check(FileOp op, const char* name) {
@@ -250,6 +267,7 @@ int FileFaults::Check(FileOp op, const char* name) {
     r.environmentRead = true;
     if (const char* spec = std::getenv("QUORVEL_FILE_FAULT")) parseRules(spec, r.rules);
   }
+  ++r.counts[static_cast<int>(op)];
   int error = 0;
   for (FaultRule& rule : r.rules) {
     if (rule.op != op || !nameMatches(rule.name, name)) continue;
@@ -276,7 +294,7 @@ bool SyncDirectory(const char* path) {
 
 bool SyncCurrentDirectory() { return SyncDirectory("."); }
 
-std::FILE* OpenResultFileForWriting(const char* path, WriteOpenError& why) {
+std::FILE* OpenResultFileForWriting(const char* path, WriteOpenError& why, bool empty, unsigned mode) {
   why = WriteOpenError::Failed;
   if (!passes(FileOp::Open, path)) return nullptr;
   // A device under the name is refused before it is opened: opening one may already act (a
@@ -293,7 +311,8 @@ std::FILE* OpenResultFileForWriting(const char* path, WriteOpenError& why) {
     return nullptr;
   }
   // No O_TRUNC: the file is emptied only once it is known to be a regular file of its own.
-  const int fd = ::open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  const int fd = ::open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                        static_cast<mode_t>(mode));
   if (fd < 0) {
     if (errno == ELOOP || errno == ENXIO) why = WriteOpenError::NotRegular;
     return nullptr;
@@ -306,7 +325,7 @@ std::FILE* OpenResultFileForWriting(const char* path, WriteOpenError& why) {
   }
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  std::FILE* f = ::ftruncate(fd, 0) == 0 ? ::fdopen(fd, "wb") : nullptr;
+  std::FILE* f = !empty || ::ftruncate(fd, 0) == 0 ? ::fdopen(fd, "wb") : nullptr;
   if (!f) {
     const int saved = errno;
     ::close(fd);
@@ -325,6 +344,16 @@ bool WriteToFile(std::FILE* file, const void* bytes, std::size_t size, const cha
   return written && flushed;
 }
 
+std::size_t ReadFromFile(std::FILE* file, void* bytes, std::size_t size, const char* name, bool& failed) {
+  if (!file || !passes(FileOp::Read, name)) {
+    failed = true;
+    return 0;
+  }
+  const std::size_t got = size == 0 ? 0 : std::fread(bytes, 1, size, file);
+  if (std::ferror(file)) failed = true;
+  return got;
+}
+
 bool CloseFile(std::FILE* file, const char* name) {
   if (!file) return false;
   const int injected = FileFaults::Check(FileOp::Close, name);
@@ -340,6 +369,61 @@ bool RenameFile(const char* from, const char* to) {
   if (!passes(FileOp::Rename, from)) return false;
   return ::rename(from, to) == 0;
 }
+
+std::FILE* OpenFileForUpdate(const char* path) {
+  if (!passes(FileOp::Open, path)) return nullptr;
+  // Appending creates a missing file without emptying an existing one; the stream is then
+  // reopened for update so that writing starts at offset 0.
+  std::FILE* f = std::fopen(path, "ab");
+  if (f) f = std::freopen(path, "r+b", f);
+  return f;
+}
+
+bool ShortenFile(const char* path, unsigned long long size) {
+  struct stat st {};
+  if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return true;
+  if (static_cast<unsigned long long>(st.st_size) <= size) return true;
+  return ::truncate(path, static_cast<off_t>(size)) == 0;
+}
+
+ReplaceError ReplaceFileWhole(const char* path, const void* bytes, std::size_t size) {
+  // The file aside gets a name of its own, so two runs at once never share it and nothing
+  // already lying beside the file (a link under a fixed name) is followed or truncated.
+  std::string aside = std::string(path) + ".XXXXXX";
+  if (!passes(FileOp::Open, path)) return ReplaceError::Create;
+  const int fd = ::mkstemp(aside.data());
+  if (fd < 0) return ReplaceError::Create;
+  // It takes the mode of the file it replaces (a file the shop made group-writable stays
+  // so); a first file gets the mode of any new file.
+  struct stat st {};
+  mode_t mode = 0;
+  if (::stat(path, &st) == 0 && S_ISREG(st.st_mode)) {
+    mode = st.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);  // read and put back at once
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  bool bad = ::fchmod(fd, mode) != 0 || !passes(FileOp::Write, path);
+  const char* p = static_cast<const char*>(bytes);
+  for (std::size_t done = 0; !bad && done < size;) {
+    const ssize_t n = ::write(fd, p + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) bad = true;
+    else done += static_cast<std::size_t>(n);
+  }
+  // On the disk before it takes the name: a crash must not leave an empty file.
+  bad = bad || !passes(FileOp::Sync, path) || ::fsync(fd) != 0;
+  const bool injectedClose = !passes(FileOp::Close, path);
+  bad = ::close(fd) != 0 || injectedClose || bad;
+  if (bad || !passes(FileOp::Rename, path) || ::rename(aside.c_str(), path) != 0) {
+    ::unlink(aside.c_str());
+    return ReplaceError::Write;
+  }
+  return ReplaceError::None;
+}
+
+bool RemoveFile(const char* path) { return std::remove(path) == 0; }
 
 bool MakeDirectory(const char* path) {
   if (::mkdir(path, 0777) == 0) return true;

@@ -62,8 +62,13 @@ enum class ReadOpenError {
   NotRegular,  // a FIFO, a device, a socket, a directory: refused without waiting on it
 };
 
-// Opens `path` for reading in binary mode; nullptr with `why` set on failure. Never blocks.
+// Opens `path` for reading in binary mode; nullptr with `why` set (and errno) on failure. Never
+// blocks. The open passes the fault hook below (an injected failure counts as Missing).
 QUORVEL_API std::FILE* OpenRegularFileForReading(const char* path, ReadOpenError& why);
+// Reads up to `size` bytes (fread) and returns how many came; sets `failed` when the read
+// failed (a stream error, or the fault hook), and leaves it alone otherwise. A short count
+// without `failed` is the end of the file. `name` is the file's name for the fault hook.
+QUORVEL_API std::size_t ReadFromFile(std::FILE* file, void* bytes, std::size_t size, const char* name, bool& failed);
 
 // Creates or truncates `path` and opens it for writing in binary mode, as fopen(path, "wb")
 // does, except that a FIFO nobody reads is not waited on: its open fails at once (errno
@@ -107,12 +112,15 @@ enum class WriteOpenError {
 };
 
 // Creates `path`, or empties an existing regular file of that name, and opens it for writing
-// in binary mode. A name that is a symbolic link is never followed (O_NOFOLLOW) and one that
-// is not a regular file (a FIFO, a device made under the name) is
-// refused before anything is written or truncated: nullptr with `why` NotRegular. nullptr
+// in binary mode (`empty` false: an existing file keeps its bytes and is written over from its
+// start, to be cut by CutFileHere; a new file gets the permissions `mode` less the umask). A
+// name that is a symbolic link is never followed (O_NOFOLLOW) and one that is not a regular
+// file (a FIFO, a device made under the name) is refused before anything is written or
+// truncated: nullptr with `why` NotRegular. nullptr
 // with `why` Failed and errno set when the file cannot be opened (a directory of that name:
 // EISDIR).
-QUORVEL_API std::FILE* OpenResultFileForWriting(const char* path, WriteOpenError& why);
+QUORVEL_API std::FILE* OpenResultFileForWriting(const char* path, WriteOpenError& why, bool empty = true,
+                                                 unsigned mode = 0666);
 
 // Writes `size` bytes and hands them to the system (fflush); false with errno set when either
 // fails. `name` is the file's name for the fault hook.
@@ -121,6 +129,25 @@ QUORVEL_API bool WriteToFile(std::FILE* file, const void* bytes, std::size_t siz
 QUORVEL_API bool CloseFile(std::FILE* file, const char* name);
 // rename(2): `from` replaces `to` atomically; false with errno set on failure.
 QUORVEL_API bool RenameFile(const char* from, const char* to);
+// Opens `path` for update in binary mode, at its start and without emptying it, creating a
+// missing file first (fopen "ab", then reopened "r+b"); a link is followed, as fopen follows
+// it. nullptr with errno set on failure. Passes the hook as an open of `path`.
+QUORVEL_API std::FILE* OpenFileForUpdate(const char* path);
+// Cuts the regular file `path` (links followed) to `size` bytes when it is longer; true when
+// it was cut or nothing had to be done (no longer, or no regular file), false when the cut failed.
+QUORVEL_API bool ShortenFile(const char* path, unsigned long long size);
+
+enum class ReplaceError { None, Create, Write };
+// Replaces `path` whole with `size` bytes so that the name always names either the old file or
+// the new one, complete and on the disk: the bytes go to a file of a unique name beside it
+// (made with the mode of the file it replaces, or of any new file), which is written, synced,
+// closed and then renamed over `path`. Create: the file aside could not be made; Write: any
+// later step failed (the file aside is removed, `path` is untouched). Every step passes the
+// fault hook under the name `path`.
+QUORVEL_API ReplaceError ReplaceFileWhole(const char* path, const void* bytes, std::size_t size);
+// remove(3): false with errno set on failure.
+QUORVEL_API bool RemoveFile(const char* path);
+
 // Creates the directory `path`; true also when a directory of that name exists already
 // (a link under the name does not count).
 QUORVEL_API bool MakeDirectory(const char* path);
@@ -146,9 +173,9 @@ QUORVEL_API long long ModificationTime(const char* path);
 //   QUORVEL_FILE_FAULT="sync:1:EIO:PROG_KOM.XML"      the first sync of PROG_KOM.XML
 //   QUORVEL_FILE_FAULT="write:3+:ENOSPC,close:1:EIO"  every write from the third on, and the
 //                                                     first close
-// Kinds: open, write, sync, rename, close. Errors: EIO, ENOSPC, EDQUOT, EROFS, EACCES, EPERM,
-// EFBIG or a number. A test facility only, not a setting for installations.
-enum class FileOp { Open, Write, Sync, Rename, Close };
+// Kinds: open, write, sync, rename, close, read. Errors: EIO, ENOSPC, EDQUOT, EROFS, EACCES,
+// EPERM, EFBIG or a number. A test facility only, not a setting for installations.
+enum class FileOp { Open, Write, Sync, Rename, Close, Read };
 
 class QUORVEL_API FileFaults {
  public:
@@ -161,6 +188,9 @@ class QUORVEL_API FileFaults {
   // The errno the operation `op` on `name` must fail with, 0 when it goes on. Every call
   // counts for the rules it matches.
   static int Check(FileOp op, const char* name);
+  // How many operations of kind `op` (on any file) passed the hook since the last Clear: a
+  // test runs a piece of work once to learn it, then makes each of them fail in turn.
+  static unsigned Count(FileOp op);
 };
 
 }  // namespace quorvel::platform

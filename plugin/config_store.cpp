@@ -1,11 +1,6 @@
 #include "plugin/config_store.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "core/error_state.h"
@@ -33,6 +28,10 @@ std::optional<int> readConfigImage(std::span<std::uint8_t> image) {
   if (!file.f) return std::nullopt;
   std::FILE* f = file.f;
   int err = 0;
+  bool readFailed = false;
+  const auto read = [&](void* bytes, std::size_t size) {
+    return platform::ReadFromFile(f, bytes, size, kConfigFileName, readFailed);
+  };
 
   // A file that cannot even hold its checksum word is invalid, whatever its bytes; a failed
   // seek leaves the record unread and must not pass for success either. A stream that fails
@@ -40,7 +39,7 @@ std::optional<int> readConfigImage(std::span<std::uint8_t> image) {
   long size = -1;
   if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
   if (std::ferror(f)) {
-    // reported below
+    readFailed = true;  // reported below
   } else if (size < 4) {
     err = SetError(ERR_CONFIG_INVALID, kConfigFileName);
   } else {
@@ -48,88 +47,58 @@ std::optional<int> readConfigImage(std::span<std::uint8_t> image) {
     const bool bad = std::fseek(f, 4, SEEK_SET) != 0;
     std::uint32_t computed = 0;
     if (!bad) {
-      for (int c; (c = std::fgetc(f)) != EOF;) computed = foldChecksum(computed, static_cast<std::uint8_t>(c));
+      std::uint8_t chunk[4096];
+      for (std::size_t n; !readFailed && (n = read(chunk, sizeof chunk)) > 0;)
+        for (std::size_t i = 0; i < n; ++i) computed = foldChecksum(computed, chunk[i]);
     }
     std::uint8_t word[4] = {};
-    if (std::ferror(f)) {
+    if (readFailed) {
       // reported below
-    } else if (bad || std::fseek(f, 0, SEEK_SET) != 0 || std::fread(word, 1, 4, f) != 4 ||
-               std::fseek(f, 4, SEEK_SET) != 0) {
-      if (!std::ferror(f)) err = SetError(ERR_CONFIG_INVALID, kConfigFileName);
+    } else if (bad || std::fseek(f, 0, SEEK_SET) != 0 || read(word, 4) != 4 || std::fseek(f, 4, SEEK_SET) != 0) {
+      if (!readFailed) err = SetError(ERR_CONFIG_INVALID, kConfigFileName);
     } else {
       const auto available = static_cast<unsigned long>(size - 4);
       const std::size_t want = available < image.size() ? available : image.size();
       // Bytes beyond what the file holds keep the caller's values.
-      const std::size_t got = std::fread(image.data(), 1, want, f);
+      const std::size_t got = read(image.data(), want);
       const auto stored = static_cast<std::uint32_t>(getLe32(word));
-      if (!std::ferror(f) && (got != want || stored != computed)) err = SetError(ERR_CONFIG_INVALID, kConfigFileName);
+      if (!readFailed && (got != want || stored != computed)) err = SetError(ERR_CONFIG_INVALID, kConfigFileName);
     }
   }
-  if (std::ferror(f)) err = SetError(ERR_FILE_READ, kConfigFileName);
+  if (readFailed) err = SetError(ERR_FILE_READ, kConfigFileName);
   return err;
 }
 
 int saveConfigImage(std::span<const std::uint8_t> image) {
-  // Appending creates a missing file without emptying an existing one before the new bytes are
-  // ready; the stream is then reopened for update so that they are written from offset 0.
-  std::FILE* f = std::fopen(kConfigFileName, "ab");
-  if (f) f = std::freopen(kConfigFileName, "r+b", f);
+  // Opened without emptying an existing file before the new bytes are ready, and written from
+  // offset 0 over whatever the file holds there.
+  std::FILE* f = platform::OpenFileForUpdate(kConfigFileName);
   if (!f) return SetError(ERR_FILE_CREATE, kConfigFileName);
-
-  // Written from offset 0 over whatever the file holds there.
-  const std::string bytes = configFileBytes(image);
-  bool bad = std::fseek(f, 0, SEEK_SET) != 0 || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size();
   // Buffered bytes meet the disk at the flush; a failure there is a failed save as well.
-  bad = std::fflush(f) != 0 || bad || std::ferror(f);
-  bad = std::fclose(f) != 0 || bad;
+  const std::string bytes = configFileBytes(image);
+  bool bad = !platform::WriteToFile(f, bytes.data(), bytes.size(), kConfigFileName);
+  bad = !platform::CloseFile(f, kConfigFileName) || bad;
   // A longer file left by another plug-in's record is cut to this record: the checksum covers
   // every byte after the first four, so a tail left standing would make the file just saved
   // fail its next read.
-  if (!bad) {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(kConfigFileName, ec);
-    if (!ec && size > bytes.size()) {
-      std::filesystem::resize_file(kConfigFileName, bytes.size(), ec);
-      bad = static_cast<bool>(ec);
-    }
-  }
+  if (!bad) bad = !platform::ShortenFile(kConfigFileName, bytes.size());
   if (bad) return SetError(ERR_FILE_WRITE, kConfigFileName);
   return 0;
 }
 
 int replaceConfigImage(std::span<const std::uint8_t> image) {
-  // The file aside gets a name of its own, so two runs at once never share it and nothing
-  // already lying beside the file (a link under a fixed name) is followed or truncated.
-  std::string aside = std::string(kConfigFileName) + ".XXXXXX";
-  const int fd = ::mkstemp(aside.data());
-  if (fd < 0) return SetError(ERR_FILE_CREATE, kConfigFileName);
-  // It takes the mode of the file it replaces (a file the shop made group-writable for the
-  // users who run the form stays so); a first file gets the mode of any new file.
-  struct stat st;
-  mode_t mode = 0;
-  if (::stat(kConfigFileName, &st) == 0 && S_ISREG(st.st_mode)) {
-    mode = st.st_mode & 07777;
-  } else {
-    const mode_t mask = ::umask(0);  // read and put back at once: `quorvel config` runs no threads
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
+  // A crash or a full disk leaves either the old file or the new one under the name, never a
+  // half-written one.
   const std::string bytes = configFileBytes(image);
-  bool bad = ::fchmod(fd, mode) != 0;
-  for (std::size_t done = 0; !bad && done < bytes.size();) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) bad = true;
-    else done += static_cast<std::size_t>(n);
+  switch (platform::ReplaceFileWhole(kConfigFileName, bytes.data(), bytes.size())) {
+    case platform::ReplaceError::None:
+      return 0;
+    case platform::ReplaceError::Create:
+      return SetError(ERR_FILE_CREATE, kConfigFileName);
+    case platform::ReplaceError::Write:
+      break;
   }
-  // On the disk before it takes the name: a crash must not leave an empty PROG_KOM.CFG.
-  bad = ::fsync(fd) != 0 || bad;
-  bad = ::close(fd) != 0 || bad;
-  if (bad || std::rename(aside.c_str(), kConfigFileName) != 0) {
-    std::remove(aside.c_str());
-    return SetError(ERR_FILE_WRITE, kConfigFileName);
-  }
-  return 0;
+  return SetError(ERR_FILE_WRITE, kConfigFileName);
 }
 
 }  // namespace quorvel::plugin

@@ -3,7 +3,8 @@
 set -euo pipefail
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-for pkg in cmake g++ clang ninja-build libgtest-dev libgmock-dev libbenchmark-dev libexpat1-dev \
+# libclang-rt-dev: the libFuzzer and sanitizer run-times of Clang, for the fuzz targets.
+for pkg in cmake g++ clang libclang-rt-dev ninja-build libgtest-dev libgmock-dev libbenchmark-dev libexpat1-dev \
            libncurses-dev libxml2-utils; do
   have "$pkg" || need+=("$pkg")
 done

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -62,15 +63,20 @@ const std::string kAllGoodsFields =
     "<Uw>uw &amp; &lt;x&gt;</Uw><OW>0</OW><DW>2007-04-06</DW><SW>sw</SW><PK>pk</PK>\r\n"
     "</Towar>\r\n";
 
+// Every case also runs with the job fed to the parser in pieces of 1 to 5 bytes (the test is
+// run again with QUORVEL_TEST_JOB_CHUNK set): where a piece ends must change nothing.
 class JobReader : public ::testing::Test {
  protected:
   void SetUp() override {
     ErrorSetRaport(nullptr);
     ClearError("");
+    const char* chunk = std::getenv("QUORVEL_TEST_JOB_CHUNK");
+    VexaSetReadChunkSize(chunk ? std::strtoul(chunk, nullptr, 10) : 0);
   }
   void TearDown() override {
     ErrorSetRaport(nullptr);
     ClearError("");
+    VexaSetReadChunkSize(0);
   }
 
   // Writes the job, checks it against the schema when asked, reads it into a fresh document.

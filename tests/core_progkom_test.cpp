@@ -10,6 +10,7 @@
 #include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/records.h"
+#include "tests/support/file_faults.h"
 #include "tests/support/test_support.h"
 #include "core/xml/progkom_xml.h"
 #include "platform/job_dir.h"
@@ -267,6 +268,44 @@ TEST_F(ProgKom, FullDiskIsAWriteErrorAndCloseIsNotZero) {
   EXPECT_EQ(GetErrorNum(), 0);  // records report nothing themselves
   EXPECT_EQ(progKom.Close(), ERR_FILE_WRITE);
   EXPECT_EQ(cp1250ToUtf8(GetErrorMsg()), "Błąd zapisu pliku PROG_KOM.XML");
+}
+
+// Every file operation of a device-data file failing in turn: Close never returns 0, the
+// error has its number and text, the file never counts as finished on the disk, and what
+// stands in it is still a valid document whenever it got its end tag (the report's error 4
+// tells the host it is not the whole one).
+TEST_F(ProgKom, EveryFailingFileOperationIsReported) {
+  int closed = 0;
+  const auto prepare = [] {
+    ClearError("");
+    std::filesystem::remove("PROG_KOM.XML");
+  };
+  const auto work = [&] {
+    CProgKomXml progKom("OdbiórSprzedaży"_cp);
+    CTowar t;
+    t.UstawIdUF("5");
+    t.Ilość = money(20000);
+    t.Wartość = money(50000);
+    progKom.DodajTowar(std::uint32_t{1});
+    progKom.DodajObrot(t);
+    progKom.DodajTowar(std::uint32_t{2});
+    closed = progKom.Close();
+  };
+  prepare();
+  work();
+  ASSERT_EQ(closed, 0);
+  finished();
+  const unsigned runs = quorvel::test::forEachFileFault(prepare, work, [&](const quorvel::test::FileFault& f) {
+    const bool open = f.op == FileOp::Open;
+    EXPECT_EQ(closed, open ? ERR_FILE_CREATE : ERR_FILE_WRITE);
+    EXPECT_EQ(cp1250ToUtf8(GetErrorMsg()), open ? "Błąd tworzenia pliku PROG_KOM.XML" : "Błąd zapisu pliku PROG_KOM.XML");
+    EXPECT_EQ(ProgKomFinishedOnDisk(), open);  // a file never opened has nothing to lose
+    const std::string bytes = quorvel::test::fileExists("PROG_KOM.XML") ? readFile("PROG_KOM.XML") : "";
+    if (bytes.size() >= 7 && bytes.compare(bytes.size() - 7, 7, "</Dane>") == 0) {
+      EXPECT_EQ(schemaErrors("PROG_KOM.XML", "Dane.xsd"), "");
+    }
+  });
+  EXPECT_GE(runs, 8u);
 }
 
 TEST_F(ProgKom, FullDiskFoundByTheDestructorToo) {

@@ -12,6 +12,7 @@
 
 #include "platform/cp1250.h"
 #include "core/error_state.h"
+#include "tests/support/file_faults.h"
 #include "tests/support/test_support.h"
 #include "core/xml/raport_xml.h"
 #include "platform/job_dir.h"
@@ -292,6 +293,47 @@ TEST_F(Raport, FullDeviceSetsError4AtTheDeclaration) {
   ErrorSetRaport(&raport);
   SetError(22, "abc.dll");
   EXPECT_EQ(GetErrorNum(), 22);
+}
+
+// Every file operation of a report failing in turn: error 1 or 4 with its text, the report
+// counts as finished on the disk only when it says status E with the error, and a file that
+// ends as a whole report is either the complete one or says so.
+TEST_F(Raport, EveryFailingFileOperationIsReported) {
+  const auto prepare = [] {
+    ErrorSetRaport(nullptr);
+    ClearError("");
+    std::filesystem::remove("RAPORT.XML");
+  };
+  const auto work = [] {
+    CRaportXml raport;
+    ErrorSetRaport(&raport);
+    raport.SetOperacja("OdbiórSprzedaży"_cp);
+    raport.DodajKomunikat("W", "pierwszy", 0, true);
+    raport.DodajKomunikat("I", "drugi", 7, false);
+  };
+  prepare();
+  work();
+  ASSERT_EQ(GetErrorNum(), 0);
+  ASSERT_TRUE(RaportFinishedOnDisk());
+  const std::string whole = finished();
+  const unsigned runs = quorvel::test::forEachFileFault(prepare, work, [&](const quorvel::test::FileFault& f) {
+    const bool open = f.op == quorvel::platform::FileOp::Open;
+    EXPECT_EQ(GetErrorNum(), open ? 1 : 4);
+    EXPECT_STREQ(GetErrorMsg(), open ? "Błąd tworzenia pliku RAPORT.XML"_cp : "Błąd zapisu pliku RAPORT.XML"_cp);
+    const std::string bytes = quorvel::test::fileExists("RAPORT.XML") ? readFile("RAPORT.XML") : "";
+    const bool complete = bytes.size() >= 9 && bytes.compare(bytes.size() - 9, 9, "</Raport>") == 0;
+    if (RaportFinishedOnDisk()) {
+      EXPECT_TRUE(complete && bytes != whole);
+    }
+    if (complete) {
+      EXPECT_EQ(schemaErrors("RAPORT.XML", "Raport.xsd"), "");
+      if (bytes != whole) {
+        EXPECT_NE(bytes.find("<Typ>E</Typ>"), std::string::npos) << bytes;
+        EXPECT_NE(bytes.find("Błąd zapisu pliku RAPORT.XML"_cp), std::string::npos) << bytes;
+      }
+    }
+  });
+  EXPECT_GE(runs, 5u);
 }
 
 // Caps the size of files this process writes, so that a write fails at an exact byte offset.

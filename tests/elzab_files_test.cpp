@@ -4,14 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "core/error_state.h"
 #include "drivers/elzab/files.h"
+#include "drivers/elzab/link.h"
 #include "drivers/elzab/winip.h"
 #include "platform/cp1250.h"
 #include "plugin/config_store.h"
+#include "tests/support/file_faults.h"
 #include "tests/support/test_support.h"
 
 using namespace quorvel;
@@ -207,6 +211,60 @@ TEST(ElzabFiles, ResultReaderOverWholeFiles) {
     EXPECT_EQ(whole, k.read);
     for (std::size_t piece : {1, 2, 3, 7, 64}) EXPECT_EQ(readAll(k.file, piece), whole) << "pieces of " << piece;
   }
+}
+
+// Every file operation of reading a result file, and of writing the input file, failing in
+// turn: the reader reports error 6 or 5 with the file's name and never hands over all records
+// as a clean read; the writer reports error 1 or 4. A link under the input file's name is
+// never written through.
+TEST(ElzabFiles, EveryFailingFileOperationIsReported) {
+  test::ScratchDir dir;
+  const std::string result = "; WinIP\r\n#1\r\n#\r\n#\r\n$7\t1\t375\r\n$8\t1\t100\r\n";
+  std::string records;
+  int returned = 0;
+  const auto prepare = [&] {
+    ClearError("");
+    records.clear();
+    test::writeFile(dir.file("EZB_OUT.TXT"), result);
+    std::filesystem::remove(dir.file("EZB_IN.TXT"));
+  };
+  const struct {
+    const char* what;
+    std::function<void()> work;
+    std::function<void(const test::FileFault&)> check;
+  } cases[] = {
+      {"reading EZB_OUT.TXT",
+       [&] {
+         returned = readResultFile("EZB_OUT.TXT", "x", [&](unsigned line, const RecordFields&) {
+           records += std::to_string(line) + ";";
+           return 0;
+         });
+       },
+       [&](const test::FileFault& f) {
+         const bool open = f.op == platform::FileOp::Open;
+         EXPECT_EQ(returned, open ? 6 : 5);
+         EXPECT_STREQ(GetErrorMsg(), open ? "Brak pliku EZB_OUT.TXT" : "Błąd odczytu pliku EZB_OUT.TXT"_cp);
+       }},
+      {"writing EZB_IN.TXT", [&] { returned = writeInputFile("$1\n"); },
+       [&](const test::FileFault& f) {
+         const bool open = f.op == platform::FileOp::Open;
+         EXPECT_EQ(returned, open ? 1 : 4);
+         EXPECT_STREQ(GetErrorMsg(), open ? "Błąd tworzenia pliku EZB_IN.TXT"_cp : "Błąd zapisu pliku EZB_IN.TXT"_cp);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    prepare();
+    c.work();
+    ASSERT_EQ(returned, 0) << GetErrorMsg();
+    EXPECT_GE(test::forEachFileFault(prepare, c.work, c.check), 2u);
+  }
+  prepare();
+  test::writeFile(dir.file("ELSEWHERE.TXT"), "mine");
+  std::filesystem::create_symlink(dir.file("ELSEWHERE.TXT"), dir.file("EZB_IN.TXT"));
+  EXPECT_EQ(writeInputFile("$1\n"), 1);
+  EXPECT_EQ(test::readFile(dir.file("ELSEWHERE.TXT")), "mine");
+  releaseLink();
 }
 
 TEST(ElzabFiles, RecordMappings) {

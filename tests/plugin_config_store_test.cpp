@@ -19,6 +19,7 @@
 #include "drivers/posnet/config.h"
 #include "plugin/config_store.h"
 #include "plugin/plugin_frame.h"
+#include "tests/support/file_faults.h"
 #include "tests/support/test_support.h"
 
 using namespace quorvel;
@@ -377,6 +378,65 @@ TEST_F(ConfigStore, SaveOntoAFullDeviceGivesError4) {
   EXPECT_STREQ(GetErrorMsg(), "B\xB3\xB9" "d zapisu pliku PROG_KOM.CFG");
   const std::string xml = report.finish();
   EXPECT_NE(xml.find("<Treść>Błąd zapisu pliku PROG_KOM.CFG</Treść>"), std::string::npos) << xml;
+}
+
+// Every file operation of a save (in place, and whole through a file aside), and of a read,
+// failing in turn: the failure is reported with its number and text, never as success, and
+// the file holds either the old record or the whole new one, never a mix of both.
+TEST_F(ConfigStore, EveryFailingFileOperationIsReported) {
+  elcom::SUConfig older = elcomDefaults();
+  std::strcpy(older.port, "COM7");
+  elcom::SUConfig newer = elcomDefaults();
+  std::strcpy(newer.port, "COM2");
+  const std::string oldFile = cfgFile(bytesOf(elcom::toImage(older)));
+  const std::string newFile = cfgFile(bytesOf(elcom::toImage(newer)));
+  const std::string create = "B\xB3\xB9" "d tworzenia pliku PROG_KOM.CFG";
+  const std::string write = "B\xB3\xB9" "d zapisu pliku PROG_KOM.CFG";
+  int result = 0;
+  elcom::SUConfig read = elcomDefaults();
+  const auto prepare = [&] {
+    writeFile(kCfg, oldFile);
+    SetErrorNum(0);
+    ClearError("");
+  };
+  const struct {
+    const char* what;
+    std::function<void()> work;
+    std::function<void(const test::FileFault&)> check;
+  } cases[] = {
+      {"save in place", [&] { result = elcom::saveConfig(newer); },
+       [&](const test::FileFault& f) {
+         const bool open = f.op == platform::FileOp::Open;
+         EXPECT_EQ(result, open ? 1 : 4);
+         EXPECT_EQ(GetErrorMsg(), open ? create : write);
+         const std::string now = readFile(kCfg);
+         EXPECT_TRUE(now == oldFile || now == newFile) << now.size();
+       }},
+      {"save whole", [&] { result = plugin::replaceConfigImage(elcom::toImage(newer)); },
+       [&](const test::FileFault& f) {
+         const bool open = f.op == platform::FileOp::Open;
+         EXPECT_EQ(result, open ? 1 : 4);
+         EXPECT_EQ(GetErrorMsg(), open ? create : write);
+         EXPECT_EQ(readFile(kCfg), oldFile);
+         std::size_t files = 0;
+         for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(".")) ++files;
+         EXPECT_EQ(files, 1u) << "a file aside is left";
+       }},
+      {"read", [&] { result = elcom::readConfig(read, false); },
+       [&](const test::FileFault& f) {
+         const bool open = f.op == platform::FileOp::Open;
+         EXPECT_EQ(result, open ? 2 : 5);
+         EXPECT_STREQ(GetErrorMsg(), open ? "Brak pliku konfiguracji PROG_KOM.CFG"
+                                       : "B\xB3\xB9" "d odczytu pliku PROG_KOM.CFG");
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    prepare();
+    c.work();
+    ASSERT_EQ(result, 0);
+    EXPECT_GE(test::forEachFileFault(prepare, c.work, c.check), 3u);
+  }
 }
 
 TEST_F(ConfigStore, UnreadableOrNonRegularFilesGiveError5AtOnce) {

@@ -25,6 +25,9 @@ struct DeviceDataFile {
   std::FILE* file = nullptr;
   const CProgKomXml* owner = nullptr;
   bool failed = false;  // a record failed to reach the system; Close reports it
+  // The declaration and root start tag never reached the file: records and an end tag written
+  // after them would make a file no parser takes, so nothing more is written.
+  bool headless = false;
 };
 DeviceDataFile g_out;
 // False while the file is open and after a Close that failed to finish it whole and durable.
@@ -35,7 +38,7 @@ std::string g_createError;
 // Hands one complete record to the operating system at once, so a crash of the host after
 // this call loses nothing of it. A failure is remembered, and Close turns it into error 4.
 bool writeOut(const std::string& bytes) {
-  if (!g_out.file) return false;
+  if (!g_out.file || g_out.headless) return false;
   const bool ok = quorvel::platform::WriteToFile(g_out.file, bytes.data(), bytes.size(), kProgKomFileName);
   if (!ok) g_out.failed = true;
   return ok;
@@ -157,7 +160,10 @@ CProgKomXml::CProgKomXml(const char* operacja) {
   header += kDaneNamespace;
   header += "\">";
   header += kEol;
-  if (!writeOut(header)) SetError(ERR_FILE_WRITE, kProgKomFileName);
+  if (!writeOut(header)) {
+    g_out.headless = true;
+    SetError(ERR_FILE_WRITE, kProgKomFileName);
+  }
 }
 
 CProgKomXml::CProgKomXml(const CProgKomXml& other) : obrot_(other.obrot_) {}

@@ -33,6 +33,8 @@
 namespace {
 
 constexpr int kChunkSize = 8192;
+// The size of the pieces the parser is given; kChunkSize unless a test chose another.
+int g_chunkSize = kChunkSize;
 
 constexpr std::uint32_t kMaxU32 = std::numeric_limits<std::uint32_t>::max();
 constexpr long kMinI32 = std::numeric_limits<std::int32_t>::min();
@@ -429,6 +431,10 @@ class VexaJobReader {
   int index_ = 0;
 };
 
+void VexaSetReadChunkSize(std::size_t bytes) {
+  g_chunkSize = bytes == 0 || bytes > static_cast<std::size_t>(kChunkSize) ? kChunkSize : static_cast<int>(bytes);
+}
+
 int CVexaXml::readHeader() {
   VexaJobReader reader(*this);
   return reader.read();
@@ -459,12 +465,20 @@ int VexaJobReader::read() {
 
   bool parseFailed = false;
   for (;;) {
-    void* chunk = XML_GetBuffer(parser_, kChunkSize);
+    // Room for a few bytes more than a piece: see the line ends below.
+    constexpr int kSpare = 8;
+    char* chunk = static_cast<char*>(XML_GetBuffer(parser_, g_chunkSize + kSpare));
     if (!chunk) {
       SetError(ERR_NO_MEMORY, "");
       break;
     }
-    const std::size_t got = std::fread(chunk, 1, kChunkSize, res.file);
+    std::size_t got = std::fread(chunk, 1, static_cast<std::size_t>(g_chunkSize), res.file);
+    // A piece never ends between the CR and the LF of a line end: split there, the parser
+    // counts two lines after the root element, and the line of an error would depend on
+    // where the pieces happen to end.
+    while (got > 0 && chunk[got - 1] == '\r' && got < static_cast<std::size_t>(g_chunkSize + kSpare) &&
+           std::fread(chunk + got, 1, 1, res.file) == 1)
+      ++got;
     if (std::ferror(res.file)) {
       SetError(ERR_FILE_READ, kVexaFileName);
       break;

@@ -17,6 +17,7 @@
 // handed out as writable). Callers that keep a record longer copy it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -32,6 +33,11 @@ inline constexpr const char* kDaneNamespace = "http://schemas.quorvel.org/UF/Dan
 
 class VexaJobReader;
 class GoodsBuilder;
+
+// The job file reaches the XML parser in pieces of `bytes` bytes (8192, also for 0 and for
+// anything larger). For tests: whatever the size, where a piece ends must not change what a
+// job reads as.
+QUORVEL_API void VexaSetReadChunkSize(std::size_t bytes);
 
 class QUORVEL_API CVexaXml {
  public:

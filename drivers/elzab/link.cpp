@@ -20,13 +20,15 @@ std::unique_ptr<Link> g_link;
 
 // A text file of the job directory written as WinIP reads it: every "\n" as CR LF. A file
 // rewritten before every call is written over and cut to its new length rather than emptied
-// first (platform::OpenFileForRewriting says why).
+// first (platform::OpenFileForRewriting says why). A link or anything but a regular file under
+// the name is never written through: the file cannot be created then.
 class TextFile {
  public:
   enum Mode { kCreate, kRewrite };
-  explicit TextFile(const char* name, Mode mode = kCreate)
-      : file_(mode == kRewrite ? platform::OpenFileForRewriting(name) : platform::CreateFileForWriting(name)),
-        rewrite_(mode == kRewrite) {}
+  explicit TextFile(const char* name, Mode mode = kCreate) : name_(name), rewrite_(mode == kRewrite) {
+    platform::WriteOpenError why = platform::WriteOpenError::None;
+    file_ = platform::OpenResultFileForWriting(name, why, !rewrite_);
+  }
   ~TextFile() { close(); }
   TextFile(const TextFile&) = delete;
   TextFile& operator=(const TextFile&) = delete;
@@ -41,21 +43,21 @@ class TextFile {
       if (c == '\n') out += '\r';
       out += c;
     }
-    if (!out.empty() && std::fwrite(out.data(), 1, out.size(), file_) != out.size()) failed_ = true;
+    if (!failed_ && !out.empty() && !platform::WriteToFile(file_, out.data(), out.size(), name_)) failed_ = true;
     return !failed_;
   }
   // Closes the file; false when a write or the close failed.
   bool close() {
     if (!file_) return !failed_;
-    if (std::fflush(file_) != 0 || std::ferror(file_)) failed_ = true;
     if (rewrite_ && !failed_ && !platform::CutFileHere(file_)) failed_ = true;
-    if (std::fclose(file_) != 0) failed_ = true;
+    if (!platform::CloseFile(file_, name_)) failed_ = true;
     file_ = nullptr;
     return !failed_;
   }
 
  private:
-  std::FILE* file_;
+  const char* name_;
+  std::FILE* file_ = nullptr;
   bool rewrite_;
   bool failed_ = false;
 };
@@ -204,11 +206,8 @@ int readResultFile(const char* name, const char* work, const ResultParser::OnRec
   ResultParser::Stop stop = ResultParser::Stop::kNone;
   bool readFailed = false;
   while (stop == ResultParser::Stop::kNone) {
-    const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), file);
-    if (n == 0) {
-      readFailed = std::ferror(file) != 0;
-      break;
-    }
+    const std::size_t n = platform::ReadFromFile(file, buffer.data(), buffer.size(), name, readFailed);
+    if (n == 0 || readFailed) break;
     consumed += static_cast<long>(n);
     stop = parser.feed(std::string_view(buffer.data(), n));
   }

@@ -56,8 +56,10 @@ int writeModkonf();
 int switchForeignMultiplexer();
 
 // EZB_IN.TXT: the header for the configured register number, then `dataLines` (each ended
-// by "\n"), every "\n" written as CR LF. A file that cannot be created is error 1, a write
-// that fails error 4, both with "EZB_IN.TXT"; then no WinIP call may follow. Returns 0 when
+// by "\n"), every "\n" written as CR LF. A file that cannot be created is error 1 (also a
+// link or anything but a regular file under the name, never written through: the same holds
+// for KONFIG.TXT, SKONFIG.TXT and MODKONF.TXT), a write that fails error 4, both with
+// "EZB_IN.TXT"; then no WinIP call may follow. Returns 0 when
 // the file was written, whatever error an earlier step left (the modem's stop must still be
 // asked for after a failed operation), otherwise the error number.
 int writeInputFile(const std::string& dataLines);
