@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "drivers/elzab/files.cpp"
+#include "drivers/elzab/records.cpp"
 #include "plugin/config_store.cpp"
 #include "plugin/elzab_config.cpp"
 #include "core/error_state.h"

@@ -2,7 +2,7 @@
 # to end through the host program against the simulated WinIP.
 if(TARGET elzab_files)
   quorvel_add_test(elzab_files_test
-    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/elzab_files_test.cpp ${CMAKE_SOURCE_DIR}/drivers/elzab/winip.cpp
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/elzab_files_test.cpp ${CMAKE_SOURCE_DIR}/drivers/elzab/binding.cpp
             ${CMAKE_SOURCE_DIR}/drivers/elzab/link.cpp
     LIBS elzab_files quorvel_plugin Quorvel)
   quorvel_add_test(elzab_form_test

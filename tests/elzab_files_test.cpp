@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "core/error_state.h"
-#include "drivers/elzab/files.h"
-#include "drivers/elzab/winip.h"
+#include "drivers/elzab/binding.h"
+#include "drivers/elzab/records.h"
 #include "platform/cp1250.h"
 #include "plugin/config_store.h"
 #include "tests/support/test_support.h"

@@ -13,6 +13,7 @@
 #include "drivers/posnet/binding.h"
 #include "drivers/posnet/goods.h"
 #include "drivers/posnet/link.h"
+#include "drivers/posnet/sales.h"
 #include "platform/clock.h"
 #include "platform/cp1250.h"
 #include "platform/serial_backend.h"

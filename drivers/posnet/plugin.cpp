@@ -14,6 +14,7 @@
 #include "drivers/posnet/goods.h"
 #include "drivers/posnet/link.h"
 #include "drivers/posnet/models.h"
+#include "drivers/posnet/sales.h"
 #include "platform/cp1250.h"
 #include "plugin/plugin_frame.h"
 

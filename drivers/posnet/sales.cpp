@@ -15,6 +15,7 @@
 #include "drivers/posnet/goods.h"
 #include "drivers/posnet/link.h"
 #include "drivers/posnet/records.h"
+#include "drivers/posnet/sales.h"
 #include "platform/cp1250.h"
 
 namespace quorvel::posnet {
