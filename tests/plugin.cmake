@@ -11,8 +11,8 @@ if(TARGET quorvel_plugin AND TARGET Quorvel)
     LIBS Quorvel)
   if(EXISTS ${CMAKE_SOURCE_DIR}/drivers/elcom/config_form.cpp AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/plugin_elcom_form_test.cpp)
   quorvel_add_test(plugin_elcom_form_test
-    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_elcom_form_test.cpp ${CMAKE_SOURCE_DIR}/drivers/elcom/config_form.cpp
-    LIBS elcom_codec quorvel_plugin Quorvel)
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_elcom_form_test.cpp
+    LIBS elcom_driver)
   endif()
 endif()
 
@@ -27,8 +27,8 @@ endif()
 # `quorvel config` through the program, against the form's own bytes and the simulated register.
 if(TARGET quorvel AND TARGET quorvel_elcom AND TARGET elcom_sim)
   quorvel_add_test(plugin_text_config_e2e_test
-    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_text_config_e2e_test.cpp ${CMAKE_SOURCE_DIR}/drivers/elcom/config_form.cpp
-    LIBS elcom_codec quorvel_plugin Quorvel)
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_text_config_e2e_test.cpp
+    LIBS elcom_driver)
   add_dependencies(plugin_text_config_e2e_test quorvel quorvel_elcom elcom_sim)
 endif()
 
