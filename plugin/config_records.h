@@ -68,7 +68,6 @@ SUConfig fromImage(const Image& image);
 // The default of maxPluCode is the PLU capacity of the register model the job names; the
 // plug-in sets it when it has identified the model, before the record is read.
 void setModelPluCapacity(std::int32_t capacity);
-std::int32_t modelPluCapacity();
 
 // The plug-in's configuration functions (exported by quorvel_elcom under these names).
 // readConfig: fills the record from PROG_KOM.CFG; a missing file gives the defaults when
