@@ -1,9 +1,7 @@
 # The POSNET driver through the stand-in libraries against the simulated register on a
 # pseudo-terminal: import and sales read-out of a full goods base, each job in its own
 # `quorvel run`.
-if(TARGET quorvel_posnet AND TARGET posnet_sim AND TARGET quorvel AND TARGET posnet)
-  add_executable(posnet_link_bench ${CMAKE_CURRENT_SOURCE_DIR}/posnet_link_perf.cpp)
-  target_compile_definitions(posnet_link_bench PRIVATE
-    QUORVEL_BIN_DIR="${CMAKE_BINARY_DIR}/bin" QUORVEL_STANDIN_DIR="${CMAKE_BINARY_DIR}/standins")
-  add_dependencies(posnet_link_bench quorvel Quorvel quorvel_posnet posnet_sim posnet hlapi)
-endif()
+add_executable(posnet_link_bench ${CMAKE_CURRENT_SOURCE_DIR}/posnet_link_perf.cpp)
+target_compile_definitions(posnet_link_bench PRIVATE
+  QUORVEL_BIN_DIR="${CMAKE_BINARY_DIR}/bin" QUORVEL_STANDIN_DIR="${CMAKE_BINARY_DIR}/standins")
+add_dependencies(posnet_link_bench quorvel Quorvel quorvel_posnet posnet_sim posnet hlapi)

@@ -2,14 +2,14 @@
 // with. Every frame reader, record splitter and decoder must stay within its buffer and never
 // hang, whatever the bytes.
 //
-// The codec is plain functions without further dependencies; its two sources are compiled
-// into this target directly.
+// The codec is plain functions without further dependencies; this target links its library,
+// elcom_codec.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "drivers/elcom/protocol.cpp"
-#include "drivers/elcom/records.cpp"
+#include "drivers/elcom/protocol.h"
+#include "drivers/elcom/records.h"
 
 using namespace quorvel::elcom;
 

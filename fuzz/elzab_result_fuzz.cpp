@@ -4,16 +4,14 @@
 // without a stop only after a complete header, and every record must map to a goods or sales
 // record (or a fault) that writes back as exactly one goods line of ten fields.
 //
-// The plug-in's file functions are compiled into this target directly, with the Elzab
-// configuration record they use.
+// The plug-in's file functions come from its codec library, elzab_codec (with the Elzab
+// configuration record of the plug-in library that it uses).
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "drivers/elzab/files.cpp"
-#include "plugin/config_store.cpp"
-#include "drivers/elzab/config.cpp"
+#include "drivers/elzab/records.h"
 #include "core/error_state.h"
 
 using namespace quorvel::elzab;

@@ -3,13 +3,13 @@
 // and the stream that skips noise must stay within their buffers, never hang, and give back
 // exactly the frames that were on the line.
 //
-// The codec is plain functions without further dependencies; its source is compiled into this
-// target directly.
+// The codec is plain functions without further dependencies; this target links its library,
+// posnet_frame.
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
-#include "sim/posnet/frame.cpp"
+#include "sim/posnet/frame.h"
 
 using namespace quorvel::posnetsim;
 

@@ -4,7 +4,7 @@
 // past its end), and what it maps must fit what the buffers could hold. Every number text the
 // mapping accepts must mean what the core's own parser makes of it.
 //
-// The mapping's two sources are compiled into this target directly.
+// The mapping comes from the driver's codec library, posnet_codec.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -13,8 +13,8 @@
 #include "core/currency.h"
 #include "core/error_state.h"
 #include "core/records.h"
-#include "drivers/posnet/records.cpp"
-#include "drivers/posnet/status.cpp"
+#include "drivers/posnet/records.h"
+#include "drivers/posnet/status.h"
 
 using namespace quorvel::posnet;
 

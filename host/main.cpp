@@ -26,15 +26,9 @@
 #include "platform/module.h"
 #include "platform/stop_signals.h"
 
-#ifdef QUORVEL_HAVE_DUMP_COMMAND
-#include "host/dump_command.h"
-#endif
-#ifdef QUORVEL_HAVE_DEMO_COMMAND
-#include "host/demo_command.h"
-#endif
-#ifdef QUORVEL_HAVE_CONFIG_COMMAND
 #include "host/config_command.h"
-#endif
+#include "host/demo_command.h"
+#include "host/dump_command.h"
 
 namespace {
 
@@ -61,18 +55,12 @@ void printMainHelp(FILE* out) {
       "Commands:\n"
       "  run PLUGIN [-C DIR]   run the job waiting in DIR (default: the current directory)\n"
       "                        with the driver plug-in PLUGIN and show its report\n"
-#ifdef QUORVEL_HAVE_CONFIG_COMMAND
       "  config PLUGIN [-C DIR] [KEY=VALUE...]\n"
       "                        show or change the plug-in's configuration PROG_KOM.CFG in DIR\n"
-#endif
-#ifdef QUORVEL_HAVE_DUMP_COMMAND
       "  dump FILE.dmp         decode a transmission dump file\n"
-#endif
-#ifdef QUORVEL_HAVE_DEMO_COMMAND
       "  demo [TOUR...] [-C DIR]\n"
       "                        run tours of the drivers against simulated registers\n"
       "                        (elcom, elzab, posnet; all of them by default)\n"
-#endif
       "  ports                 list the serial lines, who may open them and who holds them\n"
       "  report [DIR] [--history | --job NAME]\n"
       "                        show the result files of the last job in DIR readably, the\n"
@@ -307,14 +295,8 @@ int main(int argc, char** argv) {
   if (command == "report") return runReportCommand(argc - 1, argv + 1);
   // The manual page quorvel(1), made at build time from these help texts.
   if (command == "--man") return quorvel::host::printManPage(stdout, {printMainHelp, printRunHelp, printConfigHelp, printReportHelp, printPortsHelp});
-#ifdef QUORVEL_HAVE_CONFIG_COMMAND
   if (command == "config") return runConfigCommand(argc - 1, argv + 1);
-#endif
-#ifdef QUORVEL_HAVE_DUMP_COMMAND
   if (command == "dump") return runDumpCommand(argc - 1, argv + 1);
-#endif
-#ifdef QUORVEL_HAVE_DEMO_COMMAND
   if (command == "demo") return runDemoCommand(argc - 1, argv + 1);
-#endif
   return usage(("unknown command " + std::string(command)).c_str());
 }

@@ -1,19 +1,10 @@
 # Elzab driver: its text files as plain functions, its configuration form, and the plug-in end
 # to end through the host program against the simulated WinIP.
-if(TARGET elzab_files)
-  quorvel_add_test(elzab_files_test
-    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/elzab_files_test.cpp ${CMAKE_SOURCE_DIR}/drivers/elzab/winip.cpp
-            ${CMAKE_SOURCE_DIR}/drivers/elzab/link.cpp
-    LIBS elzab_files quorvel_plugin Quorvel)
-  quorvel_add_test(elzab_form_test
-    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/elzab_form_test.cpp ${CMAKE_SOURCE_DIR}/drivers/elzab/config_form.cpp
-    LIBS elzab_files quorvel_plugin Quorvel)
-endif()
+quorvel_add_test(elzab_files_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/elzab_files_test.cpp LIBS elzab_driver)
+quorvel_add_test(elzab_form_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/elzab_form_test.cpp LIBS elzab_driver)
 
-if(TARGET quorvel_elzab AND TARGET quorvel AND TARGET WinIP AND TARGET elzab_sim)
-  quorvel_add_test(elzab_e2e_test
-    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/elzab_e2e_test.cpp
-    LIBS quorvel_plugin Quorvel)
-  target_compile_definitions(elzab_e2e_test PRIVATE QUORVEL_STANDIN_DIR="${CMAKE_BINARY_DIR}/standins")
-  add_dependencies(elzab_e2e_test quorvel_elzab quorvel WinIP elzab_sim)
-endif()
+quorvel_add_test(elzab_e2e_test
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/elzab_e2e_test.cpp
+  LIBS quorvel_plugin Quorvel)
+target_compile_definitions(elzab_e2e_test PRIVATE QUORVEL_STANDIN_DIR="${CMAKE_BINARY_DIR}/standins")
+add_dependencies(elzab_e2e_test quorvel_elzab quorvel WinIP elzab_sim)

@@ -10,9 +10,8 @@
 #include <vector>
 
 #include "core/error_state.h"
-#include "drivers/elzab/files.h"
-#include "drivers/elzab/link.h"
-#include "drivers/elzab/winip.h"
+#include "drivers/elzab/binding.h"
+#include "drivers/elzab/records.h"
 #include "platform/cp1250.h"
 #include "plugin/config_store.h"
 #include "tests/support/file_faults.h"

@@ -1,55 +1,40 @@
 # The plug-in frame: configuration store, load sequence and the configuration forms.
-if(TARGET quorvel_plugin AND TARGET Quorvel)
-  quorvel_add_test(plugin_config_store_test
-    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_config_store_test.cpp
-    LIBS quorvel_plugin Quorvel)
-  quorvel_add_test(plugin_line_test
-    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_line_test.cpp
-    LIBS quorvel_plugin Quorvel util)
-  quorvel_add_test(plugin_ui_test
-    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_ui_test.cpp
-    LIBS Quorvel)
-  if(EXISTS ${CMAKE_SOURCE_DIR}/drivers/elcom/config_form.cpp AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/plugin_elcom_form_test.cpp)
-  quorvel_add_test(plugin_elcom_form_test
-    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_elcom_form_test.cpp ${CMAKE_SOURCE_DIR}/drivers/elcom/config_form.cpp
-    LIBS elcom_codec quorvel_plugin Quorvel)
-  endif()
-endif()
+quorvel_add_test(plugin_config_store_test
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_config_store_test.cpp
+  LIBS quorvel_plugin Quorvel)
+quorvel_add_test(plugin_line_test
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_line_test.cpp
+  LIBS quorvel_plugin Quorvel util)
+quorvel_add_test(plugin_ui_test
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_ui_test.cpp
+  LIBS Quorvel)
+quorvel_add_test(plugin_elcom_form_test
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_elcom_form_test.cpp
+  LIBS elcom_driver)
 
 # The real form on a pseudo-terminal, through the quorvel program and the Elcom plug-in.
-if(TARGET quorvel AND TARGET quorvel_elcom AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/plugin_config_form_e2e_test.cpp)
-  quorvel_add_test(plugin_config_form_e2e_test
-    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_config_form_e2e_test.cpp
-    LIBS quorvel_plugin Quorvel util)
-  add_dependencies(plugin_config_form_e2e_test quorvel quorvel_elcom)
-endif()
+quorvel_add_test(plugin_config_form_e2e_test
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_config_form_e2e_test.cpp
+  LIBS quorvel_plugin Quorvel util)
+add_dependencies(plugin_config_form_e2e_test quorvel quorvel_elcom)
 
 # `quorvel config` through the program, against the form's own bytes and the simulated register.
-if(TARGET quorvel AND TARGET quorvel_elcom AND TARGET elcom_sim)
-  quorvel_add_test(plugin_text_config_e2e_test
-    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_text_config_e2e_test.cpp ${CMAKE_SOURCE_DIR}/drivers/elcom/config_form.cpp
-    LIBS elcom_codec quorvel_plugin Quorvel)
-  add_dependencies(plugin_text_config_e2e_test quorvel quorvel_elcom elcom_sim)
-endif()
+quorvel_add_test(plugin_text_config_e2e_test
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_text_config_e2e_test.cpp
+  LIBS elcom_driver)
+add_dependencies(plugin_text_config_e2e_test quorvel quorvel_elcom elcom_sim)
 
-# Every built plug-in against the contract: the test reads every quorvel_*.so of the library
-# directory; the drivers listed here are only built before it and must be among them.
+# Every driver plug-in against the contract: the test reads every quorvel_*.so of the library
+# directory; every driver folder's plug-in is built before it and must be among them.
 # Vendor-library stand-ins are looked for in standins/ of the build tree.
-if(TARGET Quorvel AND TARGET quorvel_test_full AND TARGET quorvel_test_basic)
-  set(QUORVEL_DRIVER_PLUGINS "")
-  foreach(driver quorvel_elcom quorvel_elzab quorvel_posnet)
-    if(TARGET ${driver})
-      list(APPEND QUORVEL_DRIVER_PLUGINS ${driver})
-    endif()
-  endforeach()
-  # A list of several drivers would split the definition at its ';'.
-  list(JOIN QUORVEL_DRIVER_PLUGINS "," QUORVEL_DRIVER_PLUGIN_NAMES)
-  quorvel_add_test(plugin_contract_test
-    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_contract_test.cpp ${CMAKE_SOURCE_DIR}/platform/module.cpp
-            ${CMAKE_SOURCE_DIR}/host/driver_catalog.cpp
-    LIBS ${CMAKE_DL_LIBS})
-  target_compile_definitions(plugin_contract_test PRIVATE
-    QUORVEL_DRIVER_PLUGINS="${QUORVEL_DRIVER_PLUGIN_NAMES}"
-    QUORVEL_STANDIN_DIR="${CMAKE_BINARY_DIR}/standins")
-  add_dependencies(plugin_contract_test Quorvel quorvel_test_full quorvel_test_basic ${QUORVEL_DRIVER_PLUGINS})
-endif()
+get_property(QUORVEL_DRIVER_PLUGINS GLOBAL PROPERTY QUORVEL_DRIVER_MODULES)
+# A list of several drivers would split the definition at its ';'.
+list(JOIN QUORVEL_DRIVER_PLUGINS "," QUORVEL_DRIVER_PLUGIN_NAMES)
+quorvel_add_test(plugin_contract_test
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_contract_test.cpp ${CMAKE_SOURCE_DIR}/platform/module.cpp
+          ${CMAKE_SOURCE_DIR}/host/driver_catalog.cpp
+  LIBS ${CMAKE_DL_LIBS})
+target_compile_definitions(plugin_contract_test PRIVATE
+  QUORVEL_DRIVER_PLUGINS="${QUORVEL_DRIVER_PLUGIN_NAMES}"
+  QUORVEL_STANDIN_DIR="${CMAKE_BINARY_DIR}/standins")
+add_dependencies(plugin_contract_test Quorvel quorvel_test_full quorvel_test_basic ${QUORVEL_DRIVER_PLUGINS})

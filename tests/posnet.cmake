@@ -1,16 +1,9 @@
-# POSNET driver: status texts and result-buffer mappings, the device logic over a table of
-# its own in place of the vendor libraries, the configuration form, and the plug-in end to
-# end against the stand-in libraries and the simulated register.
-if(TARGET posnet_driver)
-  quorvel_add_test(posnet_records_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/posnet_records_test.cpp LIBS posnet_driver)
-endif()
-if(TARGET posnet_driver)
-  quorvel_add_test(posnet_device_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/posnet_device_test.cpp LIBS posnet_driver)
-endif()
-if(TARGET posnet_driver)
-  quorvel_add_test(posnet_form_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/posnet_form_test.cpp LIBS posnet_driver)
-endif()
-if(TARGET quorvel_posnet AND TARGET posnet_sim AND TARGET posnet AND TARGET hlapi AND TARGET quorvel)
-  quorvel_add_test(posnet_e2e_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/posnet_e2e_test.cpp LIBS quorvel_plugin Quorvel)
-  add_dependencies(posnet_e2e_test quorvel_posnet posnet_sim posnet hlapi quorvel)
-endif()
+# POSNET driver: status texts and result-buffer mappings, the link over a table of its own in
+# place of the vendor libraries, the configuration form, and the plug-in end to end against the
+# stand-in libraries and the simulated register.
+quorvel_add_test(posnet_records_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/posnet_records_test.cpp LIBS posnet_driver)
+quorvel_add_test(posnet_link_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/posnet_link_test.cpp LIBS posnet_driver)
+quorvel_add_test(posnet_form_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/posnet_form_test.cpp LIBS posnet_driver)
+
+quorvel_add_test(posnet_e2e_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/posnet_e2e_test.cpp LIBS quorvel_plugin Quorvel)
+add_dependencies(posnet_e2e_test quorvel_posnet posnet_sim posnet hlapi quorvel)

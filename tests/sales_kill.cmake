@@ -5,13 +5,10 @@ add_library(quorvel_fault_preload MODULE ${CMAKE_CURRENT_SOURCE_DIR}/support/fau
 set_target_properties(quorvel_fault_preload PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/testlib)
 target_link_libraries(quorvel_fault_preload PRIVATE ${CMAKE_DL_LIBS})
 
-if(TARGET quorvel AND TARGET quorvel_elcom AND TARGET elcom_sim AND TARGET quorvel_elzab AND TARGET WinIP
-   AND TARGET elzab_sim AND TARGET quorvel_posnet AND TARGET posnet_sim AND TARGET posnet AND TARGET hlapi)
-  quorvel_add_test(sales_kill_matrix_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/sales_kill_matrix_test.cpp
-    LIBS quorvel_plugin Quorvel)
-  target_compile_definitions(sales_kill_matrix_test PRIVATE
-    QUORVEL_STANDIN_DIR="${CMAKE_BINARY_DIR}/standins"
-    QUORVEL_FAULT_PRELOAD="$<TARGET_FILE:quorvel_fault_preload>")
-  add_dependencies(sales_kill_matrix_test quorvel_fault_preload quorvel Quorvel quorvel_elcom elcom_sim quorvel_elzab
-    WinIP elzab_sim quorvel_posnet posnet_sim posnet hlapi)
-endif()
+quorvel_add_test(sales_kill_matrix_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/sales_kill_matrix_test.cpp
+  LIBS quorvel_plugin Quorvel)
+target_compile_definitions(sales_kill_matrix_test PRIVATE
+  QUORVEL_STANDIN_DIR="${CMAKE_BINARY_DIR}/standins"
+  QUORVEL_FAULT_PRELOAD="$<TARGET_FILE:quorvel_fault_preload>")
+add_dependencies(sales_kill_matrix_test quorvel_fault_preload quorvel Quorvel quorvel_elcom elcom_sim quorvel_elzab
+  WinIP elzab_sim quorvel_posnet posnet_sim posnet hlapi)

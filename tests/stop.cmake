@@ -1,9 +1,6 @@
 # Stopping a running job by signal: `quorvel run` against every driver's simulated register.
-if(TARGET quorvel AND TARGET quorvel_elcom AND TARGET elcom_sim AND TARGET quorvel_elzab AND TARGET WinIP
-   AND TARGET elzab_sim AND TARGET quorvel_posnet AND TARGET posnet_sim AND TARGET posnet AND TARGET hlapi)
-  quorvel_add_test(stop_signal_e2e_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/stop_signal_e2e_test.cpp
-    LIBS quorvel_plugin Quorvel)
-  target_compile_definitions(stop_signal_e2e_test PRIVATE QUORVEL_STANDIN_DIR="${CMAKE_BINARY_DIR}/standins")
-  add_dependencies(stop_signal_e2e_test quorvel quorvel_elcom elcom_sim quorvel_elzab WinIP elzab_sim quorvel_posnet
-    posnet_sim posnet hlapi)
-endif()
+quorvel_add_test(stop_signal_e2e_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/stop_signal_e2e_test.cpp
+  LIBS quorvel_plugin Quorvel)
+target_compile_definitions(stop_signal_e2e_test PRIVATE QUORVEL_STANDIN_DIR="${CMAKE_BINARY_DIR}/standins")
+add_dependencies(stop_signal_e2e_test quorvel quorvel_elcom elcom_sim quorvel_elzab WinIP elzab_sim quorvel_posnet
+  posnet_sim posnet hlapi)

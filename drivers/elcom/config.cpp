@@ -11,7 +11,6 @@ std::int32_t g_pluCapacity = 0;
 }
 
 void setModelPluCapacity(std::int32_t capacity) { g_pluCapacity = capacity; }
-std::int32_t modelPluCapacity() { return g_pluCapacity; }
 
 // Every field of the record at its offset in the byte image.
 constexpr auto fields = [](auto& io, auto& c) {

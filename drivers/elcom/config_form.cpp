@@ -28,8 +28,6 @@ ElcomConfigForm::ElcomConfigForm(const SUConfig& config, std::vector<std::string
   dump.checked = config.binDump != 0;
 }
 
-std::int32_t ElcomConfigForm::selectedMuxType() const { return mux_.selectedType(fields); }
-
 void ElcomConfigForm::fieldChanged(std::size_t index) {
   if (mux_.fieldChanged(fields, index)) return;
   if (index == kBinDump && fields[kBinDump].checked)

@@ -39,9 +39,6 @@ class ElcomConfigForm : public plugin::ConfigForm<SUConfig> {
   void menuChosen(std::size_t entry) override;
   void store(SUConfig& config) const override;
 
-  // Multiplexer type code of the selected "&Typ:" item; 0 when nothing is selected.
-  std::int32_t selectedMuxType() const;
-
  private:
   SUConfig base_;  // the record the form was built from: what "&OK" changes
   plugin::MuxGroup mux_;

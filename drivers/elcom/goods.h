@@ -1,4 +1,4 @@
-// The operations of quorvel_elcom on goods and sales; each returns the error number.
+// The operations of quorvel_elcom on goods; each returns the error number (sales: sales.h).
 #pragma once
 
 namespace quorvel::elcom {
@@ -13,11 +13,5 @@ int changePrices();
 int importGoods();
 // Reads the register's packages and PLUs into the catalogue and sends them all as deletions.
 int deleteAllGoods();
-
-// Sales counters of every PLU and package into the device-data file, then clears the
-// counters, but only once that file is complete on disk.
-int readSales();
-// Clears the sales counters; `packagesHadSales` adds the note that package counters stay.
-int clearSales(bool packagesHadSales);
 
 }  // namespace quorvel::elcom

@@ -13,6 +13,7 @@
 #include "core/xml/vexa_xml.h"
 #include "drivers/elcom/goods.h"
 #include "drivers/elcom/link.h"
+#include "drivers/elcom/sales.h"
 #include "plugin/plugin_frame.h"
 
 using namespace quorvel::elcom;

@@ -77,10 +77,6 @@ bool priceFitsWire(std::int64_t amount) {
   return hundredths >= 0 && hundredths <= static_cast<std::int64_t>(std::numeric_limits<std::uint32_t>::max());
 }
 
-std::int64_t priceFromWire(std::uint32_t hundredths) {
-  return static_cast<std::int64_t>(hundredths / 100) * 10000 + static_cast<std::int64_t>(hundredths % 100) * 100;
-}
-
 std::int64_t valueFromWire(double hundredths) {
   // The money range holds at most this many hundredths.
   constexpr double kLimit = static_cast<double>(std::numeric_limits<std::int64_t>::max() / 100 / 2);

@@ -43,7 +43,6 @@ std::uint32_t priceToWire(std::int64_t amount);
 // True when the amount in hundredths is a price the register's field can hold (0 to
 // 42949672.95); a negative or larger price must not be sent.
 bool priceFitsWire(std::int64_t amount);
-std::int64_t priceFromWire(std::uint32_t hundredths);
 // Sales value: a double counting hundredths, truncated. NaN counts as 0 and values beyond
 // the money range are held at its ends, so no register answer can overflow the conversion.
 std::int64_t valueFromWire(double hundredths);

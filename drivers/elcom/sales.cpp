@@ -11,8 +11,8 @@
 #include "core/stop.h"
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
-#include "drivers/elcom/goods.h"
 #include "drivers/elcom/link.h"
+#include "drivers/elcom/sales.h"
 #include "platform/clock.h"
 
 namespace quorvel::elcom {

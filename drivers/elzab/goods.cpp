@@ -12,9 +12,9 @@
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
-#include "drivers/elzab/files.h"
+#include "drivers/elzab/binding.h"
 #include "drivers/elzab/link.h"
-#include "drivers/elzab/winip.h"
+#include "drivers/elzab/records.h"
 #include "platform/cp1250.h"
 
 namespace quorvel::elzab {

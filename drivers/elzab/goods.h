@@ -1,4 +1,4 @@
-// The operations of quorvel_elzab on goods and sales; each returns the error number.
+// The operations of quorvel_elzab on goods; each returns the error number (sales: sales.h).
 #pragma once
 
 namespace quorvel::elzab {
@@ -17,7 +17,5 @@ int deleteAllGoods();
 // The register's goods base with links and further barcodes: into the device-data file
 // (operation ImportTowarów), or, in price mode, into the matching goods of the job.
 int importGoods();
-// The sales counters of goods and packagings into the device-data file.
-int readSales();
 
 }  // namespace quorvel::elzab

@@ -7,7 +7,7 @@
 #include "core/error_state.h"
 #include "core/progress.h"
 #include "core/serial/rs232.h"
-#include "drivers/elzab/winip.h"
+#include "drivers/elzab/binding.h"
 #include "platform/cp1250.h"
 #include "platform/job_dir.h"
 #include "plugin/config_store.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "drivers/elzab/files.h"
+#include "drivers/elzab/records.h"
 #include "platform/register_lock.h"
 #include "drivers/elzab/config.h"
 
@@ -64,7 +64,7 @@ int switchForeignMultiplexer();
 // asked for after a failed operation), otherwise the error number.
 int writeInputFile(const std::string& dataLines);
 
-// Reads a result file record by record (the reader of files.h): `onRecord` gets each record
+// Reads a result file record by record (the reader of records.h): `onRecord` gets each record
 // and returns non-zero to stop. A file that is missing or cannot be opened is error 6, one
 // that is not a regular file or cannot be read error 5, a line out of place the syntax
 // message with its line number, an overlong line a message with its line number. A damaged

@@ -9,10 +9,11 @@
 #include "core/globals.h"
 #include "core/plugin_contract.h"
 #include "core/xml/vexa_xml.h"
+#include "drivers/elzab/binding.h"
 #include "drivers/elzab/config_form.h"
 #include "drivers/elzab/goods.h"
 #include "drivers/elzab/link.h"
-#include "drivers/elzab/winip.h"
+#include "drivers/elzab/sales.h"
 #include "plugin/plugin_frame.h"
 
 using namespace quorvel::elzab;

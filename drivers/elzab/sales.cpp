@@ -14,10 +14,11 @@
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
-#include "drivers/elzab/files.h"
+#include "drivers/elzab/binding.h"
 #include "drivers/elzab/goods.h"
 #include "drivers/elzab/link.h"
-#include "drivers/elzab/winip.h"
+#include "drivers/elzab/records.h"
+#include "drivers/elzab/sales.h"
 #include "platform/cp1250.h"
 #include "platform/job_dir.h"
 

@@ -46,7 +46,7 @@ void confirm(const CTowar& t) {
 
 // Under the MPX4s multiplexer the line treats "$$$" as its switching command.
 bool forbiddenName(const CTowar& t) {
-  return device().config.muxType == kMuxMpx4s && !t.Na_brak && t.Na.find("$$$") != std::string::npos;
+  return link().config.muxType == kMuxMpx4s && !t.Na_brak && t.Na.find("$$$") != std::string::npos;
 }
 
 std::string priceText(const CTowar& t) { return t.Ce[0].GetString(2); }
@@ -67,7 +67,7 @@ const char* textOf(const std::string& s, bool missing) { return missing ? "" : s
 
 // The barcode request after an accepted record; its failure is reported with the goods.
 void sendBarcodes(const CTowar& t, const std::vector<std::string>& further) {
-  const Device& d = device();
+  const Link& d = link();
   Request r;
   const std::string list = barcodeList(t.KK_brak ? std::string() : t.KK, further);
   requestStep(api().POSS_BarcodeIns(d.device, r.out(), t.KP, list.c_str(), 0), r, &t);
@@ -112,7 +112,7 @@ std::string barcodeList(const std::string& barcode, const std::vector<std::strin
 }
 
 int sendGoods() {
-  const Device& d = device();
+  const Link& d = link();
   const Api& a = api();
   enum { kPackTurnover, kGoodsSales, kPackRange, kGoodsRange, kNoPackaging, kPackNames, kGoodsNames };
   std::array<CKomunikat, 7> lists = {
@@ -210,7 +210,7 @@ int sendGoods() {
 }
 
 int changePrices() {
-  const Device& d = device();
+  const Link& d = link();
   const Api& a = api();
   CKomunikat noGoods("W", "Nie ma takiego towaru w kasie - cena nie została zmieniona"_cp, 0, true);
   CKomunikat noPackaging("W", "Nie ma takiego opakowania w kasie - cena nie została zmieniona"_cp, 0, true);
@@ -235,7 +235,7 @@ int changePrices() {
 }
 
 int deleteGoods() {
-  const Device& d = device();
+  const Link& d = link();
   const Api& a = api();
   CKomunikat packTurnover("W", "Opakowanie ma niezerowy obrót - nie zostało usunięte"_cp, 0, true);
   CKomunikat goodsSales("W", "Towar ma niezerową sprzedaż - nie został usunięty"_cp, 0, true);
@@ -268,7 +268,7 @@ int deleteGoods() {
 }
 
 int deleteAllGoods() {
-  const Device& d = device();
+  const Link& d = link();
   const Api& a = api();
   Request r;
   if (requestStep(a.POSS_PLUDelAll(d.device, r.out(), 0, 0), r) == 0) {

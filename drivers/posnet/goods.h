@@ -1,4 +1,4 @@
-// Goods and sales operations of quorvel_posnet. Each walks the job's catalogue or the
+// Goods operations of quorvel_posnet (sales: sales.h). Each walks the job's catalogue or the
 // register's records, judges every library request with the request step, writes what it
 // confirms or reads to PROG_KOM.XML, closes the device at its end and returns the error number.
 #pragma once
@@ -19,11 +19,6 @@ int deleteAllGoods();
 
 // opImportTowarow: the register's goods and packagings into PROG_KOM.XML.
 int importGoods();
-// opOdbiorSprzedazy: the sales of goods and packagings into PROG_KOM.XML, then the counters
-// cleared once that file is safely on disk.
-int readSales();
-// opUsuwanieSprzedazy.
-int clearSales();
 
 // The further barcodes of DK (the texts before each 0xFF byte, up to the first empty one).
 std::vector<std::string> furtherBarcodes(const std::string& dk);

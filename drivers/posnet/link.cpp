@@ -21,7 +21,7 @@ namespace quorvel::posnet {
 
 namespace {
 
-std::unique_ptr<Device> g_device;
+std::unique_ptr<Link> g_link;
 
 std::string portName(const SUConfig& c) { return plugin::fieldText(c.port, sizeof c.port); }
 std::string ipAddress(const SUConfig& c) { return plugin::fieldText(c.ipAddress, sizeof c.ipAddress); }
@@ -63,7 +63,7 @@ int switchMuxAfter(const SUConfig& c, POSNET_HANDLE handle) {
 
 // The register's lock, before anything reaches the line or the address. 0, or the open's
 // failure text (text form, as a failed open) naming the holder or the reason.
-int lockRegister(Device& d, bool rs232) {
+int lockRegister(Link& d, bool rs232) {
   const SUConfig& c = d.config;
   d.lock = std::make_unique<platform::RegisterLock>();
   const platform::RegisterLock::Result r = rs232 ? d.lock->LockSerialLine(platform::SerialDevicePath(portName(c)))
@@ -88,12 +88,12 @@ std::string tcpLockName(const SUConfig& c) {
   return platform::TcpRegisterLockName("posnet-tcp", ipAddress(c), POSNET_DEFAULT_TCP_PORT);
 }
 
-Device& device() {
-  if (!g_device) g_device = std::make_unique<Device>();
-  return *g_device;
+Link& link() {
+  if (!g_link) g_link = std::make_unique<Link>();
+  return *g_link;
 }
 
-void releaseDevice() { g_device.reset(); }
+void releaseLink() { g_link.reset(); }
 
 std::string serialParameter(const SUConfig& c) {
   char text[320];
@@ -110,7 +110,7 @@ int librarySerialDescriptor(POSNET_HANDLE handle) {
 }
 
 int openDevice() {
-  Device& d = device();
+  Link& d = link();
   const SUConfig& c = d.config;
   const Api& a = api();
   const bool rs232 = c.connectionType == kConnectionRs232;
@@ -152,7 +152,7 @@ int openDevice() {
 }
 
 void closeDevice() {
-  Device& d = device();
+  Link& d = link();
   if (librariesBound()) {
     if (d.device) api().POS_CloseDevice(d.device);
     if (d.handle) api().POS_DestroyDeviceHandle(d.handle);
@@ -202,7 +202,7 @@ int reportStatus(std::uint32_t status, const CTowar* goods) {
 }
 
 int checkConnection() {
-  Device& d = device();
+  Link& d = link();
   if (d.device) {
     const Api& a = api();
     Request r;

@@ -1,4 +1,4 @@
-// The POSNET device of one job: the configuration, the device handle and open device of the
+// The POSNET link of one job: the configuration, the device handle and open device of the
 // vendor library, opening them at load and closing them after every operation, the request
 // step every register command goes through, and the connection check.
 //
@@ -21,7 +21,7 @@ class CTowar;
 
 namespace quorvel::posnet {
 
-struct Device {
+struct Link {
   SUConfig config{};
   POSNET_HANDLE handle = nullptr;  // empty when no device is open
   POSNET_DEVICE device = nullptr;
@@ -30,9 +30,9 @@ struct Device {
   std::unique_ptr<platform::RegisterLock> lock;
 };
 
-// The job's device (created on first use, destroyed with the plug-in).
-Device& device();
-void releaseDevice();
+// The job's link (created on first use, destroyed with the plug-in).
+Link& link();
+void releaseLink();
 
 // The serial parameter of the library: "port,speed,dataBits,parity,stopBits,N".
 std::string serialParameter(const SUConfig& config);

@@ -14,6 +14,7 @@
 #include "drivers/posnet/goods.h"
 #include "drivers/posnet/link.h"
 #include "drivers/posnet/models.h"
+#include "drivers/posnet/sales.h"
 #include "platform/cp1250.h"
 #include "plugin/plugin_frame.h"
 
@@ -45,7 +46,7 @@ void release() {
   // A device still open here belongs to a job whose operation never ran (the core found no
   // goods for it): it is closed before its library goes.
   closeDevice();
-  releaseDevice();
+  releaseLink();
   releaseLibraries();
 }
 
@@ -55,7 +56,7 @@ QUORVEL_EXPORT_C int quorvel_module_attach() {
   // Loaded outside a job (`quorvel config`): nothing to check, bind or open.
   if (!vexa) return 1;
   if (!modelAccepted(vexa->GetIdModelu(), vexa->GetOperacja())) return 0;
-  if (!quorvel::plugin::loadSequence(device().config, vexa->GetOperacja(), bindAndOpen)) {
+  if (!quorvel::plugin::loadSequence(link().config, vexa->GetOperacja(), bindAndOpen)) {
     release();
     return 0;
   }
@@ -64,7 +65,7 @@ QUORVEL_EXPORT_C int quorvel_module_attach() {
 
 QUORVEL_EXPORT_C void quorvel_module_detach() { release(); }
 
-QUORVEL_EXPORT_C int opKonfiguracja() { return configure(device().config); }
+QUORVEL_EXPORT_C int opKonfiguracja() { return configure(link().config); }
 QUORVEL_EXPORT_C int opSprawdzeniePolaczenia() { return checkConnection(); }
 QUORVEL_EXPORT_C int opPrzesylanieTowarow() { return sendGoods(); }
 QUORVEL_EXPORT_C int opZmianaCenTowarow() { return changePrices(); }

@@ -15,6 +15,7 @@
 #include "drivers/posnet/goods.h"
 #include "drivers/posnet/link.h"
 #include "drivers/posnet/records.h"
+#include "drivers/posnet/sales.h"
 #include "platform/cp1250.h"
 
 namespace quorvel::posnet {
@@ -69,7 +70,7 @@ bool fetched(std::uint32_t status) {
 
 bool readGoodsBase() {
   const Api& a = api();
-  POSNET_DEVICE dev = device().device;
+  POSNET_DEVICE dev = link().device;
   return readOut(
       "Odczyt towarów z kasy"_cp, [&](POSNET_REQUEST* r) { return a.POSS_CntxPLUInit(dev, r, 1, 1, 0); },
       [&](POSNET_REQUEST* r) { return a.POSS_PLURead(dev, r, 0, 1, 0); },
@@ -88,7 +89,7 @@ bool readGoodsBase() {
 
 bool readPackagingBase() {
   const Api& a = api();
-  POSNET_DEVICE dev = device().device;
+  POSNET_DEVICE dev = link().device;
   return readOut(
       "Odczyt opakowań z kasy"_cp, [&](POSNET_REQUEST* r) { return a.POSS_CntxPackInit(dev, r, 1, 1, 0); },
       [&](POSNET_REQUEST* r) { return a.POSS_PackRead(dev, r, 0, 1); },
@@ -106,7 +107,7 @@ bool readPackagingBase() {
 // both read-outs ended normally.
 bool salesReadOut(long& written) {
   const Api& a = api();
-  POSNET_DEVICE dev = device().device;
+  POSNET_DEVICE dev = link().device;
   const bool goods = readOut(
       "Odbiór sprzedaży towarów"_cp, [&](POSNET_REQUEST* r) { return a.POSS_CntxPLUInit(dev, r, 3, 2, 0); },
       [&](POSNET_REQUEST* r) { return a.POSS_PLUStatRead(dev, r, 0, 0, 0); },
@@ -171,7 +172,7 @@ Cleared clearStep(std::uint32_t submitted, Request& r) {
 // cleared.
 ClearOutcome clearCounters() {
   const Api& a = api();
-  POSNET_DEVICE dev = device().device;
+  POSNET_DEVICE dev = link().device;
   ClearOutcome o;
   // Neither clearing starts once a stop was asked; one already sent is awaited.
   if (JobStopRequested()) {

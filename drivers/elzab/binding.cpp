@@ -1,4 +1,4 @@
-#include "drivers/elzab/winip.h"
+#include "drivers/elzab/binding.h"
 
 #include <cstdio>
 #include <string>

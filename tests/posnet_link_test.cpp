@@ -1,4 +1,4 @@
-// The POSNET device logic over a library table of the test's own (no vendor library): which
+// The POSNET link over a library table of the test's own (no vendor library): which
 // library and line operations an open makes and in what order (the multiplexer before or after
 // the library opens the port), the open's failures and their texts, the detailed log, the
 // close, the request step's statuses, and a load without the libraries.
@@ -13,6 +13,7 @@
 #include "drivers/posnet/binding.h"
 #include "drivers/posnet/goods.h"
 #include "drivers/posnet/link.h"
+#include "drivers/posnet/sales.h"
 #include "platform/clock.h"
 #include "platform/cp1250.h"
 #include "platform/serial_backend.h"
@@ -131,9 +132,9 @@ POSNET_STATUS fakeStatResult(POSNET_REQUEST, uint16_t* plu, char* value, char* q
 POSNET_STATUS fakeClear3(POSNET_DEVICE, POSNET_REQUEST* r, uint8_t, uint8_t, uint8_t) { return queued(r, "clear goods"); }
 POSNET_STATUS fakeClear2(POSNET_DEVICE, POSNET_REQUEST* r, uint8_t, uint8_t) { return queued(r, "clear packagings"); }
 
-class PosnetDevice : public ::testing::Test {
+class PosnetLink : public ::testing::Test {
  protected:
-  PosnetDevice() {
+  PosnetLink() {
     g = &fake_;
     fake_.line = &line_;
     quorvel::platform::SetSerialBackend(&line_);
@@ -157,16 +158,16 @@ class PosnetDevice : public ::testing::Test {
     table_.POSS_PLUStatClearAll = fakeClear3;
     table_.POSS_PackStatClearAll = fakeClear2;
     setApiForTests(&table_);
-    setDefaultConfig(device().config);
-    std::strcpy(device().config.port, "COM2");
+    setDefaultConfig(link().config);
+    std::strcpy(link().config.port, "COM2");
     ClearError("");
     quorvel::ui::setMessageBoxHook([this](const std::string& text, const std::string&, quorvel::ui::Icon) {
       boxes_.push_back(cp1250ToUtf8(text));
     });
   }
-  ~PosnetDevice() override {
+  ~PosnetLink() override {
     closeDevice();
-    releaseDevice();
+    releaseLink();
     setApiForTests(nullptr);
     quorvel::platform::SetSerialBackend(nullptr);
     quorvel::ui::setMessageBoxHook({});
@@ -195,7 +196,7 @@ class PosnetDevice : public ::testing::Test {
 
 using Calls = std::vector<std::string>;
 
-TEST_F(PosnetDevice, OpenOrderByConnectionAndMultiplexer) {
+TEST_F(PosnetLink, OpenOrderByConnectionAndMultiplexer) {
   struct Case {
     std::int32_t connection, muxOn, muxType;
     Calls calls;
@@ -210,57 +211,57 @@ TEST_F(PosnetDevice, OpenOrderByConnectionAndMultiplexer) {
   };
   for (const Case& c : cases) {
     line_.log.clear();
-    device().config.connectionType = c.connection;
-    device().config.muxOn = c.muxOn;
-    device().config.muxType = c.muxType;
-    device().config.muxChannel = 3;
+    link().config.connectionType = c.connection;
+    link().config.muxOn = c.muxOn;
+    link().config.muxType = c.muxType;
+    link().config.muxChannel = 3;
     EXPECT_EQ(openDevice(), 0) << cp1250ToUtf8(GetErrorMsg());
     EXPECT_EQ(calls(), c.calls) << c.connection << " " << c.muxOn << " " << c.muxType;
     closeDevice();
   }
 }
 
-TEST_F(PosnetDevice, OpenFailuresAndTheirTexts) {
+TEST_F(PosnetLink, OpenFailuresAndTheirTexts) {
   struct Case {
     const char* what;
-    std::function<void(PosnetDevice&)> set;
+    std::function<void(PosnetLink&)> set;
     const char* message;  // UTF-8
     Calls calls;
   } cases[] = {
-      {"connection type 2", [](PosnetDevice& t) { device().config.connectionType = 2; (void)t; },
+      {"connection type 2", [](PosnetLink& t) { link().config.connectionType = 2; (void)t; },
        "Nieprawidłowy rodzaj komunikacji", {}},
-      {"serial device not opened", [](PosnetDevice&) { g->openFails = true; }, "Brak połączenia z portem szeregowym COM2",
+      {"serial device not opened", [](PosnetLink&) { g->openFails = true; }, "Brak połączenia z portem szeregowym COM2",
        {"lib create 1", "lib param 20001 COM2,9600,8,N,1,N", "lib open", "lib destroy"}},
       {"address not reached",
-       [](PosnetDevice&) {
+       [](PosnetLink&) {
          g->openFails = true;
-         device().config.connectionType = 3;
-         std::strcpy(device().config.ipAddress, "10.1.2.3");
+         link().config.connectionType = 3;
+         std::strcpy(link().config.ipAddress, "10.1.2.3");
        },
        "Brak połączenia przez ethernet - adres IP 10.1.2.3 nie istnieje",
        {"lib create 3", "lib param 20005 10.1.2.3", "lib open", "lib destroy"}},
-      {"no handle", [](PosnetDevice&) { g->createFails = true; }, "Brak połączenia z portem szeregowym COM2",
+      {"no handle", [](PosnetLink&) { g->createFails = true; }, "Brak połączenia z portem szeregowym COM2",
        {"lib create 1"}},
       {"MPX4s port missing",
-       [](PosnetDevice& t) {
+       [](PosnetLink& t) {
          t.line_.openError = quorvel::platform::SerialOpenError::Missing;
-         device().config.muxOn = 1;
-         device().config.muxType = 4;
+         link().config.muxOn = 1;
+         link().config.muxType = 4;
        },
        "", {"open COM2"}},
       {"library keeps no descriptor",
-       [](PosnetDevice&) {
+       [](PosnetLink&) {
          g->descriptor = -1;
-         device().config.muxOn = 1;
-         device().config.muxType = 2;
+         link().config.muxOn = 1;
+         link().config.muxType = 2;
        },
        "Nie można przełączyć multipleksera - biblioteka nie udostępnia portu szeregowego COM2",
        {"lib create 1", "lib param 20001 COM2,9600,8,N,1,N", "lib open", "lib close", "lib destroy"}},
       {"channel beyond the multiplexer",
-       [](PosnetDevice&) {
-         device().config.muxOn = 1;
-         device().config.muxType = 1;
-         device().config.muxChannel = 5;
+       [](PosnetLink&) {
+         link().config.muxOn = 1;
+         link().config.muxType = 1;
+         link().config.muxChannel = 5;
        },
        "", {"lib create 1", "lib param 20001 COM2,9600,8,N,1,N", "lib open", "wrap 77", "release", "lib close", "lib destroy"}},
   };
@@ -270,8 +271,8 @@ TEST_F(PosnetDevice, OpenFailuresAndTheirTexts) {
     line_.openError = quorvel::platform::SerialOpenError::None;
     fake_.openFails = fake_.createFails = false;
     fake_.descriptor = 77;
-    setDefaultConfig(device().config);
-    std::strcpy(device().config.port, "COM2");
+    setDefaultConfig(link().config);
+    std::strcpy(link().config.port, "COM2");
     ClearError("");
     c.set(*this);
     EXPECT_NE(openDevice(), 0);
@@ -280,20 +281,20 @@ TEST_F(PosnetDevice, OpenFailuresAndTheirTexts) {
     }
     EXPECT_NE(GetErrorNum(), 0);
     EXPECT_EQ(calls(), c.calls);
-    EXPECT_EQ(device().handle, nullptr);
-    EXPECT_EQ(device().device, nullptr);
+    EXPECT_EQ(link().handle, nullptr);
+    EXPECT_EQ(link().device, nullptr);
   }
 }
 
-TEST_F(PosnetDevice, DetailedLogNamesTheDumpFileAndWarns) {
-  device().config.detailedLog = 1;
+TEST_F(PosnetLink, DetailedLogNamesTheDumpFileAndWarns) {
+  link().config.detailedLog = 1;
   ASSERT_EQ(openDevice(), 0);
   EXPECT_EQ(calls(), (Calls{"lib create 1", "lib param 20001 COM2,9600,8,N,1,N", "lib open", "lib debug-file _.dmp",
                             "lib debug-level -1"}));
   EXPECT_EQ(boxes_, (std::vector<std::string>{"UWAGA! To jest transmisja z zapisem diagnostycznym."}));
 }
 
-TEST_F(PosnetDevice, ConnectionCheckAndRequestStatuses) {
+TEST_F(PosnetLink, ConnectionCheckAndRequestStatuses) {
   struct Case {
     std::uint32_t submit, wait, status;
     int errorNumber;
@@ -320,7 +321,7 @@ TEST_F(PosnetDevice, ConnectionCheckAndRequestStatuses) {
     expected.insert(expected.end(), {"lib close", "lib destroy"});
     EXPECT_EQ(calls(), expected);
     EXPECT_EQ(fake_.requestsAlive, 0) << "every request is destroyed";
-    EXPECT_EQ(device().device, nullptr);
+    EXPECT_EQ(link().device, nullptr);
   }
   // Expected statuses are handed back without a report.
   fake_.submit = 0;
@@ -329,14 +330,14 @@ TEST_F(PosnetDevice, ConnectionCheckAndRequestStatuses) {
   ClearError("");
   ASSERT_EQ(openDevice(), 0);
   Request r;
-  EXPECT_EQ(requestStep(table_.POSS_VATGet(device().device, r.out(), 0), r, nullptr, {POSNET_STATUS_END_OF_RECORDS}),
+  EXPECT_EQ(requestStep(table_.POSS_VATGet(link().device, r.out(), 0), r, nullptr, {POSNET_STATUS_END_OF_RECORDS}),
             POSNET_STATUS_END_OF_RECORDS);
   EXPECT_EQ(GetErrorNum(), 0);
 }
 
 // A record whose buffers the library filled wrongly ends the read-out like a failed read: the
 // error names the record, and the counters are not cleared.
-TEST_F(PosnetDevice, BadSalesRecordStopsTheReadOutBeforeAnyClearing) {
+TEST_F(PosnetLink, BadSalesRecordStopsTheReadOutBeforeAnyClearing) {
   struct Case {
     std::vector<std::string> sales;
     int errorNumber;

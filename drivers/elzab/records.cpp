@@ -1,4 +1,4 @@
-#include "drivers/elzab/files.h"
+#include "drivers/elzab/records.h"
 
 #include <cstdio>
 #include <cstring>
