@@ -11,6 +11,7 @@
 
 #include "core/error_state.h"
 #include "drivers/elzab/binding.h"
+#include "drivers/elzab/link.h"
 #include "drivers/elzab/records.h"
 #include "platform/cp1250.h"
 #include "plugin/config_store.h"
