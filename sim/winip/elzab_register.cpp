@@ -219,7 +219,7 @@ void Register::setRegisterNumber(int n) {
 
 void Register::addFault(const Fault& f) {
   faults.push_back(f);
-  journal("fault " + f.key() + " " + (f.count < 0 ? std::string("always") : num(f.count)));
+  journal("fault " + f.key() + " " + sim::faultCountText(f.count));
 }
 
 void Register::clearFaults() {
@@ -232,10 +232,8 @@ bool Register::takeFault(const std::string& function, int plu, Fault& played) {
     if (it->function != "*" && it->function != function) continue;
     if (it->plu && it->plu != plu) continue;
     played = *it;
-    if (it->count > 0) {
-      journal("fault-used " + it->key());
-      if (--it->count == 0) faults.erase(it);
-    }
+    if (it->count > 0) journal("fault-used " + it->key());
+    sim::useFault(faults, &*it);
     return true;
   }
   return false;
@@ -321,7 +319,7 @@ bool Register::apply(const std::string& raw) {
     if (kind == "fault-used") {
       for (auto it = faults.begin(); it != faults.end(); ++it)
         if (it->key() == f.key() && it->count > 0) {
-          if (--it->count == 0) faults.erase(it);
+          sim::useFault(faults, &*it);
           break;
         }
     } else {
@@ -363,23 +361,13 @@ std::string Register::text() const {
     if (g.link) out += "link " + num(plu) + " " + num(g.link) + "\n";
   }
   for (const Fault& f : faults)
-    out += "fault " + f.key() + " " + (f.count < 0 ? std::string("always") : num(f.count)) + "\n";
+    out += "fault " + f.key() + " " + sim::faultCountText(f.count) + "\n";
   return out;
 }
 
 bool loadRegister(const std::string& path, Register& r, std::string& error) {
-  std::ifstream in;
-  if (!sim::openStateFile(path, in, error)) return false;
   r = Register();
-  std::string line;
-  int lineNo = 0;
-  while (std::getline(in, line)) {
-    ++lineNo;
-    if (!r.apply(line)) {
-      error = path + ":" + std::to_string(lineNo) + ": cannot read this line";
-      return false;
-    }
-  }
+  if (!sim::readStateFile(path, error, [&r](const std::string& line) { return r.apply(line); })) return false;
   r.takeJournal();
   return true;
 }

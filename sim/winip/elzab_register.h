@@ -25,6 +25,7 @@
 // file in its short form when it is unloaded, and `elzab_sim` does after every command.
 #pragma once
 
+#include "sim/sim_faults.h"
 #include "sim/sim_numbers.h"
 
 #include <cstdint>
