@@ -189,6 +189,7 @@ bool Register::refresh(std::string& error) {
   }
   const long long mtime = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
   if (loaded_ && st.st_ino == seenIno_ && mtime == seenMtime_) return true;
+  namesKnown_ = false;
   if (!loadState(path_, state_, error)) return false;
   loaded_ = true;
   seenIno_ = st.st_ino;
@@ -208,6 +209,14 @@ void Register::flush() {
     seenIno_ = st.st_ino;
     seenMtime_ = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
   }
+}
+
+void Register::forgetName(int plu, const std::string& name) {
+  if (!namesKnown_) return;
+  auto it = goodsByName_.find(name);
+  if (it == goodsByName_.end()) return;
+  it->second.erase(plu);
+  if (it->second.empty()) goodsByName_.erase(it);
 }
 
 std::optional<Fault> Register::takeFault(const std::vector<std::string>& wheres) {
@@ -309,10 +318,18 @@ std::uint32_t Register::insertGoods(const Fields& r, Session& session) {
   if (pack != 0 && !state_.packs.count(pack)) return registerStatus(kNoPackaging);
   auto it = state_.goods.find(plu);
   if (it != state_.goods.end() && it->second.hasStatistics()) return registerStatus(kNonZeroStatistics);
-  for (const auto& [other, g] : state_.goods)
-    if (other != plu && g.name == name) return registerStatus(kNameNotUnique);
+  if (!namesKnown_) {
+    goodsByName_.clear();
+    for (const auto& [code, other] : state_.goods) goodsByName_[other.name].insert(code);
+    namesKnown_ = true;
+  }
+  if (auto same = goodsByName_.find(name); same != goodsByName_.end())
+    for (int other : same->second)
+      if (other != plu) return registerStatus(kNameNotUnique);
   Goods& g = state_.goods[plu];
   const Goods old = g;
+  if (it != state_.goods.end()) forgetName(plu, old.name);
+  goodsByName_[name].insert(plu);
   g = Goods{};
   g.name = name;
   g.barcode = a.text(3);
@@ -452,6 +469,7 @@ std::uint32_t Register::apply(const Fields& r, Session& s, Fields& out) {
     auto it = state_.goods.find(a.integer(1));
     if (it == state_.goods.end()) return registerStatus(kNoRecord);
     if (it->second.hasStatistics()) return registerStatus(kNonZeroStatistics);
+    forgetName(it->first, it->second.name);
     state_.goods.erase(it);
     dirty_ = true;
     return 0;
@@ -472,6 +490,7 @@ std::uint32_t Register::apply(const Fields& r, Session& s, Fields& out) {
       if (g.hasStatistics()) return registerStatus(kNonZeroStatistics);
     if (!state_.goods.empty()) dirty_ = true;
     state_.goods.clear();
+    goodsByName_.clear();
     return 0;
   }
   if (cmd == "PackDelAll") {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,7 @@ class Register {
   std::uint32_t insertPack(const Fields& r, Session& session);
   std::uint32_t read(const std::string& cmd, const Fields& r, Session& session, Fields& results);
   std::optional<Fault> takeFault(const std::vector<std::string>& wheres);
+  void forgetName(int plu, const std::string& name);
 
   std::string path_;
   State state_;
@@ -115,6 +117,10 @@ class Register {
   long long seenMtime_ = 0;
   bool dirty_ = false;
   bool pending_ = false;
+  // The goods' PLUs by name, for the refusal of a name given twice; built by the first insert
+  // after the state was read.
+  std::map<std::string, std::set<int>> goodsByName_;
+  bool namesKnown_ = false;
 };
 
 }  // namespace quorvel::posnetsim
