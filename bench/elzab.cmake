@@ -2,5 +2,6 @@
 # beside the stand-in's own processor time.
 if(TARGET quorvel_elzab AND TARGET WinIP AND TARGET elzab_sim AND TARGET quorvel)
   add_executable(elzab_winip_bench ${CMAKE_CURRENT_SOURCE_DIR}/elzab_winip_perf.cpp)
+  target_include_directories(elzab_winip_bench PRIVATE ${CMAKE_SOURCE_DIR})
   add_dependencies(elzab_winip_bench quorvel_elzab WinIP elzab_sim quorvel Quorvel)
 endif()
