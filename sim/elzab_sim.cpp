@@ -117,7 +117,7 @@ int show(const Register& r) {
     std::printf("\n");
   }
   for (const Fault& f : r.faults)
-    std::printf("fault %s %s\n", f.key().c_str(), f.count < 0 ? "always" : std::to_string(f.count).c_str());
+    std::printf("fault %s %s\n", faultKey(f).c_str(), quorvel::sim::faultCountText(f.count).c_str());
   return 0;
 }
 
