@@ -19,6 +19,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <chrono>
+#include <set>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -29,7 +32,10 @@
 #include "platform/cp1250.h"
 #include "drivers/elcom/protocol.h"
 #include "drivers/elcom/records.h"
+#include "sim/sim_command_line.h"
+#include "sim/sim_faults.h"
 #include "sim/sim_numbers.h"
+#include "sim/state_file.h"
 
 using namespace quorvel::elcom;
 
@@ -56,11 +62,9 @@ struct Package {
   long long value = 0;
 };
 
-struct Fault {
-  std::string where;   // hello, command:K, data:K, plu:CODE, end
-  std::string action;  // status:S, silence, start, checksum, cut
-  int count = 1;       // -1: always
-};
+// Where: hello, command:K, data:K, plu:CODE, end, answer:N; action: status:S, silence, start,
+// checksum, cut, oversize, ragged, short, die.
+using quorvel::sim::Fault;
 
 struct State {
   int model = 1;
@@ -79,18 +83,9 @@ struct State {
 };
 
 bool loadState(const std::string& path, State& s, std::string& error) {
-  std::ifstream in(path);
-  if (!in) {
-    error = "cannot read " + path;
-    return false;
-  }
   s = State();
-  std::string line;
-  int lineNo = 0;
-  while (std::getline(in, line)) {
-    ++lineNo;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty() || line[0] == '#') continue;
+  return quorvel::sim::readStateFile(path, error, [&s](std::string line) {
+    if (quorvel::sim::skipStateLine(line)) return true;
     std::istringstream ls(line);
     std::string kind;
     ls >> kind;
@@ -146,17 +141,13 @@ bool loadState(const std::string& path, State& s, std::string& error) {
       std::string count = "1";
       ok = static_cast<bool>(ls >> f.where >> f.action);
       ls >> count;
-      f.count = count == "always" ? -1 : std::atoi(count.c_str());
+      ok = ok && quorvel::sim::parseFaultCount(count, f.count);
       if (ok && f.count != 0) s.faults.push_back(f);
     } else {
       ok = false;
     }
-    if (!ok) {
-      error = path + ":" + std::to_string(lineNo) + ": cannot read this line";
-      return false;
-    }
-  }
-  return true;
+    return ok;
+  });
 }
 
 bool saveState(const std::string& path, const State& s) {
@@ -182,8 +173,7 @@ bool saveState(const std::string& path, const State& s) {
           << "\n";
     }
     for (const Fault& f : s.faults)
-      out << "fault " << f.where << ' ' << f.action << ' ' << (f.count < 0 ? std::string("always") : std::to_string(f.count))
-          << "\n";
+      out << "fault " << f.where << ' ' << f.action << ' ' << quorvel::sim::faultCountText(f.count) << "\n";
     if (!out.flush()) return false;
   }
   return std::rename(tmp.c_str(), path.c_str()) == 0;
@@ -194,14 +184,20 @@ bool saveState(const std::string& path, const State& s) {
 volatile sig_atomic_t g_stop = 0;
 void onSignal(int) { g_stop = 1; }
 
+// Quiet on the line this long and the register writes down what it took so far.
+constexpr int kIdleMs = 20;
+
 class Line {
  public:
   Line(int master, int slave) : master_(master), slave_(slave) {}
 
   // Next frame from the driver, or nothing after `timeoutMs` (-1: wait for ever) or a stop.
   // Bytes that cannot start a frame are dropped; a frame never arrives whole or at all.
-  std::optional<Frame> receive(int timeoutMs) {
+  // `idle`, when given, runs once when the line has been quiet for kIdleMs.
+  std::optional<Frame> receive(int timeoutMs, const std::function<void()>& idle = {}) {
     FrameReader reader(0x10000 + kHeaderSize);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    bool idled = !idle;
     for (;;) {
       while (!pending_.empty()) {
         const std::size_t used = reader.feed(pending_);
@@ -221,10 +217,20 @@ class Line {
       }
       if (g_stop) return std::nullopt;
       pollfd p{master_, POLLIN, 0};
-      const int r = ::poll(&p, 1, timeoutMs < 0 ? 500 : timeoutMs);
+      int wait = 500;
+      if (timeoutMs >= 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        wait = static_cast<int>(std::max<long long>(left.count(), 0));
+      }
+      if (!idled) wait = std::min(wait, kIdleMs);
+      const int r = ::poll(&p, 1, wait);
       if (r < 0 && errno != EINTR) return std::nullopt;
       if (r <= 0) {
-        if (timeoutMs >= 0) return std::nullopt;
+        if (r == 0 && !idled) {
+          idled = true;
+          idle();
+        }
+        if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= deadline) return std::nullopt;
         continue;
       }
       std::uint8_t buf[4096];
@@ -294,6 +300,9 @@ class Register {
       return std::nullopt;
     }
     dirty_ = false;
+    names_.clear();
+    for (const auto& [code, p] : state_.plus)
+      if (p.def.programmed()) names_[p.def.name].insert(code);
     auto result = sessionBody(hello);
     commit();
     return result;
@@ -352,14 +361,15 @@ class Register {
     if (!fault) fault = findFault(where);
     if (!fault && !alsoWhere.empty()) fault = findFault(alsoWhere);
     if (!fault) {
-      commit();  // an answer counted against a fault planned further on
+      // An answer counted against a fault planned further on. PLU records of one transfer are
+      // written together: when the line falls quiet, at the end frame or when the exchange
+      // ends; a write per record would make a transfer cost the square of its length.
+      if (!batching_) commit();
       line_.send(frame);
       return "";
     }
     const std::string action = fault->action;
-    if (fault->count > 0 && --fault->count == 0) {
-      state_.faults.erase(state_.faults.begin() + (fault - state_.faults.data()));
-    }
+    quorvel::sim::useFault(state_.faults, fault);
     dirty_ = true;
     commit();  // whoever reads the state after this answer sees the fault used up
     if (action.rfind("status:", 0) == 0) {
@@ -415,9 +425,7 @@ class Register {
   }
 
   Fault* findFault(const std::string& where) {
-    for (Fault& f : state_.faults)
-      if (f.where == where) return &f;
-    return nullptr;
+    return quorvel::sim::findFault(state_.faults, where);
   }
 
   // Payloads of the data frames that answer a command.
@@ -515,7 +523,7 @@ class Register {
     const std::string where = "data:" + std::to_string(cmd.command);
     const bool lr = state_.modelRow().longRecords;
     for (;;) {
-      std::optional<Frame> f = line_.receive(kSessionTimeoutMs);
+      std::optional<Frame> f = line_.receive(kSessionTimeoutMs, [this] { commit(); });
       if (!f) return std::nullopt;
       if (f->type == kEnd) {
         commit();
@@ -556,7 +564,9 @@ class Register {
         }
         dirty_ = true;
       }
+      batching_ = cmd.command == kProgramPlu;
       const std::string action = pluWhere.empty() ? play(where, statusFrame(status)) : play(pluWhere, statusFrame(status), where);
+      batching_ = false;
       if (action == "silence" || action == "start" || action == "cut") return std::nullopt;
     }
   }
@@ -566,23 +576,39 @@ class Register {
     const Model& m = state_.modelRow();
     if (code < 1 || code > m.pluCapacity) return 11;
     if (plu.group == 0 && plu.tax == 0) {  // a deletion record
-      state_.plus.erase(code);
+      if (auto it = state_.plus.find(code); it != state_.plus.end()) {
+        forgetName(code, it->second.def);
+        state_.plus.erase(it);
+      }
       dirty_ = true;
       return 0;
     }
     if (plu.price > 99999999) return 8;
-    for (const auto& [other, p] : state_.plus)
-      if (other != code && p.def.programmed() && p.def.name == plu.name) return 18;
+    if (auto it = names_.find(plu.name); it != names_.end())
+      for (int other : it->second)
+        if (other != code) return 18;
     Plu& p = state_.plus[code];
+    forgetName(code, p.def);
     p.def = plu;
+    if (p.def.programmed()) names_[p.def.name].insert(code);
     dirty_ = true;
     return 0;
+  }
+
+  void forgetName(int code, const PluDefinition& def) {
+    auto it = names_.find(def.name);
+    if (it == names_.end()) return;
+    it->second.erase(code);
+    if (it->second.empty()) names_.erase(it);
   }
 
   Line& line_;
   std::string statePath_;
   State state_;
   bool dirty_ = false;
+  bool batching_ = false;  // answering a PLU record: its write waits for the transfer's end
+  // The programmed PLUs by name, for the register's refusal of a name given twice.
+  std::map<std::string, std::set<int>> names_;
   std::uint8_t command_ = 0;
 };
 
@@ -644,9 +670,12 @@ Exit status: 0 on success, 1 when the state file cannot be read or written or a 
 programmed, 2 for a bad command line.
 )";
 
+const char* const kUsage =
+    "usage: elcom_sim init|serve|sell|fault|delay|fill|show --state FILE [--link PATH] [--model N] [--register N] "
+    "[arguments]\nTry 'elcom_sim --help'.\n";
+
 int usage() {
-  std::cerr << "usage: elcom_sim init|serve|sell|fault|delay|fill|show --state FILE [--link PATH] [--model N] [--register N] "
-               "[arguments]\nTry 'elcom_sim --help'.\n";
+  std::cerr << kUsage;
   return 2;
 }
 
@@ -725,38 +754,16 @@ int show(const State& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return usage();
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::cout << kHelp;
-      return 0;
-    }
-  }
-  const std::string verb = argv[1];
   Options o;
-  for (int i = 2; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= argc) return false;
-      out = argv[++i];
-      return true;
-    };
-    std::string v;
-    if (a == "--state") {
-      if (!value(o.state)) return usage();
-    } else if (a == "--link") {
-      if (!value(o.link)) return usage();
-    } else if (a == "--model") {
-      if (!value(v)) return usage();
-      o.model = std::atoi(v.c_str());
-    } else if (a == "--register") {
-      if (!value(v)) return usage();
-      o.registerNumber = std::atoi(v.c_str());
-    } else {
-      o.args.push_back(a);
-    }
-  }
-  if (o.state.empty()) return usage();
+  quorvel::sim::CommandLineSpec spec{kHelp, kUsage, {}, {}};
+  spec.valued["--link"] = [&](const std::string& v) { return o.link = v, true; };
+  spec.valued["--model"] = [&](const std::string& v) { return o.model = std::atoi(v.c_str()), true; };
+  spec.valued["--register"] = [&](const std::string& v) { return o.registerNumber = std::atoi(v.c_str()), true; };
+  quorvel::sim::CommandLine line;
+  if (const int rc = quorvel::sim::readCommandLine(argc, argv, spec, line); rc >= 0) return rc;
+  const std::string& verb = line.command;
+  o.state = line.state;
+  o.args = line.args;
   if (o.model && (*o.model < 1 || *o.model > kModelCount)) {
     std::cerr << "elcom_sim: model must be 1 to " << kModelCount << "\n";
     return 2;
@@ -800,15 +807,7 @@ int main(int argc, char** argv) {
       return usage();
     }
   } else if (verb == "fault") {
-    if (o.args.size() == 1 && o.args[0] == "clear") {
-      s.faults.clear();
-    } else if (o.args.size() == 2 || o.args.size() == 3) {
-      Fault f{o.args[0], o.args[1], 1};
-      if (o.args.size() == 3) f.count = o.args[2] == "always" ? -1 : std::atoi(o.args[2].c_str());
-      s.faults.push_back(f);
-    } else {
-      return usage();
-    }
+    if (!quorvel::sim::faultCommand(o.args, s.faults)) return usage();
   } else if (verb == "delay") {
     if (o.args.size() != 1 || std::atoi(o.args[0].c_str()) < 0) return usage();
     s.delayMs = std::atoi(o.args[0].c_str());

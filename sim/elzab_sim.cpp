@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/sim_command_line.h"
 #include "sim/winip/elzab_register.h"
 
 using namespace quorvel::elzabsim;
@@ -70,9 +71,12 @@ Exit status: 0 on success, 1 when the state file cannot be read or written or th
 refuses (no such PLU, not a packaging, no room), 2 for a bad command line.
 )";
 
+const char* const kUsage =
+    "usage: elzab_sim init|show|seed|goods|sell|return|set|fault [--state FILE] [arguments]\n"
+    "Try 'elzab_sim --help'.\n";
+
 int usage() {
-  std::cerr << "usage: elzab_sim init|show|seed|goods|sell|return|set|fault [--state FILE] [arguments]\n"
-               "Try 'elzab_sim --help'.\n";
+  std::cerr << kUsage;
   return 2;
 }
 
@@ -113,7 +117,7 @@ int show(const Register& r) {
     std::printf("\n");
   }
   for (const Fault& f : r.faults)
-    std::printf("fault %s %s\n", f.key().c_str(), f.count < 0 ? "always" : std::to_string(f.count).c_str());
+    std::printf("fault %s %s\n", faultKey(f).c_str(), quorvel::sim::faultCountText(f.count).c_str());
   return 0;
 }
 
@@ -240,14 +244,8 @@ int fault(Register& r, const std::vector<std::string>& args) {
   Fault f;
   f.action = args[1];
   if (!parseFaultTarget(args[0], f) || !normaliseFaultAction(f.action)) return usage();
-  long long count = 1;
-  if (args.size() == 3) {
-    if (args[2] == "always")
-      count = -1;
-    else if (!number(args[2], 1, 1000000, count))
-      return usage();
-  }
-  f.count = static_cast<int>(count);
+  f.count = 1;
+  if (args.size() == 3 && (!quorvel::sim::parseFaultCount(args[2], f.count, 1, 1000000))) return usage();
   r.addFault(f);
   return 0;
 }
@@ -255,26 +253,15 @@ int fault(Register& r, const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return usage();
-  for (int i = 1; i < argc; ++i)
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::cout << kHelp;
-      return 0;
-    }
-  const std::string verb = argv[1];
-  std::string state = defaultStatePath();
   long long registerNumber = 1;
-  std::vector<std::string> args;
-  for (int i = 2; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--state" && i + 1 < argc) {
-      state = argv[++i];
-    } else if (a == "--register" && i + 1 < argc) {
-      if (!number(argv[++i], 1, 99, registerNumber)) return usage();
-    } else {
-      args.push_back(a);
-    }
-  }
+  quorvel::sim::CommandLineSpec spec{kHelp, kUsage, {}, {}};
+  spec.valued["--register"] = [&](const std::string& v) { return number(v, 1, 99, registerNumber); };
+  quorvel::sim::CommandLine line;
+  line.state = defaultStatePath();
+  if (const int rc = quorvel::sim::readCommandLine(argc, argv, spec, line); rc >= 0) return rc;
+  const std::string& verb = line.command;
+  const std::string& state = line.state;
+  const std::vector<std::string>& args = line.args;
 
   Register r;
   std::string error;

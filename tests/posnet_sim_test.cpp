@@ -348,6 +348,8 @@ TEST(PosnetStandinsTcp, WholeBaseCommandsAndAimedFaults) {
   };
   for (const Step& s : steps) EXPECT_EQ(r.run(s.command), s.expected) << s.what;
   r.close();
+  // The register writes its changes once the line is quiet; a command-line call waits for them.
+  ASSERT_EQ(sim(r.state(), "show"), 0);
   const std::string state = readFile(r.state());
   EXPECT_EQ(state.substr(state.find("\nlimits") + 1), "limits\t65535\t100\ngroup\t1\tOgólna\n");
 }
@@ -376,6 +378,7 @@ TEST_P(PosnetStandins, PlannedFaultsReachTheCallerAsStatuses) {
   EXPECT_EQ(s, GetParam() == Line::kTcp ? POSNET_STATUS_COMM_ERROR : POSNET_STATUS_TIMEOUT);
   r.close();
   ::unsetenv("POSNET_SIM_TIMEOUT_MS");
+  ASSERT_EQ(sim(r.state(), "show"), 0);
   EXPECT_EQ(readFile(r.state()).find("fault"), readFile(r.state()).find("fault\tWHERE"));  // none left
 }
 

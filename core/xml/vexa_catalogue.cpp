@@ -174,6 +174,11 @@ struct CVexaXml::Katalog {
     bool tekstowy = false;   // barcodes (else PLU codes)
     bool aktualny = false;
     std::vector<Typ> typy;
+    // Entries moved by records inserted in place since the vectors were built. Once the moves
+    // would outgrow the vectors, the index is dropped and built again when next needed: records
+    // added against the order (a read-back in ascending order into descending vectors) then
+    // cost one radix sort, not a move of every entry per record.
+    std::size_t przesuniete = 0;
     std::vector<Slot> sloty;   // a power of two in size, at most half full; empty until built
     std::size_t zajete = 0;
   };
@@ -213,7 +218,7 @@ struct CVexaXml::Katalog {
   std::size_t kursorDF = kKoniec;
 
   Index indexKP;
-  Index indexKK{true, false, {}, {}, 0};
+  Index indexKK{true, false, {}, 0, {}, 0};
   unsigned wersja = 0;   // grows with every change of an index
   Miejsce miejsce;
 
@@ -355,6 +360,7 @@ struct CVexaXml::Katalog {
     x.typy.clear();
     x.sloty.clear();
     x.zajete = 0;
+    x.przesuniete = 0;
     for (std::size_t i = 0; i < size(); ++i) typOf(x, ty(i)).miejsca.push_back(static_cast<std::uint32_t>(i));
     for (Index::Typ& t : x.typy) {
       std::vector<Wpis> wpisy(t.miejsca.size());
@@ -397,6 +403,15 @@ struct CVexaXml::Katalog {
     // The newest record goes after every entry of its key or greater; usually that is the end.
     const std::size_t lo =
         partitionPoint(t.skroty.data(), t.miejsca.size(), [&](std::size_t p) { return !entryBelow(x, t, p, k); });
+    x.przesuniete += t.miejsca.size() - lo;
+    if (x.przesuniete > size()) {
+      x.aktualny = false;
+      x.typy.clear();
+      x.sloty.clear();
+      x.zajete = 0;
+      ++wersja;
+      return;
+    }
     t.miejsca.insert(t.miejsca.begin() + static_cast<std::ptrdiff_t>(lo), static_cast<std::uint32_t>(i));
     t.skroty.insert(t.skroty.begin() + static_cast<std::ptrdiff_t>(lo), k.skrot);
     if (!x.sloty.empty()) enter(x, i);

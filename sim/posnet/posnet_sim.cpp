@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,6 +31,7 @@
 #include "platform/cp1250.h"
 #include "sim/posnet/frame.h"
 #include "sim/posnet/register.h"
+#include "sim/sim_command_line.h"
 
 using namespace quorvel::posnetsim;
 
@@ -134,9 +136,12 @@ Exit status: 0 on success, 1 when the state file cannot be read or written or a 
 missing, 2 for a bad command line.
 )";
 
+const char* const kUsage =
+    "usage: posnet_sim init|serve|show|add|sell|return|fill|limits|delay|fault --state FILE [options] "
+    "[arguments]\nTry 'posnet_sim --help'.\n";
+
 int usage() {
-  std::cerr << "usage: posnet_sim init|serve|show|add|sell|return|fill|limits|delay|fault --state FILE [options] "
-               "[arguments]\nTry 'posnet_sim --help'.\n";
+  std::cerr << kUsage;
   return 2;
 }
 
@@ -183,8 +188,9 @@ class Server {
       std::vector<pollfd> fds;
       if (listener >= 0) fds.push_back({listener, POLLIN, 0});
       for (auto& c : conns_) fds.push_back({c->fd, POLLIN, 0});
-      const int r = ::poll(fds.data(), fds.size(), 500);
+      const int r = ::poll(fds.data(), fds.size(), reg_.pending() ? kIdleMs : 500);
       if (r < 0 && errno != EINTR) break;
+      if (r == 0) flush();
       if (r <= 0) continue;
       std::size_t i = 0;
       if (listener >= 0) {
@@ -201,7 +207,9 @@ class Server {
         ::close(c->fd);
         std::erase_if(conns_, [c](const std::unique_ptr<Conn>& p) { return p.get() == c; });
       }
+      if (!closed.empty() || (reg_.pending() && Clock::now() - pendingSince_ > kLongestPending)) flush();
     }
+    flush();
     if (!o_.statsFile.empty()) {
       std::ofstream s(o_.statsFile, std::ios::trunc);
       s << "rx " << rx_ << "\ntx " << tx_ << "\n";
@@ -252,14 +260,16 @@ class Server {
       if (c.deaf) continue;
       std::string error;
       Answer a;
-      {
-        StateLock lock(lockFd_);
-        if (!reg_.refresh(error)) {
-          std::fprintf(stderr, "posnet_sim: %s\n", error.c_str());
-          continue;  // no answer: the library reports its time-out
-        }
-        a = reg_.handle(request, c.session);
+      lock();
+      if (!reg_.refresh(error)) {
+        std::fprintf(stderr, "posnet_sim: %s\n", error.c_str());
+        unlockUnlessPending();
+        continue;  // no answer: the library reports its time-out
       }
+      const bool wasPending = reg_.pending();
+      a = reg_.handle(request, c.session);
+      if (reg_.pending() && !wasPending) pendingSince_ = Clock::now();
+      unlockUnlessPending();
       if (reg_.state().delayMs > 0) ::usleep(static_cast<useconds_t>(reg_.state().delayMs) * 1000);
       if (a.kind == Answer::Kind::kDrop) {
         if (!c.serial) return false;
@@ -278,8 +288,32 @@ class Server {
     writeAll(c.fd, frame, tx_);
   }
 
+  // The state lock is held from a request's reading of the state file until its changes are
+  // written, so a command-line change or read waits for them and is never lost to a later
+  // write. Changes are written once the lines are quiet for kIdleMs, when a connection closes,
+  // when they have waited kLongestPending, and when the register stops.
+  using Clock = std::chrono::steady_clock;
+  static constexpr int kIdleMs = 20;
+  static constexpr Clock::duration kLongestPending = std::chrono::seconds(1);
+  void lock() {
+    if (locked_ || lockFd_ < 0) return;
+    ::flock(lockFd_, LOCK_EX);
+    locked_ = true;
+  }
+  void unlockUnlessPending() {
+    if (!locked_ || reg_.pending()) return;
+    ::flock(lockFd_, LOCK_UN);
+    locked_ = false;
+  }
+  void flush() {
+    reg_.flush();
+    unlockUnlessPending();
+  }
+
   Register& reg_;
   const Options& o_;
+  bool locked_ = false;
+  Clock::time_point pendingSince_{};
   std::vector<std::unique_ptr<Conn>> conns_;
   int slave_ = -1;
   int rawLog_ = -1;
@@ -400,8 +434,7 @@ int show(const State& s) {
                 g.openPrice ? " otwarta" : "", g.vat, g.group, g.unit, g.pack, money(g.quantity, 3).c_str(),
                 money(g.value, 2).c_str());
   for (const Fault& f : s.faults)
-    std::printf("fault %s %s %s\n", f.where.c_str(), f.action.c_str(),
-                f.count < 0 ? "always" : std::to_string(f.count).c_str());
+    std::printf("fault %s %s %s\n", f.where.c_str(), f.action.c_str(), quorvel::sim::faultCountText(f.count).c_str());
   return 0;
 }
 
@@ -499,35 +532,21 @@ int saleCommand(State& s, bool returned, const std::vector<std::string>& a) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return usage();
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::cout << kHelp;
-      return 0;
-    }
-  }
-  const std::string verb = argv[1];
   Options o;
-  for (int i = 2; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= argc) return false;
-      out = argv[++i];
-      return true;
-    };
-    std::string v;
-    bool ok = true;
-    if (a == "--state") ok = value(o.state);
-    else if (a == "--link") ok = value(o.link);
-    else if (a == "--port") ok = value(v) && number(v, o.port) && o.port >= 0 && o.port < 65536 && (o.tcp = true);
-    else if (a == "--pty") o.pty = true;
-    else if (a == "--port-file") ok = value(o.portFile);
-    else if (a == "--raw-log") ok = value(o.rawLog);
-    else if (a == "--stats") ok = value(o.statsFile);
-    else o.args.push_back(a);
-    if (!ok) return usage();
-  }
-  if (o.state.empty()) return usage();
+  quorvel::sim::CommandLineSpec spec{kHelp, kUsage, {}, {}};
+  spec.valued["--link"] = [&](const std::string& v) { return o.link = v, true; };
+  spec.valued["--port"] = [&](const std::string& v) {
+    return number(v, o.port) && o.port >= 0 && o.port < 65536 && (o.tcp = true);
+  };
+  spec.valued["--port-file"] = [&](const std::string& v) { return o.portFile = v, true; };
+  spec.valued["--raw-log"] = [&](const std::string& v) { return o.rawLog = v, true; };
+  spec.valued["--stats"] = [&](const std::string& v) { return o.statsFile = v, true; };
+  spec.flags["--pty"] = [&] { o.pty = true; };
+  quorvel::sim::CommandLine line;
+  if (const int rc = quorvel::sim::readCommandLine(argc, argv, spec, line); rc >= 0) return rc;
+  const std::string& verb = line.command;
+  o.state = line.state;
+  o.args = line.args;
 
   std::optional<StateLock> lock;
   if (verb != "serve") lock.emplace(openLockFile(o.state));  // released when the program ends
@@ -573,15 +592,7 @@ int main(int argc, char** argv) {
   } else if (verb == "limits") {
     if (a.size() != 2 || !number(a[0], s.goodsLimit) || !number(a[1], s.packLimit)) return usage();
   } else if (verb == "fault") {
-    if (a.size() == 1 && a[0] == "clear") {
-      s.faults.clear();
-    } else if (a.size() == 2 || a.size() == 3) {
-      Fault f{a[0], a[1], 1};
-      if (a.size() == 3 && !(a[2] == "always" ? (f.count = -1, true) : number(a[2], f.count))) return usage();
-      s.faults.push_back(f);
-    } else {
-      return usage();
-    }
+    if (!quorvel::sim::faultCommand(a, s.faults)) return usage();
   } else {
     return usage();
   }

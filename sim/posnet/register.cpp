@@ -101,15 +101,9 @@ std::string joinLines(const std::vector<std::string>& v) {
 }  // namespace
 
 bool loadState(const std::string& path, State& s, std::string& error) {
-  std::ifstream in;
-  if (!sim::openStateFile(path, in, error)) return false;
   s = State();
-  std::string line;
-  int lineNo = 0;
-  while (std::getline(in, line)) {
-    ++lineNo;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty() || line[0] == '#') continue;
+  return sim::readStateFile(path, error, [&s](std::string line) {
+    if (sim::skipStateLine(line)) return true;
     const std::vector<std::string> f = splitTabs(line);
     bool ok = false;
     if (f[0] == "limits" && f.size() == 3) {
@@ -147,15 +141,11 @@ bool loadState(const std::string& path, State& s, std::string& error) {
       }
     } else if (f[0] == "fault" && f.size() == 4) {
       Fault fault{f[1], f[2], 1};
-      ok = f[3] == "always" ? (fault.count = -1, true) : toInt(f[3], fault.count);
+      ok = sim::parseFaultCount(f[3], fault.count);
       if (ok && fault.count != 0) s.faults.push_back(fault);
     }
-    if (!ok) {
-      error = path + ":" + std::to_string(lineNo) + ": cannot read this line";
-      return false;
-    }
-  }
-  return true;
+    return ok;
+  });
 }
 
 bool saveState(const std::string& path, const State& s) {
@@ -182,8 +172,7 @@ bool saveState(const std::string& path, const State& s) {
           << '\t' << (g.openPrice ? 1 : 0) << '\t' << g.quantity << '\t' << g.value << '\t' << escape(g.barcode) << '\t'
           << escape(joinLines(g.extra)) << '\t' << escape(toUtf8(g.name)) << '\n';
     for (const Fault& f : s.faults)
-      out << "fault\t" << f.where << '\t' << f.action << '\t' << (f.count < 0 ? std::string("always") : std::to_string(f.count))
-          << '\n';
+      out << "fault\t" << f.where << '\t' << f.action << '\t' << sim::faultCountText(f.count) << '\n';
     if (!out.flush()) return false;
   }
   return std::rename(tmp.c_str(), path.c_str()) == 0;
@@ -192,6 +181,7 @@ bool saveState(const std::string& path, const State& s) {
 // ---- The register --------------------------------------------------------------------------
 
 bool Register::refresh(std::string& error) {
+  if (pending_) return true;  // the register's own changes are newer than the file
   struct stat st{};
   if (::stat(path_.c_str(), &st) != 0) {
     error = "cannot read " + path_;
@@ -199,6 +189,7 @@ bool Register::refresh(std::string& error) {
   }
   const long long mtime = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
   if (loaded_ && st.st_ino == seenIno_ && mtime == seenMtime_) return true;
+  namesKnown_ = false;
   if (!loadState(path_, state_, error)) return false;
   loaded_ = true;
   seenIno_ = st.st_ino;
@@ -206,7 +197,9 @@ bool Register::refresh(std::string& error) {
   return true;
 }
 
-void Register::save() {
+void Register::flush() {
+  if (!pending_) return;
+  pending_ = false;
   if (!saveState(path_, state_)) {
     std::fprintf(stderr, "posnet_sim: cannot write %s\n", path_.c_str());
     return;
@@ -218,13 +211,19 @@ void Register::save() {
   }
 }
 
+void Register::forgetName(int plu, const std::string& name) {
+  if (!namesKnown_) return;
+  auto it = goodsByName_.find(name);
+  if (it == goodsByName_.end()) return;
+  it->second.erase(plu);
+  if (it->second.empty()) goodsByName_.erase(it);
+}
+
 std::optional<Fault> Register::takeFault(const std::vector<std::string>& wheres) {
   for (const std::string& w : wheres) {
-    for (std::size_t i = 0; i < state_.faults.size(); ++i) {
-      Fault& f = state_.faults[i];
-      if (f.where != w) continue;
-      const Fault taken = f;
-      if (f.count > 0 && --f.count == 0) state_.faults.erase(state_.faults.begin() + static_cast<std::ptrdiff_t>(i));
+    if (Fault* f = sim::findFault(state_.faults, w)) {
+      const Fault taken = *f;
+      sim::useFault(state_.faults, f);
       dirty_ = true;
       return taken;
     }
@@ -269,7 +268,7 @@ Answer Register::handle(const Fields& request, Session& session) {
   } else if (!fault || fault->action == "garble" || fault->action == "lost" || fault->action == "done-drop") {
     status = apply(request, session, results);
   }
-  if (dirty_) save();
+  if (dirty_) pending_ = true;
   dirty_ = false;
   if (fault && (fault->action == "silence" || fault->action == "lost")) a.kind = Answer::Kind::kSilence;
   if (fault && (fault->action == "drop" || fault->action == "done-drop")) a.kind = Answer::Kind::kDrop;
@@ -319,10 +318,18 @@ std::uint32_t Register::insertGoods(const Fields& r, Session& session) {
   if (pack != 0 && !state_.packs.count(pack)) return registerStatus(kNoPackaging);
   auto it = state_.goods.find(plu);
   if (it != state_.goods.end() && it->second.hasStatistics()) return registerStatus(kNonZeroStatistics);
-  for (const auto& [other, g] : state_.goods)
-    if (other != plu && g.name == name) return registerStatus(kNameNotUnique);
+  if (!namesKnown_) {
+    goodsByName_.clear();
+    for (const auto& [code, other] : state_.goods) goodsByName_[other.name].insert(code);
+    namesKnown_ = true;
+  }
+  if (auto same = goodsByName_.find(name); same != goodsByName_.end())
+    for (int other : same->second)
+      if (other != plu) return registerStatus(kNameNotUnique);
   Goods& g = state_.goods[plu];
   const Goods old = g;
+  if (it != state_.goods.end()) forgetName(plu, old.name);
+  goodsByName_[name].insert(plu);
   g = Goods{};
   g.name = name;
   g.barcode = a.text(3);
@@ -462,6 +469,7 @@ std::uint32_t Register::apply(const Fields& r, Session& s, Fields& out) {
     auto it = state_.goods.find(a.integer(1));
     if (it == state_.goods.end()) return registerStatus(kNoRecord);
     if (it->second.hasStatistics()) return registerStatus(kNonZeroStatistics);
+    forgetName(it->first, it->second.name);
     state_.goods.erase(it);
     dirty_ = true;
     return 0;
@@ -482,6 +490,7 @@ std::uint32_t Register::apply(const Fields& r, Session& s, Fields& out) {
       if (g.hasStatistics()) return registerStatus(kNonZeroStatistics);
     if (!state_.goods.empty()) dirty_ = true;
     state_.goods.clear();
+    goodsByName_.clear();
     return 0;
   }
   if (cmd == "PackDelAll") {

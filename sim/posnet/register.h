@@ -3,11 +3,13 @@
 // state file; posnet_sim puts it on a pseudo-terminal or a TCP port.
 #pragma once
 
+#include "sim/sim_faults.h"
 #include "sim/sim_numbers.h"
 
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -55,11 +57,9 @@ struct Packaging {
   bool hasStatistics() const { return soldQuantity || soldValue || returnedQuantity || returnedValue; }
 };
 
-struct Fault {
-  std::string where;   // hello, cmd:NAME, cmd:NAME@K, plu:N
-  std::string action;  // status:N, status:0xHEX, silence, lost, drop, garble
-  int count = 1;       // -1: always
-};
+// Where: hello, cmd:NAME, cmd:NAME@K, plu:N, answer:N; action: status:N, status:0xHEX, silence,
+// lost, drop, done-drop, garble.
+using quorvel::sim::Fault;
 
 struct State {
   int goodsLimit = 65535;  // the read-out gives PLU numbers in 16 bits
@@ -97,6 +97,10 @@ class Register {
   bool refresh(std::string& error);
   Answer handle(const Fields& request, Session& session);
   const State& state() const { return state_; }
+  // Changes made by handle() wait in memory until flush() writes them to the state file: a
+  // write per request would make a long import cost the square of its length.
+  bool pending() const { return pending_; }
+  void flush();
 
  private:
   std::uint32_t apply(const Fields& r, Session& session, Fields& results);
@@ -104,7 +108,7 @@ class Register {
   std::uint32_t insertPack(const Fields& r, Session& session);
   std::uint32_t read(const std::string& cmd, const Fields& r, Session& session, Fields& results);
   std::optional<Fault> takeFault(const std::vector<std::string>& wheres);
-  void save();
+  void forgetName(int plu, const std::string& name);
 
   std::string path_;
   State state_;
@@ -112,6 +116,11 @@ class Register {
   unsigned long long seenIno_ = 0;
   long long seenMtime_ = 0;
   bool dirty_ = false;
+  bool pending_ = false;
+  // The goods' PLUs by name, for the refusal of a name given twice; built by the first insert
+  // after the state was read.
+  std::map<std::string, std::set<int>> goodsByName_;
+  bool namesKnown_ = false;
 };
 
 }  // namespace quorvel::posnetsim

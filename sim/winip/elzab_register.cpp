@@ -60,15 +60,15 @@ std::string defaultStatePath() {
 
 bool parseFaultTarget(const std::string& text, Fault& f) {
   const std::size_t colon = text.find(':');
-  f.function = text.substr(0, colon);
-  f.plu = 0;
-  bool known = f.function == "*";
-  for (const char* fn : kFunctions) known = known || f.function == fn;
+  const std::string function = text.substr(0, colon);
+  bool known = function == "*";
+  for (const char* fn : kFunctions) known = known || function == fn;
   if (!known) return false;
+  f.where = function;
   if (colon == std::string::npos) return true;
   long long plu = 0;
   if (!parseInt(text.substr(colon + 1), plu) || plu < 1 || plu > kMaxPlu) return false;
-  f.plu = static_cast<int>(plu);
+  f.where += ":" + std::to_string(plu);
   return true;
 }
 
@@ -219,7 +219,7 @@ void Register::setRegisterNumber(int n) {
 
 void Register::addFault(const Fault& f) {
   faults.push_back(f);
-  journal("fault " + f.key() + " " + (f.count < 0 ? std::string("always") : num(f.count)));
+  journal("fault " + faultKey(f) + " " + sim::faultCountText(f.count));
 }
 
 void Register::clearFaults() {
@@ -228,17 +228,17 @@ void Register::clearFaults() {
 }
 
 bool Register::takeFault(const std::string& function, int plu, Fault& played) {
-  for (auto it = faults.begin(); it != faults.end(); ++it) {
-    if (it->function != "*" && it->function != function) continue;
-    if (it->plu && it->plu != plu) continue;
-    played = *it;
-    if (it->count > 0) {
-      journal("fault-used " + it->key());
-      if (--it->count == 0) faults.erase(it);
-    }
-    return true;
-  }
-  return false;
+  Fault* f = sim::findFault(faults, [&](const Fault& x) {
+    const std::size_t colon = x.where.find(':');
+    const std::string target = x.where.substr(0, colon);
+    if (target != "*" && target != function) return false;
+    return colon == std::string::npos || std::atoi(x.where.c_str() + colon + 1) == plu;
+  });
+  if (!f) return false;
+  played = *f;
+  if (f->count > 0) journal("fault-used " + faultKey(*f));
+  sim::useFault(faults, f);
+  return true;
 }
 
 bool Register::apply(const std::string& raw) {
@@ -320,8 +320,8 @@ bool Register::apply(const std::string& raw) {
     if (!normaliseFaultAction(f.action)) return false;
     if (kind == "fault-used") {
       for (auto it = faults.begin(); it != faults.end(); ++it)
-        if (it->key() == f.key() && it->count > 0) {
-          if (--it->count == 0) faults.erase(it);
+        if (faultKey(*it) == faultKey(f) && it->count > 0) {
+          sim::useFault(faults, &*it);
           break;
         }
     } else {
@@ -363,23 +363,13 @@ std::string Register::text() const {
     if (g.link) out += "link " + num(plu) + " " + num(g.link) + "\n";
   }
   for (const Fault& f : faults)
-    out += "fault " + f.key() + " " + (f.count < 0 ? std::string("always") : num(f.count)) + "\n";
+    out += "fault " + faultKey(f) + " " + sim::faultCountText(f.count) + "\n";
   return out;
 }
 
 bool loadRegister(const std::string& path, Register& r, std::string& error) {
-  std::ifstream in;
-  if (!sim::openStateFile(path, in, error)) return false;
   r = Register();
-  std::string line;
-  int lineNo = 0;
-  while (std::getline(in, line)) {
-    ++lineNo;
-    if (!r.apply(line)) {
-      error = path + ":" + std::to_string(lineNo) + ": cannot read this line";
-      return false;
-    }
-  }
+  if (!sim::readStateFile(path, error, [&r](const std::string& line) { return r.apply(line); })) return false;
   r.takeJournal();
   return true;
 }

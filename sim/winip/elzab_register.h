@@ -25,6 +25,7 @@
 // file in its short form when it is unloaded, and `elzab_sim` does after every command.
 #pragma once
 
+#include "sim/sim_faults.h"
 #include "sim/sim_numbers.h"
 
 #include <cstdint>
@@ -64,17 +65,15 @@ struct Goods {
   bool hasSales() const { return soldQuantity || soldValue || returnedQuantity || returnedValue; }
 };
 
-struct Fault {
-  std::string function;  // "ZBPTowar", or "*" for any function
-  int plu = 0;           // only calls about this PLU; 0: any
-  std::string action;    // code:N, cut, garble, noheader, missing
-  int count = 1;         // plays left; -1: always
-  std::string key() const {
-    return function + (plu ? std::string(":").append(std::to_string(plu)) : std::string()) + " " + action;
-  }
-};
+// Where: FUNCTION ("ZBPTowar", or "*" for any function) or FUNCTION:PLU (only calls about that
+// PLU); action: code:N, cut, garble, noheader, missing, lost, empty, comments, cr-only.
+using quorvel::sim::Fault;
 
-// Reads FUNCTION[:PLU]; false for an unknown function or a bad PLU.
+// A fault as the state file and `elzab_sim show` name it: "WHERE ACTION".
+inline std::string faultKey(const Fault& f) { return f.where + " " + f.action; }
+
+// Reads FUNCTION[:PLU] into f.where, the PLU written without leading zeros; false for an
+// unknown function or a bad PLU.
 bool parseFaultTarget(const std::string& text, Fault& f);
 // Accepts an action and spells its aliases out: nak = code:24, unsupported = code:25,
 // send-timeout = code:20, receive-timeout = code:21.
