@@ -1,4 +1,4 @@
-# quorvel_driver(<name> CODEC src... DRIVER src... ENTRY src...)
+# quorvel_driver(<name> [NO_INSTALL] CODEC src... DRIVER src... ENTRY src...)
 #
 # The three targets of a driver folder drivers/<name>/:
 #   <name>_codec    static: the register's records and frames as plain functions over bytes and
@@ -13,10 +13,12 @@
 # Both libraries are position-independent, since they end up in the module. The codec links no
 # core library: the core's value types come from whichever core its user links (libQuorvel, or
 # the static core of the fuzz targets and benchmarks). The driver library links libQuorvel.
+# NO_INSTALL builds and tests the plug-in but leaves it out of the installation (the skeleton
+# driver, a template that drives no real register).
 # Every plug-in is recorded in the global property QUORVEL_DRIVER_MODULES (the contract test
 # checks each of them).
 function(quorvel_driver name)
-  cmake_parse_arguments(D "" "" "CODEC;DRIVER;ENTRY" ${ARGN})
+  cmake_parse_arguments(D "NO_INSTALL" "" "CODEC;DRIVER;ENTRY" ${ARGN})
   if(NOT D_CODEC OR NOT D_DRIVER OR NOT D_ENTRY)
     message(FATAL_ERROR "quorvel_driver(${name}): CODEC, DRIVER and ENTRY sources are all needed")
   endif()
@@ -36,7 +38,9 @@ function(quorvel_driver name)
   set_target_properties(quorvel_${name} PROPERTIES PREFIX "" OUTPUT_NAME quorvel_${name})
   target_link_libraries(quorvel_${name} PRIVATE ${name}_driver)
   quorvel_installed_run_path(quorvel_${name})
-  install(TARGETS quorvel_${name} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/quorvel)
+  if(NOT D_NO_INSTALL)
+    install(TARGETS quorvel_${name} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/quorvel)
+  endif()
 
   set_property(GLOBAL APPEND PROPERTY QUORVEL_DRIVER_MODULES quorvel_${name})
 endfunction()

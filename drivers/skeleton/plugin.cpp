@@ -1,0 +1,64 @@
+// quorvel_skeleton: the entry points of the skeleton plug-in and its load and unload handlers.
+//
+// A template for a new driver: every entry point is one line calling into the driver. At load
+// the plug-in checks the job's model, reads PROG_KOM.CFG and opens its serial line (except for
+// the configuration operation); the line stays open for the whole job and is closed at unload.
+#include <string>
+
+#include "core/error_state.h"
+#include "core/globals.h"
+#include "core/plugin_contract.h"
+#include "core/xml/vexa_xml.h"
+#include "drivers/skeleton/config_form.h"
+#include "drivers/skeleton/goods.h"
+#include "drivers/skeleton/link.h"
+#include "drivers/skeleton/records.h"
+#include "drivers/skeleton/sales.h"
+#include "platform/cp1250.h"
+#include "plugin/plugin_frame.h"
+
+using namespace quorvel::skeleton;
+
+namespace {
+
+// A job for a model this driver does not drive is refused at load, naming the job's model and
+// the accepted one (error 21, as for a job without a plug-in). The configuration form needs no
+// register. Replace it with the driver's model table.
+bool modelAccepted(const std::string& idModelu, const std::string& operacja) {
+  if (modelKnown(idModelu) || quorvel::plugin::isConfigurationOperation(operacja)) return true;
+  const std::string detail = idModelu + " (quorvel_skeleton obsługuje model: "_cp + kModel.jobName + ")";
+  SetError(ERR_UNKNOWN_MODEL, detail.c_str());
+  return false;
+}
+
+}  // namespace
+
+QUORVEL_EXPORT_C int quorvel_module_attach() {
+  // Loaded outside a job (`quorvel config`, `quorvel --help`): nothing to check or open.
+  if (!vexa) return 1;
+  if (!modelAccepted(vexa->GetIdModelu(), vexa->GetOperacja()) ||
+      !quorvel::plugin::loadSequence(link().config, vexa->GetOperacja(), [] { return openLine(); })) {
+    releaseLink();
+    return 0;
+  }
+  return 1;
+}
+
+QUORVEL_EXPORT_C void quorvel_module_detach() {
+  // The port object closes an open line when it goes.
+  releaseLink();
+}
+
+QUORVEL_EXPORT_C int opKonfiguracja() { return configure(link().config); }
+QUORVEL_EXPORT_C int opSprawdzeniePolaczenia() { return checkConnection(); }
+QUORVEL_EXPORT_C int opPrzesylanieTowarow() { return sendGoods(); }
+QUORVEL_EXPORT_C int opZmianaCenTowarow() { return changePrices(); }
+QUORVEL_EXPORT_C int opUsuwanieTowarow() { return deleteGoods(); }
+QUORVEL_EXPORT_C int opUsuwanieWszystkichTowarow() { return deleteAllGoods(); }
+QUORVEL_EXPORT_C int opImportTowarow() { return importGoods(); }
+QUORVEL_EXPORT_C int opOdbiorSprzedazy() { return readSales(); }
+QUORVEL_EXPORT_C int opUsuwanieSprzedazy() { return clearSales(); }
+
+QUORVEL_EXPORT_C int quorvel_config_text(const std::vector<std::string>& settings, std::string& out) {
+  return configureText(settings, out);
+}
