@@ -26,8 +26,8 @@
 // another process.
 //
 // Within one process a lock is shared: locking again what the process holds succeeds and the
-// lock goes when its last holder gives it up (the POSNET driver holds its line while it
-// switches a multiplexer over a port of its own on the same line).
+// lock goes when its last holder gives it up (a driver may hold its line while it switches a
+// multiplexer over a port of its own on the same line).
 //
 // Environment (tests, unusual installations):
 //   QUORVEL_LOCK_DIR      the lock directory in place of /var/lock (/run/lock on Debian);

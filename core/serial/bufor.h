@@ -67,7 +67,7 @@ class QUORVEL_API CBufor {
   unsigned char take();
 };
 
-// The frame buffer of the Elcom link: Put also keeps the running sum. After each store, an
+// The frame buffer of a framed register link: Put also keeps the running sum. After each store, an
 // unread count of 1 resets the sum and a count of 5 or more adds the byte; so for a frame
 // built from read position 0 the sum covers the payload (from index 4 on).
 class QUORVEL_API CBuforSum : public CBufor {

@@ -1,6 +1,6 @@
 // The configuration form of quorvel_elzab ("Konfiguracja kasy") and its headless keys.
 //
-// Plain form logic over the UI layer, as the Elcom form: the shared port, speed and
+// Plain form logic over the UI layer, as every driver's form: the shared port, speed and
 // multiplexer fields, the time-out written into KONFIG.TXT, the modem group (enabled by its
 // check box) and the register number. The modem password is shown as typed and kept
 // scrambled in the record.

@@ -3,7 +3,7 @@
 //
 // The skeleton carries none of them out (notCarriedOut). Replace each body with the walk over
 // the job's catalogue (vexa->TwIterReset, TwIterEmpty, TwIterGetNext), the register's records
-// from records.h and the progress calls (QuorvelProgress), as drivers/elcom/goods.cpp does.
+// from records.h and the progress calls (QuorvelProgress), as every driver's goods.cpp does.
 #pragma once
 
 namespace quorvel::skeleton {

@@ -2,7 +2,7 @@
 // job's device-data file, and clearing them. Each returns the error number.
 //
 // The skeleton carries neither out (notCarriedOut). Replace each body with the register's
-// sales records (records.h) written through progKom, as drivers/elcom/sales.cpp does.
+// sales records (records.h) written through progKom, as every driver's sales.cpp does.
 #pragma once
 
 namespace quorvel::skeleton {
