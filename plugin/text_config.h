@@ -37,18 +37,8 @@ struct TextKey {
   bool path = false;
 };
 
-// A refusal of the whole record: the key it is about and the message.
-struct KeyRefusal {
-  std::string key;
-  std::string message;
-};
-
-// The keys of the fields every form shares.
-const char* sharedFieldKey(SharedField field);
-inline std::optional<KeyRefusal> asKeyRefusal(std::optional<FieldRefusal> r) {
-  if (!r) return std::nullopt;
-  return KeyRefusal{sharedFieldKey(r->field), std::move(r->message)};
-}
+// A refusal of the whole record: the key it is about and the message (the form's refusal).
+using KeyRefusal = FieldRefusal;
 
 // Check boxes as text: "yes"/"no" printed; yes, no, on, off, true, false, 1, 0 taken.
 const char* switchText(bool on);

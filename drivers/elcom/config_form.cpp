@@ -48,12 +48,7 @@ std::optional<ui::Refusal> ElcomConfigForm::validate() {
   store(candidate);
   const auto refusal = checkConfig(candidate);
   if (!refusal) return std::nullopt;
-  switch (refusal->field) {
-    case plugin::SharedField::muxType: return ui::Refusal{mux_.typeIndex(), refusal->message};
-    case plugin::SharedField::muxChannel: return ui::Refusal{mux_.channelIndex(), refusal->message};
-    case plugin::SharedField::registerNumber: break;
-  }
-  return ui::Refusal{kRegisterNumber, refusal->message};
+  return ui::Refusal{mux_.indexOfKey(refusal->key).value_or(kRegisterNumber), refusal->message};
 }
 
 void ElcomConfigForm::menuChosen(std::size_t entry) {
@@ -121,10 +116,10 @@ std::optional<plugin::KeyRefusal> checkText(const SUConfig& config, const std::v
   for (const std::string& key : given) {
     if (key == "mux-type" || key == "mux-channel") {
       if (auto refusal = plugin::checkMux(kElcomMuxTypes, true, config.muxType, config.muxChannel))
-        return plugin::asKeyRefusal(std::move(refusal));
+        return refusal;
     }
   }
-  return plugin::asKeyRefusal(checkConfig(config));
+  return checkConfig(config);
 }
 
 }  // namespace

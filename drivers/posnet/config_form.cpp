@@ -96,8 +96,7 @@ std::optional<ui::Refusal> PosnetConfigForm::validate() {
   store(candidate);
   const auto refusal = checkConfig(candidate);
   if (!refusal) return std::nullopt;
-  const std::size_t field = refusal->field == plugin::SharedField::muxChannel ? mux_.channelIndex() : mux_.typeIndex();
-  return ui::Refusal{field, refusal->message};
+  return ui::Refusal{mux_.indexOfKey(refusal->key).value_or(mux_.typeIndex()), refusal->message};
 }
 
 void PosnetConfigForm::menuChosen(std::size_t entry) {
@@ -183,10 +182,10 @@ std::optional<plugin::KeyRefusal> checkText(const SUConfig& config, const std::v
   for (const std::string& key : given) {
     if (key == "mux-type" || key == "mux-channel") {
       if (auto refusal = plugin::checkMux(kPosnetMuxTypes, true, config.muxType, config.muxChannel))
-        return plugin::asKeyRefusal(std::move(refusal));
+        return refusal;
     }
   }
-  return plugin::asKeyRefusal(checkConfig(config));
+  return checkConfig(config);
 }
 
 }  // namespace
