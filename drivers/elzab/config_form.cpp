@@ -214,26 +214,15 @@ std::optional<std::string> freeText(std::string_view v, std::size_t maxLength) {
   return std::nullopt;
 }
 
-std::optional<std::string> digits(std::int32_t& field, std::string_view v) {
-  plugin::setDigits(field, v);
-  return std::nullopt;
-}
-
+using Rows = plugin::KeyRows<SUConfig>;
 const Key kKeys[] = {
-    {"port", [](const SUConfig& c) { return plugin::fieldText(c.port, sizeof c.port); },
-     [](SUConfig& c, std::string_view v) { return plugin::setText(c.port, sizeof c.port, v); }, nullptr, /*path=*/true},
-    {"speed", [](const SUConfig& c) { return std::to_string(c.speed); },
-     [](SUConfig& c, std::string_view v) { return plugin::setSpeed(c.speed, kElzabSpeeds, v); }},
-    {"timeout", [](const SUConfig& c) { return std::to_string(c.timeout); },
-     [](SUConfig& c, std::string_view v) { return digits(c.timeout, v); }},
-    {"mux", [](const SUConfig& c) { return std::string(plugin::switchText(c.muxOn != 0)); },
-     [](SUConfig& c, std::string_view v) { return plugin::setSwitch(c.muxOn, v); }},
-    {"mux-type", [](const SUConfig& c) { return plugin::choiceText(kElzabMuxTypes, c.muxType); },
-     [](SUConfig& c, std::string_view v) { return plugin::setChoice(c.muxType, kElzabMuxTypes, v); }},
-    {"mux-channel", [](const SUConfig& c) { return std::to_string(c.muxChannel); },
-     [](SUConfig& c, std::string_view v) { return digits(c.muxChannel, v); }},
-    {"modem", [](const SUConfig& c) { return std::string(plugin::switchText(c.modemOn != 0)); },
-     [](SUConfig& c, std::string_view v) { return plugin::setSwitch(c.modemOn, v); }},
+    Rows::port(),
+    Rows::speed<kElzabSpeeds>(),
+    Rows::digits<&SUConfig::timeout>("timeout"),
+    Rows::mux(),
+    Rows::muxType<kElzabMuxTypes>(),
+    Rows::muxChannel(),
+    Rows::onOff<&SUConfig::modemOn>("modem"),
     {"phone", [](const SUConfig& c) { return plugin::fieldText(c.phone, sizeof c.phone); },
      [](SUConfig& c, std::string_view v) -> std::optional<std::string> {
        if (auto refusal = freeText(v, kPhoneLength)) return refusal;
@@ -249,12 +238,9 @@ const Key kKeys[] = {
        storePassword(c, std::string(v));
        return std::nullopt;
      }},
-    {"timeout1", [](const SUConfig& c) { return std::to_string(c.timeout1); },
-     [](SUConfig& c, std::string_view v) { return digits(c.timeout1, v); }},
-    {"timeout2", [](const SUConfig& c) { return std::to_string(c.timeout2); },
-     [](SUConfig& c, std::string_view v) { return digits(c.timeout2, v); }},
-    {"repeat", [](const SUConfig& c) { return std::to_string(c.repeatCount); },
-     [](SUConfig& c, std::string_view v) { return digits(c.repeatCount, v); }},
+    Rows::digits<&SUConfig::timeout1>("timeout1"),
+    Rows::digits<&SUConfig::timeout2>("timeout2"),
+    Rows::digits<&SUConfig::repeatCount>("repeat"),
     {"connector", [](const SUConfig& c) { return std::to_string(c.connector); },
      [](SUConfig& c, std::string_view v) -> std::optional<std::string> {
        if (v == "1" || v == "1 - 4") c.connector = 1;
@@ -262,8 +248,7 @@ const Key kKeys[] = {
        else return std::string("must be 1 (connectors 1 - 4) or 5 (connectors 5 - 8)");
        return std::nullopt;
      }},
-    {"register", [](const SUConfig& c) { return std::to_string(c.registerNumber); },
-     [](SUConfig& c, std::string_view v) { return digits(c.registerNumber, v); }},
+    Rows::registerNumber(),
 };
 
 // The form's checks; values given on the command line are checked even while their group is
