@@ -114,12 +114,14 @@ inline HostRun runProgram(const std::vector<std::string>& args, const RunOptions
 }
 
 // A simulator's command over a register's state file: SIM VERB --state STATE ARGS, its output
-// dropped; the exit status.
-inline int simCommand(const std::string& sim, const std::string& state, const std::string& verbAndArgs) {
+// (with `dropErrors` its error output too) dropped; the exit status.
+inline int simCommand(const std::string& sim, const std::string& state, const std::string& verbAndArgs,
+                      bool dropErrors = false) {
   const std::size_t sp = verbAndArgs.find(' ');
   const std::string verb = verbAndArgs.substr(0, sp);
   const std::string args = sp == std::string::npos ? "" : verbAndArgs.substr(sp);
-  return std::system((sim + " " + verb + " --state " + quoted(state) + args + " >/dev/null").c_str());
+  return std::system(
+      (sim + " " + verb + " --state " + quoted(state) + args + " >/dev/null" + (dropErrors ? " 2>&1" : "")).c_str());
 }
 
 // What `SIM show --state STATE` prints about the register.
