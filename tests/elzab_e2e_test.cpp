@@ -20,6 +20,7 @@
 
 #include "drivers/elzab/config.h"
 #include "plugin/config_store.h"
+#include "tests/support/job_checks.h"
 #include "tests/support/job_harness.h"
 #include "tests/support/test_support.h"
 
@@ -80,7 +81,6 @@ class ElzabJob : public quorvel::test::JobDir {
   }
 
   std::string bytes(const std::string& name) const { return readFile(file(name)); }
-  std::string text(const std::string& name) const { return cp1250ToUtf8(readFile(file(name))); }
 
   void writeConfig() const {
     writeConfigFile(quorvel::plugin::configFileBytes(elzab::toImage(config)));
@@ -104,12 +104,8 @@ class ElzabJob : public quorvel::test::JobDir {
     const auto r = runHost("quorvel_elzab", options);
     lastOutput = r.output;
     const std::string raport = text("RAPORT.XML");
-    EXPECT_EQ(r.exitStatus, quorvel::test::exitStatusForReport(raport)) << r.output;
-    EXPECT_FALSE(quorvel::test::sanitizerReport(r.output)) << r.output;
-    EXPECT_EQ(quorvel::test::schemaErrors(file("RAPORT.XML"), "Raport.xsd"), "");
-    if (quorvel::test::fileExists(file("PROG_KOM.XML"))) {
-      EXPECT_EQ(quorvel::test::schemaErrors(file("PROG_KOM.XML"), "Dane.xsd"), "");
-    }
+    quorvel::test::expectEndedAsReported(r, raport);
+    quorvel::test::expectValidResultFiles(*this);
     return raport;
   }
 

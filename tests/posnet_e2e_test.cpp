@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/posnet_harness.h"
+#include "tests/support/job_checks.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -35,20 +36,14 @@ class PosnetJob : public quorvel::test::posnet::PosnetJob {
     writeJob(operation, goods);
     const auto& r = quorvel::test::posnet::PosnetJob::run(o);
     EXPECT_EQ(r.signal, 0) << r.output;
-    EXPECT_EQ(r.exitStatus, quorvel::test::exitStatusForReport(raport())) << r.output;
-    EXPECT_FALSE(quorvel::test::sanitizerReport(r.output)) << r.output;
-    EXPECT_EQ(quorvel::test::schemaErrors(file("RAPORT.XML"), "Raport.xsd"), "") << operation;
+    quorvel::test::expectEndedAsReported(r, raport());
     // A file the disk had no room for cannot be whole; its report says so.
     const bool diskFull = o.fileSizeLimit != RLIM_INFINITY ||
                           std::any_of(o.environment.begin(), o.environment.end(), [](const std::string& e) {
                             return e.rfind("QUORVEL_FILE_FAULT=", 0) == 0;
                           });
-    if (std::filesystem::is_regular_file(file("PROG_KOM.XML")) && !diskFull) {
-      EXPECT_EQ(quorvel::test::schemaErrors(file("PROG_KOM.XML"), "Dane.xsd"), "") << operation;
-    }
+    quorvel::test::expectValidResultFiles(*this, /*progKom=*/!diskFull, operation);
   }
-  std::string raport() const { return cp1250ToUtf8(readFile(file("RAPORT.XML"))); }
-  std::string progKom() const { return cp1250ToUtf8(readFile(file("PROG_KOM.XML"))); }
 };
 
 // ---- The expected files ----------------------------------------------------------------------

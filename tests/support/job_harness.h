@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/cp1250.h"
+
 namespace quorvel::test {
 
 // A program built beside the tests (quorvel, the simulators).
@@ -219,9 +221,11 @@ class JobDir {
   }
   const HostRun& lastRun() const { return last_; }
 
-  // The result files as the core wrote them (windows-1250 bytes; "" when missing).
-  std::string raport() const { return slurp(file("RAPORT.XML")); }
-  std::string progKom() const { return slurp(file("PROG_KOM.XML")); }
+  // A file of the directory as UTF-8 text (the core writes windows-1250); "" when missing.
+  std::string text(const std::string& name) const { return cp1250::toUtf8(slurp(file(name))); }
+  // The result files as UTF-8 text.
+  std::string raport() const { return text("RAPORT.XML"); }
+  std::string progKom() const { return text("PROG_KOM.XML"); }
 
  private:
   std::string dir_;
