@@ -39,10 +39,7 @@ std::size_t limitOf(int n) { return n > 0 ? static_cast<std::size_t>(n) : 0; }
 
 // The UTF-8 sequences of the Polish letters (lead byte * 256 + second byte), in the reference
 // order of polishLetters.
-constexpr std::uint16_t kUtf8Letters[18] = {
-    0xC485, 0xC487, 0xC499, 0xC582, 0xC584, 0xC3B3, 0xC59B, 0xC5BA, 0xC5BC,
-    0xC484, 0xC486, 0xC498, 0xC581, 0xC583, 0xC393, 0xC59A, 0xC5B9, 0xC5BB,
-};
+constexpr const auto& kUtf8Letters = quorvel::cp1250::kPolish.utf8Code;
 
 bool g_beepOn = true;
 
@@ -82,7 +79,7 @@ int CEncoding::Find(char c, int start) const {
   return pos == std::string::npos ? -1 : static_cast<int>(pos);
 }
 
-CEncoding polishLetters("ąćęłńóśźżĄĆĘŁŃÓŚŹŻ"_cp, "", "");
+CEncoding polishLetters(quorvel::cp1250::kPolish.bytes, "", "");
 
 // ---------------------------------------------------------------------------------------------
 // Conversions

@@ -78,7 +78,7 @@ bool replaceDurably(const std::string& path, const std::string& bytes, const std
 
 // The operation name without Polish letters, as a folder name takes it.
 std::string plainOperation(const std::string& operacja) {
-  static const char kFrom[] = "\xB9\xE6\xEA\xB3\xF1\xF3\x9C\x9F\xBF\xA5\xC6\xCA\xA3\xD1\xD3\x8C\x8F\xAF";
+  static const char* const kFrom = quorvel::cp1250::kPolish.bytes;
   static const char kTo[] = "acelnoszzACELNOSZZ";
   std::string plain;
   for (const char c : operacja) {

@@ -2,19 +2,12 @@
 
 #include <string>
 
+#include "platform/cp1250.h"
+
 namespace {
 
-// The eighteen Polish letters of windows-1250: ąćęłńóśźżĄĆĘŁŃÓŚŹŻ.
-bool isPolishLetter(unsigned char c) {
-  switch (c) {
-    case 0xB9: case 0xE6: case 0xEA: case 0xB3: case 0xF1: case 0xF3:
-    case 0x9C: case 0x9F: case 0xBF: case 0xA5: case 0xC6: case 0xCA:
-    case 0xA3: case 0xD1: case 0xD3: case 0x8C: case 0x8F: case 0xAF:
-      return true;
-    default:
-      return false;
-  }
-}
+// The eighteen Polish letters of windows-1250.
+bool isPolishLetter(unsigned char c) { return quorvel::cp1250::polishLetterIndex(c) >= 0; }
 
 std::string g_result;
 

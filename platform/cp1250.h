@@ -45,6 +45,41 @@ constexpr int byteOf(std::uint32_t codePoint) {
   return -1;
 }
 
+// The eighteen Polish letters in their reference order, small then capital: the one table of
+// them. Their windows-1250 bytes and UTF-8 spellings below are derived from it, and a table of
+// another code page's letters (a register's own) lists them in this order.
+inline constexpr int kPolishLetterCount = 18;
+inline constexpr char32_t kPolishLetters[kPolishLetterCount] = {U'ą', U'ć', U'ę', U'ł', U'ń', U'ó', U'ś', U'ź', U'ż',
+                                                                U'Ą', U'Ć', U'Ę', U'Ł', U'Ń', U'Ó', U'Ś', U'Ź', U'Ż'};
+
+struct PolishLetterTable {
+  char bytes[kPolishLetterCount + 1];       // windows-1250, zero-terminated
+  char utf8[kPolishLetterCount][3];         // each letter's two UTF-8 bytes, zero-terminated
+  std::uint16_t utf8Code[kPolishLetterCount];  // the same two bytes as lead * 256 + second
+};
+
+constexpr PolishLetterTable makePolishLetterTable() {
+  PolishLetterTable t{};
+  for (int k = 0; k < kPolishLetterCount; ++k) {
+    const std::uint32_t cp = kPolishLetters[k];
+    t.bytes[k] = static_cast<char>(byteOf(cp));
+    const auto lead = static_cast<unsigned char>(0xC0 | (cp >> 6));
+    const auto second = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+    t.utf8[k][0] = static_cast<char>(lead);
+    t.utf8[k][1] = static_cast<char>(second);
+    t.utf8Code[k] = static_cast<std::uint16_t>(lead * 256 + second);
+  }
+  return t;
+}
+inline constexpr PolishLetterTable kPolish = makePolishLetterTable();
+
+// The place of a windows-1250 byte among the Polish letters; -1 when it is none of them.
+constexpr int polishLetterIndex(unsigned char byte) {
+  for (int k = 0; k < kPolishLetterCount; ++k)
+    if (static_cast<unsigned char>(kPolish.bytes[k]) == byte) return k;
+  return -1;
+}
+
 // Code point of a windows-1250 byte; 0 for the five bytes the code page leaves undefined.
 constexpr std::uint32_t codePointOf(unsigned char byte) {
   return byte < 0x80 ? byte : kHighHalf[byte - 0x80];

@@ -71,14 +71,14 @@ std::string choiceNames(Choices choices) {
 
 std::optional<FieldRefusal> checkMux(Choices types, bool on, std::int32_t type, std::int32_t channel) {
   if (!on) return std::nullopt;
-  if (choiceIndex(types, type) < 0) return FieldRefusal{SharedField::muxType, "Wybierz typ multipleksera."_cp};
+  if (choiceIndex(types, type) < 0) return FieldRefusal{kMuxTypeKey, "Wybierz typ multipleksera."_cp};
   if (auto message = checkRange(channel, 1, muxChannelLimit(type)))
-    return FieldRefusal{SharedField::muxChannel, std::move(*message)};
+    return FieldRefusal{kMuxChannelKey, std::move(*message)};
   return std::nullopt;
 }
 
 std::optional<FieldRefusal> checkRegisterNumber(std::int32_t number) {
-  if (auto message = checkRange(number, 1, 99)) return FieldRefusal{SharedField::registerNumber, std::move(*message)};
+  if (auto message = checkRange(number, 1, 99)) return FieldRefusal{kRegisterKey, std::move(*message)};
   return std::nullopt;
 }
 

@@ -47,10 +47,16 @@ std::optional<std::int32_t> choiceNamed(Choices choices, std::string_view text);
 // The texts of the items, "a, b, c", for messages.
 std::string choiceNames(Choices choices);
 
-// Which of the shared fields a check refused.
-enum class SharedField { muxType, muxChannel, registerNumber };
+// The configuration keys of the fields every record shares, as `quorvel config` names them.
+inline constexpr const char* kMuxTypeKey = "mux-type";
+inline constexpr const char* kMuxChannelKey = "mux-channel";
+inline constexpr const char* kRegisterKey = "register";
+
+// What a check of a record refuses: the field it concerns, by the field's configuration key,
+// and the message. The form shows the message at the field of that key, the headless
+// configuration after the key; every driver's checks give this one type.
 struct FieldRefusal {
-  SharedField field;
+  std::string key;
   std::string message;
 };
 
@@ -88,6 +94,12 @@ class MuxGroup {
   std::size_t onIndex() const { return first_; }
   std::size_t typeIndex() const { return first_ + 1; }
   std::size_t channelIndex() const { return first_ + 2; }
+  // The form field of a refusal's key when it is the type's or the channel's.
+  std::optional<std::size_t> indexOfKey(std::string_view key) const {
+    if (key == kMuxTypeKey) return typeIndex();
+    if (key == kMuxChannelKey) return channelIndex();
+    return std::nullopt;
+  }
 
   // Fills the three fields (the vector already holds them) from the record's values.
   void build(std::vector<ui::Field>& fields, bool on, std::int32_t type, std::int32_t channel) const;

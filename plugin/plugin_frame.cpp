@@ -19,6 +19,17 @@ std::vector<std::string> configPortNames() {
   return names;
 }
 
+bool modelAccepted(const QuorvelDriverDescription& driver, const std::string& idModelu, const std::string& operacja) {
+  if (driver.anyModel || isConfigurationOperation(operacja)) return true;
+  for (std::size_t i = 0; i < driver.modelCount; ++i)
+    if (idModelu == driver.models[i].id) return true;
+  std::string detail = idModelu + " (" + driver.name + " obsługuje modele:"_cp;
+  for (std::size_t i = 0; i < driver.modelCount; ++i) detail += std::string(i == 0 ? " " : ", ") + driver.models[i].id;
+  detail += ")";
+  SetError(ERR_UNKNOWN_MODEL, detail.c_str());
+  return false;
+}
+
 int openDeviceLine(CRS232& port) {
   if (const int e = port.Open()) return e;
   port.Purge();

@@ -12,6 +12,7 @@
 #include "platform/ui.h"
 #include "plugin/config_records.h"
 #include "plugin/config_store.h"
+#include "plugin/driver_description.h"
 
 namespace quorvel::plugin {
 
@@ -19,6 +20,13 @@ namespace quorvel::plugin {
 inline constexpr const char* kConfigurationOperation = "Konfiguracja";
 
 inline bool isConfigurationOperation(const std::string& operacja) { return operacja == kConfigurationOperation; }
+
+// Whether the job's model may load the plug-in. A model name outside the driver's table would
+// reach the register as a model it does not know and end the job as a broken connection, so the
+// load is refused instead: error 21 (as for a job without a plug-in), naming the job's model and
+// the accepted ones, the ids of the description's models. The configuration operation needs no
+// register and is always accepted, as is every model for a driver that does not look at it.
+bool modelAccepted(const QuorvelDriverDescription& driver, const std::string& idModelu, const std::string& operacja);
 
 // Steps 2 to 4 of every plug-in's load, after its own preparation:
 //   - read the record from PROG_KOM.CFG; a missing file gives the defaults only for the

@@ -16,15 +16,6 @@ bool sameNoCase(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-const char* sharedFieldKey(SharedField field) {
-  switch (field) {
-    case SharedField::muxType: return "mux-type";
-    case SharedField::muxChannel: return "mux-channel";
-    case SharedField::registerNumber: break;
-  }
-  return "register";
-}
-
 const char* switchText(bool on) { return on ? "yes" : "no"; }
 
 std::optional<bool> parseSwitch(std::string_view text) {

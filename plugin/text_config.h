@@ -37,18 +37,8 @@ struct TextKey {
   bool path = false;
 };
 
-// A refusal of the whole record: the key it is about and the message.
-struct KeyRefusal {
-  std::string key;
-  std::string message;
-};
-
-// The keys of the fields every form shares.
-const char* sharedFieldKey(SharedField field);
-inline std::optional<KeyRefusal> asKeyRefusal(std::optional<FieldRefusal> r) {
-  if (!r) return std::nullopt;
-  return KeyRefusal{sharedFieldKey(r->field), std::move(r->message)};
-}
+// A refusal of the whole record: the key it is about and the message (the form's refusal).
+using KeyRefusal = FieldRefusal;
 
 // Check boxes as text: "yes"/"no" printed; yes, no, on, off, true, false, 1, 0 taken.
 const char* switchText(bool on);
@@ -66,6 +56,48 @@ std::string choiceText(Choices choices, std::int32_t code);
 // A digits-only number as the form's edit takes it: anything but digits is stored as -1, which
 // the record's checker refuses with the form's range message.
 void setDigits(std::int32_t& field, std::string_view text);
+
+// The rows of the keys every record shares, for a driver's key list: the serial port (a path),
+// the speed from the form's list, the multiplexer's switch, type and channel, the register
+// number, and switches and digits-only numbers of any field. The record names these fields
+// alike in every driver (port, speed, muxOn, muxType, muxChannel, registerNumber).
+template <class Record>
+struct KeyRows {
+  using Key = TextKey<Record>;
+
+  static Key port() {
+    return {"port", [](const Record& c) { return fieldText(c.port, sizeof c.port); },
+            [](Record& c, std::string_view v) { return setText(c.port, sizeof c.port, v); }, nullptr, /*path=*/true};
+  }
+  template <const auto& speeds>
+  static Key speed() {
+    return {"speed", [](const Record& c) { return std::to_string(c.speed); },
+            [](Record& c, std::string_view v) { return setSpeed(c.speed, speeds, v); }};
+  }
+  // A check box: "yes"/"no".
+  template <std::int32_t Record::*field>
+  static Key onOff(const char* key) {
+    return {key, [](const Record& c) { return std::string(switchText(c.*field != 0)); },
+            [](Record& c, std::string_view v) { return setSwitch(c.*field, v); }};
+  }
+  // A digits-only edit; its range is the record checker's.
+  template <std::int32_t Record::*field>
+  static Key digits(const char* key) {
+    return {key, [](const Record& c) { return std::to_string(c.*field); },
+            [](Record& c, std::string_view v) -> std::optional<std::string> {
+              setDigits(c.*field, v);
+              return std::nullopt;
+            }};
+  }
+  static Key mux() { return onOff<&Record::muxOn>("mux"); }
+  template <const auto& types>
+  static Key muxType() {
+    return {kMuxTypeKey, [](const Record& c) { return choiceText(types, c.muxType); },
+            [](Record& c, std::string_view v) { return setChoice(c.muxType, types, v); }};
+  }
+  static Key muxChannel() { return digits<&Record::muxChannel>(kMuxChannelKey); }
+  static Key registerNumber() { return digits<&Record::registerNumber>(kRegisterKey); }
+};
 
 // Results of runTextConfig.
 inline constexpr int kTextConfigOk = 0;

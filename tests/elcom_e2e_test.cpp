@@ -21,6 +21,7 @@
 #include "plugin/config_records.h"
 #include "plugin/config_store.h"
 #include "tests/elcom_harness.h"
+#include "tests/support/job_checks.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -44,19 +45,11 @@ class ElcomJob : public quorvel::test::elcom::ElcomJob {
     auto sleeps = quorvel::test::elcom::ElcomJob::run(options);
     const auto& r = lastRun();
     EXPECT_EQ(r.signal, 0) << r.output;
-    EXPECT_EQ(r.exitStatus, quorvel::test::exitStatusForReport(raport())) << r.output;
-    EXPECT_FALSE(sanitizerReport(r.output)) << r.output;
+    quorvel::test::expectEndedAsReported(r, raport());
     return sleeps;
   }
-  std::string raport() const { return cp1250ToUtf8(readFile(file("RAPORT.XML"))); }
-  std::string progKom() const { return cp1250ToUtf8(readFile(file("PROG_KOM.XML"))); }
   int simCommand(const std::string& args) const { return sim(args); }
-  void checkSchemas() const {
-    EXPECT_EQ(quorvel::test::schemaErrors(file("RAPORT.XML"), "Raport.xsd"), "");
-    if (quorvel::test::fileExists(file("PROG_KOM.XML"))) {
-      EXPECT_EQ(quorvel::test::schemaErrors(file("PROG_KOM.XML"), "Dane.xsd"), "");
-    }
-  }
+  void checkSchemas() const { quorvel::test::expectValidResultFiles(*this); }
 };
 
 std::string dataFile(const std::string& operation, const std::string& records) {

@@ -17,12 +17,7 @@ using quorvel::test::readFile;
 
 bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
 
-class ElcomJob : public quorvel::test::elcom::ElcomJob {
- public:
-  using quorvel::test::elcom::ElcomJob::ElcomJob;
-  std::string raport() const { return cp1250ToUtf8(readFile(file("RAPORT.XML"))); }
-  std::string progKom() const { return cp1250ToUtf8(readFile(file("PROG_KOM.XML"))); }
-};
+using quorvel::test::elcom::ElcomJob;
 
 }  // namespace
 

@@ -7,25 +7,15 @@
 //    PROG_KOM.XML and RAPORT.XML), on this process's virtual clock. The link benchmark needs
 //    it: it measures the driver's CPU time apart from the simulator's, which a child process
 //    could not give (the simulator is a child too).
-// Shared by the end-to-end tests and the link benchmark; needs QUORVEL_BIN_DIR and
-// QUORVEL_LIB_DIR and a link against libQuorvel and quorvel_plugin.
+// Built on the shared job harness (tests/support/job_harness.h). Shared by the end-to-end tests
+// and the link benchmark; needs QUORVEL_BIN_DIR and QUORVEL_LIB_DIR and a link against
+// libQuorvel and quorvel_plugin.
 #pragma once
 
-#include <fcntl.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -33,20 +23,21 @@
 #include "platform/module.h"
 #include "drivers/elcom/config.h"
 #include "plugin/config_store.h"
+#include "tests/support/job_harness.h"
 
 namespace quorvel::test::elcom {
 
+using test::HostRun;
+using test::hostPath;
+using test::quoted;
+using test::RunOptions;
+using test::runProgram;
+using test::slurp;
+
 inline const std::string& simPath() {
-  static const std::string path = std::string(QUORVEL_BIN_DIR) + "/elcom_sim";
+  static const std::string path = binPath("elcom_sim");
   return path;
 }
-
-inline const std::string& hostPath() {
-  static const std::string path = std::string(QUORVEL_BIN_DIR) + "/quorvel";
-  return path;
-}
-
-inline std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
 // One millisecond count per line, as the virtual clock appends them.
 inline std::vector<unsigned long> parseSleeps(const std::string& text) {
@@ -55,83 +46,6 @@ inline std::vector<unsigned long> parseSleeps(const std::string& text) {
   unsigned long ms;
   while (in >> ms) sleeps.push_back(ms);
   return sleeps;
-}
-
-// How the host program is started.
-struct RunOptions {
-  std::vector<std::string> environment;  // NAME=VALUE, added to this process's or replacing it
-  rlim_t fileSizeLimit = RLIM_INFINITY;   // RLIMIT_FSIZE of the program (SIGXFSZ ignored)
-};
-
-// What a run of the host program gave.
-struct HostRun {
-  int exitStatus = -1;  // -1: it did not exit (killed by a signal, or not started)
-  int signal = 0;
-  std::string output;   // standard output and standard error, interleaved
-};
-
-// Runs PROGRAM ARGS with the environment of this process changed by ENVIRONMENT (NAME=VALUE
-// entries); everything is built before the fork, so the child only applies and executes.
-inline HostRun runProgram(const std::vector<std::string>& args, const RunOptions& options) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) {
-    const std::string entry = *e;
-    const std::string name = entry.substr(0, entry.find('='));
-    bool replaced = false;
-    for (const auto& o : options.environment) replaced = replaced || o.substr(0, o.find('=')) == name;
-    if (!replaced) env.push_back(entry);
-  }
-  env.insert(env.end(), options.environment.begin(), options.environment.end());
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> argStore = args;
-  std::vector<char*> argv;
-  for (auto& a : argStore) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  HostRun result;
-  int out[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-  const pid_t pid = ::fork();
-  if (pid < 0) throw std::runtime_error("fork");
-  if (pid == 0) {
-    ::dup2(out[1], 1);
-    ::dup2(out[1], 2);
-    if (options.fileSizeLimit != RLIM_INFINITY) {
-      ::signal(SIGXFSZ, SIG_IGN);
-      rlimit old{};
-      ::getrlimit(RLIMIT_FSIZE, &old);
-      rlimit limit{options.fileSizeLimit, old.rlim_max};
-      ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ::execve(argv[0], argv.data(), envp.data());
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  char buf[4096];
-  for (;;) {
-    const ssize_t n = ::read(out[0], buf, sizeof buf);
-    if (n > 0) {
-      result.output.append(buf, static_cast<std::size_t>(n));
-    } else if (n == 0 || errno != EINTR) {
-      break;
-    }
-  }
-  ::close(out[0]);
-  int raw = 0;
-  while (::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFEXITED(raw)) result.exitStatus = WEXITSTATUS(raw);
-  if (WIFSIGNALED(raw)) result.signal = WTERMSIG(raw);
-  return result;
-}
-
-inline std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 inline const char* modelJobName(int model) {
@@ -146,68 +60,22 @@ inline int modelCapacity(int model) {
   return model >= 1 && model <= 7 ? kCapacity[model] : 0;
 }
 
-class ElcomJob {
+class ElcomJob : public JobDir {
  public:
-  explicit ElcomJob(int model, int registerNumber = 1) : model_(model) {
-    char tmpl[] = "/tmp/quorvel-elcom-XXXXXX";
-    if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp");
-    dir_ = tmpl;
-    previous_ = std::filesystem::current_path().string();
-    std::filesystem::current_path(dir_);
-    state_ = file("kasa.txt");
-    tty_ = file("ttyElcom");
+  explicit ElcomJob(int model, int registerNumber = 1)
+      : JobDir("elcom", /*enter=*/true), model_(model), state_(file("kasa.txt")), tty_(file("ttyElcom")) {
     sim("init --model " + std::to_string(model) + " --register " + std::to_string(registerNumber));
-    int out[2];
-    if (::pipe(out) != 0) throw std::runtime_error("pipe");
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // no register left behind by a run that aborts
-      ::dup2(out[1], 1);
-      ::close(out[0]);
-      ::execl(simPath().c_str(), simPath().c_str(), "serve", "--state", state_.c_str(), "--link", tty_.c_str(), nullptr);
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    char c;
-    while (::read(out[0], &c, 1) == 1 && c != '\n') {
-    }
-    ::close(out[0]);
+    pid_ = startServing({simPath(), "serve", "--state", state_, "--link", tty_}, 1);
     writeConfig(modelCapacity(model), registerNumber);
   }
 
-  ~ElcomJob() {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-    std::error_code ec;
-    std::filesystem::current_path(previous_, ec);
-    std::filesystem::remove_all(dir_, ec);
-  }
-
-  ElcomJob(const ElcomJob&) = delete;
-  ElcomJob& operator=(const ElcomJob&) = delete;
-
-  std::string file(const std::string& name) const { return dir_ + "/" + name; }
-  const std::string& path() const { return dir_; }
+  ~ElcomJob() override { stopProcess(pid_); }
 
   // Runs elcom_sim VERB --state STATE ARGS; its exit status.
-  int sim(const std::string& verbAndArgs) const {
-    const std::size_t sp = verbAndArgs.find(' ');
-    const std::string verb = verbAndArgs.substr(0, sp);
-    const std::string args = sp == std::string::npos ? "" : verbAndArgs.substr(sp);
-    return std::system((simPath() + " " + verb + " --state " + quoted(state_) + args + " >/dev/null").c_str());
-  }
+  int sim(const std::string& verbAndArgs) const { return simCommand(simPath(), state_, verbAndArgs); }
 
   // What `elcom_sim show` prints about the register.
-  std::string show() const {
-    std::string out;
-    if (FILE* p = ::popen((simPath() + " show --state " + quoted(state_)).c_str(), "r")) {
-      char buf[4096];
-      std::size_t n;
-      while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-      ::pclose(p);
-    }
-    return out;
-  }
+  std::string show() const { return simShow(simPath(), state_); }
 
   // muxType 0: no multiplexer.
   void writeConfig(int maxPlu, int registerNumber, bool binDump = false, int muxType = 0, int muxChannel = 1) {
@@ -220,17 +88,12 @@ class ElcomJob {
     c.maxPluCode = maxPlu;
     c.registerNumber = registerNumber;
     c.binDump = binDump ? 1 : 0;
-    std::ofstream out(file("PROG_KOM.CFG"), std::ios::binary | std::ios::trunc);
-    out << quorvel::plugin::configFileBytes(quorvel::elcom::toImage(c));
+    writeConfigFile(quorvel::plugin::configFileBytes(quorvel::elcom::toImage(c)));
   }
 
   // The job file; `goods` is the UTF-8 XML of its Towar elements.
   void writeJob(const std::string& operation, const std::string& goods, const std::string& modelName = "") const {
-    const std::string name = modelName.empty() ? modelJobName(model_) : modelName;
-    std::ofstream out(file("VEXA_JOB.XML"), std::ios::binary | std::ios::trunc);
-    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Dane operacja=\"" << operation << "\" idModelu=\"" << name
-        << "\" xmlns=\"http://schemas.quorvel.org/UF/Dane.xsd\">\n"
-        << goods << "</Dane>\n";
+    writeJobFile(operation, modelName.empty() ? modelJobName(model_) : modelName, goods);
   }
 
   // Runs the job through the host program on the virtual clock; returns the pauses that
@@ -240,10 +103,9 @@ class ElcomJob {
     std::filesystem::remove(clock);
     RunOptions withClock = options;
     withClock.environment.push_back("QUORVEL_VIRTUAL_CLOCK=" + clock);
-    last_ = runProgram({hostPath(), "run", "quorvel_elcom", "-C", dir_}, withClock);
+    runHost("quorvel_elcom", withClock);
     return parseSleeps(slurp(clock));
   }
-  const HostRun& lastRun() const { return last_; }
 
   // Runs the job in this process on the virtual clock; returns the pauses taken, in order.
   std::vector<unsigned long> runInProcess() const {
@@ -258,12 +120,9 @@ class ElcomJob {
 
  private:
   int model_;
-  std::string dir_;
-  std::string previous_;
   std::string state_;
   std::string tty_;
   pid_t pid_ = -1;
-  HostRun last_;
 };
 
 }  // namespace quorvel::test::elcom

@@ -20,7 +20,8 @@
 
 #include "drivers/elzab/config.h"
 #include "plugin/config_store.h"
-#include "tests/elcom_harness.h"
+#include "tests/support/job_checks.h"
+#include "tests/support/job_harness.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -32,7 +33,6 @@ namespace elzab = quorvel::elzab;
 bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
 
 const std::string kSimPath = std::string(QUORVEL_BIN_DIR) + "/elzab_sim";
-const std::string kHostPath = std::string(QUORVEL_BIN_DIR) + "/quorvel";
 
 // One message of a report: type, text (UTF-8) and the goods it names.
 struct Msg {
@@ -72,71 +72,40 @@ const char* const kSkonfig =
     "$0\r\n$1\r\n";
 
 // A job directory with the simulated register and PROG_KOM.CFG for it (COM1, register 1).
-class ElzabJob {
+class ElzabJob : public quorvel::test::JobDir {
  public:
-  ElzabJob() {
-    char tmpl[] = "/tmp/quorvel-elzab-XXXXXX";
-    if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp");
-    dir_ = tmpl;
+  ElzabJob() : JobDir("elzab", /*enter=*/false) {
     sim("init");
     elzab::setDefaultConfig(config);
     writeConfig();
   }
-  ~ElzabJob() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  ElzabJob(const ElzabJob&) = delete;
-  ElzabJob& operator=(const ElzabJob&) = delete;
 
-  std::string file(const std::string& name) const { return dir_ + "/" + name; }
   std::string bytes(const std::string& name) const { return readFile(file(name)); }
-  std::string text(const std::string& name) const { return cp1250ToUtf8(readFile(file(name))); }
 
   void writeConfig() const {
-    quorvel::test::writeFile(file("PROG_KOM.CFG"), quorvel::plugin::configFileBytes(elzab::toImage(config)));
+    writeConfigFile(quorvel::plugin::configFileBytes(elzab::toImage(config)));
   }
   // The job file; `goods` is the UTF-8 XML of its Towar elements.
   void writeJob(const std::string& operation, const std::string& goods = "") const {
-    quorvel::test::writeFile(file("VEXA_JOB.XML"), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Dane operacja=\"" + operation +
-                                                       "\" idModelu=\"Elzab Omega\" xmlns=\"http://schemas.quorvel.org/UF/Dane.xsd\">\n" +
-                                                       goods + "</Dane>\n");
+    writeJobFile(operation, "Elzab Omega", goods);
   }
   // elzab_sim COMMAND ARGS on this job's register; its exit status.
-  int sim(const std::string& args) const {
-    const std::size_t sp = args.find(' ');
-    const std::string cmd = kSimPath + " " + args.substr(0, sp) + " --state '" + file("ELZAB_SIM.TXT") + "'" +
-                            (sp == std::string::npos ? "" : args.substr(sp)) + " >/dev/null";
-    return std::system(cmd.c_str());
-  }
-  std::string show() const {
-    std::string out;
-    if (FILE* p = ::popen((kSimPath + " show --state '" + file("ELZAB_SIM.TXT") + "'").c_str(), "r")) {
-      char buf[4096];
-      std::size_t n;
-      while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-      ::pclose(p);
-    }
-    return out;
-  }
+  int sim(const std::string& args) const { return quorvel::test::simCommand(kSimPath, file("ELZAB_SIM.TXT"), args); }
+  std::string show() const { return quorvel::test::simShow(kSimPath, file("ELZAB_SIM.TXT")); }
 
   // Runs the job; the program must end as its report says (0 for OK or I, 1 for W, 2 for E,
   // 3 when the core refused the job), without a sanitizer's report, and every result file
   // must be valid.
   std::string run(const std::string& operation, const std::string& goods = "") {
     writeJob(operation, goods);
-    quorvel::test::elcom::RunOptions options;
+    quorvel::test::RunOptions options;
     options.environment = environment;
     options.environment.push_back("QUORVEL_LIBRARY_PATH=" + libraryPath);
-    const auto r = quorvel::test::elcom::runProgram({kHostPath, "run", "quorvel_elzab", "-C", dir_}, options);
+    const auto r = runHost("quorvel_elzab", options);
     lastOutput = r.output;
     const std::string raport = text("RAPORT.XML");
-    EXPECT_EQ(r.exitStatus, quorvel::test::exitStatusForReport(raport)) << r.output;
-    EXPECT_FALSE(quorvel::test::sanitizerReport(r.output)) << r.output;
-    EXPECT_EQ(quorvel::test::schemaErrors(file("RAPORT.XML"), "Raport.xsd"), "");
-    if (quorvel::test::fileExists(file("PROG_KOM.XML"))) {
-      EXPECT_EQ(quorvel::test::schemaErrors(file("PROG_KOM.XML"), "Dane.xsd"), "");
-    }
+    quorvel::test::expectEndedAsReported(r, raport);
+    quorvel::test::expectValidResultFiles(*this);
     return raport;
   }
 
@@ -145,9 +114,6 @@ class ElzabJob {
   std::string libraryPath = QUORVEL_STANDIN_DIR;
   std::vector<std::string> environment;  // NAME=VALUE for the next runs
   std::string lastOutput;                // of the last run
-
- private:
-  std::string dir_;
 };
 
 const char* const kGoods =

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/posnet_harness.h"
+#include "tests/support/job_checks.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -31,24 +32,18 @@ bool contains(const std::string& hay, const std::string& needle) { return hay.fi
 class PosnetJob : public quorvel::test::posnet::PosnetJob {
  public:
   using quorvel::test::posnet::PosnetJob::PosnetJob;
-  void run(const std::string& operation, const std::string& goods, const quorvel::test::elcom::RunOptions& o = {}) {
+  void run(const std::string& operation, const std::string& goods, const quorvel::test::RunOptions& o = {}) {
     writeJob(operation, goods);
     const auto& r = quorvel::test::posnet::PosnetJob::run(o);
     EXPECT_EQ(r.signal, 0) << r.output;
-    EXPECT_EQ(r.exitStatus, quorvel::test::exitStatusForReport(raport())) << r.output;
-    EXPECT_FALSE(quorvel::test::sanitizerReport(r.output)) << r.output;
-    EXPECT_EQ(quorvel::test::schemaErrors(file("RAPORT.XML"), "Raport.xsd"), "") << operation;
+    quorvel::test::expectEndedAsReported(r, raport());
     // A file the disk had no room for cannot be whole; its report says so.
     const bool diskFull = o.fileSizeLimit != RLIM_INFINITY ||
                           std::any_of(o.environment.begin(), o.environment.end(), [](const std::string& e) {
                             return e.rfind("QUORVEL_FILE_FAULT=", 0) == 0;
                           });
-    if (std::filesystem::is_regular_file(file("PROG_KOM.XML")) && !diskFull) {
-      EXPECT_EQ(quorvel::test::schemaErrors(file("PROG_KOM.XML"), "Dane.xsd"), "") << operation;
-    }
+    quorvel::test::expectValidResultFiles(*this, /*progKom=*/!diskFull, operation);
   }
-  std::string raport() const { return cp1250ToUtf8(readFile(file("RAPORT.XML"))); }
-  std::string progKom() const { return cp1250ToUtf8(readFile(file("PROG_KOM.XML"))); }
 };
 
 // ---- The expected files ----------------------------------------------------------------------
@@ -115,7 +110,7 @@ TEST(PosnetEndToEnd, EveryOperationOverBothLines) {
                                     "<KK>590</KK><DK>111</DK><DK>222</DK><KO>3</KO><Na>Mleko łąkowe</Na><Ce>4.20</Ce>"
                                     "<CO>1</CO><Va>2</Va><Gr>5</Gr><JM>2</JM>") +
                               towar(12, 'T', 2, "<Na>Masło</Na><Ce>6.99</Ce><Va>1</Va>");
-    quorvel::test::elcom::RunOptions progress;
+    quorvel::test::RunOptions progress;
     progress.environment.push_back("QUORVEL_PROGRESS_FILE=progress.txt");
     job.run("PrzesyłanieTowarów", goods, progress);
     EXPECT_EQ(job.raport(), report("PrzesyłanieTowarów", "", "OK"));
@@ -324,7 +319,7 @@ TEST(PosnetEndToEnd, CountersAreNeverClearedWithoutDurableData) {
     SCOPED_TRACE("PROG_KOM.XML cannot grow");
     PosnetJob job(Line::tcp);
     withSales(job, 30);
-    quorvel::test::elcom::RunOptions small;
+    quorvel::test::RunOptions small;
     small.fileSizeLimit = 1500;  // RAPORT.XML and the first records fit, the rest does not
     job.run("OdbiórSprzedaży", "", small);
     EXPECT_EQ(job.raport(),
@@ -338,7 +333,7 @@ TEST(PosnetEndToEnd, CountersAreNeverClearedWithoutDurableData) {
     SCOPED_TRACE("PROG_KOM.XML on a full disk");
     PosnetJob job(Line::tcp);
     withSales(job);
-    quorvel::test::elcom::RunOptions full;
+    quorvel::test::RunOptions full;
     full.environment = {"QUORVEL_FILE_FAULT=write:1+:ENOSPC:PROG_KOM.XML"};
     job.run("OdbiórSprzedaży", "", full);
     EXPECT_TRUE(contains(job.raport(), "Błąd zapisu pliku PROG_KOM.XML")) << job.raport();
@@ -439,7 +434,7 @@ TEST(PosnetEndToEnd, PartialClearingNamesEachCounter) {
       ASSERT_EQ(job.sim("add pack 4 Skrzynka 5.00"), 0);
       ASSERT_EQ(job.sim("sell pack 4 5 25.00"), 0);
       ASSERT_EQ(job.sim(c.fault), 0);
-      quorvel::test::elcom::RunOptions quick;
+      quorvel::test::RunOptions quick;
       quick.environment.push_back("POSNET_SIM_TIMEOUT_MS=300");
       job.run("OdbiórSprzedaży", "", quick);
       EXPECT_EQ(job.raport(), report("OdbiórSprzedaży", message("E", c.message), "W", c.status));
@@ -458,7 +453,7 @@ TEST(PosnetEndToEnd, PartialClearingNamesEachCounter) {
   ASSERT_EQ(job.sim("add pack 4 Skrzynka 5.00"), 0);
   ASSERT_EQ(job.sim("sell pack 4 5 25.00"), 0);
   ASSERT_EQ(job.sim("fault cmd:PackStatClearAll lost"), 0);
-  quorvel::test::elcom::RunOptions quick;
+  quorvel::test::RunOptions quick;
   quick.environment.push_back("POSNET_SIM_TIMEOUT_MS=300");
   job.run("UsuwanieSprzedaży", "", quick);
   EXPECT_EQ(job.raport(),
@@ -584,9 +579,9 @@ TEST(PosnetEndToEnd, MultiplexerOrderOnTheWireAndTheDetailedLog) {
 TEST(PosnetEndToEnd, HeadlessConfiguration) {
   quorvel::test::ScratchDir dir;
   const auto config = [&](std::vector<std::string> settings) {
-    std::vector<std::string> args = {quorvel::test::elcom::hostPath(), "config", "quorvel_posnet", "-C", dir.path()};
+    std::vector<std::string> args = {quorvel::test::hostPath(), "config", "quorvel_posnet", "-C", dir.path()};
     args.insert(args.end(), settings.begin(), settings.end());
-    const auto r = quorvel::test::elcom::runProgram(args, {});
+    const auto r = quorvel::test::runProgram(args, {});
     return std::to_string(r.exitStatus) + " " + r.output;
   };
   struct Case {

@@ -4,7 +4,8 @@
 // shop names the folder of its real ones,
 // PROG_KOM.CFG pointing at the register over the chosen line, and the job run through the
 // host program (`quorvel run quorvel_posnet -C DIR`). The register's raw log keeps every
-// byte it received on the serial line.
+// byte it received on the serial line. Built on the shared job harness
+// (tests/support/job_harness.h).
 #pragma once
 
 #include <signal.h>
@@ -23,30 +24,24 @@
 
 #include "drivers/posnet/config.h"
 #include "plugin/config_store.h"
-#include "tests/elcom_harness.h"
+#include "tests/support/job_harness.h"
 
 namespace quorvel::test::posnet {
 
-using elcom::HostRun;
-using elcom::RunOptions;
-using elcom::runProgram;
-using elcom::slurp;
+using test::HostRun;
+using test::RunOptions;
+using test::runProgram;
+using test::slurp;
 
 inline const std::string kModel = "Quorvel_Posnet_Combo";
 
 enum class Line { tcp, serial };
 
-inline std::string simPath() { return std::string(QUORVEL_BIN_DIR) + "/posnet_sim"; }
+inline std::string simPath() { return binPath("posnet_sim"); }
 
-class PosnetJob {
+class PosnetJob : public JobDir {
  public:
-  explicit PosnetJob(Line line) : line_(line) {
-    char tmpl[] = "/tmp/quorvel-posnet-XXXXXX";
-    if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp");
-    dir_ = tmpl;
-    previous_ = std::filesystem::current_path().string();
-    std::filesystem::current_path(dir_);
-    state_ = file("kasa.txt");
+  explicit PosnetJob(Line line) : JobDir("posnet", /*enter=*/true), line_(line), state_(file("kasa.txt")) {
     sim("init");
     char libTmpl[] = "/tmp/quorvel-posnet-lib-XXXXXX";
     if (!::mkdtemp(libTmpl)) throw std::runtime_error("mkdtemp");
@@ -57,19 +52,12 @@ class PosnetJob {
     writeConfig();
   }
 
-  ~PosnetJob() {
-    stopRegister();
+  ~PosnetJob() override {
+    stopProcess(pid_);
     std::error_code ec;
-    std::filesystem::current_path(previous_, ec);
-    std::filesystem::remove_all(dir_, ec);
     std::filesystem::remove_all(libDir_, ec);
   }
 
-  PosnetJob(const PosnetJob&) = delete;
-  PosnetJob& operator=(const PosnetJob&) = delete;
-
-  std::string file(const std::string& name) const { return dir_ + "/" + name; }
-  const std::string& path() const { return dir_; }
   // A file of the vendor-library folder (links to the stand-ins), named in QUORVEL_LIBRARY_PATH.
   std::string library(const std::string& name) const { return libDir_ + "/" + name; }
   const std::string& libraryDir() const { return libDir_; }
@@ -77,24 +65,10 @@ class PosnetJob {
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
 
   // Runs posnet_sim VERB --state STATE ARGS; its exit status.
-  int sim(const std::string& verbAndArgs) const {
-    const std::size_t sp = verbAndArgs.find(' ');
-    const std::string verb = verbAndArgs.substr(0, sp);
-    const std::string args = sp == std::string::npos ? "" : verbAndArgs.substr(sp);
-    return std::system((simPath() + " " + verb + " --state '" + state_ + "'" + args + " >/dev/null").c_str());
-  }
+  int sim(const std::string& verbAndArgs) const { return simCommand(simPath(), state_, verbAndArgs); }
 
   // What `posnet_sim show` prints about the register (UTF-8).
-  std::string show() const {
-    std::string out;
-    if (FILE* p = ::popen((simPath() + " show --state '" + state_ + "'").c_str(), "r")) {
-      char buf[4096];
-      std::size_t n;
-      while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-      ::pclose(p);
-    }
-    return out;
-  }
+  std::string show() const { return simShow(simPath(), state_); }
 
   // The bytes the register received on its serial line.
   std::string rawLog() const { return slurp(file("raw.bin")); }
@@ -111,16 +85,12 @@ class PosnetJob {
     c.muxType = muxType != 0 ? muxType : 1;
     c.muxChannel = muxChannel;
     c.detailedLog = detailedLog ? 1 : 0;
-    std::ofstream out(file("PROG_KOM.CFG"), std::ios::binary | std::ios::trunc);
-    out << quorvel::plugin::configFileBytes(quorvel::posnet::toImage(c));
+    writeConfigFile(quorvel::plugin::configFileBytes(quorvel::posnet::toImage(c)));
   }
 
   // The job file; `goods` is the UTF-8 XML of its Towar elements.
   void writeJob(const std::string& operation, const std::string& goods, const std::string& model = kModel) const {
-    std::ofstream out(file("VEXA_JOB.XML"), std::ios::binary | std::ios::trunc);
-    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Dane operacja=\"" << operation << "\" idModelu=\"" << model
-        << "\" xmlns=\"http://schemas.quorvel.org/UF/Dane.xsd\">\n"
-        << goods << "</Dane>\n";
+    writeJobFile(operation, model, goods);
   }
 
   // Runs the job through the host program; `during`, when given, runs on a thread of its own
@@ -129,63 +99,29 @@ class PosnetJob {
     RunOptions o = options;
     o.environment.push_back("QUORVEL_VIRTUAL_CLOCK=" + file("clock.txt"));
     o.environment.push_back("QUORVEL_LIBRARY_PATH=" + libDir_);
-    last_ = runProgram({elcom::hostPath(), "run", "quorvel_posnet", "-C", dir_}, o);
-    return last_;
+    return runHost("quorvel_posnet", o);
   }
-  const HostRun& lastRun() const { return last_; }
 
   // Kills the register at once (SIGKILL: no chance to write anything more).
-  void killRegister() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-      pid_ = -1;
-    }
-  }
+  void killRegister() { stopProcess(pid_, SIGKILL); }
 
  private:
   void startRegister() {
     std::filesystem::remove(file("port.txt"));
-    int out[2];
-    if (::pipe(out) != 0) throw std::runtime_error("pipe");
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // no register left behind by a run that aborts
-      ::dup2(out[1], 1);
-      ::close(out[0]);
-      const std::string sim = simPath();
-      ::execl(sim.c_str(), sim.c_str(), "serve", "--state", state_.c_str(), "--link", tty().c_str(), "--port", "0",
-              "--port-file", file("port.txt").c_str(), "--raw-log", file("raw.bin").c_str(), nullptr);
-      ::_exit(127);
-    }
-    ::close(out[1]);
     // One line per line served: the terminal's link, then the TCP address.
-    int lines = 0;
-    char c;
-    while (lines < 2 && ::read(out[0], &c, 1) == 1)
-      if (c == '\n') ++lines;
-    ::close(out[0]);
+    pid_ = startServing({simPath(), "serve", "--state", state_, "--link", tty(), "--port", "0", "--port-file",
+                         file("port.txt"), "--raw-log", file("raw.bin")},
+                        2);
     for (int i = 0; i < 500 && !std::filesystem::exists(file("port.txt")); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     port_ = std::atoi(slurp(file("port.txt")).c_str());
   }
 
-  void stopRegister() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-      pid_ = -1;
-    }
-  }
-
   Line line_;
-  std::string dir_;
-  std::string libDir_;
-  std::string previous_;
   std::string state_;
+  std::string libDir_;
   pid_t pid_ = -1;
   int port_ = 0;
-  HostRun last_;
 };
 
 }  // namespace quorvel::test::posnet

@@ -175,64 +175,40 @@ RunOptions waitingMs(int ms) {
 }
 
 // An Elzab job directory (COM1, register 1) with its simulated register.
-class ElzabDirectory {
+class ElzabDirectory : public quorvel::test::JobDir {
  public:
-  ElzabDirectory() {
-    char tmpl[] = "/tmp/quorvel-elzab-lock-XXXXXX";
-    if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp");
-    dir_ = tmpl;
-    const std::string sim = std::string(QUORVEL_BIN_DIR) + "/elzab_sim";
-    if (std::system((sim + " init --state '" + file("ELZAB_SIM.TXT") + "' >/dev/null").c_str()) != 0)
+  ElzabDirectory() : JobDir("elzab-lock", /*enter=*/false) {
+    if (quorvel::test::simCommand(quorvel::test::binPath("elzab_sim"), file("ELZAB_SIM.TXT"), "init") != 0)
       throw std::runtime_error("elzab_sim init");
     quorvel::elzab::SUConfig c{};
     quorvel::elzab::setDefaultConfig(c);
-    quorvel::test::writeFile(file("PROG_KOM.CFG"), quorvel::plugin::configFileBytes(quorvel::elzab::toImage(c)));
-    quorvel::test::writeFile(file("VEXA_JOB.XML"),
-                             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Dane operacja=\"SprawdzeniePołączenia\" "
-                             "idModelu=\"Elzab Omega\" xmlns=\"http://schemas.quorvel.org/UF/Dane.xsd\">\n</Dane>\n");
+    writeConfigFile(quorvel::plugin::configFileBytes(quorvel::elzab::toImage(c)));
+    writeJobFile("SprawdzeniePołączenia", "Elzab Omega", "");
   }
-  ~ElzabDirectory() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  std::string file(const std::string& name) const { return dir_ + "/" + name; }
   Outcome run(int waitMs) const {
     return timed(
         [&] {
-          return runProgram({quorvel::test::elcom::hostPath(), "run", "quorvel_elzab", "-C", dir_}, waitingMs(waitMs));
+          return runProgram({quorvel::test::hostPath(), "run", "quorvel_elzab", "-C", path()}, waitingMs(waitMs));
         },
         file("RAPORT.XML"));
   }
-
- private:
-  std::string dir_;
 };
 
 // A second job directory for the register of a POSNET job, with the first one's configuration.
-class SecondPosnetDirectory {
+class SecondPosnetDirectory : public quorvel::test::JobDir {
  public:
-  explicit SecondPosnetDirectory(const quorvel::test::posnet::PosnetJob& first) {
-    char tmpl[] = "/tmp/quorvel-posnet-second-XXXXXX";
-    if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp");
-    dir_ = tmpl;
+  explicit SecondPosnetDirectory(const quorvel::test::posnet::PosnetJob& first)
+      : JobDir("posnet-second", /*enter=*/false) {
     std::filesystem::copy_file(first.file("PROG_KOM.CFG"), file("PROG_KOM.CFG"));
     std::filesystem::copy_file(first.file("VEXA_JOB.XML"), file("VEXA_JOB.XML"));
   }
-  ~SecondPosnetDirectory() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  std::string file(const std::string& name) const { return dir_ + "/" + name; }
   Outcome run(int waitMs) const {
     return timed(
         [&] {
-          return runProgram({quorvel::test::elcom::hostPath(), "run", "quorvel_posnet", "-C", dir_}, waitingMs(waitMs));
+          return runProgram({quorvel::test::hostPath(), "run", "quorvel_posnet", "-C", path()}, waitingMs(waitMs));
         },
         file("RAPORT.XML"));
   }
-
- private:
-  std::string dir_;
 };
 
 constexpr int kWaitMs = 400;

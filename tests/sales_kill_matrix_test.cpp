@@ -45,7 +45,6 @@ namespace {
 namespace fs = std::filesystem;
 using quorvel::test::elcom::HostRun;
 using quorvel::test::elcom::RunOptions;
-using quorvel::test::elcom::runProgram;
 using quorvel::test::readFile;
 
 const std::string kBin = QUORVEL_BIN_DIR;
@@ -123,12 +122,9 @@ struct Snapshot {
 
 // ---- One job directory with its simulated register ------------------------------------------
 
-class Rig {
+class Rig : public quorvel::test::JobDir {
  public:
-  explicit Rig(const Driver& d) : d_(d) {
-    char tmpl[] = "/tmp/quorvel-kill-XXXXXX";
-    if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp");
-    dir_ = tmpl;
+  explicit Rig(const Driver& d) : JobDir("kill", /*enter=*/false), d_(d) {
     fs::create_directory(file("locks"));
     state_ = file(d.name == "elzab" ? "ELZAB_SIM.TXT" : "kasa.txt");
     sim("init");
@@ -137,34 +133,15 @@ class Rig {
     startRegister();
     writeFiles();
   }
-  ~Rig() {
-    stopRegister();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  Rig(const Rig&) = delete;
-  Rig& operator=(const Rig&) = delete;
+  ~Rig() override { quorvel::test::stopProcess(pid_); }
 
-  std::string file(const std::string& name) const { return dir_ + "/" + name; }
-  const std::string& dir() const { return dir_; }
+  const std::string& dir() const { return path(); }
 
   int sim(const std::string& args) const {
-    const std::size_t sp = args.find(' ');
-    return std::system((kBin + "/" + d_.sim + " " + args.substr(0, sp) + " --state '" + state_ + "'" +
-                        (sp == std::string::npos ? "" : args.substr(sp)) + " >/dev/null 2>&1")
-                           .c_str());
+    return quorvel::test::simCommand(kBin + "/" + d_.sim, state_, args, /*dropErrors=*/true);
   }
-  std::string show() const {
-    std::string out;
-    if (FILE* p = ::popen((kBin + "/" + d_.sim + " show --state '" + state_ + "'").c_str(), "r")) {
-      char buf[4096];
-      std::size_t n;
-      while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-      ::pclose(p);
-    }
-    return out;
-  }
-  std::set<std::string> held() const { return d_.held(dir_, show()); }
+  std::string show() const { return quorvel::test::simShow(kBin + "/" + d_.sim, state_); }
+  std::set<std::string> held() const { return d_.held(path(), show()); }
 
   HostRun run(std::vector<std::string> environment) {
     ensureRegister();
@@ -175,7 +152,7 @@ class Rig {
     environment.push_back("QUORVEL_LOCK_DIR=" + file("locks"));
     RunOptions o;
     o.environment = environment;
-    return runProgram({kBin + "/quorvel", "run", d_.plugin, "-C", dir_}, o);
+    return runHost(d_.plugin, o);
   }
 
   // The register's own follow-up that a report asks of the cashier: an Elcom register clears
@@ -214,37 +191,20 @@ class Rig {
       std::snprintf(c.ipAddress, sizeof c.ipAddress, "127.0.0.1:%d", port_);
       image = quorvel::plugin::configFileBytes(quorvel::posnet::toImage(c));
     }
-    quorvel::test::writeFile(file("PROG_KOM.CFG"), image);
-    quorvel::test::writeFile(file("VEXA_JOB.XML"), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Dane operacja=\"" +
-                                                       std::string(kOperation) + "\" idModelu=\"" + d_.model +
-                                                       "\" xmlns=\"http://schemas.quorvel.org/UF/Dane.xsd\">\n</Dane>\n");
+    writeConfigFile(image);
+    writeJobFile(kOperation, d_.model, "");
   }
 
   // Elcom and POSNET registers serve from a process of their own; the WinIP stand-in plays
   // the Elzab register inside the program.
   void startRegister() {
     if (d_.name == "elzab") return;
-    int out[2];
-    if (::pipe(out) != 0) throw std::runtime_error("pipe");
     const std::string sim = kBin + "/" + d_.sim, ports = file("port.txt"), tty = file("tty");
     fs::remove(ports);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-      ::dup2(out[1], 1);
-      ::close(out[0]);
-      if (d_.name == "elcom")
-        ::execl(sim.c_str(), sim.c_str(), "serve", "--state", state_.c_str(), "--link", tty.c_str(), nullptr);
-      else
-        ::execl(sim.c_str(), sim.c_str(), "serve", "--state", state_.c_str(), "--port", "0", "--port-file",
-                ports.c_str(), nullptr);
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    char c;
-    while (::read(out[0], &c, 1) == 1 && c != '\n') {
-    }
-    ::close(out[0]);
+    if (d_.name == "elcom")
+      pid_ = quorvel::test::startServing({sim, "serve", "--state", state_, "--link", tty}, 1);
+    else
+      pid_ = quorvel::test::startServing({sim, "serve", "--state", state_, "--port", "0", "--port-file", ports}, 1);
     if (d_.name == "posnet") {
       for (int i = 0; i < 500 && !fs::exists(ports); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
       port_ = std::atoi(readFile(ports).c_str());
@@ -257,16 +217,8 @@ class Rig {
       startRegister();
     }
   }
-  void stopRegister() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-      pid_ = -1;
-    }
-  }
 
   const Driver& d_;
-  std::string dir_;
   std::string state_;
   pid_t pid_ = -1;
   int port_ = 0;

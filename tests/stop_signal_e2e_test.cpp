@@ -64,9 +64,6 @@ struct PosnetRig : Rig {
 
 struct ElzabRig : Rig {
   explicit ElzabRig(bool modem) {
-    char tmpl[] = "/tmp/quorvel-stop-XXXXXX";
-    if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp");
-    dir_ = tmpl;
     sim("init");
     quorvel::elzab::SUConfig c{};
     quorvel::elzab::setDefaultConfig(c);
@@ -77,25 +74,16 @@ struct ElzabRig : Rig {
       quorvel::plugin::storeText(c.phone, sizeof c.phone, "0225550102");
       sim("set modem 1");
     }
-    quorvel::test::writeFile(file("PROG_KOM.CFG"), quorvel::plugin::configFileBytes(quorvel::elzab::toImage(c)));
+    job.writeConfigFile(quorvel::plugin::configFileBytes(quorvel::elzab::toImage(c)));
   }
-  ~ElzabRig() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  std::string dir() const override { return dir_; }
+  std::string dir() const override { return job.path(); }
   int sim(const std::string& args) const override {
-    const std::size_t sp = args.find(' ');
-    return std::system((std::string(QUORVEL_BIN_DIR) + "/elzab_sim " + args.substr(0, sp) + " --state '" +
-                        file("ELZAB_SIM.TXT") + "'" + (sp == std::string::npos ? "" : args.substr(sp)) + " >/dev/null")
-                           .c_str());
+    return quorvel::test::simCommand(quorvel::test::binPath("elzab_sim"), file("ELZAB_SIM.TXT"), args);
   }
   void writeJob(const std::string& op, const std::string& goods) const override {
-    quorvel::test::writeFile(file("VEXA_JOB.XML"), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Dane operacja=\"" + op +
-                                                       "\" idModelu=\"Elzab Omega\" xmlns=\"http://schemas.quorvel.org/UF/Dane.xsd\">\n" +
-                                                       goods + "</Dane>\n");
+    job.writeJobFile(op, "Elzab Omega", goods);
   }
-  std::string dir_;
+  quorvel::test::JobDir job{"stop", /*enter=*/false};
 };
 
 // A driver: its plug-in, its register, and the simulator commands that make the register

@@ -48,12 +48,7 @@ std::optional<ui::Refusal> ElcomConfigForm::validate() {
   store(candidate);
   const auto refusal = checkConfig(candidate);
   if (!refusal) return std::nullopt;
-  switch (refusal->field) {
-    case plugin::SharedField::muxType: return ui::Refusal{mux_.typeIndex(), refusal->message};
-    case plugin::SharedField::muxChannel: return ui::Refusal{mux_.channelIndex(), refusal->message};
-    case plugin::SharedField::registerNumber: break;
-  }
-  return ui::Refusal{kRegisterNumber, refusal->message};
+  return ui::Refusal{mux_.indexOfKey(refusal->key).value_or(kRegisterNumber), refusal->message};
 }
 
 void ElcomConfigForm::menuChosen(std::size_t entry) {
@@ -88,31 +83,18 @@ std::optional<std::string> setModel(SUConfig& config, std::string_view name) {
 }
 
 using Key = plugin::TextKey<SUConfig>;
+using Rows = plugin::KeyRows<SUConfig>;
 const Key kKeys[] = {
-    {"port", [](const SUConfig& c) { return plugin::fieldText(c.port, sizeof c.port); },
-     [](SUConfig& c, std::string_view v) { return plugin::setText(c.port, sizeof c.port, v); }, nullptr,
-     /*path=*/true},
-    {"speed", [](const SUConfig& c) { return std::to_string(c.speed); },
-     [](SUConfig& c, std::string_view v) { return plugin::setSpeed(c.speed, kElcomSpeeds, v); }},
-    {"mux", [](const SUConfig& c) { return std::string(plugin::switchText(c.muxOn != 0)); },
-     [](SUConfig& c, std::string_view v) { return plugin::setSwitch(c.muxOn, v); }},
-    {"mux-type", [](const SUConfig& c) { return plugin::choiceText(kElcomMuxTypes, c.muxType); },
-     [](SUConfig& c, std::string_view v) { return plugin::setChoice(c.muxType, kElcomMuxTypes, v); }},
-    {"mux-channel", [](const SUConfig& c) { return std::to_string(c.muxChannel); },
-     [](SUConfig& c, std::string_view v) -> std::optional<std::string> {
-       plugin::setDigits(c.muxChannel, v);
-       return std::nullopt;
-     }},
+    Rows::port(),
+    Rows::speed<kElcomSpeeds>(),
+    Rows::mux(),
+    Rows::muxType<kElcomMuxTypes>(),
+    Rows::muxChannel(),
     {"max-plu", [](const SUConfig& c) { return std::to_string(c.maxPluCode); }, nullptr,
      "read only: the PLU capacity of the register model; set it with model=NAME"},
     {"model", nullptr, setModel},
-    {"register", [](const SUConfig& c) { return std::to_string(c.registerNumber); },
-     [](SUConfig& c, std::string_view v) -> std::optional<std::string> {
-       plugin::setDigits(c.registerNumber, v);
-       return std::nullopt;
-     }},
-    {"dump", [](const SUConfig& c) { return std::string(plugin::switchText(c.binDump != 0)); },
-     [](SUConfig& c, std::string_view v) { return plugin::setSwitch(c.binDump, v); }},
+    Rows::registerNumber(),
+    Rows::onOff<&SUConfig::binDump>("dump"),
 };
 
 // The form's checks; a multiplexer type or channel given on the command line is checked even
@@ -121,10 +103,10 @@ std::optional<plugin::KeyRefusal> checkText(const SUConfig& config, const std::v
   for (const std::string& key : given) {
     if (key == "mux-type" || key == "mux-channel") {
       if (auto refusal = plugin::checkMux(kElcomMuxTypes, true, config.muxType, config.muxChannel))
-        return plugin::asKeyRefusal(std::move(refusal));
+        return refusal;
     }
   }
-  return plugin::asKeyRefusal(checkConfig(config));
+  return checkConfig(config);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "core/xml/vexa_xml.h"
 #include "drivers/elcom/link.h"
 #include "platform/clock.h"
+#include "plugin/goods_warning.h"
 
 namespace quorvel::elcom {
 
@@ -57,10 +58,6 @@ Mode jobMode() {
 
 void addMessage(const char* typ, const char* text) {
   if (raport) raport->DodajKomunikat(typ, text, 0, true);
-}
-
-void addIfListed(const CKomunikat& k) {
-  if (raport && k.IleTowarow() > 0) raport->DodajKomunikat(k);
 }
 
 bool hasNonZeroQuantity(const CTowar& t) { return !t.Ilość_brak && t.Ilość.GetCurrency() != 0; }
@@ -130,8 +127,8 @@ int programPackages(const Mode& mode) {
   vexa->SetSortType(CVexaXml::sortKP);
   vexa->SetSortTypeTwType('O');
   PackagePrices prices{};
-  CKomunikat warning("W", kPackageCounters, 0, true);
-  CKomunikat outOfRange("W", kPriceOutOfRange, 0, true);
+  plugin::GoodsWarning warning(kPackageCounters);
+  plugin::GoodsWarning outOfRange(kPriceOutOfRange);
   for (int n = 1; n <= kPackageCount; ++n) {
     CTowar key;
     key.UstawTy('O');
@@ -144,7 +141,7 @@ int programPackages(const Mode& mode) {
     const bool keep = !mode.deletion || (!mode.deleteAll && link().registerPackages.count(static_cast<std::uint32_t>(n)));
     if (p && keep) {
       price = wirePrice(*p);
-      if (!priceSendable(*p) && !p->Id_brak) outOfRange.DodajTowar(p->Id);
+      if (!priceSendable(*p)) outOfRange.add(*p);
     }
     if (p && !keep && hasNonZeroQuantity(*p)) {
       if (mode.deleteAll) {
@@ -152,14 +149,14 @@ int programPackages(const Mode& mode) {
         std::snprintf(text, sizeof text, "Opakowanie nr %ld ma niezerowe liczniki obrotów i nie zostało usunięte. %s"_cp,
                       static_cast<long>(n), kZeroingReport);
         addMessage("W", text);
-      } else if (!p->Id_brak) {
-        warning.DodajTowar(p->Id);
+      } else {
+        warning.add(*p);
       }
     }
     prices[static_cast<std::size_t>(n - 1)] = price;
   }
-  addIfListed(warning);
-  addIfListed(outOfRange);
+  warning.report();
+  outOfRange.report();
 
   if (const int e = commandExchange(kProgramPackages, 0, kPackageCount, false)) return e;
   std::uint8_t status = 0;
@@ -245,15 +242,15 @@ int sendGoods() {
   if (vexa->IleTow() == 0) return GetErrorNum();
 
   // Selection: goods that cannot be sent are marked with identifier 0 and named in a warning.
-  CKomunikat zeroPrice("W", kZeroPriceSkipped, 0, true);
-  CKomunikat notProgrammed("W", kNotProgrammedSkipped, 0, true);
-  CKomunikat outOfRange("W", kPriceOutOfRange, 0, true);
+  plugin::GoodsWarning zeroPrice(kZeroPriceSkipped);
+  plugin::GoodsWarning notProgrammed(kNotProgrammedSkipped);
+  plugin::GoodsWarning outOfRange(kPriceOutOfRange);
   long count = 0;
   std::uint32_t lowest = 0;
   vexa->TwIterReset(CVexaXml::sortNone, 'T');
   while (!vexa->TwIterEmpty()) {
     const CTowar& t = vexa->TwIterGetNext();
-    CKomunikat* skippedBy = nullptr;
+    plugin::GoodsWarning* skippedBy = nullptr;
     if (!mode.deletion) {
       const bool openPrice = !t.CO_brak && t.CO;
       if (!priceSendable(t)) {
@@ -265,7 +262,7 @@ int sendGoods() {
       }
     }
     if (skippedBy) {
-      if (!t.Id_brak) skippedBy->DodajTowar(t.Id);
+      skippedBy->add(t);
       if (CTowar* w = vexa->TwIterGetReadWrite(t)) {
         w->UstawId(0);
       }
@@ -274,9 +271,9 @@ int sendGoods() {
     if (count == 0 || t.KP < lowest) lowest = t.KP;
     ++count;
   }
-  addIfListed(zeroPrice);
-  addIfListed(notProgrammed);
-  addIfListed(outOfRange);
+  zeroPrice.report();
+  notProgrammed.report();
+  outOfRange.report();
   if (count == 0) return GetErrorNum();
 
   if (const int e = prepareDataCommand(kProgramPlu)) return e;

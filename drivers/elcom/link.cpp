@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "platform/cp1250.h"
+#include "plugin/session.h"
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/records.h"
@@ -16,7 +17,6 @@ namespace quorvel::elcom {
 
 namespace {
 
-std::unique_ptr<Link> g_link;
 
 // Pauses of the protocol (milliseconds).
 constexpr unsigned long kBreakMs = 15;
@@ -39,12 +39,9 @@ int receiveStatus(std::size_t capacity, std::uint8_t& status) {
 
 }  // namespace
 
-Link& link() {
-  if (!g_link) g_link = std::make_unique<Link>();
-  return *g_link;
-}
+Link& link() { return plugin::Session<Link>::get(); }
 
-void releaseLink() { g_link.reset(); }
+void releaseLink() { plugin::Session<Link>::release(); }
 
 void identifyModel(const std::string& jobModelName) {
   Link& l = link();

@@ -6,8 +6,6 @@
 #include <string>
 
 #include "drivers/elcom/config_form.h"
-#include "platform/cp1250.h"
-#include "core/error_state.h"
 #include "core/globals.h"
 #include "core/plugin_contract.h"
 #include "core/xml/vexa_xml.h"
@@ -18,29 +16,12 @@
 
 using namespace quorvel::elcom;
 
-namespace {
-
-// A model name outside the table would reach the register as model code 0, which belongs to
-// no Elcom model: the register refuses every command and the job would end as a broken
-// connection. The load is refused instead, naming the job's model and the accepted ones (error
-// 21, as for a job without a plug-in). The configuration form needs no register.
-bool modelAccepted(const std::string& idModelu, const std::string& operacja) {
-  if (link().model->number != 0 || quorvel::plugin::isConfigurationOperation(operacja)) return true;
-  std::string detail = idModelu + " (quorvel_elcom obsługuje modele:"_cp;
-  for (int n = 1; n <= kModelCount; ++n) detail += std::string(n == 1 ? " " : ", ") + modelByNumber(n).jobName;
-  detail += ")";
-  SetError(ERR_UNKNOWN_MODEL, detail.c_str());
-  return false;
-}
-
-}  // namespace
-
 QUORVEL_EXPORT_C int quorvel_module_attach() {
   // Loaded outside a job (`quorvel config`): there is no model to identify and no line to open.
   if (!vexa) return 1;
   Link& l = link();
   identifyModel(vexa->GetIdModelu());
-  if (!modelAccepted(vexa->GetIdModelu(), vexa->GetOperacja())) {
+  if (!quorvel::plugin::modelAccepted(*quorvel_driver_description(), vexa->GetIdModelu(), vexa->GetOperacja())) {
     releaseLink();
     return 0;
   }

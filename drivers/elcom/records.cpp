@@ -11,10 +11,8 @@ namespace quorvel::elcom {
 
 namespace {
 
-// The Polish letters in windows-1250 (ą ć ę ł ń ó ś ź ż Ą Ć Ę Ł Ń Ó Ś Ź Ż) and the register's
-// codes for them, position by position.
-constexpr unsigned char kInternalLetters[18] = {0xB9, 0xE6, 0xEA, 0xB3, 0xF1, 0xF3, 0x9C, 0x9F, 0xBF,
-                                                0xA5, 0xC6, 0xCA, 0xA3, 0xD1, 0xD3, 0x8C, 0x8F, 0xAF};
+// The register's codes for the Polish letters, in the order of their windows-1250 table
+// (cp1250::kPolish).
 constexpr unsigned char kDeviceLetters[18] = {0x7C, 0x7E, 0x80, 0x82, 0x84, 0x86, 0x88, 0x8A, 0x8C,
                                               0x7B, 0x7D, 0x7F, 0x81, 0x83, 0x85, 0x87, 0x89, 0x8B};
 
@@ -124,14 +122,13 @@ std::string unpackBarcode(ByteView bytes) {
 }
 
 char toDeviceChar(char c) {
-  for (int i = 0; i < 18; ++i)
-    if (static_cast<unsigned char>(c) == kInternalLetters[i]) return static_cast<char>(kDeviceLetters[i]);
-  return c;
+  const int k = cp1250::polishLetterIndex(static_cast<unsigned char>(c));
+  return k < 0 ? c : static_cast<char>(kDeviceLetters[k]);
 }
 
 char fromDeviceChar(char c) {
-  for (int i = 0; i < 18; ++i)
-    if (static_cast<unsigned char>(c) == kDeviceLetters[i]) return static_cast<char>(kInternalLetters[i]);
+  for (int i = 0; i < cp1250::kPolishLetterCount; ++i)
+    if (static_cast<unsigned char>(c) == kDeviceLetters[i]) return cp1250::kPolish.bytes[i];
   return c;
 }
 

@@ -45,21 +45,49 @@ std::int32_t selectedConnector(const ui::Field& f, std::int32_t fallback) {
   return static_cast<std::int32_t>(std::atoi(f.items[static_cast<std::size_t>(f.selected)].c_str()));
 }
 
+// The fields the record's checks refuse, by their configuration keys.
+struct FieldKey {
+  std::size_t field;
+  const char* key;
+};
+constexpr FieldKey kFieldKeys[] = {{ElzabConfigForm::kTimeout, "timeout"},
+                                   {ElzabConfigForm::kMuxType, plugin::kMuxTypeKey},
+                                   {ElzabConfigForm::kMuxChannel, plugin::kMuxChannelKey},
+                                   {ElzabConfigForm::kPhone, "phone"},
+                                   {ElzabConfigForm::kPassword, "password"},
+                                   {ElzabConfigForm::kTimeout1, "timeout1"},
+                                   {ElzabConfigForm::kTimeout2, "timeout2"},
+                                   {ElzabConfigForm::kRepeatCount, "repeat"},
+                                   {ElzabConfigForm::kConnector, "connector"},
+                                   {ElzabConfigForm::kRegisterNumber, plugin::kRegisterKey}};
+
+plugin::FieldRefusal refusal(std::size_t field, std::string message) {
+  for (const FieldKey& k : kFieldKeys)
+    if (k.field == field) return {k.key, std::move(message)};
+  return {plugin::kRegisterKey, std::move(message)};
+}
+
+std::size_t fieldOfKey(std::string_view key) {
+  for (const FieldKey& k : kFieldKeys)
+    if (key == k.key) return k.field;
+  return ElzabConfigForm::kRegisterNumber;
+}
+
 // KONFIG.TXT carries the phone number and the password between ':' and tab separators: one of
 // them, or a line break, inside either would shift WinIP's fields.
-std::optional<ElzabRefusal> modemText(std::size_t field, const std::string& text, const char* what) {
+std::optional<plugin::FieldRefusal> modemText(std::size_t field, const std::string& text, const char* what) {
   for (const char c : text) {
     if (c == ':' || static_cast<unsigned char>(c) < 0x20) {
       char message[160];
       std::snprintf(message, sizeof message, "%s nie może zawierać dwukropka ani znaków sterujących."_cp, what);
-      return ElzabRefusal{field, message};
+      return refusal(field, message);
     }
   }
   return std::nullopt;
 }
 
-std::optional<ElzabRefusal> inRange(std::size_t field, std::int32_t value, int low, int high) {
-  if (auto message = plugin::checkRange(value, low, high)) return ElzabRefusal{field, std::move(*message)};
+std::optional<plugin::FieldRefusal> inRange(std::size_t field, std::int32_t value, int low, int high) {
+  if (auto message = plugin::checkRange(value, low, high)) return refusal(field, std::move(*message));
   return std::nullopt;
 }
 
@@ -118,21 +146,19 @@ void ElzabConfigForm::fieldChanged(std::size_t index) {
   if (index == kModemOn) applyModemEnabling();
 }
 
-std::optional<ElzabRefusal> checkConfig(const SUConfig& c) {
+std::optional<plugin::FieldRefusal> checkConfig(const SUConfig& c) {
   using F = ElzabConfigForm;
   if (auto r = inRange(F::kTimeout, c.timeout, 0, 180)) return r;
-  if (auto r = plugin::checkMux(kElzabMuxTypes, c.muxOn != 0, c.muxType, c.muxChannel))
-    return ElzabRefusal{r->field == plugin::SharedField::muxType ? F::kMuxType : F::kMuxChannel, std::move(r->message)};
+  if (auto r = plugin::checkMux(kElzabMuxTypes, c.muxOn != 0, c.muxType, c.muxChannel)) return r;
   if (c.modemOn != 0) {
     if (auto r = modemText(F::kPhone, plugin::fieldText(c.phone, sizeof c.phone), "Numer telefonu")) return r;
     if (auto r = modemText(F::kPassword, plainPassword(c), "Hasło"_cp)) return r;
     if (auto r = inRange(F::kTimeout1, c.timeout1, 0, 180)) return r;
     if (auto r = inRange(F::kTimeout2, c.timeout2, 0, 180)) return r;
     if (auto r = inRange(F::kRepeatCount, c.repeatCount, 0, 50)) return r;
-    if (c.connector != 1 && c.connector != 5) return ElzabRefusal{F::kConnector, "Wybierz numer złącza."_cp};
+    if (c.connector != 1 && c.connector != 5) return refusal(F::kConnector, "Wybierz numer złącza."_cp);
   }
-  if (auto r = plugin::checkRegisterNumber(c.registerNumber)) return ElzabRefusal{F::kRegisterNumber, std::move(r->message)};
-  return std::nullopt;
+  return plugin::checkRegisterNumber(c.registerNumber);
 }
 
 std::optional<ui::Refusal> ElzabConfigForm::validate() {
@@ -148,7 +174,7 @@ std::optional<ui::Refusal> ElzabConfigForm::validate() {
   }
   SUConfig candidate = base_;
   store(candidate);
-  if (auto refusal = checkConfig(candidate)) return ui::Refusal{refusal->field, std::move(refusal->message)};
+  if (auto refused = checkConfig(candidate)) return ui::Refusal{fieldOfKey(refused->key), std::move(refused->message)};
   return std::nullopt;
 }
 
@@ -188,26 +214,15 @@ std::optional<std::string> freeText(std::string_view v, std::size_t maxLength) {
   return std::nullopt;
 }
 
-std::optional<std::string> digits(std::int32_t& field, std::string_view v) {
-  plugin::setDigits(field, v);
-  return std::nullopt;
-}
-
+using Rows = plugin::KeyRows<SUConfig>;
 const Key kKeys[] = {
-    {"port", [](const SUConfig& c) { return plugin::fieldText(c.port, sizeof c.port); },
-     [](SUConfig& c, std::string_view v) { return plugin::setText(c.port, sizeof c.port, v); }, nullptr, /*path=*/true},
-    {"speed", [](const SUConfig& c) { return std::to_string(c.speed); },
-     [](SUConfig& c, std::string_view v) { return plugin::setSpeed(c.speed, kElzabSpeeds, v); }},
-    {"timeout", [](const SUConfig& c) { return std::to_string(c.timeout); },
-     [](SUConfig& c, std::string_view v) { return digits(c.timeout, v); }},
-    {"mux", [](const SUConfig& c) { return std::string(plugin::switchText(c.muxOn != 0)); },
-     [](SUConfig& c, std::string_view v) { return plugin::setSwitch(c.muxOn, v); }},
-    {"mux-type", [](const SUConfig& c) { return plugin::choiceText(kElzabMuxTypes, c.muxType); },
-     [](SUConfig& c, std::string_view v) { return plugin::setChoice(c.muxType, kElzabMuxTypes, v); }},
-    {"mux-channel", [](const SUConfig& c) { return std::to_string(c.muxChannel); },
-     [](SUConfig& c, std::string_view v) { return digits(c.muxChannel, v); }},
-    {"modem", [](const SUConfig& c) { return std::string(plugin::switchText(c.modemOn != 0)); },
-     [](SUConfig& c, std::string_view v) { return plugin::setSwitch(c.modemOn, v); }},
+    Rows::port(),
+    Rows::speed<kElzabSpeeds>(),
+    Rows::digits<&SUConfig::timeout>("timeout"),
+    Rows::mux(),
+    Rows::muxType<kElzabMuxTypes>(),
+    Rows::muxChannel(),
+    Rows::onOff<&SUConfig::modemOn>("modem"),
     {"phone", [](const SUConfig& c) { return plugin::fieldText(c.phone, sizeof c.phone); },
      [](SUConfig& c, std::string_view v) -> std::optional<std::string> {
        if (auto refusal = freeText(v, kPhoneLength)) return refusal;
@@ -223,12 +238,9 @@ const Key kKeys[] = {
        storePassword(c, std::string(v));
        return std::nullopt;
      }},
-    {"timeout1", [](const SUConfig& c) { return std::to_string(c.timeout1); },
-     [](SUConfig& c, std::string_view v) { return digits(c.timeout1, v); }},
-    {"timeout2", [](const SUConfig& c) { return std::to_string(c.timeout2); },
-     [](SUConfig& c, std::string_view v) { return digits(c.timeout2, v); }},
-    {"repeat", [](const SUConfig& c) { return std::to_string(c.repeatCount); },
-     [](SUConfig& c, std::string_view v) { return digits(c.repeatCount, v); }},
+    Rows::digits<&SUConfig::timeout1>("timeout1"),
+    Rows::digits<&SUConfig::timeout2>("timeout2"),
+    Rows::digits<&SUConfig::repeatCount>("repeat"),
     {"connector", [](const SUConfig& c) { return std::to_string(c.connector); },
      [](SUConfig& c, std::string_view v) -> std::optional<std::string> {
        if (v == "1" || v == "1 - 4") c.connector = 1;
@@ -236,29 +248,8 @@ const Key kKeys[] = {
        else return std::string("must be 1 (connectors 1 - 4) or 5 (connectors 5 - 8)");
        return std::nullopt;
      }},
-    {"register", [](const SUConfig& c) { return std::to_string(c.registerNumber); },
-     [](SUConfig& c, std::string_view v) { return digits(c.registerNumber, v); }},
+    Rows::registerNumber(),
 };
-
-const char* keyOfField(std::size_t field) {
-  switch (field) {
-    case ElzabConfigForm::kTimeout: return "timeout";
-    case ElzabConfigForm::kMuxType: return "mux-type";
-    case ElzabConfigForm::kMuxChannel: return "mux-channel";
-    case ElzabConfigForm::kPhone: return "phone";
-    case ElzabConfigForm::kPassword: return "password";
-    case ElzabConfigForm::kTimeout1: return "timeout1";
-    case ElzabConfigForm::kTimeout2: return "timeout2";
-    case ElzabConfigForm::kRepeatCount: return "repeat";
-    case ElzabConfigForm::kConnector: return "connector";
-    default: return "register";
-  }
-}
-
-std::optional<plugin::KeyRefusal> asKeyRefusal(std::optional<ElzabRefusal> r) {
-  if (!r) return std::nullopt;
-  return plugin::KeyRefusal{keyOfField(r->field), std::move(r->message)};
-}
 
 // The form's checks; values given on the command line are checked even while their group is
 // off, since the user asked for them to be stored.
@@ -270,7 +261,7 @@ std::optional<plugin::KeyRefusal> checkText(const SUConfig& config, const std::v
         key == "phone")
       all.modemOn = 1;
   }
-  return asKeyRefusal(checkConfig(all));
+  return checkConfig(all);
 }
 
 }  // namespace

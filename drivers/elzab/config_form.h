@@ -52,13 +52,9 @@ class ElzabConfigForm : public plugin::ConfigForm<SUConfig> {
   plugin::MuxGroup mux_;
 };
 
-// What "&OK" and the headless configuration refuse in a record about to be stored: the field
-// (an index of ElzabConfigForm) and the message. nullopt when the record may be stored.
-struct ElzabRefusal {
-  std::size_t field;
-  std::string message;
-};
-std::optional<ElzabRefusal> checkConfig(const SUConfig& config);
+// What "&OK" and the headless configuration refuse in a record about to be stored: the key of
+// the field and the message. nullopt when the record may be stored.
+std::optional<plugin::FieldRefusal> checkConfig(const SUConfig& config);
 
 // The five multiplexer types, the speeds and the connector list of the Elzab form.
 inline constexpr plugin::Choice kElzabMuxTypes[] = {{"Elzab 4x", kMuxElzab4x},

@@ -16,6 +16,7 @@
 #include "drivers/elzab/link.h"
 #include "drivers/elzab/records.h"
 #include "platform/cp1250.h"
+#include "plugin/goods_warning.h"
 
 namespace quorvel::elzab {
 
@@ -130,7 +131,7 @@ int sendGoods() {
 }
 
 int changePrices() {
-  CKomunikat notProgrammed("W", kNotProgrammedSkipped, 0, true);
+  plugin::GoodsWarning notProgrammed(kNotProgrammedSkipped);
   if (const int e = importGoods()) return e;
 
   const char* const work = "Zmiana cen towarów"_cp;
@@ -148,7 +149,7 @@ int changePrices() {
     QuorvelProgress(++done, total, work);
     if (t.Na_brak) {
       // The register holds nothing under this PLU: a new price would define a goods.
-      if (!t.Id_brak) notProgrammed.DodajTowar(t.Id);
+      notProgrammed.add(t);
       continue;
     }
     if (!writing) continue;
@@ -163,7 +164,7 @@ int changePrices() {
     if (GetErrorNum() != 0) writing = false;
   }
   setGoodsInWork(nullptr);
-  if (notProgrammed.IleTowarow() > 0 && raport) raport->DodajKomunikat(notProgrammed);
+  notProgrammed.report();
   return GetErrorNum();
 }
 

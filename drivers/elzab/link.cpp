@@ -9,6 +9,7 @@
 #include "core/serial/rs232.h"
 #include "drivers/elzab/binding.h"
 #include "platform/cp1250.h"
+#include "plugin/session.h"
 #include "platform/job_dir.h"
 #include "plugin/config_store.h"
 
@@ -16,7 +17,6 @@ namespace quorvel::elzab {
 
 namespace {
 
-std::unique_ptr<Link> g_link;
 
 // A text file of the job directory written as WinIP reads it: every "\n" as CR LF. A file
 // rewritten before every call is written over and cut to its new length rather than emptied
@@ -73,12 +73,9 @@ int writeWholeFile(const char* name, const std::string& text) {
 
 }  // namespace
 
-Link& link() {
-  if (!g_link) g_link = std::make_unique<Link>();
-  return *g_link;
-}
+Link& link() { return plugin::Session<Link>::get(); }
 
-void releaseLink() { g_link.reset(); }
+void releaseLink() { plugin::Session<Link>::release(); }
 
 int writeKonfig() {
   if (GetErrorNum() != 0) return GetErrorNum();

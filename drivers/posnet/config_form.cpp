@@ -96,8 +96,7 @@ std::optional<ui::Refusal> PosnetConfigForm::validate() {
   store(candidate);
   const auto refusal = checkConfig(candidate);
   if (!refusal) return std::nullopt;
-  const std::size_t field = refusal->field == plugin::SharedField::muxChannel ? mux_.channelIndex() : mux_.typeIndex();
-  return ui::Refusal{field, refusal->message};
+  return ui::Refusal{mux_.indexOfKey(refusal->key).value_or(mux_.typeIndex()), refusal->message};
 }
 
 void PosnetConfigForm::menuChosen(std::size_t entry) {
@@ -140,16 +139,14 @@ std::optional<std::string> setFromItems(std::int32_t& field, const char* const (
 }
 
 using Key = plugin::TextKey<SUConfig>;
+using Rows = plugin::KeyRows<SUConfig>;
 const Key kKeys[] = {
     {"connection", [](const SUConfig& c) { return plugin::choiceText(kConnectionTypes, c.connectionType); },
      [](SUConfig& c, std::string_view v) { return plugin::setChoice(c.connectionType, kConnectionTypes, v); }},
     {"ip", [](const SUConfig& c) { return plugin::fieldText(c.ipAddress, sizeof c.ipAddress); },
      [](SUConfig& c, std::string_view v) { return plugin::setText(c.ipAddress, sizeof c.ipAddress, v); }},
-    {"port", [](const SUConfig& c) { return plugin::fieldText(c.port, sizeof c.port); },
-     [](SUConfig& c, std::string_view v) { return plugin::setText(c.port, sizeof c.port, v); }, nullptr,
-     /*path=*/true},
-    {"speed", [](const SUConfig& c) { return std::to_string(c.speed); },
-     [](SUConfig& c, std::string_view v) { return plugin::setSpeed(c.speed, kPosnetSpeeds, v); }},
+    Rows::port(),
+    Rows::speed<kPosnetSpeeds>(),
     {"data-bits", [](const SUConfig& c) { return std::to_string(c.dataBits); },
      [](SUConfig& c, std::string_view v) { return setFromItems(c.dataBits, kDataBitsItems, v); }},
     {"parity", [](const SUConfig& c) { return std::string(1, c.parity); },
@@ -164,17 +161,10 @@ const Key kKeys[] = {
      }},
     {"stop-bits", [](const SUConfig& c) { return std::to_string(c.stopBits); },
      [](SUConfig& c, std::string_view v) { return setFromItems(c.stopBits, kStopBitsItems, v); }},
-    {"mux", [](const SUConfig& c) { return std::string(plugin::switchText(c.muxOn != 0)); },
-     [](SUConfig& c, std::string_view v) { return plugin::setSwitch(c.muxOn, v); }},
-    {"mux-type", [](const SUConfig& c) { return plugin::choiceText(kPosnetMuxTypes, c.muxType); },
-     [](SUConfig& c, std::string_view v) { return plugin::setChoice(c.muxType, kPosnetMuxTypes, v); }},
-    {"mux-channel", [](const SUConfig& c) { return std::to_string(c.muxChannel); },
-     [](SUConfig& c, std::string_view v) -> std::optional<std::string> {
-       plugin::setDigits(c.muxChannel, v);
-       return std::nullopt;
-     }},
-    {"log", [](const SUConfig& c) { return std::string(plugin::switchText(c.detailedLog != 0)); },
-     [](SUConfig& c, std::string_view v) { return plugin::setSwitch(c.detailedLog, v); }},
+    Rows::mux(),
+    Rows::muxType<kPosnetMuxTypes>(),
+    Rows::muxChannel(),
+    Rows::onOff<&SUConfig::detailedLog>("log"),
 };
 
 // The form's checks; a multiplexer type or channel given on the command line is checked even
@@ -183,10 +173,10 @@ std::optional<plugin::KeyRefusal> checkText(const SUConfig& config, const std::v
   for (const std::string& key : given) {
     if (key == "mux-type" || key == "mux-channel") {
       if (auto refusal = plugin::checkMux(kPosnetMuxTypes, true, config.muxType, config.muxChannel))
-        return plugin::asKeyRefusal(std::move(refusal));
+        return refusal;
     }
   }
-  return plugin::asKeyRefusal(checkConfig(config));
+  return checkConfig(config);
 }
 
 }  // namespace

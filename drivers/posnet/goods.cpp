@@ -15,6 +15,7 @@
 #include "core/xml/vexa_xml.h"
 #include "drivers/posnet/link.h"
 #include "platform/cp1250.h"
+#include "plugin/goods_warning.h"
 
 namespace quorvel::posnet {
 
@@ -30,14 +31,6 @@ void addNow(const char* text, const CTowar& t) {
   CKomunikat k("W", text, 0, true);
   if (!t.Id_brak) k.DodajTowar(t.Id);
   if (raport) raport->DodajKomunikat(k);
-}
-
-void addIfListed(const CKomunikat& k) {
-  if (raport && k.IleTowarow() > 0) raport->DodajKomunikat(k);
-}
-
-void listGoods(CKomunikat& k, const CTowar& t) {
-  if (!t.Id_brak) k.DodajTowar(t.Id);
 }
 
 void confirm(const CTowar& t) {
@@ -115,14 +108,14 @@ int sendGoods() {
   const Link& d = link();
   const Api& a = api();
   enum { kPackTurnover, kGoodsSales, kPackRange, kGoodsRange, kNoPackaging, kPackNames, kGoodsNames };
-  std::array<CKomunikat, 7> lists = {
-      CKomunikat("W", "Opakowanie jest już zaprogramowane i ma niezerowy obrót - nie zostało przesłane"_cp, 0, true),
-      CKomunikat("W", "Towar jest już zaprogramowany i ma niezerową sprzedaż - nie został przesłany"_cp, 0, true),
-      CKomunikat("W", "Kod PLU opakowania poza dopuszczalnym zakresem - opakowanie nie zostało przesłane"_cp, 0, true),
-      CKomunikat("W", "Kod PLU towaru poza dopuszczalnym zakresem - towar nie został przesłany"_cp, 0, true),
-      CKomunikat("W", "Opakowanie związane nie jest zaprogramowane - towar został pominięty"_cp, 0, true),
-      CKomunikat("W", "Opakowania o nieunikalnych nazwach nie zostały przesłane"_cp, 0, true),
-      CKomunikat("W", "Towary o nieunikalnych nazwach nie zostały przesłane"_cp, 0, true),
+  std::array<plugin::GoodsWarning, 7> lists = {
+      plugin::GoodsWarning("Opakowanie jest już zaprogramowane i ma niezerowy obrót - nie zostało przesłane"_cp),
+      plugin::GoodsWarning("Towar jest już zaprogramowany i ma niezerową sprzedaż - nie został przesłany"_cp),
+      plugin::GoodsWarning("Kod PLU opakowania poza dopuszczalnym zakresem - opakowanie nie zostało przesłane"_cp),
+      plugin::GoodsWarning("Kod PLU towaru poza dopuszczalnym zakresem - towar nie został przesłany"_cp),
+      plugin::GoodsWarning("Opakowanie związane nie jest zaprogramowane - towar został pominięty"_cp),
+      plugin::GoodsWarning("Opakowania o nieunikalnych nazwach nie zostały przesłane"_cp),
+      plugin::GoodsWarning("Towary o nieunikalnych nazwach nie zostały przesłane"_cp),
   };
   const char* const work = "Przesyłanie towarów"_cp;
   const long total = static_cast<long>(vexa->IleOpk() + vexa->IleTow());
@@ -146,9 +139,9 @@ int sendGoods() {
         if (!further.empty()) sendBarcodes(t, further);
         break;
       }
-      case POSNET_STATUS_NONZERO_STATS: listGoods(lists[kPackTurnover], t); break;
-      case POSNET_STATUS_BAD_RECORD_NUMBER: listGoods(lists[kPackRange], t); break;
-      case POSNET_STATUS_NAME_NOT_UNIQUE: listGoods(lists[kPackNames], t); break;
+      case POSNET_STATUS_NONZERO_STATS: lists[kPackTurnover].add(t); break;
+      case POSNET_STATUS_BAD_RECORD_NUMBER: lists[kPackRange].add(t); break;
+      case POSNET_STATUS_NAME_NOT_UNIQUE: lists[kPackNames].add(t); break;
       default: break;  // reported by the request step
     }
   });
@@ -195,16 +188,16 @@ int sendGoods() {
         if (!further.empty()) sendBarcodes(t, further);
         break;
       }
-      case POSNET_STATUS_BAD_RECORD_NUMBER: listGoods(lists[kGoodsRange], t); break;
-      case POSNET_STATUS_NAME_NOT_UNIQUE: listGoods(lists[kGoodsNames], t); break;
-      case POSNET_STATUS_NO_SUCH_PACKAGING: listGoods(lists[kNoPackaging], t); break;
-      case POSNET_STATUS_NONZERO_STATS: listGoods(lists[kGoodsSales], t); break;
+      case POSNET_STATUS_BAD_RECORD_NUMBER: lists[kGoodsRange].add(t); break;
+      case POSNET_STATUS_NAME_NOT_UNIQUE: lists[kGoodsNames].add(t); break;
+      case POSNET_STATUS_NO_SUCH_PACKAGING: lists[kNoPackaging].add(t); break;
+      case POSNET_STATUS_NONZERO_STATS: lists[kGoodsSales].add(t); break;
       case POSNET_STATUS_NO_SUCH_GROUP: noGroup(); break;
       default: break;
     }
   });
 
-  for (const CKomunikat& k : lists) addIfListed(k);
+  for (const plugin::GoodsWarning& k : lists) k.report();
   closeDevice();
   return GetErrorNum();
 }
@@ -212,8 +205,8 @@ int sendGoods() {
 int changePrices() {
   const Link& d = link();
   const Api& a = api();
-  CKomunikat noGoods("W", "Nie ma takiego towaru w kasie - cena nie została zmieniona"_cp, 0, true);
-  CKomunikat noPackaging("W", "Nie ma takiego opakowania w kasie - cena nie została zmieniona"_cp, 0, true);
+  plugin::GoodsWarning noGoods("Nie ma takiego towaru w kasie - cena nie została zmieniona"_cp);
+  plugin::GoodsWarning noPackaging("Nie ma takiego opakowania w kasie - cena nie została zmieniona"_cp);
   const char* const work = "Zmiana cen towarów"_cp;
   const long total = static_cast<long>(vexa->IleOpk() + vexa->IleTow());
   long done = 0;
@@ -226,10 +219,10 @@ int changePrices() {
                                               : a.POSS_PluPriceUpdate(d.device, r.out(), t.KP, price.c_str(), 0);
     const std::uint32_t s = requestStep(submitted, r, &t, {POSNET_STATUS_NO_RECORD});
     if (s == 0) confirm(t);
-    if (s == POSNET_STATUS_NO_RECORD) listGoods(packaging ? noPackaging : noGoods, t);
+    if (s == POSNET_STATUS_NO_RECORD) (packaging ? noPackaging : noGoods).add(t);
   });
-  addIfListed(noGoods);
-  addIfListed(noPackaging);
+  noGoods.report();
+  noPackaging.report();
   closeDevice();
   return GetErrorNum();
 }
@@ -237,9 +230,9 @@ int changePrices() {
 int deleteGoods() {
   const Link& d = link();
   const Api& a = api();
-  CKomunikat packTurnover("W", "Opakowanie ma niezerowy obrót - nie zostało usunięte"_cp, 0, true);
-  CKomunikat goodsSales("W", "Towar ma niezerową sprzedaż - nie został usunięty"_cp, 0, true);
-  CKomunikat linked("W", "Nie mozna usunąć opakowania, które jest powiązane z towarem"_cp, 0, true);
+  plugin::GoodsWarning packTurnover("Opakowanie ma niezerowy obrót - nie zostało usunięte"_cp);
+  plugin::GoodsWarning goodsSales("Towar ma niezerową sprzedaż - nie został usunięty"_cp);
+  plugin::GoodsWarning linked("Nie mozna usunąć opakowania, które jest powiązane z towarem"_cp);
   const char* const work = "Usuwanie towarów"_cp;
   const long total = static_cast<long>(vexa->IleOpk() + vexa->IleTow());
   long done = 0;
@@ -249,7 +242,7 @@ int deleteGoods() {
     const std::uint32_t s = requestStep(a.POSS_PLUDel(d.device, r.out(), t.KP, 0, 1, 0), r, &t,
                                         {POSNET_STATUS_NO_RECORD, POSNET_STATUS_NONZERO_STATS});
     if (s == 0) confirm(t);
-    if (s == POSNET_STATUS_NONZERO_STATS) listGoods(goodsSales, t);
+    if (s == POSNET_STATUS_NONZERO_STATS) goodsSales.add(t);
     // POSNET_STATUS_NO_RECORD: nothing to delete, nothing to say.
   });
   walk('O', done, total, work, [&](const CTowar& t) {
@@ -257,12 +250,12 @@ int deleteGoods() {
     const std::uint32_t s = requestStep(a.POSS_PackDel(d.device, r.out(), t.KP, 0, 0, 0), r, &t,
                                         {POSNET_STATUS_NO_RECORD, POSNET_STATUS_NONZERO_STATS, POSNET_STATUS_ACTIVE_LINK});
     if (s == 0) confirm(t);
-    if (s == POSNET_STATUS_NONZERO_STATS) listGoods(packTurnover, t);
-    if (s == POSNET_STATUS_ACTIVE_LINK) listGoods(linked, t);
+    if (s == POSNET_STATUS_NONZERO_STATS) packTurnover.add(t);
+    if (s == POSNET_STATUS_ACTIVE_LINK) linked.add(t);
   });
-  addIfListed(packTurnover);
-  addIfListed(goodsSales);
-  addIfListed(linked);
+  packTurnover.report();
+  goodsSales.report();
+  linked.report();
   closeDevice();
   return GetErrorNum();
 }

@@ -13,6 +13,7 @@
 #include "core/xml/vexa_xml.h"
 #include "drivers/posnet/status.h"
 #include "platform/cp1250.h"
+#include "plugin/session.h"
 #include "platform/serial_backend.h"
 #include "platform/ui.h"
 #include "plugin/config_store.h"
@@ -21,7 +22,6 @@ namespace quorvel::posnet {
 
 namespace {
 
-std::unique_ptr<Link> g_link;
 
 std::string portName(const SUConfig& c) { return plugin::fieldText(c.port, sizeof c.port); }
 std::string ipAddress(const SUConfig& c) { return plugin::fieldText(c.ipAddress, sizeof c.ipAddress); }
@@ -88,12 +88,9 @@ std::string tcpLockName(const SUConfig& c) {
   return platform::TcpRegisterLockName("posnet-tcp", ipAddress(c), POSNET_DEFAULT_TCP_PORT);
 }
 
-Link& link() {
-  if (!g_link) g_link = std::make_unique<Link>();
-  return *g_link;
-}
+Link& link() { return plugin::Session<Link>::get(); }
 
-void releaseLink() { g_link.reset(); }
+void releaseLink() { plugin::Session<Link>::release(); }
 
 std::string serialParameter(const SUConfig& c) {
   char text[320];

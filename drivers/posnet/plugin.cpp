@@ -5,7 +5,6 @@
 // device at its end. The libraries are released at unload.
 #include <string>
 
-#include "core/error_state.h"
 #include "core/globals.h"
 #include "core/plugin_contract.h"
 #include "core/xml/vexa_xml.h"
@@ -13,29 +12,12 @@
 #include "drivers/posnet/config_form.h"
 #include "drivers/posnet/goods.h"
 #include "drivers/posnet/link.h"
-#include "drivers/posnet/models.h"
 #include "drivers/posnet/sales.h"
-#include "platform/cp1250.h"
 #include "plugin/plugin_frame.h"
 
 using namespace quorvel::posnet;
 
 namespace {
-
-// A job for another register is refused before anything is sent (error 21, as for a job
-// without a plug-in), naming the job's model and the accepted ones.
-bool modelAccepted(const std::string& idModelu, const std::string& operacja) {
-  if (modelKnown(idModelu) || quorvel::plugin::isConfigurationOperation(operacja)) return true;
-  std::string detail = idModelu + " (quorvel_posnet obsługuje modele:"_cp;
-  bool first = true;
-  for (const char* name : kModelNames) {
-    detail += std::string(first ? " " : ", ") + name;
-    first = false;
-  }
-  detail += ")";
-  SetError(ERR_UNKNOWN_MODEL, detail.c_str());
-  return false;
-}
 
 int bindAndOpen() {
   if (const int e = bindLibraries()) return e;
@@ -55,7 +37,7 @@ void release() {
 QUORVEL_EXPORT_C int quorvel_module_attach() {
   // Loaded outside a job (`quorvel config`): nothing to check, bind or open.
   if (!vexa) return 1;
-  if (!modelAccepted(vexa->GetIdModelu(), vexa->GetOperacja())) return 0;
+  if (!quorvel::plugin::modelAccepted(*quorvel_driver_description(), vexa->GetIdModelu(), vexa->GetOperacja())) return 0;
   if (!quorvel::plugin::loadSequence(link().config, vexa->GetOperacja(), bindAndOpen)) {
     release();
     return 0;

@@ -8,19 +8,18 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/cp1250.h"
 #include "sim/state_file.h"
 
 namespace quorvel::elzabsim {
 
 namespace {
 
-// The 18 Polish letters: code page 852 bytes and their UTF-8 spelling, in the same order.
+// The 18 Polish letters in code page 852, in the order of the windows-1250 table
+// (cp1250::kPolish), which also gives their UTF-8 spelling.
 constexpr unsigned char k852[18] = {0xA5, 0x86, 0xA9, 0x88, 0xE4, 0xA2, 0x98, 0xAB, 0xBE,
                                     0xA4, 0x8F, 0xA8, 0x9D, 0xE3, 0xE0, 0x97, 0x8D, 0xBD};
-constexpr unsigned char k1250[18] = {0xB9, 0xE6, 0xEA, 0xB3, 0xF1, 0xF3, 0x9C, 0x9F, 0xBF,
-                                     0xA5, 0xC6, 0xCA, 0xA3, 0xD1, 0xD3, 0x8C, 0x8F, 0xAF};
-constexpr const char* kUtf8[18] = {"ą", "ć", "ę", "ł", "ń", "ó", "ś", "ź", "ż",
-                                   "Ą", "Ć", "Ę", "Ł", "Ń", "Ó", "Ś", "Ź", "Ż"};
+constexpr const auto& kUtf8 = cp1250::kPolish.utf8;
 
 std::string num(long long v) { return std::to_string(v); }
 
@@ -425,8 +424,8 @@ std::string nameFromUtf8(const std::string& utf8) {
     }
     bool letter = false;
     for (int k = 0; k < 18 && !letter; ++k) {
-      const std::size_t n = std::strlen(kUtf8[k]);
-      if (utf8.compare(i, n, kUtf8[k]) == 0) {
+      const std::size_t n = sizeof kUtf8[k] - 1;  // two bytes, the terminator left out
+      if (utf8.compare(i, n, kUtf8[k], n) == 0) {
         out += static_cast<char>(k852[k]);
         i += n;
         letter = true;
@@ -449,8 +448,8 @@ std::string cp1250To852(const std::string& text) {
   std::string out = text;
   for (char& ch : out) {
     const auto b = static_cast<unsigned char>(ch);
-    const unsigned char* hit = std::find(std::begin(k1250), std::end(k1250), b);
-    if (hit != std::end(k1250)) ch = static_cast<char>(k852[hit - k1250]);
+    const int k = cp1250::polishLetterIndex(b);
+    if (k >= 0) ch = static_cast<char>(k852[k]);
   }
   return out;
 }
