@@ -1,7 +1,6 @@
 #include "host/command_line.h"
 #include "host/config_command.h"
 
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -13,7 +12,9 @@
 #include "core/plugin_contract.h"
 #include "host/driver_catalog.h"
 #include "host/module_path.h"
+#include "platform/job_dir.h"
 #include "platform/module.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -115,15 +116,15 @@ int runConfigCommand(int argc, char** argv) {
       return kExitUsage;
     }
   }
-  if (directory && ::chdir(directory) != 0) {
+  if (directory && !quorvel::platform::ChangeDirectory(directory)) {
     std::fprintf(stderr, "quorvel: cannot enter the job directory %s: %s\n", directory, std::strerror(errno));
     return kExitUsage;
   }
   // From the defaults: the present file steps aside while the plug-in works, and comes back
   // unless a new one was saved in its place.
   bool setAside = false;
-  if (defaults && ::access(kConfigFile, F_OK) == 0) {
-    if (::rename(kConfigFile, kKeptConfigFile) != 0) {
+  if (defaults && quorvel::platform::FileExists(kConfigFile)) {
+    if (!quorvel::platform::RenameFile(kConfigFile, kKeptConfigFile)) {
       std::fprintf(stderr, "quorvel: cannot keep %s as %s: %s\n", kConfigFile, kKeptConfigFile, std::strerror(errno));
       return kExitError;
     }
@@ -132,7 +133,7 @@ int runConfigCommand(int argc, char** argv) {
   std::string out;
   const int result = configure(settings, out);
   if (setAside && (result != 0 || settings.empty())) {
-    if (::rename(kKeptConfigFile, kConfigFile) != 0) {
+    if (!quorvel::platform::RenameFile(kKeptConfigFile, kConfigFile)) {
       std::fprintf(stderr, "quorvel: the former configuration stays in %s: %s\n", kKeptConfigFile,
                    std::strerror(errno));
       return kExitError;
@@ -146,7 +147,7 @@ int runConfigCommand(int argc, char** argv) {
   }
   std::fprintf(stderr, "quorvel: %s\n", out.c_str());
   // A file that cannot be read would block every change: say how to start again.
-  if (result == 2 && !defaults && ::access(kConfigFile, R_OK) == 0)
+  if (result == 2 && !defaults && quorvel::platform::FileReadable(kConfigFile))
     std::fprintf(stderr,
                  "quorvel: to start again from the plug-in's defaults: quorvel config %s --defaults KEY=VALUE...\n"
                  "         (the present file is then kept as %s)\n",

@@ -2,12 +2,9 @@
 // sales application would run them, one job after the other in a job directory of its own.
 #include "host/demo_command.h"
 
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -41,7 +38,7 @@ int usage() {
 }
 
 bool makeDirectory(const std::string& dir) {
-  if (::mkdir(dir.c_str(), 0777) == 0 || errno == EEXIST) return true;
+  if (quorvel::platform::EnsureDirectory(dir.c_str())) return true;
   std::fprintf(stderr, "quorvel demo: cannot make %s: %s\n", dir.c_str(), std::strerror(errno));
   return false;
 }
@@ -71,12 +68,11 @@ int runDemoCommand(int argc, char** argv) {
     for (const TourEntry& t : kTours) chosen.push_back(&t);
 
   if (dir.empty()) {
-    char tmpl[] = "/tmp/quorvel-demo-XXXXXX";
-    if (!::mkdtemp(tmpl)) {
+    dir = quorvel::platform::MakeTemporaryDirectory("/tmp/quorvel-demo-XXXXXX");
+    if (dir.empty()) {
       std::perror("quorvel demo");
       return kExitError;
     }
-    dir = tmpl;
   } else if (std::system(("mkdir -p " + quorvel::demo::quoted(dir)).c_str()) != 0) {
     return kExitError;
   }

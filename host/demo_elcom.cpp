@@ -1,6 +1,5 @@
 // The Elcom tour of `quorvel demo`: the Elcom driver against the simulated register on a
 // pseudo-terminal, the way a shop's sales application runs it, one job after the other.
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -70,7 +69,7 @@ int runElcomTour(Tour& tour, const DemoOptions& options) {
   const std::string sim = Tour::binDir() + "/elcom_sim";
   const std::string state = tour.file("kasa.txt");
   const std::string tty = tour.file("ttyElcom");
-  if (::access(sim.c_str(), X_OK) != 0) {
+  if (!quorvel::platform::FileExecutable(sim.c_str())) {
     std::fprintf(stderr, "quorvel demo: the simulated register %s is missing (build the target elcom_sim)\n",
                  sim.c_str());
     return kExitError;

@@ -1,8 +1,5 @@
 // The Elzab tour of `quorvel demo`: the Elzab driver against the stand-in for Elzab's WinIP
 // library, which plays a register kept in a file of the job directory, one job after the other.
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 
@@ -49,7 +46,7 @@ const char* const kNewPrices =
 
 int runElzabTour(Tour& tour, const DemoOptions& /*options*/) {
   const std::string sim = Tour::binDir() + "/elzab_sim";
-  if (::access(sim.c_str(), X_OK) != 0) {
+  if (!quorvel::platform::FileExecutable(sim.c_str())) {
     std::fprintf(stderr,
                  "quorvel demo: the simulated Elzab register is missing (build the targets elzab_sim and WinIP)\n");
     return kExitError;
@@ -60,7 +57,7 @@ int runElzabTour(Tour& tour, const DemoOptions& /*options*/) {
   const std::string state = tour.file("ELZAB_SIM.TXT");
   // The stand-in in every job and elzab_sim here play the same register, whatever the
   // environment named before.
-  ::setenv("QUORVEL_ELZAB_STATE", state.c_str(), 1);
+  quorvel::platform::SetEnvironmentVariable("QUORVEL_ELZAB_STATE", state.c_str());
   auto simCommand = [&](const std::string& args) { return quoted(sim) + " " + args + " --state " + quoted(state); };
 
   std::printf(

@@ -1,13 +1,13 @@
 // The POSNET tour of `quorvel demo`: the POSNET driver through the stand-ins for libposnet and
 // libhlapi against the simulated register, first over TCP, then one step over the serial line
 // (a pseudo-terminal), the way a shop's sales application runs it, one job after the other.
-#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <string>
 
 #include "host/demo_support.h"
+#include "platform/job_dir.h"
 
 namespace quorvel::demo {
 namespace {
@@ -55,7 +55,7 @@ int runPosnetTour(Tour& tour, const DemoOptions&) {
   const std::string state = tour.file("kasa.txt");
   const std::string tty = tour.file("ttyPosnet");
   const std::string portFile = tour.file("posnet.port");
-  if (::access(sim.c_str(), X_OK) != 0) {
+  if (!quorvel::platform::FileExecutable(sim.c_str())) {
     std::fprintf(stderr, "quorvel demo: the simulated register %s is missing (build the target posnet_sim)\n",
                  sim.c_str());
     return kExitError;
@@ -69,7 +69,7 @@ int runPosnetTour(Tour& tour, const DemoOptions&) {
   if (tour.shell(quoted(sim) + " init --state " + quoted(state)) != 0 ||
       tour.shell(quoted(sim) + " add group 2 Pieczywo --state " + quoted(state)) != 0)
     return kExitError;
-  ::unlink(portFile.c_str());
+  quorvel::platform::RemoveFile(portFile.c_str());
   Background simulator;
   if (!simulator.start({sim, "serve", "--state", state, "--port", "0", "--port-file", portFile, "--link", tty},
                        portFile))

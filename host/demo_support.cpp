@@ -1,10 +1,6 @@
 // The shared pieces of `quorvel demo`'s tours.
 #include "host/demo_support.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -71,14 +67,14 @@ bool Tour::useStandins(const std::vector<std::string>& libraries, const char* bu
   const std::string folder = standinDir();
   for (const std::string& library : libraries) {
     const std::string path = folder + "/" + library;
-    if (::access(path.c_str(), R_OK) != 0) {
+    if (!quorvel::platform::FileReadable(path.c_str())) {
       std::fprintf(stderr, "quorvel demo: the stand-in %s is missing (%s)\n", path.c_str(), buildHint);
       return false;
     }
   }
   // The simulated register must answer whatever the environment named before: the stand-ins
   // alone, never a shop's real library from an earlier setting.
-  ::setenv(quorvel::platform::kLibraryPathVariable, folder.c_str(), 1);
+  quorvel::platform::SetEnvironmentVariable(quorvel::platform::kLibraryPathVariable, folder.c_str());
   return true;
 }
 
@@ -94,8 +90,8 @@ int Tour::runJob(const char* plugin, const std::string& title, const char* opera
                  const std::string& goods, bool showData) {
   step(title, operation);
   writeBytes(file("VEXA_JOB.XML"), jobXml(operation, model, goods));
-  const int rc = std::system((quoted(self()) + " run " + plugin + " -C " + quoted(dir_)).c_str());
-  const int status = WIFEXITED(rc) ? WEXITSTATUS(rc) : kExitError;
+  const int rc = quorvel::platform::RunShellCommand(quoted(self()) + " run " + plugin + " -C " + quoted(dir_));
+  const int status = rc >= 0 ? rc : kExitError;
   if (status >= kExitError && worst_ < status) worst_ = status;
   if (showData) {
     std::printf("  PROG_KOM.XML:\n");
@@ -107,8 +103,8 @@ int Tour::runJob(const char* plugin, const std::string& title, const char* opera
 
 int Tour::shell(const std::string& command, bool mustSucceed) {
   std::fflush(stdout);
-  const int rc = std::system(command.c_str());
-  const int status = WIFEXITED(rc) ? WEXITSTATUS(rc) : kExitError;
+  const int rc = quorvel::platform::RunShellCommand(command);
+  const int status = rc >= 0 ? rc : kExitError;
   if (status != 0 && mustSucceed) fail();
   return status;
 }
@@ -116,27 +112,14 @@ int Tour::shell(const std::string& command, bool mustSucceed) {
 bool Background::start(const std::vector<std::string>& argv, const std::string& readyPath) {
   if (argv.empty()) return false;
   std::fflush(stdout);
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_ = ::fork();
+  pid_ = quorvel::platform::StartBackgroundProcess(argv);
   if (pid_ < 0) return false;
-  if (pid_ == 0) {
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, 1);
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
-  if (!readyPath.empty())
-    for (int i = 0; i < 100 && ::access(readyPath.c_str(), F_OK) != 0; ++i) ::usleep(20000);
+  if (!readyPath.empty()) quorvel::platform::WaitForFile(readyPath.c_str(), 2000);
   return true;
 }
 
 Background::~Background() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-  }
+  quorvel::platform::StopProcess(pid_);
 }
 
 }  // namespace quorvel::demo

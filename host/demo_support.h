@@ -2,10 +2,10 @@
 // `quorvel run` as a sales application runs them, and simulated registers in the background.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
 #include <vector>
+
+#include "platform/process.h"
 
 namespace quorvel::demo {
 
@@ -87,7 +87,7 @@ class Background {
   ~Background();
 
  private:
-  pid_t pid_ = -1;
+  quorvel::platform::ProcessId pid_ = -1;
 };
 
 // The tours. Each gets a fresh job directory and returns 0 or 2.

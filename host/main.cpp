@@ -4,7 +4,6 @@
 // library (which reads VEXA_JOB.XML), calls Quorvel_run with a driver plug-in's name, unloads
 // the core (which finishes PROG_KOM.XML and RAPORT.XML), and then shows the report, keeping the
 // job directory locked until the report is read.
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -23,7 +22,9 @@
 #include "host/module_path.h"
 #include "host/report_view.h"
 #include "platform/cp1250.h"
+#include "platform/job_dir.h"
 #include "platform/module.h"
+#include "platform/process.h"
 #include "platform/stop_signals.h"
 
 #include "host/config_command.h"
@@ -216,7 +217,7 @@ int runCommand(int argc, char** argv) {
     }
   }
   if (!havePlugin) return usage("the plug-in name is missing");
-  if (directory && ::chdir(directory) != 0) {
+  if (directory && !quorvel::platform::ChangeDirectory(directory)) {
     std::fprintf(stderr, "quorvel: cannot enter the job directory %s: %s\n", directory, std::strerror(errno));
     return kExitUsage;
   }
@@ -274,7 +275,7 @@ int runCommand(int argc, char** argv) {
                  quorvel::cp1250::toUtf8(faultText).c_str());
     status = kExitError;
   }
-  if (held >= 0) ::close(held);
+  quorvel::platform::CloseDescriptor(held);
   return status;
 }
 

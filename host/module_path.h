@@ -1,11 +1,11 @@
 // Where the program finds the libraries that belong to it: the core and the driver plug-ins.
 #pragma once
 
-#include <unistd.h>
 
 #include <string>
 
 #include "platform/module.h"
+#include "platform/process.h"
 
 #ifndef QUORVEL_INSTALL_LIBDIR
 #define QUORVEL_INSTALL_LIBDIR "lib"
@@ -21,7 +21,7 @@ inline std::string programLibrary(const std::string& fileName) {
   if (!exeDir.empty()) {
     for (const char* sub : {"/../" QUORVEL_INSTALL_LIBDIR "/quorvel/", "/../" QUORVEL_INSTALL_LIBDIR "/", "/../lib/"}) {
       const std::string candidate = exeDir + sub + fileName;
-      if (::access(candidate.c_str(), R_OK) == 0) return candidate;
+      if (quorvel::platform::FileReadable(candidate.c_str())) return candidate;
     }
   }
   return fileName;

@@ -1,12 +1,12 @@
 #include "host/progress_bar.h"
 
-#include <unistd.h>
 
 #include <algorithm>
 
 #include "core/progress.h"
 #include "platform/cp1250.h"
 #include "platform/module.h"
+#include "platform/process.h"
 
 namespace quorvel::host {
 namespace {
@@ -79,7 +79,7 @@ std::string progressLine(const std::string& whatUtf8, long done, long total, lon
   return line;
 }
 
-ProgressBar::ProgressBar(std::FILE* out) : out_(out), terminal_(out && ::isatty(::fileno(out))) {}
+ProgressBar::ProgressBar(std::FILE* out) : out_(out), terminal_(quorvel::platform::IsTerminal(out)) {}
 
 void ProgressBar::connect(quorvel::platform::Module* core) {
   if (!terminal_ || !core) return;

@@ -32,7 +32,7 @@ get_property(QUORVEL_DRIVER_PLUGINS GLOBAL PROPERTY QUORVEL_DRIVER_MODULES)
 list(JOIN QUORVEL_DRIVER_PLUGINS "," QUORVEL_DRIVER_PLUGIN_NAMES)
 quorvel_add_test(plugin_contract_test
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_contract_test.cpp ${CMAKE_SOURCE_DIR}/platform/module.cpp
-          ${CMAKE_SOURCE_DIR}/host/driver_catalog.cpp
+          ${CMAKE_SOURCE_DIR}/host/driver_catalog.cpp ${CMAKE_SOURCE_DIR}/platform/process.cpp
   LIBS ${CMAKE_DL_LIBS})
 target_compile_definitions(plugin_contract_test PRIVATE
   QUORVEL_DRIVER_PLUGINS="${QUORVEL_DRIVER_PLUGIN_NAMES}"
