@@ -53,8 +53,8 @@ const DemoPackaging kPackages[] = {
 
 std::string goodsXml() {
   std::string x;
-  for (const DemoGoods& g : kGoods) x += towarXml(g);
-  for (const DemoPackaging& p : kPackages) x += towarXml(p);
+  for (const DemoGoods& g : kGoods) x += goodsXml(g);
+  for (const DemoPackaging& p : kPackages) x += goodsXml(p);
   return x;
 }
 

@@ -31,8 +31,8 @@ const DemoPackaging kPackages[] = {
 
 std::string goodsXml() {
   std::string x;
-  for (const DemoPackaging& p : kPackages) x += towarXml(p, "<Va>4</Va><JM>1</JM>");
-  for (const DemoGoods& g : kGoods) x += towarXml(g);
+  for (const DemoPackaging& p : kPackages) x += goodsXml(p, "<Va>4</Va><JM>1</JM>");
+  for (const DemoGoods& g : kGoods) x += goodsXml(g);
   return x;
 }
 

@@ -36,8 +36,8 @@ const DemoPackaging kPackagings[] = {
 
 std::string goodsXml() {
   std::string x;
-  for (const DemoPackaging& p : kPackagings) x += towarXml(p);
-  for (const DemoGoods& g : kGoods) x += towarXml(g);
+  for (const DemoPackaging& p : kPackagings) x += goodsXml(p);
+  for (const DemoGoods& g : kGoods) x += goodsXml(g);
   return x;
 }
 

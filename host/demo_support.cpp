@@ -28,8 +28,8 @@ std::string jobXml(const char* operation, const char* model, const std::string& 
          model + "\" xmlns=\"http://schemas.quorvel.org/UF/Dane.xsd\">\n" + goods + "</Dane>\n";
 }
 
-std::string towarXml(const DemoGoods& g) {
-  std::string x = "  <Towar><Id>" + std::to_string(g.id) + "</Id><Ty>T</Ty><KP>" + std::to_string(g.kp) + "</KP>";
+std::string goodsXml(const DemoGoods& g) {
+  std::string x = "  <Towar><Id>" + std::to_string(g.id) + "</Id><Ty>T</Ty><KP>" + std::to_string(g.plu) + "</KP>";
   if (*g.barcode) x += std::string("<KK>") + g.barcode + "</KK>";
   const std::string further = g.further;
   for (std::size_t at = 0; !further.empty() && at != std::string::npos;) {
@@ -43,8 +43,8 @@ std::string towarXml(const DemoGoods& g) {
   return x + "<JM>" + std::to_string(g.unit) + "</JM></Towar>\n";
 }
 
-std::string towarXml(const DemoPackaging& p, const char* more) {
-  return "  <Towar><Id>" + std::to_string(p.id) + "</Id><Ty>O</Ty><KP>" + std::to_string(p.kp) + "</KP><Na>" + p.name +
+std::string goodsXml(const DemoPackaging& p, const char* more) {
+  return "  <Towar><Id>" + std::to_string(p.id) + "</Id><Ty>O</Ty><KP>" + std::to_string(p.plu) + "</KP><Na>" + p.name +
          "</Na><Ce>" + p.price + "</Ce>" + more + "</Towar>\n";
 }
 

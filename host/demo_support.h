@@ -28,7 +28,7 @@ void showDeviceData(const std::string& path);
 // A goods record of a tour's job: identifier, PLU, name, price, VAT, group (0: not given),
 // unit, barcode, further barcodes ("a,b" or "") and linked packaging ("" or its PLU).
 struct DemoGoods {
-  int id, kp;
+  int id, plu;
   const char* name;
   const char* price;
   int vat, group, unit;
@@ -38,13 +38,13 @@ struct DemoGoods {
 };
 // A returnable packaging of a tour's job: identifier, PLU (package number), name, deposit.
 struct DemoPackaging {
-  int id, kp;
+  int id, plu;
   const char* name;
   const char* price;
 };
 // One <Towar> line of a job for each; `more` follows the packaging's price.
-std::string towarXml(const DemoGoods& g);
-std::string towarXml(const DemoPackaging& p, const char* more = "");
+std::string goodsXml(const DemoGoods& g);
+std::string goodsXml(const DemoPackaging& p, const char* more = "");
 
 // One tour: its job directory, the numbered steps, and the worst exit status of its jobs.
 class Tour {

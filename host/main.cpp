@@ -175,9 +175,9 @@ std::string pluginName(std::string name) {
 
 int exitStatusOf(const ReportView& report) {
   if (!report.complete) return kExitError;
-  const std::string& typ = report.status.typ;
-  if (typ == "OK" || typ == "I") return kExitOk;
-  if (typ == "W") return kExitWarning;
+  const std::string& type = report.status.type;
+  if (type == "OK" || type == "I") return kExitOk;
+  if (type == "W") return kExitWarning;
   return kExitError;
 }
 

@@ -114,10 +114,10 @@ int listHistory(const std::string& directory) {
     const bool haveReport = quorvel::host::readReport((files / "RAPORT.XML").string(), report);
     quorvel::host::DeviceDataView data;
     quorvel::host::readDeviceData((files / "PROG_KOM.XML").string(), data);
-    std::string operation = report.operacja;
+    std::string operation = report.operation;
     if (operation.empty()) operation = quorvel::cp1250::toUtf8(recordValue(readSmall(folder / "ZADANIE.TXT"), "operacja"));
     if (operation.empty()) operation = "?";
-    const std::string status = !haveReport ? "-" : report.complete ? report.status.typ : "cut off";
+    const std::string status = !haveReport ? "-" : report.complete ? report.status.type : "cut off";
     int records = 0;
     long long total = 0;
     for (const auto& r : data.records) {
@@ -222,7 +222,7 @@ int runReportCommand(int argc, char** argv) {
   }
   // A failed job's device data may list goods the register never took, or only part of the
   // sales: a host acts on PROG_KOM.XML only after a status other than E.
-  if (report.complete && report.status.typ == "E")
+  if (report.complete && report.status.type == "E")
     std::printf("\nThe job failed (status E): its PROG_KOM.XML must not be taken over.\n");
   if (!job.empty()) {
     std::error_code ec;

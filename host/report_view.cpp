@@ -38,7 +38,7 @@ void XMLCALL onStart(void* data, const XML_Char* name, const XML_Char** attrs) {
   if (s.path.size() == 1 && element == "Raport") {
     s.sawRoot = true;
     for (int i = 0; attrs[i]; i += 2)
-      if (std::string_view(attrs[i]) == "operacja") s.report->operacja = attrs[i + 1];
+      if (std::string_view(attrs[i]) == "operacja") s.report->operation = attrs[i + 1];
   } else if (element == "Komunikat" || element == "Status") {
     s.current = ReportMessage{};
   }
@@ -49,13 +49,13 @@ void XMLCALL onEnd(void* data, const XML_Char* name) {
   const std::string element = name;
   const bool inMessage = inside(s, "Komunikat") || inside(s, "Status");
   if (inMessage && element == "Typ") {
-    s.current.typ = s.text;
+    s.current.type = s.text;
   } else if (inMessage && element == "Treść") {
-    s.current.tresc = s.text;
+    s.current.text = s.text;
   } else if (inMessage && element == "Numer") {
-    s.current.numer = std::strtol(s.text.c_str(), nullptr, 10);
+    s.current.number = std::strtol(s.text.c_str(), nullptr, 10);
   } else if (inMessage && element == "Towar") {
-    s.current.towary.push_back(s.text);
+    s.current.goods.push_back(s.text);
   } else if (element == "Komunikat") {
     s.report->messages.push_back(s.current);
   } else if (element == "Status") {
@@ -144,7 +144,7 @@ void XMLCALL onDataStart(void* user, const XML_Char* name, const XML_Char** attr
   if (s.depth == 1) {
     s.sawRoot = std::string_view(name) == "Dane";
     for (int i = 0; s.sawRoot && attrs[i]; i += 2)
-      if (std::string_view(attrs[i]) == "operacja") s.data->operacja = attrs[i + 1];
+      if (std::string_view(attrs[i]) == "operacja") s.data->operation = attrs[i + 1];
   } else if (s.depth == 2) {
     s.data->records.push_back(DeviceRecord{name, {}});
   } else if (s.depth == 3 && !s.data->records.empty()) {
@@ -198,21 +198,21 @@ std::string trimmed(const std::string& text) {
 }  // namespace
 
 void printReport(const ReportView& report, std::FILE* out) {
-  std::fprintf(out, "Operation: %s\n", report.operacja.c_str());
+  std::fprintf(out, "Operation: %s\n", report.operation.c_str());
   for (const auto& m : report.messages) {
-    std::fprintf(out, "  %-2s %s", m.typ.c_str(), trimmed(m.tresc).c_str());
-    if (m.numer > 0) std::fprintf(out, " (no. %ld)", m.numer);
+    std::fprintf(out, "  %-2s %s", m.type.c_str(), trimmed(m.text).c_str());
+    if (m.number > 0) std::fprintf(out, " (no. %ld)", m.number);
     std::fputc('\n', out);
-    if (!m.towary.empty()) {
+    if (!m.goods.empty()) {
       std::fputs("     goods:", out);
-      for (std::size_t i = 0; i < m.towary.size(); ++i)
-        std::fprintf(out, "%s %s", i ? "," : "", m.towary[i].c_str());
+      for (std::size_t i = 0; i < m.goods.size(); ++i)
+        std::fprintf(out, "%s %s", i ? "," : "", m.goods[i].c_str());
       std::fputc('\n', out);
     }
   }
   if (report.complete) {
-    std::fprintf(out, "Status: %s", report.status.typ.c_str());
-    if (!report.status.tresc.empty()) std::fprintf(out, "  %s", trimmed(report.status.tresc).c_str());
+    std::fprintf(out, "Status: %s", report.status.type.c_str());
+    if (!report.status.text.empty()) std::fprintf(out, "  %s", trimmed(report.status.text).c_str());
     std::fputc('\n', out);
   } else {
     std::fputs("Status: (missing)\n", out);

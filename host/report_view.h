@@ -9,14 +9,14 @@
 namespace quorvel::host {
 
 struct ReportMessage {
-  std::string typ;                  // "E", "W", "I" (status: also "OK")
-  std::string tresc;                // UTF-8
-  long numer = 0;                   // 0 when the message has no <Numer>
-  std::vector<std::string> towary;  // goods identifiers, in report order
+  std::string type;                // "E", "W", "I" (status: also "OK")
+  std::string text;                // UTF-8
+  long number = 0;                 // 0 when the message has no <Numer>
+  std::vector<std::string> goods;  // goods identifiers, in report order
 };
 
 struct ReportView {
-  std::string operacja;  // UTF-8
+  std::string operation;  // UTF-8
   std::vector<ReportMessage> messages;
   ReportMessage status;
   bool complete = false;  // the whole document was read, status block included
@@ -40,7 +40,7 @@ struct DeviceRecord {
 };
 
 struct DeviceDataView {
-  std::string operacja;  // UTF-8
+  std::string operation;  // UTF-8
   std::vector<DeviceRecord> records;
   bool complete = false;  // the root element was closed
   std::string error;      // why the file could not be read completely

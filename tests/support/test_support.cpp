@@ -74,13 +74,13 @@ std::string schemaErrors(const std::string& xmlPath, const std::string& schema) 
 
 std::string cp1250ToUtf8(const std::string& bytes) { return quorvel::cp1250::toUtf8(bytes); }
 
-int exitStatusForReport(const std::string& raport) {
+int exitStatusForReport(const std::string& report) {
   const std::string head = "<Status>\r\n\t\t<Typ>";
-  std::size_t at = raport.find(head);
+  std::size_t at = report.find(head);
   if (at == std::string::npos) return 2;
   at += head.size();
-  const std::string typ = raport.substr(at, raport.find('<', at) - at);
-  return typ == "OK" || typ == "I" ? 0 : typ == "W" ? 1 : 2;
+  const std::string type = report.substr(at, report.find('<', at) - at);
+  return type == "OK" || type == "I" ? 0 : type == "W" ? 1 : 2;
 }
 
 bool sanitizerReport(const std::string& output) {

@@ -50,7 +50,7 @@ std::string cp1250ToUtf8(const std::string& bytes);
 
 // The exit status `quorvel run` owes the report RAPORT.XML (its bytes or their UTF-8 text): 0 for
 // OK or I, 1 for W, 2 for E or no status at all.
-int exitStatusForReport(const std::string& raport);
+int exitStatusForReport(const std::string& report);
 
 // A sanitizer's report in a child process's output (its exit status alone may look like a
 // warning's).
