@@ -1,6 +1,4 @@
-#include "host/command_line.h"
 #include "host/config_command.h"
-
 
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +8,7 @@
 #include <vector>
 
 #include "core/plugin_contract.h"
+#include "host/command_line.h"
 #include "host/driver_catalog.h"
 #include "host/module_path.h"
 #include "platform/job_dir.h"

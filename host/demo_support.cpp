@@ -1,7 +1,6 @@
 // The shared pieces of `quorvel demo`'s tours.
 #include "host/demo_support.h"
 
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>

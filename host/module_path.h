@@ -1,7 +1,6 @@
 // Where the program finds the libraries that belong to it: the core and the driver plug-ins.
 #pragma once
 
-
 #include <string>
 
 #include "platform/module.h"

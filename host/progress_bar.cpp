@@ -1,6 +1,5 @@
 #include "host/progress_bar.h"
 
-
 #include <algorithm>
 
 #include "core/progress.h"
