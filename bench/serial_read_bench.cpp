@@ -122,7 +122,7 @@ bool run(bool withDump, bool paced) {
 
 int main() {
   // The dump's warning box would wait for a person.
-  quorvel::ui::setMessageBoxHook([](const std::string&, const std::string&, quorvel::ui::Icon) {});
+  quorvel::ui::SetMessageBoxHook([](const std::string&, const std::string&, quorvel::ui::Icon) {});
   const auto dir = std::filesystem::temp_directory_path() / ("quorvel_serial_bench_" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   std::filesystem::current_path(dir);

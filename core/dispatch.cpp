@@ -27,13 +27,13 @@ using contract::OperationFn;
 }  // namespace
 
 int runOperation(quorvel::platform::Module* plugin) {
-  using quorvel::platform::findSymbol;
+  using quorvel::platform::FindSymbol;
   // Every name is resolved before anything runs; a missing one only leaves its slot empty.
   OperationFn entries[kOperationCount];
   for (std::size_t i = 0; i < kOperationCount; ++i)
-    entries[i] = reinterpret_cast<OperationFn>(findSymbol(plugin, kOperations[i].entry));
-  const auto driverInit = reinterpret_cast<HookFn>(findSymbol(plugin, contract::kDriverInit));
-  const auto driverFree = reinterpret_cast<HookFn>(findSymbol(plugin, contract::kDriverFree));
+    entries[i] = reinterpret_cast<OperationFn>(FindSymbol(plugin, kOperations[i].entry));
+  const auto driverInit = reinterpret_cast<HookFn>(FindSymbol(plugin, contract::kDriverInit));
+  const auto driverFree = reinterpret_cast<HookFn>(FindSymbol(plugin, contract::kDriverFree));
 
   vexa->TwIterReset();
   raport->UstawStatus("OK", "");
@@ -93,12 +93,12 @@ QUORVEL_EXPORT_C void Quorvel_run(const std::string& name) {
       return;
     }
     const std::string moduleName = name + ".dll";
-    plugin = quorvel::platform::loadModule(moduleName);
+    plugin = quorvel::platform::LoadModule(moduleName);
     if (!plugin) {
       // A reason given while the plug-in's own load ran stands; it is not replaced.
       // A file found nowhere: the message also says which file was looked for and where.
       if (GetErrorNum() == 0) {
-        const std::string note = quorvel::platform::lastModuleSearchNote();
+        const std::string note = quorvel::platform::LastModuleSearchNote();
         const std::string detail = note.empty() ? moduleName : moduleName + " (" + note + ")";
         SetError(ERR_LIBRARY_MISSING, detail.c_str());
       }
@@ -109,5 +109,5 @@ QUORVEL_EXPORT_C void Quorvel_run(const std::string& name) {
     SetError(ERR_NO_MEMORY, "");
     if (vexa) vexa->TwIterDelete();
   }
-  quorvel::platform::releaseModule(plugin);
+  quorvel::platform::ReleaseModule(plugin);
 }

@@ -231,5 +231,5 @@ void beep_on() { g_beepOn = true; }
 void beep_off() { g_beepOn = false; }
 
 void beep() {
-  if (g_beepOn) quorvel::ui::bell();
+  if (g_beepOn) quorvel::ui::Bell();
 }

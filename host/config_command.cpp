@@ -97,10 +97,10 @@ int runConfigCommand(int argc, char** argv) {
   if (plugin.empty()) return usage("the plug-in name is missing");
 
   // The plug-in is loaded outside any job: its load handler prepares nothing.
-  quorvel::platform::ModuleRef module(quorvel::platform::loadModule(pluginFile(plugin)));
+  quorvel::platform::ModuleRef module(quorvel::platform::LoadModule(pluginFile(plugin)));
   if (!module) {
     std::fprintf(stderr, "quorvel: cannot load the plug-in %s: %s\n", plugin.c_str(),
-                 quorvel::platform::lastModuleError().c_str());
+                 quorvel::platform::LastModuleError().c_str());
     return kExitError;
   }
   const auto configure = module.symbol<quorvel::contract::ConfigTextFn>(quorvel::contract::kConfigText);

@@ -58,9 +58,9 @@ void showDeviceData(const std::string& path) {
 
 Tour::Tour(std::string dir) : dir_(std::move(dir)) {}
 
-std::string Tour::self() { return quorvel::platform::executableDirectory() + "/quorvel"; }
-std::string Tour::binDir() { return quorvel::platform::executableDirectory(); }
-std::string Tour::standinDir() { return quorvel::platform::executableDirectory() + "/../standins"; }
+std::string Tour::self() { return quorvel::platform::ExecutableDirectory() + "/quorvel"; }
+std::string Tour::binDir() { return quorvel::platform::ExecutableDirectory(); }
+std::string Tour::standinDir() { return quorvel::platform::ExecutableDirectory() + "/../standins"; }
 
 bool Tour::useStandins(const std::vector<std::string>& libraries, const char* buildHint) {
   const std::string folder = standinDir();

@@ -173,10 +173,10 @@ const QuorvelDriverDescription* descriptionOf(const platform::ModuleRef& module)
 }
 
 std::vector<std::string> pluginDirectories() {
-  std::vector<std::string> dirs = platform::libraryPathDirectories();
+  std::vector<std::string> dirs = platform::LibraryPathDirectories();
   const std::string core = programLibrary("libQuorvel.so");
   if (core.find('/') != std::string::npos) dirs.push_back(directoryOf(core));
-  if (const std::string exe = platform::executableDirectory(); !exe.empty()) dirs.push_back(exe);
+  if (const std::string exe = platform::ExecutableDirectory(); !exe.empty()) dirs.push_back(exe);
   return dirs;
 }
 
@@ -185,11 +185,11 @@ const std::vector<FoundDriver>& foundDrivers() {
     std::vector<FoundDriver> drivers;
     std::set<std::string> names;
     for (const std::string& dir : pluginDirectories()) {
-      for (const std::string& file : platform::moduleFilesIn(dir, "quorvel_", ".so")) {
+      for (const std::string& file : platform::ModuleFilesIn(dir, "quorvel_", ".so")) {
         if (names.count(file)) continue;
         FoundDriver driver;
         driver.path = dir + "/" + file;
-        driver.module = platform::ModuleRef(platform::inspectModule(driver.path));
+        driver.module = platform::ModuleRef(platform::InspectModule(driver.path));
         driver.description = descriptionOf(driver.module);
         if (!driver.description) continue;
         names.insert(file);

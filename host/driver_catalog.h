@@ -15,7 +15,7 @@ namespace quorvel::host {
 
 struct FoundDriver {
   std::string path;  // the plug-in's file
-  platform::ModuleRef module;  // mapped only (inspectModule): no handler has run
+  platform::ModuleRef module;  // mapped only (InspectModule): no handler has run
   const QuorvelDriverDescription* description = nullptr;
 };
 

@@ -226,20 +226,20 @@ int runCommand(int argc, char** argv) {
   StopSignals stopSignals;
   // Loading the core reads the job; a job that cannot be read refuses the load and leaves
   // its reasons in RAPORT.XML.
-  quorvel::platform::ModuleRef core(quorvel::platform::loadModule(coreModule()));
+  quorvel::platform::ModuleRef core(quorvel::platform::LoadModule(coreModule()));
   if (!core) {
     // A refusal that left no report of this job (the directory busy with another job, or no
     // report could be created) says why itself: any RAPORT.XML there is another job's.
-    const std::string refusal = quorvel::platform::lastModuleRefusal();
+    const std::string refusal = quorvel::platform::LastModuleRefusal();
     if (!refusal.empty()) {
       std::fprintf(stderr, "quorvel: the job in %s was not run and no report was written: %s\n", shownDirectory,
                    quorvel::cp1250::toUtf8(refusal).c_str());
-    } else if (quorvel::platform::lastModuleRefused()) {
+    } else if (quorvel::platform::LastModuleRefused()) {
       std::fprintf(stderr, "quorvel: the job in %s could not be started:\n", shownDirectory);
       showReport(shownDirectory);
     } else {
       std::fprintf(stderr, "quorvel: cannot load the core library: %s\n",
-                   quorvel::platform::lastModuleError().c_str());
+                   quorvel::platform::LastModuleError().c_str());
     }
     return kExitCoreRefused;
   }
@@ -247,7 +247,7 @@ int runCommand(int argc, char** argv) {
   auto run = core.symbol<RunFn>("Quorvel_run");
   if (!run) {
     std::fprintf(stderr, "quorvel: %s has no entry point Quorvel_run\n",
-                 quorvel::platform::modulePath(core.get()).c_str());
+                 quorvel::platform::ModulePath(core.get()).c_str());
     return kExitCoreRefused;
   }
   stopSignals.connect(core.symbol<RequestStopFn>("Quorvel_requestStop"));

@@ -16,7 +16,7 @@ namespace quorvel::host {
 // path, so that a library of the same name lying in a job directory is never picked up
 // instead; the bare name (the loader's ordinary search) is the last resort.
 inline std::string programLibrary(const std::string& fileName) {
-  const std::string exeDir = quorvel::platform::executableDirectory();
+  const std::string exeDir = quorvel::platform::ExecutableDirectory();
   if (!exeDir.empty()) {
     for (const char* sub : {"/../" QUORVEL_INSTALL_LIBDIR "/quorvel/", "/../" QUORVEL_INSTALL_LIBDIR "/", "/../lib/"}) {
       const std::string candidate = exeDir + sub + fileName;

@@ -83,7 +83,7 @@ ProgressBar::ProgressBar(std::FILE* out) : out_(out), terminal_(quorvel::platfor
 void ProgressBar::connect(quorvel::platform::Module* core) {
   if (!terminal_ || !core) return;
   using SetFn = void (*)(QuorvelProgressFn, void*);
-  if (auto set = reinterpret_cast<SetFn>(quorvel::platform::findSymbol(core, "Quorvel_setProgress")))
+  if (auto set = reinterpret_cast<SetFn>(quorvel::platform::FindSymbol(core, "Quorvel_setProgress")))
     set(onProgress, this);
 }
 

@@ -19,7 +19,7 @@ namespace quorvel::platform {
 struct Module {
   void* handle = nullptr;
   std::string path;
-  bool attached = true;  // false: mapped only to be read (inspectModule), no handlers run
+  bool attached = true;  // false: mapped only to be read (InspectModule), no handlers run
 };
 
 namespace {
@@ -140,9 +140,9 @@ struct Search {
 
 Search searchDirectories() {
   Search search;
-  for (auto& dir : libraryPathDirectories()) addDirectory(search.dirs, std::move(dir));
-  addDirectory(search.dirs, loaderDirectory());
-  addDirectory(search.dirs, executableDirectory());
+  for (auto& dir : LibraryPathDirectories()) addDirectory(search.dirs, std::move(dir));
+  addDirectory(search.dirs, LoaderDirectory());
+  addDirectory(search.dirs, ExecutableDirectory());
   bool relative = false;
   for (auto& dir : linkerDirectories(relative)) addDirectory(search.dirs, std::move(dir));
   search.linkerRuleSafe = !relative;
@@ -189,7 +189,7 @@ std::string pathOfHandle(void* handle, const std::string& fallback) {
 
 }  // namespace
 
-std::string moduleFileName(const std::string& name) {
+std::string ModuleFileName(const std::string& name) {
   static constexpr char kDll[] = ".dll";
   constexpr std::size_t n = sizeof kDll - 1;
   if (name.size() >= n && name.compare(name.size() - n, n, kDll) == 0)
@@ -197,7 +197,7 @@ std::string moduleFileName(const std::string& name) {
   return name;
 }
 
-std::string executableDirectory() {
+std::string ExecutableDirectory() {
   char buf[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
   if (n <= 0) return std::string();
@@ -205,11 +205,11 @@ std::string executableDirectory() {
   return directoryOf(buf);
 }
 
-std::string loaderDirectory() {
+std::string LoaderDirectory() {
   // The main program has no file name of its own in the link map.
-  if (loaderIsMainProgram()) return executableDirectory();
+  if (loaderIsMainProgram()) return ExecutableDirectory();
   const link_map* own = loaderObject();
-  if (!own || !own->l_name || !std::strchr(own->l_name, '/')) return executableDirectory();
+  if (!own || !own->l_name || !std::strchr(own->l_name, '/')) return ExecutableDirectory();
   return directoryOf(canonical(own->l_name));
 }
 
@@ -252,13 +252,13 @@ Module* loadFirstOf(const std::vector<std::string>& fileNames) {
 
 }  // namespace
 
-Module* loadModule(const std::string& name) { return loadModuleAnyOf({name}); }
+Module* LoadModule(const std::string& name) { return LoadModuleAnyOf({name}); }
 
-Module* loadModuleAnyOf(const std::vector<std::string>& names) {
+Module* LoadModuleAnyOf(const std::vector<std::string>& names) {
   clearLast();
   std::vector<std::string> fileNames;
   for (const auto& name : names)
-    if (!name.empty()) fileNames.push_back(moduleFileName(name));
+    if (!name.empty()) fileNames.push_back(ModuleFileName(name));
   if (fileNames.empty()) {
     g_lastError = "empty module name";
     return nullptr;
@@ -266,7 +266,7 @@ Module* loadModuleAnyOf(const std::vector<std::string>& names) {
   return loadFirstOf(fileNames);
 }
 
-std::vector<std::string> libraryPathDirectories() {
+std::vector<std::string> LibraryPathDirectories() {
   std::vector<std::string> dirs;
   const char* value = std::getenv(kLibraryPathVariable);
   if (!value) return dirs;
@@ -282,11 +282,11 @@ std::vector<std::string> libraryPathDirectories() {
   return dirs;
 }
 
-std::vector<std::string> moduleSearchDirectories() { return searchDirectories().dirs; }
+std::vector<std::string> ModuleSearchDirectories() { return searchDirectories().dirs; }
 
-bool lastModuleNotFound() { return g_lastNotFound; }
+bool LastModuleNotFound() { return g_lastNotFound; }
 
-std::string lastModuleSearchNote() {
+std::string LastModuleSearchNote() {
   if (!g_lastNotFound) return std::string();
   std::string note = g_lastSearchedFiles.size() == 1 ? "szukano pliku " : "szukano plików "_cp;
   note += joined(g_lastSearchedFiles) + " w folderach: " + (g_lastSearchedDirs.empty() ? "(brak)" : joined(g_lastSearchedDirs));
@@ -324,12 +324,12 @@ Module* loadLocated(const std::string& fileName, const std::string& located) {
 
 }  // namespace
 
-void* findSymbol(Module* module, const char* name) {
+void* FindSymbol(Module* module, const char* name) {
   if (!module || !name) return nullptr;
   return ownSymbol(module->handle, name);
 }
 
-Module* inspectModule(const std::string& path) {
+Module* InspectModule(const std::string& path) {
   clearLast();
   ::dlerror();
   void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -341,7 +341,7 @@ Module* inspectModule(const std::string& path) {
   return new Module{handle, pathOfHandle(handle, path), false};
 }
 
-std::vector<std::string> moduleFilesIn(const std::string& directory, const std::string& prefix,
+std::vector<std::string> ModuleFilesIn(const std::string& directory, const std::string& prefix,
                                        const std::string& suffix) {
   std::vector<std::string> names;
   DIR* dir = ::opendir(directory.c_str());
@@ -358,7 +358,7 @@ std::vector<std::string> moduleFilesIn(const std::string& directory, const std::
   return names;
 }
 
-void releaseModule(Module* module) {
+void ReleaseModule(Module* module) {
   if (!module) return;
   if (!module->attached) {
     ::dlclose(module->handle);
@@ -370,12 +370,12 @@ void releaseModule(Module* module) {
   delete module;
 }
 
-std::string modulePath(const Module* module) { return module ? module->path : std::string(); }
+std::string ModulePath(const Module* module) { return module ? module->path : std::string(); }
 
-std::string lastModuleError() { return g_lastError; }
+std::string LastModuleError() { return g_lastError; }
 
-bool lastModuleRefused() { return g_lastRefused; }
+bool LastModuleRefused() { return g_lastRefused; }
 
-std::string lastModuleRefusal() { return g_lastRefusal; }
+std::string LastModuleRefusal() { return g_lastRefusal; }
 
 }  // namespace quorvel::platform

@@ -38,84 +38,84 @@ inline constexpr const char* kDetachSymbol = "quorvel_module_detach";
 inline constexpr const char* kRefusalSymbol = "quorvel_module_refusal";
 
 // Loads and attaches the module; nullptr when no file was found, the file could not be mapped
-// or its attach handler refused. lastModuleError() then says which.
-QUORVEL_API Module* loadModule(const std::string& name);
+// or its attach handler refused. LastModuleError() then says which.
+QUORVEL_API Module* LoadModule(const std::string& name);
 
 // Loads the first of several file names for one library ("libWinIP.so", "WinIP.so"): each
 // directory of the search above is tried with every name before the next directory, so a
 // library of either name found earlier in the order wins over one found later.
-QUORVEL_API Module* loadModuleAnyOf(const std::vector<std::string>& names);
+QUORVEL_API Module* LoadModuleAnyOf(const std::vector<std::string>& names);
 
 // Address of the exported symbol `name` defined in the module's own file; nullptr when the
 // module lacks it. A symbol that the module's dependencies export (the core's attach handler,
 // seen through every plug-in) does not count.
-QUORVEL_API void* findSymbol(Module* module, const char* name);
+QUORVEL_API void* FindSymbol(Module* module, const char* name);
 
 // Maps the module file at `path` only to read what it exports: its load handler is not run
-// (nor, at release, its unload handler). nullptr when it cannot be mapped (lastModuleError()).
-QUORVEL_API Module* inspectModule(const std::string& path);
+// (nor, at release, its unload handler). nullptr when it cannot be mapped (LastModuleError()).
+QUORVEL_API Module* InspectModule(const std::string& path);
 
 // The file names in `directory` that begin with `prefix` and end with `suffix` (regular,
 // readable files), sorted; none when the folder cannot be read.
-QUORVEL_API std::vector<std::string> moduleFilesIn(const std::string& directory, const std::string& prefix,
+QUORVEL_API std::vector<std::string> ModuleFilesIn(const std::string& directory, const std::string& prefix,
                                                    const std::string& suffix);
 
 // Detaches and unmaps the module; nullptr is ignored.
-QUORVEL_API void releaseModule(Module* module);
+QUORVEL_API void ReleaseModule(Module* module);
 
 // Full path of the file the module was loaded from.
-QUORVEL_API std::string modulePath(const Module* module);
+QUORVEL_API std::string ModulePath(const Module* module);
 
-// Why the last loadModule failed ("" after a success), in English, for diagnostics; a file
+// Why the last LoadModule failed ("" after a success), in English, for diagnostics; a file
 // found nowhere names the file(s) looked for and the folders searched.
-QUORVEL_API std::string lastModuleError();
+QUORVEL_API std::string LastModuleError();
 
-// True when the last failed loadModule found and mapped the file but its attach refused.
-QUORVEL_API bool lastModuleRefused();
+// True when the last failed LoadModule found and mapped the file but its attach refused.
+QUORVEL_API bool LastModuleRefused();
 
-// What the module that refused the last loadModule said about why (its quorvel_module_refusal,
+// What the module that refused the last LoadModule said about why (its quorvel_module_refusal,
 // in the module's own text encoding); "" when it said nothing.
-QUORVEL_API std::string lastModuleRefusal();
+QUORVEL_API std::string LastModuleRefusal();
 
 // "x.dll" -> "x.so"; any other name unchanged.
-QUORVEL_API std::string moduleFileName(const std::string& name);
+QUORVEL_API std::string ModuleFileName(const std::string& name);
 
 // Directory of the host executable, from /proc/self/exe ("" when unknown), without a final '/'.
-QUORVEL_API std::string executableDirectory();
+QUORVEL_API std::string ExecutableDirectory();
 
 // Directory of the file that holds this loader code (the core library in the core, the
 // executable in a program that links the loader itself), without a final '/'.
-QUORVEL_API std::string loaderDirectory();
+QUORVEL_API std::string LoaderDirectory();
 
 // The environment variable naming the folders searched first for a bare name.
 inline constexpr const char* kLibraryPathVariable = "QUORVEL_LIBRARY_PATH";
 
 // The absolute folders of QUORVEL_LIBRARY_PATH, in order, without trailing '/' or repeats.
-QUORVEL_API std::vector<std::string> libraryPathDirectories();
+QUORVEL_API std::vector<std::string> LibraryPathDirectories();
 
 // Every folder searched for a bare name, in order (the linker's cache not included).
-QUORVEL_API std::vector<std::string> moduleSearchDirectories();
+QUORVEL_API std::vector<std::string> ModuleSearchDirectories();
 
 // True when the last failed load found no file of the name(s) in the search.
-QUORVEL_API bool lastModuleNotFound();
+QUORVEL_API bool LastModuleNotFound();
 
 // After a load that found no file: the file name(s) looked for and the folders searched, in
 // windows-1250 for a report message ("szukano pliku X.so w folderach: /a, /b oraz w
 // ld.so.cache"); "" otherwise.
-QUORVEL_API std::string lastModuleSearchNote();
+QUORVEL_API std::string LastModuleSearchNote();
 
 // RAII owner for a loaded module.
 class ModuleRef {
  public:
   ModuleRef() = default;
   explicit ModuleRef(Module* m) : module_(m) {}
-  ~ModuleRef() { releaseModule(module_); }
+  ~ModuleRef() { ReleaseModule(module_); }
   ModuleRef(const ModuleRef&) = delete;
   ModuleRef& operator=(const ModuleRef&) = delete;
   ModuleRef(ModuleRef&& other) noexcept : module_(other.module_) { other.module_ = nullptr; }
   ModuleRef& operator=(ModuleRef&& other) noexcept {
     if (this != &other) {
-      releaseModule(module_);
+      ReleaseModule(module_);
       module_ = other.module_;
       other.module_ = nullptr;
     }
@@ -125,10 +125,10 @@ class ModuleRef {
   explicit operator bool() const { return module_ != nullptr; }
   template <typename Fn>
   Fn symbol(const char* name) const {
-    return reinterpret_cast<Fn>(findSymbol(module_, name));
+    return reinterpret_cast<Fn>(FindSymbol(module_, name));
   }
   void reset() {
-    releaseModule(module_);
+    ReleaseModule(module_);
     module_ = nullptr;
   }
 

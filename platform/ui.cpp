@@ -13,8 +13,8 @@ namespace quorvel::ui {
 
 // The ncurses front end (ui_curses.cpp). False when the terminal could not be set up.
 namespace curses {
-bool messageBox(const std::string& text, const std::string& caption, Icon icon);
-std::optional<FormResult> showForm(Form& form);
+bool MessageBox(const std::string& text, const std::string& caption, Icon icon);
+std::optional<FormResult> ShowForm(Form& form);
 }  // namespace curses
 
 namespace {
@@ -34,13 +34,13 @@ void boxToStderr(const std::string& text, const std::string& caption, Icon icon)
 
 }  // namespace
 
-MessageBoxHook setMessageBoxHook(MessageBoxHook hook) {
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
   MessageBoxHook previous = std::move(hookSlot());
   hookSlot() = std::move(hook);
   return previous;
 }
 
-bool haveTerminal() {
+bool HaveTerminal() {
   const char* mode = std::getenv("QUORVEL_UI");
   if (mode && std::strcmp(mode, "none") == 0) return false;
   return ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO);
@@ -48,25 +48,25 @@ bool haveTerminal() {
 
 // A terminal has no tone generator of its own: BEL on the controlling terminal is the nearest
 // thing to the short beep. Without a terminal (a service, CI) there is nothing to sound.
-void bell() {
+void Bell() {
   const int fd = ::open("/dev/tty", O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return;
   [[maybe_unused]] const ssize_t written = ::write(fd, "\a", 1);
   ::close(fd);
 }
 
-void messageBox(const std::string& text, const std::string& caption, Icon icon) {
+void MessageBox(const std::string& text, const std::string& caption, Icon icon) {
   if (hookSlot()) {
     hookSlot()(text, caption, icon);
     return;
   }
-  if (haveTerminal() && curses::messageBox(text, caption, icon)) return;
+  if (HaveTerminal() && curses::MessageBox(text, caption, icon)) return;
   boxToStderr(text, caption, icon);
 }
 
-FormResult showForm(Form& form) {
-  if (haveTerminal()) {
-    if (const auto result = curses::showForm(form)) return *result;
+FormResult ShowForm(Form& form) {
+  if (HaveTerminal()) {
+    if (const auto result = curses::ShowForm(form)) return *result;
   }
   std::fprintf(stderr, "%s: %s\n", toUtf8(form.title).c_str(),
                toUtf8("formularza nie można wyświetlić bez terminala; nic nie zmieniono"_cp).c_str());
@@ -74,7 +74,7 @@ FormResult showForm(Form& form) {
   return FormResult::NotShown;
 }
 
-std::string stripAccelerator(const std::string& label) {
+std::string StripAccelerator(const std::string& label) {
   std::string out;
   for (std::size_t i = 0; i < label.size(); ++i) {
     if (label[i] == '&' && i + 1 < label.size()) ++i;
@@ -84,7 +84,7 @@ std::string stripAccelerator(const std::string& label) {
   return out;
 }
 
-char acceleratorOf(const std::string& label) {
+char AcceleratorOf(const std::string& label) {
   for (std::size_t i = 0; i + 1 < label.size(); ++i) {
     if (label[i] != '&') continue;
     if (label[i + 1] != '&') return label[i + 1];
@@ -155,7 +155,7 @@ bool Form::spin(std::size_t index, int delta) {
 
 std::optional<Refusal> Form::confirm() {
   auto refusal = validate();
-  if (refusal) messageBox(refusal->message, title, Icon::Warning);
+  if (refusal) MessageBox(refusal->message, title, Icon::Warning);
   return refusal;
 }
 

@@ -24,18 +24,18 @@ namespace quorvel::ui {
 enum class Icon { None, Information, Warning };
 
 // A modal box with an OK button; returns when the user has closed it. "\n" breaks lines.
-QUORVEL_API void messageBox(const std::string& text, const std::string& caption, Icon icon);
+QUORVEL_API void MessageBox(const std::string& text, const std::string& caption, Icon icon);
 
 // Receives every message box instead of the front end while set (tests watch the boxes of
 // form logic here). Returns the previous hook; an empty function restores the front end.
 using MessageBoxHook = std::function<void(const std::string& text, const std::string& caption, Icon icon)>;
-QUORVEL_API MessageBoxHook setMessageBoxHook(MessageBoxHook hook);
+QUORVEL_API MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);
 
 // True when dialogs are drawn on a terminal.
-QUORVEL_API bool haveTerminal();
+QUORVEL_API bool HaveTerminal();
 
 // The short audible signal: BEL on the controlling terminal; nothing without one.
-QUORVEL_API void bell();
+QUORVEL_API void Bell();
 
 enum class FieldKind {
   Edit,       // one line of text
@@ -98,11 +98,11 @@ class QUORVEL_API Form {
 enum class FormResult { Ok, Cancelled, NotShown };
 
 // Shows the form modally until OK (validated) or Cancel.
-QUORVEL_API FormResult showForm(Form& form);
+QUORVEL_API FormResult ShowForm(Form& form);
 
 // "&Numer" -> "Numer"; "&&" -> "&".
-QUORVEL_API std::string stripAccelerator(const std::string& label);
+QUORVEL_API std::string StripAccelerator(const std::string& label);
 // The accelerator byte of a label (as written, windows-1250), 0 when none.
-QUORVEL_API char acceleratorOf(const std::string& label);
+QUORVEL_API char AcceleratorOf(const std::string& label);
 
 }  // namespace quorvel::ui

@@ -125,7 +125,7 @@ int putText(WINDOW* w, int y, int x, const std::string& text, int width, attr_t 
 }
 
 int textWidth(const std::string& s) { return static_cast<int>(s.size()); }
-int labelWidth(const std::string& s) { return static_cast<int>(stripAccelerator(s).size()); }
+int labelWidth(const std::string& s) { return static_cast<int>(StripAccelerator(s).size()); }
 
 void fill(WINDOW* w, int y, int x, int n, attr_t attr) {
   for (int i = 0; i < n; ++i) putChar(w, y, x + i, L' ', attr);
@@ -207,7 +207,7 @@ bool isEnter(const Key& k) {
 int popupList(const std::vector<std::string>& items, int current, int y, int x, int minWidth) {
   if (items.empty()) return -1;
   int width = minWidth;
-  for (const auto& s : items) width = std::max(width, textWidth(stripAccelerator(s)) + 4);
+  for (const auto& s : items) width = std::max(width, textWidth(StripAccelerator(s)) + 4);
   const int height = std::min(static_cast<int>(items.size()) + 2, LINES);
   width = std::min(width, COLS);
   if (y + height > LINES) y = std::max(0, LINES - height);
@@ -470,7 +470,7 @@ class FormDialog {
     for (std::size_t step = 1; step <= n; ++step) {
       const std::size_t i = (focus_ + step) % n;
       const std::string& label = i < count() ? form_.fields[i].label : i == okIndex() ? form_.okLabel : form_.cancelLabel;
-      const char a = acceleratorOf(label);
+      const char a = AcceleratorOf(label);
       if (!a || towlower(static_cast<wint_t>(wideOf(static_cast<unsigned char>(a)))) != want) continue;
       if (i < count() && !form_.fields[i].enabled) continue;
       if (i == okIndex()) return pressOk();
@@ -626,7 +626,7 @@ class FormDialog {
 
 }  // namespace
 
-bool messageBox(const std::string& text, const std::string& caption, Icon icon) {
+bool MessageBox(const std::string& text, const std::string& caption, Icon icon) {
   Session session;
   if (!session.ok()) return false;
   const int maxText = std::max(10, COLS - 8);
@@ -657,7 +657,7 @@ bool messageBox(const std::string& text, const std::string& caption, Icon icon) 
   return true;
 }
 
-std::optional<FormResult> showForm(Form& form) {
+std::optional<FormResult> ShowForm(Form& form) {
   Session session;
   if (!session.ok()) return std::nullopt;
   FormDialog dialog(form);

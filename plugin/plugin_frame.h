@@ -80,7 +80,7 @@ void reportFormNotShown();
 // save).
 template <class Record>
 int runConfiguration(Record& config, ConfigForm<Record>& form) {
-  switch (ui::showForm(form)) {
+  switch (ui::ShowForm(form)) {
     case ui::FormResult::Ok:
       form.store(config);
       saveConfig(config);

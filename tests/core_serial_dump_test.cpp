@@ -58,11 +58,11 @@ class DumpOnScriptedLine : public ::testing::Test {
  protected:
   void SetUp() override {
     quorvel::platform::SetSerialBackend(&device);
-    quorvel::ui::setMessageBoxHook([](const std::string&, const std::string&, quorvel::ui::Icon) {});
+    quorvel::ui::SetMessageBoxHook([](const std::string&, const std::string&, quorvel::ui::Icon) {});
     ClearError("");
   }
   void TearDown() override {
-    quorvel::ui::setMessageBoxHook(nullptr);
+    quorvel::ui::SetMessageBoxHook(nullptr);
     quorvel::platform::SetSerialBackend(nullptr);
   }
   quorvel::test::ScratchDir dir;

@@ -75,12 +75,12 @@ class PtyPort : public ::testing::Test {
     ClearError("");
     // Close() pauses a second for the output to drain; the tests need not wait it.
     quorvel::platform::UseVirtualClock(true);
-    quorvel::ui::setMessageBoxHook([this](const std::string& text, const std::string& caption, quorvel::ui::Icon) {
+    quorvel::ui::SetMessageBoxHook([this](const std::string& text, const std::string& caption, quorvel::ui::Icon) {
       boxes.push_back(caption + ": " + text);
     });
   }
   void TearDown() override {
-    quorvel::ui::setMessageBoxHook(nullptr);
+    quorvel::ui::SetMessageBoxHook(nullptr);
     quorvel::platform::UseVirtualClock(false);
   }
 

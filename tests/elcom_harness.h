@@ -110,11 +110,11 @@ class ElcomJob : public JobDir {
   // Runs the job in this process on the virtual clock; returns the pauses taken, in order.
   std::vector<unsigned long> runInProcess() const {
     quorvel::platform::VirtualClockScope clock;
-    auto* core = quorvel::platform::loadModule(std::string(QUORVEL_LIB_DIR) + "/libQuorvel.so");
+    auto* core = quorvel::platform::LoadModule(std::string(QUORVEL_LIB_DIR) + "/libQuorvel.so");
     if (!core) return {};
     using RunFn = void (*)(const std::string&);
-    if (auto fn = reinterpret_cast<RunFn>(quorvel::platform::findSymbol(core, "Quorvel_run"))) fn("quorvel_elcom");
-    quorvel::platform::releaseModule(core);
+    if (auto fn = reinterpret_cast<RunFn>(quorvel::platform::FindSymbol(core, "Quorvel_run"))) fn("quorvel_elcom");
+    quorvel::platform::ReleaseModule(core);
     return quorvel::platform::VirtualSleeps();
   }
 

@@ -25,8 +25,8 @@ TEST(SharedCore, OneLoadRunsOneJobWithObjectsSharedWithThePlugin) {
             "<Dane operacja=\"Przesy\xB3\x61nieTowar\xF3w\" idModelu=\"M\">\r\n"
             "<Towar><Id>11</Id></Towar>\r\n</Dane>\r\n");
   writeFile("TEST_PLUGIN.IN", "goods\n");
-  ModuleRef core(loadModule(kCore));
-  ASSERT_TRUE(core) << lastModuleError();
+  ModuleRef core(LoadModule(kCore));
+  ASSERT_TRUE(core) << LastModuleError();
   // A second reference keeps the library mapped after the host's release, so that its
   // globals can still be read then.
   void* keep = ::dlopen(kCore.c_str(), RTLD_NOW | RTLD_NOLOAD);

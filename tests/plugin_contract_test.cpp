@@ -142,11 +142,11 @@ TEST(PluginContract, EveryBuiltPluginExportsExactlyTheEntryPointsItMust) {
     writeFile("VEXA_JOB.XML",
               "<?xml version=\"1.0\" encoding=\"windows-1250\"?>\r\n"
               "<Dane operacja=\"Konfiguracja\" idModelu=\"Quorvel_Elcom_Euro500T2\"></Dane>\r\n");
-    ModuleRef core(loadModule(kLibDir + "/libQuorvel.so"));
-    ASSERT_TRUE(core) << lastModuleError();
-    ModuleRef module(loadModule(kLibDir + "/" + plugin + ".so"));
-    ASSERT_TRUE(module) << lastModuleError();
-    for (const std::string& name : required) EXPECT_NE(findSymbol(module.get(), name.c_str()), nullptr) << name;
+    ModuleRef core(LoadModule(kLibDir + "/libQuorvel.so"));
+    ASSERT_TRUE(core) << LastModuleError();
+    ModuleRef module(LoadModule(kLibDir + "/" + plugin + ".so"));
+    ASSERT_TRUE(module) << LastModuleError();
+    for (const std::string& name : required) EXPECT_NE(FindSymbol(module.get(), name.c_str()), nullptr) << name;
   }
 }
 
@@ -157,8 +157,8 @@ TEST(PluginContract, EveryDriverDescribesItselfAsItConfigures) {
   for (const std::string& plugin : builtPlugins()) {
     if (plugin.rfind("quorvel_test_", 0) == 0) continue;
     SCOPED_TRACE(plugin);
-    ModuleRef module(inspectModule(kLibDir + "/" + plugin + ".so"));
-    ASSERT_TRUE(module) << lastModuleError();
+    ModuleRef module(InspectModule(kLibDir + "/" + plugin + ".so"));
+    ASSERT_TRUE(module) << LastModuleError();
     const QuorvelDriverDescription* d = quorvel::host::descriptionOf(module);
     ASSERT_NE(d, nullptr);
     for (const std::string& problem : quorvel::host::descriptionProblems(*d, plugin)) ADD_FAILURE() << problem;

@@ -24,11 +24,11 @@ struct Box {
 class Boxes {
  public:
   Boxes() {
-    previous_ = ui::setMessageBoxHook([this](const std::string& t, const std::string& c, ui::Icon i) {
+    previous_ = ui::SetMessageBoxHook([this](const std::string& t, const std::string& c, ui::Icon i) {
       shown.push_back({t, c, i});
     });
   }
-  ~Boxes() { ui::setMessageBoxHook(previous_); }
+  ~Boxes() { ui::SetMessageBoxHook(previous_); }
   std::vector<Box> shown;
 
  private:

@@ -179,7 +179,7 @@ TEST(QuorvelConfig, SavesTheBytesTheFormSavesForTheSameValues) {
   ASSERT_EQ(r.exitStatus, 0) << r.output;
 
   // The form over the defaults of a job for the same model, filled in and confirmed.
-  const auto previous = ui::setMessageBoxHook([](const std::string&, const std::string&, ui::Icon) {});
+  const auto previous = ui::SetMessageBoxHook([](const std::string&, const std::string&, ui::Icon) {});
   elcom::setModelPluCapacity(2000);
   elcom::SUConfig record;
   elcom::setDefaultConfig(record);
@@ -191,7 +191,7 @@ TEST(QuorvelConfig, SavesTheBytesTheFormSavesForTheSameValues) {
   form.setText(elcom::ElcomConfigForm::kMuxChannel, "12");
   form.setText(elcom::ElcomConfigForm::kRegisterNumber, "7");
   form.setChecked(elcom::ElcomConfigForm::kBinDump, true);
-  ui::setMessageBoxHook(previous);
+  ui::SetMessageBoxHook(previous);
   ASSERT_FALSE(form.confirm());
   form.store(record);
   EXPECT_EQ(readFile(dir.file("PROG_KOM.CFG")), fileOf(record));

@@ -52,10 +52,10 @@ class NoTerminal : public ::testing::Test {
 }  // namespace
 
 TEST_F(NoTerminal, MessageBoxGoesToStandardErrorInUtf8) {
-  EXPECT_FALSE(ui::haveTerminal());
+  EXPECT_FALSE(ui::HaveTerminal());
   StderrCapture err;
-  ui::messageBox("UWAGA! To jest transmisja z zapisem binarnym."_cp, "Quorvel", ui::Icon::Warning);
-  ui::messageBox("Włączono\nzapis."_cp, "Quorvel", ui::Icon::Information);
+  ui::MessageBox("UWAGA! To jest transmisja z zapisem binarnym."_cp, "Quorvel", ui::Icon::Warning);
+  ui::MessageBox("Włączono\nzapis."_cp, "Quorvel", ui::Icon::Information);
   EXPECT_EQ(err.text(),
             "Quorvel (!): UWAGA! To jest transmisja z zapisem binarnym.\n"
             "Quorvel: Włączono\nzapis.\n");
@@ -65,7 +65,7 @@ TEST_F(NoTerminal, FormIsReportedAndNotShown) {
   ui::Form form;
   form.title = "Konfiguracja kasy";
   StderrCapture err;
-  EXPECT_EQ(ui::showForm(form), ui::FormResult::NotShown);
+  EXPECT_EQ(ui::ShowForm(form), ui::FormResult::NotShown);
   const std::string text = err.text();
   EXPECT_EQ(text.rfind("Konfiguracja kasy: ", 0), 0u) << text;
   EXPECT_NE(text.find("bez terminala"), std::string::npos) << text;
@@ -84,10 +84,10 @@ TEST(UiLabels, AcceleratorsAreTheLetterAfterTheAmpersand) {
       {"trailing&", "trailing", 0},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ui::stripAccelerator(c.label), c.plain);
-    EXPECT_EQ(ui::acceleratorOf(c.label), c.accel) << c.label;
+    EXPECT_EQ(ui::StripAccelerator(c.label), c.plain);
+    EXPECT_EQ(ui::AcceleratorOf(c.label), c.accel) << c.label;
   }
-  EXPECT_EQ(ui::acceleratorOf("&Prędkość:"_cp), 'P');
+  EXPECT_EQ(ui::AcceleratorOf("&Prędkość:"_cp), 'P');
 }
 
 TEST(UiForm, FieldActionsRespectKindEnablingAndLimits) {

@@ -102,7 +102,7 @@ TEST(PosnetForm, FieldsFollowTheRecordAndTheConnectionType) {
 
 TEST(PosnetForm, StoresWhatWasChosenAndChecksTheMultiplexer) {
   std::vector<std::string> boxes;
-  ui::setMessageBoxHook([&](const std::string& t, const std::string& caption, ui::Icon) {
+  ui::SetMessageBoxHook([&](const std::string& t, const std::string& caption, ui::Icon) {
     boxes.push_back(caption + ": " + cp1250ToUtf8(t));
   });
   posnet::SUConfig c = defaults();
@@ -148,5 +148,5 @@ TEST(PosnetForm, StoresWhatWasChosenAndChecksTheMultiplexer) {
   EXPECT_FALSE(posnet::checkConfig(e));
   e.connectionType = 1;
   EXPECT_TRUE(posnet::checkConfig(e));
-  ui::setMessageBoxHook({});
+  ui::SetMessageBoxHook({});
 }

@@ -161,7 +161,7 @@ class PosnetLink : public ::testing::Test {
     setDefaultConfig(link().config);
     std::strcpy(link().config.port, "COM2");
     ClearError("");
-    quorvel::ui::setMessageBoxHook([this](const std::string& text, const std::string&, quorvel::ui::Icon) {
+    quorvel::ui::SetMessageBoxHook([this](const std::string& text, const std::string&, quorvel::ui::Icon) {
       boxes_.push_back(cp1250ToUtf8(text));
     });
   }
@@ -170,7 +170,7 @@ class PosnetLink : public ::testing::Test {
     releaseLink();
     setApiForTests(nullptr);
     quorvel::platform::SetSerialBackend(nullptr);
-    quorvel::ui::setMessageBoxHook({});
+    quorvel::ui::SetMessageBoxHook({});
     g = nullptr;
   }
 

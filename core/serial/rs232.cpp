@@ -110,7 +110,7 @@ int CRS232::Open() {
   }
   foreignHandle_ = false;
   open_ = true;
-  if (dump_) quorvel::ui::messageBox("UWAGA! To jest transmisja z zapisem binarnym."_cp, "Quorvel", quorvel::ui::Icon::Warning);
+  if (dump_) quorvel::ui::MessageBox("UWAGA! To jest transmisja z zapisem binarnym."_cp, "Quorvel", quorvel::ui::Icon::Warning);
   return GetErrorNum();
 }
 

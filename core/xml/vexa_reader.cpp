@@ -508,7 +508,7 @@ int VexaJobReader::read() {
   vexa_.idOpakowania_ = idOpakowania_.empty() ? idTowaru_ : idOpakowania_;
   vexa_.dataOd_ = od_;
   vexa_.dataDo_ = do_;
-  const std::string exeDir = quorvel::platform::executableDirectory();
+  const std::string exeDir = quorvel::platform::ExecutableDirectory();
   vexa_.exePath_ = exeDir.empty() ? std::string() : exeDir + "/";
   vexa_.dokument_ = document_;
   vexa_.fiskalny_ = fiskalny_;

@@ -31,7 +31,7 @@ ElcomConfigForm::ElcomConfigForm(const SUConfig& config, std::vector<std::string
 void ElcomConfigForm::fieldChanged(std::size_t index) {
   if (mux_.fieldChanged(fields, index)) return;
   if (index == kBinDump && fields[kBinDump].checked)
-    ui::messageBox(
+    ui::MessageBox(
         "Włączono binarny zapis transmisji.\nSłuży on do celów diagnostycznych - po wykonaniu transmisji należy go wyłączyć."_cp,
         "Quorvel", ui::Icon::Information);
 }
@@ -53,7 +53,7 @@ std::optional<ui::Refusal> ElcomConfigForm::validate() {
 
 void ElcomConfigForm::menuChosen(std::size_t entry) {
   if (entry == 0)
-    ui::messageBox("quorvel_elcom - sterownik kas fiskalnych Elcom Euro", "Program komunikacyjny", ui::Icon::None);
+    ui::MessageBox("quorvel_elcom - sterownik kas fiskalnych Elcom Euro", "Program komunikacyjny", ui::Icon::None);
 }
 
 void ElcomConfigForm::store(SUConfig& config) const {

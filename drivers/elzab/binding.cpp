@@ -67,10 +67,10 @@ std::string winIPResultText(int code) {
 bool loadWinIP() {
   Link& l = link();
   if (l.winip) return true;
-  l.winip = platform::loadModuleAnyOf({"libWinIP.so", "WinIP.so"});
+  l.winip = platform::LoadModuleAnyOf({"libWinIP.so", "WinIP.so"});
   if (l.winip) return true;
   std::string text = "Nie znaleziono biblioteki WinIP.dll.";
-  std::string note = platform::lastModuleSearchNote();
+  std::string note = platform::LastModuleSearchNote();
   if (!note.empty()) {
     note[0] = 'S';  // "szukano ...", a sentence of its own here
     text += " " + note + ".";
@@ -81,7 +81,7 @@ bool loadWinIP() {
 
 void releaseWinIP() {
   Link& l = link();
-  platform::releaseModule(l.winip);
+  platform::ReleaseModule(l.winip);
   l.winip = nullptr;
 }
 
@@ -109,7 +109,7 @@ int callWinIP(WinIP f) {
   Link& l = link();
   if (!l.winip) return GetErrorNum();
   const std::string exported = std::string("__") + winIPName(f);
-  const auto fn = reinterpret_cast<WinIPFunction>(platform::findSymbol(l.winip, exported.c_str()));
+  const auto fn = reinterpret_cast<WinIPFunction>(platform::FindSymbol(l.winip, exported.c_str()));
   if (!fn) {
     char text[160];
     std::snprintf(text, sizeof text, "Nie znaleziono funkcji '%s' w bibliotece WinIP.dll.", winIPName(f));

@@ -179,7 +179,7 @@ std::optional<ui::Refusal> ElzabConfigForm::validate() {
 }
 
 void ElzabConfigForm::menuChosen(std::size_t entry) {
-  if (entry == 0) ui::messageBox("quorvel_elzab - sterownik kas fiskalnych Elzab", "Program komunikacyjny", ui::Icon::None);
+  if (entry == 0) ui::MessageBox("quorvel_elzab - sterownik kas fiskalnych Elzab", "Program komunikacyjny", ui::Icon::None);
 }
 
 void ElzabConfigForm::store(SUConfig& config) const {

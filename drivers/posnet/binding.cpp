@@ -16,7 +16,7 @@ const Api* g_table = nullptr;
 
 int missingLibrary(const char* library) {
   std::string text = "Nie znaleziono biblioteki " + std::string(library) + ".";
-  std::string note = platform::lastModuleSearchNote();
+  std::string note = platform::LastModuleSearchNote();
   if (!note.empty()) {
     note[0] = 'S';  // "szukano ...", a sentence of its own here
     text += " " + note + ".";
@@ -38,9 +38,9 @@ void lookUp(const platform::ModuleRef& module, const char* library, const char* 
 
 int bindLibraries() {
   if (g_table) return 0;
-  platform::ModuleRef posnet(platform::loadModule(kLibposnet));
+  platform::ModuleRef posnet(platform::LoadModule(kLibposnet));
   if (!posnet) return missingLibrary(kLibposnet);
-  platform::ModuleRef hlapi(platform::loadModule(kLibhlapi));
+  platform::ModuleRef hlapi(platform::LoadModule(kLibhlapi));
   if (!hlapi) return missingLibrary(kLibhlapi);
   Api api;
   bool ok = true;

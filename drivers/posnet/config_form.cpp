@@ -81,7 +81,7 @@ void PosnetConfigForm::fieldChanged(std::size_t index) {
   }
   if (mux_.fieldChanged(fields, index)) return;
   if (index == kDetailedLog && fields[kDetailedLog].checked)
-    ui::messageBox(
+    ui::MessageBox(
         "Włączono szczegółowy zapis transmisji.\nSłuży on do celów diagnostycznych - po wykonaniu transmisji należy go wyłączyć."_cp,
         "Quorvel", ui::Icon::Information);
 }
@@ -101,7 +101,7 @@ std::optional<ui::Refusal> PosnetConfigForm::validate() {
 
 void PosnetConfigForm::menuChosen(std::size_t entry) {
   if (entry == 0)
-    ui::messageBox("quorvel_posnet - sterownik kas fiskalnych POSNET", "Program komunikacyjny", ui::Icon::None);
+    ui::MessageBox("quorvel_posnet - sterownik kas fiskalnych POSNET", "Program komunikacyjny", ui::Icon::None);
 }
 
 void PosnetConfigForm::store(SUConfig& config) const {

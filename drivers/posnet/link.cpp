@@ -143,7 +143,7 @@ int openDevice() {
     const std::string name = GetDumpFileName(vexa ? vexa->GetOperacja() : std::string());
     a.POS_SetDebugFileName(d.handle, cp1250::toUtf8(name).c_str());
     a.POS_SetDebugLevel(d.handle, POSNET_DEBUG_ALL);
-    ui::messageBox("UWAGA! To jest transmisja z zapisem diagnostycznym.", "Quorvel", ui::Icon::Warning);
+    ui::MessageBox("UWAGA! To jest transmisja z zapisem diagnostycznym.", "Quorvel", ui::Icon::Warning);
   }
   return 0;
 }

@@ -20,7 +20,7 @@ std::optional<ui::Refusal> SkeletonConfigForm::validate() { return std::nullopt;
 
 void SkeletonConfigForm::menuChosen(std::size_t entry) {
   if (entry == 0)
-    ui::messageBox("quorvel_skeleton - szkielet sterownika kasy", "Program komunikacyjny", ui::Icon::None);
+    ui::MessageBox("quorvel_skeleton - szkielet sterownika kasy", "Program komunikacyjny", ui::Icon::None);
 }
 
 void SkeletonConfigForm::store(SUConfig& config) const {
