@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "core/xml/vexa_xml.h"
 #include "bench/bench_common.h"
+#include "core/xml/vexa_xml.h"
 
 namespace {
 

@@ -23,9 +23,9 @@
 #include <vector>
 
 #include "bench/bench_common.h"
-#include "tests/elcom_harness.h"
 #include "drivers/elcom/protocol.h"
 #include "drivers/elcom/records.h"
+#include "tests/elcom_harness.h"
 
 namespace {
 

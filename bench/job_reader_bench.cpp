@@ -32,19 +32,19 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "platform/cp1250.h"
+#include "bench/bench_common.h"
 #include "core/error_state.h"
 #include "core/xml/expat_windows1250.h"
 #include "core/xml/vexa_xml.h"
-#include "bench/bench_common.h"
+#include "platform/cp1250.h"
 
 extern char** environ;
 

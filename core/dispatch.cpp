@@ -4,8 +4,6 @@
 #include <new>
 #include <string>
 
-#include "platform/api.h"
-#include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/lifecycle.h"
@@ -13,6 +11,8 @@
 #include "core/stop.h"
 #include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
+#include "platform/api.h"
+#include "platform/cp1250.h"
 #include "platform/module.h"
 
 namespace quorvel::core {

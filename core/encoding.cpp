@@ -9,8 +9,8 @@
 #include <cstring>
 #include <iterator>
 
-#include "platform/cp1250.h"
 #include "core/error_state.h"
+#include "platform/cp1250.h"
 #include "platform/ui.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/cp1250.h"
 #include "core/message_sink.h"
+#include "platform/cp1250.h"
 
 namespace {
 

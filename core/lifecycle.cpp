@@ -15,18 +15,18 @@
 #include <new>
 #include <string>
 
-#include "platform/api.h"
-#include "platform/cp1250.h"
-#include "core/plugin_contract.h"
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/history.h"
 #include "core/lifecycle.h"
+#include "core/plugin_contract.h"
 #include "core/progress.h"
 #include "core/stop.h"
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
+#include "platform/api.h"
+#include "platform/cp1250.h"
 #include "platform/job_dir.h"
 
 CRaportXml* raport = nullptr;

@@ -13,9 +13,9 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/api.h"
 #include "core/currency.h"
 #include "core/datetime.h"
+#include "platform/api.h"
 
 class CVexaXml;
 

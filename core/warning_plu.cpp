@@ -1,10 +1,10 @@
 // The warning for a goods record skipped because its PLU code lies outside the register's range.
 // Kept apart from the error state so that the state itself needs no goods record.
-#include "platform/cp1250.h"
 #include "core/error_state.h"
-#include "core/records.h"
 #include "core/message_sink.h"
+#include "core/records.h"
 #include "core/xml/raport_xml.h"
+#include "platform/cp1250.h"
 
 void Warning_pluPozaZakresem(const CTowar& towar) {
   CMessageSink* raport = ErrorGetRaport();

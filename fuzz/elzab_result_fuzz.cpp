@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "drivers/elzab/records.h"
 #include "core/error_state.h"
+#include "drivers/elzab/records.h"
 
 using namespace quorvel::elzab;
 

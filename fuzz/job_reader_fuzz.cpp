@@ -12,12 +12,12 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/xml/expat_windows1250.h"
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
+#include "platform/cp1250.h"
 
 namespace {
 

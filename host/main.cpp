@@ -14,12 +14,12 @@
 #include <string_view>
 
 #include "host/command_line.h"
-#include "host/ports_command.h"
 #include "host/driver_catalog.h"
 #include "host/help_command.h"
+#include "host/module_path.h"
+#include "host/ports_command.h"
 #include "host/progress_bar.h"
 #include "host/report_command.h"
-#include "host/module_path.h"
 #include "host/report_view.h"
 #include "platform/cp1250.h"
 #include "platform/job_dir.h"

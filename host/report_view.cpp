@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/xml/expat_windows1250.h"
 #include "platform/cp1250.h"
 #include "platform/job_dir.h"
-#include "core/xml/expat_windows1250.h"
 
 namespace quorvel::host {
 namespace {

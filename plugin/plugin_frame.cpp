@@ -1,8 +1,8 @@
 #include "plugin/plugin_frame.h"
 
-#include "platform/cp1250.h"
 #include "core/globals.h"
 #include "core/xml/raport_xml.h"
+#include "platform/cp1250.h"
 #include "platform/serial_backend.h"
 
 namespace quorvel::plugin {

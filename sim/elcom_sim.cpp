@@ -15,23 +15,23 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <chrono>
-#include <set>
 #include <iostream>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "platform/cp1250.h"
 #include "drivers/elcom/protocol.h"
 #include "drivers/elcom/records.h"
+#include "platform/cp1250.h"
 #include "sim/sim_command_line.h"
 #include "sim/sim_faults.h"
 #include "sim/sim_numbers.h"

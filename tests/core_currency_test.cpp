@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/cp1250.h"
 #include "core/currency.h"
 #include "core/error_state.h"
-#include "tests/support/test_support.h"
 #include "core/xml/raport_xml.h"
+#include "platform/cp1250.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

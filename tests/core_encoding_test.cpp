@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/cp1250.h"
 #include "core/encoding.h"
 #include "core/error_state.h"
+#include "platform/cp1250.h"
 
 namespace {
 

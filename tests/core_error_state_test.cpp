@@ -5,11 +5,11 @@
 #include <climits>
 #include <string>
 
-#include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/records.h"
-#include "tests/support/test_support.h"
 #include "core/xml/raport_xml.h"
+#include "platform/cp1250.h"
+#include "tests/support/test_support.h"
 
 using quorvel::test::readFile;
 using quorvel::test::schemaErrors;

@@ -13,14 +13,14 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/cp1250.h"
 #include "core/currency.h"
 #include "core/datetime.h"
 #include "core/encoding.h"
 #include "core/error_state.h"
-#include "tests/support/test_support.h"
 #include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
+#include "platform/cp1250.h"
+#include "tests/support/test_support.h"
 
 using quorvel::test::cp1250ToUtf8;
 using quorvel::test::readFile;

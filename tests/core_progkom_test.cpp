@@ -7,13 +7,13 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/records.h"
+#include "core/xml/progkom_xml.h"
+#include "platform/cp1250.h"
+#include "platform/job_dir.h"
 #include "tests/support/file_faults.h"
 #include "tests/support/test_support.h"
-#include "core/xml/progkom_xml.h"
-#include "platform/job_dir.h"
 
 using quorvel::test::cp1250ToUtf8;
 using quorvel::test::readFile;

@@ -10,12 +10,12 @@
 #include <memory>
 #include <string>
 
-#include "platform/cp1250.h"
 #include "core/error_state.h"
+#include "core/xml/raport_xml.h"
+#include "platform/cp1250.h"
+#include "platform/job_dir.h"
 #include "tests/support/file_faults.h"
 #include "tests/support/test_support.h"
-#include "core/xml/raport_xml.h"
-#include "platform/job_dir.h"
 
 using quorvel::test::readFile;
 using quorvel::test::schemaErrors;

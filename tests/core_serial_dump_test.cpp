@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/cp1250.h"
-#include "core/serial/dump.h"
 #include "core/error_state.h"
+#include "core/serial/dump.h"
 #include "core/serial/rs232.h"
 #include "platform/clock.h"
+#include "platform/cp1250.h"
 #include "platform/serial_backend.h"
 #include "platform/ui.h"
 #include "tests/support/test_support.h"

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/serial/mux.h"
 #include "core/serial/rs232.h"
 #include "platform/clock.h"
+#include "platform/cp1250.h"
 #include "platform/serial_backend.h"
 #include "tests/support/test_support.h"
 

@@ -5,10 +5,10 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,11 +18,11 @@
 #include <thread>
 #include <vector>
 
-#include "platform/cp1250.h"
-#include "core/serial/dump.h"
 #include "core/error_state.h"
+#include "core/serial/dump.h"
 #include "core/serial/rs232.h"
 #include "platform/clock.h"
+#include "platform/cp1250.h"
 #include "platform/serial_backend.h"
 #include "platform/serial_ports.h"
 #include "platform/ui.h"

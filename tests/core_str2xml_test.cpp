@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "platform/cp1250.h"
 #include "core/str2xml.h"
+#include "platform/cp1250.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "core/encoding.h"
-#include "platform/cp1250.h"
 #include "drivers/elcom/records.h"
+#include "platform/cp1250.h"
 
 using namespace quorvel::elcom;
 

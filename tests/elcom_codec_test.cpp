@@ -5,9 +5,9 @@
 #include <cmath>
 #include <limits>
 
-#include "platform/cp1250.h"
 #include "drivers/elcom/protocol.h"
 #include "drivers/elcom/records.h"
+#include "platform/cp1250.h"
 
 using namespace quorvel::elcom;
 

@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "drivers/elcom/config.h"
 #include "platform/clock.h"
 #include "platform/module.h"
-#include "drivers/elcom/config.h"
 #include "plugin/config_store.h"
 #include "tests/support/job_harness.h"
 

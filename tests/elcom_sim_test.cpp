@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/cp1250.h"
 #include "drivers/elcom/protocol.h"
 #include "drivers/elcom/records.h"
+#include "platform/cp1250.h"
 #include "tests/support/test_support.h"
 
 using namespace quorvel::elcom;

@@ -14,10 +14,10 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/progress.h"
+#include "platform/cp1250.h"
 #include "tests/support/test_support.h"
 
 extern "C" int quorvel_module_attach();

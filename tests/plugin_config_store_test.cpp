@@ -10,13 +10,13 @@
 #include <functional>
 #include <string>
 
-#include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/xml/raport_xml.h"
 #include "drivers/elcom/config.h"
 #include "drivers/elzab/config.h"
 #include "drivers/posnet/config.h"
+#include "platform/cp1250.h"
 #include "plugin/config_store.h"
 #include "plugin/plugin_frame.h"
 #include "tests/support/file_faults.h"

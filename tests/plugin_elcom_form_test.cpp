@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/cp1250.h"
 #include "drivers/elcom/config_form.h"
+#include "platform/cp1250.h"
 #include "platform/ui.h"
 
 using namespace quorvel;

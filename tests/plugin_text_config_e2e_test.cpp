@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "drivers/elcom/config_form.h"
 #include "drivers/elcom/config.h"
+#include "drivers/elcom/config_form.h"
 #include "plugin/config_store.h"
 #include "tests/elcom_harness.h"
 #include "tests/support/test_support.h"

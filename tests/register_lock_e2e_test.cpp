@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/register_lock.h"
 #include "drivers/elzab/config.h"
+#include "platform/register_lock.h"
 #include "plugin/config_store.h"
 #include "tests/elcom_harness.h"
 #include "tests/posnet_harness.h"

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/api.h"
 #include "core/currency.h"
+#include "platform/api.h"
 
 class QUORVEL_API CBufor {
  public:

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "platform/clock.h"
+#include "platform/cp1250.h"
 
 using quorvel::platform::SleepMs;
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "platform/clock.h"
+#include "platform/cp1250.h"
 #include "platform/serial_ports.h"
 #include "platform/ui.h"
 

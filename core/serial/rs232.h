@@ -12,9 +12,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/api.h"
 #include "core/serial/bufor.h"
 #include "core/serial/dump.h"
+#include "platform/api.h"
 #include "platform/serial_backend.h"
 
 class QUORVEL_API CRS232 {

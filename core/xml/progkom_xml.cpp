@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/records.h"
 #include "core/str2xml.h"
 #include "core/xml/vexa_xml.h"
+#include "platform/cp1250.h"
 #include "platform/job_dir.h"
 
 const char* const kNotRegularDetail =

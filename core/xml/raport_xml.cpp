@@ -5,9 +5,9 @@
 #include <new>
 #include <string>
 
-#include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/str2xml.h"
+#include "platform/cp1250.h"
 #include "platform/job_dir.h"
 
 namespace {

@@ -19,16 +19,16 @@
 #include <string>
 #include <string_view>
 
-#include "platform/cp1250.h"
 #include "core/currency.h"
 #include "core/datetime.h"
 #include "core/encoding.h"
 #include "core/error_state.h"
-#include "platform/job_dir.h"
-#include "platform/module.h"
 #include "core/records.h"
 #include "core/xml/goods_store.h"
 #include "core/xml/vexa_xml.h"
+#include "platform/cp1250.h"
+#include "platform/job_dir.h"
+#include "platform/module.h"
 
 namespace {
 

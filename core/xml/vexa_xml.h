@@ -22,9 +22,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/api.h"
 #include "core/datetime.h"
 #include "core/records.h"
+#include "platform/api.h"
 
 // The job file in the host's current directory.
 inline constexpr const char* kVexaFileName = "VEXA_JOB.XML";

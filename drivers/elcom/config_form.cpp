@@ -1,7 +1,7 @@
 #include "drivers/elcom/config_form.h"
 
-#include "platform/cp1250.h"
 #include "drivers/elcom/protocol.h"
+#include "platform/cp1250.h"
 #include "plugin/text_config.h"
 
 namespace quorvel::elcom {

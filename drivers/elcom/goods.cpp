@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/progress.h"
@@ -16,6 +15,7 @@
 #include "core/xml/vexa_xml.h"
 #include "drivers/elcom/link.h"
 #include "platform/clock.h"
+#include "platform/cp1250.h"
 #include "plugin/goods_warning.h"
 
 namespace quorvel::elcom {

@@ -3,15 +3,15 @@
 #include <cstdio>
 #include <memory>
 
-#include "platform/cp1250.h"
-#include "plugin/session.h"
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/records.h"
 #include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
 #include "platform/clock.h"
+#include "platform/cp1250.h"
 #include "plugin/plugin_frame.h"
+#include "plugin/session.h"
 
 namespace quorvel::elcom {
 

@@ -5,10 +5,10 @@
 // line stays open for the whole job and is closed at unload.
 #include <string>
 
-#include "drivers/elcom/config_form.h"
 #include "core/globals.h"
 #include "core/plugin_contract.h"
 #include "core/xml/vexa_xml.h"
+#include "drivers/elcom/config_form.h"
 #include "drivers/elcom/goods.h"
 #include "drivers/elcom/link.h"
 #include "drivers/elcom/sales.h"

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <string>
 
-#include "platform/cp1250.h"
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/progress.h"
@@ -14,6 +13,7 @@
 #include "drivers/elcom/link.h"
 #include "drivers/elcom/sales.h"
 #include "platform/clock.h"
+#include "platform/cp1250.h"
 
 namespace quorvel::elcom {
 

@@ -9,9 +9,9 @@
 #include "core/serial/rs232.h"
 #include "drivers/elzab/binding.h"
 #include "platform/cp1250.h"
-#include "plugin/session.h"
 #include "platform/job_dir.h"
 #include "plugin/config_store.h"
+#include "plugin/session.h"
 
 namespace quorvel::elzab {
 

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "drivers/elzab/config.h"
 #include "drivers/elzab/records.h"
 #include "platform/register_lock.h"
-#include "drivers/elzab/config.h"
 
 namespace quorvel::platform {
 struct Module;

@@ -13,10 +13,10 @@
 #include "core/xml/vexa_xml.h"
 #include "drivers/posnet/status.h"
 #include "platform/cp1250.h"
-#include "plugin/session.h"
 #include "platform/serial_backend.h"
 #include "platform/ui.h"
 #include "plugin/config_store.h"
+#include "plugin/session.h"
 
 namespace quorvel::posnet {
 

@@ -13,9 +13,9 @@
 #include <string>
 
 #include "drivers/posnet/binding.h"
+#include "drivers/posnet/config.h"
 #include "drivers/posnet/posnet_api.h"
 #include "platform/register_lock.h"
-#include "drivers/posnet/config.h"
 
 class CTowar;
 

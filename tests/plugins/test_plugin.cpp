@@ -29,7 +29,6 @@
 #include <sstream>
 #include <string>
 
-#include "platform/api.h"
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/history.h"
@@ -38,6 +37,7 @@
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
+#include "platform/api.h"
 
 namespace {
 
