@@ -1,18 +1,15 @@
 #include "drivers/skeleton/link.h"
 
-#include <memory>
-
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/xml/vexa_xml.h"
 #include "drivers/skeleton/records.h"
 #include "plugin/plugin_frame.h"
+#include "plugin/session.h"
 
 namespace quorvel::skeleton {
 
 namespace {
-
-std::unique_ptr<Link> g_link;
 
 // How long the register may take to answer, and to take a request (milliseconds).
 constexpr unsigned long kReadTimeoutMs = 2000;
@@ -20,14 +17,9 @@ constexpr unsigned long kWriteTimeoutMs = 2000;
 
 }  // namespace
 
-Link& link() {
-  if (!g_link) g_link = std::make_unique<Link>();
-  return *g_link;
-}
+Link& link() { return plugin::Session<Link>::get(); }
 
-void releaseLink() { g_link.reset(); }
-
-bool modelKnown(const std::string& jobModelName) { return jobModelName == kModel.jobName; }
+void releaseLink() { plugin::Session<Link>::release(); }
 
 int openLine() {
   Link& l = link();

@@ -23,9 +23,6 @@ struct Link {
 Link& link();
 void releaseLink();
 
-// True when the job names the model this driver drives.
-bool modelKnown(const std::string& jobModelName);
-
 // Opens the serial line with the configuration. Returns the error number.
 int openLine();
 

@@ -5,38 +5,22 @@
 // the configuration operation); the line stays open for the whole job and is closed at unload.
 #include <string>
 
-#include "core/error_state.h"
 #include "core/globals.h"
 #include "core/plugin_contract.h"
 #include "core/xml/vexa_xml.h"
 #include "drivers/skeleton/config_form.h"
 #include "drivers/skeleton/goods.h"
 #include "drivers/skeleton/link.h"
-#include "drivers/skeleton/records.h"
 #include "drivers/skeleton/sales.h"
-#include "platform/cp1250.h"
 #include "plugin/plugin_frame.h"
 
 using namespace quorvel::skeleton;
 
-namespace {
-
-// A job for a model this driver does not drive is refused at load, naming the job's model and
-// the accepted one (error 21, as for a job without a plug-in). The configuration form needs no
-// register. Replace it with the driver's model table.
-bool modelAccepted(const std::string& idModelu, const std::string& operacja) {
-  if (modelKnown(idModelu) || quorvel::plugin::isConfigurationOperation(operacja)) return true;
-  const std::string detail = idModelu + " (quorvel_skeleton obsługuje model: "_cp + kModel.jobName + ")";
-  SetError(ERR_UNKNOWN_MODEL, detail.c_str());
-  return false;
-}
-
-}  // namespace
-
 QUORVEL_EXPORT_C int quorvel_module_attach() {
   // Loaded outside a job (`quorvel config`, `quorvel --help`): nothing to check or open.
   if (!vexa) return 1;
-  if (!modelAccepted(vexa->GetIdModelu(), vexa->GetOperacja()) ||
+  // A job for a model the description does not list is refused, naming the accepted ones.
+  if (!quorvel::plugin::modelAccepted(*quorvel_driver_description(), vexa->GetIdModelu(), vexa->GetOperacja()) ||
       !quorvel::plugin::loadSequence(link().config, vexa->GetOperacja(), [] { return openLine(); })) {
     releaseLink();
     return 0;
