@@ -36,14 +36,14 @@ int configure(SUConfig& config) {
 namespace {
 
 // One row per key of `quorvel config`, in the order it prints them: how to show the field and
-// how to take a value for it. The description (description.cpp) lists the same keys.
+// how to take a value for it. The rows every driver shares come from plugin::KeyRows; a field of
+// the driver's own gets a row written out (see plugin::TextKey). The description
+// (description.cpp) lists the same keys.
 using Key = plugin::TextKey<SUConfig>;
+using Rows = plugin::KeyRows<SUConfig>;
 const Key kKeys[] = {
-    {"port", [](const SUConfig& c) { return plugin::fieldText(c.port, sizeof c.port); },
-     [](SUConfig& c, std::string_view v) { return plugin::setText(c.port, sizeof c.port, v); }, nullptr,
-     /*path=*/true},
-    {"speed", [](const SUConfig& c) { return std::to_string(c.speed); },
-     [](SUConfig& c, std::string_view v) { return plugin::setSpeed(c.speed, kSkeletonSpeeds, v); }},
+    Rows::port(),
+    Rows::speed<kSkeletonSpeeds>(),
 };
 
 // The checks of the whole record the form runs on "&OK"; the skeleton's record has none.
