@@ -2,11 +2,11 @@
 #
 # The three targets of a driver folder drivers/<name>/:
 #   <name>_codec    static: the register's records and frames as plain functions over bytes and
-#                   texts (no I/O, no state of the core beyond its value types), and the driver's
-#                   configuration record (config.cpp, with the shared store); shared by the
+#                   texts (no I/O, no state of the core beyond its value types); shared by the
 #                   plug-in, the simulated register, the tests, the fuzz targets and benchmarks;
-#   <name>_driver   static: everything but the exported entry points (the session, the goods and
-#                   sales operations, the configuration form, a vendor library's binding), so
+#   <name>_driver   static: everything but the exported entry points (the configuration record,
+#                   the session, the goods and sales operations, the configuration form, a
+#                   vendor library's binding), so
 #                   that tests can drive it without loading the plug-in;
 #   quorvel_<name>  the plug-in module: the entry points (plugin.cpp) and the driver's description
 #                   (description.cpp), linking the two.
@@ -27,8 +27,6 @@ function(quorvel_driver name)
   set_target_properties(${name}_codec PROPERTIES POSITION_INDEPENDENT_CODE ON)
   # Headers are included from the project root ("drivers/<name>/records.h").
   target_include_directories(${name}_codec PUBLIC ${CMAKE_SOURCE_DIR})
-  # The configuration record (config.cpp) is read and saved through the shared store.
-  target_link_libraries(${name}_codec PUBLIC quorvel_plugin)
 
   add_library(${name}_driver STATIC ${D_DRIVER})
   set_target_properties(${name}_driver PROPERTIES POSITION_INDEPENDENT_CODE ON)

@@ -30,11 +30,6 @@ Image toImage(const SUConfig& c) { return plugin::detail::writeImage<Image>(c, f
 
 SUConfig fromImage(const Image& image) { return plugin::detail::readImage<SUConfig>(image, fields); }
 
-void scramblePassword(char* text, std::size_t size) {
-  for (std::size_t i = 0; i < size && text[i] != 0; ++i)
-    text[i] = static_cast<char>(static_cast<unsigned char>(text[i]) ^ static_cast<unsigned char>((14 * i) % 256));
-}
-
 int setDefaultConfig(SUConfig& config) {
   config = SUConfig{};
   plugin::storeText(config.port, sizeof config.port, "COM1");

@@ -58,7 +58,8 @@ SUConfig fromImage(const Image& image);
 
 // The password is kept scrambled: byte i of the zero-terminated text XOR (14 * i) mod 256.
 // The same operation scrambles and unscrambles; it stops at the first zero byte, so the
-// caller scrambles the plain text and unscrambles the stored text.
+// caller scrambles the plain text and unscrambles the stored text. Defined with the codec
+// (records.cpp), which writes the password into KONFIG.TXT.
 void scramblePassword(char* text, std::size_t size);
 
 QUORVEL_API int readConfig(SUConfig& config, bool defaultsWhenMissing);

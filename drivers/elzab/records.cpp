@@ -11,6 +11,11 @@
 
 namespace quorvel::elzab {
 
+void scramblePassword(char* text, std::size_t size) {
+  for (std::size_t i = 0; i < size && text[i] != 0; ++i)
+    text[i] = static_cast<char>(static_cast<unsigned char>(text[i]) ^ static_cast<unsigned char>((14 * i) % 256));
+}
+
 namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
