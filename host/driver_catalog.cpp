@@ -6,22 +6,13 @@
 
 #include "core/plugin_contract.h"
 #include "host/module_path.h"
+#include "plugin/key_text.h"
 
 namespace quorvel::host {
 
 namespace {
 
 constexpr std::size_t kWidth = 80;
-
-bool sameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto x = static_cast<unsigned char>(a[i]);
-    const auto y = static_cast<unsigned char>(b[i]);
-    if ((x >= 'A' && x <= 'Z' ? x + 32 : x) != (y >= 'A' && y <= 'Z' ? y + 32 : y)) return false;
-  }
-  return true;
-}
 
 std::string text(const char* t) { return t ? t : ""; }
 
@@ -46,18 +37,10 @@ std::optional<long> digitsValue(std::string_view value) {
   return n;
 }
 
-std::optional<bool> switchValue(std::string_view value) {
-  for (const char* yes : {"yes", "on", "true", "1"})
-    if (sameNoCase(value, yes)) return true;
-  for (const char* no : {"no", "off", "false", "0"})
-    if (sameNoCase(value, no)) return false;
-  return std::nullopt;
-}
-
 bool choiceAccepts(const QuorvelConfigKey& key, std::string_view value) {
   for (std::size_t i = 0; i < key.choiceCount; ++i) {
     const QuorvelChoice& c = key.choices[i];
-    if ((c.value && sameNoCase(value, c.value)) || (c.alias && sameNoCase(value, c.alias))) return true;
+    if ((c.value && plugin::sameNoCase(value, c.value)) || (c.alias && plugin::sameNoCase(value, c.alias))) return true;
   }
   return false;
 }
@@ -80,7 +63,7 @@ std::optional<std::string> valueRefusal(const QuorvelConfigKey& key, std::string
   if (key.flags & QUORVEL_KEY_READ_ONLY) return key.refusal ? key.refusal : "read only";
   switch (key.type) {
     case QUORVEL_KEY_SWITCH:
-      if (!switchValue(value)) return key.refusal ? key.refusal : "write yes or no";
+      if (!plugin::parseSwitch(value)) return key.refusal ? key.refusal : "write yes or no";
       break;
     case QUORVEL_KEY_CHOICE:
       if (!choiceAccepts(key, value)) return key.refusal ? std::string(key.refusal) : "must be one of " + joinedValues(key, false, nullptr);

@@ -160,7 +160,7 @@ FaultRules& faultRules() {
   return *rules;
 }
 
-bool parseRules(const std::string& spec, std::vector<FaultRule>& out) {
+bool parseRules(const std::string& rules, std::vector<FaultRule>& out) {
   static const struct {
     const char* name;
     FileOp op;
@@ -173,10 +173,10 @@ bool parseRules(const std::string& spec, std::vector<FaultRule>& out) {
   } kErrors[] = {{"EIO", EIO},       {"ENOSPC", ENOSPC}, {"EDQUOT", EDQUOT}, {"EROFS", EROFS},
                  {"EACCES", EACCES}, {"EPERM", EPERM},   {"EFBIG", EFBIG}};
   std::size_t start = 0;
-  while (start <= spec.size()) {
-    std::size_t end = spec.find(',', start);
-    if (end == std::string::npos) end = spec.size();
-    const std::string item = spec.substr(start, end - start);
+  while (start <= rules.size()) {
+    std::size_t end = rules.find(',', start);
+    if (end == std::string::npos) end = rules.size();
+    const std::string item = rules.substr(start, end - start);
     start = end + 1;
     if (item.empty()) continue;
     // kind:count:error[:name]; the name takes the rest of the item.
@@ -236,9 +236,9 @@ void FileFaults::Arm(FileOp op, unsigned nth, int error, const char* name, bool 
   r.rules.push_back(FaultRule{op, nth, error, name ? name : "", onward});
 }
 
-bool FileFaults::Parse(const std::string& spec) {
+bool FileFaults::Parse(const std::string& rules) {
   std::vector<FaultRule> parsed;
-  if (!parseRules(spec, parsed)) return false;
+  if (!parseRules(rules, parsed)) return false;
   FaultRules& r = faultRules();
   std::lock_guard<std::mutex> lock(r.mutex);
   r.environmentRead = true;
@@ -265,7 +265,7 @@ int FileFaults::Check(FileOp op, const char* name) {
   std::lock_guard<std::mutex> lock(r.mutex);
   if (!r.environmentRead) {
     r.environmentRead = true;
-    if (const char* spec = std::getenv("QUORVEL_FILE_FAULT")) parseRules(spec, r.rules);
+    if (const char* rules = std::getenv("QUORVEL_FILE_FAULT")) parseRules(rules, r.rules);
   }
   ++r.counts[static_cast<int>(op)];
   int error = 0;

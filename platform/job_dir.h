@@ -182,7 +182,7 @@ class QUORVEL_API FileFaults {
   // Adds a rule (see above); `name` null or empty counts every file.
   static void Arm(FileOp op, unsigned nth, int error, const char* name = nullptr, bool onward = false);
   // Adds the rules of a QUORVEL_FILE_FAULT text; false (nothing added) when it cannot be read.
-  static bool Parse(const std::string& spec);
+  static bool Parse(const std::string& rules);
   // Removes every rule; the environment is not read any more in this process.
   static void Clear();
   // The errno the operation `op` on `name` must fail with, 0 when it goes on. Every call

@@ -298,56 +298,21 @@ std::string TcpRegisterLockName(const std::string& kind, const std::string& addr
   return kind + "-" + host + "-" + std::to_string(port);
 }
 
-RegisterLock::Result RegisterLock::LockSerialLine(const std::string& devicePath) {
-  char* real = ::realpath(devicePath.c_str(), nullptr);
-  if (!real) return Result::NoDevice;
-  const std::string device = real;
-  std::free(real);
-  path_ = RegisterLockDirectory() + "/LCK.." + baseName(device);
-  uucp_ = true;
+// Takes the lock file path_ with `attempt` (Try(int& fd, long& holder, int& error), fd the
+// descriptor to keep, if any): at once when this process holds it already, otherwise as
+// waitForLock does, noting the holder of a busy lock and the errno of an unusable one.
+template <class Attempt>
+RegisterLock::Result RegisterLock::Take(Attempt attempt) {
   auto& held = heldLocks();
   if (auto it = held.find(path_); it != held.end()) {
     ++it->second.count;
     held_ = true;
     return Result::Held;
-  }
-  const long self = static_cast<long>(::getpid());
-  long holder = 0;
-  int error = 0;
-  switch (waitForLock([&](long& h, int& e) { return tryUucp(path_, self, h, e); }, holder, error)) {
-    case Try::Held:
-      held[path_].count = 1;
-      held_ = true;
-      return Result::Held;
-    case Try::Failed:
-      error_ = error;
-      return Result::Unavailable;
-    case Try::Busy:
-      break;
-  }
-  holderPid_ = holder;
-  holderProgram_ = programOf(holderPid_);
-  return Result::Busy;
-}
-
-RegisterLock::Result RegisterLock::LockNamed(const std::string& name) {
-  const std::string folder = RegisterLockDirectory() + "/quorvel";
-  path_ = folder + "/" + sanitized(name) + ".lock";
-  uucp_ = false;
-  auto& held = heldLocks();
-  if (auto it = held.find(path_); it != held.end()) {
-    ++it->second.count;
-    held_ = true;
-    return Result::Held;
-  }
-  int error = 0;
-  if (!namedLockFolder(folder, error)) {
-    error_ = error;
-    return Result::Unavailable;
   }
   int fd = -1;
   long holder = 0;
-  switch (waitForLock([&](long& h, int& e) { return tryNamed(path_, fd, h, e); }, holder, error)) {
+  int error = 0;
+  switch (waitForLock([&](long& h, int& e) { return attempt(fd, h, e); }, holder, error)) {
     case Try::Held:
       held[path_] = Shared{1, fd};
       held_ = true;
@@ -361,6 +326,28 @@ RegisterLock::Result RegisterLock::LockNamed(const std::string& name) {
   holderPid_ = holder;
   holderProgram_ = programOf(holderPid_);
   return Result::Busy;
+}
+
+RegisterLock::Result RegisterLock::LockSerialLine(const std::string& devicePath) {
+  char* real = ::realpath(devicePath.c_str(), nullptr);
+  if (!real) return Result::NoDevice;
+  const std::string device = real;
+  std::free(real);
+  path_ = RegisterLockDirectory() + "/LCK.." + baseName(device);
+  uucp_ = true;
+  const long self = static_cast<long>(::getpid());
+  return Take([&](int&, long& holder, int& error) { return tryUucp(path_, self, holder, error); });
+}
+
+RegisterLock::Result RegisterLock::LockNamed(const std::string& name) {
+  const std::string folder = RegisterLockDirectory() + "/quorvel";
+  path_ = folder + "/" + sanitized(name) + ".lock";
+  uucp_ = false;
+  if (int error = 0; heldLocks().count(path_) == 0 && !namedLockFolder(folder, error)) {
+    error_ = error;
+    return Result::Unavailable;
+  }
+  return Take([&](int& fd, long& holder, int& error) { return tryNamed(path_, fd, holder, error); });
 }
 
 void RegisterLock::Release() {

@@ -95,6 +95,9 @@ class QUORVEL_API RegisterLock {
   std::string UnavailableText() const;
 
  private:
+  template <class Attempt>
+  Result Take(Attempt attempt);
+
   std::string path_;
   bool held_ = false;
   bool uucp_ = false;

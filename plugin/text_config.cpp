@@ -2,29 +2,7 @@
 
 namespace quorvel::plugin {
 
-namespace {
-
-bool sameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto x = static_cast<unsigned char>(a[i]);
-    const auto y = static_cast<unsigned char>(b[i]);
-    if ((x >= 'A' && x <= 'Z' ? x + 32 : x) != (y >= 'A' && y <= 'Z' ? y + 32 : y)) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 const char* switchText(bool on) { return on ? "yes" : "no"; }
-
-std::optional<bool> parseSwitch(std::string_view text) {
-  for (const char* yes : {"yes", "on", "true", "1"})
-    if (sameNoCase(text, yes)) return true;
-  for (const char* no : {"no", "off", "false", "0"})
-    if (sameNoCase(text, no)) return false;
-  return std::nullopt;
-}
 
 std::optional<std::string> setSwitch(std::int32_t& field, std::string_view text) {
   const std::optional<bool> on = parseSwitch(text);

@@ -20,6 +20,7 @@
 #include "platform/cp1250.h"
 #include "plugin/config_store.h"
 #include "plugin/form_fields.h"
+#include "plugin/key_text.h"
 
 namespace quorvel::plugin {
 
@@ -40,9 +41,9 @@ struct TextKey {
 // A refusal of the whole record: the key it is about and the message (the form's refusal).
 using KeyRefusal = FieldRefusal;
 
-// Check boxes as text: "yes"/"no" printed; yes, no, on, off, true, false, 1, 0 taken.
+// Check boxes as text: "yes"/"no" printed; yes, no, on, off, true, false, 1, 0 taken
+// (parseSwitch, plugin/key_text.h).
 const char* switchText(bool on);
-std::optional<bool> parseSwitch(std::string_view text);
 std::optional<std::string> setSwitch(std::int32_t& field, std::string_view text);
 // A text field of `size` bytes: at most size - 1 bytes, not empty, no control characters (a
 // line break would end the printed `key = value` line, and no port name holds one).

@@ -755,12 +755,12 @@ int show(const State& s) {
 
 int main(int argc, char** argv) {
   Options o;
-  quorvel::sim::CommandLineSpec spec{kHelp, kUsage, {}, {}};
-  spec.valued["--link"] = [&](const std::string& v) { return o.link = v, true; };
-  spec.valued["--model"] = [&](const std::string& v) { return o.model = std::atoi(v.c_str()), true; };
-  spec.valued["--register"] = [&](const std::string& v) { return o.registerNumber = std::atoi(v.c_str()), true; };
+  quorvel::sim::CommandLineRules rules{kHelp, kUsage, {}, {}};
+  rules.valued["--link"] = [&](const std::string& v) { return o.link = v, true; };
+  rules.valued["--model"] = [&](const std::string& v) { return o.model = std::atoi(v.c_str()), true; };
+  rules.valued["--register"] = [&](const std::string& v) { return o.registerNumber = std::atoi(v.c_str()), true; };
   quorvel::sim::CommandLine line;
-  if (const int rc = quorvel::sim::readCommandLine(argc, argv, spec, line); rc >= 0) return rc;
+  if (const int rc = quorvel::sim::readCommandLine(argc, argv, rules, line); rc >= 0) return rc;
   const std::string& verb = line.command;
   o.state = line.state;
   o.args = line.args;

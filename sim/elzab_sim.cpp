@@ -254,11 +254,11 @@ int fault(Register& r, const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   long long registerNumber = 1;
-  quorvel::sim::CommandLineSpec spec{kHelp, kUsage, {}, {}};
-  spec.valued["--register"] = [&](const std::string& v) { return number(v, 1, 99, registerNumber); };
+  quorvel::sim::CommandLineRules rules{kHelp, kUsage, {}, {}};
+  rules.valued["--register"] = [&](const std::string& v) { return number(v, 1, 99, registerNumber); };
   quorvel::sim::CommandLine line;
   line.state = defaultStatePath();
-  if (const int rc = quorvel::sim::readCommandLine(argc, argv, spec, line); rc >= 0) return rc;
+  if (const int rc = quorvel::sim::readCommandLine(argc, argv, rules, line); rc >= 0) return rc;
   const std::string& verb = line.command;
   const std::string& state = line.state;
   const std::vector<std::string>& args = line.args;

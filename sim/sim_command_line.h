@@ -17,7 +17,7 @@ struct CommandLine {
   std::vector<std::string> args;  // what is neither the command nor an option
 };
 
-struct CommandLineSpec {
+struct CommandLineRules {
   const char* help;   // printed for --help or -h
   const char* usage;  // printed to the standard error for a bad command line
   // Options with a value (besides --state): false for a value the option does not take.
@@ -27,19 +27,19 @@ struct CommandLineSpec {
 };
 
 // Prints the usage lines; the exit status of a bad command line.
-inline int usageError(const CommandLineSpec& spec) {
-  std::cerr << spec.usage;
+inline int usageError(const CommandLineRules& rules) {
+  std::cerr << rules.usage;
   return 2;
 }
 
 // Reads argv into `out`. -1 when the command is to run; otherwise the exit status to end with
 // (0 after --help, 2 for a bad command line). `out.state` keeps what it held when --state is
 // not given.
-inline int readCommandLine(int argc, char** argv, const CommandLineSpec& spec, CommandLine& out) {
-  if (argc < 2) return usageError(spec);
+inline int readCommandLine(int argc, char** argv, const CommandLineRules& rules, CommandLine& out) {
+  if (argc < 2) return usageError(rules);
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::cout << spec.help;
+      std::cout << rules.help;
       return 0;
     }
   }
@@ -47,17 +47,17 @@ inline int readCommandLine(int argc, char** argv, const CommandLineSpec& spec, C
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--state") {
-      if (i + 1 >= argc) return usageError(spec);
+      if (i + 1 >= argc) return usageError(rules);
       out.state = argv[++i];
-    } else if (auto v = spec.valued.find(a); v != spec.valued.end()) {
-      if (i + 1 >= argc || !v->second(argv[++i])) return usageError(spec);
-    } else if (auto f = spec.flags.find(a); f != spec.flags.end()) {
+    } else if (auto v = rules.valued.find(a); v != rules.valued.end()) {
+      if (i + 1 >= argc || !v->second(argv[++i])) return usageError(rules);
+    } else if (auto f = rules.flags.find(a); f != rules.flags.end()) {
       f->second();
     } else {
       out.args.push_back(a);
     }
   }
-  if (out.state.empty()) return usageError(spec);
+  if (out.state.empty()) return usageError(rules);
   return -1;
 }
 

@@ -11,7 +11,7 @@
 #include "drivers/posnet/config_form.h"
 #include "platform/cp1250.h"
 #include "platform/ui.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 using namespace quorvel;
 using Form = posnet::PosnetConfigForm;

@@ -18,7 +18,7 @@
 #include "platform/cp1250.h"
 #include "platform/serial_backend.h"
 #include "platform/ui.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 using namespace quorvel::posnet;
 using quorvel::platform::ScriptedSerialBackend;

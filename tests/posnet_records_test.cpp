@@ -12,7 +12,7 @@
 #include "drivers/posnet/records.h"
 #include "drivers/posnet/status.h"
 #include "platform/cp1250.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 using namespace quorvel::posnet;
 using quorvel::test::cp1250ToUtf8;

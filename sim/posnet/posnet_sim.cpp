@@ -533,17 +533,17 @@ int saleCommand(State& s, bool returned, const std::vector<std::string>& a) {
 
 int main(int argc, char** argv) {
   Options o;
-  quorvel::sim::CommandLineSpec spec{kHelp, kUsage, {}, {}};
-  spec.valued["--link"] = [&](const std::string& v) { return o.link = v, true; };
-  spec.valued["--port"] = [&](const std::string& v) {
+  quorvel::sim::CommandLineRules rules{kHelp, kUsage, {}, {}};
+  rules.valued["--link"] = [&](const std::string& v) { return o.link = v, true; };
+  rules.valued["--port"] = [&](const std::string& v) {
     return number(v, o.port) && o.port >= 0 && o.port < 65536 && (o.tcp = true);
   };
-  spec.valued["--port-file"] = [&](const std::string& v) { return o.portFile = v, true; };
-  spec.valued["--raw-log"] = [&](const std::string& v) { return o.rawLog = v, true; };
-  spec.valued["--stats"] = [&](const std::string& v) { return o.statsFile = v, true; };
-  spec.flags["--pty"] = [&] { o.pty = true; };
+  rules.valued["--port-file"] = [&](const std::string& v) { return o.portFile = v, true; };
+  rules.valued["--raw-log"] = [&](const std::string& v) { return o.rawLog = v, true; };
+  rules.valued["--stats"] = [&](const std::string& v) { return o.statsFile = v, true; };
+  rules.flags["--pty"] = [&] { o.pty = true; };
   quorvel::sim::CommandLine line;
-  if (const int rc = quorvel::sim::readCommandLine(argc, argv, spec, line); rc >= 0) return rc;
+  if (const int rc = quorvel::sim::readCommandLine(argc, argv, rules, line); rc >= 0) return rc;
   const std::string& verb = line.command;
   o.state = line.state;
   o.args = line.args;
