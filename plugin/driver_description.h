@@ -70,21 +70,34 @@ typedef struct QuorvelFieldMeaning {
   const char* meaning;
 } QuorvelFieldMeaning;
 
-/* The limits a register model puts on the fields of a job's goods. A zero (or NULL) member is
- * not known yet. Prices are in grosze. */
+/* Flags of a model's limits. */
+#define QUORVEL_LIMIT_NAME_CUT 0x1u      /* a longer Na is cut to nameLength (the goods is sent and
+                                            named in a warning); without it such goods are skipped */
+#define QUORVEL_LIMIT_NAME_REQUIRED 0x2u /* goods without Na (or with an empty one) are skipped */
+#define QUORVEL_LIMIT_VAT_REQUIRED 0x4u  /* goods without Va are skipped */
+
+/* The limits a register model puts on the fields of a job's goods, as the driver checks them
+ * before anything is sent. A range whose both ends are 0 (or a NULL member) is not checked.
+ * Prices are in grosze. A field not given in the job is not checked against its range (the
+ * driver sends its default); the flags say which fields must be given. */
 typedef struct QuorvelFieldLimits {
   size_t size;                 /* sizeof(QuorvelFieldLimits) of the plug-in */
   unsigned nameLength;         /* Na: characters the register keeps */
   long pluMin, pluMax;         /* KP of goods */
   long packageMin, packageMax; /* KP of packages */
-  unsigned barcodeDigits;      /* KK: digits at most */
+  unsigned barcodeDigits;      /* KK and every further barcode of DK: digits only, at most this many */
   long unitMin, unitMax;       /* JM */
   long vatMin, vatMax;         /* Va */
-  long groupMin, groupMax;     /* KO */
-  long long priceMin, priceMax; /* Ce */
+  long groupMin, groupMax;     /* the goods group, in the field `groupField` names */
+  long long priceMin, priceMax; /* Ce (the first price) */
   const char* codePage;        /* the register's own code page of texts */
   const QuorvelFieldMeaning* meanings; /* what the job's fields mean to this driver */
   size_t meaningCount;
+  /* Members below were added within version 1: read them only when `size` covers them. */
+  unsigned flags;              /* QUORVEL_LIMIT_* */
+  const char* groupField;      /* "KO" (a number in the text) or "Gr"; NULL: groups not checked */
+  long linkMin, linkMax;       /* KO as the PLU of the deposit package linked to the goods;
+                                  both 0: KO is no link */
 } QuorvelFieldLimits;
 
 /* One register model. */

@@ -7,12 +7,15 @@
 #include <vector>
 
 #include "core/error_state.h"
+#include "core/globals.h"
 #include "core/serial/rs232.h"
+#include "core/xml/vexa_xml.h"
 #include "platform/cp1250.h"
 #include "platform/ui.h"
 #include "plugin/config_records.h"
 #include "plugin/config_store.h"
 #include "plugin/driver_description.h"
+#include "plugin/goods_check.h"
 
 namespace quorvel::plugin {
 
@@ -51,6 +54,18 @@ bool loadSequence(Record& config, const std::string& operacja, const std::functi
 // answer of this one and end it with "Odebrano nieprawidłowe dane z urządzenia". Every driver
 // that talks over its own line opens it here. Returns the error number of Open.
 int openDeviceLine(CRS232& port);
+
+// Every plug-in's dry run (its export quorvel_dry_run): the record read as the load reads it,
+// no device opened and no vendor library loaded, then the job's goods checked with the rules
+// `rules` gives once the record is read, one line per goods to `show`. Returns the error number.
+template <class Record>
+int dryRun(Record& config, const std::function<GoodsRules()>& rules, QuorvelPlanLineFn show, void* context) {
+  if (!vexa) return 0;
+  if (!loadSequence(config, vexa->GetOperacja(), nullptr)) return GetErrorNum();
+  return dryRunGoods(rules(), [&](const std::string& line) {
+    if (show) show(context, line.c_str());
+  });
+}
 
 // A configuration form over a record: built from the record, stores its values into it.
 template <class Record>

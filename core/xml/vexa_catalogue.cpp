@@ -775,6 +775,10 @@ CTowar* CVexaXml::TwIterGetReadWrite(const CTowar& towar) {
   return &rekord;
 }
 
+std::size_t CVexaXml::TwMiejsce(const CTowar& towar) const {
+  return towar.katalog_ == this && towar.miejsce_ < kat_->size() ? towar.miejsce_ : kBrakMiejsca;
+}
+
 void CVexaXml::TwIterDelete() { kat_ = std::make_unique<Katalog>(this); }
 
 CTowar* CVexaXml::SearchTowar(const CTowar& klucz) {

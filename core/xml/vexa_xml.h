@@ -106,6 +106,12 @@ class QUORVEL_API CVexaXml {
   CTowar* TwIterGetReadWrite(const CTowar& towar);
   // Frees every record and position; cursors at their end; the counters keep their values.
   void TwIterDelete();
+  // The place in list order (from 0, counting both goods types) of a record this catalogue
+  // handed out (TwIterGetNext, SearchTowar, TwIterGetReadWrite), while that reference is
+  // valid; kBrakMiejsca for any other object. A place stays the record's until TwIterDelete,
+  // so it keys what a plug-in notes about a job's goods.
+  static constexpr std::size_t kBrakMiejsca = static_cast<std::size_t>(-1);
+  std::size_t TwMiejsce(const CTowar& towar) const;
 
   // The first record in list order of the current type whose key (KP under sortKP, KK under
   // sortKK) equals the key's; null when none, and always under sortNone.

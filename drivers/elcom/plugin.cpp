@@ -10,6 +10,7 @@
 #include "core/xml/vexa_xml.h"
 #include "drivers/elcom/config_form.h"
 #include "drivers/elcom/goods.h"
+#include "drivers/elcom/limits.h"
 #include "drivers/elcom/link.h"
 #include "drivers/elcom/sales.h"
 #include "plugin/plugin_frame.h"
@@ -51,4 +52,9 @@ QUORVEL_EXPORT_C int opUsuwanieSprzedazy() { return clearSales(true); }
 
 QUORVEL_EXPORT_C int quorvel_config_text(const std::vector<std::string>& settings, std::string& out) {
   return configureText(settings, out);
+}
+
+// The dry run: the job's goods checked against the model's limits, nothing sent.
+QUORVEL_EXPORT_C int quorvel_dry_run(QuorvelPlanLineFn show, void* context) {
+  return quorvel::plugin::dryRun(link().config, goodsRules, show, context);
 }

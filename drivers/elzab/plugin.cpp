@@ -12,6 +12,7 @@
 #include "drivers/elzab/binding.h"
 #include "drivers/elzab/config_form.h"
 #include "drivers/elzab/goods.h"
+#include "drivers/elzab/limits.h"
 #include "drivers/elzab/link.h"
 #include "drivers/elzab/sales.h"
 #include "plugin/plugin_frame.h"
@@ -51,4 +52,9 @@ QUORVEL_EXPORT_C int opUsuwanieSprzedazy() { return readSales(); }
 
 QUORVEL_EXPORT_C int quorvel_config_text(const std::vector<std::string>& settings, std::string& out) {
   return configureText(settings, out);
+}
+
+// The dry run: the job's goods checked against the model's limits, nothing sent.
+QUORVEL_EXPORT_C int quorvel_dry_run(QuorvelPlanLineFn show, void* context) {
+  return quorvel::plugin::dryRun(link().config, goodsRules, show, context);
 }

@@ -11,6 +11,7 @@
 #include "drivers/posnet/binding.h"
 #include "drivers/posnet/config_form.h"
 #include "drivers/posnet/goods.h"
+#include "drivers/posnet/limits.h"
 #include "drivers/posnet/link.h"
 #include "drivers/posnet/sales.h"
 #include "plugin/plugin_frame.h"
@@ -59,4 +60,9 @@ QUORVEL_EXPORT_C int opUsuwanieSprzedazy() { return clearSales(); }
 
 QUORVEL_EXPORT_C int quorvel_config_text(const std::vector<std::string>& settings, std::string& out) {
   return configureText(settings, out);
+}
+
+// The dry run: the job's goods checked against the model's limits, nothing sent.
+QUORVEL_EXPORT_C int quorvel_dry_run(QuorvelPlanLineFn show, void* context) {
+  return quorvel::plugin::dryRun(link().config, goodsRules, show, context);
 }
