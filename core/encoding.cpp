@@ -37,10 +37,6 @@ std::string trimmed(const char* text) {
 
 std::size_t limitOf(int n) { return n > 0 ? static_cast<std::size_t>(n) : 0; }
 
-// The UTF-8 sequences of the Polish letters (lead byte * 256 + second byte), in the reference
-// order of polishLetters.
-constexpr const auto& kUtf8Letters = quorvel::cp1250::kPolish.utf8Code;
-
 bool g_beepOn = true;
 
 }  // namespace
@@ -114,8 +110,34 @@ std::string dev2internal(const char* text, const CEncoding& enc, int n) { return
 
 namespace {
 
+// The windows-1250 byte of each code point below 0x180 (0 where the code page has none): the
+// Latin letters, where nearly every character of a Polish job lies.
+struct LowCodePoints {
+  unsigned char byte[0x180];
+};
+constexpr LowCodePoints makeLowCodePoints() {
+  LowCodePoints t{};
+  for (int b = 0x80; b < 0x100; ++b) {
+    const std::uint32_t cp = quorvel::cp1250::codePointOf(static_cast<unsigned char>(b));
+    if (cp != 0 && cp < 0x180) t.byte[cp] = static_cast<unsigned char>(b);
+  }
+  return t;
+}
+constexpr LowCodePoints kLowCodePoints = makeLowCodePoints();
+
+// The windows-1250 byte of a code point from 0x80; '?' when the code page has none.
+char cp1250Of(std::uint32_t cp) {
+  if (cp < 0x180) return kLowCodePoints.byte[cp] ? static_cast<char>(kLowCodePoints.byte[cp]) : '?';
+  const int b = quorvel::cp1250::byteOf(cp);
+  return b < 0 ? '?' : static_cast<char>(b);
+}
+
 // Appends the windows-1250 text of the UTF-8 bytes [p, end), at most `limit` characters, and
 // stops at a NUL byte. The result is reserved at once: it is never longer than the input.
+// Every character windows-1250 has becomes its byte (the Polish letters, and also „ ” – … €
+// and the other letters of the code page), so that no character of the job reaches a register
+// as the bytes of its UTF-8 spelling; a character the code page lacks, and a byte that begins
+// no sequence, becomes '?'.
 void appendUtf2cp1250(std::string& out, const unsigned char* p, const unsigned char* end, std::size_t limit) {
   const std::size_t start = out.size();
   out.reserve(start + std::min(static_cast<std::size_t>(end - p), limit));
@@ -123,17 +145,21 @@ void appendUtf2cp1250(std::string& out, const unsigned char* p, const unsigned c
   const bool passThrough = polishLetters.IsMapEmpty();
   while (p < end && *p && out.size() - start < limit) {
     const unsigned char lead = *p;
-    if (lead >= 0xC3 && lead <= 0xC5) {
-      const unsigned char next = p + 1 < end ? p[1] : 0;
-      const auto code = static_cast<std::uint16_t>(lead * 256 + next);
-      const auto* hit = std::find(std::begin(kUtf8Letters), std::end(kUtf8Letters), code);
-      out += hit == std::end(kUtf8Letters) ? '?' : polishLetters[static_cast<int>(hit - kUtf8Letters)];
-      if (next == 0) break;  // a sequence cut by the end of the text: nothing follows it
-      p += 2;
-    } else {
+    if (lead < 0x80) {
       out += passThrough ? static_cast<char>(lead) : polishLetters.GetMapInt2Dev(static_cast<char>(lead));
       ++p;
+      continue;
     }
+    const int length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 1;
+    std::uint32_t cp = length == 2 ? lead & 0x1Fu : length == 3 ? lead & 0x0Fu : lead & 0x07u;
+    int taken = 1;
+    while (taken < length && p + taken < end && (p[taken] & 0xC0) == 0x80) cp = (cp << 6) | (p[taken++] & 0x3Fu);
+    if (taken < length && (p + taken >= end || p[taken] == 0)) {
+      out += '?';  // a sequence cut by the end of the text: nothing follows it
+      break;
+    }
+    out += taken == length && length > 1 ? cp1250Of(cp) : '?';
+    p += taken;
   }
 }
 

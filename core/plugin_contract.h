@@ -104,5 +104,9 @@ inline constexpr const char* kConfigText = "quorvel_config_text";
 using ConfigTextFn = int (*)(const std::vector<std::string>&, std::string&);
 inline constexpr const char* kDriverDescription = "quorvel_driver_description";
 using DriverDescriptionFn = const QuorvelDriverDescription* (*)();
+// The dry run: the job's goods checked against the register model's limits, nothing sent.
+inline constexpr const char* kDryRun = "quorvel_dry_run";
+using PlanLineFn = void (*)(void* context, const char* line);
+using DryRunFn = int (*)(PlanLineFn show, void* context);
 
 }  // namespace quorvel::contract

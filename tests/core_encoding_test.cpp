@@ -122,7 +122,7 @@ TEST(DeviceCodePage, FindLooksInLettersThenInTheInternalMap) {
   EXPECT_EQ(enc.GetLength(), 5);
 }
 
-TEST(Utf8Intake, ConvertsPolishLettersAndMarksOtherTwoByteLetters) {
+TEST(Utf8Intake, ConvertsEveryWindows1250CharacterAndMarksTheOthers) {
   struct Case {
     std::string utf8;
     int n;
@@ -130,8 +130,10 @@ TEST(Utf8Intake, ConvertsPolishLettersAndMarksOtherTwoByteLetters) {
   } cases[] = {
       {"Zażółć", kNoLimit, "Zażółć"_cp},
       {"ąćęłńóśźżĄĆĘŁŃÓŚŹŻ", kNoLimit, kPolishCp1250},
-      {"é", kNoLimit, "?"},                                  // C3 A9: not Polish
-      {"\xE2\x82\xAC", kNoLimit, "\xE2\x82\xAC"},            // euro sign: bytes pass
+      {"é", kNoLimit, "\xE9"},                               // not Polish, but windows-1250 has it
+      {"„Ab” € – … ™ Šž", kNoLimit, "„Ab” € – … ™ Šž"_cp},      // the code page's signs, never UTF-8 bytes
+      {"Ж☕\xF0\x9F\x8D\xBA.", kNoLimit, "???."},              // outside windows-1250: one '?' each
+      {"\x80\xC0\xAFx", kNoLimit, "??\x3Fx"},                   // stray continuation, overlong form
       {"Zażółć", 3, "Zaż"_cp},
       {"abc", 0, ""},
       {"a\xC5", kNoLimit, "a?"},                             // sequence cut by the end

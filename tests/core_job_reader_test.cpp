@@ -300,10 +300,17 @@ TEST_F(JobReader, DeclaredEncodings) {
     ASSERT_EQ(goods().size(), 1u);
     EXPECT_EQ(goods()[0].Na, cp(name)) << c.decl;
   }
-  // Characters that windows-1250 cannot hold become '?' (two-byte forms) or pass as bytes.
+  // Every character of windows-1250 is read as itself, whichever encoding the job declares;
+  // one the code page lacks becomes '?'.
   ClearError("");
-  ASSERT_EQ(read("<Dane operacja=\"UsuwanieTowarów\"><Towar><Na>é€</Na></Towar></Dane>"), 0) << message();
-  EXPECT_EQ(goods()[0].Na, "?\xE2\x82\xAC");
+  ASSERT_EQ(read("<Dane operacja=\"UsuwanieTowarów\"><Towar><Na>é€„Ab”Ж</Na></Towar></Dane>"), 0) << message();
+  EXPECT_EQ(goods()[0].Na, "é€„Ab”?"_cp);
+  ClearError("");
+  ASSERT_EQ(read("<?xml version=\"1.0\" encoding=\"windows-1250\"?>\n<Dane operacja=\"UsuwanieTowarów\"><Towar><Na>"_cp +
+                 std::string("\x84\x41\x62\x94 \x80 \x96\x81") + "</Na></Towar></Dane>"),
+            0)
+      << message();
+  EXPECT_EQ(goods()[0].Na, "„Ab” € –?"_cp);
 }
 
 TEST_F(JobReader, TextAcrossEntitiesCommentsAndChunkBoundaries) {

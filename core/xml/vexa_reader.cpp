@@ -323,21 +323,6 @@ bool equalsIgnoringAsciiCase(const char* a, const char* b) {
   return *a == *b;
 }
 
-// The Polish letters of windows-1250 and ISO-8859-2 with their code points; every other byte
-// of both encodings is read as the code point of the same value.
-struct PolishLetter {
-  unsigned char windows1250;
-  unsigned char iso88592;
-  int codePoint;
-};
-constexpr PolishLetter kPolishLetters[] = {
-    {0xB9, 0xB1, 0x105}, {0x9C, 0xB6, 0x15B}, {0x9F, 0xBC, 0x17A}, {0xA5, 0xA1, 0x104},
-    {0x8C, 0xA6, 0x15A}, {0x8F, 0xAC, 0x179}, {0xE6, 0xE6, 0x107}, {0xEA, 0xEA, 0x119},
-    {0xB3, 0xB3, 0x142}, {0xF1, 0xF1, 0x144}, {0xF3, 0xF3, 0xF3},  {0xBF, 0xBF, 0x17C},
-    {0xC6, 0xC6, 0x106}, {0xCA, 0xCA, 0x118}, {0xA3, 0xA3, 0x141}, {0xD1, 0xD1, 0x143},
-    {0xD3, 0xD3, 0xD3},  {0xAF, 0xAF, 0x17B},
-};
-
 // Releases the parser and closes the file on every way out of the reading.
 struct ReadingResources {
   std::FILE* file = nullptr;
@@ -561,6 +546,26 @@ void VexaJobReader::stop() {
   XML_StopParser(parser_, XML_FALSE);
 }
 
+namespace {
+
+// Code points of the iso-8859-2 bytes 0xA0 to 0xFF (below them the code page is ISO-8859-1's).
+constexpr std::uint32_t kIso88592HighPart[96] = {
+    0x00A0, 0x0104, 0x02D8, 0x0141, 0x00A4, 0x013D, 0x015A, 0x00A7,
+    0x00A8, 0x0160, 0x015E, 0x0164, 0x0179, 0x00AD, 0x017D, 0x017B,
+    0x00B0, 0x0105, 0x02DB, 0x0142, 0x00B4, 0x013E, 0x015B, 0x02C7,
+    0x00B8, 0x0161, 0x015F, 0x0165, 0x017A, 0x02DD, 0x017E, 0x017C,
+    0x0154, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7,
+    0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD, 0x00CE, 0x010E,
+    0x0110, 0x0143, 0x0147, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x00D7,
+    0x0158, 0x016E, 0x00DA, 0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF,
+    0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7,
+    0x010D, 0x00E9, 0x0119, 0x00EB, 0x011B, 0x00ED, 0x00EE, 0x010F,
+    0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7,
+    0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
+};
+
+}  // namespace
+
 // windows-1250 (exact name) and iso-8859-2 (any letter case) are single-byte encodings that
 // Expat does not know by itself; every other unknown name is refused, and the parser then
 // fails with its "unknown encoding" error.
@@ -568,9 +573,15 @@ int XMLCALL VexaJobReader::onUnknownEncoding(void*, const XML_Char* name, XML_En
   const bool windows = std::strcmp(name, "windows-1250") == 0;
   const bool iso = !windows && equalsIgnoringAsciiCase(name, "iso-8859-2");
   if (!windows && !iso) return XML_STATUS_ERROR;
-  for (int b = 0; b < 256; ++b) info->map[b] = b;
-  for (const PolishLetter& letter : kPolishLetters)
-    info->map[windows ? letter.windows1250 : letter.iso88592] = letter.codePoint;
+  // Every byte stands for its own character of the code page (not only the Polish letters):
+  // "„", "–" or "€" of a windows-1250 job must reach the goods as themselves, not as the
+  // control characters of the same numbers. A byte the code page leaves undefined keeps its
+  // number, which the conversion to windows-1250 then turns into '?'.
+  for (int b = 0; b < 256; ++b) {
+    const std::uint32_t cp = windows ? quorvel::cp1250::codePointOf(static_cast<unsigned char>(b))
+                                     : (b < 0xA0 ? static_cast<std::uint32_t>(b) : kIso88592HighPart[b - 0xA0]);
+    info->map[b] = cp != 0 || b == 0 ? static_cast<int>(cp) : b;
+  }
   info->data = nullptr;
   info->convert = nullptr;
   info->release = nullptr;

@@ -10,6 +10,7 @@
 #include "core/xml/vexa_xml.h"
 #include "drivers/skeleton/config_form.h"
 #include "drivers/skeleton/goods.h"
+#include "drivers/skeleton/limits.h"
 #include "drivers/skeleton/link.h"
 #include "drivers/skeleton/sales.h"
 #include "plugin/plugin_frame.h"
@@ -45,4 +46,9 @@ QUORVEL_EXPORT_C int opUsuwanieSprzedazy() { return clearSales(); }
 
 QUORVEL_EXPORT_C int quorvel_config_text(const std::vector<std::string>& settings, std::string& out) {
   return configureText(settings, out);
+}
+
+// The dry run: the job's goods checked against the model's limits, nothing sent.
+QUORVEL_EXPORT_C int quorvel_dry_run(QuorvelPlanLineFn show, void* context) {
+  return quorvel::plugin::dryRun(link().config, goodsRules, show, context);
 }
