@@ -76,6 +76,17 @@ typedef struct QuorvelFieldMeaning {
 #define QUORVEL_LIMIT_NAME_REQUIRED 0x2u /* goods without Na (or with an empty one) are skipped */
 #define QUORVEL_LIMIT_VAT_REQUIRED 0x4u  /* goods without Va are skipped */
 
+/* The fields of a goods a register takes (a field it does not take is neither sent nor
+ * checked). */
+#define QUORVEL_FIELD_NA 0x1u    /* name */
+#define QUORVEL_FIELD_KK 0x2u    /* barcode KK and the further barcodes DK */
+#define QUORVEL_FIELD_JM 0x4u    /* unit */
+#define QUORVEL_FIELD_VA 0x8u    /* VAT rate */
+#define QUORVEL_FIELD_GROUP 0x10u /* the goods group (the field `groupField` names) */
+#define QUORVEL_FIELD_LINK 0x20u /* KO as a linked deposit package */
+#define QUORVEL_FIELD_CE 0x40u   /* the first price */
+#define QUORVEL_FIELD_ALL 0x7Fu
+
 /* The limits a register model puts on the fields of a job's goods, as the driver checks them
  * before anything is sent. A range whose both ends are 0 (or a NULL member) is not checked.
  * Prices are in grosze. A field not given in the job is not checked against its range (the
@@ -98,6 +109,8 @@ typedef struct QuorvelFieldLimits {
   const char* groupField;      /* "KO" (a number in the text) or "Gr"; NULL: groups not checked */
   long linkMin, linkMax;       /* KO as the PLU of the deposit package linked to the goods;
                                   both 0: KO is no link */
+  unsigned goodsFields;        /* QUORVEL_FIELD_* the register takes of goods (Ty "T"); 0: all */
+  unsigned packageFields;      /* the same for packages (Ty "O"); 0: all */
 } QuorvelFieldLimits;
 
 /* One register model. */

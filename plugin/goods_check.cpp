@@ -174,38 +174,48 @@ class Findings {
 };
 
 // The first finding that skips the goods, judged field by field; Count when none does.
+// The QUORVEL_FIELD_* the register takes of the goods' type.
+unsigned takenFields(const QuorvelFieldLimits& l, bool package) {
+  const unsigned fields = package ? l.packageFields : l.goodsFields;
+  return fields == 0 ? QUORVEL_FIELD_ALL : fields;
+}
+
 GoodsFinding firstSkip(const GoodsRules& rules, GoodsWork work, const CTowar& t, std::string_view plainName) {
   const QuorvelFieldLimits& l = rules.limits;
   const bool package = !t.Ty_brak && t.Ty == 'O';
+  const unsigned fields = takenFields(l, package);
+  const auto takes = [&](unsigned field) { return (fields & field) != 0; };
   const long kp = t.KP_brak ? 0 : static_cast<long>(t.KP);
   if (package ? !inRange(kp, l.packageMin, l.packageMax) : !inRange(kp, l.pluMin, l.pluMax))
     return package ? GoodsFinding::PackageRange : GoodsFinding::PluRange;
   if (work == GoodsWork::Delete) return GoodsFinding::Count;
 
-  if (!t.Ce_brak[0] && (l.priceMin != 0 || l.priceMax != 0)) {
+  if (takes(QUORVEL_FIELD_CE) && !t.Ce_brak[0] && (l.priceMin != 0 || l.priceMax != 0)) {
     const std::int64_t cur = t.Ce[0].GetCurrency();
     if (cur < l.priceMin * 100 || cur / 100 > l.priceMax) return GoodsFinding::Price;
   }
   if (work == GoodsWork::PriceChange) return GoodsFinding::Count;
 
-  if (t.Na_brak || t.Na.empty()) {
+  if (!takes(QUORVEL_FIELD_NA)) {
+  } else if (t.Na_brak || t.Na.empty()) {
     if (l.flags & QUORVEL_LIMIT_NAME_REQUIRED) return GoodsFinding::NameMissing;
   } else if (l.nameLength != 0 && plainName.size() > l.nameLength && !(l.flags & QUORVEL_LIMIT_NAME_CUT)) {
     return GoodsFinding::NameTooLong;
   }
-  if (l.barcodeDigits != 0) {
+  if (takes(QUORVEL_FIELD_KK) && l.barcodeDigits != 0) {
     const auto bad = [&](std::string_view code) { return !allDigits(code) || code.size() > l.barcodeDigits; };
     if (!t.KK_brak && !t.KK.empty() && bad(t.KK)) return GoodsFinding::Barcode;
     for (const std::string_view code : furtherBarcodes(t))
       if (bad(code)) return GoodsFinding::Barcode;
   }
-  if (!t.JM_brak && !inRange(t.JM, l.unitMin, l.unitMax)) return GoodsFinding::Unit;
-  if (t.Va_brak) {
+  if (takes(QUORVEL_FIELD_JM) && !t.JM_brak && !inRange(t.JM, l.unitMin, l.unitMax)) return GoodsFinding::Unit;
+  if (!takes(QUORVEL_FIELD_VA)) {
+  } else if (t.Va_brak) {
     if (l.flags & QUORVEL_LIMIT_VAT_REQUIRED) return GoodsFinding::VatMissing;
   } else if (!inRange(t.Va, l.vatMin, l.vatMax)) {
     return GoodsFinding::Vat;
   }
-  if (l.groupField && hasRange(l.groupMin, l.groupMax)) {
+  if (takes(QUORVEL_FIELD_GROUP) && l.groupField && hasRange(l.groupMin, l.groupMax)) {
     if (std::strcmp(l.groupField, "Gr") == 0) {
       if (!t.Gr_brak && !inRange(t.Gr, l.groupMin, l.groupMax)) return GoodsFinding::Group;
     } else if (!t.KO_brak && !t.KO.empty()) {
@@ -213,7 +223,7 @@ GoodsFinding firstSkip(const GoodsRules& rules, GoodsWork work, const CTowar& t,
       if (g < 0 || !inRange(g, l.groupMin, l.groupMax)) return GoodsFinding::Group;
     }
   }
-  if (hasRange(l.linkMin, l.linkMax) && !package && !t.KO_brak && !t.KO.empty()) {
+  if (takes(QUORVEL_FIELD_LINK) && hasRange(l.linkMin, l.linkMax) && !t.KO_brak && !t.KO.empty()) {
     const long p = smallNumber(t.KO);
     if (p < 0 || !inRange(p, l.linkMin, l.linkMax)) return GoodsFinding::Link;
   }
@@ -221,7 +231,7 @@ GoodsFinding firstSkip(const GoodsRules& rules, GoodsWork work, const CTowar& t,
 }
 
 // What the register will hold of a goods, for the dry run.
-std::string describe(const CTowar& t, GoodsWork work, const std::string& name) {
+std::string describe(const CTowar& t, GoodsWork work, const std::string& name, unsigned fields) {
   std::string s;
   const auto field = [&](const char* tag, const std::string& value) {
     s += s.empty() ? " " : ", ";
@@ -230,17 +240,19 @@ std::string describe(const CTowar& t, GoodsWork work, const std::string& name) {
     s += value;
   };
   if (work == GoodsWork::Delete) return " usuwany"_cp;
+  const auto takes = [&](unsigned f) { return (fields & f) != 0; };
   if (work == GoodsWork::Send) {
-    if (!t.Na_brak) field("Na", "\"" + name + "\"");
-    if (!t.KK_brak && !t.KK.empty()) field("KK", t.KK);
-    for (const std::string_view code : furtherBarcodes(t)) field("DK", std::string(code));
-    if (!t.JM_brak) field("JM", std::to_string(t.JM));
-    if (!t.Va_brak) field("Va", std::to_string(t.Va));
-    if (!t.Gr_brak) field("Gr", std::to_string(t.Gr));
-    if (!t.KO_brak && !t.KO.empty()) field("KO", t.KO);
+    if (takes(QUORVEL_FIELD_NA) && !t.Na_brak) field("Na", "\"" + name + "\"");
+    if (takes(QUORVEL_FIELD_KK) && !t.KK_brak && !t.KK.empty()) field("KK", t.KK);
+    if (takes(QUORVEL_FIELD_KK))
+      for (const std::string_view code : furtherBarcodes(t)) field("DK", std::string(code));
+    if (takes(QUORVEL_FIELD_JM) && !t.JM_brak) field("JM", std::to_string(t.JM));
+    if (takes(QUORVEL_FIELD_VA) && !t.Va_brak) field("Va", std::to_string(t.Va));
+    if (takes(QUORVEL_FIELD_GROUP) && !t.Gr_brak) field("Gr", std::to_string(t.Gr));
+    if (takes(QUORVEL_FIELD_GROUP | QUORVEL_FIELD_LINK) && !t.KO_brak && !t.KO.empty()) field("KO", t.KO);
     if (!t.CO_brak) field("CO", t.CO ? "1" : "0");
   }
-  if (!t.Ce_brak[0]) {
+  if (takes(QUORVEL_FIELD_CE) && !t.Ce_brak[0]) {
     CUfCurrency price = t.Ce[0];
     // The register keeps whole grosze.
     price = CUfCurrency::FromHundredths(price.GetCurrency() / 100);
@@ -315,7 +327,8 @@ GoodsPlan GoodsPlan::check(const GoodsRules& rules, GoodsWork work, const PlanLi
     const CTowar& t = vexa->TwIterGetNext();
     const std::size_t place = vexa->TwMiejsce(t);
     const bool package = !t.Ty_brak && t.Ty == 'O';
-    const bool named = work == GoodsWork::Send && !t.Na_brak && !t.Na.empty();
+    const unsigned fields = takenFields(l, package);
+    const bool named = work == GoodsWork::Send && (fields & QUORVEL_FIELD_NA) && !t.Na_brak && !t.Na.empty();
     std::string plain = named ? plainText(t.Na) : std::string();
     const bool charactersChanged = named && plain != t.Na;
 
@@ -343,13 +356,14 @@ GoodsPlan GoodsPlan::check(const GoodsRules& rules, GoodsWork work, const PlanLi
       if (show) show(goodsLabel(t) + " pominięty - "_cp + findings.text(skip));
       continue;
     }
-    const bool fraction = work != GoodsWork::Delete && !t.Ce_brak[0] && t.Ce[0].GetCurrency() % 100 != 0;
+    const bool fraction = work != GoodsWork::Delete && (fields & QUORVEL_FIELD_CE) && !t.Ce_brak[0] &&
+                          t.Ce[0].GetCurrency() % 100 != 0;
     if (charactersChanged) findings.add(GoodsFinding::NameCharacters, t);
     if (cut) findings.add(GoodsFinding::NameCut, t);
     if (fraction) findings.add(GoodsFinding::PriceFraction, t);
     if (charactersChanged || cut || fraction) ++plan.adaptedCount_;
     if (show) {
-      std::string line = goodsLabel(t) + describe(t, work, held);
+      std::string line = goodsLabel(t) + describe(t, work, held, fields);
       if (charactersChanged || cut) line += " (w zadaniu \""_cp + t.Na + "\")";
       show(line);
     }
