@@ -38,3 +38,8 @@ target_compile_definitions(plugin_contract_test PRIVATE
   QUORVEL_DRIVER_PLUGINS="${QUORVEL_DRIVER_PLUGIN_NAMES}"
   QUORVEL_STANDIN_DIR="${CMAKE_BINARY_DIR}/standins")
 add_dependencies(plugin_contract_test Quorvel quorvel_test_full quorvel_test_basic ${QUORVEL_DRIVER_PLUGINS})
+
+# The checks of a job's goods against a register model's limits.
+quorvel_add_test(plugin_goods_check_test
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_goods_check_test.cpp
+  LIBS quorvel_plugin Quorvel)
