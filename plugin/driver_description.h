@@ -79,13 +79,14 @@ typedef struct QuorvelFieldMeaning {
 /* The fields of a goods a register takes (a field it does not take is neither sent nor
  * checked). */
 #define QUORVEL_FIELD_NA 0x1u    /* name */
-#define QUORVEL_FIELD_KK 0x2u    /* barcode KK and the further barcodes DK */
+#define QUORVEL_FIELD_KK 0x2u    /* barcode KK */
 #define QUORVEL_FIELD_JM 0x4u    /* unit */
 #define QUORVEL_FIELD_VA 0x8u    /* VAT rate */
 #define QUORVEL_FIELD_GROUP 0x10u /* the goods group (the field `groupField` names) */
 #define QUORVEL_FIELD_LINK 0x20u /* KO as a linked deposit package */
 #define QUORVEL_FIELD_CE 0x40u   /* the first price */
-#define QUORVEL_FIELD_ALL 0x7Fu
+#define QUORVEL_FIELD_DK 0x80u   /* the further barcodes DK */
+#define QUORVEL_FIELD_ALL 0xFFu
 
 /* The limits a register model puts on the fields of a job's goods, as the driver checks them
  * before anything is sent. A range whose both ends are 0 (or a NULL member) is not checked.
@@ -96,7 +97,7 @@ typedef struct QuorvelFieldLimits {
   unsigned nameLength;         /* Na: characters the register keeps */
   long pluMin, pluMax;         /* KP of goods */
   long packageMin, packageMax; /* KP of packages */
-  unsigned barcodeDigits;      /* KK and every further barcode of DK: digits only, at most this many */
+  unsigned barcodeDigits;      /* KK and every further barcode of DK (when taken): digits only, at most this many */
   long unitMin, unitMax;       /* JM */
   long vatMin, vatMax;         /* Va */
   long groupMin, groupMax;     /* the goods group, in the field `groupField` names */
@@ -111,6 +112,9 @@ typedef struct QuorvelFieldLimits {
                                   both 0: KO is no link */
   unsigned goodsFields;        /* QUORVEL_FIELD_* the register takes of goods (Ty "T"); 0: all */
   unsigned packageFields;      /* the same for packages (Ty "O"); 0: all */
+  const char* absentAscii;     /* ASCII characters the register's code page uses for other
+                                  characters (its Polish letters), so a name's own are replaced
+                                  by plain ones; NULL: none */
 } QuorvelFieldLimits;
 
 /* One register model. */

@@ -3,6 +3,8 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <utility>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -41,7 +43,8 @@ constexpr const char* kPlain[128] = {
 const char* defaultText(GoodsFinding f) {
   switch (f) {
     case GoodsFinding::NameCharacters:
-      return "Znaki nazwy, których nie ma w kasie, zastąpiono odpowiednikami (np. „ ” na \", – na -, € na EUR)"_cp;
+      return "Znaki nazwy, których nie ma w kasie, zastąpiono zwykłymi odpowiednikami (cudzysłów drukarski na \", "
+             "myślnik na -, wielokropek na ..., znak euro na EUR, litery obce na litery bez znaków diakrytycznych)"_cp;
     case GoodsFinding::NameCut: return "Nazwa dłuższa niż %u znaków - kasa zapisze jej pierwsze %u znaków"_cp;
     case GoodsFinding::PriceFraction: return "Cena podana dokładniej niż do grosza - kasa zapisze ją w pełnych groszach"_cp;
     case GoodsFinding::NameMissing: return "Towar bez nazwy - pominięto"_cp;
@@ -116,8 +119,20 @@ class Findings {
     }
   }
 
+  // A driver's own finding: a message of its own naming the goods.
+  void addOwn(const char* text, const CTowar& t) {
+    std::string m = text;
+    if (t.Id_brak) m += " (kod PLU " + std::to_string(t.KP_brak ? 0 : t.KP) + ")";
+    own_.push_back({std::move(m), t.Id_brak ? std::nullopt : std::optional<std::uint32_t>(t.Id)});
+  }
+
   void report() const {
     if (!raport) return;
+    for (const auto& [text, id] : own_) {
+      CKomunikat m("W", text.c_str(), 0, true);
+      if (id) m.DodajTowar(*id);
+      raport->DodajKomunikat(m);
+    }
     for (std::size_t i = 0; i < kGoodsFindings; ++i) {
       const Kind& k = kinds_[i];
       if (!k.ids.empty()) {
@@ -171,6 +186,7 @@ class Findings {
   const GoodsRules& rules_;
   std::array<std::string, kGoodsFindings> texts_;
   std::array<Kind, kGoodsFindings> kinds_;
+  std::vector<std::pair<std::string, std::optional<std::uint32_t>>> own_;
 };
 
 // The first finding that skips the goods, judged field by field; Count when none does.
@@ -202,11 +218,12 @@ GoodsFinding firstSkip(const GoodsRules& rules, GoodsWork work, const CTowar& t,
   } else if (l.nameLength != 0 && plainName.size() > l.nameLength && !(l.flags & QUORVEL_LIMIT_NAME_CUT)) {
     return GoodsFinding::NameTooLong;
   }
-  if (takes(QUORVEL_FIELD_KK) && l.barcodeDigits != 0) {
+  if (l.barcodeDigits != 0) {
     const auto bad = [&](std::string_view code) { return !allDigits(code) || code.size() > l.barcodeDigits; };
-    if (!t.KK_brak && !t.KK.empty() && bad(t.KK)) return GoodsFinding::Barcode;
-    for (const std::string_view code : furtherBarcodes(t))
-      if (bad(code)) return GoodsFinding::Barcode;
+    if (takes(QUORVEL_FIELD_KK) && !t.KK_brak && !t.KK.empty() && bad(t.KK)) return GoodsFinding::Barcode;
+    if (takes(QUORVEL_FIELD_DK))
+      for (const std::string_view code : furtherBarcodes(t))
+        if (bad(code)) return GoodsFinding::Barcode;
   }
   if (takes(QUORVEL_FIELD_JM) && !t.JM_brak && !inRange(t.JM, l.unitMin, l.unitMax)) return GoodsFinding::Unit;
   if (!takes(QUORVEL_FIELD_VA)) {
@@ -244,7 +261,7 @@ std::string describe(const CTowar& t, GoodsWork work, const std::string& name, u
   if (work == GoodsWork::Send) {
     if (takes(QUORVEL_FIELD_NA) && !t.Na_brak) field("Na", "\"" + name + "\"");
     if (takes(QUORVEL_FIELD_KK) && !t.KK_brak && !t.KK.empty()) field("KK", t.KK);
-    if (takes(QUORVEL_FIELD_KK))
+    if (takes(QUORVEL_FIELD_DK))
       for (const std::string_view code : furtherBarcodes(t)) field("DK", std::string(code));
     if (takes(QUORVEL_FIELD_JM) && !t.JM_brak) field("JM", std::to_string(t.JM));
     if (takes(QUORVEL_FIELD_VA) && !t.Va_brak) field("Va", std::to_string(t.Va));
@@ -295,13 +312,30 @@ GoodsRules rulesFor(const QuorvelDriverDescription& driver, const std::string& i
   return rules;
 }
 
-std::string plainText(std::string_view text) {
+// The plain form of an ASCII character a register's code page uses for something else.
+char plainAscii(char c) {
+  switch (c) {
+    case '{': case '[': return '(';
+    case '}': case ']': return ')';
+    case '|': case '\\': return '/';
+    case '~': return '-';
+    case '`': return '\'';
+    case '@': return 'a';
+    case '$': return 'S';
+    case '^': return ' ';
+    default: return '?';
+  }
+}
+
+std::string plainText(std::string_view text, const char* absentAscii) {
   std::string out;
   out.reserve(text.size());
   for (const char ch : text) {
     const auto c = static_cast<unsigned char>(ch);
     if (c < 0x20 || c == 0x7F) {
       out += ' ';
+    } else if (c < 0x80 && absentAscii && std::strchr(absentAscii, ch)) {
+      out += plainAscii(ch);
     } else if (c < 0x80 || kPlain[c - 0x80] == nullptr) {
       out += ch;
     } else {
@@ -329,7 +363,7 @@ GoodsPlan GoodsPlan::check(const GoodsRules& rules, GoodsWork work, const PlanLi
     const bool package = !t.Ty_brak && t.Ty == 'O';
     const unsigned fields = takenFields(l, package);
     const bool named = work == GoodsWork::Send && (fields & QUORVEL_FIELD_NA) && !t.Na_brak && !t.Na.empty();
-    std::string plain = named ? plainText(t.Na) : std::string();
+    std::string plain = named ? plainText(t.Na, l.absentAscii) : std::string();
     const bool charactersChanged = named && plain != t.Na;
 
     GoodsFinding skip = firstSkip(rules, work, t, plain);
@@ -356,15 +390,24 @@ GoodsPlan GoodsPlan::check(const GoodsRules& rules, GoodsWork work, const PlanLi
       if (show) show(goodsLabel(t) + " pominięty - "_cp + findings.text(skip));
       continue;
     }
+    const GoodsRules::Own own = rules.own ? rules.own(t, work) : GoodsRules::Own{};
+    if (own.text) findings.addOwn(own.text, t);
+    if (own.text && own.skips) {
+      if (place < plan.skipped_.size()) plan.skipped_[place] = true;
+      ++plan.skippedCount_;
+      if (show) show(goodsLabel(t) + " pominięty - "_cp + own.text);
+      continue;
+    }
     const bool fraction = work != GoodsWork::Delete && (fields & QUORVEL_FIELD_CE) && !t.Ce_brak[0] &&
                           t.Ce[0].GetCurrency() % 100 != 0;
     if (charactersChanged) findings.add(GoodsFinding::NameCharacters, t);
     if (cut) findings.add(GoodsFinding::NameCut, t);
     if (fraction) findings.add(GoodsFinding::PriceFraction, t);
-    if (charactersChanged || cut || fraction) ++plan.adaptedCount_;
+    if (charactersChanged || cut || fraction || own.text) ++plan.adaptedCount_;
     if (show) {
       std::string line = goodsLabel(t) + describe(t, work, held, fields);
       if (charactersChanged || cut) line += " (w zadaniu \""_cp + t.Na + "\")";
+      if (own.text) line += std::string(" - ") + own.text;
       show(line);
     }
     if (charactersChanged) {

@@ -71,6 +71,15 @@ constexpr bool skips(GoodsFinding f) { return f >= GoodsFinding::NameMissing; }
 struct GoodsRules {
   QuorvelFieldLimits limits{};
   std::array<const char*, kGoodsFindings> texts{};
+  // A driver's own rule for one goods that the limits cannot state (a text the register's
+  // line must not carry, more barcodes than it takes): null when the goods passes, else the
+  // message text (windows-1250) and whether the goods is skipped or sent changed. Each such
+  // finding is a message of its own naming the goods, reported before the grouped ones.
+  struct Own {
+    const char* text = nullptr;
+    bool skips = false;
+  };
+  std::function<Own(const CTowar&, GoodsWork)> own;
 
   const char*& text(GoodsFinding f) { return texts[static_cast<std::size_t>(f)]; }
 };
@@ -83,7 +92,8 @@ GoodsRules rulesFor(const QuorvelDriverDescription& driver, const std::string& i
 // The windows-1250 text as the register's code page holds it: printable ASCII and the 18
 // Polish letters stay; every other character becomes its plain equivalent ("„" and "”" '"',
 // "–" and "—" '-', "…" "...", "€" "EUR", "Š" 'S', "ä" 'a' ...), a control character a blank.
-std::string plainText(std::string_view cp1250);
+// `absentAscii`: ASCII characters the register lacks as well (plain ones are given for them).
+std::string plainText(std::string_view cp1250, const char* absentAscii = nullptr);
 
 // One line of a dry run (windows-1250).
 using PlanLine = std::function<void(const std::string&)>;

@@ -31,6 +31,8 @@ TEST(PlainText, KeepsPolishLettersAndAsciiAndSpellsOutTheRest) {
   for (const auto& c : cases) {
     EXPECT_EQ(quorvel::cp1250::toUtf8(quorvel::plugin::plainText(quorvel::cp1250::fromUtf8(c.in))), c.out) << c.in;
   }
+  // A register whose code page spends some ASCII on its own letters.
+  EXPECT_EQ(quorvel::plugin::plainText("a{b}|~[x]", "{}|~"), "a(b)/-[x]");
 }
 
 // One goods record of a job.
