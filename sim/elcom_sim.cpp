@@ -571,7 +571,12 @@ class Register {
     }
   }
 
-  // Applies one PLU record of command 29; returns the register's status.
+  static constexpr int kTaxMin = 1;
+  static constexpr int kTaxMax = 7;
+
+  // Applies one PLU record of command 29; returns the register's status: 11 for a code beyond
+  // the model's capacity, 6, 4 and 26 for a unit, tax or barcode byte the register does not
+  // take, 8 for a price beyond its display, 18 for a name another PLU has.
   std::uint8_t programPlu(std::uint16_t code, const PluDefinition& plu) {
     const Model& m = state_.modelRow();
     if (code < 1 || code > m.pluCapacity) return 11;
@@ -583,6 +588,11 @@ class Register {
       dirty_ = true;
       return 0;
     }
+    // What the register's tables hold: units 1 to 8 in bits 7..5 (bits 4 and 3 set), the tax
+    // rates A to G as indexes 1 to 7 (bits 3..1 set), barcode digits 0 to 9.
+    if ((plu.unit & 0x1F) != 0x18) return 6;
+    if (taxFromByte(plu.tax) < kTaxMin || taxFromByte(plu.tax) > kTaxMax || (plu.tax & 0x0E) != 0x0E) return 4;
+    if (plu.barcode.find_first_not_of("0123456789") != std::string::npos) return 26;
     if (plu.price > 99999999) return 8;
     if (auto it = names_.find(plu.name); it != names_.end())
       for (int other : it->second)
@@ -665,6 +675,11 @@ The state file holds one item a line: "model N", "register N", "plubase N" (the 
 size answered to command 255), "plucount N" (answer to command 152), "delay MS", "plu CODE UNIT GROUP
 TAX PRICE QUANTITY VALUE BARCODE NAME", "package N PRICE QUANTITY VALUE NAME" and
 "fault WHERE ACTION COUNT"; lines starting with # are comments.
+
+Like the register, it refuses a PLU record (command 29) with a code beyond the model's PLU
+capacity (status 11), a unit byte other than units 1 to 8 (6), a tax index other than the
+rates 1 to 7 (4), a barcode with nibbles other than 0 to 9 (26), a price above 999999.99 (8)
+and a name another PLU has (18); a record with group and tax bytes 0 deletes the PLU.
 
 Exit status: 0 on success, 1 when the state file cannot be read or written or a PLU is not
 programmed, 2 for a bad command line.

@@ -4,8 +4,8 @@
 
 #include "core/plugin_contract.h"
 #include "drivers/elcom/config_form.h"
+#include "drivers/elcom/limits.h"
 #include "drivers/elcom/protocol.h"
-#include "drivers/elcom/records.h"
 #include "plugin/describe.h"
 
 namespace quorvel::elcom {
@@ -14,7 +14,6 @@ namespace {
 namespace d = plugin::describe;
 
 struct Description {
-  std::vector<QuorvelFieldLimits> limits;
   std::vector<QuorvelModel> models;
   std::vector<const char*> modelIds;
   std::vector<QuorvelConfigKey> keys;
@@ -22,18 +21,9 @@ struct Description {
 
   Description() : description(d::description("quorvel_elcom", "Elcom Euro registers over a serial line",
                                              "Elcom Euro registers")) {
-    limits.reserve(kModelCount);
     for (int n = 1; n <= kModelCount; ++n) {
       const Model& m = modelByNumber(n);
-      QuorvelFieldLimits l{};
-      l.size = sizeof l;
-      l.nameLength = static_cast<unsigned>(nameSize(m.longRecords));
-      l.pluMin = 1;
-      l.pluMax = m.pluCapacity;
-      l.packageMin = 1;
-      l.packageMax = kPackageCount;
-      limits.push_back(l);
-      models.push_back({m.jobName, m.code, m.pluCapacity, &limits.back()});
+      models.push_back({m.jobName, m.code, m.pluCapacity, modelLimits(n)});
     }
     for (const QuorvelModel& m : models) modelIds.push_back(m.id);
     const std::vector<QuorvelConfigKey> mux = d::muxKeys(kElcomMuxTypes);

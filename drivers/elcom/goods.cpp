@@ -3,7 +3,10 @@
 #include "drivers/elcom/goods.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 #include "core/error_state.h"
 #include "core/globals.h"
@@ -13,6 +16,7 @@
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
+#include "drivers/elcom/limits.h"
 #include "drivers/elcom/link.h"
 #include "platform/clock.h"
 #include "platform/cp1250.h"
@@ -24,9 +28,6 @@ namespace {
 
 const char* const kZeroPriceSkipped = "Towar z zerową ceną i bez znacznika ceny otwartej został pominięty"_cp;
 const char* const kNotProgrammedSkipped = "Towar niezaprogramowany w kasie został pominięty"_cp;
-// A negative price, or one above what the register's 32-bit field of hundredths holds, would
-// reach the register as a different price: such goods are not sent.
-const char* const kPriceOutOfRange = "Towar z ceną spoza zakresu kasy został pominięty"_cp;
 const char* const kPackageCounters =
     "Opakowanie ma niezerowe liczniki obrotów i nie może być usunięte. Należy wykonać raport zerujący opakowań."_cp;
 const char* const kZeroingReport = "Należy wykonać raport zerujący opakowań."_cp;
@@ -45,6 +46,17 @@ struct Mode {
 const char* sendingWork(const Mode& m) {
   return m.deletion ? "Usuwanie towarów"_cp : m.priceChange ? "Zmiana cen towarów"_cp : "Przesyłanie towarów"_cp;
 }
+
+// What the checks before sending look at: deleting every goods also deletes the job's own.
+plugin::GoodsWork checkedWork(const Mode& m) {
+  if (m.deletion) return plugin::GoodsWork::Delete;
+  if (m.priceChange) return plugin::GoodsWork::PriceChange;
+  if (m.import) return plugin::GoodsWork::None;
+  return plugin::goodsWorkOf(vexa ? vexa->GetOperacja() : std::string());
+}
+
+// The goods a register refusal names: one with an identifier other than the skip marker.
+const CTowar* named(const CTowar& t) { return !t.Id_brak && t.Id != 0 ? &t : nullptr; }
 
 Mode jobMode() {
   Mode m;
@@ -87,7 +99,7 @@ PluDefinition pluOf(const CTowar& t, bool deletion) {
 // Package reading (command 166 with 0 and 1). In import mode the register's packages go to the
 // device-data file; otherwise the job's packages take over the register's counters and the
 // register's other packages join the catalogue.
-int readPackages(const Mode& mode) {
+int readPackages(const Mode& mode, const plugin::GoodsPlan& plan) {
   Link& l = link();
   vexa->SetSortType(CVexaXml::sortKP);
   vexa->SetSortTypeTwType('O');
@@ -111,7 +123,9 @@ int readPackages(const Mode& mode) {
     }
     t.UstawIlość(CY{quantityFromWire(rec.quantity)});
     t.UstawWartość(CY{valueFromWire(rec.value)});
-    if (CTowar* found = vexa->SearchTowar(t)) {
+    // A job package left out by the checks changes nothing: the register's own stays as it is.
+    CTowar* found = vexa->SearchTowar(t);
+    if (found && !plan.skipped(*found)) {
       found->UstawIlość(t.Ilość);
       found->UstawWartość(t.Wartość);
     } else {
@@ -123,26 +137,27 @@ int readPackages(const Mode& mode) {
 }
 
 // Package programming (command 38): the prices of all 50 packages in one frame.
-int programPackages(const Mode& mode) {
-  vexa->SetSortType(CVexaXml::sortKP);
-  vexa->SetSortTypeTwType('O');
+int programPackages(const Mode& mode, const plugin::GoodsPlan& plan) {
+  // The package of each number: the first one in list order that the checks keep, the job's
+  // or (added by the package reading) the register's.
+  std::array<CTowar*, kPackageCount> byNumber{};
+  vexa->TwIterReset(CVexaXml::sortNone, 'O');
+  while (!vexa->TwIterEmpty()) {
+    const CTowar& t = vexa->TwIterGetNext();
+    if (plan.skipped(t) || t.KP_brak || t.KP < 1 || t.KP > static_cast<std::uint32_t>(kPackageCount)) continue;
+    CTowar*& slot = byNumber[t.KP - 1];
+    if (!slot) slot = vexa->TwIterGetReadWrite(t);
+  }
   PackagePrices prices{};
   plugin::GoodsWarning warning(kPackageCounters);
-  plugin::GoodsWarning outOfRange(kPriceOutOfRange);
   for (int n = 1; n <= kPackageCount; ++n) {
-    CTowar key;
-    key.UstawTy('O');
-    key.UstawKP(static_cast<std::uint32_t>(n));
-    const CTowar* p = vexa->SearchTowar(key);
+    const CTowar* p = byNumber[static_cast<std::size_t>(n - 1)];
     std::uint32_t price = 0;
     // Deleting the job's packages must not delete the others: all 50 prices go in one frame, so
     // a package the job did not name keeps the price the register holds. Only delete-all
     // clears every package.
     const bool keep = !mode.deletion || (!mode.deleteAll && link().registerPackages.count(static_cast<std::uint32_t>(n)));
-    if (p && keep) {
-      price = wirePrice(*p);
-      if (!priceSendable(*p)) outOfRange.add(*p);
-    }
+    if (p && keep) price = wirePrice(*p);
     if (p && !keep && hasNonZeroQuantity(*p)) {
       if (mode.deleteAll) {
         char text[512];
@@ -156,7 +171,6 @@ int programPackages(const Mode& mode) {
     prices[static_cast<std::size_t>(n - 1)] = price;
   }
   warning.report();
-  outOfRange.report();
 
   if (const int e = commandExchange(kProgramPackages, 0, kPackageCount, false)) return e;
   std::uint8_t status = 0;
@@ -166,9 +180,8 @@ int programPackages(const Mode& mode) {
   vexa->TwIterReset(CVexaXml::sortNone, 'O');
   while (!vexa->TwIterEmpty()) {
     const CTowar& t = vexa->TwIterGetNext();
-    if (t.Id_brak) continue;
+    if (t.Id_brak || plan.skipped(t)) continue;
     if (mode.deletion && hasNonZeroQuantity(t)) continue;
-    if (!mode.deletion && !priceSendable(t)) continue;
     if (progKom) progKom->DodajTowar(t.Id);
   }
   return endExchange();
@@ -180,8 +193,7 @@ int readPlus(const Mode& mode, long first, long count) {
   vexa->SetSortType(CVexaXml::sortKP);
   vexa->SetSortTypeTwType('T');
   if (const int e = prepareDataCommand(kReadPlu)) return e;
-  if (const int e = commandExchange(kReadPlu, static_cast<std::uint16_t>(first - 1), static_cast<std::uint16_t>(count), true))
-    return e;
+  if (const int e = commandExchange(kReadPlu, first - 1, count, true)) return e;
   QuorvelProgress(0, count, kReadingPlus);
   long code = first;
   return receiveTransfer(kTransferPrefix, pluDefinitionSize(l.longRecords), [&](ByteView bytes) {
@@ -219,66 +231,80 @@ int readPlus(const Mode& mode, long first, long count) {
   });
 }
 
-int importSteps(const Mode& mode) {
-  if (const int e = readPackages(mode)) return e;
+int importSteps(const Mode& mode, const plugin::GoodsPlan& plan) {
+  if (const int e = readPackages(mode, plan)) return e;
   platform::SleepMs(1000);
   return readPlus(mode, 1, link().config.maxPluCode);
 }
 
-}  // namespace
+// PLU codes of the goods to send (command 29's arguments).
+struct Selection {
+  long count = 0;
+  std::uint32_t lowest = 0;
+};
 
-int sendGoods() {
-  const Mode mode = jobMode();
+// The selection before sending PLUs, over the job's goods of type "T" that the checks keep:
+// outside deletion mode a goods with a zero price and no open price, and in a price change a
+// goods the register does not hold, is left out and named in a warning. With `mark` such
+// goods get the skip marker (identifier 0); `left` receives their places in the catalogue
+// and the warning's text.
+Selection selectGoods(const Mode& mode, const plugin::GoodsPlan& plan, bool mark,
+                      std::vector<std::pair<std::size_t, const char*>>* left = nullptr) {
+  plugin::GoodsWarning zeroPrice(kZeroPriceSkipped);
+  plugin::GoodsWarning notProgrammed(kNotProgrammedSkipped);
+  Selection s;
+  vexa->TwIterReset(CVexaXml::sortNone, 'T');
+  while (!vexa->TwIterEmpty()) {
+    const CTowar& t = vexa->TwIterGetNext();
+    if (plan.skipped(t)) continue;
+    plugin::GoodsWarning* skippedBy = nullptr;
+    const char* why = nullptr;
+    if (!mode.deletion) {
+      const bool openPrice = !t.CO_brak && t.CO;
+      if (wirePrice(t) == 0 && !openPrice) {
+        skippedBy = &zeroPrice;
+        why = kZeroPriceSkipped;
+      } else if (mode.priceChange && t.Na_brak) {
+        skippedBy = &notProgrammed;
+        why = kNotProgrammedSkipped;
+      }
+    }
+    if (skippedBy) {
+      skippedBy->add(t);
+      if (left) left->emplace_back(vexa->TwMiejsce(t), why);
+      if (CTowar* w = mark ? vexa->TwIterGetReadWrite(t) : nullptr) w->UstawId(0);
+      continue;
+    }
+    if (s.count == 0 || t.KP < s.lowest) s.lowest = t.KP;
+    ++s.count;
+  }
+  zeroPrice.report();
+  notProgrammed.report();
+  return s;
+}
+
+// The sending procedure over the goods the checks of `plan` keep: packages first, then the
+// goods as PLU records.
+int sendPlanned(const Mode& mode, const plugin::GoodsPlan& plan) {
   Link& l = link();
 
   if (vexa->IleOpk() != 0 || mode.deleteAll) {
     if (!mode.import) {
-      if (const int e = readPackages(mode)) return e;
+      if (const int e = readPackages(mode, plan)) return e;
     }
     platform::SleepMs(1000);
-    if (const int e = programPackages(mode)) return e;
+    if (const int e = programPackages(mode, plan)) return e;
     platform::SleepMs(2000);
   }
   if (vexa->IleTow() == 0) return GetErrorNum();
 
   // Selection: goods that cannot be sent are marked with identifier 0 and named in a warning.
-  plugin::GoodsWarning zeroPrice(kZeroPriceSkipped);
-  plugin::GoodsWarning notProgrammed(kNotProgrammedSkipped);
-  plugin::GoodsWarning outOfRange(kPriceOutOfRange);
-  long count = 0;
-  std::uint32_t lowest = 0;
-  vexa->TwIterReset(CVexaXml::sortNone, 'T');
-  while (!vexa->TwIterEmpty()) {
-    const CTowar& t = vexa->TwIterGetNext();
-    plugin::GoodsWarning* skippedBy = nullptr;
-    if (!mode.deletion) {
-      const bool openPrice = !t.CO_brak && t.CO;
-      if (!priceSendable(t)) {
-        skippedBy = &outOfRange;
-      } else if (wirePrice(t) == 0 && !openPrice) {
-        skippedBy = &zeroPrice;
-      } else if (mode.priceChange && t.Na_brak) {
-        skippedBy = &notProgrammed;
-      }
-    }
-    if (skippedBy) {
-      skippedBy->add(t);
-      if (CTowar* w = vexa->TwIterGetReadWrite(t)) {
-        w->UstawId(0);
-      }
-      continue;
-    }
-    if (count == 0 || t.KP < lowest) lowest = t.KP;
-    ++count;
-  }
-  zeroPrice.report();
-  notProgrammed.report();
-  outOfRange.report();
+  const Selection selected = selectGoods(mode, plan, true);
+  const long count = selected.count;
   if (count == 0) return GetErrorNum();
 
   if (const int e = prepareDataCommand(kProgramPlu)) return e;
-  if (const int e = commandExchange(kProgramPlu, static_cast<std::uint16_t>(lowest - 1), static_cast<std::uint16_t>(count), false))
-    return e;
+  if (const int e = commandExchange(kProgramPlu, static_cast<long>(selected.lowest) - 1, count, false)) return e;
 
   const char* const work = sendingWork(mode);
   long sent = 0;
@@ -287,11 +313,14 @@ int sendGoods() {
   while (!vexa->TwIterEmpty()) {
     const CTowar& t = vexa->TwIterGetNext();
     if (!mode.deleteAll && !t.Id_brak && t.Id == 0) continue;
+    if (plan.skipped(t)) continue;
     if (JobStopRequested()) {
       // Asked to stop: the exchange is ended in order below, the register keeps what it took.
       JobStoppedAfter(work, sent, count);
       break;
     }
+    // The code goes whole or not at all: cut to 16 bits it would program another PLU.
+    if (!fitsWire(t.KP)) return notOnTheWire("Kod PLU"_cp, t.KP, &t);
     const Bytes frame =
         buildFrame(kData, encodeSentPlu(l.pluSequence++, static_cast<std::uint16_t>(t.KP), pluOf(t, mode.deletion), l.longRecords));
     std::uint8_t status = 0;
@@ -303,7 +332,7 @@ int sendGoods() {
         if (progKom) progKom->DodajTowar(t.Id);
         break;
       case 18:  // duplicate name: the goods is named, the rest goes on
-        reportStatus(status, true, (!t.Id_brak && t.Id != 0) ? &t : nullptr);
+        reportStatus(status, true, named(t));
         break;
       case 19:  // daily report needed
         reportStatus(status, true, mode.deleteAll ? nullptr : &t);
@@ -315,7 +344,7 @@ int sendGoods() {
         queryPluCount();
         return GetErrorNum();
       default:
-        return reportStatus(status, false);
+        return reportStatus(status, false, named(t));
     }
   }
   if (!JobStopRequested()) QuorvelProgress(count, count, work);  // goods the job itself numbered 0 are not sent
@@ -323,35 +352,59 @@ int sendGoods() {
   return GetErrorNum();
 }
 
-int changePrices() {
-  const Mode mode = jobMode();
-  std::uint32_t lowest = 0, highest = 0;
+// The PLU codes of a price change: the lowest and highest of the job's goods of type "T" that
+// the checks keep. False, with the warning, when there is none.
+bool priceChangeRange(const plugin::GoodsPlan& plan, std::uint32_t& lowest, std::uint32_t& highest) {
   bool any = false;
   vexa->TwIterReset(CVexaXml::sortNone, 'T');
   while (!vexa->TwIterEmpty()) {
     const CTowar& t = vexa->TwIterGetNext();
+    if (plan.skipped(t)) continue;
     if (!any || t.KP < lowest) lowest = t.KP;
     if (!any || t.KP > highest) highest = t.KP;
     any = true;
   }
   if (!any || lowest == 0) {
     addMessage("W", "Brak towarów do zmiany cen"_cp);
-    return GetErrorNum();
+    return false;
   }
+  return true;
+}
+
+// The checks of the job's goods, made before anything goes to the register.
+plugin::GoodsPlan checkJobGoods(const Mode& mode, const plugin::PlanLine& show = {}) {
+  return plugin::GoodsPlan::check(goodsRules(), checkedWork(mode), show);
+}
+
+}  // namespace
+
+int sendGoods() {
+  const Mode mode = jobMode();
+  const plugin::GoodsPlan plan = checkJobGoods(mode);
+  return sendPlanned(mode, plan);
+}
+
+int changePrices() {
+  const Mode mode = jobMode();
+  const plugin::GoodsPlan plan = checkJobGoods(mode);
+  std::uint32_t lowest = 0, highest = 0;
+  if (!priceChangeRange(plan, lowest, highest)) return GetErrorNum();
   if (const int e = readPlus(mode, lowest, static_cast<long>(highest) - lowest + 1)) return e;
   platform::SleepMs(1000);
-  return sendGoods();
+  return sendPlanned(mode, plan);
 }
 
 int importGoods() {
   Mode mode = jobMode();
   mode.import = true;
-  return importSteps(mode);
+  return importSteps(mode, plugin::GoodsPlan());
 }
 
 int deleteAllGoods() {
   const Mode mode = jobMode();
-  if (const int e = importSteps(mode)) return e;
+  // The job's own goods are deleted too: a code the register cannot hold is left out first.
+  const plugin::GoodsPlan plan = checkJobGoods(mode);
+  if (const int e = importSteps(mode, plan)) return e;
   if (progKom) progKom->Close();
   vexa->TwIterReset();
   if (vexa->TwIterEmpty()) {
@@ -359,7 +412,44 @@ int deleteAllGoods() {
     return GetErrorNum();
   }
   platform::SleepMs(2000);
-  return sendGoods();
+  return sendPlanned(mode, plan);
+}
+
+int dryRunGoods(const plugin::PlanLine& show) {
+  if (!vexa) return GetErrorNum();
+  const Mode mode = jobMode();
+  if (checkedWork(mode) == plugin::GoodsWork::None) return plugin::dryRunGoods(goodsRules(), show);
+  std::vector<std::string> lines;
+  const plugin::GoodsPlan plan = checkJobGoods(mode, [&lines](const std::string& line) { lines.push_back(line); });
+  // The selection the sending makes from the job alone, with its warnings; what the register
+  // holds (a price change's goods it does not have) only a run can tell.
+  std::vector<std::pair<std::size_t, const char*>> left;
+  if (mode.priceChange) {
+    std::uint32_t lowest = 0, highest = 0;
+    priceChangeRange(plan, lowest, highest);
+  } else if (vexa->IleTow() != 0 && !mode.deleteAll) {
+    selectGoods(mode, plan, false, &left);
+  }
+  // The lines come in the catalogue's list order: a goods the selection leaves out is shown so.
+  std::vector<std::size_t> lineOf(vexa->IleRekordow(), lines.size());
+  std::size_t line = 0;
+  vexa->TwIterReset(CVexaXml::sortNone, ' ');
+  while (!vexa->TwIterEmpty()) {
+    const std::size_t place = vexa->TwMiejsce(vexa->TwIterGetNext());
+    if (place < lineOf.size()) lineOf[place] = line;
+    ++line;
+  }
+  for (const auto& [place, why] : left) {
+    if (place >= lineOf.size() || lineOf[place] >= lines.size()) continue;
+    std::string& text = lines[lineOf[place]];
+    text = text.substr(0, text.find(':') + 1) + " pominięty - "_cp + why;
+  }
+  if (show) {
+    for (const std::string& text : lines) show(text);
+    show("Razem: "_cp + std::to_string(vexa->IleRekordow()) + ", pominięte: "_cp +
+         std::to_string(plan.skippedCount() + left.size()) + ", zmienione: "_cp + std::to_string(plan.adaptedCount()));
+  }
+  return GetErrorNum();
 }
 
 }  // namespace quorvel::elcom

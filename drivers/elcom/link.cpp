@@ -97,9 +97,22 @@ int receiveFrame(FrameReader& reader) {
   return 0;
 }
 
-int commandExchange(std::uint8_t command, std::uint16_t arg1, std::uint16_t arg2, bool dataFollows) {
+int notOnTheWire(const char* what, long long value, const CTowar* towar) {
+  char text[256];
+  std::snprintf(text, sizeof text, "%s %lld nie mieści się w 16-bitowym polu kasy (0-65535) - nic nie wysłano"_cp, what, value);
+  CKomunikat k("E", text, 0, true);
+  if (towar && !towar->Id_brak) k.DodajTowar(towar->Id);
+  if (raport) raport->DodajKomunikat(k);
+  return SetErrorNum(ERR_TEXT_ONLY);
+}
+
+int commandExchange(std::uint8_t command, long arg1, long arg2, bool dataFollows) {
   Link& l = link();
-  const Bytes frame = commandFrame(l.model->code, command, arg1, arg2);
+  // An argument is never cut to its 16 bits: the register would act on other PLUs.
+  for (const long arg : {arg1, arg2})
+    if (!fitsWire(arg)) return notOnTheWire("Argument polecenia"_cp, arg);
+  const Bytes frame =
+      commandFrame(l.model->code, command, static_cast<std::uint16_t>(arg1), static_cast<std::uint16_t>(arg2));
   if (l.model->lineBreak) l.port.CommBreak(kBreakMs, kAfterBreakMs);
 
   std::uint8_t status = 0;

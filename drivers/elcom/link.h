@@ -56,9 +56,17 @@ int sendFrame(const Bytes& frame);
 // type, another type is error 1007, as are a wrong start byte and a frame longer than the
 // buffer). Serial errors end it with their number.
 int receiveFrame(FrameReader& reader);
+// Whether a number fits a 16-bit field of the link (PLU codes, command arguments).
+inline bool fitsWire(long long value) { return value >= 0 && value <= 0xFFFF; }
+// Reports, as an error of type "E" naming the goods when one is given, that `what` (a text,
+// windows-1250) holds a number no 16-bit field carries; nothing is sent. Returns the error
+// number (-1).
+int notOnTheWire(const char* what, long long value, const CTowar* towar = nullptr);
+
 // Hello until accepted (5 tries, 500 ms apart), then the command; with `dataFollows` a pause
-// and a second hello that opens the register's transfer.
-int commandExchange(std::uint8_t command, std::uint16_t arg1, std::uint16_t arg2, bool dataFollows);
+// and a second hello that opens the register's transfer. An argument outside 0-65535 is
+// refused (notOnTheWire) before anything is sent.
+int commandExchange(std::uint8_t command, long arg1, long arg2, bool dataFollows);
 // Sends a data frame and takes its status; with `retryBusy` sends again after 1000 ms while
 // the register answers 1 (busy), 4 sends at most.
 int sendDataWithStatus(const Bytes& frame, bool retryBusy, std::uint8_t& status);

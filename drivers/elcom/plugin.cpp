@@ -5,6 +5,7 @@
 // line stays open for the whole job and is closed at unload.
 #include <string>
 
+#include "core/error_state.h"
 #include "core/globals.h"
 #include "core/plugin_contract.h"
 #include "core/xml/vexa_xml.h"
@@ -17,16 +18,28 @@
 
 using namespace quorvel::elcom;
 
+namespace {
+
+// The register model the job names: identified, refused when the driver does not know it, and
+// its PLU capacity made the default of max-plu. False when refused (the reason is reported).
+bool acceptJobModel() {
+  identifyModel(vexa->GetIdModelu());
+  if (!quorvel::plugin::modelAccepted(*quorvel_driver_description(), vexa->GetIdModelu(), vexa->GetOperacja()))
+    return false;
+  setModelPluCapacity(link().model->pluCapacity);
+  return true;
+}
+
+}  // namespace
+
 QUORVEL_EXPORT_C int quorvel_module_attach() {
   // Loaded outside a job (`quorvel config`): there is no model to identify and no line to open.
   if (!vexa) return 1;
   Link& l = link();
-  identifyModel(vexa->GetIdModelu());
-  if (!quorvel::plugin::modelAccepted(*quorvel_driver_description(), vexa->GetIdModelu(), vexa->GetOperacja())) {
+  if (!acceptJobModel()) {
     releaseLink();
     return 0;
   }
-  setModelPluCapacity(l.model->pluCapacity);
   if (!quorvel::plugin::loadSequence(l.config, vexa->GetOperacja(), [] { return openLine(); })) {
     releaseLink();
     return 0;
@@ -54,7 +67,14 @@ QUORVEL_EXPORT_C int quorvel_config_text(const std::vector<std::string>& setting
   return configureText(settings, out);
 }
 
-// The dry run: the job's goods checked against the model's limits, nothing sent.
+// The dry run: the model accepted and the configuration read as the load does them, then the
+// job's goods checked against the model's limits; no line opened, nothing sent.
 QUORVEL_EXPORT_C int quorvel_dry_run(QuorvelPlanLineFn show, void* context) {
-  return quorvel::plugin::dryRun(link().config, goodsRules, show, context);
+  if (!vexa) return 0;
+  Link& l = link();
+  if (!acceptJobModel()) return GetErrorNum();
+  if (!quorvel::plugin::loadSequence(l.config, vexa->GetOperacja(), nullptr)) return GetErrorNum();
+  return dryRunGoods([&](const std::string& line) {
+    if (show) show(context, line.c_str());
+  });
 }

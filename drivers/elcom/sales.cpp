@@ -118,7 +118,7 @@ int clearSales(bool packagesHadSales) {
   // The last moment a stop keeps the counters: once the clearing command is out, its answer
   // is awaited.
   if (JobStopRequested()) return JobStoppedBeforeClearing();
-  if (const int e = commandExchange(kClearSales, 0, static_cast<std::uint16_t>(l.config.maxPluCode), false)) return e;
+  if (const int e = commandExchange(kClearSales, 0, l.config.maxPluCode, false)) return e;
   std::uint8_t status = 0;
   // From here on the clearing data may have reached the register: without its status nobody
   // knows whether it cleared the counters.
