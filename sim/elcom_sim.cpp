@@ -27,6 +27,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "drivers/elcom/protocol.h"
@@ -277,14 +278,10 @@ class Register {
 
   // Serves until stopped: every hello addressed to this register opens one command exchange.
   void run() {
-    std::optional<Frame> next;
+    std::optional<Frame> pending;
     while (!g_stop) {
-      if (!next) next = line_.receive(-1);
-      if (!next) continue;
-      Frame f = *next;
-      next.reset();
-      if (f.type != kHello) continue;
-      next = session(f);
+      const std::optional<Frame> f = pending ? std::exchange(pending, std::nullopt) : line_.receive(-1);
+      if (f && f->type == kHello) pending = session(*f);
     }
   }
 

@@ -54,7 +54,7 @@ TEST(ElcomGoods, PricesTheRegisterCannotHoldAreNotSent) {
   const std::string raport = job.raport();
   // The goods and the package are named in one warning, before anything is sent; nothing
   // wrapped reaches the register.
-  EXPECT_TRUE(contains(raport, "<Treść>Cena (Ce) spoza zakresu kasy 0-42949672.95 - pominięto</Treść>\r\n"
+  EXPECT_TRUE(contains(raport, "<Treść>Cena (Ce) spoza zakresu kasy 0-999999.99 - pominięto</Treść>\r\n"
                                "\t\t<Towar>12</Towar>\r\n\t\t<Towar>13</Towar>\r\n\t\t<Towar>14</Towar>\r\n"
                                "\t\t<Towar>31</Towar>\r\n\t</Komunikat>"))
       << raport;

@@ -21,8 +21,11 @@ constexpr long kUnitMax = 8;
 // The group byte carries the group number in 7 bits; 0 is no group.
 constexpr long kGroupMin = 0;
 constexpr long kGroupMax = 127;
-// The price field: 32 bits of grosze.
-constexpr long long kPriceMax = 0xFFFFFFFFLL;
+// The register's prices reach 999999.99 (its 32-bit field of grosze holds more, the register
+// refuses it with status 8).
+constexpr long long kPriceMax = 99999999LL;
+// ASCII codes the register spends on its Polish letters (0x7B to 0x7F).
+constexpr const char* kAbsentAscii = "{|}~";
 
 constexpr QuorvelFieldMeaning kShortMeanings[] = {
     {"Ty", "T: a goods, programmed as a PLU; O: a returnable package (one of 50, only its price is sent)"},
@@ -34,7 +37,7 @@ constexpr QuorvelFieldMeaning kShortMeanings[] = {
     {"Gr", "not sent"},
     {"Va", "the VAT rate, index 1-7 (A-G), required"},
     {"JM", "the unit of measure 1-8 (default 1)"},
-    {"Ce", "the first price (id 1), 0 to 42949672.95, cut to whole grosze; 0 without CO: the goods is not sent"},
+    {"Ce", "the first price (id 1), 0 to 999999.99, cut to whole grosze; 0 without CO: the goods is not sent"},
     {"CO", "open price"},
 };
 constexpr QuorvelFieldMeaning kLongMeanings[] = {
@@ -64,7 +67,8 @@ QuorvelFieldLimits limitsOf(const Model& m) {
   l.groupMax = kGroupMax;
   l.priceMin = 0;
   l.priceMax = kPriceMax;
-  l.codePage = "windows-1250 ASCII with the 18 Polish letters at 0x7B-0x8C";
+  l.codePage = "ASCII with the 18 Polish letters at 0x7B-0x8C (so without { | } ~)";
+  l.absentAscii = kAbsentAscii;
   l.meanings = m.longRecords ? kLongMeanings : kShortMeanings;
   l.meaningCount = std::size(kShortMeanings);
   l.flags = QUORVEL_LIMIT_NAME_CUT | QUORVEL_LIMIT_NAME_REQUIRED | QUORVEL_LIMIT_VAT_REQUIRED;
