@@ -20,6 +20,10 @@ struct Writer {
   void bytes(std::size_t at, const T (&field)[N]) { std::memcpy(image.data() + at, field, sizeof field); }
   void byte(std::size_t at, const char& field) { image[at] = static_cast<std::uint8_t>(field); }
   void i32(std::size_t at, const std::int32_t& v) { putLe32(image.data() + at, v); }
+  void u16(std::size_t at, const std::uint16_t& v) {
+    image[at] = static_cast<std::uint8_t>(v & 0xFF);
+    image[at + 1] = static_cast<std::uint8_t>(v >> 8);
+  }
 };
 
 template <class Image>
@@ -29,6 +33,9 @@ struct Reader {
   void bytes(std::size_t at, T (&field)[N]) const { std::memcpy(field, image.data() + at, sizeof field); }
   void byte(std::size_t at, char& field) const { field = static_cast<char>(image[at]); }
   void i32(std::size_t at, std::int32_t& v) const { v = getLe32(image.data() + at); }
+  void u16(std::size_t at, std::uint16_t& v) const {
+    v = static_cast<std::uint16_t>(image[at] | (image[at + 1] << 8));
+  }
 };
 
 // The byte image of a record, and the record of a byte image, through its field list.

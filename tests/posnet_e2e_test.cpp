@@ -5,12 +5,18 @@
 // the schemas; the register's state and the bytes it received are checked where they matter.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -191,21 +197,22 @@ TEST(PosnetEndToEnd, SendingCollectsItsWarningsInOrder) {
       towar(4, 'T', 7, "<Na>Cukier</Na><Ce>3</Ce>") + towar(5, 'T', 8, "<Na>Sól</Na><Ce>1</Ce>") +
       towar(6, 'T', 1001, "<Na>Pieprz</Na><Ce>1</Ce>") + towar(8, 'T', 12, "<Na>Olej</Na><Ce>9</Ce><KO>33</KO>") +
       towar(9, 'T', 13, "<Na>Mąka</Na><Ce>1</Ce>") + towar(10, 'T', 9, "<Na>Ocet</Na><Ce>1</Ce>") +
-      // Group and unit travel as one byte: 257 and 258 would arrive as group 1 and unit 2.
+      // Group and unit travel as one byte: 257 and 258 would arrive as group 1 and unit 2, so the
+      // check before sending skips them and names them first.
       towar(11, 'T', 14, "<Na>Imbir</Na><Ce>1</Ce><Gr>257</Gr>") + towar(12, 'T', 15, "<Na>Anyż</Na><Ce>1</Ce><JM>258</JM>");
   job.run("PrzesyłanieTowarów", goods);
   EXPECT_EQ(job.progKom(), confirmed("PrzesyłanieTowarów", {44, 1}));
   const std::string tooMany = "Zbyt dużo dodatkowych kodów kreskowych - zaprogramowano tylko 10 pierwszych";
   EXPECT_EQ(job.raport(),
             report("PrzesyłanieTowarów",
-                   message("W", "Nazwa opakowania zawiera niedozwolony ciąg znaków - opakowanie pominięto.", {40}) +
+                   message("W", "Jednostka miary (JM) spoza zakresu kasy 0-255 - pominięto", {12}) +
+                       message("W", "Numer grupy towarowej (Gr) spoza zakresu kasy 0-255 - pominięto", {11}) +
+                       message("W", "Nazwa opakowania zawiera niedozwolony ciąg znaków - opakowanie pominięto.", {40}) +
                        message("W", "Nazwa opakowania zawiera niedozwolony ciąg znaków - opakowanie pominięto.", {41}) +
                        message("W", tooMany, {1}) +
                        message("W", "Nazwa towaru zawiera niedozwolony ciąg znaków - towar pominięto.", {2}) +
                        message("W", "Nie znaleziono grupy towarowej o numerze 77 - towar pominięto.", {3}) +
                        message("E", "Błąd kasy nr 913 (DLL: 430391h)", {10}) +
-                       message("W", "Nie znaleziono grupy towarowej o numerze 257 - towar pominięto.", {11}) +
-                       message("W", "Jednostka miary o numerze 258 poza zakresem - towar pominięto.", {12}) +
                        message("W", "Opakowanie jest już zaprogramowane i ma niezerowy obrót - nie zostało przesłane", {42}) +
                        message("W", "Towar jest już zaprogramowany i ma niezerową sprzedaż - nie został przesłany", {4, 5}) +
                        message("W", "Kod PLU opakowania poza dopuszczalnym zakresem - opakowanie nie zostało przesłane", {43}) +
@@ -489,7 +496,7 @@ TEST(PosnetEndToEnd, LoadRefusals) {
          std::filesystem::create_symlink(std::filesystem::read_symlink(j.library("libposnet.so")), j.library("libhlapi.so"));
        },
        "Nie znaleziono funkcji &apos;POSS_VATGet&apos; w bibliotece libhlapi.so."},  // as escaped in the file
-      {"register gone (TCP)", [](PosnetJob& j) { j.killRegister(); },
+      {"register gone (TCP): the connection is refused", [](PosnetJob& j) { j.killRegister(); },
        ""},  // the text names the address, checked below
   };
   for (const Case& c : cases) {
@@ -499,7 +506,9 @@ TEST(PosnetEndToEnd, LoadRefusals) {
     c.set(job);
     job.quorvel::test::posnet::PosnetJob::run();
     std::string text =
-        c.text.empty() ? "Brak połączenia przez ethernet - adres IP " + job.address() + " nie istnieje" : c.text;
+        c.text.empty() ? "Brak połączenia przez ethernet - adres IP " + job.address() +
+                             " odrzucił połączenie (na tym porcie nie działa kasa)"
+                       : c.text;
     if (text.back() == ' ') {
       // The folders searched: the library path first, then the core's and the program's, then
       // the linker's; never the job directory.
@@ -592,7 +601,7 @@ TEST(PosnetEndToEnd, HeadlessConfiguration) {
        "0 connection = Ethernet\nip = 127.0.0.1:40001\nport = COM1\nspeed = 9600\ndata-bits = 8\nparity = E\n"
        "stop-bits = 1\nmux = yes\nmux-type = MPX4s\nmux-channel = 8\nlog = yes\n"},
       {{"mux-channel=9"}, "64 quorvel: mux-channel: Wprowadź liczbę całkowitą z zakresu od 1 do 8.\n"},
-      {{"ip=127.0.0.1:400011"}, "64 quorvel: ip: at most 15 characters\n"},
+      {{"ip=127.0.0.1:400011"}, "64 quorvel: ip: Numer portu po dwukropku musi być liczbą od 1 do 65535 (adres a.b.c.d:port).\n"},
       {{"data-bits=6"}, "64 quorvel: data-bits: must be one of 7, 8\n"},
       {{"stop-bits=1.5"}, "64 quorvel: stop-bits: must be one of 1, 2\n"},
       {{"parity=M"}, "64 quorvel: parity: must be one of N, O, E\n"},
@@ -602,4 +611,57 @@ TEST(PosnetEndToEnd, HeadlessConfiguration) {
        "stop-bits = 2\nmux = yes\nmux-type = MPX4s\nmux-channel = 8\nlog = yes\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(config(c.settings), c.out) << c.settings.front();
+}
+
+// Why a register over Ethernet cannot be reached, as the library tells it: nothing listens at
+// the port (refused), the address answers no connection (time-out: a listener whose queue is
+// full drops further connections unanswered), or no route leads to it (unreachable: the
+// kernel refuses a TCP connection to a multicast address at once, with or without a network,
+// so the case needs no network of the machine that runs it).
+TEST(PosnetEndToEnd, ConnectionFailuresOverEthernetTellTheirReason) {
+  const auto listener = [](int backlog) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0 || (backlog >= 0 && ::listen(fd, backlog) != 0))
+      throw std::runtime_error("socket");
+    return std::make_pair(fd, static_cast<int>(ntohs(a.sin_port)));
+  };
+  // A port bound but not listening: refused.
+  const auto [closedFd, closedPort] = listener(-1);
+  // A listener that never accepts, its queue filled by one connection: the next one waits.
+  const auto [fullFd, fullPort] = listener(0);
+  const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  to.sin_port = htons(static_cast<std::uint16_t>(fullPort));
+  ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+
+  struct Case {
+    std::string address;
+    std::string text;
+  } cases[] = {
+      {"127.0.0.1:" + std::to_string(closedPort), " odrzucił połączenie (na tym porcie nie działa kasa)"},
+      {"127.0.0.1:" + std::to_string(fullPort), " nie odpowiada (upłynął czas oczekiwania na połączenie)"},
+      {"224.0.0.1:6666", " nie istnieje"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.address);
+    PosnetJob job(Line::tcp);
+    job.writeAddress(c.address);
+    quorvel::test::RunOptions o;
+    o.environment.push_back("POSNET_SIM_TIMEOUT_MS=500");
+    const auto started = std::chrono::steady_clock::now();
+    job.run("SprawdzeniePołączenia", "", o);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    const std::string text = "Brak połączenia przez ethernet - adres IP " + c.address + c.text;
+    EXPECT_EQ(job.raport(), report("SprawdzeniePołączenia", message("E", text), "E", text));
+  }
+  ::close(filler);
+  ::close(fullFd);
+  ::close(closedFd);
 }

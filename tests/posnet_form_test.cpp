@@ -150,3 +150,88 @@ TEST(PosnetForm, StoresWhatWasChosenAndChecksTheMultiplexer) {
   EXPECT_TRUE(posnet::checkConfig(e));
   ui::SetMessageBoxHook({});
 }
+
+// The register's address, as the form's "&OK" and `quorvel config … ip=…` take it: one check,
+// one message; an address with its port longer than the record's field keeps the port in the
+// record's spare bytes, and reads back whole.
+TEST(PosnetForm, AddressesAreCheckedAlikeByTheFormAndTheTextConfiguration) {
+  const std::string form = "Wprowadź adres IP w postaci a.b.c.d lub a.b.c.d:port, gdzie a, b, c i d to liczby od 0 do 255.";
+  const std::string port = "Numer portu po dwukropku musi być liczbą od 1 do 65535 (adres a.b.c.d:port).";
+  struct Case {
+    const char* address;
+    std::string refusal;  // "" when taken
+    const char* ipAddress;  // what the record's text field then holds
+    int ipPort;
+  } cases[] = {
+      {"10.0.0.5", "", "10.0.0.5", 0},
+      {"0.0.0.0", "", "0.0.0.0", 0},
+      {"255.255.255.255", "", "255.255.255.255", 0},
+      {"127.0.0.1:40001", "", "127.0.0.1:40001", 0},  // fits the field whole, as older readers read it
+      {"192.168.1.10:6666", "", "192.168.1.10", 6666},
+      {"255.255.255.255:65535", "", "255.255.255.255", 65535},
+      {"10.0.0.5:1", "", "10.0.0.5:1", 0},
+      {"300.1.1.1", form, nullptr, 0},
+      {"256.0.0.1", form, nullptr, 0},
+      {"10.0.0", form, nullptr, 0},
+      {"10.0.0.5.6", form, nullptr, 0},
+      {"10..0.5", form, nullptr, 0},
+      {"10.0.0.5.", form, nullptr, 0},
+      {"1000.0.0.5", form, nullptr, 0},
+      {"+1.0.0.5", form, nullptr, 0},
+      {" 10.0.0.5", form, nullptr, 0},
+      {"kasa.local", form, nullptr, 0},
+      {"", form, nullptr, 0},
+      {"10.0.0.5:99999", port, nullptr, 0},
+      {"10.0.0.5:0", port, nullptr, 0},
+      {"10.0.0.5:", port, nullptr, 0},
+      {"10.0.0.5:66a", port, nullptr, 0},
+      {"10.0.0.5:6666:1", port, nullptr, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.address);
+    // The form, on Ethernet.
+    posnet::SUConfig record = defaults();
+    Form f(record, kPorts);
+    f.select(Form::kConnection, 1);
+    f.setText(Form::kIpAddress, c.address);
+    const auto refusal = f.confirm();
+    if (c.refusal.empty()) {
+      EXPECT_FALSE(refusal) << cp1250ToUtf8(refusal->message);
+      f.store(record);
+      EXPECT_STREQ(record.ipAddress, c.ipAddress);
+      EXPECT_EQ(record.ipPort, c.ipPort);
+      EXPECT_EQ(posnet::addressText(record), c.address);
+      EXPECT_EQ(posnet::toImage(record)[250] | posnet::toImage(record)[251] << 8, c.ipPort);
+      // Back from the record, the form shows it whole.
+      EXPECT_EQ(Form(record, kPorts).fields[Form::kIpAddress].text, c.address);
+    } else {
+      ASSERT_TRUE(refusal);
+      EXPECT_EQ(refusal->field, Form::kIpAddress);
+      EXPECT_EQ(cp1250ToUtf8(refusal->message), c.refusal);
+    }
+    // The text configuration, in a directory of its own.
+    test::ScratchDir dir;
+    std::string out;
+    const int result = posnet::configureText({"connection=Ethernet", std::string("ip=") + c.address}, out);
+    if (c.refusal.empty()) {
+      EXPECT_EQ(result, 0) << out;
+      EXPECT_NE(out.find(std::string("\nip = ") + c.address + "\n"), std::string::npos) << out;
+      posnet::SUConfig read{};
+      ASSERT_EQ(posnet::readConfig(read, false), 0);
+      EXPECT_STREQ(read.ipAddress, c.ipAddress);
+      EXPECT_EQ(read.ipPort, c.ipPort);
+    } else {
+      EXPECT_EQ(result, 1);
+      EXPECT_EQ(out, "ip: " + c.refusal);
+    }
+  }
+  // On RS-232 the disabled address is not the form's concern, and is kept as it was.
+  posnet::SUConfig record = defaults();
+  Form f(record, kPorts);
+  f.select(Form::kConnection, 1);
+  f.setText(Form::kIpAddress, "kasa.local");
+  f.select(Form::kConnection, 0);
+  EXPECT_FALSE(f.confirm());
+  f.store(record);
+  EXPECT_STREQ(record.ipAddress, "10.0.0.1");
+}

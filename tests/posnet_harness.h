@@ -88,6 +88,15 @@ class PosnetJob : public JobDir {
     writeConfigFile(quorvel::plugin::configFileBytes(quorvel::posnet::toImage(c)));
   }
 
+  // The configuration over Ethernet to another address ("a.b.c.d" or "a.b.c.d:port").
+  void writeAddress(const std::string& address) {
+    quorvel::posnet::SUConfig c{};
+    quorvel::posnet::setDefaultConfig(c);
+    c.connectionType = 3;
+    quorvel::posnet::storeAddress(c, address);
+    writeConfigFile(quorvel::plugin::configFileBytes(quorvel::posnet::toImage(c)));
+  }
+
   // The job file; `goods` is the UTF-8 XML of its Towar elements.
   void writeJob(const std::string& operation, const std::string& goods, const std::string& model = kModel) const {
     writeJobFile(operation, model, goods);

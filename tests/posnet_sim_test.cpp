@@ -241,6 +241,7 @@ TEST_P(PosnetStandins, RegisterRefusesWhatARegisterRefusesAndKeepsItsState) {
        [](auto d, auto q) { return POSS_BarcodeIns(d, q, 3, "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12", 0); }, 0},
       {"goods linked to it", [](auto d, auto q) { return insGoods(d, q, 1, "Mleko 3,2%", 3, 5); }, 0},
       {"goods barcodes", [](auto d, auto q) { return POSS_BarcodeIns(d, q, 1, "5901234123457\n111\n222", 0); }, 0},
+      {"a barcode with letters", [](auto d, auto q) { return POSS_BarcodeIns(d, q, 1, "590\nABC", 0); }, reg(400)},
       {"eleven goods barcodes", [](auto d, auto q) { return POSS_BarcodeIns(d, q, 1, "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11", 0); },
        reg(400)},
       {"name not unique", [](auto d, auto q) { return insGoods(d, q, 2, "Mleko 3,2%"); }, reg(910)},

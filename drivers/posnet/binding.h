@@ -13,6 +13,7 @@ namespace quorvel::posnet {
 struct Api {
 #define QUORVEL_POSNET_MEMBER(name) name##_fn name = nullptr;
   POSNET_LIBPOSNET_FUNCTIONS(QUORVEL_POSNET_MEMBER)
+  POSNET_LIBPOSNET_OPTIONAL(QUORVEL_POSNET_MEMBER)  // null when the library lacks it
   POSNET_LIBHLAPI_FUNCTIONS(QUORVEL_POSNET_MEMBER)
 #undef QUORVEL_POSNET_MEMBER
 };

@@ -10,6 +10,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "platform/api.h"
 #include "plugin/config_records.h"
@@ -23,7 +26,10 @@ inline constexpr std::int32_t kConnectionEthernet = 3;
 
 struct SUConfig {
   char port[250];
-  std::uint8_t align250[2];
+  // The TCP port of an address whose text with the port does not fit ipAddress; 0: none (the
+  // port is in ipAddress, or the library's default). An alignment gap, zero in records older
+  // readers write, so they read ipAddress alone.
+  std::uint16_t ipPort;
   std::int32_t speed;
   std::int32_t dataBits;        // 7 or 8
   char parity;                  // 'N', 'O' or 'E'
@@ -33,10 +39,11 @@ struct SUConfig {
   std::int32_t muxType;
   std::int32_t muxChannel;
   std::int32_t connectionType;  // kConnectionRs232 or kConnectionEthernet
-  char ipAddress[16];           // zero-terminated
+  char ipAddress[16];           // zero-terminated: "a.b.c.d" or "a.b.c.d:port" (see storeAddress)
   std::int32_t detailedLog;     // 1 = the vendor libraries write their transmission log
 };
 static_assert(sizeof(SUConfig) == 304);
+static_assert(offsetof(SUConfig, ipPort) == 250);
 static_assert(offsetof(SUConfig, speed) == 252);
 static_assert(offsetof(SUConfig, dataBits) == 256);
 static_assert(offsetof(SUConfig, parity) == 260);
@@ -52,6 +59,20 @@ static_assert(offsetof(SUConfig, detailedLog) == 300);
 using Image = std::array<std::uint8_t, sizeof(SUConfig)>;
 Image toImage(const SUConfig& c);
 SUConfig fromImage(const Image& image);
+
+// The register's address over Ethernet, "a.b.c.d" or "a.b.c.d:port": the text of ipAddress,
+// with ":ipPort" when the port is kept apart.
+QUORVEL_API std::string addressText(const SUConfig& config);
+// Stores an address: whole in ipAddress when it fits there (so a reader that knows only
+// ipAddress reads it whole), otherwise "a.b.c.d" in ipAddress and the port in ipPort.
+// REQUIRES: checkAddress(text) found nothing.
+QUORVEL_API void storeAddress(SUConfig& config, std::string_view text);
+// The longest address text: "255.255.255.255:65535".
+inline constexpr std::size_t kAddressTextMax = 21;
+// Why an address text is refused (windows-1250), the form's and `quorvel config`'s message;
+// nullopt for "a.b.c.d" or "a.b.c.d:port" with octets 0 to 255 and a port 1 to 65535, in
+// decimal digits only.
+QUORVEL_API std::optional<std::string> checkAddress(std::string_view text);
 
 QUORVEL_API int readConfig(SUConfig& config, bool defaultsWhenMissing);
 QUORVEL_API int saveConfig(const SUConfig& config);

@@ -42,8 +42,8 @@ PosnetConfigForm::PosnetConfigForm(const SUConfig& config, std::vector<std::stri
   ui::Field& ip = fields[kIpAddress];
   ip.kind = ui::FieldKind::Edit;
   ip.label = "&Adres IP:";
-  ip.maxLength = sizeof config.ipAddress - 1;
-  ip.text = plugin::fieldText(config.ipAddress, sizeof config.ipAddress);
+  ip.maxLength = kAddressTextMax;
+  ip.text = addressText(config);
 
   fields[kPort] = plugin::portField(plugin::fieldText(config.port, sizeof config.port), std::move(ports),
                                     sizeof config.port - 1);
@@ -87,11 +87,18 @@ void PosnetConfigForm::fieldChanged(std::size_t index) {
 }
 
 std::optional<plugin::FieldRefusal> checkConfig(const SUConfig& config) {
+  if (config.connectionType == kConnectionEthernet) {
+    if (auto message = checkAddress(addressText(config))) return plugin::FieldRefusal{kAddressKey, std::move(*message)};
+  }
   if (config.connectionType != kConnectionRs232) return std::nullopt;
   return plugin::checkMux(kPosnetMuxTypes, config.muxOn != 0, config.muxType, config.muxChannel);
 }
 
 std::optional<ui::Refusal> PosnetConfigForm::validate() {
+  // The address as typed, before the record could hold it.
+  if (!rs232()) {
+    if (auto message = checkAddress(fields[kIpAddress].text)) return ui::Refusal{kIpAddress, std::move(*message)};
+  }
   SUConfig candidate = base_;
   store(candidate);
   const auto refusal = checkConfig(candidate);
@@ -106,7 +113,8 @@ void PosnetConfigForm::menuChosen(std::size_t entry) {
 
 void PosnetConfigForm::store(SUConfig& config) const {
   config.connectionType = kConnectionTypes[rs232() ? 0 : 1].code;
-  plugin::storeText(config.ipAddress, sizeof config.ipAddress, fields[kIpAddress].text);
+  // An address the form would refuse (left in the disabled field on RS-232) stays as it was.
+  if (!checkAddress(fields[kIpAddress].text)) storeAddress(config, fields[kIpAddress].text);
   plugin::storeText(config.port, sizeof config.port, fields[kPort].text);
   config.speed = plugin::selectedSpeed(fields[kSpeed], config.speed);
   config.dataBits = selectedText(fields[kDataBits]) == "7" ? 7 : 8;
@@ -143,8 +151,12 @@ using Rows = plugin::KeyRows<SUConfig>;
 const Key kKeys[] = {
     {"connection", [](const SUConfig& c) { return plugin::choiceText(kConnectionTypes, c.connectionType); },
      [](SUConfig& c, std::string_view v) { return plugin::setChoice(c.connectionType, kConnectionTypes, v); }},
-    {"ip", [](const SUConfig& c) { return plugin::fieldText(c.ipAddress, sizeof c.ipAddress); },
-     [](SUConfig& c, std::string_view v) { return plugin::setText(c.ipAddress, sizeof c.ipAddress, v); }},
+    {kAddressKey, [](const SUConfig& c) { return addressText(c); },
+     [](SUConfig& c, std::string_view v) -> std::optional<std::string> {
+       if (auto message = checkAddress(v)) return message;
+       storeAddress(c, v);
+       return std::nullopt;
+     }},
     Rows::port(),
     Rows::speed<kPosnetSpeeds>(),
     {"data-bits", [](const SUConfig& c) { return std::to_string(c.dataBits); },

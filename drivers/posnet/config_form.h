@@ -57,7 +57,11 @@ inline constexpr const char* kDataBitsItems[] = {"7", "8"};
 inline constexpr const char* kParityItems[] = {"N", "O", "E"};
 inline constexpr const char* kStopBitsItems[] = {"1", "2"};
 
-// What "&OK" and the headless configuration refuse: on RS-232 with the multiplexer on, a
+// The key of the register's address in the headless configuration.
+inline constexpr const char* kAddressKey = "ip";
+
+// What "&OK" and the headless configuration refuse: on Ethernet an address that is not
+// a.b.c.d or a.b.c.d:port (checkAddress); on RS-232 with the multiplexer on, a
 // type the form does not offer or a channel beyond its limit.
 std::optional<plugin::FieldRefusal> checkConfig(const SUConfig& config);
 

@@ -13,8 +13,10 @@
 #include "core/xml/progkom_xml.h"
 #include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
+#include "drivers/posnet/limits.h"
 #include "drivers/posnet/link.h"
 #include "platform/cp1250.h"
+#include "plugin/goods_check.h"
 #include "plugin/goods_warning.h"
 
 namespace quorvel::posnet {
@@ -44,7 +46,8 @@ bool forbiddenName(const CTowar& t) {
 
 std::string priceText(const CTowar& t) { return t.Ce[0].GetString(2); }
 
-// The decimal value of KO; 0 for an empty text (or one that holds no number).
+// The decimal value of KO; 0 for an empty text. The check before sending has skipped every
+// goods whose KO is not a package number.
 std::uint32_t linkedPackaging(const CTowar& t) {
   if (t.KO_brak) return 0;
   std::uint64_t value = 0;
@@ -66,9 +69,14 @@ void sendBarcodes(const CTowar& t, const std::vector<std::string>& further) {
   requestStep(api().POSS_BarcodeIns(d.device, r.out(), t.KP, list.c_str(), 0), r, &t);
 }
 
-// Walks the records of one type, `step` once per record, with the progress of `work`.
+// The check of the job's goods against the model's limits, before anything is sent: its
+// warnings stand first in the report, and the goods it skips are never sent.
+plugin::GoodsPlan checkGoods() { return plugin::GoodsPlan::check(goodsRules(), plugin::goodsWorkOf(vexa->GetOperacja())); }
+
+// Walks the records of one type that the plan does not skip, `step` once per record, with the
+// progress of `work` (skipped records count as done).
 template <class Step>
-void walk(char type, long& done, long total, const char* work, Step step) {
+void walk(const plugin::GoodsPlan& plan, char type, long& done, long total, const char* work, Step step) {
   vexa->TwIterReset(CVexaXml::sortNone, type);
   while (!vexa->TwIterEmpty()) {
     if (JobStopRequested()) {
@@ -76,7 +84,7 @@ void walk(char type, long& done, long total, const char* work, Step step) {
       return;
     }
     const CTowar& t = vexa->TwIterGetNext();
-    step(t);
+    if (!plan.skipped(t)) step(t);
     QuorvelProgress(++done, total, work);
   }
 }
@@ -105,6 +113,7 @@ std::string barcodeList(const std::string& barcode, const std::vector<std::strin
 }
 
 int sendGoods() {
+  const plugin::GoodsPlan plan = checkGoods();
   const Link& d = link();
   const Api& a = api();
   enum { kPackTurnover, kGoodsSales, kPackRange, kGoodsRange, kNoPackaging, kPackNames, kGoodsNames };
@@ -122,7 +131,7 @@ int sendGoods() {
   long done = 0;
   QuorvelProgress(0, total, work);
 
-  walk('O', done, total, work, [&](const CTowar& t) {
+  walk(plan, 'O', done, total, work, [&](const CTowar& t) {
     if (forbiddenName(t)) {
       addNow("Nazwa opakowania zawiera niedozwolony ciąg znaków - opakowanie pominięto."_cp, t);
       return;
@@ -146,28 +155,19 @@ int sendGoods() {
     }
   });
 
-  walk('T', done, total, work, [&](const CTowar& t) {
+  walk(plan, 'T', done, total, work, [&](const CTowar& t) {
     if (forbiddenName(t)) {
       addNow("Nazwa towaru zawiera niedozwolony ciąg znaków - towar pominięto."_cp, t);
       return;
     }
+    // The library takes group and unit as one byte each; the check before sending has skipped
+    // every goods whose group or unit does not fit one.
     const std::int32_t group = t.Gr_brak ? 1 : t.Gr;
     const std::int32_t unit = t.JM_brak ? 0 : t.JM;
-    // The register takes group and unit as one byte each: a number beyond a byte would arrive
-    // as another group or unit, so such a goods is skipped and named instead.
     const auto noGroup = [&] {
       const std::string text = "Nie znaleziono grupy towarowej o numerze "_cp + std::to_string(group) + " - towar pominięto."_cp;
       addNow(text.c_str(), t);
     };
-    if (group < 0 || group > 0xFF) {
-      noGroup();
-      return;
-    }
-    if (unit < 0 || unit > 0xFF) {
-      const std::string text = "Jednostka miary o numerze "_cp + std::to_string(unit) + " poza zakresem - towar pominięto."_cp;
-      addNow(text.c_str(), t);
-      return;
-    }
     Request r;
     const std::uint32_t s = requestStep(
         a.POSS_PLUIns(d.device, r.out(), t.KP, textOf(t.Na, t.Na_brak), textOf(t.KK, t.KK_brak), priceText(t).c_str(), "0",
@@ -203,6 +203,7 @@ int sendGoods() {
 }
 
 int changePrices() {
+  const plugin::GoodsPlan plan = checkGoods();
   const Link& d = link();
   const Api& a = api();
   plugin::GoodsWarning noGoods("Nie ma takiego towaru w kasie - cena nie została zmieniona"_cp);
@@ -211,7 +212,7 @@ int changePrices() {
   const long total = static_cast<long>(vexa->IleOpk() + vexa->IleTow());
   long done = 0;
   QuorvelProgress(0, total, work);
-  walk(' ', done, total, work, [&](const CTowar& t) {
+  walk(plan, ' ', done, total, work, [&](const CTowar& t) {
     const bool packaging = t.Ty == 'O';
     const std::string price = priceText(t);
     Request r;
@@ -228,6 +229,7 @@ int changePrices() {
 }
 
 int deleteGoods() {
+  const plugin::GoodsPlan plan = checkGoods();
   const Link& d = link();
   const Api& a = api();
   plugin::GoodsWarning packTurnover("Opakowanie ma niezerowy obrót - nie zostało usunięte"_cp);
@@ -237,7 +239,7 @@ int deleteGoods() {
   const long total = static_cast<long>(vexa->IleOpk() + vexa->IleTow());
   long done = 0;
   QuorvelProgress(0, total, work);
-  walk('T', done, total, work, [&](const CTowar& t) {
+  walk(plan, 'T', done, total, work, [&](const CTowar& t) {
     Request r;
     const std::uint32_t s = requestStep(a.POSS_PLUDel(d.device, r.out(), t.KP, 0, 1, 0), r, &t,
                                         {POSNET_STATUS_NO_RECORD, POSNET_STATUS_NONZERO_STATS});
@@ -245,7 +247,7 @@ int deleteGoods() {
     if (s == POSNET_STATUS_NONZERO_STATS) goodsSales.add(t);
     // POSNET_STATUS_NO_RECORD: nothing to delete, nothing to say.
   });
-  walk('O', done, total, work, [&](const CTowar& t) {
+  walk(plan, 'O', done, total, work, [&](const CTowar& t) {
     Request r;
     const std::uint32_t s = requestStep(a.POSS_PackDel(d.device, r.out(), t.KP, 0, 0, 0), r, &t,
                                         {POSNET_STATUS_NO_RECORD, POSNET_STATUS_NONZERO_STATS, POSNET_STATUS_ACTIVE_LINK});

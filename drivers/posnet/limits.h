@@ -2,11 +2,17 @@
 // driver's checks, its description and its documentation take their limits from.
 #pragma once
 
+#include <string_view>
+
+#include "plugin/driver_description.h"
 #include "plugin/goods_check.h"
 
 namespace quorvel::posnet {
 
-// The rules for the job's model, as the configuration read at load narrows them.
+// The limits of a model of the model list (models.h); nullptr for a model not on it.
+const QuorvelFieldLimits* limitsOf(std::string_view model);
+
+// The rules for the job's model, with the texts the driver keeps for its own cases.
 plugin::GoodsRules goodsRules();
 
 }  // namespace quorvel::posnet

@@ -24,12 +24,27 @@ namespace {
 
 
 std::string portName(const SUConfig& c) { return plugin::fieldText(c.port, sizeof c.port); }
-std::string ipAddress(const SUConfig& c) { return plugin::fieldText(c.ipAddress, sizeof c.ipAddress); }
+std::string ipAddress(const SUConfig& c) { return addressText(c); }
 
 std::string formatted(const char* format, const std::string& value) {
   char text[512];
   std::snprintf(text, sizeof text, format, value.c_str());
   return text;
+}
+
+// Why the register could not be reached over Ethernet, by the library's reason for the failed
+// open: a refused connection, a time-out, or (an unreachable address, and any reason the
+// library does not give) an address that does not exist.
+std::string ethernetFailure(std::uint32_t why, const std::string& address) {
+  switch (why) {
+    case POSNET_STATUS_CONNECTION_REFUSED:
+      return formatted("Brak połączenia przez ethernet - adres IP %s odrzucił połączenie (na tym porcie nie działa kasa)"_cp,
+                       address);
+    case POSNET_STATUS_CONNECT_TIMEOUT:
+      return formatted("Brak połączenia przez ethernet - adres IP %s nie odpowiada (upłynął czas oczekiwania na połączenie)"_cp,
+                       address);
+    default: return formatted("Brak połączenia przez ethernet - adres IP %s nie istnieje"_cp, address);
+  }
 }
 
 // MPX4s: the channel switched on a port of our own before the library opens the port.
@@ -127,9 +142,10 @@ int openDevice() {
 
   d.device = d.handle ? a.POS_OpenDevice(d.handle) : nullptr;
   if (!d.device) {
+    const std::uint32_t why = d.handle && a.POS_GetDeviceError ? a.POS_GetDeviceError(d.handle) : 0;
     closeDevice();
     const std::string text = rs232 ? formatted("Brak połączenia z portem szeregowym %s"_cp, portName(c))
-                                   : formatted("Brak połączenia przez ethernet - adres IP %s nie istnieje"_cp, ipAddress(c));
+                                   : ethernetFailure(why, ipAddress(c));
     return SetError(text.c_str());
   }
 

@@ -5,6 +5,7 @@
 // device at its end. The libraries are released at unload.
 #include <string>
 
+#include "core/error_state.h"
 #include "core/globals.h"
 #include "core/plugin_contract.h"
 #include "core/xml/vexa_xml.h"
@@ -63,6 +64,9 @@ QUORVEL_EXPORT_C int quorvel_config_text(const std::vector<std::string>& setting
 }
 
 // The dry run: the job's goods checked against the model's limits, nothing sent.
+// The model is judged as at load, so that the dry run refuses what the run refuses.
 QUORVEL_EXPORT_C int quorvel_dry_run(QuorvelPlanLineFn show, void* context) {
+  if (vexa && !quorvel::plugin::modelAccepted(*quorvel_driver_description(), vexa->GetIdModelu(), vexa->GetOperacja()))
+    return GetErrorNum();
   return quorvel::plugin::dryRun(link().config, goodsRules, show, context);
 }

@@ -102,6 +102,8 @@ typedef uint32_t POSNET_STATUS;
 #define POSNET_STATUS_COMM_ERROR 0x7u           /* "Błąd komunikacji." */
 #define POSNET_STATUS_DEVICE_BUSY 0x8u          /* "Urządzenie zajęte." */
 #define POSNET_STATUS_CONNECTION_REFUSED 0x20u  /* "Błąd sieciowy - połączenie odrzucone." */
+#define POSNET_STATUS_NETWORK_UNREACHABLE 0x21u /* "Błąd sieciowy - adres nieosiągalny." */
+#define POSNET_STATUS_CONNECT_TIMEOUT 0x22u     /* "Błąd sieciowy - upłynął czas oczekiwania na połączenie." */
 #define POSNET_STATUS_QUEUE_EMPTY 0x10001u      /* "Brak danych w kolejce." */
 #define POSNET_STATUS_TIMEOUT 0x10002u          /* "Oczekiwanie zakończone upłynięciem czasu (timeout)." */
 #define POSNET_STATUS_CANCELLED 0x10003u        /* "Rozkaz anulowany." */
@@ -123,8 +125,8 @@ typedef uint32_t POSNET_STATUS;
 #define POSNET_STATUS_END_OF_RECORDS 0x4303CFu     /* 975 */
 
 /* Sizes of the POSG_ result buffers, in bytes, the terminator included. */
-#define POSNET_NAME_SIZE 40u          /* goods or packaging name, windows-1250 */
-#define POSNET_BARCODE_SIZE 20u       /* barcode, digits */
+#define POSNET_NAME_SIZE 41u          /* goods or packaging name (40 characters), windows-1250 */
+#define POSNET_BARCODE_SIZE 21u       /* barcode (20 digits) */
 #define POSNET_NUMBER_SIZE 24u        /* price, value or quantity text (64-bit range) */
 #define POSNET_AUX_TEXT_SIZE 40u      /* texts the driver does not use */
 #define POSNET_BARCODE_LIST_SIZE 4096u /* further barcodes, separated by line feeds */
@@ -154,6 +156,13 @@ POSNET_DECLARE(POSNET_STATUS, POS_WaitForRequestCompleted,
                (POSNET_REQUEST request, uint32_t timeoutMs));
 POSNET_DECLARE(POSNET_STATUS, POS_GetRequestStatus, (POSNET_REQUEST request));
 POSNET_DECLARE(void, POS_DestroyRequest, (POSNET_REQUEST request));
+/* Why the last POS_OpenDevice of the handle failed: POSNET_STATUS_CONNECTION_REFUSED (nothing
+ * listens at the address and port), POSNET_STATUS_NETWORK_UNREACHABLE (no route to the
+ * address), POSNET_STATUS_CONNECT_TIMEOUT (no answer to the connection within the library's
+ * time), POSNET_STATUS_CANNOT_OPEN for any other reason; 0 when the open did not fail.
+ * Optional: a library without it is bound all the same, and every failed open then reads as
+ * an address that does not exist. */
+POSNET_DECLARE(POSNET_STATUS, POS_GetDeviceError, (POSNET_HANDLE handle));
 
 /* ---- libhlapi: register commands ---------------------------------------------------- */
 
@@ -271,11 +280,14 @@ POSNET_DECLARE(POSNET_STATUS, POSG_PackStatRead,
                (POSNET_REQUEST request, uint16_t* plu, char* soldQuantity,
                 char* returnedQuantity, char* soldValue, char* returnedValue, uint8_t* r6));
 
-/* Every function of each library, for a binding that looks them all up: X(name). */
+/* Every function of each library, for a binding that looks them all up: X(name). Functions a
+ * library may lack are listed apart (POSNET_LIBPOSNET_OPTIONAL). */
 #define POSNET_LIBPOSNET_FUNCTIONS(X)                                                        \
   X(POS_CreateDeviceHandle) X(POS_SetDeviceParam) X(POS_OpenDevice) X(POS_SetDebugFileName) \
   X(POS_SetDebugLevel) X(POS_CloseDevice) X(POS_DestroyDeviceHandle)                        \
   X(POS_WaitForRequestCompleted) X(POS_GetRequestStatus) X(POS_DestroyRequest)
+
+#define POSNET_LIBPOSNET_OPTIONAL(X) X(POS_GetDeviceError)
 
 #define POSNET_LIBHLAPI_FUNCTIONS(X)                                                       \
   X(POSS_VATGet) X(POSG_Default) X(POSS_PLUStatClearAll) X(POSS_PackStatClearAll)         \

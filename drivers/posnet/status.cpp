@@ -43,6 +43,8 @@ const Text kLibraryTexts[] = {
     {POSNET_STATUS_COMM_ERROR, "Błąd komunikacji."_cp},
     {POSNET_STATUS_DEVICE_BUSY, "Urządzenie zajęte."_cp},
     {POSNET_STATUS_CONNECTION_REFUSED, "Błąd sieciowy - połączenie odrzucone."_cp},
+    {POSNET_STATUS_NETWORK_UNREACHABLE, "Błąd sieciowy - adres nieosiągalny."_cp},
+    {POSNET_STATUS_CONNECT_TIMEOUT, "Błąd sieciowy - upłynął czas oczekiwania na połączenie."_cp},
     {POSNET_STATUS_QUEUE_EMPTY, "Brak danych w kolejce."_cp},
     {POSNET_STATUS_TIMEOUT, "Oczekiwanie zakończone upłynięciem czasu (timeout)."_cp},
     {POSNET_STATUS_CANCELLED, "Rozkaz anulowany."_cp},

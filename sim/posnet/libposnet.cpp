@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -230,6 +231,7 @@ struct HandleData {
   std::string ipParam;
   std::shared_ptr<Log> log = std::make_shared<Log>();
   posnet_device_s* device = nullptr;
+  std::uint32_t openError = 0;  // why the last open failed (POS_GetDeviceError)
 };
 
 struct posnet_request_s {
@@ -429,7 +431,19 @@ int openSerial(const std::string& param, std::string& what) {
   return fd;
 }
 
-int openTcp(const std::string& address, std::uint32_t timeoutMs, std::string& what) {
+// The library's status for a failed connect's errno.
+std::uint32_t connectStatus(int err) {
+  switch (err) {
+    case ECONNREFUSED: return POSNET_STATUS_CONNECTION_REFUSED;
+    case ENETUNREACH:
+    case EHOSTUNREACH: return POSNET_STATUS_NETWORK_UNREACHABLE;
+    case ETIMEDOUT: return POSNET_STATUS_CONNECT_TIMEOUT;
+    default: return POSNET_STATUS_CANNOT_OPEN;
+  }
+}
+
+int openTcp(const std::string& address, std::uint32_t timeoutMs, std::string& what, std::uint32_t& why) {
+  why = POSNET_STATUS_CANNOT_OPEN;
   std::string host = address;
   int port = POSNET_DEFAULT_TCP_PORT;
   const std::size_t colon = address.rfind(':');
@@ -448,20 +462,31 @@ int openTcp(const std::string& address, std::uint32_t timeoutMs, std::string& wh
   if (fd < 0) return -1;
   if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
     if (errno != EINPROGRESS) {
+      why = connectStatus(errno);
       what = address + ": " + std::strerror(errno);
       ::close(fd);
       return -1;
     }
+    // The connection is waited for until the library's time runs out.
     pollfd p{fd, POLLOUT, 0};
+    int ready = 0;
+    const long long end = nowMs() + timeoutMs;
+    for (long long left = timeoutMs; left > 0; left = end - nowMs()) {
+      ready = ::poll(&p, 1, static_cast<int>(left));
+      if (ready >= 0 || errno != EINTR) break;
+    }
     int err = 0;
     socklen_t len = sizeof err;
-    if (::poll(&p, 1, static_cast<int>(timeoutMs)) != 1 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 ||
-        err != 0) {
-      what = address + ": " + (err ? std::strerror(err) : "no connection");
+    if (ready != 1) err = ETIMEDOUT;
+    else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+    if (err != 0) {
+      why = connectStatus(err);
+      what = address + ": " + std::strerror(err);
       ::close(fd);
       return -1;
     }
   }
+  why = 0;
   const int one = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   what = address;
@@ -511,11 +536,12 @@ POSNET_DEVICE POS_OpenDevice(POSNET_HANDLE handle) {
   d->log = hd.log;
   d->timeoutMs = answerTimeoutMs();
   std::string what;
+  hd.openError = POSNET_STATUS_CANNOT_OPEN;
   if (handle->deviceType == POSNET_DEVICE_RS232) {
     d->serial = true;
     d->fd = openSerial(hd.serialParam, what);
   } else {
-    d->fd = openTcp(hd.ipParam, d->timeoutMs, what);
+    d->fd = openTcp(hd.ipParam, d->timeoutMs, what, hd.openError);
   }
   if (d->fd < 0) {
     d->log->line("open failed: " + what);
@@ -536,7 +562,13 @@ POSNET_DEVICE POS_OpenDevice(POSNET_HANDLE handle) {
   }
   d->worker = std::thread([d] { d->run(); });
   hd.device = d;
+  hd.openError = 0;
   return d;
+}
+
+POSNET_STATUS POS_GetDeviceError(POSNET_HANDLE handle) {
+  if (!handle) return POSNET_STATUS_BAD_PARAMETER_1;
+  return handle->data->openError;
 }
 
 POSNET_STATUS POS_SetDebugFileName(POSNET_HANDLE handle, const char* fileName) {

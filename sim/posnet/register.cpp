@@ -298,6 +298,13 @@ constexpr std::size_t kGoodsBarcodesMax = 10;
 
 bool priceOk(const std::string& t, long long& out) { return toInt(t, out) && out >= 0 && out <= kPriceMax; }
 
+// A barcode holds decimal digits only (the empty text is no barcode).
+bool barcodeDigits(const std::string& code) {
+  for (const char c : code)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
 }  // namespace
 
 std::uint32_t Register::insertGoods(const Fields& r, Session& session) {
@@ -308,6 +315,7 @@ std::uint32_t Register::insertGoods(const Fields& r, Session& session) {
   const std::string name = a.text(2);
   if (name.empty()) return registerStatus(kMissingData);
   if (name.size() > kNameMax || a.text(3).size() > kBarcodeMax) return registerStatus(kTooLong);
+  if (!barcodeDigits(a.text(3))) return registerStatus(kBadValue);
   long long price = 0;
   if (!priceOk(a.text(4), price)) return registerStatus(kBadValue);
   const int pack = a.integer(6), unit = a.integer(7), group = a.integer(9), vat = a.integer(10);
@@ -354,6 +362,7 @@ std::uint32_t Register::insertPack(const Fields& r, Session& session) {
   const std::string name = a.text(2);
   if (name.empty()) return registerStatus(kMissingData);
   if (name.size() > kNameMax || a.text(3).size() > kBarcodeMax) return registerStatus(kTooLong);
+  if (!barcodeDigits(a.text(3))) return registerStatus(kBadValue);
   long long price = 0;
   if (!priceOk(a.text(4), price)) return registerStatus(kBadValue);
   const int fixedPrice = a.integer(6);
@@ -440,8 +449,10 @@ std::uint32_t Register::apply(const Fields& r, Session& s, Fields& out) {
     std::vector<std::string> codes = splitLines(a.text(2));
     if (codes.empty()) return registerStatus(kMissingData);
     if (!toPack && codes.size() > kGoodsBarcodesMax) return registerStatus(kBadValue);
-    for (const std::string& c : codes)
+    for (const std::string& c : codes) {
       if (c.size() > kBarcodeMax) return registerStatus(kTooLong);
+      if (!barcodeDigits(c)) return registerStatus(kBadValue);
+    }
     std::string& main = toPack ? p->second.barcode : g->second.barcode;
     std::vector<std::string>& extra = toPack ? p->second.extra : g->second.extra;
     main = codes[0];
