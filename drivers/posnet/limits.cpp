@@ -64,7 +64,8 @@ constexpr QuorvelFieldLimits kCombo = {
     .linkMin = 0,
     .linkMax = 100,
     .goodsFields = QUORVEL_FIELD_ALL,
-    .packageFields = QUORVEL_FIELD_NA | QUORVEL_FIELD_KK | QUORVEL_FIELD_CE,
+    .packageFields = QUORVEL_FIELD_NA | QUORVEL_FIELD_KK | QUORVEL_FIELD_DK | QUORVEL_FIELD_CE,
+    .absentAscii = nullptr,
 };
 
 struct ModelLimits {
