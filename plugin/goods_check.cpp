@@ -128,11 +128,6 @@ class Findings {
 
   void report() const {
     if (!raport) return;
-    for (const auto& [text, id] : own_) {
-      CKomunikat m("W", text.c_str(), 0, true);
-      if (id) m.DodajTowar(*id);
-      raport->DodajKomunikat(m);
-    }
     for (std::size_t i = 0; i < kGoodsFindings; ++i) {
       const Kind& k = kinds_[i];
       if (!k.ids.empty()) {
@@ -144,6 +139,11 @@ class Findings {
         const std::string text = texts_[i] + " (kod PLU " + std::to_string(kp) + ")";
         raport->DodajKomunikat("W", text.c_str(), 0, true);
       }
+    }
+    for (const auto& [text, id] : own_) {
+      CKomunikat m("W", text.c_str(), 0, true);
+      if (id) m.DodajTowar(*id);
+      raport->DodajKomunikat(m);
     }
   }
 

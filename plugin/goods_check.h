@@ -74,7 +74,7 @@ struct GoodsRules {
   // A driver's own rule for one goods that the limits cannot state (a text the register's
   // line must not carry, more barcodes than it takes): null when the goods passes, else the
   // message text (windows-1250) and whether the goods is skipped or sent changed. Each such
-  // finding is a message of its own naming the goods, reported before the grouped ones.
+  // finding is a message of its own naming the goods, reported after the grouped ones.
   struct Own {
     const char* text = nullptr;
     bool skips = false;

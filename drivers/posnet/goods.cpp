@@ -23,9 +23,6 @@ namespace quorvel::posnet {
 
 namespace {
 
-// At most this many further barcodes go with a goods (10 codes with its own barcode).
-constexpr std::size_t kGoodsFurtherBarcodes = 9;
-
 // The byte that ends each further barcode in DK.
 constexpr char kBarcodeEnd = '\xFF';
 
@@ -37,11 +34,6 @@ void addNow(const char* text, const CTowar& t) {
 
 void confirm(const CTowar& t) {
   if (progKom && !t.Id_brak) progKom->DodajTowar(t.Id);
-}
-
-// Under the MPX4s multiplexer the line treats "$$$" as its switching command.
-bool forbiddenName(const CTowar& t) {
-  return link().config.muxType == kMuxMpx4s && !t.Na_brak && t.Na.find("$$$") != std::string::npos;
 }
 
 std::string priceText(const CTowar& t) { return t.Ce[0].GetString(2); }
@@ -131,11 +123,9 @@ int sendGoods() {
   long done = 0;
   QuorvelProgress(0, total, work);
 
+  // Names with "$$$" under the MPX4s multiplexer and the barcodes beyond ten are the check's
+  // own findings (goodsRules): such goods are skipped, or sent with their first ten codes.
   walk(plan, 'O', done, total, work, [&](const CTowar& t) {
-    if (forbiddenName(t)) {
-      addNow("Nazwa opakowania zawiera niedozwolony ciąg znaków - opakowanie pominięto."_cp, t);
-      return;
-    }
     Request r;
     const std::uint32_t s = requestStep(
         a.POSS_PackIns(d.device, r.out(), t.KP, textOf(t.Na, t.Na_brak), textOf(t.KK, t.KK_brak), priceText(t).c_str(),
@@ -156,10 +146,6 @@ int sendGoods() {
   });
 
   walk(plan, 'T', done, total, work, [&](const CTowar& t) {
-    if (forbiddenName(t)) {
-      addNow("Nazwa towaru zawiera niedozwolony ciąg znaków - towar pominięto."_cp, t);
-      return;
-    }
     // The library takes group and unit as one byte each; the check before sending has skipped
     // every goods whose group or unit does not fit one.
     const std::int32_t group = t.Gr_brak ? 1 : t.Gr;
@@ -181,10 +167,7 @@ int sendGoods() {
       case 0: {
         confirm(t);
         std::vector<std::string> further = furtherBarcodes(t.DK_brak ? std::string() : t.DK);
-        if (further.size() > kGoodsFurtherBarcodes) {
-          addNow("Zbyt dużo dodatkowych kodów kreskowych - zaprogramowano tylko 10 pierwszych"_cp, t);
-          further.resize(kGoodsFurtherBarcodes);
-        }
+        if (further.size() > kGoodsFurtherBarcodes) further.resize(kGoodsFurtherBarcodes);
         if (!further.empty()) sendBarcodes(t, further);
         break;
       }

@@ -22,6 +22,10 @@ int importGoods();
 
 // The further barcodes of DK (the texts before each 0xFF byte, up to the first empty one).
 std::vector<std::string> furtherBarcodes(const std::string& dk);
+
+// At most this many further barcodes go with a goods (10 codes with its own barcode); a
+// package takes them all.
+inline constexpr std::size_t kGoodsFurtherBarcodes = 9;
 // The list of POSS_BarcodeIns: the barcode, then a line feed and each further barcode.
 std::string barcodeList(const std::string& barcode, const std::vector<std::string>& further);
 

@@ -15,9 +15,15 @@
 // - packages take name, barcodes, price and CO only.
 #include "drivers/posnet/limits.h"
 
+#include <string>
+
 #include "core/globals.h"
 #include "core/xml/vexa_xml.h"
+#include "drivers/posnet/config_form.h"
+#include "drivers/posnet/goods.h"
+#include "drivers/posnet/link.h"
 #include "drivers/posnet/models.h"
+#include "platform/cp1250.h"
 #include "platform/cp1250.h"
 
 namespace quorvel::posnet {
@@ -92,6 +98,22 @@ plugin::GoodsRules goodsRules() {
   rules.text(plugin::GoodsFinding::PluRange) = "Kod PLU towaru poza dopuszczalnym zakresem - towar nie został przesłany"_cp;
   rules.text(plugin::GoodsFinding::PackageRange) =
       "Kod PLU opakowania poza dopuszczalnym zakresem - opakowanie nie zostało przesłane"_cp;
+  // The driver's own rules of a send, each a message of its own naming the goods: under the
+  // MPX4s multiplexer the line takes "$$$" for its switching command, so such a name is not
+  // sent; goods take ten barcodes, so further ones beyond nine are dropped.
+  rules.own = [](const CTowar& t, plugin::GoodsWork work) {
+    plugin::GoodsRules::Own own;
+    if (work != plugin::GoodsWork::Send) return own;
+    const bool package = !t.Ty_brak && t.Ty == 'O';
+    if (link().config.muxType == kMuxMpx4s && !t.Na_brak && t.Na.find("$$$") != std::string::npos) {
+      own.text = package ? "Nazwa opakowania zawiera niedozwolony ciąg znaków - opakowanie pominięto."_cp
+                         : "Nazwa towaru zawiera niedozwolony ciąg znaków - towar pominięto."_cp;
+      own.skips = true;
+    } else if (!package && furtherBarcodes(t.DK_brak ? std::string() : t.DK).size() > kGoodsFurtherBarcodes) {
+      own.text = "Zbyt dużo dodatkowych kodów kreskowych - zaprogramowano tylko 10 pierwszych"_cp;
+    }
+    return own;
+  };
   return rules;
 }
 
