@@ -1,8 +1,9 @@
 // quorvel_elzab end to end over the register's limits: one job holding every kind of goods the
 // register cannot hold as given, beside ordinary goods, sent through `quorvel run` to the
-// simulated WinIP, once as a UTF-8 job and once as the same job in windows-1250. What the
-// register then holds (its state file), RAPORT.XML and PROG_KOM.XML are compared byte for byte
-// with the files under tests/data/elzab_limits/; both encodings must give the very same bytes.
+// simulated WinIP, once as a UTF-8 job and once as the same job in windows-1250, then a price
+// change of the same kinds. What the register then holds (its state file), RAPORT.XML and
+// PROG_KOM.XML are compared byte for byte with the files under tests/data/elzab_limits/send/
+// and .../prices/; both encodings must give the very same bytes.
 //
 // QUORVEL_UPDATE_EXPECTED=1 writes the files of this run there instead (for a deliberate change;
 // read the differences before committing them).
@@ -69,18 +70,28 @@ const Case kCases[] = {
     {"ordinary goods after all of them", "<Id>32</Id><KP>32</KP><Na>Żurek</Na><Ce id=\"1\">4.20</Ce><Va>2</Va><Gr>99</Gr><JM>15</JM>"},
 };
 
-// The job, in UTF-8 or in windows-1250 (the same text, each declaring its own encoding).
-std::string job(bool cp1250) {
+// A price change after the send: only PLU numbers and prices are checked, before the register's
+// goods are read back.
+const Case kPrices[] = {
+    {"a new price", "<Id>1</Id><KP>1</KP><Ce id=\"1\">2.80</Ce>"},
+    {"a price above the register's highest", "<Id>3</Id><KP>3</KP><Ce id=\"1\">1000000</Ce>"},
+    {"a price finer than a grosz", "<Id>5</Id><KP>5</KP><Ce id=\"1\">21.499</Ce>"},
+    {"the PLU of goods 1 again", "<Id>22</Id><KP>1</KP><Ce id=\"1\">3</Ce>"},
+    {"a PLU the register does not hold", "<Id>40</Id><KP>40</KP><Ce id=\"1\">1</Ce>"},
+    {"a packaging", "<Id>2</Id><Ty>O</Ty><KP>100</KP><Ce id=\"1\">0.60</Ce>"},
+};
+
+// One job of `cases`, in UTF-8 or in windows-1250 (the same text, each declaring its encoding).
+template <std::size_t N>
+std::string job(const char* operation, const Case (&cases)[N], bool cp1250) {
   std::string goods;
-  for (const Case& c : kCases) goods += std::string("<Towar>") + c.towar + "</Towar>\n";
+  for (const Case& c : cases) goods += std::string("<Towar>") + c.towar + "</Towar>\n";
   const std::string text = std::string("<?xml version=\"1.0\" encoding=\"") + (cp1250 ? "windows-1250" : "UTF-8") +
-                           "\"?>\n<Dane operacja=\"PrzesyłanieTowarów\" idModelu=\"Elzab Omega\" "
+                           "\"?>\n<Dane operacja=\"" + operation + "\" idModelu=\"Elzab Omega\" "
                            "xmlns=\"http://schemas.quorvel.org/UF/Dane.xsd\">\n" +
                            goods + "</Dane>\n";
   return cp1250 ? quorvel::cp1250::fromUtf8(text) : text;
 }
-
-std::string expectedPath(const std::string& name) { return std::string(QUORVEL_ELZAB_LIMITS_DATA) + "/" + name; }
 
 }  // namespace
 
@@ -96,23 +107,32 @@ TEST(ElzabLimitsEndToEnd, WhatTheReportCallsAcceptedIsWhatTheRegisterHolds) {
     elzab::SUConfig config{};
     elzab::setDefaultConfig(config);
     dir.writeConfigFile(quorvel::plugin::configFileBytes(elzab::toImage(config)));
-    dir.put("VEXA_JOB.XML", job(cp1250));
 
-    quorvel::test::RunOptions options;
-    options.environment.push_back(std::string("QUORVEL_LIBRARY_PATH=") + QUORVEL_STANDIN_DIR);
-    const quorvel::test::HostRun& run = dir.runHost("quorvel_elzab", options);
-    quorvel::test::expectEndedAsReported(run, dir.raport());
-    quorvel::test::expectValidResultFiles(dir);
+    const struct Step {
+      const char* folder;
+      std::string job;
+    } steps[] = {{"send", job("PrzesyłanieTowarów", kCases, cp1250)}, {"prices", job("ZmianaCenTowarów", kPrices, cp1250)}};
+    for (const Step& step : steps) {
+      SCOPED_TRACE(step.folder);
+      dir.put("VEXA_JOB.XML", step.job);
+      quorvel::test::RunOptions options;
+      options.environment.push_back(std::string("QUORVEL_LIBRARY_PATH=") + QUORVEL_STANDIN_DIR);
+      const quorvel::test::HostRun& run = dir.runHost("quorvel_elzab", options);
+      quorvel::test::expectEndedAsReported(run, dir.raport());
+      quorvel::test::expectValidResultFiles(dir);
 
-    for (const char* name : {"ELZAB_SIM.TXT", "RAPORT.XML", "PROG_KOM.XML"}) {
-      SCOPED_TRACE(name);
-      const std::string got = quorvel::test::slurp(dir.file(name));
-      if (update && !cp1250) {
-        std::ofstream(expectedPath(name), std::ios::binary | std::ios::trunc) << got;
-        continue;
+      for (const char* name : {"ELZAB_SIM.TXT", "RAPORT.XML", "PROG_KOM.XML"}) {
+        SCOPED_TRACE(name);
+        const std::string expected = std::string(QUORVEL_ELZAB_LIMITS_DATA) + "/" + step.folder + "/" + name;
+        const std::string got = quorvel::test::slurp(dir.file(name));
+        if (update && !cp1250) {
+          std::ofstream(expected, std::ios::binary | std::ios::trunc) << got;
+          continue;
+        }
+        // The text first (a readable difference), then the bytes.
+        EXPECT_EQ(quorvel::cp1250::toUtf8(got), quorvel::cp1250::toUtf8(quorvel::test::slurp(expected)));
+        EXPECT_EQ(got, quorvel::test::slurp(expected));
       }
-      EXPECT_EQ(quorvel::cp1250::toUtf8(got), quorvel::cp1250::toUtf8(quorvel::test::slurp(expectedPath(name))));
-      EXPECT_EQ(got, quorvel::test::slurp(expectedPath(name)));
     }
   }
 }
