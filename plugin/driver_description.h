@@ -75,6 +75,9 @@ typedef struct QuorvelFieldMeaning {
                                             named in a warning); without it such goods are skipped */
 #define QUORVEL_LIMIT_NAME_REQUIRED 0x2u /* goods without Na (or with an empty one) are skipped */
 #define QUORVEL_LIMIT_VAT_REQUIRED 0x4u  /* goods without Va are skipped */
+#define QUORVEL_LIMIT_SHARED_CODES 0x8u  /* goods and packages share one set of PLU numbers and
+                                            one list of names: a packaging's PLU or name repeated
+                                            by goods is a duplicate too */
 
 /* The fields of a goods a register takes (a field it does not take is neither sent nor
  * checked). */

@@ -361,6 +361,8 @@ GoodsPlan GoodsPlan::check(const GoodsRules& rules, GoodsWork work, const PlanLi
     const CTowar& t = vexa->TwIterGetNext();
     const std::size_t place = vexa->TwMiejsce(t);
     const bool package = !t.Ty_brak && t.Ty == 'O';
+    // The list of PLU numbers and names the goods joins: one per type, or one for both.
+    const bool list = package && !(l.flags & QUORVEL_LIMIT_SHARED_CODES);
     const unsigned fields = takenFields(l, package);
     const bool named = work == GoodsWork::Send && (fields & QUORVEL_FIELD_NA) && !t.Na_brak && !t.Na.empty();
     std::string plain = named ? plainText(t.Na, l.absentAscii) : std::string();
@@ -374,12 +376,12 @@ GoodsPlan GoodsPlan::check(const GoodsRules& rules, GoodsWork work, const PlanLi
       cut = true;
     }
     if (skip == GoodsFinding::Count && named) {
-      auto& names = cutNames[package ? 1 : 0];
+      auto& names = cutNames[list ? 1 : 0];
       const auto [it, fresh] = names.emplace(held, plain);
       if (!fresh && it->second != plain) skip = GoodsFinding::NameDuplicateByCut;
     }
     if (skip == GoodsFinding::Count && !t.KP_brak && work != GoodsWork::Delete) {
-      const std::uint64_t key = (static_cast<std::uint64_t>(package) << 32) | t.KP;
+      const std::uint64_t key = (static_cast<std::uint64_t>(list) << 32) | t.KP;
       if (!plus.insert(key).second) skip = GoodsFinding::PluDuplicate;
     }
 

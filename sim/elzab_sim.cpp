@@ -175,13 +175,13 @@ int programOne(Register& r, const std::vector<std::string>& args) {
       a.push_back(s);
   }
   long long plu = 0, price = 0, vat = 1, group = 1, unit = 0;
-  if (a.size() < 3 || a.size() > 7 || !number(a[0], 1, kMaxPlu, plu) || !parseDecimal(a[2], 100, price) || price < 0 ||
+  if (a.size() < 3 || a.size() > 7 || !number(a[0], 1, kMaxPlu, plu) || !parseDecimal(a[2], 100, price) || price < 0 || price > kMaxPrice ||
       (a.size() > 3 && !number(a[3], 1, 7, vat)) || (a.size() > 4 && !number(a[4], 1, 99, group)) ||
       (a.size() > 5 && !number(a[5], 0, 15, unit)))
     return usage();
   Goods g;
   g.name = nameFromUtf8(a[1]);
-  if (g.name.empty() || g.name.size() > 19) return fail("a name has 1 to 19 characters");
+  if (g.name.empty() || g.name.size() > kNameLength) return fail("a name has 1 to 19 characters");
   if (a.size() > 6) {
     if (a[6].size() > 13 || a[6].find_first_not_of("0123456789") != std::string::npos) return usage();
     g.barcode = std::string(13 - a[6].size(), '0') + a[6];

@@ -233,8 +233,8 @@ TEST(ElzabEndToEnd, SendingPackagingsFirstWithBarcodesAndLinks) {
       << shown;
   EXPECT_TRUE(contains(shown, "Opak.      3  Butelka")) << shown;
 
-  // PLU 7 taken by another goods: 221; its name under another PLU: 222; no VAT: 103. Each is
-  // named with its goods, none is confirmed, the rest is sent.
+  // PLU 7 taken by another goods: 221; its name under another PLU: 222; each named with its
+  // goods. No VAT: left out before sending, named too. None is confirmed, the rest is sent.
   job.sim("goods 7 Inny 1.00 1");
   EXPECT_EQ(job.run("PrzesyłanieTowarów",
                     "<Towar><Id>21</Id><Ty>T</Ty><KP>7</KP><Na>Mąka</Na><Ce>3</Ce><Va>1</Va></Towar>\n"
@@ -242,10 +242,10 @@ TEST(ElzabEndToEnd, SendingPackagingsFirstWithBarcodesAndLinks) {
                     "<Towar><Id>23</Id><Ty>T</Ty><KP>9</KP><Na>Sól</Na><Ce>1.20</Ce></Towar>\n"
                     "<Towar><Id>24</Id><Ty>T</Ty><KP>10</KP><Na>Cukier</Na><Ce>4.10</Ce><Va>2</Va></Towar>\n"),
             raportOf("PrzesyłanieTowarów",
-                     {{"W", "Błąd nr 221: Numer PLU zajety przez inny towar.", {21}},
-                      {"W", "Błąd nr 222: Wprowadzana nazwa istnieje juz w bazie.", {22}},
-                      {"W", "Błąd nr 103: Blad w stawce podatkowej towaru.", {23}}},
-                     {"W", "Błąd nr 103: Blad w stawce podatkowej towaru."}));
+                     {{"W", "Towar bez stawki VAT (Va) - pominięto", {23}},
+                      {"W", "Błąd nr 221: Numer PLU zajety przez inny towar.", {21}},
+                      {"W", "Błąd nr 222: Wprowadzana nazwa istnieje juz w bazie.", {22}}},
+                     {"W", "Błąd nr 222: Wprowadzana nazwa istnieje juz w bazie."}));
   EXPECT_EQ(job.bytes("PROG_KOM.XML"), dataFile("Przesy\xB3\x61nieTowar\xF3w", confirmed({24})));
 }
 

@@ -141,12 +141,15 @@ TEST(ElzabFiles, GoodsLineByteForByte) {
   t.UstawKP(7);
   t.DodajDK("111");
   t.DodajDK("59012341234578");
-  t.UstawKO("12abc");
+  t.UstawKO("12");
   EXPECT_EQ(pluLine(t), "$7\n");
   EXPECT_EQ(extraBarcodeLines(t), "$7\t0000000000111\n$7\t59012341234578\n");
   EXPECT_EQ(linkLine(t), "$7\t12\n");
-  t.UstawKO("99999999999");
-  EXPECT_EQ(linkLine(t), "$7\t2147483647\n");
+  // A KO that is no PLU number of the register never becomes another number.
+  for (const char* ko : {"12abc", " 12", "0", "1000000", "99999999999", "-5"}) {
+    t.UstawKO(ko);
+    EXPECT_EQ(linkLine(t), "") << ko;
+  }
 }
 
 namespace {

@@ -124,6 +124,14 @@ const std::vector<Case>& cases() {
        nullptr},
       {"name with a control byte", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "Ml\x01ko"), nullptr, nullptr, 206,
        nullptr},
+      {"name of 19 held whole", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, std::string(19, 'A')), nullptr,
+       nullptr, 0, "goods 7 1 2 1 3 0 0 1250 0005901234123 AAAAAAAAAAAAAAAAAAA"},
+      // The register prints ASCII and the Polish letters of 852 only: a windows-1250 quote
+      // (0x84) or an 852 letter beyond the Polish ones (0x8E) is never stored as something else.
+      {"name with a byte the register lacks", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "Ab\x84"), nullptr,
+       nullptr, 102, nullptr},
+      {"name with an 852 letter beyond the Polish", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "\x8E"), nullptr,
+       nullptr, 102, nullptr},
       {"VAT 0", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "0\t2\t3\t1\t0\t0\t1\t0"), nullptr, nullptr, 103,
        nullptr},
       {"VAT 8", "register 1\n", kKonfig, "ZBPTowar", goodsLine(7, "A", "8\t2\t3\t1\t0\t0\t1\t0"), nullptr, nullptr, 103,

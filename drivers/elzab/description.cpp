@@ -1,9 +1,11 @@
 // What quorvel_elzab tells about itself: it drives any Elzab register WinIP reaches (the job's
-// model is not looked at), and the keys of its configuration.
+// model is not looked at; its one model entry states the limits that hold for every job), and
+// the keys of its configuration.
 #include <vector>
 
 #include "core/plugin_contract.h"
 #include "drivers/elzab/config_form.h"
+#include "drivers/elzab/limits.h"
 #include "plugin/describe.h"
 
 namespace quorvel::elzab {
@@ -15,10 +17,13 @@ constexpr const char* kConnectorValues[] = {"1", "5"};
 
 struct Description {
   std::vector<QuorvelConfigKey> keys;
+  QuorvelModel model{"Elzab", 0, 0, &registerLimits()};
   QuorvelDriverDescription description;
 
   Description() : description(d::description("quorvel_elzab", "Elzab registers through the WinIP library (libWinIP.so or WinIP.so)", "Elzab registers")) {
     description.anyModel = 1;
+    description.models = &model;
+    description.modelCount = 1;
     const std::vector<QuorvelConfigKey> mux = d::muxKeys(kElzabMuxTypes);
     keys = {d::portKey(sizeof SUConfig::port, "serial port, COM1 to COM4 as WinIP takes it"),
             d::speedKey(kElzabSpeeds),

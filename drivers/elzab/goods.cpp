@@ -13,6 +13,7 @@
 #include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
 #include "drivers/elzab/binding.h"
+#include "drivers/elzab/limits.h"
 #include "drivers/elzab/link.h"
 #include "drivers/elzab/records.h"
 #include "platform/cp1250.h"
@@ -84,13 +85,16 @@ int barcodeStep(const CTowar& t) {
   return GetErrorNum();
 }
 
-// The link of a goods: KWiaz deletes the register's, ZWiaz writes the job's. Returns the
-// error number.
+// The link of a goods: KWiaz deletes the register's, ZWiaz writes the job's. A packaging is
+// never linked (the register links goods to packagings), and a KO that is no PLU number of
+// the register never reaches ZWiaz (the check before sending has left such goods out).
+// Returns the error number.
 int linkStep(const CTowar& t) {
   Link& l = link();
   if (!l.linksSupported) return GetErrorNum();
-  if (callWithCapability(pluLine(t), WinIP::KWiaz, l.linksSupported) && !t.KO_brak && !t.KO.empty()) {
-    if (writeInputFile(linkLine(t)) == 0) callWinIP(WinIP::ZWiaz);
+  if (callWithCapability(pluLine(t), WinIP::KWiaz, l.linksSupported) && !t.KO_brak && !t.KO.empty() && t.Ty != 'O') {
+    const std::string line = linkLine(t);
+    if (!line.empty() && writeInputFile(line) == 0) callWinIP(WinIP::ZWiaz);
   }
   return GetErrorNum();
 }
@@ -100,6 +104,9 @@ long goodsCount() { return static_cast<long>(vexa->IleTow() + vexa->IleOpk()); }
 }  // namespace
 
 int sendGoods() {
+  // Every goods checked before anything is sent: the goods the register cannot hold as given
+  // are named and left out, names get the characters the register has.
+  const plugin::GoodsPlan plan = plugin::GoodsPlan::check(goodsRules(), plugin::GoodsWork::Send);
   const char* const work = "Przesyłanie towarów"_cp;
   const long total = goodsCount();
   long done = 0;
@@ -110,7 +117,12 @@ int sendGoods() {
       JobStoppedAfter(work, done, total);
       break;
     }
-    const CTowar t = vexa->TwIterGetNext();
+    const CTowar& next = vexa->TwIterGetNext();
+    if (plan.skipped(next)) {
+      QuorvelProgress(++done, total, work);
+      continue;
+    }
+    const CTowar t = next;
     setGoodsInWork(&t);
     const int e = writeStep(goodsLine(t), WinIP::ZBPTowar, t);
     if (endsOperation(e)) break;
@@ -131,6 +143,9 @@ int sendGoods() {
 }
 
 int changePrices() {
+  // The check looks at the job's PLU numbers and prices only, which the read-back of the
+  // register's goods leaves as they are: made first, it says what a dry run says.
+  const plugin::GoodsPlan plan = plugin::GoodsPlan::check(goodsRules(), plugin::GoodsWork::PriceChange);
   plugin::GoodsWarning notProgrammed(kNotProgrammedSkipped);
   if (const int e = importGoods()) return e;
 
@@ -145,8 +160,10 @@ int changePrices() {
       JobStoppedAfter(work, done, total);
       break;
     }
-    const CTowar t = vexa->TwIterGetNext();
+    const CTowar& next = vexa->TwIterGetNext();
     QuorvelProgress(++done, total, work);
+    if (plan.skipped(next)) continue;
+    const CTowar t = next;
     if (t.Na_brak) {
       // The register holds nothing under this PLU: a new price would define a goods.
       notProgrammed.add(t);
@@ -169,6 +186,7 @@ int changePrices() {
 }
 
 int deleteGoods() {
+  const plugin::GoodsPlan plan = plugin::GoodsPlan::check(goodsRules(), plugin::GoodsWork::Delete);
   Link& l = link();
   const char* const work = "Usuwanie towarów"_cp;
   const long total = goodsCount();
@@ -180,7 +198,12 @@ int deleteGoods() {
       JobStoppedAfter(work, done, total);
       break;
     }
-    const CTowar t = vexa->TwIterGetNext();
+    const CTowar& next = vexa->TwIterGetNext();
+    if (plan.skipped(next)) {
+      QuorvelProgress(++done, total, work);
+      continue;
+    }
+    const CTowar t = next;
     setGoodsInWork(&t);
     const int e = writeStep(pluLine(t), WinIP::KTowar, t);
     // After ten NAKs the barcodes and the link of this goods are still deleted.

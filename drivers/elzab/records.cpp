@@ -1,11 +1,13 @@
 #include "drivers/elzab/records.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
 
 #include "core/currency.h"
+#include "drivers/elzab/limits.h"
 #include "platform/cp1250.h"
 #include "plugin/config_store.h"
 
@@ -244,8 +246,8 @@ const CEncoding& deviceEncoding() {
 }
 
 std::string goodsLine(const CTowar& t) {
-  std::string name = internal2dev(lineSafe(t.Na).c_str(), deviceEncoding(), 19);
-  if (name.size() < 19) name.append(19 - name.size(), ' ');
+  std::string name = internal2dev(lineSafe(t.Na).c_str(), deviceEncoding(), kNameLength);
+  if (name.size() < kNameLength) name.append(kNameLength - name.size(), ' ');
   char head[96];
   std::snprintf(head, sizeof head, "$%u\t", static_cast<unsigned>(t.KP));
   char middle[96];
@@ -278,14 +280,13 @@ std::string extraBarcodeLines(const CTowar& t) {
 }
 
 std::string linkLine(const CTowar& t) {
-  // The decimal value of the linked PLU; beyond a 32-bit number it is cut to the nearest end.
-  const Leading l = leading(t.KO);
-  std::int64_t value = 0;
-  if (l.digits) {
-    const std::uint64_t cap = l.negative ? static_cast<std::uint64_t>(-kInt32Min) : static_cast<std::uint64_t>(kInt32Max);
-    const std::uint64_t m = l.huge || l.magnitude > cap ? cap : l.magnitude;
-    value = l.negative ? -static_cast<std::int64_t>(m) : static_cast<std::int64_t>(m);
-  }
+  // KO must be the PLU number of a packaging, nothing less and nothing more: a text that is
+  // not one is never read as some other number.
+  const std::string_view ko = t.KO;
+  if (ko.empty() || ko.size() > 9 || !std::all_of(ko.begin(), ko.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return std::string();
+  const long value = std::stol(std::string(ko));
+  if (value < kPluMin || value > kPluMax) return std::string();
   return joined({"$", std::to_string(t.KP), "\t", std::to_string(value), "\n"});
 }
 

@@ -59,7 +59,7 @@ std::string inputHeader(std::int32_t registerNumber);
 // The register's code page: the 18 Polish letters in code page 852, no further characters.
 const CEncoding& deviceEncoding();
 
-// The goods line (ZBPTowar, ZCTowar), ended by "\n": PLU, name (code page 852, 19 characters,
+// The goods line (ZBPTowar, ZCTowar), ended by "\n": PLU, name (code page 852, kNameLength characters,
 // padded with blanks), VAT, group (1 when not given), 3, unit, 0, barcode (at least 13
 // characters, "0"-padded on the left), price in hundredths, 1 for a packaging. Control
 // characters of the name and the barcode (a tab would split the line into other fields) go
@@ -69,7 +69,8 @@ std::string goodsLine(const CTowar& t);
 std::string pluLine(const CTowar& t);
 // One "$PLU\tBARCODE\n" line per further barcode of DK (ZDBarkod); "" when DK lists none.
 std::string extraBarcodeLines(const CTowar& t);
-// "$PLU\tLINKED\n" with the decimal value of KO (ZWiaz).
+// "$PLU\tLINKED\n" with the decimal value of KO (ZWiaz); "" when KO is not a PLU number of
+// the register (digits only, within its PLU range).
 std::string linkLine(const CTowar& t);
 
 // The further barcodes of DK: the texts before each 0xFF byte; the first empty one ends them.

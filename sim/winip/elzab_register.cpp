@@ -444,6 +444,10 @@ std::string nameFromUtf8(const std::string& utf8) {
   return out;
 }
 
+bool nameCharacter(unsigned char byte) {
+  return (byte >= 0x20 && byte < 0x7F) || std::find(std::begin(k852), std::end(k852), byte) != std::end(k852);
+}
+
 std::string cp1250To852(const std::string& text) {
   std::string out = text;
   for (char& ch : out) {

@@ -28,6 +28,7 @@
 #include "sim/sim_faults.h"
 #include "sim/sim_numbers.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -37,6 +38,9 @@
 namespace quorvel::elzabsim {
 
 constexpr int kMaxPlu = 999999;
+constexpr std::size_t kNameLength = 19;       // characters of a goods name
+constexpr long long kMaxPrice = 99999999;     // hundredths
+constexpr std::size_t kBarcodeDigits = 13;
 constexpr int kMaxPackagings = 64;
 constexpr int kDefaultLinkMax = 256;
 constexpr int kDefaultBarcodeMax = 100000;
@@ -142,6 +146,9 @@ bool appendJournal(const std::string& path, const std::string& statements);
 // every name survives the round trip.
 std::string nameToUtf8(const std::string& cp852);
 std::string nameFromUtf8(const std::string& utf8);
+// Whether the register prints the byte in a name: printable ASCII and the 18 Polish letters of
+// code page 852; nothing else of the code page.
+bool nameCharacter(unsigned char byte);
 // Windows-1250 text (the host's) to code page 852, Polish letters only.
 std::string cp1250To852(const std::string& text);
 

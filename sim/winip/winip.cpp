@@ -238,12 +238,14 @@ int pluField(const std::string& s, int& plu) {
 // A barcode field: digits only, 13 at most (the driver pads to 13).
 int barcodeField(const std::string& s, std::string& code) {
   if (s.empty() || !std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; })) return 12;
-  if (s.size() > 13) return 108;
-  code = std::string(13 - s.size(), '0') + s;
+  if (s.size() > kBarcodeDigits) return 108;
+  code = std::string(kBarcodeDigits - s.size(), '0') + s;
   return 0;
 }
 
 // The goods line: PLU, name (19), VAT, group, 3, unit, 0, barcode (13), price/100, packaging.
+// Every value outside what the register takes is refused with the register's code: VAT 103,
+// group 110, decimals 112, unit 111, price 109, barcode longer than 13 digits 108.
 int goodsRecord(const std::vector<std::string>& f, int& plu, Goods& g) {
   if (f.size() < 10) return 10;
   if (f.size() > 10) return 11;
@@ -253,9 +255,13 @@ int goodsRecord(const std::vector<std::string>& f, int& plu, Goods& g) {
   for (int i = 0; i < 7; ++i)
     if (!intField(f[static_cast<std::size_t>(index[i])], v[i])) return 12;
   std::string name = f[1];
-  if (name.size() > 19) return 102;
+  if (name.size() > kNameLength) return 102;
   for (char c : name)
     if (static_cast<unsigned char>(c) < 0x20) return 206;
+  // A byte the register has no character for (code page 852 beyond the Polish letters, or a
+  // byte of another code page) is an error in the name, never stored as some other letter.
+  for (char c : name)
+    if (!nameCharacter(static_cast<unsigned char>(c))) return 102;
   while (!name.empty() && name.back() == ' ') name.pop_back();
   if (name.find_first_not_of(' ') == std::string::npos) return 220;
   if (v[0] < 1 || v[0] > 7) return 103;
@@ -264,7 +270,7 @@ int goodsRecord(const std::vector<std::string>& f, int& plu, Goods& g) {
   if (v[3] < 0 || v[3] > 15) return 111;
   if (v[4] != 0 && v[4] != 1) return 113;
   if (v[5] < 0) return 12;
-  if (v[5] > 99999999) return 109;
+  if (v[5] > kMaxPrice) return 109;
   if (v[6] != 0 && v[6] != 1) return 114;
   if (const int e = barcodeField(f[7], g.barcode)) return e;
   g.name = name;
