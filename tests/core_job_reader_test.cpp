@@ -598,6 +598,11 @@ TEST_F(JobReader, RefusedJobs) {
       {"second price with a comma, start tag over two lines",
        job("PrzesyłanieTowarów", "<Towar><Id>7</Id>\r\n  <Ce\r\n id=\"2\">12,5</Ce></Towar>\r\n"), 12,
        {"Nieprawidłowa liczba rzeczywista 12,5" + at("4, kolumna 3, element Ce, towar Id 7")}},
+      {"empty PLU", job("PrzesyłanieTowarów", "<Towar><Id>2</Id>\r\n<KP/></Towar>\r\n"), 10,
+       {"Liczba całkowita poniżej dopuszczalnego zakresu" + at("4, kolumna 1, element KP, towar Id 2")}},
+      {"price from an entity", "<?xml version=\"1.0\"?>\n<!DOCTYPE Dane [<!ENTITY c \"<Ce>1,5</Ce>\">]>\n"
+       "<Dane operacja=\"UsuwanieTowarów\">\n<Towar><Id>3</Id>&c;</Towar></Dane>", 12,
+       {"Nieprawidłowa liczba rzeczywista 1,5" + at("4, kolumna 18, element Ce, towar Id 3")}},
       {"goods type", job("PrzesyłanieTowarów", "<Towar><Ty>t</Ty></Towar>\r\n"), 15,
        {"Nieprawidłowy typ towaru t" + at("3, kolumna 8, element Ty, 1. towar w pliku")}},
       {"logical value", job("PrzesyłanieTowarów", "<Towar><CO>TRUE</CO></Towar>\r\n"), 18,
