@@ -551,7 +551,7 @@ int VexaJobReader::read() {
     struct WhereWhileParsing {
       ErrorWhere before;
       ~WhereWhileParsing() { ErrorSetWhere(before); }
-    } where{ErrorSetWhere(ErrorWhere{conversionWhere, this})};
+    } placeSource{ErrorSetWhere(ErrorWhere{conversionWhere, this})};
     do outcome = feedNext(res.file, parser_);
     while (outcome == Feed::More && GetErrorNum() == 0);
   }
