@@ -444,7 +444,7 @@ class VexaJobReader {
   void stop();
   // "VEXA_JOB.XML: <what> w linii N" as a text error, then where it is: the column, the
   // element (UTF-8 `element`), the attribute when one is given, and the record.
-  void lineError(const char* what, const char* element, const char* attribute);
+  [[gnu::cold]] void lineError(const char* what, const char* element, const char* attribute);
 
   // Where an error is, worked out only once there is one. The parts, separated by ", ": with
   // `fileAndLine` the file and "linia L" (for the messages that do not name them already),
@@ -472,7 +472,6 @@ class VexaJobReader {
 
   CVexaXml& vexa_;
   XML_Parser parser_ = nullptr;
-  std::FILE* file_ = nullptr;
   State state_ = State::BeforeRoot;
   bool stopped_ = false;
   TextBuffer text_;
@@ -508,6 +507,7 @@ class VexaJobReader {
   bool recordIdKnown_ = false;
   const char* tag_ = nullptr;
   const char* attribute_ = nullptr;
+  std::FILE* file_ = nullptr;   // the job file, read again to find a field's start tag
 };
 
 void VexaSetReadChunkSize(std::size_t bytes) {
