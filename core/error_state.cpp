@@ -13,6 +13,7 @@ constexpr std::size_t kMax = kErrorTextMax;
 int g_number = ERR_OK;
 char g_text[kErrorTextMax + 1] = {};
 CMessageSink* g_raport = nullptr;
+ErrorWhere g_where;
 
 // Copies text into the state's buffer, cut to kErrorTextMax characters. The text may be the
 // buffer itself (a caller passing GetErrorMsg() back), hence the copy through a temporary.
@@ -32,6 +33,18 @@ int compose(int number, const char* detail, const char* typ) {
     g_text[len] = ' ';
     const std::size_t room = kMax - len - 1;
     std::memcpy(g_text + len + 1, saved.data(), saved.size() < room ? saved.size() : room);
+  }
+  if (g_where.fn) {
+    // The source is unset while it is asked, so that nothing it calls can come back here. The
+    // message goes out without its place should working that out run out of memory.
+    const ErrorWhere where = g_where;
+    g_where = ErrorWhere{};
+    try {
+      const std::string text = ErrorWithWhere(g_text, where.fn(where.data));
+      setText(text.c_str());
+    } catch (...) {
+    }
+    g_where = where;
   }
   if (g_raport) g_raport->DodajKomunikat(typ, g_text, 0, true);
   return number;
@@ -113,6 +126,31 @@ const char* GetErrorMsg() { return g_text; }
 void ErrorSetRaport(CMessageSink* raport) { g_raport = raport; }
 
 CMessageSink* ErrorGetRaport() { return g_raport; }
+
+ErrorWhere ErrorSetWhere(ErrorWhere where) {
+  const ErrorWhere before = g_where;
+  g_where = where.fn ? where : ErrorWhere{};
+  return before;
+}
+
+std::string ErrorWithWhere(std::string_view text, std::string_view where) {
+  std::string out(text.substr(0, kMax));
+  // Whole parts only: the room left after the text, " (" and ")".
+  if (where.empty() || out.size() + 3 >= kMax) return out;
+  const std::size_t room = kMax - out.size() - 3;
+  std::size_t keep = 0;
+  for (std::size_t end = 0; end != std::string_view::npos;) {
+    end = where.find(", ", keep == 0 ? 0 : keep + 2);
+    const std::size_t partEnd = end == std::string_view::npos ? where.size() : end;
+    if (partEnd > room) break;
+    keep = partEnd;
+  }
+  if (keep == 0) return out;
+  out += " (";
+  out += where.substr(0, keep);
+  out += ')';
+  return out;
+}
 
 void ErrorSetRaportOperacja(const char* operacja) {
   if (g_raport) g_raport->SetOperacja(operacja);

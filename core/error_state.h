@@ -5,6 +5,9 @@
 // the report (RAPORT.XML) at once, and the report's status. Texts are windows-1250.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "platform/api.h"
 
 class CMessageSink;
@@ -89,3 +92,23 @@ QUORVEL_API CMessageSink* ErrorGetRaport();
 QUORVEL_API void ErrorSetRaportOperacja(const char* operacja);
 // Warning "... poza zakresem ... pominięty." naming the goods; error state unchanged.
 QUORVEL_API void Warning_pluPozaZakresem(const CTowar& towar);
+
+// Where the value being worked on comes from, for messages that would not name it otherwise
+// (a conversion knows the text it refused, not the file, line or field it was read from).
+// While a source is set, every message composed with a number (SetError, SetWarning, SetInfo
+// with a number) has the source's text appended in parentheses, as ErrorWithWhere does; the
+// text of the table and the detail stay first, unchanged. The source is asked only when such a
+// message is composed, so setting one costs nothing while all goes well. Its text lists parts
+// separated by ", ", the most important first. Returns the source set before (fn null: none).
+using ErrorWhereFn = std::string (*)(void* data);
+struct ErrorWhere {
+  ErrorWhereFn fn = nullptr;
+  void* data = nullptr;
+};
+QUORVEL_API ErrorWhere ErrorSetWhere(ErrorWhere where);
+
+// text + " (" + where + ")", within kErrorTextMax characters: the text is kept whole (cut to
+// kErrorTextMax only when it is longer by itself), and of `where` only as many leading parts
+// (separated by ", ") as fit are kept; when not even the first fits, or `where` is empty, the
+// text is returned alone.
+QUORVEL_API std::string ErrorWithWhere(std::string_view text, std::string_view where);

@@ -118,6 +118,44 @@ TEST_F(ErrorState, ComposesTableTextAndDetail) {
   EXPECT_EQ(std::string(GetErrorMsg()).size(), 1023u);
 }
 
+// A place source set: messages composed with a number end with as many whole parts of the place
+// as fit in 1023 characters, the table text and the detail kept first and whole; other ways of
+// setting the state neither show nor ask for it.
+TEST_F(ErrorState, PlaceFollowsTheComposedTextAndGivesWayToIt) {
+  static int asked = 0;
+  asked = 0;
+  const ErrorWhere source{[](void*) {
+                            ++asked;
+                            return std::string("A, BB, CCC");
+                          },
+                          nullptr};
+  const std::string head = "Nieznany błąd "_cp;
+  const struct {
+    std::size_t length;  // of the composed text without its place
+    std::string place;
+  } cases[] = {
+      {20, " (A, BB, CCC)"}, {1010, " (A, BB, CCC)"}, {1011, " (A, BB)"}, {1019, " (A)"}, {1020, ""}, {1023, ""},
+  };
+  EXPECT_EQ(ErrorSetWhere(source).fn, nullptr);
+  for (const auto& c : cases) {
+    const std::string detail(c.length - head.size(), 'd');
+    for (auto set : {&SetError, &SetWarning, &SetInfo}) {
+      EXPECT_EQ(set(23, detail.c_str()), 23);
+      EXPECT_EQ(std::string(GetErrorMsg()), head + detail + c.place) << c.length;
+    }
+  }
+  const int composed = asked;
+  EXPECT_EQ(composed, 18);
+  SetError("tekst");
+  SetErrorNum(5);
+  ClearError("x");
+  EXPECT_EQ(asked, composed);
+  EXPECT_STREQ(GetErrorMsg(), "x");
+  EXPECT_EQ(ErrorSetWhere(ErrorWhere{}).fn, source.fn);
+  SetError(9, "1a");
+  EXPECT_STREQ(GetErrorMsg(), "Nieprawidłowa liczba całkowita 1a"_cp);
+}
+
 TEST_F(ErrorState, TextOnlyErrorHasNumberMinusOne) {
   EXPECT_EQ(SetError("Drukarka zajęta"_cp), -1);
   EXPECT_EQ(GetErrorNum(), -1);

@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "core/currency.h"
@@ -332,7 +334,7 @@ TEST_F(JobReader, TextAcrossEntitiesCommentsAndChunkBoundaries) {
 // Every number, amount, date, flag and type of a goods record, in the usual spellings and the
 // ones around them (signs, white space, leading zeros, range ends, too many digits, junk): the
 // field reads as the general conversion of its text gives it, the value, or the error number and
-// message.
+// message, followed by where the field is.
 TEST_F(JobReader, FieldTextsReadAsTheGeneralConversionsGiveThem) {
   using Conversion = std::function<std::int64_t(const char*)>;
   using Stored = std::function<std::int64_t(const CTowar&)>;
@@ -384,9 +386,10 @@ TEST_F(JobReader, FieldTextsReadAsTheGeneralConversionsGiveThem) {
       ClearError("");
       const std::int64_t value = f.convert(text.c_str());
       const int number = GetErrorNum();
-      const std::string expected = message();
-      ClearError("");
       const std::string e = f.element;
+      const std::string expected =
+          number == 0 ? message() : message() + " (VEXA_JOB.XML, linia 3, kolumna 8, element " + e + ", 1. towar w pliku)";
+      ClearError("");
       const int got = read(job("PrzesyłanieTowarów", "<Towar><" + e + ">" + text + "</" + e + "></Towar>"));
       const std::string what = e + " \"" + text + "\"";
       EXPECT_EQ(got, number) << what;
@@ -440,96 +443,247 @@ TEST_F(JobReader, RepeatedAndInterleavedTexts) {
   }
 }
 
+// UTF-8 to UTF-16 (little-endian, with its byte order mark); characters of the basic plane only.
+std::string utf16le(const std::string& utf8) {
+  std::string out = "\xFF\xFE";
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    std::uint32_t cp = b;
+    std::size_t len = 1;
+    if (b >= 0xE0) {
+      cp = b & 0x0F;
+      len = 3;
+    } else if (b >= 0xC0) {
+      cp = b & 0x1F;
+      len = 2;
+    }
+    for (std::size_t k = 1; k < len; ++k) cp = cp << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    out += static_cast<char>(cp & 0xFF);
+    out += static_cast<char>(cp >> 8);
+    i += len;
+  }
+  return out;
+}
+
+// The texts of a report's messages in their order (the status block left out), unescaped and
+// in UTF-8.
+std::vector<std::string> reportMessages(const std::string& report) {
+  const std::string open = cp("<Treść>"), close = cp("</Treść>");
+  const std::size_t status = report.find("<Status>");
+  std::vector<std::string> out;
+  for (std::size_t at = report.find(open); at < status; at = report.find(open, at)) {
+    at += open.size();
+    const std::size_t end = report.find(close, at);
+    std::string text = report.substr(at, end - at);
+    for (const auto& [entity, c] : {std::pair{"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&apos;", "'"},
+                                    {"&amp;", "&"}}) {
+      for (std::size_t e = text.find(entity); e != std::string::npos; e = text.find(entity, e + 1))
+        text.replace(e, std::strlen(entity), c);
+    }
+    out.push_back(cp1250ToUtf8(text));
+  }
+  return out;
+}
+
 struct ErrorCase {
   const char* what;
   std::string bytes;
-  int number;
-  std::string text;  // UTF-8; the reader's text is windows-1250
+  int number;                         // the error number the reading ends with
+  std::vector<std::string> messages;  // UTF-8: every message of the report, in order
 };
 
-// Every refusal: its number and exact text, line numbers counted with CR LF line ends.
+// Every refusal: its number and the exact text of every message it leaves in RAPORT.XML (the
+// last one also the error state's text), line numbers counted with CR LF line ends. Each names
+// where it is, after the text of its own kind: the line and column (from 1, in characters) of
+// the start tag concerned or of the parse error, the element, the attribute, and the goods
+// record or fiscal position by its Id or, before its Id is read, by its place in the job.
 TEST_F(JobReader, RefusedJobs) {
   const std::string F = "VEXA_JOB.XML: ";
   const std::string decl = "<?xml version=\"1.0\" encoding=\"windows-1250\"?>\r\n";
-  const ErrorCase cases[] = {
+  // The place of a conversion's message, which does not name the file or the line otherwise.
+  const auto at = [](const std::string& where) { return " (VEXA_JOB.XML, linia " + where + ")"; };
+  const std::string longName(200, 'x');
+  std::string longPolishName;
+  for (int i = 0; i < 100; ++i) longPolishName += "ż";
+  std::string cutPolishName;
+  for (int i = 0; i < 64; ++i) cutPolishName += "ż";
+  // A refused value so long that only the file and the line fit after the message, and one so
+  // long that the message alone fills the text.
+  const std::string realInvalid = "Nieprawidłowa liczba rzeczywista ";
+  const std::size_t fileAndLine = std::string("VEXA_JOB.XML, linia 3").size();
+  const std::string nearlyFull(kErrorTextMax - 3 - fileAndLine - 4 - cp(realInvalid).size(), 'x');
+  const std::string overFull(1100, 'x');
+
+  std::vector<ErrorCase> cases = {
+      // The root and its attributes.
       {"extra root attribute", decl + "<Dane operacja=\"Konfiguracja\" wersja=\"2\"/>", -1,
-       F + "Nieprawidłowy element w linii 2"},
-      {"no operation", decl + "<Dane/>", -1, ": nieznana operacja"},
+       {F + "Nieprawidłowy element w linii 2 (kolumna 1, element Dane, atrybut wersja)"}},
+      {"no operation", decl + "<Dane/>", -1,
+       {": nieznana operacja" + at("2, kolumna 1, element Dane, atrybut operacja")}},
       {"operation in other letter case", decl + "<Dane operacja=\"konfiguracja\"/>", -1,
-       "konfiguracja: nieznana operacja"},
-      {"other namespace", decl + "\r\n<Dane operacja=\"Konfiguracja\" xmlns=\"http://example.org/UF/Dane.xsd\"/>", -1,
-       F + "Nieprawidłowa wartość atrybutu 'xmlns' w linii 3"},
-      {"other root element", decl + "<Raport operacja=\"Konfiguracja\"/>", -1, F + "Nieprawidłowy element w linii 2"},
+       {"konfiguracja: nieznana operacja" + at("2, kolumna 1, element Dane, atrybut operacja")}},
+      {"other namespace", decl + "\r\n  <Dane operacja=\"Konfiguracja\" xmlns=\"http://example.org/UF/Dane.xsd\"/>", -1,
+       {F + "Nieprawidłowa wartość atrybutu 'xmlns' w linii 3 (kolumna 3, element Dane)"}},
+      {"other root element", decl + "<Raport operacja=\"Konfiguracja\"/>", -1,
+       {F + "Nieprawidłowy element w linii 2 (kolumna 1, element Raport)"}},
+      // Elements not foreseen at their place.
+      {"unknown element in the root", job("PrzesyłanieTowarów", "<Tower/>\r\n"), -1,
+       {F + "Nieprawidłowy element w linii 3 (kolumna 1, element Tower)"}},
       {"header in a goods job", job("PrzesyłanieTowarów", "<Towar/>\r\n<Nagłówek/>\r\n"), -1,
-       F + "Nieprawidłowy element w linii 4"},
-      {"goods in a fiscal job", job("WydrukFiskalny", "<Towar/>\r\n"), -1, F + "Nieprawidłowy element w linii 3"},
-      {"date range in a goods job", job("PrzesyłanieTowarów", "<Data/>\r\n"), -1, F + "Nieprawidłowy element w linii 3"},
+       {F + "Nieprawidłowy element w linii 4 (kolumna 1, element Nagłówek)"}},
+      {"goods in a fiscal job", job("WydrukFiskalny", "<Towar/>\r\n"), -1,
+       {F + "Nieprawidłowy element w linii 3 (kolumna 1, element Towar)"}},
+      {"date range in a goods job", job("PrzesyłanieTowarów", "<Data/>\r\n"), -1,
+       {F + "Nieprawidłowy element w linii 3 (kolumna 1, element Data)"}},
       {"unknown goods element", job("PrzesyłanieTowarów", "<Towar>\r\n<Id>1</Id>\r\n<Cena>1</Cena></Towar>\r\n"), -1,
-       F + "Nieprawidłowy element w linii 5"},
+       {F + "Nieprawidłowy element w linii 5 (kolumna 1, element Cena, towar Id 1)"}},
       {"element name in other case", job("PrzesyłanieTowarów", "<Towar><na>x</na></Towar>\r\n"), -1,
-       F + "Nieprawidłowy element w linii 3"},
-      {"element inside a leaf", job("PrzesyłanieTowarów", "<Towar><Na><b>x</b></Na></Towar>\r\n"), -1,
-       F + "Nieprawidłowy element w linii 3"},
+       {F + "Nieprawidłowy element w linii 3 (kolumna 8, element na, 1. towar w pliku)"}},
+      {"element inside a leaf", job("PrzesyłanieTowarów", "<Towar><Id>7</Id><Na><b>x</b></Na></Towar>\r\n"), -1,
+       {F + "Nieprawidłowy element w linii 3 (kolumna 22, element b, towar Id 7)"}},
       {"position field in a goods record", job("PrzesyłanieTowarów", "<Towar><Il>1</Il></Towar>\r\n"), -1,
-       F + "Nieprawidłowy element w linii 3"},
+       {F + "Nieprawidłowy element w linii 3 (kolumna 8, element Il, 1. towar w pliku)"}},
       {"goods field in a position", job("WydrukFiskalny", "<Pozycja><KK>1</KK></Pozycja>\r\n"), -1,
-       F + "Nieprawidłowy element w linii 3"},
+       {F + "Nieprawidłowy element w linii 3 (kolumna 10, element KK, 1. pozycja w pliku)"}},
       {"element inside the date range", job("RaportFiskalny", "<Data><Id>1</Id></Data>\r\n"), -1,
-       F + "Nieprawidłowy element w linii 3"},
+       {F + "Nieprawidłowy element w linii 3 (kolumna 7, element Id)"}},
       {"unknown customer element", job("WydrukFiskalny", "<Nagłówek><Ko><Ty>P</Ty></Ko></Nagłówek>\r\n"), -1,
-       F + "Nieprawidłowy element w linii 3"},
+       {F + "Nieprawidłowy element w linii 3 (kolumna 15, element Ty)"}},
+      {"third goods record, its Id not yet read",
+       job("UsuwanieTowarów", "<Towar><Id>1</Id></Towar><Pozycja><Id>2</Id></Pozycja>\r\n<Towar><X/><Id>3</Id></Towar>\r\n"),
+       -1, {F + "Nieprawidłowy element w linii 4 (kolumna 8, element X, 3. towar w pliku)"}},
+      {"very long element name", job("PrzesyłanieTowarów", "<Towar><" + longName + "/></Towar>\r\n"), -1,
+       {F + "Nieprawidłowy element w linii 3 (kolumna 8, element " + longName.substr(0, 64) + "..., 1. towar w pliku)"}},
+      {"very long element name in Polish letters",
+       "<?xml version=\"1.0\"?>\n<Dane operacja=\"UsuwanieTowarów\">\n<Towar><" + longPolishName + "/></Towar></Dane>", -1,
+       {F + "Nieprawidłowy element w linii 3 (kolumna 8, element " + cutPolishName + "..., 1. towar w pliku)"}},
+      {"element name outside windows-1250",
+       "<?xml version=\"1.0\"?>\n<Dane operacja=\"UsuwanieTowarów\">\n<Towar><Id>7</Id><Цена>1</Цена></Towar></Dane>", -1,
+       {F + "Nieprawidłowy element w linii 3 (kolumna 18, element ????, towar Id 7)"}},
+      // Attributes of prices, own texts and the date range.
       {"price index 3", job("PrzesyłanieTowarów", "<Towar><Ce id=\"3\">1</Ce></Towar>\r\n"), -1,
-       F + "Nieprawidłowa wartość atrybutu 'id' w linii 3"},
-      {"price index 0", job("PrzesyłanieTowarów", "<Towar><Ce id=\"0\">1</Ce></Towar>\r\n"), -1,
-       F + "Nieprawidłowa wartość atrybutu 'id' w linii 3"},
+       {F + "Nieprawidłowa wartość atrybutu 'id' w linii 3 (kolumna 8, element Ce, 1. towar w pliku)"}},
+      {"price index 0", job("PrzesyłanieTowarów", "<Towar><Id>5</Id><Ce id=\"0\">1</Ce></Towar>\r\n"), -1,
+       {F + "Nieprawidłowa wartość atrybutu 'id' w linii 3 (kolumna 18, element Ce, towar Id 5)"}},
       {"text index 8", job("PrzesyłanieTowarów", "<Towar><Wł id=\"8\">x</Wł></Towar>\r\n"), -1,
-       F + "Nieprawidłowa wartość atrybutu 'id' w linii 3"},
-      {"text index -1 in a position", job("WydrukFiskalny", "<Pozycja><Wł id=\"-1\">x</Wł></Pozycja>\r\n"), -1,
-       F + "Nieprawidłowa wartość atrybutu 'id' w linii 3"},
+       {F + "Nieprawidłowa wartość atrybutu 'id' w linii 3 (kolumna 8, element Wł, 1. towar w pliku)"}},
+      {"text index -1 in a position", job("WydrukFiskalny", "<Pozycja><Id>4</Id><Wł id=\"-1\">x</Wł></Pozycja>\r\n"),
+       -1, {F + "Nieprawidłowa wartość atrybutu 'id' w linii 3 (kolumna 20, element Wł, pozycja Id 4)"}},
       {"index not a number", job("PrzesyłanieTowarów", "<Towar><Ce id=\"x\">1</Ce></Towar>\r\n"), -1,
-       F + "Nieprawidłowa wartość atrybutu 'id' w linii 3"},
+       {"Nieprawidłowa liczba całkowita x" + at("3, kolumna 8, element Ce, atrybut id, 1. towar w pliku"),
+        F + "Nieprawidłowa wartość atrybutu 'id' w linii 3 (kolumna 8, element Ce, 1. towar w pliku)"}},
       {"other attribute of a price", job("PrzesyłanieTowarów", "<Towar><Ce waluta=\"PLN\">1</Ce></Towar>\r\n"), -1,
-       F + "Nieprawidłowy atrybut w linii 3"},
+       {F + "Nieprawidłowy atrybut w linii 3 (kolumna 8, element Ce, atrybut waluta, 1. towar w pliku)"}},
       {"other attribute of the date range", job("RaportFiskalny", "\r\n<Data od=\"2007-01-01\" dni=\"3\"/>\r\n"), -1,
-       F + "Nieprawidłowy atrybut w linii 4"},
+       {F + "Nieprawidłowy atrybut w linii 4 (kolumna 1, element Data, atrybut dni)"}},
       {"bad od", job("RaportFiskalny", "<Data od=\"2007-13-01\"/>\r\n"), -1,
-       F + "Nieprawidłowa wartość atrybutu 'od' w linii 3"},
+       {"Liczba całkowita powyżej dopuszczalnego zakresu 13" + at("3, kolumna 1, element Data, atrybut od"),
+        "Nieprawidłowa data 2007-13-01" + at("3, kolumna 1, element Data, atrybut od"),
+        F + "Nieprawidłowa wartość atrybutu 'od' w linii 3 (kolumna 1, element Data)"}},
       {"bad do", job("RaportFiskalny", "<Data od=\"2007-01-01\"\r\n do=\"x\"/>\r\n"), -1,
-       F + "Nieprawidłowa wartość atrybutu 'do' w linii 3"},
+       {"Nieprawidłowa liczba całkowita x" + at("3, kolumna 1, element Data, atrybut do"),
+        "Nieprawidłowa data x" + at("3, kolumna 1, element Data, atrybut do"),
+        F + "Nieprawidłowa wartość atrybutu 'do' w linii 3 (kolumna 1, element Data)"}},
+      // Values refused by their conversions: at the start tag of their field.
       {"PLU 0", job("PrzesyłanieTowarów", "<Towar><KP>0</KP></Towar>\r\n"), 10,
-       "Liczba całkowita poniżej dopuszczalnego zakresu 0"},
-      {"PLU 1000000", job("PrzesyłanieTowarów", "<Towar><KP>1000000</KP></Towar>\r\n"), 11,
-       "Liczba całkowita powyżej dopuszczalnego zakresu 1000000"},
-      {"identifier above 32 bits", job("PrzesyłanieTowarów", "<Towar><Id>4294967296</Id></Towar>\r\n"), 11,
-       "Liczba całkowita powyżej dopuszczalnego zakresu 4294967296"},
+       {"Liczba całkowita poniżej dopuszczalnego zakresu 0" + at("3, kolumna 8, element KP, 1. towar w pliku")}},
+      {"PLU 1000000", job("PrzesyłanieTowarów", "<Towar><Id>9</Id><KP>1000000</KP></Towar>\r\n"), 11,
+       {"Liczba całkowita powyżej dopuszczalnego zakresu 1000000" + at("3, kolumna 18, element KP, towar Id 9")}},
+      {"identifier above 32 bits", job("PrzesyłanieTowarów", "<Towar><Id>1</Id></Towar><Towar><Id>4294967296</Id></Towar>\r\n"),
+       11, {"Liczba całkowita powyżej dopuszczalnego zakresu 4294967296" + at("3, kolumna 33, element Id, 2. towar w pliku")}},
       {"VAT not a number", job("PrzesyłanieTowarów", "<Towar><Va>2a</Va></Towar>\r\n"), 9,
-       "Nieprawidłowa liczba całkowita 2a"},
-      {"price with a comma", job("PrzesyłanieTowarów", "<Towar><Ce>12,5</Ce></Towar>\r\n"), 12,
-       "Nieprawidłowa liczba rzeczywista 12,5"},
-      {"goods type", job("PrzesyłanieTowarów", "<Towar><Ty>t</Ty></Towar>\r\n"), 15, "Nieprawidłowy typ towaru t"},
-      {"document type", job("WydrukFiskalny", "<Nagłówek><Ty>X</Ty></Nagłówek>\r\n"), 16,
-       "Nieprawidłowy typ dokumentu X"},
-      {"discount type", job("WydrukFiskalny", "<Pozycja><TR>R</TR></Pozycja>\r\n"), 17, "Nieprawidłowy typ rabatu R"},
+       {"Nieprawidłowa liczba całkowita 2a" + at("3, kolumna 8, element Va, 1. towar w pliku")}},
+      {"price with a comma", job("PrzesyłanieTowarów", "<Towar><Id>7</Id><Ce>4,20</Ce></Towar>\r\n"), 12,
+       {"Nieprawidłowa liczba rzeczywista 4,20" + at("3, kolumna 18, element Ce, towar Id 7")}},
+      {"second price with a comma, start tag over two lines",
+       job("PrzesyłanieTowarów", "<Towar><Id>7</Id>\r\n  <Ce\r\n id=\"2\">12,5</Ce></Towar>\r\n"), 12,
+       {"Nieprawidłowa liczba rzeczywista 12,5" + at("4, kolumna 3, element Ce, towar Id 7")}},
+      {"empty PLU", job("PrzesyłanieTowarów", "<Towar><Id>2</Id>\r\n<KP/></Towar>\r\n"), 10,
+       {"Liczba całkowita poniżej dopuszczalnego zakresu" + at("4, kolumna 1, element KP, towar Id 2")}},
+      {"price from an entity", "<?xml version=\"1.0\"?>\n<!DOCTYPE Dane [<!ENTITY c \"<Ce>1,5</Ce>\">]>\n"
+       "<Dane operacja=\"UsuwanieTowarów\">\n<Towar><Id>3</Id>&c;</Towar></Dane>", 12,
+       {"Nieprawidłowa liczba rzeczywista 1,5" + at("4, kolumna 18, element Ce, towar Id 3")}},
+      {"goods type", job("PrzesyłanieTowarów", "<Towar><Ty>t</Ty></Towar>\r\n"), 15,
+       {"Nieprawidłowy typ towaru t" + at("3, kolumna 8, element Ty, 1. towar w pliku")}},
       {"logical value", job("PrzesyłanieTowarów", "<Towar><CO>TRUE</CO></Towar>\r\n"), 18,
-       "Nieprawidłowa wartość logiczna TRUE"},
-      {"date", job("PrzesyłanieTowarów", "<Towar><DW>2007-4-6</DW></Towar>\r\n"), 19, "Nieprawidłowa data 2007-4-6"},
+       {"Nieprawidłowa wartość logiczna TRUE" + at("3, kolumna 8, element CO, 1. towar w pliku")}},
+      {"date", job("PrzesyłanieTowarów", "<Towar><DW>2007-4-6</DW></Towar>\r\n"), 19,
+       {"Nieprawidłowa liczba całkowita 4-" + at("3, kolumna 8, element DW, 1. towar w pliku"),
+        "Nieprawidłowa data 2007-4-6" + at("3, kolumna 8, element DW, 1. towar w pliku")}},
+      {"document type", job("WydrukFiskalny", "<Nagłówek><Ty>X</Ty></Nagłówek>\r\n"), 16,
+       {"Nieprawidłowy typ dokumentu X" + at("3, kolumna 11, element Ty")}},
+      {"header amount", job("WydrukFiskalny", "<Nagłówek>\r\n<WB>1 000</WB></Nagłówek>\r\n"), 12,
+       {"Nieprawidłowa liczba rzeczywista 1 000" + at("4, kolumna 1, element WB")}},
+      {"discount type", job("WydrukFiskalny", "<Pozycja><TR>R</TR></Pozycja>\r\n"), 17,
+       {"Nieprawidłowy typ rabatu R" + at("3, kolumna 10, element TR, 1. pozycja w pliku")}},
+      {"position amount", job("WydrukFiskalny", "<Pozycja><Id>5</Id><CN0>1,5</CN0></Pozycja>\r\n"), 12,
+       {"Nieprawidłowa liczba rzeczywista 1,5" + at("3, kolumna 20, element CN0, pozycja Id 5")}},
+      {"value that leaves room for the file and line only",
+       job("PrzesyłanieTowarów", "<Towar><Ce>" + nearlyFull + "</Ce></Towar>\r\n"), 12,
+       {realInvalid + nearlyFull + " (VEXA_JOB.XML, linia 3)"}},
+      {"value that fills the message", job("PrzesyłanieTowarów", "<Towar><Ce>" + overFull + "</Ce></Towar>\r\n"), 12,
+       {realInvalid + overFull.substr(0, kErrorTextMax - cp(realInvalid).size())}},
+      // Not well-formed: the parser's own text and line, then the column and what is being read.
       {"ends inside an element", decl + "<Dane operacja=\"Konfiguracja\">\r\n<Towar><Na>x</Na>\r\n", -1,
-       F + "Parse error at line 4:no element found\n"},
+       {F + "Parse error at line 4:no element found\n (kolumna 1, 1. towar w pliku)"}},
+      {"ends without the root's end tag", cp(decl + "<Dane operacja=\"PrzesyłanieTowarów\">\r\n<Towar><Id>3</Id></Towar>\r\n"), -1,
+       {F + "Parse error at line 4:no element found\n (kolumna 1)"}},
+      {"end tag of another element", job("PrzesyłanieTowarów", "<Towar><Id>7</Id><Na>x</Nb></Towar>\r\n"), -1,
+       {F + "Parse error at line 3:mismatched tag\n (kolumna 25, element Na, towar Id 7)"}},
+      {"undefined entity in a field", job("PrzesyłanieTowarów", "<Towar><Na>a&b;</Na></Towar>\r\n"), -1,
+       {F + "Parse error at line 3:undefined entity\n (kolumna 13, element Na, 1. towar w pliku)"}},
       {"junk after the root", decl + "<Dane operacja=\"Konfiguracja\"/>\r\n<Dane/>", -1,
-       F + "Parse error at line 3:junk after document element\n"},
+       {F + "Parse error at line 3:junk after document element\n (kolumna 1)"}},
       {"encoding name in other case", "<?xml version=\"1.0\" encoding=\"Windows-1250\"?>\r\n<Dane/>", -1,
-       F + "Parse error at line 1:unknown encoding\n"},
+       {F + "Parse error at line 1:unknown encoding\n (kolumna 31)"}},
       {"unknown encoding", "<?xml version=\"1.0\" encoding=\"cp852\"?>\r\n<Dane/>", -1,
-       F + "Parse error at line 1:unknown encoding\n"},
+       {F + "Parse error at line 1:unknown encoding\n (kolumna 31)"}},
       {"invalid UTF-8", "<Dane operacja=\"Konfiguracja\">\n\n\xC5</Dane>", -1,
-       F + "Parse error at line 3:not well-formed (invalid token)\n"},
-      {"empty file", "", -1, F + "Parse error at line 1:no element found\n"},
+       {F + "Parse error at line 3:not well-formed (invalid token)\n (kolumna 1)"}},
+      {"empty file", "", -1, {F + "Parse error at line 1:no element found\n (kolumna 1)"}},
   };
+  // The same places in every encoding a job may take: columns count characters, not bytes.
+  const std::string head = "<Dane operacja=\"PrzesyłanieTowarów\" xmlns=\"" + kNs + "\">\r\n";
+  const struct {
+    const char* name;
+    std::function<std::string(const std::string&)> encode;
+    std::string declaration;
+  } encodings[] = {
+      {"windows-1250", cp, "encoding=\"windows-1250\""},
+      {"iso-8859-2", [](const std::string& s) { return toIso(cp(s)); }, "encoding=\"iso-8859-2\""},
+      {"UTF-8", [](const std::string& s) { return s; }, "encoding=\"UTF-8\""},
+      {"UTF-16", utf16le, "encoding=\"UTF-16\""},
+  };
+  for (const auto& e : encodings) {
+    const auto encoded = [&](const std::string& body) {
+      return e.encode("<?xml version=\"1.0\" " + e.declaration + "?>\r\n" + head + body + "</Dane>\r\n");
+    };
+    cases.push_back({e.name, encoded("<Towar><Id>7</Id><Na>Żółć źdźbło</Na><Ce>x</Ce></Towar>\r\n"), 12,
+                     {"Nieprawidłowa liczba rzeczywista x" + at("3, kolumna 38, element Ce, towar Id 7")}});
+    cases.push_back({e.name, encoded("<Towar><Id>7</Id><Na>Żółć źdźbło</Na><Nagłówek/></Towar>\r\n"), -1,
+                     {F + "Nieprawidłowy element w linii 3 (kolumna 38, element Nagłówek, towar Id 7)"}});
+    cases.push_back({e.name, encoded("<Towar><Id>7</Id><Na>Żółć źdźbło</Na>\r\n<Wł id=\"ą\">x</Wł></Towar>\r\n"), 9,
+                     {"Nieprawidłowa liczba całkowita ą" + at("4, kolumna 1, element Wł, atrybut id, towar Id 7")}});
+  }
+
   for (const auto& c : cases) {
     ClearError("");
-    EXPECT_EQ(read(c.bytes), c.number) << c.what;
+    {
+      CRaportXml raport;
+      ErrorSetRaport(&raport);
+      EXPECT_EQ(read(c.bytes), c.number) << c.what;
+      ErrorSetRaport(nullptr);
+    }
     EXPECT_EQ(GetErrorNum(), c.number) << c.what;
-    EXPECT_EQ(message(), c.text) << c.what;
+    const std::string report = readFile(dir.file("RAPORT.XML"));
+    EXPECT_EQ(reportMessages(report), c.messages) << c.what;
+    // The report stays valid whatever the names and values (checked once, not for every size of
+    // the pieces the job is read in).
+    if (!std::getenv("QUORVEL_TEST_JOB_CHUNK")) {
+      EXPECT_EQ(schemaErrors(dir.file("RAPORT.XML"), "Raport.xsd"), "") << c.what << "\n" << cp1250ToUtf8(report);
+    }
+    EXPECT_EQ(message(), c.messages.back()) << c.what;
+    EXPECT_LE(std::string(GetErrorMsg()).size(), static_cast<std::size_t>(kErrorTextMax)) << c.what;
   }
 }
 
@@ -565,7 +719,7 @@ TEST_F(JobReader, LinesCountTheSameWithLfAndCrLf) {
   for (const std::string& bytes : {crlf, lf}) {
     ClearError("");
     EXPECT_EQ(read(bytes), -1);
-    EXPECT_EQ(message(), "VEXA_JOB.XML: Nieprawidłowy element w linii 5");
+    EXPECT_EQ(message(), "VEXA_JOB.XML: Nieprawidłowy element w linii 5 (kolumna 1, element X, 1. towar w pliku)");
   }
 }
 
@@ -575,7 +729,7 @@ TEST_F(JobReader, ErrorLateInALargeJobKeepsEarlierGoodsAndNamesTheLine) {
   body += "<Towar><Ce id=\"9\">1</Ce></Towar>\r\n";
   body += "<Towar><Id>1001</Id></Towar>\r\n";
   EXPECT_EQ(read(job("PrzesyłanieTowarów", body)), -1);
-  EXPECT_EQ(message(), "VEXA_JOB.XML: Nieprawidłowa wartość atrybutu 'id' w linii 1003");
+  EXPECT_EQ(message(), "VEXA_JOB.XML: Nieprawidłowa wartość atrybutu 'id' w linii 1003 (kolumna 8, element Ce, 1001. towar w pliku)");
   EXPECT_EQ(vexa->IleRekordow(), 1000u);
 }
 

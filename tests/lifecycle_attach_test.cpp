@@ -166,7 +166,7 @@ TEST(CoreAttach, RefusedJobKeepsItsReasonWhenTheDeviceDataFileFailsToo) {
     int number;
   } cases[] = {
       {nullptr, "Brak pliku VEXA_JOB.XML", ERR_FILE_MISSING},
-      {"<Dane operacja=\"Konfiguracja\">\n<X/></Dane>", "VEXA_JOB.XML: Nieprawidłowy element w linii 2"_cp,
+      {"<Dane operacja=\"Konfiguracja\">\n<X/></Dane>", "VEXA_JOB.XML: Nieprawidłowy element w linii 2 (kolumna 1, element X)"_cp,
        ERR_TEXT_ONLY},
   };
   for (const auto& c : cases) {

@@ -350,11 +350,13 @@ TEST(QuorvelRun, JobThatCannotBeReadRefusesTheCoreAndLeavesBothFiles) {
   } cases[] = {
       {"missing", nullptr, "InicjalizacjaSterownika", "Brak pliku VEXA_JOB.XML"},
       {"a FIFO, never waited on", nullptr, "InicjalizacjaSterownika", "Błąd odczytu pliku VEXA_JOB.XML", true},
-      {"wrong letter case", "<Dane operacja=\"konfiguracja\"/>", "konfiguracja", "konfiguracja: nieznana operacja"},
+      {"wrong letter case", "<Dane operacja=\"konfiguracja\"/>", "konfiguracja",
+       "konfiguracja: nieznana operacja (VEXA_JOB.XML, linia 2, kolumna 1, element Dane, atrybut operacja)"},
       {"bad goods", "<Dane operacja=\"PrzesyłanieTowarów\"><Towar><KP>0</KP></Towar></Dane>", "PrzesyłanieTowarów",
-       "Liczba całkowita poniżej dopuszczalnego zakresu 0"},
+       "Liczba całkowita poniżej dopuszczalnego zakresu 0 (VEXA_JOB.XML, linia 2, kolumna 44, element KP, 1. towar w "
+       "pliku)"},
       {"root attribute", "<Dane\r\n operacja=\"Konfiguracja\" x=\"1\"/>", "Konfiguracja",
-       "VEXA_JOB.XML: Nieprawidłowy element w linii 2"},
+       "VEXA_JOB.XML: Nieprawidłowy element w linii 2 (kolumna 1, element Dane, atrybut x)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -5,6 +5,13 @@
 // naming the line. Goods records and fiscal positions go into the catalogue as their end tags
 // are read; the header fields are copied into the job document at the end.
 //
+// Every message of the reading names where it is, after its own text (which hosts may match):
+// " (" the file and line unless the text names them, the column, the element, the attribute,
+// the goods record or fiscal position by its Id, or by its place in the job before its Id is
+// read ")". A value refused by a conversion names it too: the error state asks the reader while
+// the parser runs (ErrorSetWhere). The place is worked out only when there is an error; reading
+// a job that is right costs nothing more.
+//
 // The first error stops all interpretation: the handler that meets it stops the reading, every
 // handler then returns at once, and the parser is told to stop, so the loop ends after the
 // current chunk. No error is pending when the parse begins (the reading does not start then),
@@ -60,9 +67,10 @@ constexpr std::uint32_t packName(const char* name) {
 
 template <typename Field>
 struct Name {
-  constexpr Name(const char* utf8, Field f) : packed(packName(utf8)), field(f) {}
+  constexpr Name(const char* utf8, Field f) : packed(packName(utf8)), field(f), spelling(utf8) {}
   std::uint32_t packed;
   Field field;
+  const char* spelling;   // UTF-8, for messages
 };
 
 // A name table as a hash table of 128 slots, each holding the table place + 1 of one name (0:
@@ -95,6 +103,14 @@ struct NameSlots {
     }
   }
 };
+
+// The UTF-8 spelling of a field's element.
+template <typename Field, std::size_t N>
+const char* spellingOf(const Name<Field> (&table)[N], Field field) {
+  for (const Name<Field>& n : table)
+    if (n.field == field) return n.spelling;
+  return "";
+}
 
 template <typename Field, std::size_t N>
 bool lookup(const Name<Field> (&table)[N], const NameSlots<N>& slots, std::uint32_t packed, Field& field) {
@@ -323,6 +339,53 @@ bool equalsIgnoringAsciiCase(const char* a, const char* b) {
   return *a == *b;
 }
 
+// An element or attribute name of the job (UTF-8) as a message shows it: in windows-1250, and
+// a name of more than kShownName characters cut to them and "...".
+constexpr std::size_t kShownName = 64;
+std::string shownName(const char* utf8) {
+  std::size_t bytes = 0;
+  std::size_t characters = 0;
+  for (; utf8[bytes]; ++bytes) {
+    if ((static_cast<unsigned char>(utf8[bytes]) & 0xC0) == 0x80) continue;  // inside a character
+    if (characters == kShownName) break;
+    ++characters;
+  }
+  std::string shown;
+  utf2cp1250Append(shown, utf8, bytes);
+  if (utf8[bytes]) shown += "...";
+  return shown;
+}
+
+// How giving the parser the next piece of the file went.
+enum class Feed { More, Done, ParseFailed, ReadFailed, NoMemory };
+
+// Reads the next piece of the file into the parser's buffer and parses it, marked final at the
+// end of the file.
+Feed feedNext(std::FILE* file, XML_Parser parser) {
+  // Room for a few bytes more than a piece: see the line ends below.
+  constexpr int kSpare = 8;
+  char* chunk = static_cast<char*>(XML_GetBuffer(parser, g_chunkSize + kSpare));
+  if (!chunk) return Feed::NoMemory;
+  std::size_t got = std::fread(chunk, 1, static_cast<std::size_t>(g_chunkSize), file);
+  // A piece never ends between the CR and the LF of a line end: split there, the parser
+  // counts two lines after the root element, and the line of an error would depend on
+  // where the pieces happen to end.
+  while (got > 0 && chunk[got - 1] == '\r' && got < static_cast<std::size_t>(g_chunkSize + kSpare) &&
+         std::fread(chunk + got, 1, 1, file) == 1)
+    ++got;
+  if (std::ferror(file)) return Feed::ReadFailed;
+  const bool last = std::feof(file) != 0;
+  if (XML_ParseBuffer(parser, static_cast<int>(got), last) == XML_STATUS_ERROR) return Feed::ParseFailed;
+  return last ? Feed::Done : Feed::More;
+}
+
+// A place in the job file as messages name it: the line from 1, as the parser counts lines, and
+// the column from 1 (the parser counts from 0), in characters of the file's encoding.
+struct Place {
+  unsigned long line = 0;
+  unsigned long column = 0;
+};
+
 // Releases the parser and closes the file on every way out of the reading.
 struct ReadingResources {
   std::FILE* file = nullptr;
@@ -369,8 +432,9 @@ class VexaJobReader {
   void end();
   void startRoot(const char** atts);
   void startDateRange(const char** atts);
-  // Reads the `id` attribute of Ce (1..2, kept as 0..1) or Wł (0..7) into index_.
-  bool readIndex(const char** atts, long first, long last, long offset);
+  // Reads the `id` attribute of Ce (1..2, kept as 0..1) or Wł (0..7), element `name`, into
+  // index_.
+  bool readIndex(const char* name, const char** atts, long first, long last, long offset);
   void storeGoodsField();
   void storePositionField();
   void storeHeaderField();
@@ -378,8 +442,29 @@ class VexaJobReader {
 
   // Ends the interpretation after an error (see the file comment).
   void stop();
-  // "VEXA_JOB.XML: <what> w linii N" as a text error.
-  void lineError(const char* what);
+  // "VEXA_JOB.XML: <what> w linii N" as a text error, then where it is: the column, the
+  // element (UTF-8 `element`), the attribute when one is given, and the record.
+  [[gnu::cold]] void lineError(const char* what, const char* element, const char* attribute);
+
+  // Where an error is, worked out only once there is one. The parts, separated by ", ": with
+  // `fileAndLine` the file and "linia L" (for the messages that do not name them already),
+  // "kolumna C", "element E" (windows-1250), "atrybut A", then the goods record or fiscal
+  // position being read: "towar Id N" / "pozycja Id N" when its Id has been read, else
+  // "K. towar w pliku" / "K. pozycja w pliku" (its place among the records of the job).
+  std::string where(bool fileAndLine, Place place, const std::string& element, const char* attribute) const;
+  std::string recordPart() const;
+  // The place the parser stands at: the start tag being read, the end tag, or a parse error.
+  Place currentPlace() const;
+  // The start tag of the field whose end tag the parser stands at (see startOfElementEndingAt).
+  Place leafPlace() const;
+  // The name of the field being read (windows-1250).
+  std::string leafName() const;
+  // The error state asks this when a value of the job fails its conversion: the value is an
+  // attribute of a start tag (attribute_ set), or the text of the field being read.
+  static std::string conversionWhere(void* self);
+  // Finds, by reading the file again, the start tag of the element whose end tag lies at byte
+  // `endAt`; false when there is none.
+  static bool startOfElementEndingAt(std::FILE* file, XML_Index endAt, Place& place);
   bool isLeaf() const {
     return state_ == State::InGoodsLeaf || state_ == State::InPositionLeaf ||
            state_ == State::InHeaderLeaf || state_ == State::InCustomerLeaf;
@@ -414,6 +499,15 @@ class VexaJobReader {
   HeaderField headerField_ = HeaderField::Ty;
   CustomerField customerField_ = CustomerField::Na;
   int index_ = 0;
+
+  // For the messages only (see where()): the records begun so far, the Id of the current one,
+  // and while an attribute value is converted, the start tag's name and the attribute's.
+  std::size_t records_ = 0;
+  std::uint32_t recordId_ = 0;
+  bool recordIdKnown_ = false;
+  const char* tag_ = nullptr;
+  const char* attribute_ = nullptr;
+  std::FILE* file_ = nullptr;   // the job file, read again to find a field's start tag
 };
 
 void VexaSetReadChunkSize(std::size_t bytes) {
@@ -448,43 +542,35 @@ int VexaJobReader::read() {
   // For instance the report file could not be created.
   if (GetErrorNum() != 0) return GetErrorNum();
 
-  bool parseFailed = false;
-  for (;;) {
-    // Room for a few bytes more than a piece: see the line ends below.
-    constexpr int kSpare = 8;
-    char* chunk = static_cast<char*>(XML_GetBuffer(parser_, g_chunkSize + kSpare));
-    if (!chunk) {
-      SetError(ERR_NO_MEMORY, "");
-      break;
-    }
-    std::size_t got = std::fread(chunk, 1, static_cast<std::size_t>(g_chunkSize), res.file);
-    // A piece never ends between the CR and the LF of a line end: split there, the parser
-    // counts two lines after the root element, and the line of an error would depend on
-    // where the pieces happen to end.
-    while (got > 0 && chunk[got - 1] == '\r' && got < static_cast<std::size_t>(g_chunkSize + kSpare) &&
-           std::fread(chunk + got, 1, 1, res.file) == 1)
-      ++got;
-    if (std::ferror(res.file)) {
-      SetError(ERR_FILE_READ, kVexaFileName);
-      break;
-    }
-    const bool last = std::feof(res.file) != 0;
-    if (XML_ParseBuffer(parser_, static_cast<int>(got), last) == XML_STATUS_ERROR) {
-      parseFailed = true;
-      break;
-    }
-    if (last || GetErrorNum() != 0) break;
+  // While the parser runs, only the handlers work, and a conversion error they meet is a value
+  // of the job: it names its place (see conversionWhere).
+  file_ = res.file;
+  Feed outcome;
+  {
+    // Unset on every way out, also when running out of memory throws past the parser.
+    struct WhereWhileParsing {
+      ErrorWhere before;
+      ~WhereWhileParsing() { ErrorSetWhere(before); }
+    } placeSource{ErrorSetWhere(ErrorWhere{conversionWhere, this})};
+    do outcome = feedNext(res.file, parser_);
+    while (outcome == Feed::More && GetErrorNum() == 0);
   }
 
-  // A handler's error (the parser then reports only that it was stopped) takes precedence.
-  if (parseFailed && GetErrorNum() == 0) {
+  if (outcome == Feed::NoMemory) {
+    SetError(ERR_NO_MEMORY, "");
+  } else if (outcome == Feed::ReadFailed) {
+    SetError(ERR_FILE_READ, kVexaFileName);
+  } else if (outcome == Feed::ParseFailed && GetErrorNum() == 0) {
+    // A handler's error (the parser then reports only that it was stopped) takes precedence.
     std::string text = kVexaFileName;
     text += ": Parse error at line ";
     text += std::to_string(XML_GetCurrentLineNumber(parser_));
     text += ":";
     text += XML_ErrorString(XML_GetErrorCode(parser_));
     text += "\n";
-    SetError(text.c_str());
+    // The element named is the field being read, if the error lies inside one.
+    SetError(ErrorWithWhere(text, where(false, currentPlace(), isLeaf() ? leafName() : std::string(), nullptr))
+                 .c_str());
   }
 
   vexa_.operacja_ = operacja_;
@@ -500,13 +586,119 @@ int VexaJobReader::read() {
   return GetErrorNum();
 }
 
-void VexaJobReader::lineError(const char* what) {
+void VexaJobReader::lineError(const char* what, const char* element, const char* attribute) {
   std::string text = kVexaFileName;
   text += ": ";
   text += what;
   text += " w linii ";
   text += std::to_string(XML_GetCurrentLineNumber(parser_));
-  SetError(text.c_str());
+  SetError(ErrorWithWhere(text, where(false, currentPlace(), shownName(element), attribute)).c_str());
+}
+
+std::string VexaJobReader::where(bool fileAndLine, Place place, const std::string& element,
+                                 const char* attribute) const {
+  std::string out;
+  if (fileAndLine) {
+    out += kVexaFileName;
+    out += ", linia ";
+    out += std::to_string(place.line);
+    out += ", ";
+  }
+  out += "kolumna ";
+  out += std::to_string(place.column);
+  if (!element.empty()) {
+    out += ", element ";
+    out += element;
+  }
+  if (attribute) {
+    out += ", atrybut ";
+    out += shownName(attribute);
+  }
+  const std::string record = recordPart();
+  if (!record.empty()) {
+    out += ", ";
+    out += record;
+  }
+  return out;
+}
+
+std::string VexaJobReader::recordPart() const {
+  const bool goods = state_ == State::InGoods || state_ == State::InGoodsLeaf;
+  const bool position = state_ == State::InPosition || state_ == State::InPositionLeaf;
+  if (!goods && !position) return std::string();
+  if (recordIdKnown_) return (goods ? "towar Id " : "pozycja Id ") + std::to_string(recordId_);
+  return std::to_string(records_) + (goods ? ". towar w pliku" : ". pozycja w pliku");
+}
+
+Place VexaJobReader::currentPlace() const {
+  return Place{static_cast<unsigned long>(XML_GetCurrentLineNumber(parser_)),
+               static_cast<unsigned long>(XML_GetCurrentColumnNumber(parser_)) + 1};
+}
+
+Place VexaJobReader::leafPlace() const {
+  Place place;
+  if (file_ && startOfElementEndingAt(file_, XML_GetCurrentByteIndex(parser_), place)) return place;
+  return currentPlace();
+}
+
+std::string VexaJobReader::leafName() const {
+  switch (state_) {
+    case State::InGoodsLeaf: return shownName(spellingOf(kGoodsFields, goodsField_));
+    case State::InPositionLeaf: return shownName(spellingOf(kPositionFields, positionField_));
+    case State::InHeaderLeaf: return shownName(spellingOf(kHeaderFields, headerField_));
+    case State::InCustomerLeaf: return shownName(spellingOf(kCustomerFields, customerField_));
+    default: return std::string();
+  }
+}
+
+std::string VexaJobReader::conversionWhere(void* self) {
+  const auto* reader = static_cast<const VexaJobReader*>(self);
+  if (reader->attribute_)
+    return reader->where(true, reader->currentPlace(), shownName(reader->tag_), reader->attribute_);
+  if (reader->isLeaf()) return reader->where(true, reader->leafPlace(), reader->leafName(), nullptr);
+  return reader->where(true, reader->currentPlace(), std::string(), nullptr);
+}
+
+// The parser gives the line and column of the event it stands at only; that of a field's start
+// tag, asked for at every field, would cost the reading a count of every byte. So the place is
+// looked for only when a field's value is refused: a second parser reads the file from the
+// start, taking the place of every start tag, until the end tag at the given byte. A field
+// holds no elements, so the last start tag before its end tag is its own. The file is left
+// where it was.
+bool VexaJobReader::startOfElementEndingAt(std::FILE* file, XML_Index endAt, Place& place) {
+  struct Search {
+    XML_Parser parser;
+    XML_Index endAt;
+    Place lastStart;
+    bool found;
+  };
+  const long resumeAt = std::ftell(file);
+  if (resumeAt < 0 || endAt < 0 || std::fseek(file, 0, SEEK_SET) != 0) return false;
+  Search search{XML_ParserCreate(nullptr), endAt, Place{}, false};
+  if (search.parser) {
+    XML_SetUserData(search.parser, &search);
+    XML_SetUnknownEncodingHandler(search.parser, onUnknownEncoding, nullptr);
+    XML_SetElementHandler(
+        search.parser,
+        [](void* data, const XML_Char*, const XML_Char**) {
+          auto* s = static_cast<Search*>(data);
+          s->lastStart = Place{static_cast<unsigned long>(XML_GetCurrentLineNumber(s->parser)),
+                               static_cast<unsigned long>(XML_GetCurrentColumnNumber(s->parser)) + 1};
+        },
+        [](void* data, const XML_Char*) {
+          auto* s = static_cast<Search*>(data);
+          if (XML_GetCurrentByteIndex(s->parser) != s->endAt) return;
+          s->found = true;
+          XML_StopParser(s->parser, XML_FALSE);
+        });
+    while (feedNext(file, search.parser) == Feed::More) {
+    }
+    XML_ParserFree(search.parser);
+  }
+  std::clearerr(file);
+  std::fseek(file, resumeAt, SEEK_SET);
+  if (search.found) place = search.lastStart;
+  return search.found;
 }
 
 void XMLCALL VexaJobReader::onStart(void* self, const XML_Char* name, const XML_Char** atts) {
@@ -603,11 +795,15 @@ void VexaJobReader::start(const char* name, const char** atts) {
       if (!fiskalny_) {
         if (std::strcmp(name, "Towar") == 0 || std::strcmp(name, "Pozycja") == 0) {
           goods_.reset();
+          ++records_;
+          recordIdKnown_ = false;
           state_ = State::InGoods;
           return;
         }
       } else if (std::strcmp(name, "Pozycja") == 0) {
         position_.zero();
+        ++records_;
+        recordIdKnown_ = false;
         state_ = State::InPosition;
         return;
       } else if (std::strcmp(name, "Nagłówek") == 0) {
@@ -621,8 +817,8 @@ void VexaJobReader::start(const char* name, const char** atts) {
       break;
     case State::InGoods:
       if (lookup(kGoodsFields, kGoodsFieldsSlots, packed, goodsField_)) {
-        if (goodsField_ == GoodsField::Ce && !readIndex(atts, 1, 2, 1)) return;
-        if (goodsField_ == GoodsField::Wl && !readIndex(atts, 0, 7, 0)) return;
+        if (goodsField_ == GoodsField::Ce && !readIndex(name, atts, 1, 2, 1)) return;
+        if (goodsField_ == GoodsField::Wl && !readIndex(name, atts, 0, 7, 0)) return;
         if (isGoodsText(goodsField_)) {
           leafText_ = &goods_.buffer();
           leafFrom_ = leafText_->size();
@@ -633,7 +829,7 @@ void VexaJobReader::start(const char* name, const char** atts) {
       break;
     case State::InPosition:
       if (lookup(kPositionFields, kPositionFieldsSlots, packed, positionField_)) {
-        if (positionField_ == PositionField::Wl && !readIndex(atts, 0, 7, 0)) return;
+        if (positionField_ == PositionField::Wl && !readIndex(name, atts, 0, 7, 0)) return;
         state_ = State::InPositionLeaf;
         return;
       }
@@ -657,7 +853,7 @@ void VexaJobReader::start(const char* name, const char** atts) {
     default:
       break;
   }
-  lineError("Nieprawidłowy element"_cp);
+  lineError("Nieprawidłowy element"_cp, name, nullptr);
 }
 
 void VexaJobReader::startRoot(const char** atts) {
@@ -675,16 +871,17 @@ void VexaJobReader::startRoot(const char** atts) {
       idOpakowania_ = toCp1250(value);
     } else if (std::strcmp(attr, "xmlns") == 0) {
       if (std::strcmp(value, kDaneNamespace) != 0) {
-        lineError("Nieprawidłowa wartość atrybutu 'xmlns'"_cp);
+        lineError("Nieprawidłowa wartość atrybutu 'xmlns'"_cp, "Dane", nullptr);
         return;
       }
     } else {
-      lineError("Nieprawidłowy element"_cp);
+      lineError("Nieprawidłowy element"_cp, "Dane", attr);
       return;
     }
   }
   if (!isOneOf(operacja_, kOperations)) {
-    SetError((operacja_ + ": nieznana operacja").c_str());
+    SetError(ErrorWithWhere(operacja_ + ": nieznana operacja", where(true, currentPlace(), "Dane", "operacja"))
+                 .c_str());
     return;
   }
   fiskalny_ = isOneOf(operacja_, kFiscalOperations);
@@ -699,31 +896,30 @@ void VexaJobReader::startDateRange(const char** atts) {
   for (const char** a = atts; *a; a += 2) {
     const char* attr = a[0];
     const char* value = a[1];
-    if (std::strcmp(attr, "od") == 0) {
-      od_ = str2date(toCp1250(value).c_str());
+    if (std::strcmp(attr, "od") == 0 || std::strcmp(attr, "do") == 0) {
+      const bool from = attr[0] == 'o';
+      tag_ = "Data";
+      attribute_ = attr;
+      (from ? od_ : do_) = str2date(toCp1250(value).c_str());
+      attribute_ = nullptr;
       if (GetErrorNum() != 0) {
-        lineError("Nieprawidłowa wartość atrybutu 'od'"_cp);
-        return;
-      }
-    } else if (std::strcmp(attr, "do") == 0) {
-      do_ = str2date(toCp1250(value).c_str());
-      if (GetErrorNum() != 0) {
-        lineError("Nieprawidłowa wartość atrybutu 'do'"_cp);
+        lineError(from ? "Nieprawidłowa wartość atrybutu 'od'"_cp : "Nieprawidłowa wartość atrybutu 'do'"_cp,
+                  "Data", nullptr);
         return;
       }
     } else {
-      lineError("Nieprawidłowy atrybut"_cp);
+      lineError("Nieprawidłowy atrybut"_cp, "Data", attr);
       return;
     }
   }
   state_ = State::InDateRange;
 }
 
-bool VexaJobReader::readIndex(const char** atts, long first, long last, long offset) {
+bool VexaJobReader::readIndex(const char* name, const char** atts, long first, long last, long offset) {
   long id = first;
   for (const char** a = atts; *a; a += 2) {
     if (std::strcmp(a[0], "id") != 0) {
-      lineError("Nieprawidłowy atrybut"_cp);
+      lineError("Nieprawidłowy atrybut"_cp, name, a[0]);
       return false;
     }
     const char* value = a[1];
@@ -731,10 +927,13 @@ bool VexaJobReader::readIndex(const char** atts, long first, long last, long off
       id = value[0] - '0';   // the usual single digit, read in place
     } else {
       // A text that is no number is reported by the conversion and then as a bad index.
+      tag_ = name;
+      attribute_ = "id";
       id = str2i(toCp1250(value).c_str(), std::numeric_limits<long>::min(), std::numeric_limits<long>::max());
+      attribute_ = nullptr;
     }
     if (id < first || id > last) {
-      lineError("Nieprawidłowa wartość atrybutu 'id'"_cp);
+      lineError("Nieprawidłowa wartość atrybutu 'id'"_cp, name, nullptr);
       return false;
     }
   }
@@ -795,7 +994,11 @@ void VexaJobReader::storeGoodsField() {
     return std::string_view(g.buffer().data() + leafFrom_, g.buffer().size() - leafFrom_);
   };
   switch (goodsField_) {
-    case GoodsField::Id: g.setId(static_cast<std::uint32_t>(toUnsigned(t, 0, kMaxU32))); break;
+    case GoodsField::Id:
+      recordId_ = static_cast<std::uint32_t>(toUnsigned(t, 0, kMaxU32));
+      g.setId(recordId_);
+      recordIdKnown_ = true;
+      break;
     case GoodsField::Ty: g.setTy(toGoodsType(t)); break;
     case GoodsField::Sy: g.setSy(leafText()); break;
     case GoodsField::KP: g.setKP(static_cast<std::uint32_t>(toUnsigned(t, 1, 999999))); break;
@@ -823,7 +1026,11 @@ void VexaJobReader::storePositionField() {
   const char* t = text_.c_str();
   CTowarDF& p = position_;
   switch (positionField_) {
-    case PositionField::Id: p.Id = static_cast<std::uint32_t>(str2u(t, 0, kMaxU32)); break;
+    case PositionField::Id:
+      p.Id = static_cast<std::uint32_t>(str2u(t, 0, kMaxU32));
+      recordId_ = p.Id;
+      recordIdKnown_ = true;
+      break;
     case PositionField::Ty: p.Ty = str2typ(t); break;
     case PositionField::KP: p.KP = static_cast<std::uint32_t>(str2u(t, 1, 999999)); break;
     case PositionField::Na: p.Na = text_; break;
