@@ -431,13 +431,15 @@ void printFieldTables(std::FILE* out) {
     const QuorvelDriverDescription& d = *found.description;
     std::fprintf(out, "\nJob fields for %s:\n", d.name);
     const auto meanings = fieldMeanings(d);
-    for (const auto& [field, meaning] : meanings) printItem(out, field, 6, meaning);
+    for (const auto& [field, meaning] : meanings) printItem(out, field, 8, meaning);
     if (meanings.empty()) std::fputs("  (not stated by the driver)\n", out);
     std::fprintf(out, "\nLimits of %s, per model:\n", d.name);
     for (const ModelGroup& g : modelGroups(d)) {
       std::string all;
       for (const auto& [label, value] : g.items) all += (all.empty() ? "" : "; ") + label + " " + value;
-      printItem(out, g.models, 4, g.limits ? all : std::string("limits not stated by the driver"));
+      // The models on a line of their own, their limits wrapped below them.
+      std::fprintf(out, "  %s\n", g.models.c_str());
+      printItem(out, "", 8, g.limits ? all : std::string("limits not stated by the driver"));
     }
     if (d.modelCount == 0) std::fputs("  (no model stated by the driver)\n", out);
   }
@@ -446,7 +448,11 @@ void printFieldTables(std::FILE* out) {
 void printFieldTablesMarkdown(std::FILE* out) {
   for (const FoundDriver& found : foundDrivers()) {
     const QuorvelDriverDescription& d = *found.description;
-    std::fprintf(out, "#### `%s`\n\n%s.\n\n", d.name, markdownCell(text(d.summary)).c_str());
+    // The summary as a sentence.
+    std::string summary = text(d.summary);
+    if (!summary.empty() && summary[0] >= 'a' && summary[0] <= 'z') summary[0] = static_cast<char>(summary[0] - 'a' + 'A');
+    if (!summary.empty() && summary.back() != '.') summary += '.';
+    std::fprintf(out, "#### `%s`\n\n%s\n\n", d.name, markdownCell(summary).c_str());
     const auto meanings = fieldMeanings(d);
     if (meanings.empty()) {
       std::fputs("What the job's fields mean to it: not stated by the driver.\n\n", out);

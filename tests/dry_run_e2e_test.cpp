@@ -198,4 +198,40 @@ INSTANTIATE_TEST_SUITE_P(
                       DriverCase{"posnet", [] { return std::unique_ptr<Rig>(new PosnetRig); }}),
     [](const ::testing::TestParamInfo<DriverCase>& info) { return std::string(info.param.name); });
 
+// README.md's field tables are what the drivers state (scripts/field-table.sh makes them);
+// `quorvel run --help` and the manual page list the same for every driver, "not stated" where a
+// driver states nothing.
+TEST(FieldTable, ReadmeHelpAndManualPageShowWhatTheDriversState) {
+  RunOptions own;
+  own.environment = {"QUORVEL_LIBRARY_PATH="};
+  const HostRun table = runProgram({quorvel::test::hostPath(), "--field-table"}, own);
+  ASSERT_EQ(table.exitStatus, 0) << table.output;
+  const std::string readme = slurp(std::string(QUORVEL_SOURCE_DIR) + "/README.md");
+  const std::string begin = "<!-- field-table:begin -->\n", end = "<!-- field-table:end -->";
+  const auto from = readme.find(begin), to = readme.find(end);
+  ASSERT_TRUE(from != std::string::npos && to != std::string::npos && from < to);
+  EXPECT_EQ(readme.substr(from + begin.size(), to - from - begin.size()), table.output)
+      << "README.md's field tables are out of date: run bash scripts/field-table.sh";
+
+  const HostRun help = runProgram({quorvel::test::hostPath(), "run", "--help"}, own);
+  const std::string man = slurp(std::string(QUORVEL_BIN_DIR) + "/../man/man1/quorvel.1");
+  for (const char* driver : {"quorvel_elcom", "quorvel_elzab", "quorvel_posnet", "quorvel_skeleton"}) {
+    for (const std::string& heading : {std::string("Job fields for ") + driver, std::string("Limits of ") + driver}) {
+      EXPECT_NE(help.output.find("\n" + heading), std::string::npos) << help.output;
+      EXPECT_NE(table.output.find(std::string("#### `") + driver + "`"), std::string::npos) << table.output;
+      EXPECT_NE(man.find(".SS " + heading), std::string::npos) << heading;
+    }
+  }
+  // The skeleton states everything; its limits read as the help shows them (lines joined).
+  std::string joined;
+  for (const char c : help.output)
+    if (!(c == ' ' && !joined.empty() && (joined.back() == ' ' || joined.back() == '\n'))) joined += c == '\n' ? ' ' : c;
+  for (const char* shown : {"Na the name printed on the receipt", "name 18 characters, longer cut, required",
+                            "PLU 1-1000", "packages 1-50", "barcode up to 13 digits", "units 1-5", "VAT 1-7, required",
+                            "groups 1-16 in Gr", "linked package none", "price 0.00-99999.99",
+                            "packages take Na Ce"})
+    EXPECT_NE(joined.find(shown), std::string::npos) << shown << "\n" << help.output;
+  EXPECT_EQ(help.output.find("goods group.\n"), std::string::npos) << "KO is no goods group for every driver";
+}
+
 }  // namespace
