@@ -84,6 +84,8 @@ struct Rig {
   virtual std::vector<std::string> runEnvironment() const { return {}; }
   // The register's state as its simulator keeps it.
   virtual std::string registerState() const = 0;
+  // What the register holds after the run (UTF-8); "" when not compared.
+  virtual std::string registerAfterRun() const { return ""; }
 };
 
 struct SkeletonRig : Rig {
@@ -116,6 +118,14 @@ struct SkeletonRig : Rig {
   std::string plugin() const override { return "quorvel_skeleton"; }
   void writeJob() override { job.writeJobFile(kOperation, "Quorvel_Skeleton", kGoods); }
   std::string registerState() const override { return slurp(side.file("kasa.txt")); }
+  // The goods the checks let through, as they reach the register: names cut and made plain.
+  std::string registerAfterRun() const override {
+    return "O\t2\tButelka\t\t0\t0\t0\t50\t0\n"
+           "T\t1\tChleb żytni\t5901234123457\t1\t1\t1\t420\t0\n"
+           "T\t2\tKiełbasa śląska wę\t\t1\t1\t1\t2190\t0\n"
+           "T\t3\tPiwo \"Żywiec\" 0,5l\t\t1\t1\t1\t350\t0\n"
+           "T\t4\tAbEUR\t\t1\t1\t1\t100\t0\n";
+  }
 };
 
 struct ElcomRig : Rig {
@@ -188,7 +198,21 @@ TEST_P(DryRun, ReportsWhatTheRunReportsAndTouchesNothing) {
   const HostRun run = runProgram({quorvel::test::hostPath(), "run", rig->plugin(), "-C", rig->dir()}, runOptions);
   EXPECT_EQ(shownReport(dry.output), shownReport(run.output)) << "dry run:\n" << dry.output << "\nrun:\n" << run.output;
   EXPECT_EQ(dry.exitStatus, run.exitStatus);
+
+  if (const std::string expected = rig->registerAfterRun(); !expected.empty()) {
+    // The simulator writes its state once the line falls quiet.
+    std::string held;
+    for (int i = 0; i < 100 && (held = quorvel::cp1250::toUtf8(rig->registerState())) != expected; ++i)
+      ::usleep(20000);
+    EXPECT_EQ(held, expected);
+    const std::string progKom = quorvel::cp1250::toUtf8(slurp(rig->dir() + "/PROG_KOM.XML"));
+    for (const int id : {1, 2, 3, 4, 11})
+      EXPECT_NE(progKom.find("<Towar><Id>" + std::to_string(id) + "</Id></Towar>"), std::string::npos) << progKom;
+    EXPECT_EQ(progKom.find("<Id>5</Id>"), std::string::npos) << progKom;
+  }
 }
+
+void PrintTo(const DriverCase& c, std::ostream* out) { *out << c.name; }
 
 INSTANTIATE_TEST_SUITE_P(
     Drivers, DryRun,
