@@ -309,14 +309,21 @@ std::string money(long long grosze) {
 bool covers(std::size_t size, std::size_t end) { return size >= end; }
 #define QUORVEL_HAS(limits, member) covers((limits).size, offsetof(QuorvelFieldLimits, member) + sizeof((limits).member))
 
-std::string fieldTags(unsigned fields) {
+// The fields a register takes, by tag; a group without its field, or KO without a link range,
+// is no field it takes.
+std::string fieldTags(unsigned fields, const QuorvelFieldLimits& l) {
   if (fields == 0) fields = QUORVEL_FIELD_ALL;
+  if (!l.groupField) fields &= ~QUORVEL_FIELD_GROUP;
+  if (l.linkMin == 0 && l.linkMax == 0) fields &= ~QUORVEL_FIELD_LINK;
   static const std::pair<unsigned, const char*> kTags[] = {
       {QUORVEL_FIELD_NA, "Na"}, {QUORVEL_FIELD_KK, "KK DK"}, {QUORVEL_FIELD_JM, "JM"}, {QUORVEL_FIELD_VA, "Va"},
-      {QUORVEL_FIELD_GROUP, "group"}, {QUORVEL_FIELD_LINK, "KO link"}, {QUORVEL_FIELD_CE, "Ce"}};
+      {QUORVEL_FIELD_GROUP, "group"}, {QUORVEL_FIELD_LINK, "KO"}, {QUORVEL_FIELD_CE, "Ce"}};
   std::string all;
-  for (const auto& [bit, tag] : kTags)
-    if (fields & bit) all += std::string(all.empty() ? "" : " ") + tag;
+  for (const auto& [bit, tag] : kTags) {
+    if (!(fields & bit)) continue;
+    const bool group = bit == QUORVEL_FIELD_GROUP;
+    all += std::string(all.empty() ? "" : " ") + (group ? l.groupField : tag);
+  }
   return all;
 }
 
@@ -421,8 +428,8 @@ std::vector<std::pair<std::string, std::string>> limitItems(const QuorvelFieldLi
       {"linked package", linked},
       {"price", price ? money(l.priceMin) + "-" + money(l.priceMax) : kNotStated},
       {"code page", l.codePage ? l.codePage : kNotStated},
-      {"goods take", fields ? fieldTags(l.goodsFields) : kNotStated},
-      {"packages take", fields ? fieldTags(l.packageFields) : kNotStated},
+      {"goods take", fields ? fieldTags(l.goodsFields, l) : kNotStated},
+      {"packages take", fields ? fieldTags(l.packageFields, l) : kNotStated},
   };
 }
 
