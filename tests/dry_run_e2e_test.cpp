@@ -4,10 +4,12 @@
 // package out of range) is run once dry and once for real. The dry run must report the very
 // messages the run reports (type, number, text, goods) with the same exit status, leave the job
 // directory byte for byte as it was, and never reach the register (its state unchanged, no
-// vendor library found). Also: the README's field tables are what `quorvel --field-table`
+// vendor library found), also while a job running there holds its lock. Also: the README's field tables are what `quorvel --field-table`
 // makes of the drivers, and the help lists every driver's fields.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -174,6 +176,9 @@ class DryRun : public ::testing::TestWithParam<DriverCase> {};
 TEST_P(DryRun, ReportsWhatTheRunReportsAndTouchesNothing) {
   const std::unique_ptr<Rig> rig = GetParam().make();
   rig->writeJob();
+  // A job running in the directory holds its lock: the dry run goes on beside it.
+  const int running = ::open((rig->dir() + "/QUORVEL.LCK").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+  ASSERT_EQ(::flock(running, LOCK_EX | LOCK_NB), 0);
   const auto dirBefore = snapshot(rig->dir());
   const std::string registerBefore = rig->registerState();
 
@@ -185,6 +190,7 @@ TEST_P(DryRun, ReportsWhatTheRunReportsAndTouchesNothing) {
   EXPECT_FALSE(quorvel::test::sanitizerReport(dry.output)) << dry.output;
   EXPECT_EQ(snapshot(rig->dir()), dirBefore) << "the dry run changed the job directory";
   EXPECT_EQ(rig->registerState(), registerBefore) << "the dry run reached the register";
+  ::close(running);
   // One line per goods of the job says what becomes of it.
   for (int id = 1; id <= 12; ++id) {
     const std::string label = " Id " + std::to_string(id) + ", KP ";
