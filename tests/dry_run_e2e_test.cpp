@@ -4,8 +4,9 @@
 // package out of range) is run once dry and once for real. The dry run must report the very
 // messages the run reports (type, number, text, goods) with the same exit status, leave the job
 // directory byte for byte as it was, and never reach the register (its state unchanged, no
-// vendor library found), also while a job running there holds its lock. Also: the README's field tables are what `quorvel --field-table`
-// makes of the drivers, and the help lists every driver's fields.
+// vendor library found), also while a job running there holds its lock. Also: the README's
+// field tables are what `quorvel --field-table` makes of the drivers, and the help lists every
+// driver's fields.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <fcntl.h>
