@@ -2,6 +2,8 @@
 // and the dispatch of the job's operation to a loaded plug-in.
 #pragma once
 
+#include "core/plugin_contract.h"
+
 namespace quorvel::platform {
 struct Module;
 }
@@ -19,5 +21,12 @@ void teardownJob();
 // and deletes the catalogue. Returns GetErrorNum().
 // REQUIRES: the job is loaded (raport and vexa exist).
 int runOperation(quorvel::platform::Module* plugin);
+
+// The dry run of the job's operation in a plug-in mapped without its load handler: the
+// operation chosen and its precondition tested as runOperation does them (the same messages),
+// then the plug-in's quorvel_dry_run with `show` instead of the entry point; a plug-in without
+// it gets an error saying so. Deletes the catalogue. Returns GetErrorNum().
+// REQUIRES: the job is loaded (raport and vexa exist).
+int dryRunOperation(quorvel::platform::Module* plugin, contract::PlanLineFn show, void* context);
 
 }  // namespace quorvel::core

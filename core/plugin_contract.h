@@ -108,5 +108,9 @@ using DriverDescriptionFn = const QuorvelDriverDescription* (*)();
 inline constexpr const char* kDryRun = "quorvel_dry_run";
 using PlanLineFn = void (*)(void* context, const char* line);
 using DryRunFn = int (*)(PlanLineFn show, void* context);
+// The core's dry run of the loaded job (beside Quorvel_run):
+//   void Quorvel_dryRun(const std::string& plugin, PlanLineFn show, void* context);
+inline constexpr const char* kCoreDryRun = "Quorvel_dryRun";
+using CoreDryRunFn = void (*)(const std::string& plugin, PlanLineFn show, void* context);
 
 }  // namespace quorvel::contract

@@ -1,6 +1,8 @@
 #include "host/driver_catalog.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <set>
 #include <string_view>
 
@@ -282,6 +284,207 @@ void printConfigKeys(std::FILE* out) {
     for (std::size_t i = 0; i < d.keyCount; ++i) width = std::max(width, text(d.keys[i].name).size());
     std::fprintf(out, "\nKeys of %s:\n", d.name);
     for (std::size_t i = 0; i < d.keyCount; ++i) printItem(out, text(d.keys[i].name), width + 4, keyText(d.keys[i]));
+  }
+}
+
+namespace {
+
+constexpr const char* kNotStated = "not stated";
+
+std::string range(long low, long high) {
+  if (low == 0 && high == 0) return kNotStated;
+  return std::to_string(low) + "-" + std::to_string(high);
+}
+
+// Grosze as zloty with two decimals.
+std::string money(long long grosze) {
+  const bool negative = grosze < 0;
+  const unsigned long long g = negative ? 0ULL - static_cast<unsigned long long>(grosze) : static_cast<unsigned long long>(grosze);
+  char cents[4];
+  std::snprintf(cents, sizeof cents, "%02llu", g % 100);
+  return (negative ? "-" : "") + std::to_string(g / 100) + "." + cents;
+}
+
+// Whether a structure of `size` bytes holds the member ending at `end`.
+bool covers(std::size_t size, std::size_t end) { return size >= end; }
+#define QUORVEL_HAS(limits, member) covers((limits).size, offsetof(QuorvelFieldLimits, member) + sizeof((limits).member))
+
+// The fields a register takes, by tag; a group without its field, or KO without a link range,
+// is no field it takes.
+std::string fieldTags(unsigned fields, const QuorvelFieldLimits& l) {
+  if (fields == 0) fields = QUORVEL_FIELD_ALL;
+  if (!l.groupField) fields &= ~QUORVEL_FIELD_GROUP;
+  if (l.linkMin == 0 && l.linkMax == 0) fields &= ~QUORVEL_FIELD_LINK;
+  static const std::pair<unsigned, const char*> kTags[] = {
+      {QUORVEL_FIELD_NA, "Na"}, {QUORVEL_FIELD_KK, "KK DK"}, {QUORVEL_FIELD_JM, "JM"}, {QUORVEL_FIELD_VA, "Va"},
+      {QUORVEL_FIELD_GROUP, "group"}, {QUORVEL_FIELD_LINK, "KO"}, {QUORVEL_FIELD_CE, "Ce"}};
+  std::string all;
+  for (const auto& [bit, tag] : kTags) {
+    if (!(fields & bit)) continue;
+    const bool group = bit == QUORVEL_FIELD_GROUP;
+    all += std::string(all.empty() ? "" : " ") + (group ? l.groupField : tag);
+  }
+  return all;
+}
+
+// The models of a driver grouped by equal limits, in the order of their first model.
+struct ModelGroup {
+  std::string models;  // ids, ", " between them
+  const QuorvelFieldLimits* limits = nullptr;
+  std::vector<std::pair<std::string, std::string>> items;
+};
+
+std::vector<ModelGroup> modelGroups(const QuorvelDriverDescription& d) {
+  std::vector<ModelGroup> groups;
+  for (std::size_t i = 0; i < d.modelCount; ++i) {
+    const QuorvelModel& m = d.models[i];
+    auto items = limitItems(m.limits);
+    auto same = std::find_if(groups.begin(), groups.end(), [&](const ModelGroup& g) { return g.items == items; });
+    if (same != groups.end()) {
+      same->models += ", " + text(m.id);
+    } else {
+      groups.push_back({text(m.id), m.limits, std::move(items)});
+    }
+  }
+  return groups;
+}
+
+// The meanings of the fields, in the order the first model gives them; a field meant
+// differently by another model gets that model's meaning after its own ids.
+std::vector<std::pair<std::string, std::string>> fieldMeanings(const QuorvelDriverDescription& d) {
+  std::vector<std::pair<std::string, std::string>> meanings;  // field, meaning
+  std::vector<std::pair<std::string, std::vector<std::string>>> seen;  // "field\tmeaning", models
+  for (std::size_t i = 0; i < d.modelCount; ++i) {
+    const QuorvelFieldLimits* l = d.models[i].limits;
+    if (!l || !QUORVEL_HAS(*l, meaningCount) || !l->meanings) continue;
+    for (std::size_t k = 0; k < l->meaningCount; ++k) {
+      const std::string key = text(l->meanings[k].field) + "\t" + text(l->meanings[k].meaning);
+      auto it = std::find_if(seen.begin(), seen.end(), [&](const auto& s) { return s.first == key; });
+      if (it == seen.end()) {
+        seen.push_back({key, {text(d.models[i].id)}});
+      } else {
+        it->second.push_back(text(d.models[i].id));
+      }
+    }
+  }
+  std::size_t modelsWithMeanings = 0;
+  for (std::size_t i = 0; i < d.modelCount; ++i)
+    if (d.models[i].limits && QUORVEL_HAS(*d.models[i].limits, meaningCount) && d.models[i].limits->meaningCount)
+      ++modelsWithMeanings;
+  for (const auto& [key, models] : seen) {
+    const std::size_t tab = key.find('\t');
+    std::string meaning = key.substr(tab + 1);
+    if (models.size() < modelsWithMeanings) {
+      std::string names;
+      for (const std::string& m : models) names += (names.empty() ? "" : ", ") + m;
+      meaning = names + ": " + meaning;
+    }
+    meanings.push_back({key.substr(0, tab), meaning});
+  }
+  return meanings;
+}
+
+std::string markdownCell(const std::string& cell) {
+  std::string out;
+  for (const char c : cell) {
+    if (c == '|') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> limitItems(const QuorvelFieldLimits* given) {
+  QuorvelFieldLimits l{};
+  const bool stated = given && given->size > 0;
+  if (stated) std::memcpy(&l, given, std::min(given->size, sizeof l));
+  const bool flags = stated && QUORVEL_HAS(*given, flags);
+  const bool groupField = stated && QUORVEL_HAS(*given, groupField);
+  const bool link = stated && QUORVEL_HAS(*given, linkMax);
+  const bool fields = stated && QUORVEL_HAS(*given, packageFields);
+
+  std::string name = kNotStated;
+  if (l.nameLength != 0) {
+    name = std::to_string(l.nameLength) + " characters";
+    if (flags) name += l.flags & QUORVEL_LIMIT_NAME_CUT ? ", longer cut" : ", longer skipped";
+    if (flags && (l.flags & QUORVEL_LIMIT_NAME_REQUIRED)) name += ", required";
+  }
+  std::string vat = range(l.vatMin, l.vatMax);
+  if (flags && (l.flags & QUORVEL_LIMIT_VAT_REQUIRED)) vat += ", required";
+  std::string groups = kNotStated;
+  if (groupField && l.groupField) groups = range(l.groupMin, l.groupMax) + " in " + l.groupField;
+  std::string linked = kNotStated;
+  if (link) linked = l.linkMin == 0 && l.linkMax == 0 ? "none" : "KO " + range(l.linkMin, l.linkMax);
+  const bool price = l.priceMin != 0 || l.priceMax != 0;
+  return {
+      {"name", name},
+      {"PLU", range(l.pluMin, l.pluMax)},
+      {"packages", range(l.packageMin, l.packageMax)},
+      {"barcode", l.barcodeDigits ? "up to " + std::to_string(l.barcodeDigits) + " digits" : kNotStated},
+      {"units", range(l.unitMin, l.unitMax)},
+      {"VAT", vat},
+      {"groups", groups},
+      {"linked package", linked},
+      {"price", price ? money(l.priceMin) + "-" + money(l.priceMax) : kNotStated},
+      {"code page", l.codePage ? l.codePage : kNotStated},
+      {"goods take", fields ? fieldTags(l.goodsFields, l) : kNotStated},
+      {"packages take", fields ? fieldTags(l.packageFields, l) : kNotStated},
+  };
+}
+
+void printFieldTables(std::FILE* out) {
+  for (const FoundDriver& found : foundDrivers()) {
+    const QuorvelDriverDescription& d = *found.description;
+    std::fprintf(out, "\nJob fields for %s:\n", d.name);
+    const auto meanings = fieldMeanings(d);
+    for (const auto& [field, meaning] : meanings) printItem(out, field, 8, meaning);
+    if (meanings.empty()) std::fputs("  (not stated by the driver)\n", out);
+    std::fprintf(out, "\nLimits of %s, per model:\n", d.name);
+    for (const ModelGroup& g : modelGroups(d)) {
+      std::string all;
+      for (const auto& [label, value] : g.items) all += (all.empty() ? "" : "; ") + label + " " + value;
+      // The models on a line of their own, their limits wrapped below them.
+      std::fprintf(out, "  %s\n", g.models.c_str());
+      printItem(out, "", 8, g.limits ? all : std::string("limits not stated by the driver"));
+    }
+    if (d.modelCount == 0) std::fputs("  (no model stated by the driver)\n", out);
+  }
+}
+
+void printFieldTablesMarkdown(std::FILE* out) {
+  for (const FoundDriver& found : foundDrivers()) {
+    const QuorvelDriverDescription& d = *found.description;
+    // The summary as a sentence.
+    std::string summary = text(d.summary);
+    if (!summary.empty() && summary[0] >= 'a' && summary[0] <= 'z') summary[0] = static_cast<char>(summary[0] - 'a' + 'A');
+    if (!summary.empty() && summary.back() != '.') summary += '.';
+    std::fprintf(out, "#### `%s`\n\n%s\n\n", d.name, markdownCell(summary).c_str());
+    const auto meanings = fieldMeanings(d);
+    if (meanings.empty()) {
+      std::fputs("What the job's fields mean to it: not stated by the driver.\n\n", out);
+    } else {
+      std::fputs("| field | what it means to this driver |\n|---|---|\n", out);
+      for (const auto& [field, meaning] : meanings)
+        std::fprintf(out, "| `%s` | %s |\n", markdownCell(field).c_str(), markdownCell(meaning).c_str());
+      std::fputs("\n", out);
+    }
+    const auto groups = modelGroups(d);
+    if (groups.empty()) {
+      std::fputs("Models and their limits: not stated by the driver.\n\n", out);
+      continue;
+    }
+    std::fputs("| model |", out);
+    for (const auto& item : groups.front().items) std::fprintf(out, " %s |", item.first.c_str());
+    std::fputs("\n|---|", out);
+    for (std::size_t i = 0; i < groups.front().items.size(); ++i) std::fputs("---|", out);
+    std::fputs("\n", out);
+    for (const ModelGroup& g : groups) {
+      std::fprintf(out, "| %s |", markdownCell(g.models).c_str());
+      for (const auto& item : g.items) std::fprintf(out, " %s |", markdownCell(item.second).c_str());
+      std::fputs("\n", out);
+    }
+    std::fputs("\n", out);
   }
 }
 

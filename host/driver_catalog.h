@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/module.h"
@@ -46,5 +47,17 @@ std::optional<std::string> checkSettings(const QuorvelDriverDescription& d, cons
 void printModelReference(std::FILE* out);
 void printDriverList(std::FILE* out);
 void printConfigKeys(std::FILE* out);
+
+// What the job's fields mean to each driver found and the limits of each of its models (name
+// length and what happens to a longer name, PLU and package ranges, barcode digits, units, VAT,
+// groups and the field that holds them, the linked package, prices, the code page), from the
+// drivers' descriptions; "not stated" where a driver states nothing. As help text (items
+// under subheadings) and as the Markdown of the README's field tables.
+void printFieldTables(std::FILE* out);
+void printFieldTablesMarkdown(std::FILE* out);
+
+// One model's limits as (label, value) pairs in the order both forms show them; members a
+// shorter structure lacks are "not stated". Without limits, every value is "not stated".
+std::vector<std::pair<std::string, std::string>> limitItems(const QuorvelFieldLimits* limits);
 
 }  // namespace quorvel::host

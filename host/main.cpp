@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -27,6 +28,7 @@
 #include "platform/process.h"
 #include "platform/stop_signals.h"
 
+#include "core/plugin_contract.h"
 #include "host/config_command.h"
 #include "host/demo_command.h"
 #include "host/dump_command.h"
@@ -55,7 +57,8 @@ void printMainHelp(FILE* out) {
       "\n"
       "Commands:\n"
       "  run PLUGIN [-C DIR]   run the job waiting in DIR (default: the current directory)\n"
-      "                        with the driver plug-in PLUGIN and show its report\n"
+      "                        with the driver plug-in PLUGIN and show its report;\n"
+      "                        --dry-run shows what a run would send, sending nothing\n"
       "  config PLUGIN [-C DIR] [KEY=VALUE...]\n"
       "                        show or change the plug-in's configuration PROG_KOM.CFG in DIR\n"
       "  dump FILE.dmp         decode a transmission dump file\n"
@@ -75,7 +78,7 @@ void printMainHelp(FILE* out) {
 
 void printRunHelp(FILE* out) {
   std::fputs(
-      "Usage: quorvel run PLUGIN [-C DIR]\n"
+      "Usage: quorvel run [--dry-run] PLUGIN [-C DIR]\n"
       "\n"
       "Runs one job: in the job directory DIR (default: the current directory) the core\n"
       "library libQuorvel.so is loaded, which reads the job; the driver plug-in PLUGIN is\n"
@@ -98,6 +101,14 @@ void printRunHelp(FILE* out) {
   std::fputs(
       "A plug-in is named without its extension; a name with a '/' is a path.\n"
       "\n"
+      "What each job field means to each driver, and what each register model holds, as the\n"
+      "drivers state it (a goods outside these limits is skipped, or changed as said, and named\n"
+      "in a warning; 'not stated': the driver states no limit and checks nothing there):\n",
+      out);
+  quorvel::host::printFieldTables(out);
+  std::fputs(
+      "\n"
+      "\n"
       "Where libraries are found: the plug-ins and the vendor libraries the drivers load\n"
       "(as the list above names them) are looked for by their file names in this order:\n"
       "  1. the folders named in QUORVEL_LIBRARY_PATH (colon separated; only absolute\n"
@@ -117,6 +128,17 @@ void printRunHelp(FILE* out) {
       "durable, 3 when the core library refused to load (the job\n"
       "file could not be read, see the report; another job still running in DIR, which\n"
       "holds one job at a time) or was not found, 64 for a bad command line.\n"
+      "\n"
+      "A dry run, 'quorvel run --dry-run PLUGIN [-C DIR]', reads the job as a run reads\n"
+      "it and prints, one line per goods, what the register would hold of it or why it\n"
+      "would be skipped, then the messages and the status a run would report for what can\n"
+      "be judged without the register, with the same exit status. It opens no line, loads\n"
+      "no vendor library and leaves the job directory as it is: VEXA_JOB.XML and\n"
+      "PROG_KOM.CFG are copied into a private temporary folder (under TMPDIR, else /tmp),\n"
+      "the core reads the job there, and the folder is removed afterwards; no result file,\n"
+      "history entry, lock or dump is made in DIR, so it may run beside a job running in\n"
+      "DIR. What only the register can refuse (a full memory, a name another PLU of the\n"
+      "register holds) shows in the run alone.\n"
       "\n"
       "SIGINT (Ctrl-C), SIGTERM and SIGHUP stop the job at its next safe point: the result\n"
       "files end complete, the report says what was done, and the exit status is 2. A second\n"
@@ -194,15 +216,117 @@ int showReport(const char* directory) {
   return exitStatusOf(report);
 }
 
+// The folder the dry run's private copy of the job goes into: TMPDIR when it is absolute.
+std::string temporaryBase() {
+  const char* tmp = std::getenv("TMPDIR");
+  if (tmp && tmp[0] == '/') return tmp;
+  return "/tmp";
+}
+
+// Copies the job directory's file `name` into `to`. A file missing there stays missing; one
+// that is no regular file (a FIFO, a device) becomes a folder of that name, which the core
+// refuses as it refuses the original, without anything waiting on it. False when the copy
+// could not be made.
+bool copyJobFile(const std::string& from, const std::string& to, const char* name) {
+  using namespace quorvel::platform;
+  const std::string source = from + "/" + name;
+  const std::string target = to + "/" + name;
+  ReadOpenError why = ReadOpenError::None;
+  std::FILE* in = OpenRegularFileForReading(source.c_str(), why);
+  if (!in) return why == ReadOpenError::NotRegular ? MakeDirectory(target.c_str()) : true;
+  std::FILE* out = CreateFileForWriting(target.c_str());
+  bool ok = out != nullptr;
+  char buffer[65536];
+  for (bool failed = false; ok;) {
+    const std::size_t n = ReadFromFile(in, buffer, sizeof buffer, name, failed);
+    if (failed) {
+      ok = false;
+    } else if (n > 0) {
+      ok = WriteToFile(out, buffer, n, name);
+    }
+    if (n < sizeof buffer) break;
+  }
+  std::fclose(in);
+  if (out) ok = CloseFile(out, name) && ok;
+  return ok;
+}
+
+// Prints a line of the plug-in's plan (windows-1250) in UTF-8.
+void showPlanLine(void* context, const char* line) {
+  std::fprintf(static_cast<FILE*>(context), "%s\n", quorvel::cp1250::toUtf8(line).c_str());
+}
+
+// `quorvel run --dry-run`: the job of `directory` read and checked in a private copy, so that
+// nothing of the directory is read but the job and the configuration, and nothing is written
+// there at all.
+int dryRunCommand(const std::string& plugin, const char* directory, const char* shownDirectory) {
+  const std::string base = temporaryBase();
+  const std::string copy = quorvel::platform::MakeTemporaryDirectory(base + "/quorvel-dry-run-XXXXXX");
+  if (copy.empty()) {
+    std::fprintf(stderr, "quorvel: cannot make a folder for the dry run in %s: %s\n", base.c_str(), std::strerror(errno));
+    return kExitCoreRefused;
+  }
+  struct Cleanup {
+    std::string path;
+    ~Cleanup() { quorvel::platform::RemoveDirectoryTree(path); }
+  } cleanup{copy};
+  const std::string from = directory ? directory : ".";
+  for (const char* name : {"VEXA_JOB.XML", "PROG_KOM.CFG"}) {
+    if (!copyJobFile(from, copy, name)) {
+      std::fprintf(stderr, "quorvel: cannot copy %s of %s for the dry run: %s\n", name, shownDirectory,
+                   std::strerror(errno));
+      return kExitCoreRefused;
+    }
+  }
+  if (!quorvel::platform::ChangeDirectory(copy.c_str())) {
+    std::fprintf(stderr, "quorvel: cannot enter %s: %s\n", copy.c_str(), std::strerror(errno));
+    return kExitCoreRefused;
+  }
+
+  StopSignals stopSignals;
+  quorvel::platform::ModuleRef core(quorvel::platform::LoadModule(coreModule()));
+  if (!core) {
+    const std::string refusal = quorvel::platform::LastModuleRefusal();
+    if (!refusal.empty()) {
+      std::fprintf(stderr, "quorvel: the job in %s could not be read: %s\n", shownDirectory,
+                   quorvel::cp1250::toUtf8(refusal).c_str());
+    } else if (quorvel::platform::LastModuleRefused()) {
+      std::fprintf(stderr, "quorvel: the job in %s could not be started:\n", shownDirectory);
+      showReport(shownDirectory);
+    } else {
+      std::fprintf(stderr, "quorvel: cannot load the core library: %s\n", quorvel::platform::LastModuleError().c_str());
+    }
+    return kExitCoreRefused;
+  }
+  auto dryRun = core.symbol<quorvel::contract::CoreDryRunFn>(quorvel::contract::kCoreDryRun);
+  if (!dryRun) {
+    std::fprintf(stderr, "quorvel: %s has no entry point %s\n", quorvel::platform::ModulePath(core.get()).c_str(),
+                 quorvel::contract::kCoreDryRun);
+    return kExitCoreRefused;
+  }
+  stopSignals.connect(core.symbol<RequestStopFn>("Quorvel_requestStop"));
+  std::printf("Dry run of the job in %s with %s: nothing is sent to the register.\n", shownDirectory, plugin.c_str());
+  dryRun(plugin, showPlanLine, stdout);
+  std::fflush(stdout);
+  stopSignals.disconnect();
+  core.reset();  // completes the copy's RAPORT.XML
+  return showReport(shownDirectory);
+}
+
 int runCommand(int argc, char** argv) {
   std::string plugin;
   bool havePlugin = false;
   const char* directory = nullptr;
+  bool dryRun = false;
   for (int i = 0; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       printRunHelp(stdout);
       return kExitOk;
+    }
+    if (arg == "--dry-run") {
+      dryRun = true;
+      continue;
     }
     const auto option = quorvel::host::takeDirectoryOption(argc, argv, i, directory);
     if (option == quorvel::host::DirectoryOption::Missing) return usage("-C needs a directory");
@@ -217,6 +341,15 @@ int runCommand(int argc, char** argv) {
     }
   }
   if (!havePlugin) return usage("the plug-in name is missing");
+  if (dryRun) {
+    // The job directory is only read: it is not entered, so a directory the user may read but
+    // not write is checked as well.
+    if (directory && !quorvel::platform::FileExists(directory)) {
+      std::fprintf(stderr, "quorvel: cannot enter the job directory %s: %s\n", directory, std::strerror(ENOENT));
+      return kExitUsage;
+    }
+    return dryRunCommand(plugin, directory, directory ? directory : ".");
+  }
   if (directory && !quorvel::platform::ChangeDirectory(directory)) {
     std::fprintf(stderr, "quorvel: cannot enter the job directory %s: %s\n", directory, std::strerror(errno));
     return kExitUsage;
@@ -296,6 +429,11 @@ int main(int argc, char** argv) {
   if (command == "report") return runReportCommand(argc - 1, argv + 1);
   // The manual page quorvel(1), made at build time from these help texts.
   if (command == "--man") return quorvel::host::printManPage(stdout, {printMainHelp, printRunHelp, printConfigHelp, printReportHelp, printPortsHelp});
+  // The README's field tables, in Markdown (scripts/field-table.sh puts them there).
+  if (command == "--field-table") {
+    quorvel::host::printFieldTablesMarkdown(stdout);
+    return kExitOk;
+  }
   if (command == "config") return runConfigCommand(argc - 1, argv + 1);
   if (command == "dump") return runDumpCommand(argc - 1, argv + 1);
   if (command == "demo") return runDemoCommand(argc - 1, argv + 1);

@@ -215,7 +215,7 @@ std::string LoaderDirectory() {
 
 namespace {
 
-Module* loadLocated(const std::string& fileName, const std::string& located);
+Module* loadLocated(const std::string& fileName, const std::string& located, bool attach);
 
 }  // namespace
 
@@ -231,18 +231,18 @@ void clearLast() {
   g_lastLinkerRuleTried = false;
 }
 
-Module* loadFirstOf(const std::vector<std::string>& fileNames) {
+Module* loadFirstOf(const std::vector<std::string>& fileNames, bool attach) {
   // A name holding a '/' is a path: the caller chose the file.
   for (const auto& fileName : fileNames)
-    if (fileName.find('/') != std::string::npos) return loadLocated(fileName, fileName);
+    if (fileName.find('/') != std::string::npos) return loadLocated(fileName, fileName, attach);
   const Search search = searchDirectories();
   const std::string located = locateAny(fileNames, search);
-  if (!located.empty()) return loadLocated(located, located);
+  if (!located.empty()) return loadLocated(located, located, attach);
   // Found in no folder: the dynamic linker's own rule, name by name, which adds what only its
   // cache knows. Not when that rule holds a relative folder, which could be the job directory.
   if (search.linkerRuleSafe) {
     for (const auto& fileName : fileNames) {
-      if (Module* m = loadLocated(fileName, std::string())) return m;
+      if (Module* m = loadLocated(fileName, std::string(), attach)) return m;
       if (g_lastRefused) return nullptr;
     }
   }
@@ -252,9 +252,9 @@ Module* loadFirstOf(const std::vector<std::string>& fileNames) {
 
 }  // namespace
 
-Module* LoadModule(const std::string& name) { return LoadModuleAnyOf({name}); }
+namespace {
 
-Module* LoadModuleAnyOf(const std::vector<std::string>& names) {
+Module* loadNamed(const std::vector<std::string>& names, bool attach) {
   clearLast();
   std::vector<std::string> fileNames;
   for (const auto& name : names)
@@ -263,8 +263,16 @@ Module* LoadModuleAnyOf(const std::vector<std::string>& names) {
     g_lastError = "empty module name";
     return nullptr;
   }
-  return loadFirstOf(fileNames);
+  return loadFirstOf(fileNames, attach);
 }
+
+}  // namespace
+
+Module* LoadModule(const std::string& name) { return loadNamed({name}, true); }
+
+Module* LoadModuleAnyOf(const std::vector<std::string>& names) { return loadNamed(names, true); }
+
+Module* InspectModuleNamed(const std::string& name) { return loadNamed({name}, false); }
 
 std::vector<std::string> LibraryPathDirectories() {
   std::vector<std::string> dirs;
@@ -296,7 +304,7 @@ std::string LastModuleSearchNote() {
 
 namespace {
 
-Module* loadLocated(const std::string& fileName, const std::string& located) {
+Module* loadLocated(const std::string& fileName, const std::string& located, bool attach) {
   ::dlerror();
   void* handle = ::dlopen(located.empty() ? fileName.c_str() : located.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
@@ -304,7 +312,8 @@ Module* loadLocated(const std::string& fileName, const std::string& located) {
     g_lastError = why ? why : fileName + ": cannot be loaded";
     return nullptr;
   }
-  auto* module = new Module{handle, pathOfHandle(handle, located.empty() ? fileName : located)};
+  auto* module = new Module{handle, pathOfHandle(handle, located.empty() ? fileName : located), attach};
+  if (!attach) return module;
   if (auto attach = reinterpret_cast<AttachFn>(ownSymbol(handle, kAttachSymbol))) {
     if (attach() == 0) {
       // Asked before the detach: the module's own text goes with it.

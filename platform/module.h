@@ -55,6 +55,11 @@ QUORVEL_API void* FindSymbol(Module* module, const char* name);
 // (nor, at release, its unload handler). nullptr when it cannot be mapped (LastModuleError()).
 QUORVEL_API Module* InspectModule(const std::string& path);
 
+// Finds the module `name` as LoadModule does (the same search, the same LastModuleError and
+// LastModuleSearchNote when no file is found) and maps it as InspectModule does: its load
+// handler is not run, nor its unload handler at release.
+QUORVEL_API Module* InspectModuleNamed(const std::string& name);
+
 // The file names in `directory` that begin with `prefix` and end with `suffix` (regular,
 // readable files), sorted; none when the folder cannot be read.
 QUORVEL_API std::vector<std::string> ModuleFilesIn(const std::string& directory, const std::string& prefix,

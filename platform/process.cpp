@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 
 namespace quorvel::platform {
 
@@ -29,6 +30,12 @@ std::string MakeTemporaryDirectory(const std::string& pattern) {
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   return ::mkdtemp(name.data()) ? std::string(name.data()) : std::string();
+}
+
+bool RemoveDirectoryTree(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::remove_all(path, ec);
+  return !ec;
 }
 
 void CloseDescriptor(int fd) {

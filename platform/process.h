@@ -31,6 +31,10 @@ QUORVEL_API bool EnsureDirectory(const char* path);
 // name, or "" with errno set on failure.
 QUORVEL_API std::string MakeTemporaryDirectory(const std::string& pattern);
 
+// Removes `path` and everything below it, links not followed (a link is removed, never what it
+// names); true when nothing of that name is left.
+QUORVEL_API bool RemoveDirectoryTree(const std::string& path);
+
 // close(2) of a descriptor handed out by the platform (JobDirectoryLock::Share); -1 is ignored.
 QUORVEL_API void CloseDescriptor(int fd);
 

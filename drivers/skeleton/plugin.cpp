@@ -5,6 +5,7 @@
 // the configuration operation); the line stays open for the whole job and is closed at unload.
 #include <string>
 
+#include "core/error_state.h"
 #include "core/globals.h"
 #include "core/plugin_contract.h"
 #include "core/xml/vexa_xml.h"
@@ -48,7 +49,13 @@ QUORVEL_EXPORT_C int quorvel_config_text(const std::vector<std::string>& setting
   return configureText(settings, out);
 }
 
-// The dry run: the job's goods checked against the model's limits, nothing sent.
+// The dry run: the load's checks that need no register (the model, PROG_KOM.CFG), then the job's
+// goods checked against the model's limits; nothing opened, nothing sent. Called without the
+// load handler having run, so the session it makes is dropped again here.
 QUORVEL_EXPORT_C int quorvel_dry_run(QuorvelPlanLineFn show, void* context) {
-  return quorvel::plugin::dryRun(link().config, goodsRules, show, context);
+  if (vexa && !quorvel::plugin::modelAccepted(*quorvel_driver_description(), vexa->GetIdModelu(), vexa->GetOperacja()))
+    return GetErrorNum();
+  const int result = quorvel::plugin::dryRun(link().config, goodsRules, show, context);
+  releaseLink();
+  return result;
 }
