@@ -316,7 +316,7 @@ std::string fieldTags(unsigned fields, const QuorvelFieldLimits& l) {
   if (!l.groupField) fields &= ~QUORVEL_FIELD_GROUP;
   if (l.linkMin == 0 && l.linkMax == 0) fields &= ~QUORVEL_FIELD_LINK;
   static const std::pair<unsigned, const char*> kTags[] = {
-      {QUORVEL_FIELD_NA, "Na"}, {QUORVEL_FIELD_KK, "KK DK"}, {QUORVEL_FIELD_JM, "JM"}, {QUORVEL_FIELD_VA, "Va"},
+      {QUORVEL_FIELD_NA, "Na"}, {QUORVEL_FIELD_KK, "KK"}, {QUORVEL_FIELD_DK, "DK"}, {QUORVEL_FIELD_JM, "JM"}, {QUORVEL_FIELD_VA, "Va"},
       {QUORVEL_FIELD_GROUP, "group"}, {QUORVEL_FIELD_LINK, "KO"}, {QUORVEL_FIELD_CE, "Ce"}};
   std::string all;
   for (const auto& [bit, tag] : kTags) {

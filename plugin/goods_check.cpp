@@ -270,10 +270,13 @@ std::string describe(const CTowar& t, GoodsWork work, const std::string& name, u
     if (!t.CO_brak) field("CO", t.CO ? "1" : "0");
   }
   if (takes(QUORVEL_FIELD_CE) && !t.Ce_brak[0]) {
-    CUfCurrency price = t.Ce[0];
-    // The register keeps whole grosze.
-    price = CUfCurrency::FromHundredths(price.GetCurrency() / 100);
-    field("Ce", price.GetString(-1));
+    // The register keeps whole grosze: the price as it will hold it, with both decimals.
+    const std::int64_t grosze = t.Ce[0].GetCurrency() / 100;
+    const std::int64_t whole = grosze / 100, part = grosze % 100;
+    char text[32];
+    std::snprintf(text, sizeof text, "%s%" PRId64 ".%02" PRId64, grosze < 0 ? "-" : "", whole < 0 ? -whole : whole,
+                  part < 0 ? -part : part);
+    field("Ce", text);
   }
   return s.empty() ? std::string(" (bez pól do przesłania)"_cp) : s;
 }

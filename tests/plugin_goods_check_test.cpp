@@ -104,8 +104,8 @@ TEST(GoodsPlan, EveryCaseOfOneSendAsTheDryRunShowsIt) {
                                           [&](const std::string& line) { lines.push_back(quorvel::cp1250::toUtf8(line)); });
   vexa = nullptr;
   const std::vector<std::string> expected = {
-      "T Id 1, KP 1: Na \"Chleb\", KK 5901234123457, JM 1, Va 1, Ce 2.5",
-      "T Id 2, KP 2: Na \"Kiełbasa śląsk\", JM 1, Va 1, Ce 10 (w zadaniu \"Kiełbasa śląska 1\")",
+      "T Id 1, KP 1: Na \"Chleb\", KK 5901234123457, JM 1, Va 1, Ce 2.50",
+      "T Id 2, KP 2: Na \"Kiełbasa śląsk\", JM 1, Va 1, Ce 10.00 (w zadaniu \"Kiełbasa śląska 1\")",
       "T Id 3, KP 3: pominięty - Nazwa skrócona do 14 znaków powtarza nazwę innego towaru zadania - pominięto",
       "T Id 4, KP 4: Na \"Piwo \"Żywiec\"\", JM 1, Va 1, Ce 3.99 (w zadaniu \"Piwo „Żywiec”\")",
       "T Id 5, KP 70000: pominięty - Kod PLU towaru spoza zakresu kasy 1-65535 - pominięto",

@@ -27,11 +27,12 @@ constexpr long long kPriceMax = 99999999LL;
 // ASCII codes the register spends on its Polish letters (0x7B to 0x7F).
 constexpr const char* kAbsentAscii = "{|}~";
 
-constexpr QuorvelFieldMeaning kShortMeanings[] = {
+constexpr QuorvelFieldMeaning kMeanings[] = {
     {"Ty", "T: a goods, programmed as a PLU; O: a returnable package (one of 50, only its price is sent)"},
     {"KP", "goods: the PLU code, 1 to the model's PLU capacity and at most max-plu; packages: the package number 1-50"},
-    {"Na", "the PLU name, required; cut to 14 characters, characters the register lacks sent as plain ones"},
-    {"KK", "the barcode, digits only, at most 14"},
+    {"Na", "the PLU name, required; cut to the model's name length (14 characters, 20 on the long-record "
+           "models), characters the register lacks sent as plain ones"},
+    {"KK", "the barcode, digits only, at most 14 (18 on the long-record models)"},
     {"DK", "not sent (the register keeps one barcode per PLU)"},
     {"KO", "the goods group, a number 0-127 (0: none)"},
     {"Gr", "not sent"},
@@ -40,14 +41,6 @@ constexpr QuorvelFieldMeaning kShortMeanings[] = {
     {"Ce", "the first price (id 1), 0 to 999999.99, cut to whole grosze; 0 without CO: the goods is not sent"},
     {"CO", "open price"},
 };
-constexpr QuorvelFieldMeaning kLongMeanings[] = {
-    kShortMeanings[0], kShortMeanings[1],
-    {"Na", "the PLU name, required; cut to 20 characters, characters the register lacks sent as plain ones"},
-    {"KK", "the barcode, digits only, at most 18"},
-    kShortMeanings[4], kShortMeanings[5], kShortMeanings[6], kShortMeanings[7], kShortMeanings[8],
-    kShortMeanings[9], kShortMeanings[10],
-};
-static_assert(std::size(kShortMeanings) == std::size(kLongMeanings));
 
 QuorvelFieldLimits limitsOf(const Model& m) {
   QuorvelFieldLimits l{};
@@ -69,8 +62,8 @@ QuorvelFieldLimits limitsOf(const Model& m) {
   l.priceMax = kPriceMax;
   l.codePage = "ASCII with the 18 Polish letters at 0x7B-0x8C (so without { | } ~)";
   l.absentAscii = kAbsentAscii;
-  l.meanings = m.longRecords ? kLongMeanings : kShortMeanings;
-  l.meaningCount = std::size(kShortMeanings);
+  l.meanings = kMeanings;
+  l.meaningCount = std::size(kMeanings);
   l.flags = QUORVEL_LIMIT_NAME_CUT | QUORVEL_LIMIT_NAME_REQUIRED | QUORVEL_LIMIT_VAT_REQUIRED;
   l.groupField = "KO";
   l.goodsFields = QUORVEL_FIELD_NA | QUORVEL_FIELD_KK | QUORVEL_FIELD_JM | QUORVEL_FIELD_VA | QUORVEL_FIELD_GROUP |
