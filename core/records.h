@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "core/currency.h"
 #include "core/datetime.h"
@@ -124,6 +125,15 @@ class QUORVEL_API CTowar {
   const CVexaXml* katalog_ = nullptr;
   std::size_t miejsce_ = 0;
 };
+
+// The further barcodes held in a DK text: the texts before each byte 0xFF, in order; an empty
+// code, or a code without its terminating byte, ends the list.
+inline std::vector<std::string> furtherBarcodesOf(std::string_view dk) {
+  std::vector<std::string> codes;
+  for (std::size_t end; (end = dk.find('\xFF')) != std::string_view::npos && end != 0; dk.remove_prefix(end + 1))
+    codes.emplace_back(dk.substr(0, end));
+  return codes;
+}
 
 // One position of a fiscal printout (operation "WydrukFiskalny"). No markers.
 class QUORVEL_API CTowarDF {

@@ -4,15 +4,16 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
-#include <utility>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/xml/raport_xml.h"
 #include "core/xml/vexa_xml.h"
 #include "platform/cp1250.h"
+#include "plugin/form_fields.h"
 
 namespace quorvel::plugin {
 
@@ -80,32 +81,17 @@ bool allDigits(std::string_view s) {
   return true;
 }
 
-// The value of a text of at most 9 decimal digits; -1 otherwise.
-long smallNumber(std::string_view s) {
-  if (!allDigits(s) || s.size() > 9) return -1;
-  long n = 0;
-  for (const char c : s) n = n * 10 + (c - '0');
-  return n;
-}
-
-// The further barcodes of DK: the texts before each 0xFF byte, up to the first empty one.
-std::vector<std::string_view> furtherBarcodes(const CTowar& t) {
-  std::vector<std::string_view> codes;
-  if (t.DK_brak) return codes;
-  std::string_view rest = t.DK;
-  for (std::size_t end; (end = rest.find('\xFF')) != std::string_view::npos; rest.remove_prefix(end + 1)) {
-    if (end == 0) break;
-    codes.push_back(rest.substr(0, end));
-  }
-  return codes;
+// The further barcodes of DK, when given.
+std::vector<std::string> furtherBarcodes(const CTowar& t) {
+  return t.DK_brak ? std::vector<std::string>() : furtherBarcodesOf(t.DK);
 }
 
 // The warnings of one check: one message per kind naming the goods by Id, and one message of
 // its own for every goods without Id (named by its PLU).
 class Findings {
  public:
-  explicit Findings(const GoodsRules& rules) : rules_(rules) {
-    for (std::size_t k = 0; k < kGoodsFindings; ++k) texts_[k] = format(static_cast<GoodsFinding>(k));
+  explicit Findings(const GoodsRules& rules) {
+    for (std::size_t k = 0; k < kGoodsFindings; ++k) texts_[k] = format(rules, static_cast<GoodsFinding>(k));
   }
 
   const std::string& text(GoodsFinding f) const { return texts_[static_cast<std::size_t>(f)]; }
@@ -115,15 +101,13 @@ class Findings {
     if (!t.Id_brak) {
       k.ids.push_back(t.Id);
     } else {
-      k.unnamed.push_back(t.KP_brak ? 0 : t.KP);
+      k.unnamed.push_back(byPlu(texts_[static_cast<std::size_t>(f)], t));
     }
   }
 
   // A driver's own finding: a message of its own naming the goods.
   void addOwn(const char* text, const CTowar& t) {
-    std::string m = text;
-    if (t.Id_brak) m += " (kod PLU " + std::to_string(t.KP_brak ? 0 : t.KP) + ")";
-    own_.push_back({std::move(m), t.Id_brak ? std::nullopt : std::optional<std::uint32_t>(t.Id)});
+    own_.push_back({t.Id_brak ? byPlu(text, t) : std::string(text), t.Id_brak ? std::nullopt : std::optional<std::uint32_t>(t.Id)});
   }
 
   void report() const {
@@ -135,10 +119,7 @@ class Findings {
         for (const std::uint32_t id : k.ids) m.DodajTowar(id);
         raport->DodajKomunikat(m);
       }
-      for (const std::uint32_t kp : k.unnamed) {
-        const std::string text = texts_[i] + " (kod PLU " + std::to_string(kp) + ")";
-        raport->DodajKomunikat("W", text.c_str(), 0, true);
-      }
+      for (const std::string& text : k.unnamed) raport->DodajKomunikat("W", text.c_str(), 0, true);
     }
     for (const auto& [text, id] : own_) {
       CKomunikat m("W", text.c_str(), 0, true);
@@ -150,12 +131,17 @@ class Findings {
  private:
   struct Kind {
     std::vector<std::uint32_t> ids;
-    std::vector<std::uint32_t> unnamed;
+    std::vector<std::string> unnamed;  // the messages of goods without Id, each naming its PLU
   };
 
-  std::string format(GoodsFinding f) const {
-    const QuorvelFieldLimits& l = rules_.limits;
-    const char* given = rules_.texts[static_cast<std::size_t>(f)];
+  // A goods without Id is named by its PLU code in the text.
+  static std::string byPlu(const std::string& text, const CTowar& t) {
+    return text + " (kod PLU " + std::to_string(t.KP_brak ? 0 : t.KP) + ")";
+  }
+
+  static std::string format(const GoodsRules& rules, GoodsFinding f) {
+    const QuorvelFieldLimits& l = rules.limits;
+    const char* given = rules.texts[static_cast<std::size_t>(f)];
     const char* pattern = given ? given : defaultText(f);
     char out[1024];
     switch (f) {
@@ -183,19 +169,18 @@ class Findings {
     return out;
   }
 
-  const GoodsRules& rules_;
   std::array<std::string, kGoodsFindings> texts_;
   std::array<Kind, kGoodsFindings> kinds_;
   std::vector<std::pair<std::string, std::optional<std::uint32_t>>> own_;
 };
 
-// The first finding that skips the goods, judged field by field; Count when none does.
 // The QUORVEL_FIELD_* the register takes of the goods' type.
 unsigned takenFields(const QuorvelFieldLimits& l, bool package) {
   const unsigned fields = package ? l.packageFields : l.goodsFields;
   return fields == 0 ? QUORVEL_FIELD_ALL : fields;
 }
 
+// The first finding that skips the goods, judged field by field; Count when none does.
 GoodsFinding firstSkip(const GoodsRules& rules, GoodsWork work, const CTowar& t, std::string_view plainName) {
   const QuorvelFieldLimits& l = rules.limits;
   const bool package = !t.Ty_brak && t.Ty == 'O';
@@ -212,43 +197,42 @@ GoodsFinding firstSkip(const GoodsRules& rules, GoodsWork work, const CTowar& t,
   }
   if (work == GoodsWork::PriceChange) return GoodsFinding::Count;
 
-  if (!takes(QUORVEL_FIELD_NA)) {
-  } else if (t.Na_brak || t.Na.empty()) {
-    if (l.flags & QUORVEL_LIMIT_NAME_REQUIRED) return GoodsFinding::NameMissing;
-  } else if (l.nameLength != 0 && plainName.size() > l.nameLength && !(l.flags & QUORVEL_LIMIT_NAME_CUT)) {
-    return GoodsFinding::NameTooLong;
+  if (takes(QUORVEL_FIELD_NA)) {
+    const bool missing = t.Na_brak || t.Na.empty();
+    if (missing && (l.flags & QUORVEL_LIMIT_NAME_REQUIRED)) return GoodsFinding::NameMissing;
+    if (!missing && l.nameLength != 0 && plainName.size() > l.nameLength && !(l.flags & QUORVEL_LIMIT_NAME_CUT))
+      return GoodsFinding::NameTooLong;
   }
   if (l.barcodeDigits != 0) {
     const auto bad = [&](std::string_view code) { return !allDigits(code) || code.size() > l.barcodeDigits; };
     if (takes(QUORVEL_FIELD_KK) && !t.KK_brak && !t.KK.empty() && bad(t.KK)) return GoodsFinding::Barcode;
     if (takes(QUORVEL_FIELD_DK))
-      for (const std::string_view code : furtherBarcodes(t))
+      for (const std::string& code : furtherBarcodes(t))
         if (bad(code)) return GoodsFinding::Barcode;
   }
   if (takes(QUORVEL_FIELD_JM) && !t.JM_brak && !inRange(t.JM, l.unitMin, l.unitMax)) return GoodsFinding::Unit;
-  if (!takes(QUORVEL_FIELD_VA)) {
-  } else if (t.Va_brak) {
-    if (l.flags & QUORVEL_LIMIT_VAT_REQUIRED) return GoodsFinding::VatMissing;
-  } else if (!inRange(t.Va, l.vatMin, l.vatMax)) {
-    return GoodsFinding::Vat;
+  if (takes(QUORVEL_FIELD_VA)) {
+    if (t.Va_brak && (l.flags & QUORVEL_LIMIT_VAT_REQUIRED)) return GoodsFinding::VatMissing;
+    if (!t.Va_brak && !inRange(t.Va, l.vatMin, l.vatMax)) return GoodsFinding::Vat;
   }
   if (takes(QUORVEL_FIELD_GROUP) && l.groupField && hasRange(l.groupMin, l.groupMax)) {
     if (std::strcmp(l.groupField, "Gr") == 0) {
       if (!t.Gr_brak && !inRange(t.Gr, l.groupMin, l.groupMax)) return GoodsFinding::Group;
     } else if (!t.KO_brak && !t.KO.empty()) {
-      const long g = smallNumber(t.KO);
+      const long g = digitsValue(t.KO);
       if (g < 0 || !inRange(g, l.groupMin, l.groupMax)) return GoodsFinding::Group;
     }
   }
   if (takes(QUORVEL_FIELD_LINK) && hasRange(l.linkMin, l.linkMax) && !t.KO_brak && !t.KO.empty()) {
-    const long p = smallNumber(t.KO);
+    const long p = digitsValue(t.KO);
     if (p < 0 || !inRange(p, l.linkMin, l.linkMax)) return GoodsFinding::Link;
   }
   return GoodsFinding::Count;
 }
 
 // What the register will hold of a goods, for the dry run.
-std::string describe(const CTowar& t, GoodsWork work, const std::string& name, unsigned fields) {
+std::string describe(const CTowar& t, GoodsWork work, const std::string& name, const QuorvelFieldLimits& l,
+                     unsigned fields) {
   std::string s;
   const auto field = [&](const char* tag, const std::string& value) {
     s += s.empty() ? " " : ", ";
@@ -262,11 +246,13 @@ std::string describe(const CTowar& t, GoodsWork work, const std::string& name, u
     if (takes(QUORVEL_FIELD_NA) && !t.Na_brak) field("Na", "\"" + name + "\"");
     if (takes(QUORVEL_FIELD_KK) && !t.KK_brak && !t.KK.empty()) field("KK", t.KK);
     if (takes(QUORVEL_FIELD_DK))
-      for (const std::string_view code : furtherBarcodes(t)) field("DK", std::string(code));
+      for (const std::string& code : furtherBarcodes(t)) field("DK", code);
     if (takes(QUORVEL_FIELD_JM) && !t.JM_brak) field("JM", std::to_string(t.JM));
     if (takes(QUORVEL_FIELD_VA) && !t.Va_brak) field("Va", std::to_string(t.Va));
     if (takes(QUORVEL_FIELD_GROUP) && !t.Gr_brak) field("Gr", std::to_string(t.Gr));
-    if (takes(QUORVEL_FIELD_GROUP | QUORVEL_FIELD_LINK) && !t.KO_brak && !t.KO.empty()) field("KO", t.KO);
+    const bool groupInKO = l.groupField && std::strcmp(l.groupField, "KO") == 0;
+    const bool koSent = (takes(QUORVEL_FIELD_GROUP) && groupInKO) || (takes(QUORVEL_FIELD_LINK) && hasRange(l.linkMin, l.linkMax));
+    if (koSent && !t.KO_brak && !t.KO.empty()) field("KO", t.KO);
     if (!t.CO_brak) field("CO", t.CO ? "1" : "0");
   }
   if (takes(QUORVEL_FIELD_CE) && !t.Ce_brak[0]) {
@@ -291,30 +277,6 @@ std::string goodsLabel(const CTowar& t) {
   return s;
 }
 
-}  // namespace
-
-GoodsWork goodsWorkOf(const std::string& operacja) {
-  if (operacja == "PrzesyłanieTowarów"_cp) return GoodsWork::Send;
-  if (operacja == "ZmianaCenTowarów"_cp) return GoodsWork::PriceChange;
-  if (operacja == "UsuwanieTowarów"_cp) return GoodsWork::Delete;
-  return GoodsWork::None;
-}
-
-GoodsRules rulesFor(const QuorvelDriverDescription& driver, const std::string& idModelu) {
-  GoodsRules rules;
-  const QuorvelModel* chosen = nullptr;
-  for (std::size_t i = 0; i < driver.modelCount; ++i) {
-    if (driver.models[i].id && idModelu == driver.models[i].id) chosen = &driver.models[i];
-  }
-  if (!chosen && driver.anyModel && driver.modelCount > 0) chosen = &driver.models[0];
-  if (chosen && chosen->limits) {
-    const QuorvelFieldLimits& l = *chosen->limits;
-    std::memcpy(&rules.limits, &l, std::min(l.size, sizeof rules.limits));
-    rules.limits.size = sizeof rules.limits;
-  }
-  return rules;
-}
-
 // The plain form of an ASCII character a register's code page uses for something else.
 char plainAscii(char c) {
   switch (c) {
@@ -328,6 +290,15 @@ char plainAscii(char c) {
     case '^': return ' ';
     default: return '?';
   }
+}
+
+}  // namespace
+
+GoodsWork goodsWorkOf(const std::string& operacja) {
+  if (operacja == "PrzesyłanieTowarów"_cp) return GoodsWork::Send;
+  if (operacja == "ZmianaCenTowarów"_cp) return GoodsWork::PriceChange;
+  if (operacja == "UsuwanieTowarów"_cp) return GoodsWork::Delete;
+  return GoodsWork::None;
 }
 
 std::string plainText(std::string_view text, const char* absentAscii) {
@@ -410,7 +381,7 @@ GoodsPlan GoodsPlan::check(const GoodsRules& rules, GoodsWork work, const PlanLi
     if (fraction) findings.add(GoodsFinding::PriceFraction, t);
     if (charactersChanged || cut || fraction || own.text) ++plan.adaptedCount_;
     if (show) {
-      std::string line = goodsLabel(t) + describe(t, work, held, fields);
+      std::string line = goodsLabel(t) + describe(t, work, held, l, fields);
       if (charactersChanged || cut) line += " (w zadaniu \""_cp + t.Na + "\")";
       if (own.text) line += std::string(" - ") + own.text;
       show(line);

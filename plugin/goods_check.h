@@ -84,11 +84,6 @@ struct GoodsRules {
   const char*& text(GoodsFinding f) { return texts[static_cast<std::size_t>(f)]; }
 };
 
-// The rules of the job's model in a description: the model with that id, else (for a driver
-// that does not look at the model) its first model; no limits when there is none. Members of
-// a shorter limits structure stay zero.
-GoodsRules rulesFor(const QuorvelDriverDescription& driver, const std::string& idModelu);
-
 // The windows-1250 text as the register's code page holds it: printable ASCII and the 18
 // Polish letters stay; every other character becomes its plain equivalent ("„" and "”" '"',
 // "–" and "—" '-', "…" "...", "€" "EUR", "Š" 'S', "ä" 'a' ...), a control character a blank.

@@ -55,12 +55,15 @@ bool loadSequence(Record& config, const std::string& operacja, const std::functi
 // that talks over its own line opens it here. Returns the error number of Open.
 int openDeviceLine(CRS232& port);
 
-// Every plug-in's dry run (its export quorvel_dry_run): the record read as the load reads it,
-// no device opened and no vendor library loaded, then the job's goods checked with the rules
-// `rules` gives once the record is read, one line per goods to `show`. Returns the error number.
+// Every plug-in's dry run (its export quorvel_dry_run): the job's model judged and the record
+// read as the load does them, no device opened and no vendor library loaded, then the job's
+// goods checked with the rules `rules` gives once the record is read, one line per goods to
+// `show`. Returns the error number.
 template <class Record>
-int dryRun(Record& config, const std::function<GoodsRules()>& rules, QuorvelPlanLineFn show, void* context) {
+int dryRun(const QuorvelDriverDescription& driver, Record& config, const std::function<GoodsRules()>& rules,
+           QuorvelPlanLineFn show, void* context) {
   if (!vexa) return 0;
+  if (!modelAccepted(driver, vexa->GetIdModelu(), vexa->GetOperacja())) return GetErrorNum();
   if (!loadSequence(config, vexa->GetOperacja(), nullptr)) return GetErrorNum();
   return dryRunGoods(rules(), [&](const std::string& line) {
     if (show) show(context, line.c_str());

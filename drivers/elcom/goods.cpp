@@ -430,18 +430,11 @@ int dryRunGoods(const plugin::PlanLine& show) {
   } else if (vexa->IleTow() != 0 && !mode.deleteAll) {
     selectGoods(mode, plan, false, &left);
   }
-  // The lines come in the catalogue's list order: a goods the selection leaves out is shown so.
-  std::vector<std::size_t> lineOf(vexa->IleRekordow(), lines.size());
-  std::size_t line = 0;
-  vexa->TwIterReset(CVexaXml::sortNone, ' ');
-  while (!vexa->TwIterEmpty()) {
-    const std::size_t place = vexa->TwMiejsce(vexa->TwIterGetNext());
-    if (place < lineOf.size()) lineOf[place] = line;
-    ++line;
-  }
+  // The check shows one line per goods in the catalogue's list order, so a goods' place in the
+  // list is its line: one the selection leaves out is shown so.
   for (const auto& [place, why] : left) {
-    if (place >= lineOf.size() || lineOf[place] >= lines.size()) continue;
-    std::string& text = lines[lineOf[place]];
+    if (place >= lines.size()) continue;
+    std::string& text = lines[place];
     text = text.substr(0, text.find(':') + 1) + " pominięty - "_cp + why;
   }
   if (show) {

@@ -56,5 +56,5 @@ QUORVEL_EXPORT_C int quorvel_config_text(const std::vector<std::string>& setting
 
 // The dry run: the job's goods checked against the model's limits, nothing sent.
 QUORVEL_EXPORT_C int quorvel_dry_run(QuorvelPlanLineFn show, void* context) {
-  return quorvel::plugin::dryRun(link().config, goodsRules, show, context);
+  return quorvel::plugin::dryRun(*quorvel_driver_description(), link().config, goodsRules, show, context);
 }

@@ -259,22 +259,10 @@ std::string goodsLine(const CTowar& t) {
 
 std::string pluLine(const CTowar& t) { return joined({"$", std::to_string(t.KP), "\n"}); }
 
-std::vector<std::string> extraBarcodes(const std::string& dk) {
-  std::vector<std::string> codes;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = dk.find('\xFF', start);
-    if (end == std::string::npos || end == start) break;
-    codes.push_back(dk.substr(start, end - start));
-    start = end + 1;
-  }
-  return codes;
-}
-
 std::string extraBarcodeLines(const CTowar& t) {
   std::string lines;
   if (t.DK_brak) return lines;
-  for (const std::string& code : extraBarcodes(t.DK))
+  for (const std::string& code : furtherBarcodesOf(t.DK))
     lines += joined({"$", std::to_string(t.KP), "\t", zeroPadded13(code), "\n"});
   return lines;
 }

@@ -73,9 +73,6 @@ std::string extraBarcodeLines(const CTowar& t);
 // the register (digits only, within its PLU range).
 std::string linkLine(const CTowar& t);
 
-// The further barcodes of DK: the texts before each 0xFF byte; the first empty one ends them.
-std::vector<std::string> extraBarcodes(const std::string& dk);
-
 // ---- Result files ----------------------------------------------------------------------
 
 // Longest line of a result file, not counting its line end.

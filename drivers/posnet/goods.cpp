@@ -23,8 +23,6 @@ namespace quorvel::posnet {
 
 namespace {
 
-// The byte that ends each further barcode in DK.
-constexpr char kBarcodeEnd = '\xFF';
 
 void addNow(const char* text, const CTowar& t) {
   CKomunikat k("W", text, 0, true);
@@ -82,18 +80,6 @@ void walk(const plugin::GoodsPlan& plan, char type, long& done, long total, cons
 }
 
 }  // namespace
-
-std::vector<std::string> furtherBarcodes(const std::string& dk) {
-  std::vector<std::string> codes;
-  std::size_t from = 0;
-  for (;;) {
-    const std::size_t end = dk.find(kBarcodeEnd, from);
-    if (end == std::string::npos || end == from) break;
-    codes.push_back(dk.substr(from, end - from));
-    from = end + 1;
-  }
-  return codes;
-}
 
 std::string barcodeList(const std::string& barcode, const std::vector<std::string>& further) {
   std::string list = barcode;

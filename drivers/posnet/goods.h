@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/records.h"
+
 namespace quorvel::posnet {
 
 // opPrzesylanieTowarow: packagings, then goods, with their barcode lists.
@@ -21,7 +23,7 @@ int deleteAllGoods();
 int importGoods();
 
 // The further barcodes of DK (the texts before each 0xFF byte, up to the first empty one).
-std::vector<std::string> furtherBarcodes(const std::string& dk);
+inline std::vector<std::string> furtherBarcodes(const std::string& dk) { return furtherBarcodesOf(dk); }
 
 // At most this many further barcodes go with a goods (10 codes with its own barcode); a
 // package takes them all.

@@ -63,10 +63,8 @@ QUORVEL_EXPORT_C int quorvel_config_text(const std::vector<std::string>& setting
   return configureText(settings, out);
 }
 
-// The dry run: the job's goods checked against the model's limits, nothing sent.
-// The model is judged as at load, so that the dry run refuses what the run refuses.
+// The dry run: the model judged as at load, so that the dry run refuses what the run refuses,
+// then the job's goods checked against the model's limits; nothing sent.
 QUORVEL_EXPORT_C int quorvel_dry_run(QuorvelPlanLineFn show, void* context) {
-  if (vexa && !quorvel::plugin::modelAccepted(*quorvel_driver_description(), vexa->GetIdModelu(), vexa->GetOperacja()))
-    return GetErrorNum();
-  return quorvel::plugin::dryRun(link().config, goodsRules, show, context);
+  return quorvel::plugin::dryRun(*quorvel_driver_description(), link().config, goodsRules, show, context);
 }

@@ -4,7 +4,7 @@
 //
 // The data is part of the codec, so that the simulated register refuses exactly what the
 // driver's checks leave out. A driver with several models keeps one QuorvelFieldLimits per
-// model here and chooses by the job's idModelu (plugin::rulesFor).
+// model here and chooses by the job's idModelu.
 #pragma once
 
 #include "plugin/driver_description.h"

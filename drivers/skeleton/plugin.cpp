@@ -49,13 +49,12 @@ QUORVEL_EXPORT_C int quorvel_config_text(const std::vector<std::string>& setting
   return configureText(settings, out);
 }
 
-// The dry run: the load's checks that need no register (the model, PROG_KOM.CFG), then the job's
-// goods checked against the model's limits; nothing opened, nothing sent. Called without the
-// load handler having run, so the session it makes is dropped again here.
+// The dry run: the load's checks that need no register (the model, PROG_KOM.CFG, both made by
+// plugin::dryRun), then the job's goods checked against the model's limits; nothing opened,
+// nothing sent. Called without the load handler having run, so the session it makes is
+// dropped again here.
 QUORVEL_EXPORT_C int quorvel_dry_run(QuorvelPlanLineFn show, void* context) {
-  if (vexa && !quorvel::plugin::modelAccepted(*quorvel_driver_description(), vexa->GetIdModelu(), vexa->GetOperacja()))
-    return GetErrorNum();
-  const int result = quorvel::plugin::dryRun(link().config, goodsRules, show, context);
+  const int result = quorvel::plugin::dryRun(*quorvel_driver_description(), link().config, goodsRules, show, context);
   releaseLink();
   return result;
 }
