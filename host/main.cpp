@@ -216,6 +216,23 @@ int showReport(const char* directory) {
   return exitStatusOf(report);
 }
 
+// The core refused to load the job: why, as far as anything says it. A refusal that left no
+// report of this job (the directory busy with another job, or no report could be created) says
+// why itself, after "the job in DIR " and `notRun`: any RAPORT.XML there is another job's.
+int coreRefused(const char* shownDirectory, const char* notRun) {
+  const std::string refusal = quorvel::platform::LastModuleRefusal();
+  if (!refusal.empty()) {
+    std::fprintf(stderr, "quorvel: the job in %s %s: %s\n", shownDirectory, notRun,
+                 quorvel::cp1250::toUtf8(refusal).c_str());
+  } else if (quorvel::platform::LastModuleRefused()) {
+    std::fprintf(stderr, "quorvel: the job in %s could not be started:\n", shownDirectory);
+    showReport(shownDirectory);
+  } else {
+    std::fprintf(stderr, "quorvel: cannot load the core library: %s\n", quorvel::platform::LastModuleError().c_str());
+  }
+  return kExitCoreRefused;
+}
+
 // The folder the dry run's private copy of the job goes into: TMPDIR when it is absolute.
 std::string temporaryBase() {
   const char* tmp = std::getenv("TMPDIR");
@@ -285,19 +302,7 @@ int dryRunCommand(const std::string& plugin, const char* directory, const char* 
 
   StopSignals stopSignals;
   quorvel::platform::ModuleRef core(quorvel::platform::LoadModule(coreModule()));
-  if (!core) {
-    const std::string refusal = quorvel::platform::LastModuleRefusal();
-    if (!refusal.empty()) {
-      std::fprintf(stderr, "quorvel: the job in %s could not be read: %s\n", shownDirectory,
-                   quorvel::cp1250::toUtf8(refusal).c_str());
-    } else if (quorvel::platform::LastModuleRefused()) {
-      std::fprintf(stderr, "quorvel: the job in %s could not be started:\n", shownDirectory);
-      showReport(shownDirectory);
-    } else {
-      std::fprintf(stderr, "quorvel: cannot load the core library: %s\n", quorvel::platform::LastModuleError().c_str());
-    }
-    return kExitCoreRefused;
-  }
+  if (!core) return coreRefused(shownDirectory, "could not be read");
   auto dryRun = core.symbol<quorvel::contract::CoreDryRunFn>(quorvel::contract::kCoreDryRun);
   if (!dryRun) {
     std::fprintf(stderr, "quorvel: %s has no entry point %s\n", quorvel::platform::ModulePath(core.get()).c_str(),
@@ -360,22 +365,7 @@ int runCommand(int argc, char** argv) {
   // Loading the core reads the job; a job that cannot be read refuses the load and leaves
   // its reasons in RAPORT.XML.
   quorvel::platform::ModuleRef core(quorvel::platform::LoadModule(coreModule()));
-  if (!core) {
-    // A refusal that left no report of this job (the directory busy with another job, or no
-    // report could be created) says why itself: any RAPORT.XML there is another job's.
-    const std::string refusal = quorvel::platform::LastModuleRefusal();
-    if (!refusal.empty()) {
-      std::fprintf(stderr, "quorvel: the job in %s was not run and no report was written: %s\n", shownDirectory,
-                   quorvel::cp1250::toUtf8(refusal).c_str());
-    } else if (quorvel::platform::LastModuleRefused()) {
-      std::fprintf(stderr, "quorvel: the job in %s could not be started:\n", shownDirectory);
-      showReport(shownDirectory);
-    } else {
-      std::fprintf(stderr, "quorvel: cannot load the core library: %s\n",
-                   quorvel::platform::LastModuleError().c_str());
-    }
-    return kExitCoreRefused;
-  }
+  if (!core) return coreRefused(shownDirectory, "was not run and no report was written");
   using RunFn = void (*)(const std::string&);
   auto run = core.symbol<RunFn>("Quorvel_run");
   if (!run) {
