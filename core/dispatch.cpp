@@ -23,31 +23,31 @@ using contract::HookFn;
 using contract::kOperationCount;
 using contract::kOperations;
 using contract::OperationFn;
+using quorvel::platform::FindSymbol;
+
+// The row of the job's operation among the operations the plug-in offers. When it offers none
+// of that name the report says so and the result is kOperationCount.
+std::size_t operationOf(quorvel::platform::Module* plugin) {
+  const std::string& operacja = vexa->GetOperacja();
+  for (std::size_t i = 0; i < kOperationCount; ++i)
+    if (operacja == kOperations[i].operacja && FindSymbol(plugin, kOperations[i].entry)) return i;
+  raport->UstawStatus("E", "Nieznana operacja"_cp);
+  SetError(ERR_UNKNOWN_OPERATION, operacja.c_str());
+  return kOperationCount;
+}
 
 }  // namespace
 
 int runOperation(quorvel::platform::Module* plugin) {
-  using quorvel::platform::FindSymbol;
-  // Every name is resolved before anything runs; a missing one only leaves its slot empty.
-  OperationFn entries[kOperationCount];
-  for (std::size_t i = 0; i < kOperationCount; ++i)
-    entries[i] = reinterpret_cast<OperationFn>(FindSymbol(plugin, kOperations[i].entry));
   const auto driverInit = reinterpret_cast<HookFn>(FindSymbol(plugin, contract::kDriverInit));
   const auto driverFree = reinterpret_cast<HookFn>(FindSymbol(plugin, contract::kDriverFree));
 
   vexa->TwIterReset();
   raport->UstawStatus("OK", "");
 
-  const std::string& operacja = vexa->GetOperacja();
-  std::size_t taken = kOperationCount;
-  for (std::size_t i = 0; i < kOperationCount && taken == kOperationCount; ++i)
-    if (entries[i] && operacja == kOperations[i].operacja) taken = i;
-
-  if (taken == kOperationCount) {
-    raport->UstawStatus("E", "Nieznana operacja"_cp);
-    SetError(ERR_UNKNOWN_OPERATION, operacja.c_str());
-  } else {
+  if (const std::size_t taken = operationOf(plugin); taken != kOperationCount) {
     const contract::Operation& row = kOperations[taken];
+    const auto entry = reinterpret_cast<OperationFn>(FindSymbol(plugin, row.entry));
     if (row.noGoods && vexa->TwIterEmpty()) {
       // Nothing to send, change, delete or print: the plug-in is not called at all.
       raport->DodajKomunikat("W", row.noGoods, 0, true);
@@ -57,13 +57,13 @@ int runOperation(quorvel::platform::Module* plugin) {
     } else if (row.handling == Handling::connectionCheck) {
       if (driverInit) driverInit();
       raport->UstawStatus("OK", "Połączenie jest prawidłowe."_cp);
-      const int result = entries[taken]();
+      const int result = entry();
       if (driverFree) driverFree();
       if (result != 0) raport->UstawStatus("E", "Brak połączenia"_cp);
       reportStop();
     } else {
       if (driverInit) driverInit();
-      entries[taken]();
+      entry();
       if (driverFree) driverFree();
       reportStop();
     }
@@ -75,29 +75,22 @@ int runOperation(quorvel::platform::Module* plugin) {
 }
 
 int dryRunOperation(quorvel::platform::Module* plugin, contract::PlanLineFn show, void* context) {
-  using quorvel::platform::FindSymbol;
   vexa->TwIterReset();
   raport->UstawStatus("OK", "");
 
   // The operation is chosen as a run chooses it, so that the same job gives the same messages.
-  const std::string& operacja = vexa->GetOperacja();
-  std::size_t taken = kOperationCount;
-  for (std::size_t i = 0; i < kOperationCount && taken == kOperationCount; ++i)
-    if (operacja == kOperations[i].operacja && FindSymbol(plugin, kOperations[i].entry)) taken = i;
-
-  const auto dryRun = reinterpret_cast<contract::DryRunFn>(FindSymbol(plugin, contract::kDryRun));
-  if (taken == kOperationCount) {
-    raport->UstawStatus("E", "Nieznana operacja"_cp);
-    SetError(ERR_UNKNOWN_OPERATION, operacja.c_str());
-  } else if (kOperations[taken].noGoods && vexa->TwIterEmpty()) {
-    raport->DodajKomunikat("W", kOperations[taken].noGoods, 0, true);
-  } else if (!dryRun) {
-    // A plug-in built before the dry run existed: nothing of the job can be judged for it.
-    const std::string text = std::string("Sterownik nie obsługuje przebiegu próbnego (brak funkcji "_cp) + contract::kDryRun +
-                             " w bibliotece " + quorvel::platform::ModulePath(plugin) + ")";
-    SetError(text.c_str());
-  } else {
-    dryRun(show, context);
+  if (const std::size_t taken = operationOf(plugin); taken != kOperationCount) {
+    const auto dryRun = reinterpret_cast<contract::DryRunFn>(FindSymbol(plugin, contract::kDryRun));
+    if (kOperations[taken].noGoods && vexa->TwIterEmpty()) {
+      raport->DodajKomunikat("W", kOperations[taken].noGoods, 0, true);
+    } else if (!dryRun) {
+      // A plug-in built before the dry run existed: nothing of the job can be judged for it.
+      const std::string text = std::string("Sterownik nie obsługuje przebiegu próbnego (brak funkcji "_cp) +
+                               contract::kDryRun + " w bibliotece " + quorvel::platform::ModulePath(plugin) + ")";
+      SetError(text.c_str());
+    } else {
+      dryRun(show, context);
+    }
   }
   vexa->TwIterDelete();
   return GetErrorNum();
