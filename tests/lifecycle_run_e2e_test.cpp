@@ -426,7 +426,8 @@ TEST(QuorvelRun, ShowsNumbersAndGoodsOfMessages) {
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(r.out,
             "Operation: UsuwanieTowarów\n"
-            "  W  Towary pominięte (no. 5)\n"
+            "  W  Towary pominięte\n"
+            "     number: 5\n"
             "     goods: 7, 4294967295, 0\n"
             "Status: W  Towary pominięte\n");
   EXPECT_NE(readFile("RAPORT.XML").find(cp("\t\t<Numer>5</Numer>\r\n\t\t<Treść>Towary pominięte</Treść>\r\n"
