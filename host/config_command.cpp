@@ -14,11 +14,13 @@
 #include "platform/job_dir.h"
 #include "platform/module.h"
 #include "platform/process.h"
+#include "platform/serial_backend.h"
 
 namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitError = 2;  // the plug-in or PROG_KOM.CFG could not be used
+constexpr int kExitJobRunning = 3;
 constexpr int kExitUsage = 64;
 
 const char* kHelp =
@@ -39,8 +41,14 @@ const char* kHelp =
 
 const char* kExitHelp =
     "\n"
+    "A port that does not exist when it is set (a USB adapter not plugged in yet) is saved all\n"
+    "the same, with a warning on standard error; the exit status stays 0.\n"
+    "While a job is running in DIR its configuration is not changed: 'quorvel config' with\n"
+    "KEY=VALUE refuses (exit status 3) and leaves the file as it is; showing it still works.\n"
+    "\n"
     "Exit status: 0 done, 2 the plug-in could not be loaded or PROG_KOM.CFG could not be\n"
-    "read or written, 64 a bad command line, an unknown key or a refused value.\n";
+    "read or written, 3 a job is running in DIR (nothing changed), 64 a bad command line, an\n"
+    "unknown key or a refused value.\n";
 
 constexpr const char* kConfigFile = "PROG_KOM.CFG";
 constexpr const char* kKeptConfigFile = "PROG_KOM.CFG.old";
@@ -57,6 +65,24 @@ std::string pluginFile(std::string name) {
     if (name.size() > ext.size() && std::string_view(name).substr(name.size() - ext.size()) == ext)
       name.resize(name.size() - ext.size());
   return quorvel::host::programLibrary(name + ".so");
+}
+
+// The ports among the settings (the keys the description calls paths) that lead nowhere now.
+std::vector<std::string> missingPorts(const QuorvelDriverDescription* description, const std::vector<std::string>& settings) {
+  std::vector<std::string> missing;
+  if (!description) return missing;
+  for (const std::string& setting : settings) {
+    const auto eq = setting.find('=');
+    if (eq == std::string::npos) continue;
+    for (std::size_t i = 0; i < description->keyCount; ++i) {
+      const QuorvelConfigKey& key = description->keys[i];
+      if (key.type != QUORVEL_KEY_PATH || !key.name || setting.compare(0, eq, key.name) != 0 || std::strlen(key.name) != eq)
+        continue;
+      const std::string device = quorvel::platform::SerialDevicePath(setting.substr(eq + 1));
+      if (!quorvel::platform::FileExists(device.c_str())) missing.push_back(device);
+    }
+  }
+  return missing;
 }
 
 }  // namespace
@@ -109,7 +135,8 @@ int runConfigCommand(int argc, char** argv) {
     return kExitUsage;
   }
   // Keys and values the plug-in's description rules out are refused before it sees them.
-  if (const QuorvelDriverDescription* description = quorvel::host::descriptionOf(module)) {
+  const QuorvelDriverDescription* description = quorvel::host::descriptionOf(module);
+  if (description) {
     if (const auto refusal = quorvel::host::checkSettings(*description, settings)) {
       std::fprintf(stderr, "quorvel: %s\n", refusal->c_str());
       return kExitUsage;
@@ -118,6 +145,22 @@ int runConfigCommand(int argc, char** argv) {
   if (directory && !quorvel::platform::ChangeDirectory(directory)) {
     std::fprintf(stderr, "quorvel: cannot enter the job directory %s: %s\n", directory, std::strerror(errno));
     return kExitUsage;
+  }
+  // A change holds the job directory's lock, as a job does: a running job keeps its
+  // configuration, and no job starts on a file half replaced. Showing needs no lock. A
+  // directory without a lock file has had no job yet: it is only looked at, so that a
+  // configuration made before any job leaves nothing but the file itself.
+  quorvel::platform::JobDirectoryLock lock;
+  const bool changes = !settings.empty() || defaults;
+  const bool busy = changes && (quorvel::platform::FileExists(quorvel::platform::kJobLockFileName)
+                                    ? lock.Acquire() == quorvel::platform::JobDirectoryLock::Result::Busy
+                                    : quorvel::platform::JobDirectoryLockHolder(".") != 0);
+  if (busy) {
+    const long holder = quorvel::platform::JobDirectoryLockHolder(".");
+    std::fprintf(stderr, "quorvel: a job is running in %s", directory ? directory : ".");
+    if (holder > 0) std::fprintf(stderr, " (PID %ld)", holder);
+    std::fprintf(stderr, "; its %s is not changed. Try again when the job has ended.\n", kConfigFile);
+    return kExitJobRunning;
   }
   // From the defaults: the present file steps aside while the plug-in works, and comes back
   // unless a new one was saved in its place.
@@ -141,10 +184,17 @@ int runConfigCommand(int argc, char** argv) {
   }
   if (result == 0) {
     if (setAside) std::fprintf(stderr, "quorvel: the former configuration is kept in %s\n", kKeptConfigFile);
+    for (const std::string& device : missingPorts(description, settings))
+      std::fprintf(stderr, "quorvel: warning: %s does not exist now; saved all the same, for a port that appears later\n",
+                   device.c_str());
     std::fputs(out.c_str(), stdout);
     return std::fflush(stdout) == 0 ? kExitOk : kExitError;
   }
-  std::fprintf(stderr, "quorvel: %s\n", out.c_str());
+  // A file error is the system's own message: on a line of its own.
+  if (result == 2)
+    std::fprintf(stderr, "quorvel: %s could not be read or written:\n    %s\n", kConfigFile, out.c_str());
+  else
+    std::fprintf(stderr, "quorvel: %s\n", out.c_str());
   // A file that cannot be read would block every change: say how to start again.
   if (result == 2 && !defaults && quorvel::platform::FileReadable(kConfigFile))
     std::fprintf(stderr,

@@ -245,12 +245,12 @@ std::optional<std::string> checkSettings(const QuorvelDriverDescription& d, cons
       return "unknown key '" + key + "'; the keys are " + names;
     }
     if (eq == std::string::npos) return key + ": a value is missing (write " + key + "=VALUE)";
-    if (auto why = valueRefusal(*k, std::string_view(setting).substr(eq + 1))) return key + ": " + *why;
+    if (auto why = valueRefusal(*k, std::string_view(setting).substr(eq + 1))) return plugin::refusedValue(key, *why);
   }
   for (const std::string& setting : settings) {
     const auto eq = setting.find('=');
     if (auto why = rangeRefusal(*keyNamed(d, setting.substr(0, eq)), std::string_view(setting).substr(eq + 1)))
-      return setting.substr(0, eq) + ": " + *why;
+      return plugin::refusedValue(setting.substr(0, eq), *why);
   }
   return std::nullopt;
 }

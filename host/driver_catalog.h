@@ -39,7 +39,8 @@ std::vector<std::string> descriptionProblems(const QuorvelDriverDescription& d, 
 
 // `quorvel config` settings ("key=value", UTF-8) against a description: nullopt when every
 // key is known and every value within what the description allows; otherwise the reason as the
-// plug-in would give it ("key: why", or "unknown key 'x'; the keys are ...").
+// plug-in would give it (a refused value as plugin::refusedValue words it: an English line, then
+// the reason on an indented line of its own; or "unknown key 'x'; the keys are ...").
 std::optional<std::string> checkSettings(const QuorvelDriverDescription& d, const std::vector<std::string>& settings);
 
 // Help texts made from the descriptions found: the models each driver accepts (idModelu), a

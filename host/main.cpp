@@ -22,6 +22,7 @@
 #include "host/progress_bar.h"
 #include "host/report_command.h"
 #include "host/report_view.h"
+#include "host/run_diagnosis.h"
 #include "platform/cp1250.h"
 #include "platform/job_dir.h"
 #include "platform/module.h"
@@ -222,7 +223,7 @@ int showReport(const char* directory) {
 int coreRefused(const char* shownDirectory, const char* notRun) {
   const std::string refusal = quorvel::platform::LastModuleRefusal();
   if (!refusal.empty()) {
-    std::fprintf(stderr, "quorvel: the job in %s %s: %s\n", shownDirectory, notRun,
+    std::fprintf(stderr, "quorvel: the job in %s %s:\n    %s\n", shownDirectory, notRun,
                  quorvel::cp1250::toUtf8(refusal).c_str());
   } else if (quorvel::platform::LastModuleRefused()) {
     std::fprintf(stderr, "quorvel: the job in %s could not be started:\n", shownDirectory);
@@ -315,7 +316,9 @@ int dryRunCommand(const std::string& plugin, const char* directory, const char* 
   std::fflush(stdout);
   stopSignals.disconnect();
   core.reset();  // completes the copy's RAPORT.XML
-  return showReport(shownDirectory);
+  const int status = showReport(shownDirectory);
+  quorvel::host::explainReport(plugin, "RAPORT.XML", stderr);
+  return status;
 }
 
 int runCommand(int argc, char** argv) {
@@ -393,8 +396,9 @@ int runCommand(int argc, char** argv) {
   if (watch) watch(&fault, faultText, sizeof faultText);
   core.reset();  // unloading completes PROG_KOM.XML and RAPORT.XML
   int status = showReport(shownDirectory);
+  quorvel::host::explainReport(plugin, "RAPORT.XML", stderr);
   if (fault != 0) {
-    std::fprintf(stderr, "quorvel: the result files of the job in %s are not safely on the disk: %s\n", shownDirectory,
+    std::fprintf(stderr, "quorvel: the result files of the job in %s are not safely on the disk:\n    %s\n", shownDirectory,
                  quorvel::cp1250::toUtf8(faultText).c_str());
     status = kExitError;
   }

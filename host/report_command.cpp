@@ -10,6 +10,7 @@
 #include <tuple>
 #include <vector>
 
+#include "host/report_formats.h"
 #include "host/report_view.h"
 #include "platform/cp1250.h"
 #include "platform/job_dir.h"
@@ -18,6 +19,7 @@ namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitUnreadable = 2;
+constexpr int kExitJobRunning = 3;
 constexpr int kExitUsage = 64;
 
 namespace fs = std::filesystem;
@@ -95,7 +97,9 @@ std::string padded(const std::string& text, std::size_t width) {
   return characters >= width ? text : text + std::string(width - characters, ' ');
 }
 
-int listHistory(const std::string& directory) {
+enum class Format { Text, Json, Csv };
+
+int listHistory(const std::string& directory, Format format) {
   const fs::path history = fs::path(directory) / kHistory;
   std::error_code ec;
   if (!fs::is_directory(history, ec)) {
@@ -103,37 +107,50 @@ int listHistory(const std::string& directory) {
     return kExitUnreadable;
   }
   const std::string current = recordValue(readSmall(history / "BIEZACE.TXT"), "folder");
-  std::printf("Jobs kept in %s, oldest first:\n", history.c_str());
-  std::printf("  %-44s %-26s %-8s %s\n", "FOLDER", "OPERATION", "STATUS", "SALES");
+  std::vector<quorvel::host::KeptJobRow> rows;
   for (const KeptJob& job : keptJobs(history)) {
     const fs::path folder = history / job.name;
+    quorvel::host::KeptJobRow row;
+    row.folder = job.name;
     // The current job's result files still lie in the job directory itself.
-    const bool isCurrent = job.name == current;
-    const fs::path files = isCurrent ? fs::path(directory) : folder;
+    row.current = job.name == current;
+    const fs::path files = row.current ? fs::path(directory) : folder;
     quorvel::host::ReportView report;
     const bool haveReport = quorvel::host::readReport((files / "RAPORT.XML").string(), report);
     quorvel::host::DeviceDataView data;
     quorvel::host::readDeviceData((files / "PROG_KOM.XML").string(), data);
-    std::string operation = report.operation;
-    if (operation.empty()) operation = quorvel::cp1250::toUtf8(recordValue(readSmall(folder / "ZADANIE.TXT"), "operacja"));
-    if (operation.empty()) operation = "?";
-    const std::string status = !haveReport ? "-" : report.complete ? report.status.type : "cut off";
-    int records = 0;
+    row.operation = report.operation;
+    if (row.operation.empty()) row.operation = quorvel::cp1250::toUtf8(recordValue(readSmall(folder / "ZADANIE.TXT"), "operacja"));
+    row.status = !haveReport ? "" : report.complete ? report.status.type : "cut off";
     long long total = 0;
     for (const auto& r : data.records) {
       if (r.kind != "Obrót") continue;
-      ++records;
+      ++row.salesRecords;
       for (const auto& [name, value] : r.fields)
         if (name == "Wartość") total += moneyValue(value);
     }
-    const std::string sales = records ? std::to_string(records) + " records, " + moneyText(total) : "-";
-    const bool undelivered = fs::exists(folder / kMarker, ec);
-    std::printf("  %s %s %-8s %s%s%s\n", padded(job.name, 44).c_str(), padded(operation, 26).c_str(), status.c_str(),
-                sales.c_str(), isCurrent ? "   (current)" : "", undelivered ? "   UNDELIVERED SALES" : "");
+    row.salesTotal = moneyText(total);
+    row.undelivered = fs::exists(folder / kMarker, ec);
+    rows.push_back(row);
   }
-  std::printf("\n(current) is the job whose RAPORT.XML and PROG_KOM.XML lie in %s itself; UNDELIVERED SALES\n"
-              "marks a job whose kept files hold sales the register has cleared and no report delivered.\n",
-              directory.c_str());
+  if (format == Format::Json) {
+    quorvel::host::printHistoryJson(directory, rows, stdout);
+  } else if (format == Format::Csv) {
+    quorvel::host::printHistoryCsv(rows, stdout);
+  } else {
+    std::printf("Jobs kept in %s, oldest first:\n", history.c_str());
+    std::printf("  %-44s %-26s %-8s %s\n", "FOLDER", "OPERATION", "STATUS", "SALES");
+    for (const auto& row : rows) {
+      const std::string sales = row.salesRecords ? std::to_string(row.salesRecords) + " records, " + row.salesTotal : "-";
+      std::printf("  %s %s %-8s %s%s%s\n", padded(row.folder, 44).c_str(),
+                  padded(row.operation.empty() ? "?" : row.operation, 26).c_str(),
+                  row.status.empty() ? "-" : row.status.c_str(), sales.c_str(), row.current ? "   (current)" : "",
+                  row.undelivered ? "   UNDELIVERED SALES" : "");
+    }
+    std::printf("\n(current) is the job whose RAPORT.XML and PROG_KOM.XML lie in %s itself; UNDELIVERED SALES\n"
+                "marks a job whose kept files hold sales the register has cleared and no report delivered.\n",
+                directory.c_str());
+  }
   std::fflush(stdout);
   return kExitOk;
 }
@@ -142,7 +159,7 @@ int listHistory(const std::string& directory) {
 
 void printReportHelp(std::FILE* out) {
   std::fputs(
-      "Usage: quorvel report [DIR] [--history | --job NAME]\n"
+      "Usage: quorvel report [DIR] [--history | --job NAME] [--format text|json|csv]\n"
       "\n"
       "Shows the result files of the last job in the job directory DIR (default: the current\n"
       "directory) in the terminal's encoding (UTF-8); the files themselves are windows-1250.\n"
@@ -153,14 +170,35 @@ void printReportHelp(std::FILE* out) {
       "              kept files hold sales the register has cleared and no report delivered\n"
       "  --job NAME  shows the kept job HISTORIA/NAME as the last job is shown, and its\n"
       "              further kept files\n"
+      "  --format F  text (the default), or for scripts and spreadsheets:\n"
+      "              json: one object {\"directory\", \"job\" (with --job only), \"operation\",\n"
+      "                \"complete\" (both files read whole), \"status\": {\"type\", \"text\"} (null\n"
+      "                without a status block), \"messages\": [{\"type\", \"text\", \"number\"\n"
+      "                (null when none), \"goods\": [...]}], \"records\": [{\"record\": \"Towar\"\n"
+      "                or \"Obrót\", then every field of the record by its element name}]};\n"
+      "                a field with an id is named with it (\"Ce[1]\"), a field that comes\n"
+      "                more than once in a record holds the array of its values; all values\n"
+      "                are strings, in UTF-8. With --history: {\"directory\", \"jobs\": [{\"folder\",\n"
+      "                \"operation\", \"status\", \"salesRecords\", \"salesTotal\", \"current\",\n"
+      "                \"undelivered\"}]}.\n"
+      "              csv: the records of PROG_KOM.XML (RFC 4180, UTF-8, CRLF, a header row):\n"
+      "                the sales records (Obrót) of a sales read-out, otherwise the goods\n"
+      "                records (Towar), one row each, a column per field name in the order\n"
+      "                the names first come; the values of a field that comes more than once\n"
+      "                in a record are joined by ';'. A job without such records gives no\n"
+      "                output at all, not even the header row. With --history: a row per\n"
+      "                kept job (folder, operation, status, salesRecords, salesTotal,\n"
+      "                current, undelivered).\n"
       "\n"
       "Shown:\n"
       "  RAPORT.XML     every message (type, text, number, goods identifiers) and the status\n"
       "  PROG_KOM.XML   one line per record: towar (goods accepted by the register or read\n"
       "                 from it) or sprzedaż (sales counters), with their fields\n"
       "\n"
+      "While a job is running in DIR its result files are not complete: nothing is shown.\n"
+      "\n"
       "Exit status: 0 when both files were read whole, 2 when either is missing,\n"
-      "unreadable or cut short, 64 for a bad command line.\n",
+      "unreadable or cut short, 3 when a job is running in DIR, 64 for a bad command line.\n",
       out);
 }
 
@@ -168,28 +206,54 @@ int runReportCommand(int argc, char** argv) {
   std::string directory = ".";
   bool haveDirectory = false, history = false;
   std::string job;
+  Format format = Format::Text;
+  const auto usage = [](const std::string& why) {
+    std::fprintf(stderr, "quorvel report: %s\nTry 'quorvel report --help'.\n", why.c_str());
+    return kExitUsage;
+  };
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       printReportHelp(stdout);
       return kExitOk;
     }
-    if (arg == "--history" && job.empty()) {
+    if (arg == "--history") {
       history = true;
-      continue;
-    }
-    if (arg == "--job" && i + 1 < argc && !history && job.empty()) {
+    } else if (arg == "--job") {
+      if (i + 1 >= argc) return usage("--job needs the name of a kept job");
       job = argv[++i];
-      if (!job.empty() && job.find('/') == std::string::npos && job != "." && job != "..") continue;
+      if (job.empty() || job.find('/') != std::string::npos || job == "." || job == "..")
+        return usage("--job takes the name of a folder of HISTORIA, not " + job);
+    } else if (arg == "--format" || arg.substr(0, 9) == "--format=") {
+      std::string name;
+      if (arg == "--format") {
+        if (i + 1 >= argc) return usage("--format needs text, json or csv");
+        name = argv[++i];
+      } else {
+        name = std::string(arg.substr(9));
+      }
+      if (name == "text") format = Format::Text;
+      else if (name == "json") format = Format::Json;
+      else if (name == "csv") format = Format::Csv;
+      else return usage("unknown format " + name + " (text, json or csv)");
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return usage("unknown option " + std::string(arg));
+    } else if (haveDirectory) {
+      return usage("only one job directory may be given (" + std::string(arg) + ")");
+    } else {
+      directory = argv[i];
+      haveDirectory = true;
     }
-    if ((arg.size() > 1 && arg[0] == '-') || haveDirectory) {
-      std::fprintf(stderr, "quorvel report: unexpected argument %s\nTry 'quorvel report --help'.\n", argv[i]);
-      return kExitUsage;
-    }
-    directory = argv[i];
-    haveDirectory = true;
   }
-  if (history) return listHistory(directory);
+  if (history && !job.empty()) return usage("--history and --job cannot go together");
+  // A running job writes its result files as it goes: what they hold is not yet its report.
+  if (const long holder = quorvel::platform::JobDirectoryLockHolder(directory); holder != 0) {
+    std::fprintf(stderr, "quorvel report: a job is running in %s", directory.c_str());
+    if (holder > 0) std::fprintf(stderr, " (PID %ld)", holder);
+    std::fputs("; its result files are not complete, nothing is shown. Try again when it has ended.\n", stderr);
+    return kExitJobRunning;
+  }
+  if (history) return listHistory(directory, format);
   const std::string shownDirectory = directory;
   if (!job.empty()) {
     directory = (fs::path(directory) / kHistory / job).string();
@@ -202,6 +266,20 @@ int runReportCommand(int argc, char** argv) {
   int status = kExitOk;
 
   quorvel::host::ReportView report;
+  quorvel::host::DeviceDataView data;
+  if (format != Format::Text) {
+    quorvel::host::readReport(directory + "/RAPORT.XML", report);
+    quorvel::host::readDeviceData(directory + "/PROG_KOM.XML", data);
+    if (format == Format::Json)
+      quorvel::host::printJson(shownDirectory, job, report, data, stdout);
+    else
+      quorvel::host::printCsv(data, stdout);
+    if (!report.complete) std::fprintf(stderr, "quorvel report: RAPORT.XML: %s\n", report.error.c_str());
+    if (!data.complete) std::fprintf(stderr, "quorvel report: PROG_KOM.XML: %s\n", data.error.c_str());
+    std::fflush(stdout);
+    return report.complete && data.complete ? kExitOk : kExitUnreadable;
+  }
+
   std::printf("RAPORT.XML\n");
   if (quorvel::host::readReport(directory + "/RAPORT.XML", report)) {
     quorvel::host::printReport(report, stdout);
@@ -211,7 +289,6 @@ int runReportCommand(int argc, char** argv) {
     status = kExitUnreadable;
   }
 
-  quorvel::host::DeviceDataView data;
   std::printf("\nPROG_KOM.XML\n");
   if (quorvel::host::readDeviceData(directory + "/PROG_KOM.XML", data)) {
     quorvel::host::printDeviceData(data, stdout);

@@ -200,9 +200,9 @@ std::string trimmed(const std::string& text) {
 void printReport(const ReportView& report, std::FILE* out) {
   std::fprintf(out, "Operation: %s\n", report.operation.c_str());
   for (const auto& m : report.messages) {
-    std::fprintf(out, "  %-2s %s", m.type.c_str(), trimmed(m.text).c_str());
-    if (m.number > 0) std::fprintf(out, " (no. %ld)", m.number);
-    std::fputc('\n', out);
+    // The system's text whole on its line; what the program adds goes on lines of its own.
+    std::fprintf(out, "  %-2s %s\n", m.type.c_str(), trimmed(m.text).c_str());
+    if (m.number > 0) std::fprintf(out, "     number: %ld\n", m.number);
     if (!m.goods.empty()) {
       std::fputs("     goods:", out);
       for (std::size_t i = 0; i < m.goods.size(); ++i)

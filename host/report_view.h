@@ -28,7 +28,8 @@ struct ReportView {
 // `complete` false and what could be read.
 bool readReport(const std::string& path, ReportView& report);
 
-// Writes the messages and the final status readably, in UTF-8.
+// Writes the messages and the final status readably, in UTF-8: each message's text whole on
+// its line after its type, its number and goods on indented lines below it.
 void printReport(const ReportView& report, std::FILE* out);
 
 // One record of the device-data file: a goods record ("Towar") or a sales record ("Obrót"),

@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -58,6 +60,37 @@ void JobDirectoryLock::Release() {
   if (fd_ < 0) return;
   ::close(fd_);  // closing the last descriptor of the open file drops its lock
   fd_ = -1;
+}
+
+long JobDirectoryLockHolder(const std::string& directory) {
+  const std::string lockFile = directory + "/" + kJobLockFileName;
+  struct stat file {}, folder {};
+  const bool haveFile = ::lstat(lockFile.c_str(), &file) == 0 && S_ISREG(file.st_mode);
+  if (::stat(directory.c_str(), &folder) != 0) return 0;
+  const auto is = [](const struct stat& st, unsigned major, unsigned minor, unsigned long inode) {
+    return major == ::major(st.st_dev) && minor == ::minor(st.st_dev) && inode == st.st_ino;
+  };
+  if (std::FILE* locks = std::fopen("/proc/locks", "re")) {
+    long holder = 0;
+    char line[256];
+    while (holder == 0 && std::fgets(line, sizeof line, locks)) {
+      // "1: FLOCK  ADVISORY  WRITE 1234 fe:00:10953320 0 EOF"; waiters ("1: -> FLOCK ...") do not hold it.
+      char kind[16];
+      long pid = 0;
+      unsigned major = 0, minor = 0;
+      unsigned long inode = 0;
+      if (std::sscanf(line, "%*[^:]: %15s %*s %*s %ld %x:%x:%lu", kind, &pid, &major, &minor, &inode) != 5) continue;
+      if (std::strcmp(kind, "FLOCK") == 0 && pid > 0 && ((haveFile && is(file, major, minor, inode)) || is(folder, major, minor, inode)))
+        holder = pid;
+    }
+    std::fclose(locks);
+    return holder;
+  }
+  const int fd = ::open(haveFile ? lockFile.c_str() : directory.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return 0;
+  const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return held ? -1 : 0;
 }
 
 int JobDirectoryLock::Share() const { return fd_ < 0 ? -1 : ::fcntl(fd_, F_DUPFD_CLOEXEC, 0); }

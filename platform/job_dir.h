@@ -56,6 +56,13 @@ class QUORVEL_API JobDirectoryLock {
   int fd_ = -1;
 };
 
+// Whether a job holds the lock of the job directory `directory` (its lock file, or the
+// directory itself where the lock falls back to it), found without taking or changing it: the
+// pid of the holding process, 0 when no process holds it, -1 when it is held by a process
+// this one cannot name. Read from /proc/locks; where that cannot be read, a lock that cannot
+// be shared for an instant counts as held.
+QUORVEL_API long JobDirectoryLockHolder(const std::string& directory);
+
 enum class ReadOpenError {
   None,
   Missing,     // no such file, or it cannot be opened (permissions)

@@ -339,6 +339,15 @@ RegisterLock::Result RegisterLock::LockSerialLine(const std::string& devicePath)
   return Take([&](int&, long& holder, int& error) { return tryUucp(path_, self, holder, error); });
 }
 
+long SerialLineLockHolder(const std::string& devicePath) {
+  char* real = ::realpath(devicePath.c_str(), nullptr);
+  if (!real) return 0;
+  const std::string device = real;
+  std::free(real);
+  const long pid = readPid(RegisterLockDirectory() + "/LCK.." + baseName(device));
+  return processRuns(pid) ? pid : 0;
+}
+
 RegisterLock::Result RegisterLock::LockNamed(const std::string& name) {
   const std::string folder = RegisterLockDirectory() + "/quorvel";
   path_ = folder + "/" + sanitized(name) + ".lock";

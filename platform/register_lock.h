@@ -54,6 +54,11 @@ QUORVEL_API std::string RegisterLockDirectory();
 // kRegisterLockWaitMs.
 QUORVEL_API unsigned RegisterLockWaitMs();
 
+// The running process that the UUCP lock of the serial line at `devicePath` names (links
+// resolved as LockSerialLine resolves them): its pid, 0 when there is no such lock, it names
+// no pid, or its process has ended. Nothing is locked or changed.
+QUORVEL_API long SerialLineLockHolder(const std::string& devicePath);
+
 // The name of the lock of a register reached over TCP, "KIND-HOST-PORT": `address` is the host,
 // optionally followed by ":PORT" (else `defaultPort`); a numeric IPv4 address in its usual form
 // (so that 192.168.001.010 and 192.168.1.10 meet), any other host in lower case.

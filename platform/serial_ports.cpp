@@ -17,6 +17,8 @@
 #include <tuple>
 #include <utility>
 
+#include "platform/register_lock.h"
+
 namespace quorvel::platform {
 
 namespace {
@@ -91,7 +93,48 @@ void addLockHolders(const struct stat& node, std::vector<std::string>& holders) 
   }
 }
 
+// Open descriptors of other processes (all of them for root, one's own otherwise), as holders
+// of the lines they lead to.
+void addOpenHolders(std::vector<SerialLineInfo>& lines) {
+  const std::string self = std::to_string(::getpid());
+  for (const std::string& pid : entriesOf("/proc")) {
+    if (!allDigits(pid, 0) || pid == self) continue;
+    const std::string fdDir = "/proc/" + pid + "/fd/";
+    for (const std::string& fd : entriesOf(fdDir)) {
+      char target[PATH_MAX];
+      const ssize_t len = ::readlink((fdDir + fd).c_str(), target, sizeof target - 1);
+      if (len <= 0) continue;
+      const std::string path(target, static_cast<std::size_t>(len));
+      for (auto& line : lines)
+        if (line.device == path) addHolder(line.holders, pid);
+    }
+  }
+}
+
 }  // namespace
+
+std::string ProcessName(long pid) {
+  const std::string entry = processName(std::to_string(pid));
+  const std::size_t space = entry.find(' ');
+  return space == std::string::npos ? std::string() : entry.substr(space + 1);
+}
+
+SerialLineInfo DescribeSerialLine(const std::string& device) {
+  std::vector<SerialLineInfo> lines(1);
+  SerialLineInfo& line = lines.front();
+  // Descriptors lead to the node itself, whatever link the configuration names.
+  const std::string node = resolved(device);
+  line.device = node.empty() ? device : node;
+  line.group = AccessGroup(line.device);
+  line.mayOpen = ::access(line.device.c_str(), R_OK | W_OK) == 0;
+  addOpenHolders(lines);
+  struct stat st {};
+  if (::stat(line.device.c_str(), &st) == 0) addLockHolders(st, line.holders);
+  if (const long pid = SerialLineLockHolder(line.device); pid > 0 && pid != ::getpid())
+    addHolder(line.holders, std::to_string(pid));
+  line.device = device;
+  return line;
+}
 
 std::vector<std::string> SerialLineNodes() { return SerialLineNodesIn("/dev", "/sys/class/tty"); }
 
@@ -153,20 +196,7 @@ std::vector<SerialLineInfo> ScanSerialLines() {
     for (auto& line : lines)
       if (line.device == target) line.byId.push_back(byId + link);
   }
-  // Open descriptors of other processes (all of them for root, one's own otherwise).
-  const std::string self = std::to_string(::getpid());
-  for (const std::string& pid : entriesOf("/proc")) {
-    if (!allDigits(pid, 0) || pid == self) continue;
-    const std::string fdDir = "/proc/" + pid + "/fd/";
-    for (const std::string& fd : entriesOf(fdDir)) {
-      char target[PATH_MAX];
-      const ssize_t len = ::readlink((fdDir + fd).c_str(), target, sizeof target - 1);
-      if (len <= 0) continue;
-      const std::string path(target, static_cast<std::size_t>(len));
-      for (auto& line : lines)
-        if (line.device == path) addHolder(line.holders, pid);
-    }
-  }
+  addOpenHolders(lines);
   for (auto& line : lines) {
     struct stat st {};
     if (::stat(line.device.c_str(), &st) == 0) addLockHolders(st, line.holders);

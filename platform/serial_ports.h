@@ -35,6 +35,15 @@ struct SerialLineInfo {
 // its modem lines, which a register or a modem on it may take as a call.
 QUORVEL_API std::vector<SerialLineInfo> ScanSerialLines();
 
+// The details of the one line at `device` (a path; any terminal node, a pseudo-terminal too,
+// not only those SerialLineNodes lists): whether this user may open it, the group to join,
+// and its holders: processes with it open, with an advisory lock on it, or named by its UUCP
+// lock file (register_lock.h). Nothing is opened. byId stays empty.
+QUORVEL_API SerialLineInfo DescribeSerialLine(const std::string& device);
+
+// The name of the running process `pid` (its /proc comm), "" when it cannot be read.
+QUORVEL_API std::string ProcessName(long pid);
+
 // The group whose members may read and write a device node ("dialout"): its owning group when
 // the node's mode gives that group both; the number when the group has no name; "" when the
 // group may not, or the node cannot be looked at.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace quorvel::plugin {
@@ -27,6 +28,13 @@ inline std::optional<bool> parseSwitch(std::string_view text) {
   for (const char* no : {"no", "off", "false", "0"})
     if (sameNoCase(text, no)) return false;
   return std::nullopt;
+}
+
+// A refused value of `key`, for the terminal: an English line naming the key, then the reason
+// on a line of its own, indented, whole as given (a form's message is the system's Polish
+// text, which no English sentence takes inside itself).
+inline std::string refusedValue(std::string_view key, std::string_view why) {
+  return "the value of " + std::string(key) + " is refused:\n    " + std::string(why);
 }
 
 }  // namespace quorvel::plugin

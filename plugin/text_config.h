@@ -113,9 +113,10 @@ std::string describeKeys(std::span<const std::string_view> keys);
 // settings, puts its `key = value` lines into `out`. With settings ("key=value" each, UTF-8,
 // applied in order) every value is taken, then `check` runs over the whole record together
 // with the keys given; only when everything passes is the file replaced (written aside and
-// renamed), and `out` receives the new lines. Otherwise `out` holds the reason ("key:
-// message"), the file is untouched, and the result says why. `out` is UTF-8. Nothing is thrown:
-// running out of memory is a file error with its message.
+// renamed), and `out` receives the new lines. Otherwise `out` holds the reason (a refused
+// value as refusedValue words it, plugin/key_text.h), the file is untouched, and the result
+// says why. `out` is UTF-8. Nothing is thrown: running out of memory is a file error with its
+// message.
 template <class Record, class Check>
 int runTextConfig(std::span<const TextKey<Record>> keys, Check check, const std::vector<std::string>& settings,
                   std::string& out) try {
@@ -143,19 +144,19 @@ int runTextConfig(std::span<const TextKey<Record>> keys, Check check, const std:
       return kTextConfigRefused;
     }
     if (!found->set) {
-      out = key + ": " + found->readOnlyWhy;
+      out = refusedValue(key, found->readOnlyWhy);
       return kTextConfigRefused;
     }
     const std::string_view typed = std::string_view(setting).substr(eq + 1);
     if (auto refusal = found->set(config, found->path ? std::string(typed) : cp1250::fromUtf8(typed))) {
-      out = key + ": " + cp1250::toUtf8(*refusal);
+      out = refusedValue(key, cp1250::toUtf8(*refusal));
       return kTextConfigRefused;
     }
     given.push_back(key);
   }
   if (!settings.empty()) {
     if (const std::optional<KeyRefusal> refusal = check(config, given)) {
-      out = refusal->key + ": " + cp1250::toUtf8(refusal->message);
+      out = refusedValue(refusal->key, cp1250::toUtf8(refusal->message));
       return kTextConfigRefused;
     }
     if (replaceConfigImage(toImage(config)) != 0) {

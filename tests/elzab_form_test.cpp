@@ -135,9 +135,14 @@ TEST(ElzabForm, HeadlessKeysStoreWhatTheFormStores) {
     const char* setting;
     const char* says;
   } refused[] = {
-      {"timeout=181", "timeout: "},        {"repeat=51", "repeat: "},       {"connector=3", "connector: must be"},
-      {"password=abc*", "password: the character at position 4"},            {"speed=38400", "speed: "},
-      {"mux-channel=9", "mux-channel: "}, {"register=0", "register: "},    {"phone=a\tb", "phone: no control"},
+      {"timeout=181", "the value of timeout is refused:\n    "},
+      {"repeat=51", "the value of repeat is refused:\n    "},
+      {"connector=3", "the value of connector is refused:\n    must be"},
+      {"password=abc*", "the value of password is refused:\n    the character at position 4"},
+      {"speed=38400", "the value of speed is refused:\n    "},
+      {"mux-channel=9", "the value of mux-channel is refused:\n    "},
+      {"register=0", "the value of register is refused:\n    "},
+      {"phone=a\tb", "the value of phone is refused:\n    no control"},
   };
   for (const Refused& r : refused) {
     SCOPED_TRACE(r.setting);

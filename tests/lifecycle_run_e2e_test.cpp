@@ -426,7 +426,8 @@ TEST(QuorvelRun, ShowsNumbersAndGoodsOfMessages) {
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(r.out,
             "Operation: UsuwanieTowarów\n"
-            "  W  Towary pominięte (no. 5)\n"
+            "  W  Towary pominięte\n"
+            "     number: 5\n"
             "     goods: 7, 4294967295, 0\n"
             "Status: W  Towary pominięte\n");
   EXPECT_NE(readFile("RAPORT.XML").find(cp("\t\t<Numer>5</Numer>\r\n\t\t<Treść>Towary pominięte</Treść>\r\n"
@@ -605,8 +606,8 @@ TEST(QuorvelCommandLine, PluginsOnTheLibraryPathDescribeThemselves) {
   } cases[] = {
       {"level=7 colour=GREEN", 0, "taken level=7\ntaken colour=GREEN\n"},
       {"colour=2", 0, "taken colour=2"},
-      {"level=10", 64, "quorvel: level: Wprowadź liczbę całkowitą z zakresu od 1 do 9.\n"},
-      {"level=x colour=blue", 64, "quorvel: colour: must be one of red, green\n"},
+      {"level=10", 64, "quorvel: the value of level is refused:\n    Wprowadź liczbę całkowitą z zakresu od 1 do 9.\n"},
+      {"level=x colour=blue", 64, "quorvel: the value of colour is refused:\n    must be one of red, green\n"},
       {"size=3", 64, "quorvel: unknown key 'size'; the keys are colour, level\n"},
       {"level", 64, "quorvel: level: a value is missing (write level=VALUE)\n"},
   };

@@ -94,8 +94,10 @@ TEST(QuorvelConfig, EveryKeyIsStoredAndPrinted) {
     elcom::SUConfig want = defaults();
     k.change(want);
     EXPECT_EQ(readFile(dir.file("PROG_KOM.CFG")), fileOf(want));
-    // Printing afterwards shows what was stored.
-    EXPECT_EQ(config(dir.path(), {}).output, r.output);
+    // Printing afterwards shows what was stored (a port missing now was warned of, once).
+    std::string stored = r.output;
+    if (stored.rfind("quorvel: warning: ", 0) == 0) stored.erase(0, stored.find('\n') + 1);
+    EXPECT_EQ(config(dir.path(), {}).output, stored);
   }
 }
 
@@ -104,21 +106,21 @@ TEST(QuorvelConfig, RefusedSettingsLeaveTheFileUntouched) {
     std::vector<std::string> settings;
     const char* message;
   } cases[] = {
-      {{"register=0"}, "register: Wprowadź liczbę całkowitą z zakresu od 1 do 99."},
-      {{"register=100"}, "register: Wprowadź liczbę całkowitą z zakresu od 1 do 99."},
-      {{"register=7x"}, "register: Wprowadź liczbę całkowitą z zakresu od 1 do 99."},
-      {{"mux=yes", "mux-channel=5"}, "mux-channel: Wprowadź liczbę całkowitą z zakresu od 1 do 4."},
+      {{"register=0"}, "the value of register is refused:\n    Wprowadź liczbę całkowitą z zakresu od 1 do 99."},
+      {{"register=100"}, "the value of register is refused:\n    Wprowadź liczbę całkowitą z zakresu od 1 do 99."},
+      {{"register=7x"}, "the value of register is refused:\n    Wprowadź liczbę całkowitą z zakresu od 1 do 99."},
+      {{"mux=yes", "mux-channel=5"}, "the value of mux-channel is refused:\n    Wprowadź liczbę całkowitą z zakresu od 1 do 4."},
       // The channel is checked against the type it ends with, in whatever order they come.
-      {{"mux-channel=12", "mux-type=MPX4s"}, "mux-channel: Wprowadź liczbę całkowitą z zakresu od 1 do 8."},
-      {{"mux-type=Elzab 8x"}, "mux-type: must be one of Elzab 4x, Falwi, MPX4s"},
-      {{"speed=19200"}, "speed: must be one of 9600, 38400"},
-      {{"mux=maybe"}, "mux: write yes or no"},
-      {{"dump=2"}, "dump: write yes or no"},
-      {{"port="}, "port: may not be empty"},
-      {{"port=" + std::string(250, 'x')}, "port: at most 249 characters"},
-      {{"port=/dev/ttyS0\nspeed = 38400"}, "port: may not hold control characters"},
-      {{"model=Euro"}, "model: must be one of Quorvel_Elcom_Euro500T2,"},
-      {{"max-plu=100"}, "max-plu: read only"},
+      {{"mux-channel=12", "mux-type=MPX4s"}, "the value of mux-channel is refused:\n    Wprowadź liczbę całkowitą z zakresu od 1 do 8."},
+      {{"mux-type=Elzab 8x"}, "the value of mux-type is refused:\n    must be one of Elzab 4x, Falwi, MPX4s"},
+      {{"speed=19200"}, "the value of speed is refused:\n    must be one of 9600, 38400"},
+      {{"mux=maybe"}, "the value of mux is refused:\n    write yes or no"},
+      {{"dump=2"}, "the value of dump is refused:\n    write yes or no"},
+      {{"port="}, "the value of port is refused:\n    may not be empty"},
+      {{"port=" + std::string(250, 'x')}, "the value of port is refused:\n    at most 249 characters"},
+      {{"port=/dev/ttyS0\nspeed = 38400"}, "the value of port is refused:\n    may not hold control characters"},
+      {{"model=Euro"}, "the value of model is refused:\n    must be one of Quorvel_Elcom_Euro500T2,"},
+      {{"max-plu=100"}, "the value of max-plu is refused:\n    read only"},
       {{"speed"}, "speed: a value is missing"},
       {{"register=5", "colour=red"}, "unknown key 'colour'; the keys are port, speed, mux, mux-type, mux-channel,"},
   };

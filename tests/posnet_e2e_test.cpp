@@ -600,14 +600,15 @@ TEST(PosnetEndToEnd, HeadlessConfiguration) {
       {{"connection=Ethernet", "ip=127.0.0.1:40001", "parity=e", "mux=yes", "mux-type=mpx4s", "mux-channel=8", "log=on"},
        "0 connection = Ethernet\nip = 127.0.0.1:40001\nport = COM1\nspeed = 9600\ndata-bits = 8\nparity = E\n"
        "stop-bits = 1\nmux = yes\nmux-type = MPX4s\nmux-channel = 8\nlog = yes\n"},
-      {{"mux-channel=9"}, "64 quorvel: mux-channel: Wprowadź liczbę całkowitą z zakresu od 1 do 8.\n"},
-      {{"ip=127.0.0.1:400011"}, "64 quorvel: ip: Numer portu po dwukropku musi być liczbą od 1 do 65535 (adres a.b.c.d:port).\n"},
-      {{"data-bits=6"}, "64 quorvel: data-bits: must be one of 7, 8\n"},
-      {{"stop-bits=1.5"}, "64 quorvel: stop-bits: must be one of 1, 2\n"},
-      {{"parity=M"}, "64 quorvel: parity: must be one of N, O, E\n"},
-      {{"speed=14400"}, "64 quorvel: speed: must be one of 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200\n"},
-      {{"connection=RS-232", "speed=115200", "data-bits=7", "stop-bits=2", "port=/dev/ttyUSB0"},
-       "0 connection = RS-232\nip = 127.0.0.1:40001\nport = /dev/ttyUSB0\nspeed = 115200\ndata-bits = 7\nparity = E\n"
+      {{"mux-channel=9"}, "64 quorvel: the value of mux-channel is refused:\n    Wprowadź liczbę całkowitą z zakresu od 1 do 8.\n"},
+      {{"ip=127.0.0.1:400011"}, "64 quorvel: the value of ip is refused:\n    Numer portu po dwukropku musi być liczbą od 1 do 65535 (adres a.b.c.d:port).\n"},
+      {{"data-bits=6"}, "64 quorvel: the value of data-bits is refused:\n    must be one of 7, 8\n"},
+      {{"stop-bits=1.5"}, "64 quorvel: the value of stop-bits is refused:\n    must be one of 1, 2\n"},
+      {{"parity=M"}, "64 quorvel: the value of parity is refused:\n    must be one of N, O, E\n"},
+      {{"speed=14400"}, "64 quorvel: the value of speed is refused:\n    must be one of 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200\n"},
+      {{"connection=RS-232", "speed=115200", "data-bits=7", "stop-bits=2", "port=/dev/ttyQuorvelMissing0"},
+       "0 quorvel: warning: /dev/ttyQuorvelMissing0 does not exist now; saved all the same, for a port that appears "
+       "later\nconnection = RS-232\nip = 127.0.0.1:40001\nport = /dev/ttyQuorvelMissing0\nspeed = 115200\ndata-bits = 7\nparity = E\n"
        "stop-bits = 2\nmux = yes\nmux-type = MPX4s\nmux-channel = 8\nlog = yes\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(config(c.settings), c.out) << c.settings.front();

@@ -222,7 +222,7 @@ TEST(PosnetForm, AddressesAreCheckedAlikeByTheFormAndTheTextConfiguration) {
       EXPECT_EQ(read.ipPort, c.ipPort);
     } else {
       EXPECT_EQ(result, 1);
-      EXPECT_EQ(out, "ip: " + c.refusal);
+      EXPECT_EQ(out, "the value of ip is refused:\n    " + c.refusal);
     }
   }
   // On RS-232 the disabled address is not the form's concern, and is kept as it was.
