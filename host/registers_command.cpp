@@ -370,7 +370,7 @@ int runRegistersCommand(int argc, char** argv) {
   }
   if (file.registers.empty()) std::printf("%s names no register\n", file.path.c_str());
   int status = kExitOk;
-  std::printf("%-12s %-16s %-24s %-7s %s\n", "NAME", "DRIVER", "PORT", "SPEED", check ? "MODEL / ANSWERS" : "MODEL");
+  std::printf("%-12s %-16s %-24s %-7s %s\n", "NAME", "DRIVER", "PORT", "SPEED", "MODEL");
   for (const NamedRegister& reg : file.registers) {
     std::string bytes, printed, model;
     const bool valid = quorvel::host::checkRegister(reg, error) && quorvel::host::makeRegisterConfig(reg, bytes, printed, error);
