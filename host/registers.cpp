@@ -120,6 +120,7 @@ bool configureInPrivate(const NamedRegister& reg, quorvel::contract::ConfigTextF
   const std::string home = platform::CurrentDirectory();
   if (folder.empty() || home.empty()) {
     error = std::string("cannot make a temporary folder: ") + std::strerror(errno);
+    if (!folder.empty()) platform::RemoveDirectoryTree(folder);
     return false;
   }
   bool ok = platform::ChangeDirectory(folder.c_str());

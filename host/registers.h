@@ -9,7 +9,7 @@
 //   [kasa1]
 //   driver = quorvel_elcom
 //   port = /dev/ttyUSB0
-//   speed = 19200
+//   speed = 38400
 //   model = Quorvel_Elcom_Euro2100TX27
 //
 //   [kasa2]

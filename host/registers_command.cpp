@@ -44,7 +44,7 @@ const char* kRegistersHelp =
     "    [kasa1]\n"
     "    driver = quorvel_elcom\n"
     "    port = /dev/ttyUSB0\n"
-    "    speed = 19200\n"
+    "    speed = 38400\n"
     "    model = Quorvel_Elcom_Euro2100TX27\n"
     "\n"
     "    [kasa2]\n"
@@ -80,11 +80,12 @@ const char* kRegistersHelp =
 
 const char* kOperationHelp =
     "Usage: quorvel do OPERATION PLUGIN|NAME [-C DIR] [OPTIONS]\n"
-    "       quorvel OPERATION PLUGIN|NAME [-C DIR] [OPTIONS]   (for the operations below)\n"
     "\n"
     "Writes the job file VEXA_JOB.XML for one operation and runs it as 'quorvel run' does\n"
     "(the same report, the same exit status), without a hand-written job. PLUGIN|NAME is a\n"
-    "driver plug-in or a named register (see 'quorvel registers --help').\n"
+    "driver plug-in or a named register (see 'quorvel registers --help'). The short names\n"
+    "below are commands of their own as well: 'quorvel check kasa1' is 'quorvel do check\n"
+    "kasa1'.\n"
     "\n"
     "Operations (the short name, or the job's own operation name):\n"
     "  check         SprawdzeniePołączenia: does the register answer\n"
@@ -265,7 +266,10 @@ std::string connectionCheck(const NamedRegister& reg, const std::string& model) 
   const std::string base = tmp && tmp[0] == '/' ? tmp : "/tmp";
   const std::string folder = quorvel::platform::MakeTemporaryDirectory(base + "/quorvel-check-XXXXXX");
   const std::string home = quorvel::platform::CurrentDirectory();
-  if (folder.empty() || home.empty()) return std::string("cannot make a temporary folder: ") + std::strerror(errno);
+  if (folder.empty() || home.empty()) {
+    if (!folder.empty()) quorvel::platform::RemoveDirectoryTree(folder);
+    return std::string("cannot make a temporary folder: ") + std::strerror(errno);
+  }
   std::string answer = "the check could not run";
   std::string error;
   bool busy = false;

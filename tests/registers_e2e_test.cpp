@@ -4,6 +4,7 @@
 // a sales read-out; registers files and price lists that are refused, with their messages.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -135,6 +136,14 @@ TEST(NamedRegisters, RefusedRegistersFilesNameTheLine) {
   dir.put("r.conf", "[k]\ndriver = quorvel_elcom\n");
   EXPECT_TRUE(contains(quorvel({"config", "kasa9", "--config", f}).output, f + ": no register [kasa9]"));
   EXPECT_EQ(quorvel({"config", "quorvel_elcom", "--config", f, "-C", dir.path()}).exitStatus, 0);
+  // A dry run by name takes the section's configuration into its private copy only.
+  dir.put("r.conf", "[k]\ndriver = quorvel_posnet\nconnection = Ethernet\nip = 10.0.0.9\n");
+  std::filesystem::remove(dir.file("PROG_KOM.CFG"));
+  EXPECT_TRUE(contains(quorvel({"config", "k", "--config", f}).output, "connection = Ethernet\nip = 10.0.0.9\n"));
+  ASSERT_EQ(quorvel({"job", "new", "check", "-C", dir.path(), "--model", "Quorvel_Posnet_Combo"}).exitStatus, 0);
+  const HostRun dry = quorvel({"run", "--dry-run", "k", "--config", f, "-C", dir.path()});
+  EXPECT_EQ(dry.exitStatus, 0) << dry.output;
+  EXPECT_FALSE(quorvel::test::fileExists(dir.file("PROG_KOM.CFG")));
 }
 
 TEST(JobFiles, PriceListsAndTheJobFilesWritten) {
