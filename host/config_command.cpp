@@ -11,6 +11,7 @@
 #include "host/command_line.h"
 #include "host/driver_catalog.h"
 #include "host/module_path.h"
+#include "host/registers_command.h"
 #include "platform/job_dir.h"
 #include "platform/module.h"
 #include "platform/process.h"
@@ -24,7 +25,7 @@ constexpr int kExitJobRunning = 3;
 constexpr int kExitUsage = 64;
 
 const char* kHelp =
-    "Usage: quorvel config PLUGIN [-C DIR] [--defaults] [KEY=VALUE...]\n"
+    "Usage: quorvel config PLUGIN|NAME [-C DIR] [--defaults] [KEY=VALUE...]\n"
     "\n"
     "Shows or changes the configuration PROG_KOM.CFG of the driver plug-in PLUGIN in the job\n"
     "directory DIR (default: the current directory), without its configuration form.\n"
@@ -35,6 +36,9 @@ const char* kHelp =
     "With --defaults it starts from the plug-in's defaults instead of the present file (for a\n"
     "PROG_KOM.CFG that cannot be read any more); when KEY=VALUE are given and accepted, the\n"
     "present file is kept beside the new one as PROG_KOM.CFG.old.\n"
+    "NAME, a named register (see 'quorvel registers --help'; --config FILE names the\n"
+    "registers file), prints the configuration its section makes, checked key by key, and\n"
+    "with -C DIR writes it there as PROG_KOM.CFG; its keys are changed in the section.\n"
     "\n"
     "The keys of each driver plug-in found (see 'quorvel run --help') follow; a plug-in\n"
     "checks them further against each other as its form does.\n";
@@ -98,6 +102,7 @@ int runConfigCommand(int argc, char** argv) {
   const char* directory = nullptr;
   std::vector<std::string> settings;
   bool defaults = false;
+  std::string registersFile;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -111,6 +116,9 @@ int runConfigCommand(int argc, char** argv) {
     const auto option = quorvel::host::takeDirectoryOption(argc, argv, i, directory);
     if (option == quorvel::host::DirectoryOption::Missing) return usage("-C needs a directory");
     if (option == quorvel::host::DirectoryOption::Taken) continue;
+    const int config = quorvel::host::takeConfigOption(argc, argv, i, registersFile);
+    if (config < 0) return usage("--config needs a file");
+    if (config > 0) continue;
     if (arg.size() > 1 && arg[0] == '-') {
       return usage("unknown option " + std::string(arg));
     } else if (plugin.empty()) {
@@ -121,6 +129,9 @@ int runConfigCommand(int argc, char** argv) {
     }
   }
   if (plugin.empty()) return usage("the plug-in name is missing");
+  std::optional<quorvel::host::NamedRegister> reg;  // a register's name: its section decides
+  if (const int refused = quorvel::host::resolvePluginOrRegister(plugin, registersFile, reg)) return refused;
+  if (reg) return runRegisterConfig(*reg, directory, settings);
 
   // The plug-in is loaded outside any job: its load handler prepares nothing.
   quorvel::platform::ModuleRef module(quorvel::platform::LoadModule(pluginFile(plugin)));

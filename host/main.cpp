@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,8 @@
 #include "host/config_command.h"
 #include "host/demo_command.h"
 #include "host/dump_command.h"
+#include "host/registers.h"
+#include "host/registers_command.h"
 
 namespace {
 
@@ -62,6 +65,12 @@ void printMainHelp(FILE* out) {
       "                        --dry-run shows what a run would send, sending nothing\n"
       "  config PLUGIN [-C DIR] [KEY=VALUE...]\n"
       "                        show or change the plug-in's configuration PROG_KOM.CFG in DIR\n"
+      "  registers [--check]   list the named registers (and whether each answers)\n"
+      "  check|send|prices|delete|delete-all|import|sales|clear-sales PLUGIN|NAME [-C DIR]\n"
+      "                        write the job file of one operation and run it (also\n"
+      "                        'do OPERATION PLUGIN|NAME'); see 'quorvel do --help'\n"
+      "  job new OPERATION [--goods FILE.csv]\n"
+      "                        write a job file from a CSV price list\n"
       "  dump FILE.dmp         decode a transmission dump file\n"
       "  demo [TOUR...] [-C DIR]\n"
       "                        run tours of the drivers against simulated registers\n"
@@ -79,7 +88,7 @@ void printMainHelp(FILE* out) {
 
 void printRunHelp(FILE* out) {
   std::fputs(
-      "Usage: quorvel run [--dry-run] PLUGIN [-C DIR]\n"
+      "Usage: quorvel run [--dry-run] PLUGIN|NAME [-C DIR] [--config FILE]\n"
       "\n"
       "Runs one job: in the job directory DIR (default: the current directory) the core\n"
       "library libQuorvel.so is loaded, which reads the job; the driver plug-in PLUGIN is\n"
@@ -100,7 +109,10 @@ void printRunHelp(FILE* out) {
       out);
   quorvel::host::printDriverList(out);
   std::fputs(
-      "A plug-in is named without its extension; a name with a '/' is a path.\n"
+      "A plug-in is named without its extension; a name with a '/' is a path. A named\n"
+      "register of the registers file (--config FILE; see 'quorvel registers --help') is\n"
+      "run with its driver, and its section is written to DIR as PROG_KOM.CFG first (into\n"
+      "the private copy for a dry run).\n"
       "\n"
       "What each job field means to each driver, and what each register model holds, as the\n"
       "drivers state it (a goods outside these limits is skipped, or changed as said, and named\n"
@@ -269,6 +281,15 @@ bool copyJobFile(const std::string& from, const std::string& to, const char* nam
   return ok;
 }
 
+// A named register's PROG_KOM.CFG written into the current directory; 0, or the exit status.
+int writeRegisterConfig(const quorvel::host::NamedRegister* reg) {
+  std::string error;
+  bool busy = false;
+  if (!reg || quorvel::host::writeRegisterConfigHere(*reg, error, busy)) return 0;
+  std::fprintf(stderr, "quorvel: %s\n", error.c_str());
+  return busy ? kExitCoreRefused : kExitUsage;
+}
+
 // Prints a line of the plug-in's plan (windows-1250) in UTF-8.
 void showPlanLine(void* context, const char* line) {
   std::fprintf(static_cast<FILE*>(context), "%s\n", quorvel::cp1250::toUtf8(line).c_str());
@@ -277,7 +298,8 @@ void showPlanLine(void* context, const char* line) {
 // `quorvel run --dry-run`: the job of `directory` read and checked in a private copy, so that
 // nothing of the directory is read but the job and the configuration, and nothing is written
 // there at all.
-int dryRunCommand(const std::string& plugin, const char* directory, const char* shownDirectory) {
+int dryRunCommand(const std::string& plugin, const char* directory, const char* shownDirectory,
+                  const quorvel::host::NamedRegister* reg) {
   const std::string base = temporaryBase();
   const std::string copy = quorvel::platform::MakeTemporaryDirectory(base + "/quorvel-dry-run-XXXXXX");
   if (copy.empty()) {
@@ -300,6 +322,8 @@ int dryRunCommand(const std::string& plugin, const char* directory, const char* 
     std::fprintf(stderr, "quorvel: cannot enter %s: %s\n", copy.c_str(), std::strerror(errno));
     return kExitCoreRefused;
   }
+  // A named register's configuration goes into the copy: the job directory is not written.
+  if (const int refused = writeRegisterConfig(reg)) return refused;
 
   StopSignals stopSignals;
   quorvel::platform::ModuleRef core(quorvel::platform::LoadModule(coreModule()));
@@ -321,8 +345,11 @@ int dryRunCommand(const std::string& plugin, const char* directory, const char* 
   return status;
 }
 
+}  // namespace
+
 int runCommand(int argc, char** argv) {
   std::string plugin;
+  std::string registersFile;
   bool havePlugin = false;
   const char* directory = nullptr;
   bool dryRun = false;
@@ -339,6 +366,9 @@ int runCommand(int argc, char** argv) {
     const auto option = quorvel::host::takeDirectoryOption(argc, argv, i, directory);
     if (option == quorvel::host::DirectoryOption::Missing) return usage("-C needs a directory");
     if (option == quorvel::host::DirectoryOption::Taken) continue;
+    const int config = quorvel::host::takeConfigOption(argc, argv, i, registersFile);
+    if (config < 0) return usage("--config needs a file");
+    if (config > 0) continue;
     if (arg.size() > 1 && arg[0] == '-') {
       return usage(("unknown option " + std::string(arg)).c_str());
     } else if (!havePlugin) {
@@ -349,6 +379,9 @@ int runCommand(int argc, char** argv) {
     }
   }
   if (!havePlugin) return usage("the plug-in name is missing");
+  std::optional<quorvel::host::NamedRegister> reg;  // the plug-in name may name a register
+  if (const int refused = quorvel::host::resolvePluginOrRegister(plugin, registersFile, reg)) return refused;
+  plugin = pluginName(plugin);
   if (dryRun) {
     // The job directory is only read: it is not entered, so a directory the user may read but
     // not write is checked as well.
@@ -356,13 +389,14 @@ int runCommand(int argc, char** argv) {
       std::fprintf(stderr, "quorvel: cannot enter the job directory %s: %s\n", directory, std::strerror(ENOENT));
       return kExitUsage;
     }
-    return dryRunCommand(plugin, directory, directory ? directory : ".");
+    return dryRunCommand(plugin, directory, directory ? directory : ".", reg ? &*reg : nullptr);
   }
   if (directory && !quorvel::platform::ChangeDirectory(directory)) {
     std::fprintf(stderr, "quorvel: cannot enter the job directory %s: %s\n", directory, std::strerror(errno));
     return kExitUsage;
   }
   const char* shownDirectory = directory ? directory : ".";
+  if (const int refused = writeRegisterConfig(reg ? &*reg : nullptr)) return refused;
 
   StopSignals stopSignals;
   // Loading the core reads the job; a job that cannot be read refuses the load and leaves
@@ -406,8 +440,6 @@ int runCommand(int argc, char** argv) {
   return status;
 }
 
-}  // namespace
-
 int main(int argc, char** argv) {
   if (argc < 2) {
     printMainHelp(stderr);
@@ -422,7 +454,7 @@ int main(int argc, char** argv) {
   if (command == "ports") return runPortsCommand(argc - 1, argv + 1);
   if (command == "report") return runReportCommand(argc - 1, argv + 1);
   // The manual page quorvel(1), made at build time from these help texts.
-  if (command == "--man") return quorvel::host::printManPage(stdout, {printMainHelp, printRunHelp, printConfigHelp, printReportHelp, printPortsHelp});
+  if (command == "--man") return quorvel::host::printManPage(stdout, {printMainHelp, printRunHelp, printConfigHelp, printReportHelp, printPortsHelp, printRegistersHelp, printOperationHelp, printJobHelp});
   // The README's field tables, in Markdown (scripts/field-table.sh puts them there).
   if (command == "--field-table") {
     quorvel::host::printFieldTablesMarkdown(stdout);
@@ -431,5 +463,8 @@ int main(int argc, char** argv) {
   if (command == "config") return runConfigCommand(argc - 1, argv + 1);
   if (command == "dump") return runDumpCommand(argc - 1, argv + 1);
   if (command == "demo") return runDemoCommand(argc - 1, argv + 1);
+  if (command == "registers") return runRegistersCommand(argc - 1, argv + 1);
+  if (command == "job") return runJobCommand(argc - 1, argv + 1);
+  if (isOperationCommand(command)) return runOperationCommand(argc - 1, argv + 1);
   return usage(("unknown command " + std::string(command)).c_str());
 }

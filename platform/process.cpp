@@ -15,6 +15,12 @@ namespace quorvel::platform {
 
 bool ChangeDirectory(const char* path) { return ::chdir(path) == 0; }
 
+std::string CurrentDirectory() {
+  std::error_code ec;
+  const std::filesystem::path here = std::filesystem::current_path(ec);
+  return ec ? std::string() : here.string();
+}
+
 bool FileExists(const char* path) { return ::access(path, F_OK) == 0; }
 bool FileReadable(const char* path) { return ::access(path, R_OK) == 0; }
 bool FileExecutable(const char* path) { return ::access(path, X_OK) == 0; }

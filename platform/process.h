@@ -14,6 +14,9 @@ namespace quorvel::platform {
 // chdir(2): false with errno set on failure.
 QUORVEL_API bool ChangeDirectory(const char* path);
 
+// getcwd(3): the current directory as an absolute path; "" with errno set on failure.
+QUORVEL_API std::string CurrentDirectory();
+
 // access(2) with F_OK, R_OK and X_OK: whether `path` exists, can be read, can be run.
 QUORVEL_API bool FileExists(const char* path);
 QUORVEL_API bool FileReadable(const char* path);
