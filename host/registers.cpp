@@ -90,12 +90,16 @@ bool hasKey(const QuorvelDriverDescription* d, const char* name) {
   return false;
 }
 
-// "FILE:LINE: why" for a refusal "key: why" or "unknown key 'key'; ..." of the section's keys.
+// "FILE:LINE: why" for a refusal of the section's keys: "the value of KEY is refused:\n ...",
+// "unknown key 'KEY'; ..." or "KEY: why".
 std::string placeRefusal(const NamedRegister& reg, const std::string& why) {
   std::string key;
   const std::string unknown = "unknown key '";
+  const std::string refused = "the value of ";
   if (why.rfind(unknown, 0) == 0) {
     key = why.substr(unknown.size(), why.find('\'', unknown.size()) - unknown.size());
+  } else if (why.rfind(refused, 0) == 0) {
+    key = why.substr(refused.size(), why.find(' ', refused.size()) - refused.size());
   } else if (const auto colon = why.find(':'); colon != std::string::npos) {
     key = why.substr(0, colon);
   }

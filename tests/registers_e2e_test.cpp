@@ -106,8 +106,8 @@ TEST(NamedRegisters, RefusedRegistersFilesNameTheLine) {
     std::string message;
   } cases[] = {
       {"[k]\ndriver = quorvel_elcom\nbaud = 9600\n", f + ":3: [k] unknown key 'baud'; the keys are port, speed"},
-      {"[k]\ndriver = quorvel_elcom\n# fast\nspeed = 1234\n", f + ":4: [k] speed: must be one of 9600, 38400"},
-      {"[k]\ndriver = quorvel_elcom\nmodel = Euro\n", f + ":3: [k] model: "},
+      {"[k]\ndriver = quorvel_elcom\n# fast\nspeed = 1234\n", f + ":4: [k] the value of speed is refused:\n    must be one of 9600, 38400"},
+      {"[k]\ndriver = quorvel_elcom\nmodel = Euro\n", f + ":3: [k] the value of model is refused:\n    must be one of Quorvel_Elcom_Euro500T2"},
       {"[k]\ndriver = quorvel_posnet\nmodel = Combo\n",
        f + ":3: [k] model: Combo is no model of quorvel_posnet (its models: Quorvel_Posnet_Combo)"},
       {"[k]\nport = COM1\n", f + ":1: [k] names no driver (driver = quorvel_...)"},
