@@ -49,8 +49,9 @@ int runOperation(quorvel::platform::Module* plugin) {
     const contract::Operation& row = kOperations[taken];
     const auto entry = reinterpret_cast<OperationFn>(FindSymbol(plugin, row.entry));
     if (row.noGoods && vexa->TwIterEmpty()) {
-      // Nothing to send, change, delete or print: the plug-in is not called at all.
-      raport->DodajKomunikat("W", row.noGoods, 0, true);
+      // Nothing to send, change, delete or print: the plug-in is not called at all. Goods the
+      // host left out as held by the register already were not missing: the notice says so.
+      if (goodsLeftOut() == 0) raport->DodajKomunikat("W", row.noGoods, 0, true);
     } else if (JobStopRequested()) {
       // Asked to stop while the job or the plug-in was still loading: nothing is begun.
       reportStopBeforeStart();

@@ -116,6 +116,7 @@ void teardownJob() {
   quorvel::core::historyEndJob(durable && deviceDataOnDisk && !statusE);
   tellWatcher(durable, why);
   stopProgress();
+  forgetGoodsLeftOut();
   g_jobLock.Release();
 }
 

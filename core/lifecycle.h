@@ -2,6 +2,8 @@
 // and the dispatch of the job's operation to a loaded plug-in.
 #pragma once
 
+#include <cstddef>
+
 #include "core/plugin_contract.h"
 
 namespace quorvel::platform {
@@ -13,6 +15,11 @@ namespace quorvel::core {
 // Closes and destroys progKom, then destroys raport (finishing RAPORT.XML, error state
 // unlinked), then vexa; each pointer ends null. Safe to call when some or all are null.
 void teardownJob();
+
+// How many goods the host left out of the loaded job as held by the register unchanged
+// (Quorvel_leaveOutGoods); forgotten when the job is torn down.
+std::size_t goodsLeftOut();
+void forgetGoodsLeftOut();
 
 // Runs the job's operation in the loaded plug-in: resolves the entry points, resets the
 // catalogue and the report status, takes the first row of the operation table whose name

@@ -36,6 +36,7 @@
 #include "host/dump_command.h"
 #include "host/registers.h"
 #include "host/registers_command.h"
+#include "host/goods_record.h"
 
 namespace {
 
@@ -89,6 +90,8 @@ void printMainHelp(FILE* out) {
 void printRunHelp(FILE* out) {
   std::fputs(
       "Usage: quorvel run [--dry-run] PLUGIN|NAME [-C DIR] [--config FILE]\n"
+      "       quorvel run PLUGIN|NAME [--record RECORD_DIR] [--changed-only [--delete-missing] | --full]\n"
+      "                   [-C DIR] [--config FILE]\n"
       "\n"
       "Runs one job: in the job directory DIR (default: the current directory) the core\n"
       "library libQuorvel.so is loaded, which reads the job; the driver plug-in PLUGIN is\n"
@@ -152,6 +155,17 @@ void printRunHelp(FILE* out) {
       "history entry, lock or dump is made in DIR, so it may run beside a job running in\n"
       "DIR. What only the register can refuse (a full memory, a name another PLU of the\n"
       "register holds) shows in the run alone.\n"
+      "\n"
+      "Sending only what changed: with --record RECORD_DIR (a folder of the register's own)\n"
+      "Quorvel keeps in RECORD_DIR/confirmed-goods.txt every goods the register confirmed\n"
+      "(PROG_KOM.XML) as the job gave it. With --changed-only a goods send leaves out the\n"
+      "goods the register holds unchanged: they are confirmed in PROG_KOM.XML as before, a\n"
+      "notice (I) of the report counts them, and the terminal says how many were skipped.\n"
+      "--delete-missing then deletes the goods of the record the job no longer lists, in a\n"
+      "delete job of its own in RECORD_DIR/delete-missing (its report shown after the\n"
+      "send's). A send without --changed-only refreshes the record; a delete of all goods,\n"
+      "a goods import that differs from the record, or --full (a whole send now) makes the\n"
+      "next --changed-only send a whole one. VEXA_JOB.XML is never changed.\n"
       "\n"
       "SIGINT (Ctrl-C), SIGTERM and SIGHUP stop the job at its next safe point: the result\n"
       "files end complete, the report says what was done, and the exit status is 2. A second\n"
@@ -353,6 +367,7 @@ int runCommand(int argc, char** argv) {
   bool havePlugin = false;
   const char* directory = nullptr;
   bool dryRun = false;
+  quorvel::host::RecordOptions recordOptions;
   for (int i = 0; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -369,6 +384,9 @@ int runCommand(int argc, char** argv) {
     const int config = quorvel::host::takeConfigOption(argc, argv, i, registersFile);
     if (config < 0) return usage("--config needs a file");
     if (config > 0) continue;
+    const auto recordOption = quorvel::host::takeRecordOption(argc, argv, i, recordOptions);
+    if (recordOption == quorvel::host::RecordOption::Missing) return usage("--record needs a folder");
+    if (recordOption == quorvel::host::RecordOption::Taken) continue;
     if (arg.size() > 1 && arg[0] == '-') {
       return usage(("unknown option " + std::string(arg)).c_str());
     } else if (!havePlugin) {
@@ -382,6 +400,18 @@ int runCommand(int argc, char** argv) {
   std::optional<quorvel::host::NamedRegister> reg;  // the plug-in name may name a register
   if (const int refused = quorvel::host::resolvePluginOrRegister(plugin, registersFile, reg)) return refused;
   plugin = pluginName(plugin);
+  // A named register keeps what it last confirmed in its own folder, unless --record names another.
+  if (reg && !dryRun && recordOptions.folder.empty()) {
+    std::string why;
+    recordOptions.folder = quorvel::host::registerFolder(*reg, true, why);
+    if (recordOptions.folder.empty()) {
+      std::fprintf(stderr, "quorvel: %s\n", why.c_str());
+      return kExitCoreRefused;
+    }
+  }
+  if (dryRun && (!recordOptions.folder.empty() || recordOptions.changedOnly || recordOptions.full))
+    return usage("--record, --changed-only and --full do not go with --dry-run");
+  if (const std::string why = quorvel::host::recordOptionsError(recordOptions); !why.empty()) return usage(why.c_str());
   if (dryRun) {
     // The job directory is only read: it is not entered, so a directory the user may read but
     // not write is checked as well.
@@ -391,12 +421,15 @@ int runCommand(int argc, char** argv) {
     }
     return dryRunCommand(plugin, directory, directory ? directory : ".", reg ? &*reg : nullptr);
   }
+  quorvel::host::GoodsRecordRun record(recordOptions);
   if (directory && !quorvel::platform::ChangeDirectory(directory)) {
     std::fprintf(stderr, "quorvel: cannot enter the job directory %s: %s\n", directory, std::strerror(errno));
     return kExitUsage;
   }
   const char* shownDirectory = directory ? directory : ".";
   if (const int refused = writeRegisterConfig(reg ? &*reg : nullptr)) return refused;
+
+  if (!record.open()) return kExitCoreRefused;
 
   StopSignals stopSignals;
   // Loading the core reads the job; a job that cannot be read refuses the load and leaves
@@ -410,6 +443,7 @@ int runCommand(int argc, char** argv) {
                  quorvel::platform::ModulePath(core.get()).c_str());
     return kExitCoreRefused;
   }
+  record.beforeRun(core.get(), stdout);
   stopSignals.connect(core.symbol<RequestStopFn>("Quorvel_requestStop"));
   quorvel::host::ProgressBar progress(stderr);  // drawn only on a terminal
   progress.connect(core.get());
@@ -436,6 +470,7 @@ int runCommand(int argc, char** argv) {
                  quorvel::cp1250::toUtf8(faultText).c_str());
     status = kExitError;
   }
+  status = record.afterRun(status, plugin, stdout);
   quorvel::platform::CloseDescriptor(held);
   return status;
 }

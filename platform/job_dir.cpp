@@ -95,6 +95,21 @@ long JobDirectoryLockHolder(const std::string& directory) {
 
 int JobDirectoryLock::Share() const { return fd_ < 0 ? -1 : ::fcntl(fd_, F_DUPFD_CLOEXEC, 0); }
 
+int LockFileExclusive(const char* path, bool& busy) {
+  busy = false;
+  const int fd = ::open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) return -1;
+  int r;
+  while ((r = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+  }
+  if (r != 0) {
+    busy = errno == EWOULDBLOCK;
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 namespace {
 bool passes(FileOp op, const char* name);
 }  // namespace

@@ -63,6 +63,11 @@ class QUORVEL_API JobDirectoryLock {
 // be shared for an instant counts as held.
 QUORVEL_API long JobDirectoryLockHolder(const std::string& directory);
 
+// Takes an exclusive advisory lock (flock) on the file `path`, created when missing (never
+// through a link), without waiting; the descriptor that holds it (close-on-exec, given up with
+// CloseDescriptor), or -1 with `busy` telling whether another open of the file holds it.
+QUORVEL_API int LockFileExclusive(const char* path, bool& busy);
+
 enum class ReadOpenError {
   None,
   Missing,     // no such file, or it cannot be opened (permissions)

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -70,6 +71,32 @@ ProcessId StartBackgroundProcess(const std::vector<std::string>& argv) {
     ::_exit(127);
   }
   return pid < 0 ? -1 : static_cast<ProcessId>(pid);
+}
+
+int RunProgramAndWait(const std::vector<std::string>& argv) {
+  if (argv.empty()) return -1;
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  std::fflush(nullptr);  // what this program wrote comes before what the other one writes
+  const pid_t pid = ::fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  int raw = 0;
+  while (::waitpid(pid, &raw, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+std::string ExecutablePath() {
+  char buf[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return std::string();
+  return std::string(buf, static_cast<std::size_t>(n));
 }
 
 void StopProcess(ProcessId pid) {

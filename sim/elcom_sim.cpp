@@ -76,6 +76,9 @@ struct State {
   Package packages[kPackageCount];
   std::vector<Fault> faults;
   int delayMs = 0;  // every answer goes out this much later: a slow register
+  // PLU records taken over the line (programmed, refused or deleting), counted only in a state
+  // file that holds the line "written N".
+  std::optional<long long> pluWrites;
 
   State() {
     for (int i = 0; i < kPackageCount; ++i) packages[i].name = "Opakowanie " + std::to_string(i + 1);
@@ -137,6 +140,10 @@ bool loadState(const std::string& path, State& s, std::string& error) {
       }
     } else if (kind == "delay") {
       ok = static_cast<bool>(ls >> s.delayMs) && s.delayMs >= 0;
+    } else if (kind == "written") {
+      long long v = 0;
+      ok = static_cast<bool>(ls >> v) && v >= 0;
+      s.pluWrites = v;
     } else if (kind == "fault") {
       Fault f;
       std::string count = "1";
@@ -164,6 +171,7 @@ bool saveState(const std::string& path, const State& s) {
     if (s.pluBase) out << "plubase " << *s.pluBase << "\n";
     if (s.pluCount) out << "plucount " << *s.pluCount << "\n";
     if (s.delayMs) out << "delay " << s.delayMs << "\n";
+    if (s.pluWrites) out << "written " << *s.pluWrites << "\n";
     for (const auto& [code, p] : s.plus)
       out << "plu " << code << ' ' << unsigned(p.def.unit) << ' ' << unsigned(p.def.group) << ' ' << unsigned(p.def.tax)
           << ' ' << p.def.price << ' ' << p.quantity << ' ' << p.value << ' '
@@ -576,6 +584,10 @@ class Register {
   // take, 8 for a price beyond its display, 18 for a name another PLU has.
   std::uint8_t programPlu(std::uint16_t code, const PluDefinition& plu) {
     const Model& m = state_.modelRow();
+    if (state_.pluWrites) {
+      ++*state_.pluWrites;
+      dirty_ = true;
+    }
     if (code < 1 || code > m.pluCapacity) return 11;
     if (plu.group == 0 && plu.tax == 0) {  // a deletion record
       if (auto it = state_.plus.find(code); it != state_.plus.end()) {
@@ -669,7 +681,8 @@ Options:
   --help         show this text
 
 The state file holds one item a line: "model N", "register N", "plubase N" (the PLU base
-size answered to command 255), "plucount N" (answer to command 152), "delay MS", "plu CODE UNIT GROUP
+size answered to command 255), "plucount N" (answer to command 152), "delay MS", "written N" (PLU
+records taken over the line since; counted only when the file holds this line), "plu CODE UNIT GROUP
 TAX PRICE QUANTITY VALUE BARCODE NAME", "package N PRICE QUANTITY VALUE NAME" and
 "fault WHERE ACTION COUNT"; lines starting with # are comments.
 

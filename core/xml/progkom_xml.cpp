@@ -201,7 +201,14 @@ void CProgKomXml::DodajTowar(std::uint32_t id) {
 
 void CProgKomXml::DodajTowar(const CTowar& t) {
   if (!g_out.file) return;
-  std::string line = "\t<Towar>";
+  std::string line = "\t";
+  line += TowarRecordText(t);
+  line += kEol;
+  writeOut(line);
+}
+
+std::string TowarRecordText(const CTowar& t) {
+  std::string line = "<Towar>";
   if (!t.Id_brak) appendUnsignedElement(line, "Id", t.Id);
   if (!t.Ty_brak) appendChar(line, "Ty", t.Ty);
   if (!t.Sy_brak) appendText(line, "Sy", t.Sy);
@@ -252,8 +259,7 @@ void CProgKomXml::DodajTowar(const CTowar& t) {
   if (!t.SW_brak) appendText(line, "SW", t.SW);
   if (!t.PK_brak) appendText(line, "PK", t.PK);
   line += "</Towar>";
-  line += kEol;
-  writeOut(line);
+  return line;
 }
 
 void CProgKomXml::DodajObrot(const CTowar& t) {

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/api.h"
 
@@ -36,6 +37,10 @@ QUORVEL_API bool ProgKomFinishedOnDisk();
 // The message of error 1 when the last device-data writer could not create its file (windows-
 // 1250), null when it did.
 QUORVEL_API const char* ProgKomCreateError();
+
+// A full goods record as the writer writes it, without the leading tab and the line end:
+// "<Towar>", every field whose not-given marker is clear in the fixed order, "</Towar>".
+std::string TowarRecordText(const CTowar& towar);
 
 // Writer of PROG_KOM.XML. The output stream is process-wide (one device-data file per job):
 // the instance that created it finishes the file when destroyed; copies carry only the

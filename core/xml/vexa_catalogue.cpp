@@ -668,6 +668,30 @@ void CVexaXml::DodajTowarDF(const CTowarDF& towar) {
   Policz(towar.Ty);
 }
 
+std::size_t CVexaXml::ZostawTowary(const std::vector<char>& zostaw) {
+  Katalog& k = *kat_;
+  k.sync();
+  auto nowy = std::make_unique<Katalog>(this);
+  nowy->pozycje = k.pozycje;
+  std::size_t pominiete = 0;
+  for (std::size_t i = 0; i < k.size(); ++i) {
+    const CTowar& t = k.view(i);
+    if (i >= zostaw.size() || zostaw[i]) {
+      nowy->add(t);
+      continue;
+    }
+    ++pominiete;
+    if (t.Ty == 'O') {
+      --ileOpk_;
+    } else {
+      --ileTow_;
+    }
+  }
+  kat_ = std::move(nowy);
+  TwIterReset();
+  return pominiete;
+}
+
 void CVexaXml::Policz(char typ) {
   if (typ == 'O')
     ++ileOpk_;

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/datetime.h"
 #include "core/records.h"
@@ -79,6 +80,12 @@ class QUORVEL_API CVexaXml {
   void DodajTowar(const CTowar& towar);
   // Appends a copy to the fiscal positions; counted by the position's Ty the same way.
   void DodajTowarDF(const CTowarDF& towar);
+
+  // Keeps, of the goods list, the records whose flag in `zostaw` (one per record, in list
+  // order; records beyond its end count as kept) is non-zero, in their order, and drops the
+  // others; the counters drop with them. The positions stay. Returns how many were dropped.
+  // Made for the host before the operation runs: references handed out earlier are invalid.
+  std::size_t ZostawTowary(const std::vector<char>& zostaw);
 
   // Sort type only; the cursor is not moved.
   void SetSortType(SortType sortType);
