@@ -32,6 +32,7 @@
 #include "host/config_command.h"
 #include "host/demo_command.h"
 #include "host/dump_command.h"
+#include "host/trace_view.h"
 
 namespace {
 
@@ -78,7 +79,7 @@ void printMainHelp(FILE* out) {
 
 void printRunHelp(FILE* out) {
   std::fputs(
-      "Usage: quorvel run [--dry-run] PLUGIN [-C DIR]\n"
+      "Usage: quorvel run [--dry-run] [-v] PLUGIN [-C DIR]\n"
       "\n"
       "Runs one job: in the job directory DIR (default: the current directory) the core\n"
       "library libQuorvel.so is loaded, which reads the job; the driver plug-in PLUGIN is\n"
@@ -128,6 +129,11 @@ void printRunHelp(FILE* out) {
       "durable, 3 when the core library refused to load (the job\n"
       "file could not be read, see the report; another job still running in DIR, which\n"
       "holds one job at a time) or was not found, 64 for a bad command line.\n"
+      "\n"
+      "With -v (--verbose) the run prints on standard error, as it happens, each frame sent\n"
+      "to the register (>) or received from it (<), or each call of a vendor library (call,\n"
+      "ret), one per line: the seconds since the start, the direction, and for frames the\n"
+      "byte count, the bytes in hexadecimal and what they say (no progress bar then).\n"
       "\n"
       "A dry run, 'quorvel run --dry-run PLUGIN [-C DIR]', reads the job as a run reads\n"
       "it and prints, one line per goods, what the register would hold of it or why it\n"
@@ -323,6 +329,7 @@ int runCommand(int argc, char** argv) {
   bool havePlugin = false;
   const char* directory = nullptr;
   bool dryRun = false;
+  bool verbose = false;
   for (int i = 0; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -331,6 +338,10 @@ int runCommand(int argc, char** argv) {
     }
     if (arg == "--dry-run") {
       dryRun = true;
+      continue;
+    }
+    if (arg == "-v" || arg == "--verbose") {
+      verbose = true;
       continue;
     }
     const auto option = quorvel::host::takeDirectoryOption(argc, argv, i, directory);
@@ -375,7 +386,8 @@ int runCommand(int argc, char** argv) {
   }
   stopSignals.connect(core.symbol<RequestStopFn>("Quorvel_requestStop"));
   quorvel::host::ProgressBar progress(stderr);  // drawn only on a terminal
-  progress.connect(core.get());
+  // The trace goes to standard error too: no bar then, which would garble its lines.
+  if (!verbose || !quorvel::host::connectTrace(core.get(), stderr)) progress.connect(core.get());
   run(plugin);
   progress.finish();
   // The directory stays this job's until its report is read: a job started meanwhile is
