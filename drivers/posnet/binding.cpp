@@ -69,9 +69,11 @@ std::size_t resultTextSize(const char* function, int ordinal) {
 std::string quoted(const char* text, std::size_t size) {
   if (!text) return "null";
   std::string out = "\"";
-  const std::size_t n = strnlen(text, size);
-  for (std::size_t i = 0; i < n && i < 60; ++i) out += text[i] == '\n' ? std::string("\\n") : std::string(1, text[i]);
-  return out + (n > 60 ? "...\"" : "\"");
+  for (std::size_t i = 0; i < size && text[i] != '\0'; ++i) {
+    if (i == 60) return out + "...\"";
+    out += text[i] == '\n' ? std::string("\\n") : std::string(1, text[i]);
+  }
+  return out + "\"";
 }
 
 // One argument in the call's line (inputs) or in the result's line (what the library wrote).
@@ -121,7 +123,9 @@ struct Traced<Slot, Name, R (*)(A...)> {
       trace::Line("ret", Name);
     } else {
       const R result = (g_library.*Slot)(args...);
-      (shown.output(args), ...);
+      // The caller's buffers hold a result only after a call that succeeded.
+      if constexpr (std::is_same_v<R, std::uint32_t>)
+        if (result == 0) (shown.output(args), ...);
       trace::Line("ret", std::string(Name) + " = " + shownResult(result) +
                              (shown.outputs.empty() ? "" : " -> " + shown.outputs));
       return result;
