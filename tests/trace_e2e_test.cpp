@@ -1,6 +1,7 @@
 // `quorvel run -v` against each driver family's simulated register: a connection check prints,
 // on standard error, time-stamped lines of both directions with a decoding of the driver's own
-// kind (Elcom frames, POSNET library calls, WinIP calls); without -v no such line appears.
+// kind (Elcom frames, POSNET library calls, WinIP calls), and a POSNET sales read-out the
+// results the library wrote into the driver's buffers; without -v no such line appears.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -55,7 +56,7 @@ class ElzabDirectory : public quorvel::test::JobDir {
 
 struct Family {
   const char* name;
-  std::function<HostRun(const std::vector<std::string>& options)> check;  // runs a connection check
+  std::function<HostRun(const std::vector<std::string>& options)> check;  // runs the job
   // Lines the trace must hold: direction and a piece of the decoding.
   std::vector<std::pair<std::string, std::string>> expected;
 };
@@ -67,6 +68,10 @@ TEST(Trace, EachDriverFamilyTellsItsTrafficReadably) {
   elcom.writeJob("SprawdzeniePołączenia", "");
   quorvel::test::posnet::PosnetJob posnet(quorvel::test::posnet::Line::tcp);
   posnet.writeJob("SprawdzeniePołączenia", "");
+  quorvel::test::posnet::PosnetJob sales(quorvel::test::posnet::Line::tcp);  // results in the caller's buffers
+  sales.sim("add goods 1 Piwo 3.00");
+  sales.sim("sell goods 1 2 6.00");
+  sales.writeJob("OdbiórSprzedaży", "");
   ElzabDirectory elzab;
 
   const auto host = [](const std::string& plugin, const std::string& dir, const std::vector<std::string>& options,
@@ -80,6 +85,8 @@ TEST(Trace, EachDriverFamilyTellsItsTrafficReadably) {
   elcomEnv.environment.push_back("QUORVEL_VIRTUAL_CLOCK=" + elcom.file("clock.txt"));
   RunOptions posnetEnv;
   posnetEnv.environment.push_back("QUORVEL_LIBRARY_PATH=" + posnet.libraryDir());
+  RunOptions salesEnv;
+  salesEnv.environment.push_back("QUORVEL_LIBRARY_PATH=" + sales.libraryDir());
   RunOptions elzabEnv;
   elzabEnv.environment.push_back("QUORVEL_LIBRARY_PATH=" + kStandins);
 
@@ -101,6 +108,11 @@ TEST(Trace, EachDriverFamilyTellsItsTrafficReadably) {
         {"ret", "POSS_VATGet = 0"},
         {"ret", "POS_GetRequestStatus = 0"},
         {"call", "POS_CloseDevice(device)"}}},
+      {"POSNET sales",
+       [&](const std::vector<std::string>& o) { return host("quorvel_posnet", sales.path(), o, salesEnv); },
+       {{"call", "POSS_CntxPLUInit(device, 3, 2, 0)"},
+        {"ret", "POSG_PLUStatRead = 0 -> 1, \"600\", \"2000\","},
+        {"ret", "POS_GetRequestStatus = 0x4303CF \""}}},
       {"Elzab",
        [&](const std::vector<std::string>& o) { return host("quorvel_elzab", elzab.path(), o, elzabEnv); },
        {{"call", "WinIP OBajty(\"EZB_IN.TXT;EZB_OUT.TXT;SKONFIG.TXT\")"}, {"ret", "OBajty = 0"}}},

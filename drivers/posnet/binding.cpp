@@ -107,7 +107,7 @@ std::string shownResult(std::uint32_t status) {
   std::snprintf(hex, sizeof hex, "0x%X", status);
   return hex + (" \"" + statusText(status) + "\"");
 }
-std::string shownResult(const void* object) { return object ? "done" : "null"; }
+std::string shownResult(const void* object) { return object ? "ok" : "null"; }
 
 template <auto Slot, const char* Name, class Fn>
 struct Traced;
