@@ -94,6 +94,7 @@ TEST(Trace, EachDriverFamilyTellsItsTrafficReadably) {
       {"Elcom",
        [&](const std::vector<std::string>& o) { return host("quorvel_elcom", elcom.path(), o, elcomEnv); },
        {{"", "line " + elcom.file("ttyElcom") + " open, 9600 bit/s"},
+        {"", "line break, 15 ms"},
         {">", "FE 00 01 00 01 01 00"},
         {">", "hello, register 1"},
         {"<", "status 0, ready"},

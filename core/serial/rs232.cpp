@@ -203,6 +203,7 @@ void CRS232::Purge() {
 }
 
 void CRS232::CommBreak(unsigned long breakMs, unsigned long pauseMs) {
+  if (trace_) quorvel::trace::Line("", "line break, " + std::to_string(breakMs) + " ms");
   if (handle_) handle_->SetBreak(true);
   quorvel::platform::SleepMs(breakMs);
   if (handle_) handle_->SetBreak(false);
