@@ -37,6 +37,7 @@
 #include "host/registers.h"
 #include "host/registers_command.h"
 #include "host/goods_record.h"
+#include "host/trace_view.h"
 
 namespace {
 
@@ -89,8 +90,8 @@ void printMainHelp(FILE* out) {
 
 void printRunHelp(FILE* out) {
   std::fputs(
-      "Usage: quorvel run [--dry-run] PLUGIN|NAME [-C DIR] [--config FILE]\n"
-      "       quorvel run PLUGIN|NAME [--record RECORD_DIR] [--changed-only [--delete-missing] | --full]\n"
+      "Usage: quorvel run [--dry-run] [-v] PLUGIN|NAME [-C DIR] [--config FILE]\n"
+      "       quorvel run [-v] PLUGIN|NAME [--record RECORD_DIR] [--changed-only [--delete-missing] | --full]\n"
       "                   [-C DIR] [--config FILE]\n"
       "\n"
       "Runs one job: in the job directory DIR (default: the current directory) the core\n"
@@ -144,6 +145,11 @@ void printRunHelp(FILE* out) {
       "durable, 3 when the core library refused to load (the job\n"
       "file could not be read, see the report; another job still running in DIR, which\n"
       "holds one job at a time) or was not found, 64 for a bad command line.\n"
+      "\n"
+      "With -v (--verbose) the run prints on standard error, as it happens, each frame sent\n"
+      "to the register (>) or received from it (<), or each call of a vendor library (call,\n"
+      "ret), one per line: the seconds since the start, the direction, and for frames the\n"
+      "byte count, the bytes in hexadecimal and what they say (no progress bar then).\n"
       "\n"
       "A dry run, 'quorvel run --dry-run PLUGIN [-C DIR]', reads the job as a run reads\n"
       "it and prints, one line per goods, what the register would hold of it or why it\n"
@@ -368,6 +374,7 @@ int runCommand(int argc, char** argv) {
   const char* directory = nullptr;
   bool dryRun = false;
   quorvel::host::RecordOptions recordOptions;
+  bool verbose = false;
   for (int i = 0; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -376,6 +383,10 @@ int runCommand(int argc, char** argv) {
     }
     if (arg == "--dry-run") {
       dryRun = true;
+      continue;
+    }
+    if (arg == "-v" || arg == "--verbose") {
+      verbose = true;
       continue;
     }
     const auto option = quorvel::host::takeDirectoryOption(argc, argv, i, directory);
@@ -446,7 +457,8 @@ int runCommand(int argc, char** argv) {
   record.beforeRun(core.get(), stdout);
   stopSignals.connect(core.symbol<RequestStopFn>("Quorvel_requestStop"));
   quorvel::host::ProgressBar progress(stderr);  // drawn only on a terminal
-  progress.connect(core.get());
+  // The trace goes to standard error too: no bar then, which would garble its lines.
+  if (!verbose || !quorvel::host::connectTrace(core.get(), stderr)) progress.connect(core.get());
   run(plugin);
   progress.finish();
   // The directory stays this job's until its report is read: a job started meanwhile is

@@ -1,5 +1,5 @@
-// `quorvel dump FILE.dmp`: one line per record, and a clear message (never a crash) for
-// missing, cut, damaged and foreign files.
+// `quorvel dump FILE.dmp`: one line per frame (or per record with --raw), and a clear message
+// (never a crash) for missing, cut, damaged and foreign files.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -56,7 +56,7 @@ std::string writeSampleDump(const quorvel::test::ScratchDir& dir) {
 
 TEST(DumpCommand, PrintsOneLinePerRecord) {
   quorvel::test::ScratchDir dir;
-  const Outcome r = dumpCommand({writeSampleDump(dir)});
+  const Outcome r = dumpCommand({writeSampleDump(dir), "--raw"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out,
@@ -92,7 +92,7 @@ TEST(DumpCommand, BadFilesGetAClearMessageAndAFailureStatus) {
        "quorvel dump: " + dir.file("cut.dmp") + ": file cut inside the record at offset 20 (3 records before it)\n"},
   };
   for (const auto& c : cases) {
-    const Outcome r = dumpCommand({c.path});
+    const Outcome r = dumpCommand({c.path, "--raw"});
     EXPECT_EQ(r.status, 1) << c.path;
     EXPECT_EQ(r.out, c.out) << c.path;
     EXPECT_EQ(r.err, c.err) << c.path;
@@ -108,4 +108,41 @@ TEST(DumpCommand, CommandLineMistakesShowTheUsage) {
   const Outcome help = dumpCommand({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Usage: quorvel dump FILE.dmp"), std::string::npos);
+}
+
+// The frames view: a dump of a real Elcom connection check (model 7) read as frames, decoded,
+// against the view kept beside it; a dump of another register grouped by direction and shown
+// as text; the POSNET library's text log in place of a dump told for what it is.
+TEST(DumpCommand, ShowsFramesDecodedAndRecognisesTheTextLog) {
+  quorvel::test::ScratchDir dir;
+  const std::string data = std::string(QUORVEL_SOURCE_DIR) + "/tests/data/dump/";
+  const std::string log = "2024-05-06 10:11:12.345 opened TCP connection 127.0.0.1:6666\n"
+                          "2024-05-06 10:11:12.346 > #1 VATGet\n    1b 02\n";
+  quorvel::test::writeFile(dir.file("posnet.dmp"), log);
+  const std::string logNote = "quorvel dump: " + dir.file("posnet.dmp") +
+                              " is no transmission dump but a text log: the POSNET library's own log of the\n"
+                              "transmission, which it writes under the dump's name. It follows as it is (or read it with less).\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string out;
+    std::string err;
+  } cases[] = {
+      {{data + "elcom_check.dmp"}, quorvel::test::readFile(data + "elcom_check.frames"), ""},
+      {{"--wide", data + "elcom_check.dmp"}, quorvel::test::readFile(data + "elcom_check.wide"), ""},
+      {{writeSampleDump(dir)},
+       "    1 >     8  FE 00 01 00 01 01 00 41                              |.......A|\n"
+       "    2 <     2  06 7A                                                |.z|\n",
+       ""},
+      {{dir.file("posnet.dmp")}, log, logNote},
+  };
+  for (const auto& c : cases) {
+    const Outcome r = dumpCommand(c.args);
+    EXPECT_EQ(r.status, 0) << c.args.back() << r.err;
+    EXPECT_EQ(r.out, c.out) << c.args.back();
+    EXPECT_EQ(r.err, c.err) << c.args.back();
+  }
+  // The old view of the same dump stays one line per record.
+  const Outcome raw = dumpCommand({data + "elcom_check.dmp", "--raw"});
+  EXPECT_EQ(raw.status, 0);
+  EXPECT_EQ(raw.out.substr(0, 45), "TX      7  FE 00 01 00 01 01 00  |.......|\nRX");
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/error_state.h"
+#include "core/trace.h"
 #include "platform/clock.h"
 #include "platform/cp1250.h"
 #include "platform/serial_ports.h"
@@ -17,12 +18,17 @@ namespace {
 
 constexpr std::uint32_t kTimeoutCap = 60000;
 
+void traceFrame(bool sent, const std::string& frame, const std::string& decoded) {
+  quorvel::trace::Line(sent ? ">" : "<", quorvel::frames::frameColumns(frame, decoded, false));
+}
+
 }  // namespace
 
 CRS232::CRS232() { _setDefaults(); }
 
 CRS232::CRS232(int handle) : open_(true), foreignHandle_(true) {
   handle_ = quorvel::platform::CurrentSerialBackend().Wrap(handle);
+  startTrace();
 }
 
 CRS232::~CRS232() {
@@ -110,11 +116,18 @@ int CRS232::Open() {
   }
   foreignHandle_ = false;
   open_ = true;
+  startTrace();
+  if (trace_) {
+    char settings[96];
+    std::snprintf(settings, sizeof settings, " open, %lu bit/s", static_cast<unsigned long>(speed_));
+    quorvel::trace::Line("", "line " + port_ + settings);
+  }
   if (dump_) quorvel::ui::MessageBox("UWAGA! To jest transmisja z zapisem binarnym."_cp, "Quorvel", quorvel::ui::Icon::Warning);
   return GetErrorNum();
 }
 
 int CRS232::Close() {
+  traceEnd();
   if (!handle_) {
     open_ = false;
     return GetErrorNum();
@@ -141,8 +154,16 @@ int CRS232::HandleErrorWriteFile(SerialIo result) {
 int CRS232::Read(char& c) {
   unsigned char byte = 0;
   const SerialIo r = handle_ ? handle_->ReadByte(byte) : SerialIo::Failed;
-  if (r != SerialIo::Ok) return HandleErrorReadFile(r);
+  if (r != SerialIo::Ok) {
+    if (trace_) {
+      trace_->flush(traceFrame);
+      quorvel::trace::Line("<", r == SerialIo::Timeout ? "nothing received within " + std::to_string(timeoutRead_) + " ms"
+                                                       : std::string("reading failed"));
+    }
+    return HandleErrorReadFile(r);
+  }
   c = static_cast<char>(byte);
+  if (trace_) traceBytes(false, &byte, 1);
   if (dump_) dump_->OnRead(byte);
   return 0;
 }
@@ -151,6 +172,7 @@ int CRS232::writeBlock(const void* bytes, unsigned count) {
   TraceBuffor(bytes, count);
   const SerialIo r = handle_ ? handle_->Write(bytes, count) : SerialIo::Failed;
   if (r != SerialIo::Ok) return HandleErrorWriteFile(r);
+  if (trace_) traceBytes(true, bytes, count);
   return 0;
 }
 
@@ -181,6 +203,7 @@ void CRS232::Purge() {
 }
 
 void CRS232::CommBreak(unsigned long breakMs, unsigned long pauseMs) {
+  if (trace_) quorvel::trace::Line("", "line break, " + std::to_string(breakMs) + " ms");
   if (handle_) handle_->SetBreak(true);
   quorvel::platform::SleepMs(breakMs);
   if (handle_) handle_->SetBreak(false);
@@ -209,6 +232,22 @@ unsigned char CRS232::GetMSR() {
 bool CRS232::GetCTS() { return (GetMSR() & quorvel::platform::kModemCts) != 0; }
 bool CRS232::GetDSR() { return (GetMSR() & quorvel::platform::kModemDsr) != 0; }
 bool CRS232::GetDCD() { return (GetMSR() & quorvel::platform::kModemDcd) != 0; }
+
+void CRS232::startTrace() {
+  if (quorvel::trace::On()) trace_ = std::make_unique<quorvel::frames::Splitter>(traceDecoder_);
+  else trace_.reset();
+}
+
+void CRS232::traceBytes(bool sent, const void* bytes, std::size_t count) {
+  trace_->add(sent, static_cast<const char*>(bytes), count, traceFrame);
+  // Without a decoder a write is one piece of its own: told at once.
+  if (sent && !traceDecoder_) trace_->flush(traceFrame);
+}
+
+void CRS232::traceEnd() {
+  if (trace_) trace_->flush(traceFrame);
+  trace_.reset();
+}
 
 void CRS232::InitDumpSComm() {
   if (!dump_) dump_ = std::make_unique<CDumpSComm>();

@@ -3,7 +3,9 @@
 // CRS232 keeps the line settings, opens the port with them (exclusive use), does blocking
 // single-byte reads and whole-block writes with per-byte time-outs, drives and reads the modem
 // lines, switches a line multiplexer (mux.h) and, once SetBinDump switched it on, records
-// every byte that passes in a transmission dump (dump.h). Failures set the process-wide error
+// every byte that passes in a transmission dump (dump.h). While a host listens to the job's
+// trace (core/trace.h), every frame sent and received is told there (frames.h), as the
+// driver's decoder finds and reads them. Failures set the process-wide error
 // state with the port name as detail; operations return the error number (0 = success).
 // After a read or write failure the port stays open: the caller decides.
 #pragma once
@@ -14,6 +16,7 @@
 
 #include "core/serial/bufor.h"
 #include "core/serial/dump.h"
+#include "core/serial/frames.h"
 #include "platform/api.h"
 #include "platform/serial_backend.h"
 
@@ -89,6 +92,10 @@ class QUORVEL_API CRS232 {
   // GetDumpFileName(name).
   void SetBinDump(const std::string& name);
 
+  // The protocol's frames for the trace (the caller keeps it alive while the port is open);
+  // nullptr: each run of bytes in one direction is told as text.
+  void SetTraceDecoder(quorvel::frames::Decoder* decoder) { traceDecoder_ = decoder; }
+
  private:
   void _setDefaults();
   bool _SetDCB();
@@ -96,6 +103,9 @@ class QUORVEL_API CRS232 {
   int HandleErrorReadFile(quorvel::platform::SerialIo result);
   int HandleErrorWriteFile(quorvel::platform::SerialIo result);
   void TraceBuffor(const void*, unsigned) {}
+  void startTrace();
+  void traceBytes(bool sent, const void* bytes, std::size_t count);
+  void traceEnd();
   int writeBlock(const void* bytes, unsigned count);
 
   int mxElzab_set_channel(int channel);
@@ -124,4 +134,7 @@ class QUORVEL_API CRS232 {
   // puts them back when closed.
   std::unique_ptr<quorvel::platform::SerialPort> handle_;
   std::unique_ptr<CDumpSComm> dump_;
+  // The frames of the trace, only while a host listens to it.
+  std::unique_ptr<quorvel::frames::Splitter> trace_;
+  quorvel::frames::Decoder* traceDecoder_ = nullptr;
 };

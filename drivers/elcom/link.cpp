@@ -60,6 +60,7 @@ int openLine() {
   port.SetTimeoutRead(5000);
   port.SetTimeoutWrite(2000);
   if (l.config.binDump && vexa) port.SetBinDump(vexa->GetOperacja());
+  port.SetTraceDecoder(&l.traceText);
   if (plugin::openDeviceLine(port) != 0) return GetErrorNum();
   if (l.config.muxOn) port.SetMux(l.config.muxType, l.config.muxChannel);
   return GetErrorNum();

@@ -14,6 +14,7 @@
 
 #include "core/serial/rs232.h"
 #include "drivers/elcom/config.h"
+#include "drivers/elcom/frame_text.h"
 #include "drivers/elcom/protocol.h"
 #include "drivers/elcom/records.h"
 
@@ -31,6 +32,7 @@ struct Link {
   // Packages (1 to 50) that the package reading added to the catalogue because the job did not
   // name them; they belong to this job alone.
   std::set<std::uint32_t> registerPackages;
+  FrameText traceText;             // the line's frames in the trace; outlives the port
   CRS232 port;
   Bytes hello, ack, end;           // the fixed frames, built at load
 };

@@ -6,6 +6,7 @@
 #include "core/error_state.h"
 #include "core/globals.h"
 #include "core/records.h"
+#include "core/trace.h"
 #include "core/xml/raport_xml.h"
 #include "drivers/elzab/link.h"
 #include "platform/cp1250.h"
@@ -115,7 +116,14 @@ int callWinIP(WinIP f) {
     std::snprintf(text, sizeof text, "Nie znaleziono funkcji '%s' w bibliotece WinIP.dll.", winIPName(f));
     return SetError(text);
   }
+  const bool traced = trace::On();
+  if (traced) trace::Line("call", std::string("WinIP ") + winIPName(f) + "(\"" + winIPFileList(f) + "\")");
   const std::uint8_t result = fn(winIPFileList(f));
+  if (traced) {
+    const char* meaning = winIPTableText(result);
+    trace::Line("ret", std::string(winIPName(f)) + " = " + std::to_string(result) +
+                           (result != 0 && meaning ? std::string(" \"") + meaning + "\"" : std::string()));
+  }
   l.lastResult = result;
   if (result == 0) return GetErrorNum();
   if ((result == 24 || result == 25) && !winIPReportsNak(f)) return GetErrorNum();
