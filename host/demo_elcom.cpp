@@ -66,14 +66,9 @@ int runElcomTour(Tour& tour, const DemoOptions& options) {
     std::fprintf(stderr, "quorvel demo: the Elcom model must be 1 to 7\n");
     return kExitUsage;
   }
-  const std::string sim = Tour::binDir() + "/elcom_sim";
+  const std::string sim = Tour::simulator("elcom_sim");
   const std::string state = tour.file("kasa.txt");
   const std::string tty = tour.file("ttyElcom");
-  if (!quorvel::platform::FileExecutable(sim.c_str())) {
-    std::fprintf(stderr, "quorvel demo: the simulated register %s is missing (build the target elcom_sim)\n",
-                 sim.c_str());
-    return kExitError;
-  }
 
   std::printf("Quorvel demo: Elcom %s on a simulated register\nJob directory: %s\n\n", kModels[model],
               tour.dir().c_str());

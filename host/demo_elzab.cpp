@@ -45,15 +45,10 @@ const char* const kNewPrices =
 }  // namespace
 
 int runElzabTour(Tour& tour, const DemoOptions& /*options*/) {
-  const std::string sim = Tour::binDir() + "/elzab_sim";
-  if (!quorvel::platform::FileExecutable(sim.c_str())) {
-    std::fprintf(stderr,
-                 "quorvel demo: the simulated Elzab register is missing (build the targets elzab_sim and WinIP)\n");
-    return kExitError;
-  }
+  const std::string sim = Tour::simulator("elzab_sim");
   // The driver finds the stand-in through QUORVEL_LIBRARY_PATH, where a shop names the folder
   // of its WinIP; the job directory itself is never searched.
-  if (!Tour::useStandins({"libWinIP.so"}, "build the target WinIP")) return kExitError;
+  Tour::useStandins();
   const std::string state = tour.file("ELZAB_SIM.TXT");
   // The stand-in in every job and elzab_sim here play the same register, whatever the
   // environment named before.

@@ -51,18 +51,13 @@ std::string firstLine(const std::string& path) {
 }  // namespace
 
 int runPosnetTour(Tour& tour, const DemoOptions&) {
-  const std::string sim = Tour::binDir() + "/posnet_sim";
+  const std::string sim = Tour::simulator("posnet_sim");
   const std::string state = tour.file("kasa.txt");
   const std::string tty = tour.file("ttyPosnet");
   const std::string portFile = tour.file("posnet.port");
-  if (!quorvel::platform::FileExecutable(sim.c_str())) {
-    std::fprintf(stderr, "quorvel demo: the simulated register %s is missing (build the target posnet_sim)\n",
-                 sim.c_str());
-    return kExitError;
-  }
   // The driver finds the stand-ins for the vendor's libraries through QUORVEL_LIBRARY_PATH,
   // where a shop names the folder of its libposnet and libhlapi.
-  if (!Tour::useStandins({"libposnet.so", "libhlapi.so"}, "build posnet and hlapi")) return kExitError;
+  Tour::useStandins();
 
   std::printf("Quorvel demo: POSNET %s on a simulated register, over TCP and over a serial line\nJob directory: %s\n\n",
               kModel, tour.dir().c_str());

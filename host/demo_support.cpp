@@ -7,6 +7,11 @@
 
 #include "host/report_view.h"
 #include "platform/module.h"
+#include "platform/stop_signals.h"
+
+#ifndef QUORVEL_INSTALL_LIBEXECDIR
+#define QUORVEL_INSTALL_LIBEXECDIR "libexec"
+#endif
 
 namespace quorvel::demo {
 
@@ -58,38 +63,65 @@ void showDeviceData(const std::string& path) {
 
 Tour::Tour(std::string dir) : dir_(std::move(dir)) {}
 
-std::string Tour::self() { return quorvel::platform::ExecutableDirectory() + "/quorvel"; }
-std::string Tour::binDir() { return quorvel::platform::ExecutableDirectory(); }
-std::string Tour::standinDir() { return quorvel::platform::ExecutableDirectory() + "/../standins"; }
+namespace {
 
-bool Tour::useStandins(const std::vector<std::string>& libraries, const char* buildHint) {
-  const std::string folder = standinDir();
-  for (const std::string& library : libraries) {
-    const std::string path = folder + "/" + library;
-    if (!quorvel::platform::FileReadable(path.c_str())) {
-      std::fprintf(stderr, "quorvel demo: the stand-in %s is missing (%s)\n", path.c_str(), buildHint);
-      return false;
-    }
+// The private folder of an installation, and the build tree's layout beside it.
+std::string installedFolder() {
+  return quorvel::platform::ExecutableDirectory() + "/../" QUORVEL_INSTALL_LIBEXECDIR "/quorvel";
+}
+
+}  // namespace
+
+std::string Tour::self() { return quorvel::platform::ExecutableDirectory() + "/quorvel"; }
+
+std::string Tour::simulator(const std::string& program) {
+  for (const std::string& folder : {installedFolder(), quorvel::platform::ExecutableDirectory()}) {
+    const std::string path = folder + "/" + program;
+    if (quorvel::platform::FileExecutable(path.c_str())) return path;
   }
+  return "";
+}
+
+std::string Tour::simulatorFolders() {
+  return installedFolder() + " and " + quorvel::platform::ExecutableDirectory();
+}
+
+std::string Tour::standinDir() {
+  for (const std::string& folder : {installedFolder() + "/standins", quorvel::platform::ExecutableDirectory() + "/../standins"})
+    if (quorvel::platform::FileExists(folder.c_str())) return folder;
+  return "";
+}
+
+std::string Tour::standinFolders() {
+  return installedFolder() + "/standins and " + quorvel::platform::ExecutableDirectory() + "/../standins";
+}
+
+void Tour::useStandins() {
   // The simulated register must answer whatever the environment named before: the stand-ins
   // alone, never a shop's real library from an earlier setting.
-  quorvel::platform::SetEnvironmentVariable(quorvel::platform::kLibraryPathVariable, folder.c_str());
-  return true;
+  quorvel::platform::SetEnvironmentVariable(quorvel::platform::kLibraryPathVariable, standinDir().c_str());
+}
+
+void Tour::checkpoint() {
+  if (quorvel::platform::StopSignalReceived()) throw DemoStopped{false};
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) throw DemoStopped{true};
 }
 
 void Tour::step(const std::string& title, const char* operation) {
+  checkpoint();
   if (operation)
     std::printf("== %d. %s (%s)\n", ++step_, title.c_str(), operation);
   else
     std::printf("== %d. %s\n", ++step_, title.c_str());
-  std::fflush(stdout);
+  checkpoint();
 }
 
 int Tour::runJob(const char* plugin, const std::string& title, const char* operation, const char* model,
                  const std::string& goods, bool showData) {
   step(title, operation);
   writeBytes(file("VEXA_JOB.XML"), jobXml(operation, model, goods));
-  const int rc = quorvel::platform::RunShellCommand(quoted(self()) + " run " + plugin + " -C " + quoted(dir_));
+  const int rc = quorvel::platform::RunProgram({self(), "run", plugin, "-C", dir_});
+  checkpoint();
   const int status = rc >= 0 ? rc : kExitError;
   if (status >= kExitError && worst_ < status) worst_ = status;
   if (showData) {
@@ -97,12 +129,14 @@ int Tour::runJob(const char* plugin, const std::string& title, const char* opera
     showDeviceData(file("PROG_KOM.XML"));
   }
   std::printf("\n");
+  checkpoint();
   return status;
 }
 
 int Tour::shell(const std::string& command, bool mustSucceed) {
-  std::fflush(stdout);
+  checkpoint();
   const int rc = quorvel::platform::RunShellCommand(command);
+  checkpoint();
   const int status = rc >= 0 ? rc : kExitError;
   if (status != 0 && mustSucceed) fail();
   return status;
@@ -110,10 +144,15 @@ int Tour::shell(const std::string& command, bool mustSucceed) {
 
 bool Background::start(const std::vector<std::string>& argv, const std::string& readyPath) {
   if (argv.empty()) return false;
-  std::fflush(stdout);
+  Tour::checkpoint();
   pid_ = quorvel::platform::StartBackgroundProcess(argv);
   if (pid_ < 0) return false;
-  if (!readyPath.empty()) quorvel::platform::WaitForFile(readyPath.c_str(), 2000);
+  // Up to two seconds, unless the demo is to end meanwhile.
+  for (int i = 0; i < 100 && !readyPath.empty() && !quorvel::platform::FileExists(readyPath.c_str()); ++i) {
+    Tour::checkpoint();
+    quorvel::platform::WaitForFile(readyPath.c_str(), 20);
+  }
+  Tour::checkpoint();
   return true;
 }
 

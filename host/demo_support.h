@@ -12,6 +12,14 @@ namespace quorvel::demo {
 constexpr int kExitOk = 0;
 constexpr int kExitError = 2;
 constexpr int kExitUsage = 64;
+constexpr int kExitMissing = 69;        // a simulator or stand-in is not there
+constexpr int kExitInterrupted = 130;   // SIGINT, SIGTERM or SIGHUP ended the demo
+constexpr int kExitOutputClosed = 141;  // whoever read the output went away (as SIGPIPE ends a program)
+
+// Thrown through a tour that must end at once; the tour's simulators are stopped on the way out.
+struct DemoStopped {
+  bool outputClosed;  // false: a stop signal came
+};
 
 // What the command line chose for the tours (0: the tour's own default).
 struct DemoOptions {
@@ -52,14 +60,22 @@ class Tour {
   explicit Tour(std::string dir);
   const std::string& dir() const { return dir_; }
   std::string file(const std::string& name) const { return dir_ + "/" + name; }
-  // This program, and the folder the build puts vendor-library stand-ins in.
+  // This program.
   static std::string self();
-  static std::string binDir();
+  // The simulator `program` (elcom_sim, ...): in an installation in the private folder
+  // libexec/quorvel, in the build tree beside this program; "" when it is in neither.
+  static std::string simulator(const std::string& program);
+  // The folder of the vendor-library stand-ins: libexec/quorvel/standins in an installation,
+  // standins/ in the build tree; "" when neither is there.
   static std::string standinDir();
+  // The folders looked in for simulators and stand-ins, for a message saying they are missing.
+  static std::string simulatorFolders();
+  static std::string standinFolders();
   // Names the stand-ins' folder in QUORVEL_LIBRARY_PATH for every job of the tour, as a shop
-  // names the folder of its vendor libraries; false (with a message) when one of `libraries`
-  // is not there.
-  static bool useStandins(const std::vector<std::string>& libraries, const char* buildHint);
+  // names the folder of its vendor libraries.
+  static void useStandins();
+  // Ends the tour by throwing DemoStopped when a stop signal came or the output is gone.
+  static void checkpoint();
 
   // Prints "== N. title" (and the operation when given).
   void step(const std::string& title, const char* operation = nullptr);
@@ -78,13 +94,17 @@ class Tour {
   int worst_ = 0;
 };
 
-// A simulated register serving in the background, stopped (SIGTERM) when this object goes.
+// A simulated register serving in the background, stopped (SIGTERM) when this object goes; it
+// ends with this program too, however that ends.
 class Background {
  public:
   // Starts argv[0] with its output on /dev/null; when `readyPath` is given, waits up to two
   // seconds for it to appear. Returns false when the program cannot be started.
   bool start(const std::vector<std::string>& argv, const std::string& readyPath = "");
   ~Background();
+  Background() = default;
+  Background(const Background&) = delete;
+  Background& operator=(const Background&) = delete;
 
  private:
   quorvel::platform::ProcessId pid_ = -1;

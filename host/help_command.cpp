@@ -1,12 +1,14 @@
 #include "host/help_command.h"
 
 #include <cctype>
+#include <cstddef>
 #include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/progress.h"
+#include "host/command_list.h"
 #include "host/driver_catalog.h"
 
 namespace quorvel::host {
@@ -117,10 +119,23 @@ std::vector<std::string> linesOf(HelpPrinter help) {
   return lines;
 }
 
+std::string upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool isReferenceHeading(const std::string& heading) {
+  for (std::size_t i = 0; i < kReferenceHeadingCount; ++i)
+    if (heading == kReferenceHeadings[i]) return true;
+  return false;
+}
+
 void writeBody(std::FILE* out, const std::vector<std::string>& lines) {
   enum class Block { kNone, kText, kItem, kExample } block = Block::kNone;
+  bool afterHeading = true;  // nothing written since the section's heading
   auto close = [&] {
     if (block == Block::kExample) std::fputs(".fi\n.RE\n", out);
+    if (block == Block::kItem) std::fputs(".PD\n", out);
   };
   for (std::size_t i = 1; i < lines.size(); ++i) {  // line 0 is the usage line
     const std::string& line = lines[i];
@@ -129,16 +144,27 @@ void writeBody(std::FILE* out, const std::vector<std::string>& lines) {
     if (indent == line.size()) {
       close();
       block = Block::kNone;
-    } else if (indent >= 4 && (block == Block::kExample || block == Block::kNone)) {
+      continue;
+    }
+    if (indent >= 4 && (block == Block::kExample || block == Block::kNone)) {
       if (block != Block::kExample) std::fputs(".PP\n.RS 4\n.nf\n", out);
       std::fprintf(out, "%s\n", roff(line.substr(4)).c_str());
       block = Block::kExample;
     } else if (indent == 0 && afterBlank && line.back() == ':') {
       close();
-      std::fprintf(out, ".SS %s\n", roff(line.substr(0, line.size() - 1)).c_str());
+      // The program-wide reference's headings are sections of the page (EXIT STATUS, ...).
+      const std::string heading = line.substr(0, line.size() - 1);
+      std::fprintf(out, isReferenceHeading(heading) ? ".SH \"%s\"\n" : ".SS %s\n",
+                   roff(isReferenceHeading(heading) ? upper(heading) : heading).c_str());
       block = Block::kNone;
+      afterHeading = true;
+      continue;
     } else if (indent == 2 || indent == 3) {
-      close();
+      if (block != Block::kItem) {
+        close();
+        // A list as compact as the help's: no blank line between its items.
+        std::fputs(afterHeading ? ".PD 0\n" : ".sp\n.PD 0\n", out);
+      }
       const std::size_t gap = line.find("  ", indent);
       const std::size_t description = gap == std::string::npos ? std::string::npos : line.find_first_not_of(' ', gap);
       std::fprintf(out, ".TP\n%s\n", roff(line.substr(indent, gap - indent)).c_str());
@@ -147,10 +173,12 @@ void writeBody(std::FILE* out, const std::vector<std::string>& lines) {
     } else if (indent > 3) {
       std::fprintf(out, "%s\n", roff(line.substr(indent)).c_str());  // continues an item or text
     } else {
+      close();
       if (block != Block::kText) std::fputs(".PP\n", out);
       std::fprintf(out, "%s\n", roff(line).c_str());
       block = Block::kText;
     }
+    afterHeading = false;
   }
   close();
 }
@@ -170,10 +198,26 @@ int printManPage(std::FILE* out, std::initializer_list<HelpPrinter> helps) {
              ".SH SYNOPSIS\n"
              ".nf\n",
              out);
-  const std::string usage = "Usage: ";
-  for (const auto& lines : texts)
-    if (!lines.empty() && lines[0].rfind(usage, 0) == 0) std::fprintf(out, "%s\n", roff(lines[0].substr(usage.size())).c_str());
+  // One line per command, from the same list as the main help's.
+  for (std::size_t i = 0; i < kCommandCount; ++i)
+    std::fprintf(out, "\\fBquorvel\\fR %s\n", roff(kCommandList[i].synopsis).c_str());
   std::fputs(".fi\n", out);
+  // The main help's program-wide reference (exit status, ...) follows the commands' sections.
+  std::vector<std::string> reference;
+  if (!texts.empty()) {
+    std::vector<std::string>& main = texts[0];
+    for (std::size_t i = 1; i < main.size(); ++i) {
+      const std::string& line = main[i];
+      if (main[i - 1].empty() && !line.empty() && line.back() == ':' &&
+          isReferenceHeading(line.substr(0, line.size() - 1))) {
+        reference.assign(main.begin() + static_cast<std::ptrdiff_t>(i), main.end());
+        reference.insert(reference.begin(), "");  // in place of the usage line
+        main.resize(i);
+        break;
+      }
+    }
+  }
+  const std::string usage = "Usage: ";
   for (std::size_t i = 0; i < texts.size(); ++i) {
     if (texts[i].empty()) continue;
     if (i == 0) {
@@ -183,12 +227,11 @@ int printManPage(std::FILE* out, std::initializer_list<HelpPrinter> helps) {
       std::istringstream words(texts[i][0].substr(texts[i][0].rfind(usage, 0) == 0 ? usage.size() : 0));
       std::string program, command;
       words >> program >> command;
-      std::string title = program + " " + command;
-      for (char& c : title) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-      std::fprintf(out, ".SH \"%s\"\n", roff(title).c_str());
+      std::fprintf(out, ".SH \"%s\"\n", roff(upper(program + " " + command)).c_str());
     }
     writeBody(out, texts[i]);
   }
+  writeBody(out, reference);
   return 0;
 }
 

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "host/command_line.h"
+#include "host/command_list.h"
 #include "host/driver_catalog.h"
 #include "host/help_command.h"
 #include "host/module_path.h"
@@ -38,6 +39,7 @@
 #include "host/registers_command.h"
 #include "host/goods_record.h"
 #include "host/trace_view.h"
+#include "quorvel_version.h"
 
 namespace {
 
@@ -60,32 +62,15 @@ void printMainHelp(FILE* out) {
       "Usage: quorvel COMMAND [ARGS]\n"
       "\n"
       "Runs jobs of the Quorvel fiscal cash register drivers.\n"
-      "\n"
-      "Commands:\n"
-      "  run PLUGIN [-C DIR]   run the job waiting in DIR (default: the current directory)\n"
-      "                        with the driver plug-in PLUGIN and show its report;\n"
-      "                        --dry-run shows what a run would send, sending nothing\n"
-      "  config PLUGIN [-C DIR] [KEY=VALUE...]\n"
-      "                        show or change the plug-in's configuration PROG_KOM.CFG in DIR\n"
-      "  registers [--check]   list the named registers (and whether each answers)\n"
-      "  check|send|prices|delete|delete-all|import|sales|clear-sales PLUGIN|NAME [-C DIR]\n"
-      "                        write the job file of one operation and run it (also\n"
-      "                        'do OPERATION PLUGIN|NAME'); see 'quorvel do --help'\n"
-      "  job new OPERATION [--goods FILE.csv]\n"
-      "                        write a job file from a CSV price list\n"
-      "  dump FILE.dmp         decode a transmission dump file\n"
-      "  demo [TOUR...] [-C DIR]\n"
-      "                        run tours of the drivers against simulated registers\n"
-      "                        (elcom, elzab, posnet; all of them by default)\n"
-      "  ports                 list the serial lines, who may open them and who holds them\n"
-      "  report [DIR] [--history | --job NAME]\n"
-      "                        show the result files of the last job in DIR readably, the\n"
-      "                        jobs kept in its history, or one of them\n"
-      "  --help                show this text\n"
+      "\n",
+      out);
+  quorvel::host::printCommandList(out);
+  std::fputs(
       "\n"
       "See 'quorvel run --help' for the job directory and the files of a job.\n",
       out);
   quorvel::host::printJobReference(out);
+  quorvel::host::printGeneralReference(out);
 }
 
 void printRunHelp(FILE* out) {
@@ -497,11 +482,15 @@ int main(int argc, char** argv) {
     printMainHelp(stdout);
     return kExitOk;
   }
+  if (command == "--version") {
+    std::printf("quorvel %s\n", QUORVEL_VERSION);
+    return kExitOk;
+  }
   if (command == "run") return runCommand(argc - 2, argv + 2);
   if (command == "ports") return runPortsCommand(argc - 1, argv + 1);
   if (command == "report") return runReportCommand(argc - 1, argv + 1);
   // The manual page quorvel(1), made at build time from these help texts.
-  if (command == "--man") return quorvel::host::printManPage(stdout, {printMainHelp, printRunHelp, printConfigHelp, printReportHelp, printPortsHelp, printRegistersHelp, printOperationHelp, printJobHelp});
+  if (command == "--man") return quorvel::host::printManPage(stdout, {printMainHelp, printRunHelp, printConfigHelp, printReportHelp, printPortsHelp, printRegistersHelp, printOperationHelp, printJobHelp, printDemoHelp});
   // The README's field tables, in Markdown (scripts/field-table.sh puts them there).
   if (command == "--field-table") {
     quorvel::host::printFieldTablesMarkdown(stdout);
@@ -513,5 +502,5 @@ int main(int argc, char** argv) {
   if (command == "registers") return runRegistersCommand(argc - 1, argv + 1);
   if (command == "job") return runJobCommand(argc - 1, argv + 1);
   if (isOperationCommand(command)) return runOperationCommand(argc - 1, argv + 1);
-  return usage(("unknown command " + std::string(command)).c_str());
+  return usage(((command.size() > 1 && command[0] == '-' ? "unknown option " : "unknown command ") + std::string(command)).c_str());
 }

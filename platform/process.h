@@ -47,15 +47,29 @@ QUORVEL_API bool SetEnvironmentVariable(const char* name, const char* value);
 // True when the stream writes to a terminal.
 QUORVEL_API bool IsTerminal(std::FILE* stream);
 
-// Runs `command` through the shell (std::system) and returns its exit status; -1 when it did
-// not exit by itself (a signal) or the shell could not be started.
+// Runs `command` through /bin/sh as a child of this program and returns its exit status; -1
+// when it did not exit by itself (a signal) or could not be started. Unlike std::system it
+// leaves this program's signals as they are, so a stop signal reaches its handler while the
+// command runs. The command runs like a background process (below): in a process group of its
+// own, ended with this program, reached by SignalChildProcesses; its standard input is
+// /dev/null.
 QUORVEL_API int RunShellCommand(const std::string& command);
+
+// Runs the program argv[0] (a path) with the arguments argv as RunShellCommand runs a command,
+// without a shell between, so that the parent-death signal reaches the program itself; its
+// exit status, or -1 as there.
+QUORVEL_API int RunProgram(const std::vector<std::string>& argv);
 
 using ProcessId = long;
 
-// Starts the program argv[0] (a path) with the arguments argv, its standard output sent to
-// /dev/null, and returns its process id; -1 when it cannot be started. A program that cannot
-// be run ends at once with exit status 127.
+// Starts the program argv[0] (a path) with the arguments argv, its standard input read from and
+// its standard output sent to /dev/null, and returns its process id; -1 when it cannot be
+// started. A program that cannot be run ends at once with exit status 127.
+//
+// The program runs in a process group of its own, so that a Ctrl-C at the terminal reaches this
+// program alone, which decides what its children do; and it ends when this program ends, however
+// that happens (Linux: the parent-death signal SIGTERM). It starts with SIGPIPE at its default
+// whatever this program does with it.
 QUORVEL_API ProcessId StartBackgroundProcess(const std::vector<std::string>& argv);
 
 // Runs the program argv[0] (a path) with the arguments argv, sharing this program's standard
@@ -64,7 +78,17 @@ QUORVEL_API ProcessId StartBackgroundProcess(const std::vector<std::string>& arg
 QUORVEL_API int RunProgramAndWait(const std::vector<std::string>& argv);
 // The path of the running program (/proc/self/exe), "" when it cannot be read.
 QUORVEL_API std::string ExecutablePath();
-// Asks the process to end (SIGTERM) and waits for its end; -1 and 0 are ignored.
+// Asks the process and its process group to end (SIGTERM) and waits for its end; after two
+// seconds it is killed (SIGKILL). -1 and 0 are ignored.
 QUORVEL_API void StopProcess(ProcessId pid);
+
+// Sends SIGTERM to the process group of every background process started and not yet stopped,
+// and of the shell command running now. Async-signal-safe: meant for a stop-signal handler.
+QUORVEL_API void SignalChildProcesses();
+
+// Makes a write to a closed pipe or socket fail with EPIPE instead of ending this program
+// (SIGPIPE ignored), so that the program can stop its children first. Children started by the
+// functions above get the default back.
+QUORVEL_API void IgnoreBrokenPipe();
 
 }  // namespace quorvel::platform

@@ -679,6 +679,7 @@ Options:
                  'quorvel --help' lists the quorvel_elcom models
   --register N   the register number answered in hello frames (default 1)
   --help         show this text
+  --version      show the version
 
 The state file holds one item a line: "model N", "register N", "plubase N" (the PLU base
 size answered to command 255), "plucount N" (answer to command 152), "delay MS", "written N" (PLU
@@ -780,10 +781,11 @@ int show(const State& s) {
 
 int main(int argc, char** argv) {
   Options o;
-  quorvel::sim::CommandLineRules rules{kHelp, kUsage, {}, {}};
+  quorvel::sim::CommandLineRules rules{kHelp, kUsage, {}, {}, {}, {}};
   rules.valued["--link"] = [&](const std::string& v) { return o.link = v, true; };
   rules.valued["--model"] = [&](const std::string& v) { return o.model = std::atoi(v.c_str()), true; };
   rules.valued["--register"] = [&](const std::string& v) { return o.registerNumber = std::atoi(v.c_str()), true; };
+  rules.onlyFor = {{"--link", "serve"}, {"--model", "init serve"}, {"--register", "init serve"}};
   quorvel::sim::CommandLine line;
   if (const int rc = quorvel::sim::readCommandLine(argc, argv, rules, line); rc >= 0) return rc;
   const std::string& verb = line.command;

@@ -4,7 +4,8 @@ add_library(elzab_register STATIC ${CMAKE_CURRENT_SOURCE_DIR}/winip/elzab_regist
 target_include_directories(elzab_register PUBLIC ${CMAKE_SOURCE_DIR})
 
 # libWinIP.so goes to standins/, never beside libQuorvel.so or quorvel, so that a shop's real
-# WinIP is always found first; it has no install rule. The module search also tries the bare
+# WinIP is always found first; it is installed only into the installation's private folder for
+# the demo (sim/CMakeLists.txt). The module search also tries the bare
 # name WinIP.so, which is a link to it.
 add_library(WinIP SHARED ${CMAKE_CURRENT_SOURCE_DIR}/winip/winip.cpp)
 target_link_libraries(WinIP PRIVATE elzab_register)
@@ -13,5 +14,5 @@ add_custom_command(TARGET WinIP POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E create_symlink libWinIP.so ${CMAKE_BINARY_DIR}/standins/WinIP.so)
 
 add_executable(elzab_sim ${CMAKE_CURRENT_SOURCE_DIR}/elzab_sim.cpp)
-target_link_libraries(elzab_sim PRIVATE elzab_register)
+target_link_libraries(elzab_sim PRIVATE elzab_register quorvel_version)
 add_dependencies(elzab_sim WinIP)

@@ -254,8 +254,14 @@ int fault(Register& r, const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   long long registerNumber = 1;
-  quorvel::sim::CommandLineRules rules{kHelp, kUsage, {}, {}};
+  quorvel::sim::CommandLineRules rules{kHelp, kUsage, {}, {}, {}, {}};
   rules.valued["--register"] = [&](const std::string& v) { return number(v, 1, 99, registerNumber); };
+  rules.kept = {"--packagings", "--links", "--barcodes", "--packaging"};
+  rules.onlyFor = {{"--register", "init"},
+                   {"--packagings", "seed"},
+                   {"--links", "seed"},
+                   {"--barcodes", "seed"},
+                   {"--packaging", "goods"}};
   quorvel::sim::CommandLine line;
   line.state = defaultStatePath();
   if (const int rc = quorvel::sim::readCommandLine(argc, argv, rules, line); rc >= 0) return rc;

@@ -28,6 +28,7 @@
 
 #include "drivers/skeleton/limits.h"
 #include "drivers/skeleton/records.h"
+#include "quorvel_version.h"
 
 using namespace quorvel::skeleton;
 
@@ -108,8 +109,11 @@ int main(int argc, char** argv) {
       model = argv[++i];
     } else if (std::strcmp(argv[i], "--state") == 0 && i + 1 < argc) {
       state = argv[++i];
+    } else if (std::strcmp(argv[i], "--version") == 0) {
+      std::cout << "skeleton_sim " << QUORVEL_VERSION << "\n";
+      return 0;
     } else {
-      std::cerr << "usage: skeleton_sim [--model NAME] [--state FILE]\n";
+      std::cerr << "skeleton_sim: cannot take " << argv[i] << "\nusage: skeleton_sim [--model NAME] [--state FILE] [--version]\n";
       return 2;
     }
   }

@@ -28,3 +28,5 @@ target_include_directories(quorvel_test_described PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(lifecycle_run_e2e_test PRIVATE QUORVEL_DESCRIBED_DIR="${CMAKE_BINARY_DIR}/described")
 get_property(QUORVEL_DRIVER_PLUGINS GLOBAL PROPERTY QUORVEL_DRIVER_MODULES)
 add_dependencies(lifecycle_run_e2e_test quorvel_test_described ${QUORVEL_DRIVER_PLUGINS})
+# The installation test runs the installed demo: its simulators and stand-ins are installed.
+add_dependencies(lifecycle_run_e2e_test elcom_sim elzab_sim posnet_sim posnet hlapi WinIP)

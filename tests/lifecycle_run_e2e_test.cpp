@@ -635,7 +635,9 @@ TEST(QuorvelInstalled, RunsFromAnyDirectory) {
   const std::string page = prefix + "/share/man/man1/quorvel.1";
   const std::string roff = readFile(page);
   for (const char* word : kJobNames) EXPECT_NE(roff.find(word), std::string::npos) << word;
-  for (const char* section : {".SH \"QUORVEL RUN\"", ".SH \"QUORVEL REPORT\"", ".SH \"QUORVEL PORTS\""})
+  for (const char* section : {".SH \"QUORVEL RUN\"", ".SH \"QUORVEL REPORT\"", ".SH \"QUORVEL PORTS\"", ".SH \"QUORVEL DEMO\"",
+                              ".SH \"EXIT STATUS\"", ".SH \"ENVIRONMENT\"", ".SH \"FILES\"", ".SH \"EXAMPLES\"",
+                              "\\fBquorvel\\fR demo ", "\\fBquorvel\\fR \\-\\-version"})
     EXPECT_NE(roff.find(section), std::string::npos) << section;
   const bool haveMan = std::system("command -v man >/dev/null 2>&1") == 0;
   const std::string render = (haveMan ? "MANWIDTH=80 man -l '" : "groff -man -Tutf8 -k -ww '") + page +
@@ -648,6 +650,29 @@ TEST(QuorvelInstalled, RunsFromAnyDirectory) {
   } else {
     EXPECT_EQ(roff.rfind(".TH QUORVEL 1", roff.find(".TH")), 0u) << "no formatter here; the page at least starts right";
   }
+
+  // The installed demo plays its registers with the simulators and stand-ins of the
+  // installation's private folder; no stand-in lies anywhere else, where a job's library search
+  // could find it.
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(prefix)) {
+    const std::string name = entry.path().filename();
+    for (const char* standin : {"libposnet", "libhlapi", "libWinIP", "WinIP.so"})
+      if (name.rfind(standin, 0) == 0) {
+        EXPECT_NE(entry.path().string().find("/libexec/quorvel/standins/"), std::string::npos) << entry.path();
+      }
+  }
+  const std::string demo = "cd / && '" + prefix + "/bin/quorvel' demo elcom -C '" + dir.file("demo") + "' >'" +
+                           dir.file("demo.out") + "' 2>&1";
+  const int demoStatus = std::system(demo.c_str());
+  EXPECT_TRUE(WIFEXITED(demoStatus) && WEXITSTATUS(demoStatus) == 0) << readFile("demo.out");
+  EXPECT_NE(readFile("demo.out").find("Done."), std::string::npos) << readFile("demo.out");
+  // A piece missing from the installation is named, and the demo does not pretend to be done.
+  std::filesystem::remove(prefix + "/libexec/quorvel/standins/libhlapi.so");
+  const int missingStatus = std::system(("'" + prefix + "/bin/quorvel' demo posnet >missing.out 2>&1").c_str());
+  EXPECT_TRUE(WIFEXITED(missingStatus) && WEXITSTATUS(missingStatus) == 69) << readFile("missing.out");
+  EXPECT_NE(readFile("missing.out").find("the stand-in library libhlapi.so is missing"), std::string::npos)
+      << readFile("missing.out");
+  EXPECT_EQ(readFile("missing.out").find("Done."), std::string::npos) << readFile("missing.out");
 
   std::filesystem::create_directory("job");
   std::filesystem::current_path("job");

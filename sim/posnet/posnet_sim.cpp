@@ -128,6 +128,7 @@ Options:
   --raw-log FILE    append every byte received on the serial line to FILE
   --stats FILE      at the end, write the bytes received and sent ("rx N", "tx N")
   --help            show this text
+  --version         show the version
 
 serve prints one line per line it serves: the terminal's path (or the link) and
 "127.0.0.1:PORT". Without --link, --pty and --port it serves a pseudo-terminal.
@@ -533,7 +534,7 @@ int saleCommand(State& s, bool returned, const std::vector<std::string>& a) {
 
 int main(int argc, char** argv) {
   Options o;
-  quorvel::sim::CommandLineRules rules{kHelp, kUsage, {}, {}};
+  quorvel::sim::CommandLineRules rules{kHelp, kUsage, {}, {}, {}, {}};
   rules.valued["--link"] = [&](const std::string& v) { return o.link = v, true; };
   rules.valued["--port"] = [&](const std::string& v) {
     return number(v, o.port) && o.port >= 0 && o.port < 65536 && (o.tcp = true);
@@ -542,6 +543,8 @@ int main(int argc, char** argv) {
   rules.valued["--raw-log"] = [&](const std::string& v) { return o.rawLog = v, true; };
   rules.valued["--stats"] = [&](const std::string& v) { return o.statsFile = v, true; };
   rules.flags["--pty"] = [&] { o.pty = true; };
+  for (const char* option : {"--link", "--port", "--port-file", "--raw-log", "--stats", "--pty"})
+    rules.onlyFor[option] = "serve";
   quorvel::sim::CommandLine line;
   if (const int rc = quorvel::sim::readCommandLine(argc, argv, rules, line); rc >= 0) return rc;
   const std::string& verb = line.command;
