@@ -18,6 +18,8 @@
 #include "host/driver_catalog.h"
 #include "host/help_command.h"
 #include "host/module_path.h"
+#include "host/detect_command.h"
+#include "host/drivers_command.h"
 #include "host/ports_command.h"
 #include "host/progress_bar.h"
 #include "host/report_command.h"
@@ -66,6 +68,10 @@ void printMainHelp(FILE* out) {
       "                        run tours of the drivers against simulated registers\n"
       "                        (elcom, elzab, posnet; all of them by default)\n"
       "  ports                 list the serial lines, who may open them and who holds them\n"
+      "  detect [PLUGIN...] [--port PORT]... [--tcp ADDRESS]...\n"
+      "                        find the registers: which driver answers on which line, at\n"
+      "                        which speed, and the 'quorvel config' line for each\n"
+      "  drivers [PLUGIN]      the driver plug-ins found, their models, limits and keys\n"
       "  report [DIR] [--history | --job NAME]\n"
       "                        show the result files of the last job in DIR readably, the\n"
       "                        jobs kept in its history, or one of them\n"
@@ -416,9 +422,11 @@ int main(int argc, char** argv) {
   }
   if (command == "run") return runCommand(argc - 2, argv + 2);
   if (command == "ports") return runPortsCommand(argc - 1, argv + 1);
+  if (command == "detect") return runDetectCommand(argc - 1, argv + 1);
+  if (command == "drivers") return runDriversCommand(argc - 1, argv + 1);
   if (command == "report") return runReportCommand(argc - 1, argv + 1);
   // The manual page quorvel(1), made at build time from these help texts.
-  if (command == "--man") return quorvel::host::printManPage(stdout, {printMainHelp, printRunHelp, printConfigHelp, printReportHelp, printPortsHelp});
+  if (command == "--man") return quorvel::host::printManPage(stdout, {printMainHelp, printRunHelp, printConfigHelp, printReportHelp, printPortsHelp, printDetectHelp, printDriversHelp});
   // The README's field tables, in Markdown (scripts/field-table.sh puts them there).
   if (command == "--field-table") {
     quorvel::host::printFieldTablesMarkdown(stdout);

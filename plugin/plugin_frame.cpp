@@ -3,6 +3,7 @@
 #include "core/globals.h"
 #include "core/xml/raport_xml.h"
 #include "platform/cp1250.h"
+#include "platform/register_lock.h"
 #include "platform/serial_backend.h"
 
 namespace quorvel::plugin {
@@ -34,6 +35,29 @@ int openDeviceLine(CRS232& port) {
   if (const int e = port.Open()) return e;
   port.Purge();
   return 0;
+}
+
+int probeRegister(const ProbeLock& lock, const std::function<int()>& check, QuorvelProbeAnswer& answer) {
+  // A register another job holds is left alone at once: the probe waits for nobody.
+  platform::SetRegisterLockWaitMs(0);
+  struct WaitBack {
+    ~WaitBack() { platform::SetRegisterLockWaitMs(-1); }
+  } waitBack;
+  platform::RegisterLock held;
+  const auto r = lock.serialLine ? held.LockSerialLine(platform::SerialDevicePath(lock.name)) : held.LockNamed(lock.name);
+  if (r == platform::RegisterLock::Result::Busy) {
+    answer.note = "held by " + cp1250::toUtf8(held.HolderText()) + " (lock " + held.LockFile() + ")";
+    return QUORVEL_PROBE_BUSY;
+  }
+  if (r == platform::RegisterLock::Result::Unavailable) {
+    answer.note = cp1250::toUtf8(held.UnavailableText());
+    return QUORVEL_PROBE_SILENT;
+  }
+  ClearError("");
+  const int e = check();
+  if (e != 0) answer.note = cp1250::toUtf8(GetErrorMsg());
+  ClearError("");
+  return e == 0 ? QUORVEL_PROBE_ANSWERED : QUORVEL_PROBE_SILENT;
 }
 
 void reportFormNotShown() {
