@@ -72,7 +72,8 @@ QUORVEL_API int quorvel_config_text(const std::vector<std::string>& settings, st
 struct QuorvelProbeAnswer {
   std::string model;                  // the model as a job names it (idModelu); "" when untold
   std::vector<std::string> settings;  // the "key=value" settings of `quorvel config` reaching it
-  std::string note;                   // UTF-8: why nothing answered, or who holds the register
+  std::string note;                   // UTF-8, English (a system text quoted whole): why nothing
+                                      // answered, or who holds the register
 };
 #define QUORVEL_PROBE_ANSWERED 0  // a register answered
 #define QUORVEL_PROBE_SILENT 1    // nothing answered (or nothing that speaks this protocol)

@@ -48,8 +48,8 @@ void printModelReference(std::FILE* out);
 void printDriverList(std::FILE* out);
 void printConfigKeys(std::FILE* out);
 // The keys of one driver as printConfigKeys lists them, one item each; with `defaults` each
-// key's default follows (a set-only key has none).
-void printDriverKeys(std::FILE* out, const QuorvelDriverDescription& d, bool defaults);
+// key's default follows (a set-only key has none); `indent` goes before each key's name.
+void printDriverKeys(std::FILE* out, const QuorvelDriverDescription& d, bool defaults, const std::string& indent);
 // One item of these texts: "  TERM" padded to `width`, then `body` wrapped under that column.
 void printHelpItem(std::FILE* out, const std::string& term, std::size_t width, const std::string& body);
 

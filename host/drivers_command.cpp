@@ -29,7 +29,7 @@ void printDriver(std::FILE* out, const quorvel::host::FoundDriver& found) {
       quorvel::host::printHelpItem(out, "  " + label, 22, value);
   }
   std::fprintf(out, "\n  Keys (quorvel config %s KEY=VALUE):\n", d.name);
-  quorvel::host::printDriverKeys(out, d, true);
+  quorvel::host::printDriverKeys(out, d, true, "  ");
 }
 
 }  // namespace

@@ -46,16 +46,19 @@ int probeRegister(const ProbeLock& lock, const std::function<int()>& check, Quor
   platform::RegisterLock held;
   const auto r = lock.serialLine ? held.LockSerialLine(platform::SerialDevicePath(lock.name)) : held.LockNamed(lock.name);
   if (r == platform::RegisterLock::Result::Busy) {
-    answer.note = "held by " + cp1250::toUtf8(held.HolderText()) + " (lock " + held.LockFile() + ")";
+    answer.note = (held.HolderPid() > 0 ? "held by process " + std::to_string(held.HolderPid()) : std::string("held by another program")) +
+                  " (lock " + held.LockFile() + ")";
     return QUORVEL_PROBE_BUSY;
   }
   if (r == platform::RegisterLock::Result::Unavailable) {
-    answer.note = cp1250::toUtf8(held.UnavailableText());
+    answer.note = "the lock cannot be taken: \"" + cp1250::toUtf8(held.UnavailableText()) + "\"";
     return QUORVEL_PROBE_SILENT;
   }
   ClearError("");
   const int e = check();
-  if (e != 0) answer.note = cp1250::toUtf8(GetErrorMsg());
+  // The system's own text of the failure, quoted whole.
+  if (e != 0 && *GetErrorMsg()) answer.note = "\"" + cp1250::toUtf8(GetErrorMsg()) + "\"";
+  if (e != 0 && !*GetErrorMsg()) answer.note = "error " + std::to_string(e);
   ClearError("");
   return e == 0 ? QUORVEL_PROBE_ANSWERED : QUORVEL_PROBE_SILENT;
 }

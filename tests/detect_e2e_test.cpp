@@ -107,4 +107,39 @@ TEST(DetectE2E, FindsEachSimulatedRegisterAndNothingOnASilentLine) {
   stopProcess(posnet);
 }
 
+// `quorvel drivers` shows what each plug-in's description states (a few telling facts of each),
+// and both commands refuse what they do not take.
+TEST(DriversE2E, ListsModelsLimitsAndKeysFromEachDescription) {
+  struct Case {
+    std::vector<std::string> args;
+    int exitStatus;
+    std::vector<std::string> facts;
+  };
+  const Case cases[] = {
+      {{"drivers", "quorvel_skeleton"},
+       0,
+       {"Model Quorvel_Skeleton (code 1, 1000 PLUs):\n    name              18 characters, longer cut, required\n",
+        "    speed  9600 or 19200: bits per second; default 9600\n"}},
+      {{"drivers", "quorvel_elcom.so"},
+       0,
+       {"Model Quorvel_Elcom_Euro2100TX27 (code 23, 27000 PLUs):", "    PLU               1-27000\n",
+        "    speed        9600 or 38400: bits per second; default 9600\n"}},
+      {{"drivers", "quorvel_elzab"}, 0, {"Takes every model name", "    timeout      0 to 180: seconds WinIP waits"}},
+      {{"drivers", "quorvel_posnet"}, 0, {"; default 10.0.0.1\n", "    parity       N, O or E: parity of the serial line; default N\n"}},
+      {{"drivers"}, 0, {"quorvel_elcom  /", "quorvel_elzab  /", "quorvel_posnet  /", "quorvel_skeleton  /"}},
+      {{"drivers", "quorvel_nothing"}, 1, {"no plug-in quorvel_nothing found"}},
+      {{"drivers", "quorvel_elcom", "quorvel_elzab"}, 64, {}},
+      {{"detect", "quorvel_nothing"}, 64, {"no driver plug-in quorvel_nothing (found: quorvel_elcom, "}},
+      {{"detect", "--baud", "9600"}, 64, {"unknown option --baud"}},
+      {{"detect", "--port"}, 64, {"--port needs a value"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{hostPath()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const HostRun run = runProgram(args, {});
+    EXPECT_EQ(run.exitStatus, c.exitStatus) << c.args.back() << "\n" << run.output;
+    for (const std::string& fact : c.facts) EXPECT_NE(run.output.find(fact), std::string::npos) << fact << "\n" << run.output;
+  }
+}
+
 }  // namespace

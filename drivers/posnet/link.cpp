@@ -254,7 +254,8 @@ int probeDevice(bool tcp, const std::string& where, long speed, unsigned timeout
     if (status == 0) status = a.POSG_Default(r.get());
   }
   closeDevice();
-  return status == 0 ? GetErrorNum() : reportStatus(status);
+  // Outside a job the status has no report to go to: its text is the error's.
+  return status == 0 ? GetErrorNum() : SetError(statusMessage(status).c_str());
 }
 
 }  // namespace quorvel::posnet

@@ -77,7 +77,7 @@ QUORVEL_EXPORT_C int quorvel_probe(const std::string& where, long speed, unsigne
   quorvel::plugin::ProbeLock lock{true, place};
   if (tcp) {
     if (const auto why = checkAddress(place)) {
-      answer.note = quorvel::cp1250::toUtf8(*why);
+      answer.note = "not an address of a register: \"" + quorvel::cp1250::toUtf8(*why) + "\"";
       return QUORVEL_PROBE_NOT_HERE;
     }
     SUConfig c{};
