@@ -106,9 +106,11 @@ std::string barcodeText(const std::string& code) {
 }
 
 int show(const Register& r) {
-  std::printf("Kasa Elzab nr %d: %zu towarów, %d opakowań, %d powiązań, %d dodatkowych kodów%s\n", r.registerNumber,
+  const std::string line =
+      r.linePort ? ", na porcie COM" + std::to_string(r.linePort) + " (" + std::to_string(r.lineSpeed) + " b/s)" : "";
+  std::printf("Kasa Elzab nr %d: %zu towarów, %d opakowań, %d powiązań, %d dodatkowych kodów%s%s\n", r.registerNumber,
               r.goods().size() - static_cast<std::size_t>(r.packagingCount()), r.packagingCount(), r.linkCount(),
-              r.barcodeCount(), r.modemUp ? ", modem połączony" : "");
+              r.barcodeCount(), r.modemUp ? ", modem połączony" : "", line.c_str());
   for (const auto& [plu, g] : r.goods()) {
     std::printf("%s %6d  %s  VAT %d  gr %2d  jm %2d  cena %s  kod %s", g.packaging ? "Opak." : "PLU  ", plu,
                 padded(nameToUtf8(g.name), 19).c_str(), g.vat, g.group, g.unit, formatDecimal(g.price, 100).c_str(),
