@@ -85,6 +85,8 @@ std::string joined(const std::vector<std::string>& items, const char* separator)
 // answer ends it (a line holds one register). False when nothing answered.
 bool probePlace(std::vector<Prober>& probers, const std::string& where, const std::string& shown, bool tcp,
                 bool verbose, std::vector<Found>& found) {
+  bool asked = false;
+  std::vector<std::string> whyNot;
   for (Prober& p : probers) {
     for (const long speed : tcp ? std::vector<long>{0} : speedsOf(*p.description)) {
       QuorvelProbeAnswer answer;
@@ -97,7 +99,11 @@ bool probePlace(std::vector<Prober>& probers, const std::string& where, const st
                      : result == QUORVEL_PROBE_SILENT ? "no answer"
                                                       : "not probed",
                      answer.note.empty() ? "" : ": ", answer.note.c_str());
-      if (result == QUORVEL_PROBE_NOT_HERE) break;
+      if (result == QUORVEL_PROBE_NOT_HERE) {
+        if (!answer.note.empty()) whyNot.push_back(p.name + ": " + answer.note);
+        break;
+      }
+      asked = true;
       if (result == QUORVEL_PROBE_BUSY) {
         std::printf("%s: busy, %s; not probed\n", shown.c_str(), answer.note.c_str());
         return false;
@@ -108,6 +114,10 @@ bool probePlace(std::vector<Prober>& probers, const std::string& where, const st
       }
     }
   }
+  // A place no driver could ask at all (an address that is none) is said so, not passed over.
+  if (!asked)
+    std::printf("%s: not probed; %s\n", shown.c_str(),
+                whyNot.empty() ? "no driver reaches registers there" : joined(whyNot, "; ").c_str());
   return false;
 }
 
@@ -222,11 +232,14 @@ int runDetectCommand(int argc, char** argv) {
   }
   std::fprintf(stderr, "quorvel: probing %zu serial line%s and %zu TCP address%s with %s...\n", lines.size(),
                lines.size() == 1 ? "" : "s", addresses.size(), addresses.size() == 1 ? "" : "es",
-               joined([&] {
-                 std::vector<std::string> n;
-                 for (const Prober& p : probers) n.push_back(p.name);
-                 return n;
-               }(), ", ").c_str());
+               joined(
+                   [&] {
+                     std::vector<std::string> n;
+                     for (const Prober& p : probers) n.push_back(p.name);
+                     return n;
+                   }(),
+                   ", ")
+                   .c_str());
 
   std::vector<Found> found;
   std::size_t skipped = 0;
@@ -243,8 +256,10 @@ int runDetectCommand(int argc, char** argv) {
 
   for (const Found& f : found) {
     std::printf("%s: %s", f.driver.c_str(), f.place.c_str());
-    if (f.speed) std::printf(" at %ld bit/s", f.speed);
-    else std::printf(" (TCP)");
+    if (f.speed)
+      std::printf(" at %ld bit/s", f.speed);
+    else
+      std::printf(" (TCP)");
     if (!f.model.empty()) std::printf(", model %s", f.model.c_str());
     std::printf("\n    quorvel config %s %s\n", f.driver.c_str(), joined(f.settings, " ").c_str());
   }
@@ -253,8 +268,9 @@ int runDetectCommand(int argc, char** argv) {
                 lines.size() - skipped == 1 ? "" : "s", addresses.size(), addresses.size() == 1 ? "" : "es");
     if (ports.empty() && lines.empty())
       std::puts("No serial line is listed here ('quorvel ports'); name one with --port.");
-    std::puts("Check that the register is switched on and its cable plugged in; name lines the list does not show\n"
-              "with --port and registers on the network with --tcp; -v shows each probe.");
+    std::puts(
+        "Check that the register is switched on and its cable plugged in; name lines the list does not show\n"
+        "with --port and registers on the network with --tcp; -v shows each probe.");
   }
   std::fflush(stdout);
   quorvel::platform::ChangeDirectory("/");

@@ -56,7 +56,8 @@ int runDriversCommand(int argc, char** argv, std::FILE* out) {
       return kExitOk;
     }
     if ((!arg.empty() && arg[0] == '-') || !wanted.empty()) {
-      std::fprintf(stderr, "quorvel: drivers takes one plug-in name at most (%s)\nTry 'quorvel drivers --help'.\n", argv[i]);
+      std::fprintf(stderr, "quorvel: drivers takes one plug-in name at most (%s)\nTry 'quorvel drivers --help'.\n",
+                   argv[i]);
       return kExitUsage;
     }
     wanted = arg;
@@ -73,7 +74,8 @@ int runDriversCommand(int argc, char** argv, std::FILE* out) {
     shown = true;
   }
   if (!shown) {
-    std::fprintf(stderr, "quorvel: %s%s found; the folders searched: ", wanted.empty() ? "no driver plug-in" : "no plug-in ",
+    std::fprintf(stderr,
+                 "quorvel: %s%s found; the folders searched: ", wanted.empty() ? "no driver plug-in" : "no plug-in ",
                  wanted.c_str());
     const auto dirs = quorvel::host::pluginDirectories();
     for (std::size_t i = 0; i < dirs.size(); ++i) std::fprintf(stderr, "%s%s", i ? ", " : "", dirs[i].c_str());

@@ -15,11 +15,11 @@
 #include <string_view>
 
 #include "host/command_line.h"
+#include "host/detect_command.h"
 #include "host/driver_catalog.h"
+#include "host/drivers_command.h"
 #include "host/help_command.h"
 #include "host/module_path.h"
-#include "host/detect_command.h"
-#include "host/drivers_command.h"
 #include "host/ports_command.h"
 #include "host/progress_bar.h"
 #include "host/report_command.h"
@@ -426,7 +426,9 @@ int main(int argc, char** argv) {
   if (command == "drivers") return runDriversCommand(argc - 1, argv + 1);
   if (command == "report") return runReportCommand(argc - 1, argv + 1);
   // The manual page quorvel(1), made at build time from these help texts.
-  if (command == "--man") return quorvel::host::printManPage(stdout, {printMainHelp, printRunHelp, printConfigHelp, printReportHelp, printPortsHelp, printDetectHelp, printDriversHelp});
+  if (command == "--man")
+    return quorvel::host::printManPage(stdout, {printMainHelp, printRunHelp, printConfigHelp, printReportHelp,
+                                                printPortsHelp, printDetectHelp, printDriversHelp});
   // The README's field tables, in Markdown (scripts/field-table.sh puts them there).
   if (command == "--field-table") {
     quorvel::host::printFieldTablesMarkdown(stdout);

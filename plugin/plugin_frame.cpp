@@ -44,9 +44,11 @@ int probeRegister(const ProbeLock& lock, const std::function<int()>& check, Quor
     ~WaitBack() { platform::SetRegisterLockWaitMs(-1); }
   } waitBack;
   platform::RegisterLock held;
-  const auto r = lock.serialLine ? held.LockSerialLine(platform::SerialDevicePath(lock.name)) : held.LockNamed(lock.name);
+  const auto r =
+      lock.serialLine ? held.LockSerialLine(platform::SerialDevicePath(lock.name)) : held.LockNamed(lock.name);
   if (r == platform::RegisterLock::Result::Busy) {
-    answer.note = (held.HolderPid() > 0 ? "held by process " + std::to_string(held.HolderPid()) : std::string("held by another program")) +
+    answer.note = (held.HolderPid() > 0 ? "held by process " + std::to_string(held.HolderPid())
+                                        : std::string("held by another program")) +
                   " (lock " + held.LockFile() + ")";
     return QUORVEL_PROBE_BUSY;
   }

@@ -190,8 +190,8 @@ constexpr int kIdleMs = 20;
 
 // The speed in bit/s of a termios speed code; 0 for one not listed.
 long bitsPerSecond(speed_t code) {
-  static const std::pair<speed_t, long> kSpeeds[] = {{B1200, 1200},   {B2400, 2400},   {B4800, 4800},
-                                                     {B9600, 9600},   {B19200, 19200}, {B38400, 38400},
+  static const std::pair<speed_t, long> kSpeeds[] = {{B1200, 1200},   {B2400, 2400},    {B4800, 4800},
+                                                     {B9600, 9600},   {B19200, 19200},  {B38400, 38400},
                                                      {B57600, 57600}, {B115200, 115200}};
   for (const auto& [c, bps] : kSpeeds)
     if (c == code) return bps;

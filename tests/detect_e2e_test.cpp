@@ -125,7 +125,9 @@ TEST(DriversE2E, ListsModelsLimitsAndKeysFromEachDescription) {
        {"Model Quorvel_Elcom_Euro2100TX27 (code 23, 27000 PLUs):", "    PLU               1-27000\n",
         "    speed        9600 or 38400: bits per second; default 9600\n"}},
       {{"drivers", "quorvel_elzab"}, 0, {"Takes every model name", "    timeout      0 to 180: seconds WinIP waits"}},
-      {{"drivers", "quorvel_posnet"}, 0, {"; default 10.0.0.1\n", "    parity       N, O or E: parity of the serial line; default N\n"}},
+      {{"drivers", "quorvel_posnet"},
+       0,
+       {"; default 10.0.0.1\n", "    parity       N, O or E: parity of the serial line; default N\n"}},
       {{"drivers"}, 0, {"quorvel_elcom  /", "quorvel_elzab  /", "quorvel_posnet  /", "quorvel_skeleton  /"}},
       {{"drivers", "quorvel_nothing"}, 1, {"no plug-in quorvel_nothing found"}},
       {{"drivers", "quorvel_elcom", "quorvel_elzab"}, 64, {}},
@@ -138,7 +140,8 @@ TEST(DriversE2E, ListsModelsLimitsAndKeysFromEachDescription) {
     args.insert(args.end(), c.args.begin(), c.args.end());
     const HostRun run = runProgram(args, {});
     EXPECT_EQ(run.exitStatus, c.exitStatus) << c.args.back() << "\n" << run.output;
-    for (const std::string& fact : c.facts) EXPECT_NE(run.output.find(fact), std::string::npos) << fact << "\n" << run.output;
+    for (const std::string& fact : c.facts)
+      EXPECT_NE(run.output.find(fact), std::string::npos) << fact << "\n" << run.output;
   }
 }
 

@@ -61,15 +61,15 @@ QUORVEL_EXPORT_C int quorvel_dry_run(QuorvelPlanLineFn show, void* context) {
 }
 
 // The probe of `quorvel detect`: WinIP names a register by its port, COM1 to COM4, and speed.
-QUORVEL_EXPORT_C int quorvel_probe(const std::string& where, long speed, unsigned timeoutMs, QuorvelProbeAnswer& answer) {
+QUORVEL_EXPORT_C int quorvel_probe(const std::string& where, long speed, unsigned timeoutMs,
+                                   QuorvelProbeAnswer& answer) {
   const int com = comPortNumber(where);
   if (com == 0) {
     answer.note = "WinIP reaches registers on COM1 to COM4 only";
     return QUORVEL_PROBE_NOT_HERE;
   }
-  const int result = quorvel::plugin::probeRegister({false, registerLockName(com)}, [&] {
-    return probeWinIP(com, speed, timeoutMs);
-  }, answer);
+  const int result = quorvel::plugin::probeRegister(
+      {false, registerLockName(com)}, [&] { return probeWinIP(com, speed, timeoutMs); }, answer);
   if (result == QUORVEL_PROBE_ANSWERED) answer.settings = {"port=" + where, "speed=" + std::to_string(speed)};
   return result;
 }

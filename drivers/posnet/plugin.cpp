@@ -70,7 +70,8 @@ QUORVEL_EXPORT_C int quorvel_dry_run(QuorvelPlanLineFn show, void* context) {
 }
 
 // The probe of `quorvel detect`: a POSNET register on a serial line or at a TCP address.
-QUORVEL_EXPORT_C int quorvel_probe(const std::string& where, long speed, unsigned timeoutMs, QuorvelProbeAnswer& answer) {
+QUORVEL_EXPORT_C int quorvel_probe(const std::string& where, long speed, unsigned timeoutMs,
+                                   QuorvelProbeAnswer& answer) {
   const std::string tcpPrefix = quorvel::contract::kProbeTcpPrefix;
   const bool tcp = where.rfind(tcpPrefix, 0) == 0;
   const std::string place = tcp ? where.substr(tcpPrefix.size()) : where;
@@ -85,9 +86,8 @@ QUORVEL_EXPORT_C int quorvel_probe(const std::string& where, long speed, unsigne
     storeAddress(c, place);
     lock = {false, tcpLockName(c)};
   }
-  const int result = quorvel::plugin::probeRegister(lock, [&] {
-    return probeDevice(tcp, place, speed, timeoutMs);
-  }, answer);
+  const int result = quorvel::plugin::probeRegister(
+      lock, [&] { return probeDevice(tcp, place, speed, timeoutMs); }, answer);
   if (result != QUORVEL_PROBE_ANSWERED) return result;
   if (tcp)
     answer.settings = {"connection=Ethernet", std::string(kAddressKey) + "=" + place};

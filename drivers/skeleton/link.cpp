@@ -70,8 +70,10 @@ int probeLine(const std::string& port, long speed, unsigned timeoutMs, std::stri
   if (result == 0) result = exchange(helloRequest(), answer);
   if (result == 0) {
     const auto named = parseHelloAnswer(answer);
-    if (named) model = *named;
-    else result = SetError(ERR_DEVICE_DATA);
+    if (named)
+      model = *named;
+    else
+      result = SetError(ERR_DEVICE_DATA);
   }
   if (p.IsOpen()) p.Close();
   p.SetClosePause(1000);
