@@ -68,6 +68,7 @@ struct Found {
   std::string driver, place, model;
   long speed = 0;
   std::vector<std::string> settings;
+  std::string note;  // what a register that answered yet refused the check said
 };
 
 int usage(const std::string& why) {
@@ -109,7 +110,7 @@ bool probePlace(std::vector<Prober>& probers, const std::string& where, const st
         return false;
       }
       if (result == QUORVEL_PROBE_ANSWERED) {
-        found.push_back({p.name, shown, answer.model, speed, answer.settings});
+        found.push_back({p.name, shown, answer.model, speed, answer.settings, answer.note});
         return true;
       }
     }
@@ -261,7 +262,9 @@ int runDetectCommand(int argc, char** argv) {
     else
       std::printf(" (TCP)");
     if (!f.model.empty()) std::printf(", model %s", f.model.c_str());
-    std::printf("\n    quorvel config %s %s\n", f.driver.c_str(), joined(f.settings, " ").c_str());
+    std::printf("\n");
+    if (!f.note.empty()) std::printf("    it answered, refusing the check: %s\n", f.note.c_str());
+    std::printf("    quorvel config %s %s\n", f.driver.c_str(), joined(f.settings, " ").c_str());
   }
   if (found.empty()) {
     std::printf("No register answered on %zu serial line%s and %zu TCP address%s probed.\n", lines.size() - skipped,

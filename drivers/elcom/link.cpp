@@ -254,7 +254,12 @@ int probeLine(const std::string& port, long speed, unsigned timeoutMs, std::stri
       if (result == signedStatus(kWrongModel)) result = 0;
     }
   }
-  if (result == 0 && !found) result = reportStatus(kWrongModel, false);
+  if (result == 0 && !found) result = signedStatus(kWrongModel);
+  // Outside a job a status reaches no report: its text becomes the error's.
+  if (answered && !found) {
+    SetError(statusMessage(static_cast<std::uint8_t>(result)).c_str());
+    SetErrorNum(result);
+  }
   if (p.IsOpen()) p.Close();
   p.SetClosePause(1000);
   l.model = &modelByNumber(0);
