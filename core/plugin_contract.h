@@ -62,6 +62,25 @@ QUORVEL_API void opDriverFree();
 // plug-in loaded outside a job.
 QUORVEL_API int quorvel_config_text(const std::vector<std::string>& settings, std::string& out);
 
+// Optional: `quorvel detect`. Whether a register of this driver answers at `where` at `speed`
+// bit/s, asked with the driver's own connection check and nothing that changes the register:
+// at most `timeoutMs` for each answer, no retries, a busy register (another job's) not waited
+// for and not disturbed. `where` is a serial port as the configuration takes it ("COM1",
+// "/dev/ttyUSB0") or "tcp:HOST:PORT" for a register on the network (speed 0). Called on a
+// plug-in loaded outside a job, in a scratch directory of the host's own, one probe at a
+// time. Returns QUORVEL_PROBE_*; `answer` holds what was learnt.
+struct QuorvelProbeAnswer {
+  std::string model;                  // the model as a job names it (idModelu); "" when untold
+  std::vector<std::string> settings;  // the "key=value" settings of `quorvel config` reaching it
+  std::string note;                   // UTF-8, English (a system text quoted whole): why nothing
+                                      // answered, or who holds the register
+};
+#define QUORVEL_PROBE_ANSWERED 0  // a register answered
+#define QUORVEL_PROBE_SILENT 1    // nothing answered (or nothing that speaks this protocol)
+#define QUORVEL_PROBE_BUSY 2      // another program holds the line or the register; not asked
+#define QUORVEL_PROBE_NOT_HERE 3  // this driver reaches no register at such a place or speed
+QUORVEL_API int quorvel_probe(const std::string& where, long speed, unsigned timeoutMs, QuorvelProbeAnswer& answer);
+
 // Every driver: what the plug-in tells about itself (plugin/driver_description.h), read by the
 // host without loading the plug-in for a job.
 struct QuorvelDriverDescription;
@@ -102,6 +121,10 @@ inline constexpr const char* kDriverInit = "opDriverInit";
 inline constexpr const char* kDriverFree = "opDriverFree";
 inline constexpr const char* kConfigText = "quorvel_config_text";
 using ConfigTextFn = int (*)(const std::vector<std::string>&, std::string&);
+inline constexpr const char* kProbe = "quorvel_probe";
+using ProbeFn = int (*)(const std::string&, long, unsigned, QuorvelProbeAnswer&);
+// The prefix of a network place given to a probe.
+inline constexpr const char* kProbeTcpPrefix = "tcp:";
 inline constexpr const char* kDriverDescription = "quorvel_driver_description";
 using DriverDescriptionFn = const QuorvelDriverDescription* (*)();
 // The dry run: the job's goods checked against the register model's limits, nothing sent.

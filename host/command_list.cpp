@@ -31,6 +31,10 @@ const CommandSynopsis kCommandList[] = {
      "history, or one of them"},
     {"dump", "dump FILE.dmp [--raw | --wide]", "show a transmission dump frame by frame, or byte by byte"},
     {"ports", "ports", "list the serial lines, who may open them and who holds them"},
+    {"detect", "detect [PLUGIN...] [--port PORT]... [--tcp ADDRESS[:PORT]]... [-v]",
+     "find the registers: which driver answers on which line, at which speed, and the 'quorvel "
+     "config' line for each"},
+    {"drivers", "drivers [PLUGIN]", "the driver plug-ins found, their models, limits and keys"},
     {"demo", "demo [elcom|elzab|posnet...] [-C DIR] [--model N]",
      "run tours of the drivers against simulated registers (all of them by default)"},
     {"--help", "[COMMAND] --help", "show this text, or the help of COMMAND"},

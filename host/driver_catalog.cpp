@@ -279,12 +279,24 @@ void printDriverList(std::FILE* out) {
 
 void printConfigKeys(std::FILE* out) {
   for (const FoundDriver& found : foundDrivers()) {
-    const QuorvelDriverDescription& d = *found.description;
-    std::size_t width = 0;
-    for (std::size_t i = 0; i < d.keyCount; ++i) width = std::max(width, text(d.keys[i].name).size());
-    std::fprintf(out, "\nKeys of %s:\n", d.name);
-    for (std::size_t i = 0; i < d.keyCount; ++i) printItem(out, text(d.keys[i].name), width + 4, keyText(d.keys[i]));
+    std::fprintf(out, "\nKeys of %s:\n", found.description->name);
+    printDriverKeys(out, *found.description, false, "");
   }
+}
+
+void printDriverKeys(std::FILE* out, const QuorvelDriverDescription& d, bool defaults, const std::string& indent) {
+  std::size_t width = indent.size();
+  for (std::size_t i = 0; i < d.keyCount; ++i) width = std::max(width, indent.size() + text(d.keys[i].name).size());
+  for (std::size_t i = 0; i < d.keyCount; ++i) {
+    std::string body = keyText(d.keys[i]);
+    if (defaults && d.keys[i].defaultValue)
+      body += std::string("; default ") + (*d.keys[i].defaultValue ? d.keys[i].defaultValue : "empty");
+    printItem(out, indent + text(d.keys[i].name), width + 4, body);
+  }
+}
+
+void printHelpItem(std::FILE* out, const std::string& term, std::size_t width, const std::string& body) {
+  printItem(out, term, width, body);
 }
 
 namespace {

@@ -48,6 +48,11 @@ std::optional<std::string> checkSettings(const QuorvelDriverDescription& d, cons
 void printModelReference(std::FILE* out);
 void printDriverList(std::FILE* out);
 void printConfigKeys(std::FILE* out);
+// The keys of one driver as printConfigKeys lists them, one item each; with `defaults` each
+// key's default follows (a set-only key has none); `indent` goes before each key's name.
+void printDriverKeys(std::FILE* out, const QuorvelDriverDescription& d, bool defaults, const std::string& indent);
+// One item of these texts: "  TERM" padded to `width`, then `body` wrapped under that column.
+void printHelpItem(std::FILE* out, const std::string& term, std::size_t width, const std::string& body);
 
 // What the job's fields mean to each driver found and the limits of each of its models (name
 // length and what happens to a longer name, PLU and package ranges, barcode digits, units, VAT,

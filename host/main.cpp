@@ -17,7 +17,9 @@
 
 #include "host/command_line.h"
 #include "host/command_list.h"
+#include "host/detect_command.h"
 #include "host/driver_catalog.h"
+#include "host/drivers_command.h"
 #include "host/help_command.h"
 #include "host/module_path.h"
 #include "host/ports_command.h"
@@ -488,9 +490,14 @@ int main(int argc, char** argv) {
   }
   if (command == "run") return runCommand(argc - 2, argv + 2);
   if (command == "ports") return runPortsCommand(argc - 1, argv + 1);
+  if (command == "detect") return runDetectCommand(argc - 1, argv + 1);
+  if (command == "drivers") return runDriversCommand(argc - 1, argv + 1);
   if (command == "report") return runReportCommand(argc - 1, argv + 1);
   // The manual page quorvel(1), made at build time from these help texts.
-  if (command == "--man") return quorvel::host::printManPage(stdout, {printMainHelp, printRunHelp, printConfigHelp, printReportHelp, printPortsHelp, printRegistersHelp, printOperationHelp, printJobHelp, printDemoHelp});
+  if (command == "--man")
+    return quorvel::host::printManPage(
+        stdout, {printMainHelp, printRunHelp, printConfigHelp, printReportHelp, printPortsHelp, printRegistersHelp,
+                 printOperationHelp, printJobHelp, printDetectHelp, printDriversHelp, printDemoHelp});
   // The README's field tables, in Markdown (scripts/field-table.sh puts them there).
   if (command == "--field-table") {
     quorvel::host::printFieldTablesMarkdown(stdout);

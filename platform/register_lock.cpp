@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -262,7 +263,14 @@ std::string RegisterLockDirectory() {
   return "/var/lock";
 }
 
+namespace {
+std::atomic<int> g_waitOverride{-1};
+}  // namespace
+
+void SetRegisterLockWaitMs(int ms) { g_waitOverride = ms; }
+
 unsigned RegisterLockWaitMs() {
+  if (const int ms = g_waitOverride; ms >= 0) return static_cast<unsigned>(ms);
   const char* v = std::getenv("QUORVEL_LOCK_WAIT_MS");
   if (v && *v) {
     char* end = nullptr;

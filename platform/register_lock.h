@@ -53,6 +53,9 @@ QUORVEL_API std::string RegisterLockDirectory();
 // The wait for a busy register: QUORVEL_LOCK_WAIT_MS when it is a number, else
 // kRegisterLockWaitMs.
 QUORVEL_API unsigned RegisterLockWaitMs();
+// For this process, `ms` in place of that wait (0: a busy register is not waited for, as a
+// probe that must not disturb a running job wants it); a negative value gives it back.
+QUORVEL_API void SetRegisterLockWaitMs(int ms);
 
 // The running process that the UUCP lock of the serial line at `devicePath` names (links
 // resolved as LockSerialLine resolves them): its pid, 0 when there is no such lock, it names

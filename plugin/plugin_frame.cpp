@@ -3,6 +3,7 @@
 #include "core/globals.h"
 #include "core/xml/raport_xml.h"
 #include "platform/cp1250.h"
+#include "platform/register_lock.h"
 #include "platform/serial_backend.h"
 
 namespace quorvel::plugin {
@@ -34,6 +35,34 @@ int openDeviceLine(CRS232& port) {
   if (const int e = port.Open()) return e;
   port.Purge();
   return 0;
+}
+
+int probeRegister(const ProbeLock& lock, const std::function<int()>& check, QuorvelProbeAnswer& answer) {
+  // A register another job holds is left alone at once: the probe waits for nobody.
+  platform::SetRegisterLockWaitMs(0);
+  struct WaitBack {
+    ~WaitBack() { platform::SetRegisterLockWaitMs(-1); }
+  } waitBack;
+  platform::RegisterLock held;
+  const auto r =
+      lock.serialLine ? held.LockSerialLine(platform::SerialDevicePath(lock.name)) : held.LockNamed(lock.name);
+  if (r == platform::RegisterLock::Result::Busy) {
+    answer.note = (held.HolderPid() > 0 ? "held by process " + std::to_string(held.HolderPid())
+                                        : std::string("held by another program")) +
+                  " (lock " + held.LockFile() + ")";
+    return QUORVEL_PROBE_BUSY;
+  }
+  if (r == platform::RegisterLock::Result::Unavailable) {
+    answer.note = "the lock cannot be taken: \"" + cp1250::toUtf8(held.UnavailableText()) + "\"";
+    return QUORVEL_PROBE_SILENT;
+  }
+  ClearError("");
+  const int e = check();
+  // The system's own text of the failure, quoted whole.
+  if (e != 0 && *GetErrorMsg()) answer.note = "\"" + cp1250::toUtf8(GetErrorMsg()) + "\"";
+  if (e != 0 && !*GetErrorMsg()) answer.note = "error " + std::to_string(e);
+  ClearError("");
+  return e == 0 ? QUORVEL_PROBE_ANSWERED : QUORVEL_PROBE_SILENT;
 }
 
 void reportFormNotShown() {

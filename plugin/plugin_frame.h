@@ -8,6 +8,7 @@
 
 #include "core/error_state.h"
 #include "core/globals.h"
+#include "core/plugin_contract.h"
 #include "core/serial/rs232.h"
 #include "core/xml/vexa_xml.h"
 #include "platform/cp1250.h"
@@ -54,6 +55,19 @@ bool loadSequence(Record& config, const std::string& operacja, const std::functi
 // answer of this one and end it with "Odebrano nieprawidłowe dane z urządzenia". Every driver
 // that talks over its own line opens it here. Returns the error number of Open.
 int openDeviceLine(CRS232& port);
+
+// What a probe (quorvel_probe) locks, without waiting, before it asks anything: a serial line
+// by its port name, or a register's named lock (platform/register_lock.h).
+struct ProbeLock {
+  bool serialLine = true;
+  std::string name;
+};
+
+// Every plug-in's probe around its own connection check: the register's lock taken when free
+// (QUORVEL_PROBE_BUSY naming the holder when not, nothing asked), the error state cleared, then
+// `check` run; its failure becomes QUORVEL_PROBE_SILENT with the error's text as the note. The
+// error state is cleared again after, the lock given up. `check` opens and closes what it uses.
+int probeRegister(const ProbeLock& lock, const std::function<int()>& check, QuorvelProbeAnswer& answer);
 
 // Every plug-in's dry run (its export quorvel_dry_run): the job's model judged and the record
 // read as the load does them, no device opened and no vendor library loaded, then the job's

@@ -196,9 +196,19 @@ void onSignal(int) { g_stop = 1; }
 // Quiet on the line this long and the register writes down what it took so far.
 constexpr int kIdleMs = 20;
 
+// The speed in bit/s of a termios speed code; 0 for one not listed.
+long bitsPerSecond(speed_t code) {
+  static const std::pair<speed_t, long> kSpeeds[] = {{B1200, 1200},   {B2400, 2400},    {B4800, 4800},
+                                                     {B9600, 9600},   {B19200, 19200},  {B38400, 38400},
+                                                     {B57600, 57600}, {B115200, 115200}};
+  for (const auto& [c, bps] : kSpeeds)
+    if (c == code) return bps;
+  return 0;
+}
+
 class Line {
  public:
-  Line(int master, int slave) : master_(master), slave_(slave) {}
+  Line(int master, int slave, long speed) : master_(master), slave_(slave), speed_(speed) {}
 
   // Next frame from the driver, or nothing after `timeoutMs` (-1: wait for ever) or a stop.
   // Bytes that cannot start a frame are dropped; a frame never arrives whole or at all.
@@ -244,7 +254,9 @@ class Line {
       }
       std::uint8_t buf[4096];
       const ssize_t n = ::read(master_, buf, sizeof buf);
-      if (n > 0) {
+      if (n > 0 && !atOurSpeed()) {
+        // A register set to another speed than the driver's sees only noise, and answers none.
+      } else if (n > 0) {
         pending_.insert(pending_.end(), buf, buf + n);
       } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
         ::usleep(20000);  // nobody on the other end yet
@@ -273,8 +285,18 @@ class Line {
   }
 
  private:
+  // Whether the line runs at the register's speed: a pseudo-terminal carries the speed the
+  // driver set on its end (read through the simulator's own hold on that end), though it
+  // sends the bytes at any speed.
+  bool atOurSpeed() const {
+    if (speed_ == 0 || slave_ < 0) return true;
+    termios t{};
+    return ::tcgetattr(slave_, &t) == 0 && bitsPerSecond(::cfgetospeed(&t)) == speed_;
+  }
+
   int master_;
   int slave_;
+  long speed_;  // the register's speed; 0: any
   Bytes pending_;
 };
 
@@ -638,6 +660,7 @@ struct Options {
   std::string link;
   std::optional<int> model;
   std::optional<int> registerNumber;
+  long speed = 0;
   std::vector<std::string> args;
 };
 
@@ -678,6 +701,9 @@ Options:
   --model N      Elcom model 1 to 7 (default 1), numbered in the order in which
                  'quorvel --help' lists the quorvel_elcom models
   --register N   the register number answered in hello frames (default 1)
+  --speed BPS    serve: the register's speed (9600 or 38400); the driver is answered only
+                 while its end of the terminal is set to it, as a register at another speed
+                 than the line's hears only noise (default: any speed)
   --help         show this text
   --version      show the version
 
@@ -698,7 +724,7 @@ programmed, 2 for a bad command line.
 
 const char* const kUsage =
     "usage: elcom_sim init|serve|sell|fault|delay|fill|show --state FILE [--link PATH] [--model N] [--register N] "
-    "[arguments]\nTry 'elcom_sim --help'.\n";
+    "[--speed BPS] [arguments]\nTry 'elcom_sim --help'.\n";
 
 int usage() {
   std::cerr << kUsage;
@@ -740,7 +766,7 @@ int openTerminal(const Options& o) {
   ::sigaction(SIGINT, &sa, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
-  Line line(master, slave);
+  Line line(master, slave, o.speed);
   Register reg(line, o.state);
   reg.run();
   if (!o.link.empty()) ::unlink(o.link.c_str());
@@ -785,7 +811,11 @@ int main(int argc, char** argv) {
   rules.valued["--link"] = [&](const std::string& v) { return o.link = v, true; };
   rules.valued["--model"] = [&](const std::string& v) { return o.model = std::atoi(v.c_str()), true; };
   rules.valued["--register"] = [&](const std::string& v) { return o.registerNumber = std::atoi(v.c_str()), true; };
-  rules.onlyFor = {{"--link", "serve"}, {"--model", "init serve"}, {"--register", "init serve"}};
+  rules.onlyFor = {{"--link", "serve"}, {"--model", "init serve"}, {"--register", "init serve"}, {"--speed", "serve"}};
+  rules.valued["--speed"] = [&](const std::string& v) {
+    o.speed = std::atol(v.c_str());
+    return o.speed == 9600 || o.speed == 38400;
+  };
   quorvel::sim::CommandLine line;
   if (const int rc = quorvel::sim::readCommandLine(argc, argv, rules, line); rc >= 0) return rc;
   const std::string& verb = line.command;

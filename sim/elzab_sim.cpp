@@ -43,6 +43,13 @@ Commands:
                            change the register number, the room for links or further
                            barcodes, the modem connection (0 or 1), or the milliseconds
                            every WinIP call takes more (a slow line)
+  set line COMn SPEED | set line any
+                           the line the register sits on: COM1 to COM4 at 9600 or 19200
+                           bit/s. WinIP names a register by its port and speed (KONFIG.TXT),
+                           and the stand-in, which uses no line itself, answers a call
+                           configured for another port or speed with result 21 (no register
+                           answers), as no register is there; this is what 'quorvel detect'
+                           finds. "any" (the default): it answers on every line
   fault FUNCTION[:PLU] ACTION [COUNT|always]
                            play a fault the next COUNT times (default 1) that FUNCTION (one
                            of WinIP's sixteen, or * for any) is called, about PLU when given:
@@ -99,9 +106,11 @@ std::string barcodeText(const std::string& code) {
 }
 
 int show(const Register& r) {
-  std::printf("Kasa Elzab nr %d: %zu towarów, %d opakowań, %d powiązań, %d dodatkowych kodów%s\n", r.registerNumber,
+  const std::string line =
+      r.linePort ? ", na porcie COM" + std::to_string(r.linePort) + " (" + std::to_string(r.lineSpeed) + " b/s)" : "";
+  std::printf("Kasa Elzab nr %d: %zu towarów, %d opakowań, %d powiązań, %d dodatkowych kodów%s%s\n", r.registerNumber,
               r.goods().size() - static_cast<std::size_t>(r.packagingCount()), r.packagingCount(), r.linkCount(),
-              r.barcodeCount(), r.modemUp ? ", modem połączony" : "");
+              r.barcodeCount(), r.modemUp ? ", modem połączony" : "", line.c_str());
   for (const auto& [plu, g] : r.goods()) {
     std::printf("%s %6d  %s  VAT %d  gr %2d  jm %2d  cena %s  kod %s", g.packaging ? "Opak." : "PLU  ", plu,
                 padded(nameToUtf8(g.name), 19).c_str(), g.vat, g.group, g.unit, formatDecimal(g.price, 100).c_str(),
@@ -219,6 +228,15 @@ int record(Register& r, const std::vector<std::string>& args, bool returned) {
 
 int setting(Register& r, const std::vector<std::string>& args) {
   long long v = 0;
+  if (args.size() == 3 && args[0] == "line") {
+    const std::string& port = args[1];
+    if (port.size() != 4 || port.compare(0, 3, "COM") != 0 || port[3] < '1' || port[3] > '4' ||
+        (args[2] != "9600" && args[2] != "19200"))
+      return usage();
+    r.linePort = port[3] - '0';
+    r.lineSpeed = std::atoi(args[2].c_str());
+    return 0;
+  }
   if (args.size() != 2) return usage();
   if (args[0] == "register" && number(args[1], 1, 99, v))
     r.setRegisterNumber(static_cast<int>(v));
@@ -230,6 +248,8 @@ int setting(Register& r, const std::vector<std::string>& args) {
     r.setModem(v == 1);
   else if (args[0] == "delay" && number(args[1], 0, 600000, v))
     r.delayMs = static_cast<int>(v);
+  else if (args[0] == "line" && args[1] == "any")
+    r.linePort = r.lineSpeed = 0;
   else
     return usage();
   return 0;

@@ -124,7 +124,9 @@ TEST(PluginContract, EveryBuiltPluginExportsExactlyTheEntryPointsItMust) {
     for (const auto& op : kOperations)
       (op.offer == Offer::every || further ? required : optional).insert(op.entry);
     (further ? required : optional).insert({kDriverInit, kDriverFree});
-    if (!test) required.insert({quorvel::contract::kConfigText, quorvel::contract::kDriverDescription, quorvel::contract::kDryRun});
+    if (!test)
+      required.insert({quorvel::contract::kConfigText, quorvel::contract::kDriverDescription,
+                       quorvel::contract::kDryRun, quorvel::contract::kProbe});
     if (test) optional.clear();
 
     std::set<std::string> exported = exportedCNames(kLibDir + "/" + plugin + ".so");

@@ -133,7 +133,7 @@ int CRS232::Close() {
     return GetErrorNum();
   }
   if (!foreignHandle_) {
-    quorvel::platform::SleepMs(1000);
+    if (closePauseMs_ != 0) quorvel::platform::SleepMs(closePauseMs_);
     handle_->Close();  // time-outs and settings back, then the line closed
     if (dump_) dump_->Close();
   }

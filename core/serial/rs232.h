@@ -56,10 +56,13 @@ class QUORVEL_API CRS232 {
   // it), 1000 otherwise. With the dump on, the user is warned with a
   // modal box once the port is open.
   int Open();
-  // Own port: a 1000 ms pause (lets the output drain), the saved settings back, the line
+  // Own port: a 1000 ms pause (SetClosePause; lets the output drain), the saved settings back, the line
   // closed, then the dump file closed. A wrapped port is only forgotten. Returns the current
   // error number.
   int Close();
+  // The pause before Close lets the line go, in milliseconds (1000 unless set): a probe that
+  // only asked a question and had its answer, or none, need not wait for output to drain.
+  void SetClosePause(unsigned long ms) { closePauseMs_ = static_cast<std::uint32_t>(ms); }
   bool IsOpen() const { return open_; }
   // The platform handle (file descriptor) of the open port, -1 when closed.
   int GetHandle() const;
@@ -119,6 +122,7 @@ class QUORVEL_API CRS232 {
 
   bool open_ = false;
   bool foreignHandle_ = false;
+  std::uint32_t closePauseMs_ = 1000;
   std::string port_;
   std::uint32_t speed_ = 0;
   std::uint8_t dataBits_ = 0;

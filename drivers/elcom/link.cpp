@@ -199,6 +199,7 @@ int checkConnection() {
   if (info) {
     int base = 0;
     if (parseRegisterInfo(data.payload(), base) != 0) return badData();
+    l.reportedPluBase = base;
     if (base != l.config.maxPluCode && raport) {
       char text[256];
       std::snprintf(text, sizeof text,
@@ -212,6 +213,58 @@ int checkConnection() {
   if (const int e = receiveFrame(end)) return e;
   if (const int e = sendFrame(l.end)) return e;
   return GetErrorNum();
+}
+
+int probeLine(const std::string& port, long speed, unsigned timeoutMs, std::string& model, bool& answered) {
+  constexpr std::uint8_t kWrongModel = 10;
+  Link& l = link();
+  setDefaultConfig(l.config);
+  plugin::storeText(l.config.port, sizeof l.config.port, port);
+  l.config.speed = static_cast<std::int32_t>(speed);
+  buildFixedFrames();
+  CRS232& p = l.port;
+  p.SetPort(port);
+  p.SetSpeed(static_cast<unsigned long>(speed));
+  p.SetNrDataBits(8);
+  p.SetParity(0);
+  p.SetNrStopBits(0);
+  p.SetTimeoutRead(timeoutMs);
+  p.SetTimeoutWrite(timeoutMs);
+  p.SetClosePause(0);
+  answered = false;
+  int result = plugin::openDeviceLine(p);
+  bool found = false;
+  for (int number = 1; result == 0 && !found && number <= kModelCount; ++number) {
+    const Model& m = modelByNumber(number);
+    if (number > 1 && modelByNumber(number - 1).code == m.code) continue;
+    l.model = &m;
+    l.longRecords = false;
+    l.reportedPluBase = -1;
+    ClearError("");
+    result = checkConnection();
+    if (result == 0) {
+      answered = found = true;
+      // Models of one code differ in their PLU base, which the register reports.
+      int sharing = 0;
+      for (int other = number; other <= kModelCount && modelByNumber(other).code == m.code; ++other) ++sharing;
+      for (int other = number; other < number + sharing; ++other)
+        if (sharing == 1 || modelByNumber(other).pluCapacity == l.reportedPluBase) model = modelByNumber(other).jobName;
+    } else if (result >= -128 && result <= 127 && result != ERR_TEXT_ONLY) {
+      // A register's status: it is there. Another model's code is refused; the next is tried.
+      answered = true;
+      if (result == signedStatus(kWrongModel)) result = 0;
+    }
+  }
+  if (result == 0 && !found) result = signedStatus(kWrongModel);
+  // Outside a job a status reaches no report: its text becomes the error's.
+  if (answered && !found) {
+    SetError(statusMessage(static_cast<std::uint8_t>(result)).c_str());
+    SetErrorNum(result);
+  }
+  if (p.IsOpen()) p.Close();
+  p.SetClosePause(1000);
+  l.model = &modelByNumber(0);
+  return result;
 }
 
 }  // namespace quorvel::elcom

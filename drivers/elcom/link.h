@@ -35,6 +35,7 @@ struct Link {
   FrameText traceText;             // the line's frames in the trace; outlives the port
   CRS232 port;
   Bytes hello, ack, end;           // the fixed frames, built at load
+  int reportedPluBase = -1;        // the PLU base the register reported to command 255
 };
 
 // The job's link (created on first use, destroyed with the plug-in).
@@ -90,5 +91,13 @@ int queryPluCount();
 
 // opSprawdzeniePolaczenia.
 int checkConnection();
+
+// The probe of `quorvel detect`: the line `port` opened at `speed` with `timeoutMs` for every
+// answer, then the connection check of register number 1 with each model's code in turn until
+// the register takes one (it refuses another model's code with status 10); `model` is then the
+// job's name of the model, "" when the code is shared by models the PLU base does not tell
+// apart. Any other status is a register that answered but refused (its error number returned,
+// `answered` set). Returns the error number; 0 with a model found.
+int probeLine(const std::string& port, long speed, unsigned timeoutMs, std::string& model, bool& answered);
 
 }  // namespace quorvel::elcom

@@ -78,3 +78,16 @@ QUORVEL_EXPORT_C int quorvel_dry_run(QuorvelPlanLineFn show, void* context) {
     if (show) show(context, line.c_str());
   });
 }
+
+// The probe of `quorvel detect`: an Elcom register sits on a serial line only.
+QUORVEL_EXPORT_C int quorvel_probe(const std::string& where, long speed, unsigned timeoutMs,
+                                   QuorvelProbeAnswer& answer) {
+  if (where.rfind(quorvel::contract::kProbeTcpPrefix, 0) == 0) return QUORVEL_PROBE_NOT_HERE;
+  bool answered = false;
+  const int result = quorvel::plugin::probeRegister(
+      {true, where}, [&] { return probeLine(where, speed, timeoutMs, answer.model, answered); }, answer);
+  if (result == QUORVEL_PROBE_BUSY || (result != QUORVEL_PROBE_ANSWERED && !answered)) return result;
+  answer.settings = {"port=" + where, "speed=" + std::to_string(speed)};
+  if (!answer.model.empty()) answer.settings.push_back("model=" + answer.model);
+  return QUORVEL_PROBE_ANSWERED;
+}

@@ -128,15 +128,18 @@ int switchForeignMultiplexer() {
   return result;
 }
 
+std::string registerLockName(int com) { return "elzab-COM" + std::to_string(com); }
+
 int lockRegister() {
   Link& l = link();
   const SUConfig& c = l.config;
-  const std::string port = "COM" + std::to_string(comPortNumber(plugin::fieldText(c.port, sizeof c.port)));
+  const int com = comPortNumber(plugin::fieldText(c.port, sizeof c.port));
+  const std::string port = "COM" + std::to_string(com);
   struct Wanted {
     std::string name;      // of the lock file
     std::string register_;  // the register in words
   };
-  std::vector<Wanted> wanted{{"elzab-" + port, "Kasa Elzab na porcie "_cp + port}};
+  std::vector<Wanted> wanted{{registerLockName(com), "Kasa Elzab na porcie "_cp + port}};
   if (c.modemOn == 1) {
     std::string phone;
     for (const char ch : plugin::fieldText(c.phone, sizeof c.phone))
@@ -273,6 +276,18 @@ void driverFree() {
 int checkConnection() {
   if (const int e = writeInputFile(std::string())) return e;
   return callWinIP(WinIP::OBajty);
+}
+
+int probeWinIP(int com, long speed, unsigned timeoutMs) {
+  Link& l = link();
+  setDefaultConfig(l.config);
+  plugin::storeText(l.config.port, sizeof l.config.port, "COM" + std::to_string(com));
+  l.config.speed = static_cast<std::int32_t>(speed);
+  l.config.timeout = static_cast<std::int32_t>((timeoutMs + 999) / 1000);
+  int result = prepareConnection();
+  if (result == 0) result = checkConnection();
+  l.locks.clear();
+  return result;
 }
 
 }  // namespace quorvel::elzab

@@ -83,4 +83,12 @@ void driverInit();
 void driverFree();
 int checkConnection();
 
+// The probe of `quorvel detect`, in a scratch directory: the configuration files for the
+// register number 1 at COM port `com` (1 to 4) and `speed`, WinIP's shortest time-out (the
+// seconds that cover `timeoutMs`), then the connection check; the register's lock and the
+// files stay behind for the next probe to overwrite. Returns the error number.
+int probeWinIP(int com, long speed, unsigned timeoutMs);
+// The name of the lock of the register on COM port `com`.
+std::string registerLockName(int com);
+
 }  // namespace quorvel::elzab

@@ -14,6 +14,7 @@
 #include "drivers/elzab/goods.h"
 #include "drivers/elzab/limits.h"
 #include "drivers/elzab/link.h"
+#include "drivers/elzab/records.h"
 #include "drivers/elzab/sales.h"
 #include "plugin/plugin_frame.h"
 
@@ -57,4 +58,18 @@ QUORVEL_EXPORT_C int quorvel_config_text(const std::vector<std::string>& setting
 // The dry run: the job's goods checked against the model's limits, nothing sent.
 QUORVEL_EXPORT_C int quorvel_dry_run(QuorvelPlanLineFn show, void* context) {
   return quorvel::plugin::dryRun(*quorvel_driver_description(), link().config, goodsRules, show, context);
+}
+
+// The probe of `quorvel detect`: WinIP names a register by its port, COM1 to COM4, and speed.
+QUORVEL_EXPORT_C int quorvel_probe(const std::string& where, long speed, unsigned timeoutMs,
+                                   QuorvelProbeAnswer& answer) {
+  const int com = comPortNumber(where);
+  if (com == 0) {
+    answer.note = "WinIP reaches registers on COM1 to COM4 only";
+    return QUORVEL_PROBE_NOT_HERE;
+  }
+  const int result = quorvel::plugin::probeRegister(
+      {false, registerLockName(com)}, [&] { return probeWinIP(com, speed, timeoutMs); }, answer);
+  if (result == QUORVEL_PROBE_ANSWERED) answer.settings = {"port=" + where, "speed=" + std::to_string(speed)};
+  return result;
 }

@@ -228,4 +228,34 @@ int checkConnection() {
   return GetErrorNum();
 }
 
+int probeDevice(bool tcp, const std::string& where, long speed, unsigned timeoutMs) {
+  Link& d = link();
+  setDefaultConfig(d.config);
+  if (tcp) {
+    d.config.connectionType = kConnectionEthernet;
+    storeAddress(d.config, where);
+  } else {
+    d.config.connectionType = kConnectionRs232;
+    plugin::storeText(d.config.port, sizeof d.config.port, where);
+    d.config.speed = static_cast<std::int32_t>(speed);
+  }
+  if (const int e = bindLibraries()) return e;
+  if (const int e = openDevice()) return e;
+  std::uint32_t status = 0;
+  {
+    const Api& a = api();
+    Request r;
+    status = a.POSS_VATGet(d.device, r.out(), 0);
+    if (status == 0 && !r.get()) status = POSNET_STATUS_QUEUE_EMPTY;
+    if (status == 0) {
+      const std::uint32_t waited = a.POS_WaitForRequestCompleted(r.get(), timeoutMs);
+      status = waited != 0 ? waited : a.POS_GetRequestStatus(r.get());
+    }
+    if (status == 0) status = a.POSG_Default(r.get());
+  }
+  closeDevice();
+  // Outside a job the status has no report to go to: its text is the error's.
+  return status == 0 ? GetErrorNum() : SetError(statusMessage(status).c_str());
+}
+
 }  // namespace quorvel::posnet

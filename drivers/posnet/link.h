@@ -83,4 +83,10 @@ int reportStatus(std::uint32_t status, const CTowar* goods = nullptr);
 // opSprawdzeniePolaczenia: VAT rates read and the device closed; the error number.
 int checkConnection();
 
+// The probe of `quorvel detect`: the register at the TCP address `where` (tcp) or on the
+// serial port `where` at `speed` (8 data bits, no parity, 1 stop bit, the defaults), the
+// libraries bound (once, kept), the device opened and its connection check waited for at most
+// `timeoutMs`, the device closed. Returns the error number.
+int probeDevice(bool tcp, const std::string& where, long speed, unsigned timeoutMs);
+
 }  // namespace quorvel::posnet

@@ -68,3 +68,30 @@ QUORVEL_EXPORT_C int quorvel_config_text(const std::vector<std::string>& setting
 QUORVEL_EXPORT_C int quorvel_dry_run(QuorvelPlanLineFn show, void* context) {
   return quorvel::plugin::dryRun(*quorvel_driver_description(), link().config, goodsRules, show, context);
 }
+
+// The probe of `quorvel detect`: a POSNET register on a serial line or at a TCP address.
+QUORVEL_EXPORT_C int quorvel_probe(const std::string& where, long speed, unsigned timeoutMs,
+                                   QuorvelProbeAnswer& answer) {
+  const std::string tcpPrefix = quorvel::contract::kProbeTcpPrefix;
+  const bool tcp = where.rfind(tcpPrefix, 0) == 0;
+  const std::string place = tcp ? where.substr(tcpPrefix.size()) : where;
+  quorvel::plugin::ProbeLock lock{true, place};
+  if (tcp) {
+    if (const auto why = checkAddress(place)) {
+      answer.note = "not an address of a register: \"" + quorvel::cp1250::toUtf8(*why) + "\"";
+      return QUORVEL_PROBE_NOT_HERE;
+    }
+    SUConfig c{};
+    setDefaultConfig(c);
+    storeAddress(c, place);
+    lock = {false, tcpLockName(c)};
+  }
+  const int result = quorvel::plugin::probeRegister(
+      lock, [&] { return probeDevice(tcp, place, speed, timeoutMs); }, answer);
+  if (result != QUORVEL_PROBE_ANSWERED) return result;
+  if (tcp)
+    answer.settings = {"connection=Ethernet", std::string(kAddressKey) + "=" + place};
+  else
+    answer.settings = {"connection=RS-232", "port=" + place, "speed=" + std::to_string(speed)};
+  return result;
+}

@@ -54,6 +54,32 @@ int checkConnection() {
   return GetErrorNum();
 }
 
+int probeLine(const std::string& port, long speed, unsigned timeoutMs, std::string& model) {
+  Link& l = link();
+  CRS232& p = l.port;
+  p.SetPort(port);
+  p.SetSpeed(static_cast<unsigned long>(speed));
+  p.SetNrDataBits(8);
+  p.SetParity(0);
+  p.SetNrStopBits(0);
+  p.SetTimeoutRead(timeoutMs);
+  p.SetTimeoutWrite(timeoutMs);
+  p.SetClosePause(0);
+  int result = plugin::openDeviceLine(p);
+  std::string answer;
+  if (result == 0) result = exchange(helloRequest(), answer);
+  if (result == 0) {
+    const auto named = parseHelloAnswer(answer);
+    if (named)
+      model = *named;
+    else
+      result = SetError(ERR_DEVICE_DATA);
+  }
+  if (p.IsOpen()) p.Close();
+  p.SetClosePause(1000);
+  return result;
+}
+
 int notCarriedOut() {
   return SetError(ERR_UNKNOWN_OPERATION, vexa ? vexa->GetOperacja().c_str() : "");
 }

@@ -34,6 +34,11 @@ int exchange(const std::string& request, std::string& answer);
 // opSprawdzeniePolaczenia: "HELLO", answered by "OK <model>".
 int checkConnection();
 
+// The probe of `quorvel detect`: the line `port` opened at `speed` with `timeoutMs` for the
+// answer, the connection check asked once, the line closed at once; `model` is the model the
+// register names. Returns the error number.
+int probeLine(const std::string& port, long speed, unsigned timeoutMs, std::string& model);
+
 // What an operation this driver does not carry out gives: error 8 "Nieznana operacja" naming
 // the job's operation, as the core reports for an operation a plug-in does not export. The
 // register is not contacted.

@@ -58,3 +58,13 @@ QUORVEL_EXPORT_C int quorvel_dry_run(QuorvelPlanLineFn show, void* context) {
   releaseLink();
   return result;
 }
+
+// The probe of `quorvel detect`: the register sits on a serial line and names its model.
+QUORVEL_EXPORT_C int quorvel_probe(const std::string& where, long speed, unsigned timeoutMs,
+                                   QuorvelProbeAnswer& answer) {
+  if (where.rfind(quorvel::contract::kProbeTcpPrefix, 0) == 0) return QUORVEL_PROBE_NOT_HERE;
+  const int result = quorvel::plugin::probeRegister(
+      {true, where}, [&] { return probeLine(where, speed, timeoutMs, answer.model); }, answer);
+  if (result == QUORVEL_PROBE_ANSWERED) answer.settings = {"port=" + where, "speed=" + std::to_string(speed)};
+  return result;
+}

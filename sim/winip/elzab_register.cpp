@@ -250,6 +250,12 @@ bool Register::apply(const std::string& raw) {
   if (kind == "linkmax") return smallInt(line, pos, linkMax, 0, 10000000);
   if (kind == "barcodemax") return smallInt(line, pos, barcodeMax, 0, 10000000);
   if (kind == "delay") return smallInt(line, pos, delayMs, 0, 600000);
+  if (kind == "line") {
+    const std::string port = word(line, pos);
+    if (port.size() != 4 || port.compare(0, 3, "COM") != 0 || port[3] < '1' || port[3] > '4') return false;
+    linePort = port[3] - '0';
+    return smallInt(line, pos, lineSpeed, 9600, 19200) && (lineSpeed == 9600 || lineSpeed == 19200);
+  }
   if (kind == "modem") {
     int up = 0;
     if (!smallInt(line, pos, up, 0, 1)) return false;
@@ -353,6 +359,7 @@ std::string Register::text() const {
   if (barcodeMax != kDefaultBarcodeMax) out += "barcodemax " + num(barcodeMax) + "\n";
   if (modemUp) out += "modem 1\n";
   if (delayMs != 0) out += "delay " + num(delayMs) + "\n";
+  if (linePort != 0) out += "line COM" + num(linePort) + " " + num(lineSpeed) + "\n";
   for (const auto& [plu, g] : goods_) {
     out += goodsStatement(plu, g) + "\n";
     if (g.hasSales())

@@ -90,6 +90,11 @@ class Register {
   int barcodeMax = kDefaultBarcodeMax;
   bool modemUp = false;
   int delayMs = 0;
+  // The line the register sits on, as KONFIG.TXT names it (COM1 to COM4, 9600 or 19200): a
+  // call configured for another port or speed finds no register there (result 21). Port 0:
+  // the register answers on whatever line the configuration names.
+  int linePort = 0;
+  int lineSpeed = 0;
   std::vector<Fault> faults;
 
   const std::map<int, Goods>& goods() const { return goods_; }

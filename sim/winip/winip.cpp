@@ -123,6 +123,8 @@ bool intField(const std::string& s, long long& v) { return parseInt(s, v); }
 struct Association {
   int number = 0;
   bool modem = false;
+  int port = 0;
+  int speed = 0;
 };
 
 // SKONFIG.TXT and the KONFIG.TXT it names; 0 or a result code.
@@ -164,6 +166,8 @@ int readConfiguration(const std::string& skonfig, std::vector<Association>& entr
     Association a;
     a.number = static_cast<int>(number);
     a.modem = f.size() == 5;
+    a.port = static_cast<int>(port);
+    a.speed = static_cast<int>(speed);
     if (a.modem) {
       if (f[3] != "ELZAB" || f[4].size() < 2 || f[4][0] != 'T') return 16;
       // Tphone:password:t1:t2:repeats; the password may hold ':' itself.
@@ -695,6 +699,8 @@ unsigned char call(Fn fn, const char* list) {
 
   if (const int e = g_session.open()) return static_cast<unsigned char>(e);
   Register& r = g_session.reg;
+  // A register on another line (or at another speed) does not hear the call.
+  if (r.linePort != 0 && !entry->modem && (entry->port != r.linePort || entry->speed != r.lineSpeed)) return 21;
   if (r.registerNumber != c.in.registerNumber) return 22;
   if (entry->modem && !r.modemUp && fn != Fn::ModStart && fn != Fn::ModStop) return 30;
 
