@@ -24,8 +24,8 @@ const CommandSynopsis kCommandList[] = {
      "the same for any operation named as the job file names it"},
     {"job", "job new OPERATION [--goods FILE.csv] [--model ID] [-o FILE | -C DIR] [--force]",
      "write a job file, its goods from a CSV price list"},
-    {"registers", "registers [--config FILE] [--check]",
-     "list the named registers, and with --check whether each answers"},
+    {"registers", "registers [--config FILE] [--list]",
+     "list the named registers and whether each answers (with --list only list them)"},
     {"report", "report [DIR] [--history | --job NAME] [--format text|json|csv]",
      "show the result files of the last job in DIR readably or for scripts, the jobs kept in its "
      "history, or one of them"},

@@ -407,6 +407,7 @@ int runCommand(int argc, char** argv) {
       return kExitCoreRefused;
     }
   }
+  if (dryRun && verbose) return usage("-v does not go with --dry-run, which sends nothing to trace");
   if (dryRun && (!recordOptions.folder.empty() || recordOptions.changedOnly || recordOptions.full))
     return usage("--record, --changed-only and --full do not go with --dry-run");
   if (const std::string why = quorvel::host::recordOptionsError(recordOptions); !why.empty()) return usage(why.c_str());

@@ -29,13 +29,14 @@ constexpr int kExitUsage = 64;
 constexpr const char* kJobFile = "VEXA_JOB.XML";
 
 const char* kRegistersHelp =
-    "Usage: quorvel registers [--config FILE] [--check]\n"
+    "Usage: quorvel registers [--config FILE] [--list]\n"
     "\n"
     "Lists the named registers of the registers file: name, driver plug-in, port (the\n"
     "address for a register over Ethernet), speed and model, after checking every section\n"
-    "as 'quorvel config' checks its keys. With --check each register is also asked whether\n"
-    "it answers: a connection check job runs for it in a private temporary folder, and the\n"
-    "report's message is shown under a register that does not answer.\n"
+    "as 'quorvel config' checks its keys, and asks each register whether it answers: a\n"
+    "connection check job runs for it in a private temporary folder, and the report's\n"
+    "message is shown under a register that does not answer. With --list the registers\n"
+    "are only listed, none is asked.\n"
     "\n"
     "The registers file is FILE, else the file QUORVEL_REGISTERS names, else\n"
     "/etc/quorvel/registers.conf. It is UTF-8 text, one section per register:\n"
@@ -74,7 +75,7 @@ const char* kRegistersHelp =
     "has a section of that name, and a plug-in otherwise. With --config (or\n"
     "QUORVEL_REGISTERS) the name must be a section of that file.\n"
     "\n"
-    "Exit status: 0 every section is right (and, with --check, every register answered),\n"
+    "Exit status: 0 every section is right (and, without --list, every register answered),\n"
     "1 a register did not answer, 2 a section is refused, 64 the file cannot be read, is\n"
     "malformed, or a bad command line. Faults are named FILE:LINE.\n";
 
@@ -351,15 +352,15 @@ void printJobHelp(std::FILE* out) { std::fputs(kJobHelp, out); }
 
 int runRegistersCommand(int argc, char** argv) {
   std::string configPath;
-  bool check = false;
+  bool check = true;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       printRegistersHelp(stdout);
       return kExitOk;
     }
-    if (arg == "--check") {
-      check = true;
+    if (arg == "--list") {
+      check = false;
       continue;
     }
     const int taken = quorvel::host::takeConfigOption(argc, argv, i, configPath);

@@ -49,7 +49,7 @@ TEST(NamedRegisters, CheckSendAndSalesByNameOnElcomAndPosnet) {
   env.environment = {"QUORVEL_LIBRARY_PATH=" + posnet.libraryDir(), "QUORVEL_VIRTUAL_CLOCK=" + shop.file("clock.txt"),
                      "QUORVEL_REGISTERS=" + conf};
 
-  HostRun r = quorvel({"registers", "--check"}, env);
+  HostRun r = quorvel({"registers"}, env);
   EXPECT_EQ(r.exitStatus, 0) << r.output;
   EXPECT_TRUE(contains(r.output, "kasa1        quorvel_elcom    " + elcom.file("ttyElcom"))) << r.output;
   EXPECT_TRUE(contains(r.output, "kasa2        quorvel_posnet   " + posnet.address())) << r.output;
@@ -85,6 +85,13 @@ TEST(NamedRegisters, CheckSendAndSalesByNameOnElcomAndPosnet) {
     EXPECT_TRUE(contains(quorvel::test::cp1250ToUtf8(slurp(jobDir + "/PROG_KOM.XML")), "<Towar><Id>108</Id></Towar>"))
         << r.output << quorvel::test::cp1250ToUtf8(slurp(jobDir + "/RAPORT.XML"));
     EXPECT_EQ(quorvel::test::schemaErrors(jobDir + "/VEXA_JOB.XML", "Dane.xsd"), "");
+    // The register's folder keeps what it confirmed: the same list again, changed only, sends
+    // nothing and still lists every goods as accepted.
+    r = quorvel({"run", reg.name, "--changed-only", "-C", jobDir}, env);
+    EXPECT_LE(r.exitStatus, 1) << r.output;
+    EXPECT_TRUE(contains(r.output, "goods skipped as unchanged since the register confirmed them; 0 to send"))
+        << r.output;
+    EXPECT_TRUE(contains(quorvel::test::cp1250ToUtf8(slurp(jobDir + "/PROG_KOM.XML")), "<Towar><Id>108</Id></Towar>"));
 
     ASSERT_EQ(reg.sell(reg.driver == "quorvel_elcom" ? "sell plu 1 2 8.40" : "sell goods 1 2 8.40"), 0);
     r = quorvel({"sales", reg.name}, env);
