@@ -315,6 +315,25 @@ int runOperation(const OperationRequest& request) {
   std::string plugin = request.target;
   std::optional<NamedRegister> reg;
   if (const int refused = resolvePluginOrRegister(plugin, request.configPath, reg)) return refused;
+  // A name that is neither a register nor a plug-in found would only leave a job file behind
+  // in a directory it was never meant for: refused before anything is written.
+  if (!reg && plugin.find('/') == std::string::npos) {
+    std::vector<std::string> names;
+    bool found = false;
+    for (const FoundDriver& d : foundDrivers()) {
+      const std::string file = d.path.substr(d.path.rfind('/') + 1);
+      const std::string name = file.substr(0, file.rfind('.'));
+      names.push_back(name);
+      found = found || name == plugin || file == plugin;
+    }
+    if (!found) {
+      std::string list;
+      for (const std::string& n : names) list += (list.empty() ? "" : ", ") + n;
+      return usage(plugin + " is neither a register of " + registersFilePath(request.configPath) +
+                       " nor a driver plug-in found (the plug-ins: " + (list.empty() ? "none" : list) + ")",
+                   "do");
+    }
+  }
   std::string model;
   std::vector<JobGoods> goods;
   if (!jobModel(request.model, reg, plugin, model, error) || !readGoods(request.goods, op, goods, error))
@@ -341,7 +360,19 @@ int runOperation(const OperationRequest& request) {
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  return runCommand(static_cast<int>(args.size()), argv.data());
+  const int status = runCommand(static_cast<int>(args.size()), argv.data());
+  // What an import or a sales read-out brought, as 'quorvel report' shows it; runCommand has
+  // entered the job directory. Not after an E: that data must not be taken over.
+  const bool readsBack = op.operacja == "ImportTowarów" || op.operacja == "OdbiórSprzedaży";
+  if (readsBack && !request.dryRun && status <= 1) {
+    quorvel::host::DeviceDataView data;
+    if (quorvel::host::readDeviceData("PROG_KOM.XML", data)) {
+      std::printf("\nWhat the register gave (PROG_KOM.XML):\n");
+      quorvel::host::printDeviceData(data, stdout);
+      std::fflush(stdout);
+    }
+  }
+  return status;
 }
 
 }  // namespace
