@@ -7,6 +7,7 @@
 #include <set>
 #include <string_view>
 
+#include "host/job_file.h"
 #include "host/report_view.h"
 #include "platform/cp1250.h"
 #include "platform/job_dir.h"
@@ -77,20 +78,6 @@ std::string elementText(const std::string& record, const std::string& open, cons
   const auto from = at + open.size();
   const auto to = record.find(close, from);
   return to == std::string::npos ? "" : record.substr(from, to - from);
-}
-
-std::string attributeEscaped(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
 }
 
 bool readWholeFile(const std::string& path, std::string& bytes, bool& missing) {
@@ -450,9 +437,9 @@ int GoodsRecordRun::deleteMissing(int status, const std::string& plugin, std::FI
   using namespace quorvel::platform;
   const std::string dir = options_.folder + "/" + kDeleteFolder;
   std::string job = "<?xml version=\"1.0\" encoding=\"windows-1250\" ?>\r\n<Dane operacja=\"" + kDelete +
-                    "\" idModelu=\"" + attributeEscaped(header_.idModelu) + "\"";
-  if (!header_.idTowaru.empty()) job += " idTowaru=\"" + attributeEscaped(header_.idTowaru) + "\"";
-  if (!header_.idOpakowania.empty()) job += " idOpakowania=\"" + attributeEscaped(header_.idOpakowania) + "\"";
+                    "\" idModelu=\"" + xmlEscaped(header_.idModelu, true) + "\"";
+  if (!header_.idTowaru.empty()) job += " idTowaru=\"" + xmlEscaped(header_.idTowaru, true) + "\"";
+  if (!header_.idOpakowania.empty()) job += " idOpakowania=\"" + xmlEscaped(header_.idOpakowania, true) + "\"";
   job += std::string(" xmlns=\"") + kNamespace + "\">\r\n" + towary + "</Dane>\r\n";
   std::string config;
   bool missing = false;

@@ -193,7 +193,9 @@ bool splitCsv(const std::string& text, char separator, std::vector<Row>& rows, s
   return true;
 }
 
-std::string escaped(std::string_view text, bool attribute) {
+}  // namespace
+
+std::string xmlEscaped(std::string_view text, bool attribute) {
   std::string out;
   for (const char c : text) {
     switch (c) {
@@ -206,8 +208,6 @@ std::string escaped(std::string_view text, bool attribute) {
   }
   return out;
 }
-
-}  // namespace
 
 std::vector<JobOperation> jobOperations() {
   std::vector<JobOperation> all;
@@ -306,12 +306,12 @@ bool readPriceList(const std::string& bytes, const std::string& name, std::vecto
 std::string jobFileText(const std::string& operacja, const std::string& model, const std::vector<JobGoods>& goods) {
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n";
   xml += std::string(kMark) + " (a job file of its own: it may replace this file) -->\r\n";
-  xml += "<Dane operacja=\"" + escaped(operacja, true) + "\"";
-  if (!model.empty()) xml += " idModelu=\"" + escaped(model, true) + "\"";
+  xml += "<Dane operacja=\"" + xmlEscaped(operacja, true) + "\"";
+  if (!model.empty()) xml += " idModelu=\"" + xmlEscaped(model, true) + "\"";
   xml += " xmlns=\"" + std::string(kNamespace) + "\">\r\n";
   for (const JobGoods& g : goods) {
     xml += "  <Towar>";
-    for (const auto& [tag, value] : g) xml += "<" + tag + ">" + escaped(value, false) + "</" + tag + ">";
+    for (const auto& [tag, value] : g) xml += "<" + tag + ">" + xmlEscaped(value, false) + "</" + tag + ">";
     xml += "</Towar>\r\n";
   }
   xml += "</Dane>\r\n";

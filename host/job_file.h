@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -44,6 +45,9 @@ bool readPriceList(const std::string& bytes, const std::string& name, std::vecto
 // The job file (UTF-8 XML, CR LF lines, valid against Dane.xsd), with the program's mark in a
 // comment: `model` empty leaves idModelu out.
 std::string jobFileText(const std::string& operacja, const std::string& model, const std::vector<JobGoods>& goods);
+
+// `text` as XML character data, or as an attribute value (quotes escaped too).
+std::string xmlEscaped(std::string_view text, bool attribute);
 
 // Whether the bytes of a job file carry the program's mark (it wrote the file).
 bool writtenByProgram(const std::string& bytes);
