@@ -126,11 +126,16 @@ void printGeneralReference(std::FILE* out) {
       "\n"
       "Examples:\n"
       "    quorvel ports\n"
-      "    quorvel config quorvel_elcom -C /srv/kasa1 port=/dev/ttyUSB0 \\\n"
-      "        model=Quorvel_Elcom_Euro500T2\n"
+      "    quorvel detect\n"
+      "    quorvel config quorvel_elcom -C /srv/kasa1 port=/dev/ttyUSB0 speed=38400\n"
       "    quorvel run quorvel_elcom -C /srv/kasa1\n"
       "    quorvel run quorvel_elcom -C /srv/kasa1 --dry-run\n"
       "    quorvel report /srv/kasa1 --history\n"
+      "    quorvel report /srv/kasa1 --format json\n"
+      "    quorvel registers\n"
+      "    quorvel send kasa1 --goods cennik.csv\n"
+      "    quorvel run kasa1 --changed-only -C /srv/kasa1\n"
+      "    quorvel sales kasa1 --clear\n"
       "    QUORVEL_LIBRARY_PATH=/opt/posnet/lib quorvel run quorvel_posnet -C /srv/kasa2\n"
       "    quorvel demo elcom\n",
       out);
