@@ -18,7 +18,7 @@ const CommandSynopsis kCommandList[] = {
     {"config", "config PLUGIN|NAME [-C DIR] [--config FILE] [KEY=VALUE...]",
      "show or change the plug-in's configuration PROG_KOM.CFG in DIR, or show the one a named "
      "register makes"},
-    {"check", "check|send|prices|delete|delete-all|import|sales --clear|clear-sales PLUGIN|NAME [-C DIR]",
+    {"check", "check|send|prices|delete|delete-all|import|sales --clear|clear-sales PLUGIN|NAME [-C DIR] [OPTIONS]",
      "write the job file of one operation and run it; see 'quorvel do --help'"},
     {"do", "do OPERATION PLUGIN|NAME [-C DIR] [--model ID] [--goods FILE.csv] [--force]",
      "the same for any operation named as the job file names it"},

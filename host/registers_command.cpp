@@ -114,6 +114,10 @@ const char* kOperationHelp =
     "                host's job); without it such a file is left alone and nothing runs\n"
     "  --dry-run     show what the run would send, as 'quorvel run --dry-run' (the job\n"
     "                file is written, nothing is sent)\n"
+    "  -v, --changed-only, --delete-missing, --full\n"
+    "                handed to the run as 'quorvel run --help' describes them: a trace of\n"
+    "                the line, and a send of only what changed since the register last\n"
+    "                confirmed it (a named register keeps that record in its folder)\n"
     "\n"
     "Exit status: as 'quorvel run' (0 OK or I, 1 W, 2 E, 3 the core refused the job), 64\n"
     "for a bad command line, price list or registers file, or a job file left alone.\n";
@@ -302,6 +306,7 @@ struct OperationRequest {
   std::string operation, target, configPath, model, goods;
   const char* directory = nullptr;
   bool clear = false, force = false, dryRun = false;
+  std::vector<std::string> runOptions;  // handed to the run as given: -v, --changed-only, ...
 };
 
 int runOperation(const OperationRequest& request) {
@@ -357,6 +362,7 @@ int runOperation(const OperationRequest& request) {
   std::vector<std::string> args = {request.target, "-C", directory};
   if (!request.configPath.empty()) args.insert(args.end(), {"--config", request.configPath});
   if (request.dryRun) args.push_back("--dry-run");
+  args.insert(args.end(), request.runOptions.begin(), request.runOptions.end());
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -473,6 +479,9 @@ int runOperationCommand(int argc, char** argv) {
       (arg == "--model" ? request.model : request.goods) = argv[++i];
     } else if (arg == "--clear" || arg == "--force" || arg == "--dry-run") {
       (arg == "--clear" ? request.clear : arg == "--force" ? request.force : request.dryRun) = true;
+    } else if (arg == "-v" || arg == "--verbose" || arg == "--changed-only" || arg == "--delete-missing" ||
+               arg == "--full") {
+      request.runOptions.emplace_back(arg);
     } else if (arg.size() > 1 && arg[0] == '-') {
       return usage("unknown option " + std::string(arg), "do");
     } else if (request.target.empty()) {

@@ -87,7 +87,7 @@ TEST(NamedRegisters, CheckSendAndSalesByNameOnElcomAndPosnet) {
     EXPECT_EQ(quorvel::test::schemaErrors(jobDir + "/VEXA_JOB.XML", "Dane.xsd"), "");
     // The register's folder keeps what it confirmed: the same list again, changed only, sends
     // nothing and still lists every goods as accepted.
-    r = quorvel({"run", reg.name, "--changed-only", "-C", jobDir}, env);
+    r = quorvel({"send", reg.name, "--goods", kPriceList, "--changed-only"}, env);
     EXPECT_LE(r.exitStatus, 1) << r.output;
     EXPECT_TRUE(contains(r.output, "goods skipped as unchanged since the register confirmed them; 0 to send"))
         << r.output;
