@@ -354,11 +354,10 @@ void GoodsRecordRun::updateAfterSend(bool endedWell, const std::vector<unsigned 
   }
 }
 
-int GoodsRecordRun::afterRun(int status, const std::string& plugin, std::FILE* out) {
+int GoodsRecordRun::afterRun(int status, const ReportView& report, const std::string& plugin, std::FILE* out) {
   if (!active() || !loaded_) return status;
-  ReportView report;
-  const bool haveReport = readReport("RAPORT.XML", report);
-  const bool endedWell = haveReport && report.complete && report.status.type != "E";
+  // A report read whole (its root closed) whose status is not E.
+  const bool endedWell = report.complete && report.status.type != "E";
   DeviceDataView data;
   readDeviceData("PROG_KOM.XML", data);
   const std::string& op = header_.operacja;

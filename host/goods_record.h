@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "core/goods_selection.h"
+#include "host/report_view.h"
 
 namespace quorvel::platform {
 struct Module;
@@ -89,12 +90,12 @@ class GoodsRecordRun {
   // to send, writes what the record may still claim while the job runs, and leaves the others
   // out of the job. Says on `out` how many goods it leaves out.
   void beforeRun(quorvel::platform::Module* core, std::FILE* out);
-  // The job's report (exit status `status`: 0, 1 or 2) has been shown: updates the record from
-  // RAPORT.XML and PROG_KOM.XML, then, with --delete-missing, deletes from the register the
+  // The job's report `report` (exit status `status`: 0, 1 or 2) has been shown: updates the
+  // record from it and PROG_KOM.XML, then, with --delete-missing, deletes from the register the
   // goods of the record the job no longer lists, in a job of its own run with `plugin` in
   // RECORD_DIR/delete-missing (by this program, its report shown). Returns the exit status
   // to give: the worse of the two jobs'.
-  int afterRun(int status, const std::string& plugin, std::FILE* out);
+  int afterRun(int status, const ReportView& report, const std::string& plugin, std::FILE* out);
 
  private:
   void updateAfterSend(bool endedWell, const std::vector<unsigned long>& confirmedIds);

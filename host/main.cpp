@@ -223,8 +223,8 @@ int exitStatusOf(const ReportView& report) {
   return kExitError;
 }
 
-int showReport(const char* directory) {
-  ReportView report;
+// Shows RAPORT.XML of the current directory, read into `report` for what follows the run.
+int showReport(const char* directory, ReportView& report) {
   if (!quorvel::host::readReport("RAPORT.XML", report)) {
     std::fprintf(stderr, "quorvel: no readable RAPORT.XML in %s: %s\n", directory, report.error.c_str());
     return kExitError;
@@ -246,7 +246,8 @@ int coreRefused(const char* shownDirectory, const char* notRun) {
                  quorvel::cp1250::toUtf8(refusal).c_str());
   } else if (quorvel::platform::LastModuleRefused()) {
     std::fprintf(stderr, "quorvel: the job in %s could not be started:\n", shownDirectory);
-    showReport(shownDirectory);
+    ReportView report;
+    showReport(shownDirectory, report);
   } else {
     std::fprintf(stderr, "quorvel: cannot load the core library: %s\n", quorvel::platform::LastModuleError().c_str());
   }
@@ -347,8 +348,9 @@ int dryRunCommand(const std::string& plugin, const char* directory, const char* 
   std::fflush(stdout);
   stopSignals.disconnect();
   core.reset();  // completes the copy's RAPORT.XML
-  const int status = showReport(shownDirectory);
-  quorvel::host::explainReport(plugin, "RAPORT.XML", stderr);
+  ReportView report;
+  const int status = showReport(shownDirectory, report);
+  quorvel::host::explainReport(plugin, report, stderr);
   return status;
 }
 
@@ -463,14 +465,15 @@ int runCommand(int argc, char** argv) {
   char faultText[1024] = "";
   if (watch) watch(&fault, faultText, sizeof faultText);
   core.reset();  // unloading completes PROG_KOM.XML and RAPORT.XML
-  int status = showReport(shownDirectory);
-  quorvel::host::explainReport(plugin, "RAPORT.XML", stderr);
+  ReportView report;
+  int status = showReport(shownDirectory, report);
+  quorvel::host::explainReport(plugin, report, stderr);
   if (fault != 0) {
     std::fprintf(stderr, "quorvel: the result files of the job in %s are not safely on the disk:\n    %s\n", shownDirectory,
                  quorvel::cp1250::toUtf8(faultText).c_str());
     status = kExitError;
   }
-  status = record.afterRun(status, plugin, stdout);
+  status = record.afterRun(status, report, plugin, stdout);
   quorvel::platform::CloseDescriptor(held);
   return status;
 }

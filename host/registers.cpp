@@ -296,15 +296,14 @@ bool makeRegisterConfig(const NamedRegister& reg, std::string& bytes, std::strin
   return configureInPrivate(withModel, configure, driver.description, bytes, printed, error);
 }
 
-bool checkRegister(const NamedRegister& reg, std::string& error) {
-  std::string bytes, printed;
+bool checkRegister(const NamedRegister& reg, std::string& bytes, std::string& printed, std::string& error) {
   return checkModel(reg, error) && makeRegisterConfig(reg, bytes, printed, error);
 }
 
 bool writeRegisterConfigHere(const NamedRegister& reg, std::string& error, bool& busy) {
   busy = false;
   std::string bytes, printed;
-  if (!checkModel(reg, error) || !makeRegisterConfig(reg, bytes, printed, error)) return false;
+  if (!checkRegister(reg, bytes, printed, error)) return false;
   platform::JobDirectoryLock lock;
   if (lock.Acquire() == platform::JobDirectoryLock::Result::Busy) {
     busy = true;

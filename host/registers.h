@@ -98,8 +98,9 @@ std::string registerFolder(const NamedRegister& reg, bool create, std::string& e
 // ("FILE:LINE: key: why") when a key or value is refused or the plug-in cannot be used.
 bool makeRegisterConfig(const NamedRegister& reg, std::string& bytes, std::string& printed, std::string& error);
 
-// Checks the section: makeRegisterConfig, and `model` against the driver's models.
-bool checkRegister(const NamedRegister& reg, std::string& error);
+// Checks the section: `model` against the driver's models, then makeRegisterConfig, whose
+// `bytes` and `printed` it gives.
+bool checkRegister(const NamedRegister& reg, std::string& bytes, std::string& printed, std::string& error);
 
 // Writes the section's PROG_KOM.CFG into the current directory (a file with the same bytes is
 // left alone). The job-directory lock is taken meanwhile: a directory where a job runs keeps

@@ -415,7 +415,7 @@ int runRegistersCommand(int argc, char** argv) {
   std::printf("%-12s %-16s %-24s %-7s %s\n", "NAME", "DRIVER", "PORT", "SPEED", "MODEL");
   for (const NamedRegister& reg : file.registers) {
     std::string bytes, printed, model;
-    const bool valid = quorvel::host::checkRegister(reg, error) && quorvel::host::makeRegisterConfig(reg, bytes, printed, error);
+    const bool valid = quorvel::host::checkRegister(reg, bytes, printed, error);
     std::string port = printedValue(printed, "port");
     if (printedValue(printed, "connection") == "Ethernet") port = printedValue(printed, "ip");
     const std::string speed = printedValue(printed, "speed");
@@ -558,7 +558,7 @@ int runRegisterConfig(const NamedRegister& reg, const char* directory, const std
     return usage("the keys of the register " + reg.name + " are changed in its section, " + reg.where(), "config");
   std::string bytes, printed, error;
   bool busy = false;
-  if (!quorvel::host::checkRegister(reg, error) || !quorvel::host::makeRegisterConfig(reg, bytes, printed, error)) {
+  if (!quorvel::host::checkRegister(reg, bytes, printed, error)) {
     std::fprintf(stderr, "quorvel: %s\n", error.c_str());
     return kExitUsage;
   }

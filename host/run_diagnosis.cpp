@@ -137,9 +137,7 @@ std::string closestName(const std::string& name, const std::vector<std::string>&
   return best;
 }
 
-void explainReport(const std::string& plugin, const std::string& reportPath, std::FILE* out) {
-  ReportView report;
-  readReport(reportPath, report);
+void explainReport(const std::string& plugin, const ReportView& report, std::FILE* out) {
   bool pluginExplained = false, portExplained = false;
   for (const ReportMessage& m : report.messages) {
     if (!pluginExplained && startsWith(m.text, kNoLibrary) && m.text.find(baseName(plugin)) != std::string::npos) {

@@ -8,15 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "host/report_view.h"
+
 namespace quorvel::host {
 
-// Reads the report at `reportPath` and, for the messages that call for it, writes to `out`:
+// For the messages of the job's report that call for it, writes to `out`:
 //  - a plug-in not found ("Nie znaleziono biblioteki DLL NAME.dll"): the file looked for, the
 //    folders searched in order, and an installed plug-in of a close name ("did you mean");
 //  - a serial line that could not be opened ("Błąd dostępu do portu szeregowego PORT"):
 //    whether this user may not open it (and which group may), or who holds it.
 // Nothing when the report calls for none of it. `plugin` is the name the run was given.
-void explainReport(const std::string& plugin, const std::string& reportPath, std::FILE* out);
+void explainReport(const std::string& plugin, const ReportView& report, std::FILE* out);
 
 // The edit distance (insertions, deletions, substitutions) between two names.
 std::size_t editDistance(const std::string& a, const std::string& b);

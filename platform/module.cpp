@@ -197,12 +197,16 @@ std::string ModuleFileName(const std::string& name) {
   return name;
 }
 
-std::string ExecutableDirectory() {
+std::string ExecutablePath() {
   char buf[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
   if (n <= 0) return std::string();
-  buf[n] = '\0';
-  return directoryOf(buf);
+  return std::string(buf, static_cast<std::size_t>(n));
+}
+
+std::string ExecutableDirectory() {
+  const std::string path = ExecutablePath();
+  return path.empty() ? path : directoryOf(path);
 }
 
 std::string LoaderDirectory() {

@@ -85,6 +85,9 @@ QUORVEL_API std::string LastModuleRefusal();
 // "x.dll" -> "x.so"; any other name unchanged.
 QUORVEL_API std::string ModuleFileName(const std::string& name);
 
+// Path of the host executable, from /proc/self/exe ("" when unknown).
+QUORVEL_API std::string ExecutablePath();
+
 // Directory of the host executable, from /proc/self/exe ("" when unknown), without a final '/'.
 QUORVEL_API std::string ExecutableDirectory();
 

@@ -185,13 +185,6 @@ int RunProgramAndWait(const std::vector<std::string>& argv) {
   return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
-std::string ExecutablePath() {
-  char buf[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return std::string();
-  return std::string(buf, static_cast<std::size_t>(n));
-}
-
 void StopProcess(ProcessId process) {
   if (process <= 0) return;
   const pid_t pid = static_cast<pid_t>(process);

@@ -76,8 +76,6 @@ QUORVEL_API ProcessId StartBackgroundProcess(const std::vector<std::string>& arg
 // streams, and waits for its end; its exit status, -1 when it did not exit by itself or could
 // not be started (a program that cannot be run ends with 127).
 QUORVEL_API int RunProgramAndWait(const std::vector<std::string>& argv);
-// The path of the running program (/proc/self/exe), "" when it cannot be read.
-QUORVEL_API std::string ExecutablePath();
 // Asks the process and its process group to end (SIGTERM) and waits for its end; after two
 // seconds it is killed (SIGKILL). -1 and 0 are ignored.
 QUORVEL_API void StopProcess(ProcessId pid);

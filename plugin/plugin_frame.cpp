@@ -31,6 +31,17 @@ bool modelAccepted(const QuorvelDriverDescription& driver, const std::string& id
   return false;
 }
 
+void setSerialLine(CRS232& port, const std::string& name, unsigned long speed, unsigned long readTimeoutMs,
+                   unsigned long writeTimeoutMs) {
+  port.SetPort(name);
+  port.SetSpeed(speed);
+  port.SetNrDataBits(8);
+  port.SetParity(0);
+  port.SetNrStopBits(0);
+  port.SetTimeoutRead(readTimeoutMs);
+  port.SetTimeoutWrite(writeTimeoutMs);
+}
+
 int openDeviceLine(CRS232& port) {
   if (const int e = port.Open()) return e;
   port.Purge();

@@ -56,6 +56,11 @@ bool loadSequence(Record& config, const std::string& operacja, const std::functi
 // that talks over its own line opens it here. Returns the error number of Open.
 int openDeviceLine(CRS232& port);
 
+// Sets `port` to the line every serial register of these drivers uses: the port `name` at
+// `speed`, 8 data bits, no parity, one stop bit, with the read and write time-outs given.
+void setSerialLine(CRS232& port, const std::string& name, unsigned long speed, unsigned long readTimeoutMs,
+                   unsigned long writeTimeoutMs);
+
 // What a probe (quorvel_probe) locks, without waiting, before it asks anything: a serial line
 // by its port name, or a register's named lock (platform/register_lock.h).
 struct ProbeLock {

@@ -52,13 +52,8 @@ void identifyModel(const std::string& jobModelName) {
 int openLine() {
   Link& l = link();
   CRS232& port = l.port;
-  port.SetPort(plugin::fieldText(l.config.port, sizeof l.config.port));
-  port.SetSpeed(static_cast<unsigned long>(l.config.speed));
-  port.SetNrDataBits(8);
-  port.SetParity(0);
-  port.SetNrStopBits(0);
-  port.SetTimeoutRead(5000);
-  port.SetTimeoutWrite(2000);
+  plugin::setSerialLine(port, plugin::fieldText(l.config.port, sizeof l.config.port),
+                        static_cast<unsigned long>(l.config.speed), 5000, 2000);
   if (l.config.binDump && vexa) port.SetBinDump(vexa->GetOperacja());
   port.SetTraceDecoder(&l.traceText);
   if (plugin::openDeviceLine(port) != 0) return GetErrorNum();
@@ -223,13 +218,7 @@ int probeLine(const std::string& port, long speed, unsigned timeoutMs, std::stri
   l.config.speed = static_cast<std::int32_t>(speed);
   buildFixedFrames();
   CRS232& p = l.port;
-  p.SetPort(port);
-  p.SetSpeed(static_cast<unsigned long>(speed));
-  p.SetNrDataBits(8);
-  p.SetParity(0);
-  p.SetNrStopBits(0);
-  p.SetTimeoutRead(timeoutMs);
-  p.SetTimeoutWrite(timeoutMs);
+  plugin::setSerialLine(p, port, static_cast<unsigned long>(speed), timeoutMs, timeoutMs);
   p.SetClosePause(0);
   answered = false;
   int result = plugin::openDeviceLine(p);

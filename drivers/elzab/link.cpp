@@ -11,6 +11,7 @@
 #include "platform/cp1250.h"
 #include "platform/job_dir.h"
 #include "plugin/config_store.h"
+#include "plugin/plugin_frame.h"
 #include "plugin/session.h"
 
 namespace quorvel::elzab {
@@ -114,13 +115,8 @@ int switchForeignMultiplexer() {
   const SUConfig& c = link().config;
   if (c.muxOn != 1 || (c.muxType != kMuxFalwi && c.muxType != kMuxMpx4s)) return GetErrorNum();
   CRS232 port;
-  port.SetPort(plugin::fieldText(c.port, sizeof c.port));
-  port.SetSpeed(static_cast<unsigned long>(c.speed));
-  port.SetNrDataBits(8);
-  port.SetParity(0);
-  port.SetNrStopBits(0);
-  port.SetTimeoutRead(5000);
-  port.SetTimeoutWrite(2000);
+  plugin::setSerialLine(port, plugin::fieldText(c.port, sizeof c.port), static_cast<unsigned long>(c.speed),
+                        5000, 2000);
   if (const int e = port.Open()) return e;
   int result = port.SetMux(c.muxType, c.muxChannel);
   port.Close();

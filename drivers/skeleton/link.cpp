@@ -24,13 +24,8 @@ void releaseLink() { plugin::Session<Link>::release(); }
 int openLine() {
   Link& l = link();
   CRS232& port = l.port;
-  port.SetPort(plugin::fieldText(l.config.port, sizeof l.config.port));
-  port.SetSpeed(static_cast<unsigned long>(l.config.speed));
-  port.SetNrDataBits(8);
-  port.SetParity(0);
-  port.SetNrStopBits(0);
-  port.SetTimeoutRead(kReadTimeoutMs);
-  port.SetTimeoutWrite(kWriteTimeoutMs);
+  plugin::setSerialLine(port, plugin::fieldText(l.config.port, sizeof l.config.port),
+                        static_cast<unsigned long>(l.config.speed), kReadTimeoutMs, kWriteTimeoutMs);
   return plugin::openDeviceLine(port);
 }
 
@@ -57,13 +52,7 @@ int checkConnection() {
 int probeLine(const std::string& port, long speed, unsigned timeoutMs, std::string& model) {
   Link& l = link();
   CRS232& p = l.port;
-  p.SetPort(port);
-  p.SetSpeed(static_cast<unsigned long>(speed));
-  p.SetNrDataBits(8);
-  p.SetParity(0);
-  p.SetNrStopBits(0);
-  p.SetTimeoutRead(timeoutMs);
-  p.SetTimeoutWrite(timeoutMs);
+  plugin::setSerialLine(p, port, static_cast<unsigned long>(speed), timeoutMs, timeoutMs);
   p.SetClosePause(0);
   int result = plugin::openDeviceLine(p);
   std::string answer;
