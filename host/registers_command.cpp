@@ -326,10 +326,8 @@ int runOperation(const OperationRequest& request) {
     std::vector<std::string> names;
     bool found = false;
     for (const FoundDriver& d : foundDrivers()) {
-      const std::string file = d.path.substr(d.path.rfind('/') + 1);
-      const std::string name = file.substr(0, file.rfind('.'));
-      names.push_back(name);
-      found = found || name == plugin || file == plugin;
+      names.push_back(d.description->name);
+      found = found || plugin == names.back() || plugin == names.back() + ".so";
     }
     if (!found) {
       std::string list;
